@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "raster/Bitmap32.h"
 
@@ -87,6 +88,15 @@ private:
   TColor32 PointWrap(std::int32_t X, std::int32_t Y) const;
   TColor32 PointTransparentEdge(std::int32_t X, std::int32_t Y) const;
 };
+
+// The resampler class registry: classes in registration order (TNearestResampler, TLinearResampler,
+// TDraftResampler, TKernelResampler), looked up by exact class name, first match.
+struct TResamplerClass {
+  std::string Name;
+  std::unique_ptr<TCustomResampler> (*Create)(TBitmap32& Bitmap);
+};
+const std::vector<TResamplerClass>& ResamplerRegistry();
+const TResamplerClass* FindResamplerClass(const std::string& Name);  // nullptr when unknown
 
 // Creates a resampler of class R for Bitmap and makes it the bitmap's resampler.
 template <class R, class... Args>
