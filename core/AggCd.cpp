@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <vector>
 
+// AGG's path reader leaves its vertex outputs to the vertex source, which GCC cannot see through.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include "agg_basics.h"
 #include "agg_color_rgba.h"
 #include "agg_conv_stroke.h"
@@ -20,6 +23,7 @@
 #include "agg_span_image_filter_rgba.h"
 #include "agg_span_interpolator_linear.h"
 #include "agg_trans_affine.h"
+#pragma GCC diagnostic pop
 
 namespace quirlon::core {
 

@@ -61,7 +61,7 @@ void BlurColumns(TBitmap32& bitmap, std::int64_t weight) {
 
 std::int32_t ExpBlurWeight(std::int32_t Radius) {
   const Extended r = static_cast<Extended>(Radius) + 1.0L;
-  return Round(65536.0L * (1.0L - std::expl(-2.3L / r)));
+  return Round(65536.0L * (1.0L - std::exp(-2.3L / r)));
 }
 
 void ExpBlur(TBitmap32& Bitmap, std::int32_t Radius) {
