@@ -17,7 +17,7 @@ using Extended = long double;
 inline std::int64_t RoundInt64(Extended v) {
   if (std::isnan(v)) throw EInvalidOp(kFloatInvalidOp);
   if (!(v >= -9223372036854775808.0L && v < 9223372036854775808.0L)) throw EInvalidOp(kFloatInvalidOp);
-  return std::llrintl(v);
+  return std::llrint(v);
 }
 
 // Round to nearest, ties to even, into int32; raises when the result does not fit.
