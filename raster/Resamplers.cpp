@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
 #include "raster/Blend.h"
 #include "raster/Errors.h"
@@ -125,19 +126,22 @@ TColor32 ReadPixel(const TBitmap32& Bitmap, const TRect& Clip, TPixelAccessMode 
   }
 }
 
-
 // The two passes of KernelStretch with accumulators of type Acc. Vertical: for each destination
-// row, the weighted source rows summed per column lo..hi. Horizontal: per destination pixel, the
+// row, the weighted source rows summed per column Lo..Hi. Horizontal: per destination pixel, the
 // weighted column sums; totals are the channel values times 65536 and the fraction is dropped.
+// The sums run in the unsigned type of Acc, so that kernels with absurd parameters wrap around
+// instead of overflowing; within range the signed reading is the exact total.
 template <class Acc>
 void KernelRows(TBitmap32& Dst, const TRect& Clip, const TBitmap32& Src, const TWeightMap& MapX,
                 const TWeightMap& MapY, std::int32_t Lo, std::int32_t Hi, bool NeedsClamp,
                 const TRowCombiner& Combiner) {
+  using UAcc = std::make_unsigned_t<Acc>;
   const std::int32_t cw = Clip.Width();
   const std::size_t span = static_cast<std::size_t>(Hi - Lo + 1);
-  std::vector<Acc> sums(span * 4);
+  std::vector<UAcc> sums(span * 4);
   std::vector<TColor32> line(static_cast<std::size_t>(cw));
-  auto pack = [NeedsClamp](Acc total) -> TColor32 {
+  auto pack = [NeedsClamp](UAcc sum) -> TColor32 {
+    Acc total = static_cast<Acc>(sum);
     if (NeedsClamp) {
       if (total > 0xFF0000) total = 0xFF0000;
       if (total < 0) total = 0;
@@ -146,24 +150,24 @@ void KernelRows(TBitmap32& Dst, const TRect& Clip, const TBitmap32& Src, const T
   };
 
   for (std::int32_t y = Clip.Top; y < Clip.Bottom; ++y) {
-    std::fill(sums.begin(), sums.end(), Acc{0});
+    std::fill(sums.begin(), sums.end(), UAcc{0});
     for (const TSourceWeight& e : MapY[static_cast<std::size_t>(y - Clip.Top)]) {
       const TColor32* s = Src.ScanLine(e.Pos) + Lo;
-      const Acc w = e.Weight;
-      Acc* acc = sums.data();
+      const UAcc w = static_cast<UAcc>(static_cast<Acc>(e.Weight));
+      UAcc* acc = sums.data();
       for (std::size_t k = 0; k < span; ++k) {
         const TColor32 c = s[k];
-        acc[4 * k + 0] += w * static_cast<Acc>(c & 0xFF);
-        acc[4 * k + 1] += w * static_cast<Acc>((c >> 8) & 0xFF);
-        acc[4 * k + 2] += w * static_cast<Acc>((c >> 16) & 0xFF);
-        acc[4 * k + 3] += w * static_cast<Acc>(c >> 24);
+        acc[4 * k + 0] += w * static_cast<UAcc>(c & 0xFF);
+        acc[4 * k + 1] += w * static_cast<UAcc>((c >> 8) & 0xFF);
+        acc[4 * k + 2] += w * static_cast<UAcc>((c >> 16) & 0xFF);
+        acc[4 * k + 3] += w * static_cast<UAcc>(c >> 24);
       }
     }
     for (std::int32_t i = 0; i < cw; ++i) {
-      Acc b = 0, g = 0, r = 0, a = 0;
+      UAcc b = 0, g = 0, r = 0, a = 0;
       for (const TSourceWeight& e : MapX[static_cast<std::size_t>(i)]) {
-        const Acc* acc = &sums[static_cast<std::size_t>(e.Pos - Lo) * 4];
-        const Acc w = e.Weight;
+        const UAcc* acc = &sums[static_cast<std::size_t>(e.Pos - Lo) * 4];
+        const UAcc w = static_cast<UAcc>(static_cast<Acc>(e.Weight));
         b += w * acc[0];
         g += w * acc[1];
         r += w * acc[2];
@@ -383,7 +387,7 @@ void KernelStretch(TBitmap32& Dst, const TRect& DstRect, const TRect& DstClip, c
     }
   if (lo > hi) return;
 
-  // 32-bit sums (which the compiler can vectorise) whenever no total can overflow them; only
+  // 32-bit sums (which the compiler can vectorise) whenever no total can leave them; only
   // kernels with absurd parameters need 64 bits.
   auto maxAbsSum = [](const TWeightMap& map) {
     std::int64_t m = 0;

@@ -501,6 +501,22 @@ TEST(KernelStretch, ClampingKernelsStayInRange) {
   for (int x = 1; x < 19; ++x) EXPECT_EQ(dst.PixelAt(x, 0) >> 24, 0xFFu) << x;
 }
 
+TEST(KernelStretch, AbsurdKernelParametersStaySound) {
+  // Weights in the hundred millions: the sums must neither overflow nor read outside the span.
+  TBitmap32 src, dst;
+  FillRandom(src, 5, 4, 6);
+  dst.SetSize(17, 9);
+  TCubicKernel wild;
+  wild.SetCoeff(-2.0e5f);
+  // Runs under the sanitizers in the checked build; the 64-bit path clamps like any other.
+  EXPECT_NO_THROW(
+      KernelStretch(dst, dst.BoundsRect(), dst.BoundsRect(), src, src.BoundsRect(), wild, dmOpaque, {}));
+  // Weights beyond 32 bits cannot be formed: a clear error, nothing drawn half-way.
+  wild.SetCoeff(-1.0e12f);
+  EXPECT_THROW(
+      KernelStretch(dst, dst.BoundsRect(), dst.BoundsRect(), src, src.BoundsRect(), wild, dmOpaque, {}), EMathError);
+}
+
 TEST(KernelStretch, MasterAlphaZeroDrawsNothing) {
   TBitmap32 src, dst;
   FillRandom(src, 6, 6, 2);
