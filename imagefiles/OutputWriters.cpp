@@ -191,7 +191,7 @@ void SavePng(const TBitmap32& Bitmap, const std::string& FileName, std::int32_t 
   }
   phys[8] = 1;  // unit: metre
   png.InsertChunkAfter("IHDR", MakePngChunk("pHYs", std::move(phys)));
-  if (png.Width == 0 || png.Height == 0) png.Write([](const std::uint8_t*, std::size_t) {});  // raises
+  png.Validate();  // before the file is touched
   TSafeFileWriter file(FileName);
   // The compressed stream goes out in pieces; a buffer keeps the number of system calls small.
   std::vector<std::uint8_t> pending;
