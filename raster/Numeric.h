@@ -29,8 +29,8 @@ inline std::int32_t Round(Extended v) {
 
 // Truncation towards zero, floor and ceiling with the same range checks.
 inline std::int32_t Trunc(Extended v) { return Round(std::truncl(v)); }
-inline std::int32_t Floor(Extended v) { return Round(std::floorl(v)); }
-inline std::int32_t Ceil(Extended v) { return Round(std::ceill(v)); }
+inline std::int32_t Floor(Extended v) { return Round(std::floor(v)); }
+inline std::int32_t Ceil(Extended v) { return Round(std::ceil(v)); }
 
 // Division that raises "Floating point division by zero" instead of yielding an infinity.
 inline Extended Divide(Extended a, Extended b) {
