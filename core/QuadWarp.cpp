@@ -1,7 +1,5 @@
 #include "core/QuadWarp.h"
 
-#include <array>
-
 #include "raster/Numeric.h"
 #include "raster/Polygon32.h"
 #include "raster/Transform.h"
@@ -10,24 +8,37 @@ namespace quirlon::core {
 
 using namespace quirlon::raster;
 
+float OverscanFactor(double FitScale) {
+  // Small layers (FitScale below 1) get more margin: the cut must never reach the warp's own edge.
+  const Extended k = FitScale < 1 ? 1 : 0;
+  return StoreSingle(1.05L + (1 - static_cast<Extended>(FitScale)) * 1.5L / 10 * k);
+}
+
+TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale) {
+  const float f = OverscanFactor(FitScale);
+  const float* x = Quad.X;
+  const float* y = Quad.Y;
+  const float cx = StoreSingle((static_cast<Extended>(x[0]) + x[1] + x[2] + x[3]) / 4);
+  const float cy = StoreSingle((static_cast<Extended>(y[0]) + y[1] + y[2] + y[3]) / 4);
+  TQuadCorners r;
+  for (int i = 0; i < 4; ++i) {
+    r.X[i] = StoreSingle((static_cast<Extended>(x[i]) - cx) * f + cx);
+    r.Y[i] = StoreSingle((static_cast<Extended>(y[i]) - cy) * f + cy);
+  }
+  return r;
+}
+
 void WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B, TPoint C, TPoint D, TBitmap32& Dst,
                 bool Overscan, double FitScale) {
-  std::array<float, 4> x{static_cast<float>(A.X), static_cast<float>(B.X), static_cast<float>(C.X),
-                         static_cast<float>(D.X)};
-  std::array<float, 4> y{static_cast<float>(A.Y), static_cast<float>(B.Y), static_cast<float>(C.Y),
-                         static_cast<float>(D.Y)};
-
-  if (Overscan) {
-    // Small layers (FitScale below 1) get more margin: the cut must never reach the warp's own edge.
-    const Extended k = FitScale < 1 ? 1 : 0;
-    const float f = StoreSingle(1.05L + (1 - static_cast<Extended>(FitScale)) * 1.5L / 10 * k);
-    const float cx = StoreSingle((static_cast<Extended>(x[0]) + x[1] + x[2] + x[3]) / 4);
-    const float cy = StoreSingle((static_cast<Extended>(y[0]) + y[1] + y[2] + y[3]) / 4);
-    for (int i = 0; i < 4; ++i) {
-      x[i] = StoreSingle((static_cast<Extended>(x[i]) - cx) * f + cx);
-      y[i] = StoreSingle((static_cast<Extended>(y[i]) - cy) * f + cy);
-    }
+  TQuadCorners q;
+  const TPoint corners[4] = {A, B, C, D};
+  for (int i = 0; i < 4; ++i) {
+    q.X[i] = static_cast<float>(corners[i].X);
+    q.Y[i] = static_cast<float>(corners[i].Y);
   }
+  if (Overscan) q = OverscanCorners(q, FitScale);
+  const float* x = q.X;
+  const float* y = q.Y;
 
   {
     TProjectiveTransformation t;

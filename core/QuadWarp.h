@@ -8,6 +8,17 @@
 
 namespace quirlon::core {
 
+// The four corners A, B, C, D as 32-bit floats, in that order.
+struct TQuadCorners {
+  float X[4] = {};
+  float Y[4] = {};
+};
+
+// The overscan factor: 1.05, or 1.05 + 0.15 x (1 - FitScale) when FitScale < 1 (stored as float).
+float OverscanFactor(double FitScale);
+// The corners enlarged about their centroid by OverscanFactor(FitScale).
+TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale);
+
 // Maps SrcRect of Src so that its top-left corner lands on A, top-right on B, bottom-right on C and
 // bottom-left on D (canvas pixels), into Dst, combining by Src's DrawMode, CombineMode and
 // MasterAlpha; then cuts Dst's alpha to the quadrilateral with ApplyEdgeMask. With Overscan the
