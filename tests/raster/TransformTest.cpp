@@ -225,7 +225,7 @@ TEST(ProjectiveTransformation, ZeroSizeSourceRectDividesByZero) {
 }
 
 TEST(Transform, FullRectangleIsIdentity) {
-  for (const auto [w, h] : {std::pair{1, 1}, std::pair{37, 23}, std::pair{100, 3}, std::pair{640, 480}, std::pair{999, 7}}) {
+  for (const auto& [w, h] : {std::pair{1, 1}, std::pair{37, 23}, std::pair{100, 3}, std::pair{640, 480}, std::pair{999, 7}}) {
     TBitmap32 src, dst;
     FillCoded(src, w, h);
     src.SetOuterColor(kOuter);
@@ -238,8 +238,11 @@ TEST(Transform, FullRectangleIsIdentity) {
     for (int y = 0; y < h + 3; ++y)
       for (int x = 0; x < w + 3; ++x) {
         TColor32 expect = kUntouched;
+        // The area ends at round(W + 0.5): column W (and row H) only when W (H) is odd, and those
+        // map to source column W, outside the source.
+        const int right = w + (w & 1), bottom = h + (h & 1);
         if (x < w && y < h) expect = Code(x, y);
-        else if (x <= w && y <= h) expect = kOuter;  // column Right / row Bottom map outside the source
+        else if (x < right && y < bottom) expect = kOuter;
         ASSERT_EQ(dst.PixelAt(x, y), expect) << w << "x" << h << " at " << x << "," << y;
       }
   }
@@ -299,7 +302,8 @@ TEST(Transform, ClippedToDestinationAndClipRect) {
   Transform(dst, src, t, TRect{0, 0, 8, 100});
   for (int y = 0; y < 30; ++y)
     for (int x = 0; x < 30; ++x) {
-      const TColor32 expect = (x < 8 && y >= 15) ? Code(x + 10, y - 15) : kUntouched;
+      // Row 14 is in the area (Top = round(14.5)) and maps to source row -1: OuterColor 0.
+      const TColor32 expect = x >= 8 || y < 14 ? kUntouched : (y == 14 ? 0 : Code(x + 10, y - 15));
       ASSERT_EQ(dst.PixelAt(x, y), expect) << x << "," << y;
     }
 }
@@ -463,7 +467,7 @@ TEST(Rasterizer, DefaultsAndRowNotifications) {
 
 TEST(TransformGeometry, RandomQuadrilateralsMatchExactInverse) {
   std::mt19937 rng(20261209);
-  long exactChecked = 0, total = 0;
+  long exactChecked = 0, nearest = 0, total = 0;
   for (int n = 0; n < 24; ++n) {
     const int canvas = 160 + 20 * (n % 5);
     const int srcW = 20 + (n * 37) % 90, srcH = 15 + (n * 53) % 70;
@@ -492,11 +496,13 @@ TEST(TransformGeometry, RandomQuadrilateralsMatchExactInverse) {
           ASSERT_EQ(got, kUntouched) << "outside the bounding box at " << i << "," << j;
           continue;
         }
-        int uLo, uHi, vLo, vHi;
-        if (!ref.Predict(i, j, uLo, uHi, vLo, vHi)) continue;
+        int uLo, uHi, vLo, vHi, uEx, vEx;
+        if (!ref.Predict(i, j, uLo, uHi, vLo, vHi, &uEx, &vEx)) continue;
         ++total;
         const bool mayBeInside = uHi >= 0 && uLo < srcW && vHi >= 0 && vLo < srcH;
         const bool mayBeOutside = uLo < 0 || uHi >= srcW || vLo < 0 || vHi >= srcH;
+        const bool exactInside = uEx >= 0 && uEx < srcW && vEx >= 0 && vEx < srcH;
+        if (got == (exactInside ? Code(uEx, vEx) : kOuter)) ++nearest;
         if (got == kOuter) {
           ASSERT_TRUE(mayBeOutside) << "quad " << n << " pixel " << i << "," << j;
           continue;
@@ -509,8 +515,10 @@ TEST(TransformGeometry, RandomQuadrilateralsMatchExactInverse) {
         if (uLo == uHi && vLo == vHi) ++exactChecked;
       }
   }
-  // The reference must pin most pixels down to one source pixel, or the test proves little.
-  EXPECT_GT(exactChecked, total * 8 / 10) << exactChecked << " of " << total;
+  // The 16.16 reverse matrix costs up to a few tenths of a source pixel far from the origin, so the
+  // allowed intervals are wide; but the sample picked must nearly always be the exactly rounded one.
+  EXPECT_GT(exactChecked, total * 4 / 10) << exactChecked << " of " << total;
+  EXPECT_GT(nearest, total * 95 / 100) << nearest << " of " << total;
 }
 
 }  // namespace
