@@ -83,6 +83,27 @@ TEST(TransformArithmetic, MulRoundSingleMatchesExtendedProduct) {
   EXPECT_EQ(TProjectiveTransformation::MulRoundSingle(123, 0.0f), 0);
 }
 
+TEST(TransformArithmetic, UnitOverRoundsLikeExtendedDivision) {
+  auto reference = [](std::int32_t z) { return static_cast<float>(65536.0L / static_cast<LD>(z)); };
+  for (std::int32_t z = 1; z <= (1 << 20); ++z) {
+    ASSERT_EQ(TProjectiveTransformation::UnitOver(z), reference(z)) << z;
+    ASSERT_EQ(TProjectiveTransformation::UnitOver(-z), reference(-z)) << -z;
+  }
+  std::mt19937 rng(3);
+  std::uniform_int_distribution<std::int32_t> anyInt(INT32_MIN, INT32_MAX);
+  for (int n = 0; n < 2000000; ++n) {
+    const std::int32_t z = anyInt(rng);
+    if (z != 0) {
+      ASSERT_EQ(TProjectiveTransformation::UnitOver(z), reference(z)) << z;
+    }
+  }
+  // Quotients whose double lands exactly half-way between two floats: rounding the double again
+  // would differ from the extended quotient for some of them.
+  EXPECT_NE(static_cast<float>(65536.0 / 846731599.0), reference(846731599));
+  for (const std::int32_t z : {592209605, 846731599, 939524103, 943201287, -846731599, -939524103})
+    EXPECT_EQ(TProjectiveTransformation::UnitOver(z), reference(z)) << z;
+}
+
 TEST(TransformMatrices, MultiplyAppliesRightOperandFirst) {
   // A point maps as row vector times matrix. B translates by (5, 7), A scales by (2, 3).
   TSingleMatrix a = kIdentityMatrix, b = kIdentityMatrix;
