@@ -287,6 +287,14 @@ TEST(Transform, HalfPixelTakesLowerNeighbour) {
     EXPECT_EQ(dst.PixelAt(x, 0), expect) << x;
   }
   EXPECT_EQ(dst.PixelAt(10, 0), kUntouched);  // Right = round(9.5) = 10
+
+  // Blended with a transparent outer colour, the pixel that falls outside keeps its value.
+  src.SetOuterColor(0);
+  src.SetDrawMode(dmBlend);
+  dst.Clear(kUntouched);
+  Transform(dst, src, t);
+  EXPECT_EQ(dst.PixelAt(0, 0), kUntouched);
+  EXPECT_EQ(dst.PixelAt(1, 0), Mix(Code(0, 0), kUntouched, 255));
 }
 
 TEST(Transform, CollinearCornersFallBackToIdentity) {
