@@ -312,6 +312,22 @@ TEST(Transform, CollinearCornersFallBackToIdentity) {
   EXPECT_EQ(t.ReverseMatrix(), kIdentityMatrix);
 }
 
+TEST(Transform, StrongReductionFallsBackToIdentity) {
+  // 1000 x 1000 onto 2 x 2: the forward determinant is about 4e-6, below 1e-5.
+  TBitmap32 src, dst;
+  FillCoded(src, 1000, 1000);
+  dst.SetSize(12, 12);
+  dst.Clear(kUntouched);
+  TProjectiveTransformation t;
+  SetCorners(t, 5, 5, 7, 5, 7, 7, 5, 7);
+  t.SetSourceRect(TSingleRect{0, 0, 1000, 1000});
+  Transform(dst, src, t);
+  EXPECT_EQ(t.ReverseMatrix(), kIdentityMatrix);
+  for (int y = 0; y < 12; ++y)
+    for (int x = 0; x < 12; ++x)  // bounds: round(4.5) = 4 to round(7.5) = 8
+      ASSERT_EQ(dst.PixelAt(x, y), (x >= 4 && x < 8 && y >= 4 && y < 8) ? Code(x, y) : kUntouched) << x << "," << y;
+}
+
 TEST(Transform, ClippedToDestinationAndClipRect) {
   TBitmap32 src, dst;
   FillCoded(src, 20, 20);
