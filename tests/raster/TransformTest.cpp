@@ -462,25 +462,6 @@ TEST(Samplers, NestedSamplerWithoutSamplerAndBounds) {
   EXPECT_EQ(transformer->SampleBounds(), (TRect{2, 4, 50, 60}));  // round(2.5) = 2, round(50.5) = 50
 }
 
-TEST(Samplers, TransformerFormsAgree) {
-  TBitmap32 src;
-  FillCoded(src, 16, 16);
-  TProjectiveTransformation t;
-  SetCorners(t, 2, 1, 40, 5, 37, 30, 4, 33);
-  t.SetSourceRect(TSingleRect{0, 0, 16, 16});
-  TTransformer plain(src.Resampler(), t);
-  TNearestTransformer nearest(src.Resampler(), t);
-  plain.BeginSampling();
-  nearest.BeginSampling();
-  for (int y = 0; y < 36; ++y)
-    for (int x = 0; x < 42; ++x) {
-      // Whole-pixel sampling of the pixel corner: both classes pick the same source pixel.
-      ASSERT_EQ(plain.SampleInt(x, y), nearest.SampleInt(x, y)) << x << "," << y;
-    }
-  plain.EndSampling();
-  nearest.EndSampling();
-}
-
 TEST(Rasterizer, DefaultsAndRowNotifications) {
   TRegularRasterizer r;
   EXPECT_EQ(r.CombineParams().MasterAlpha, 255u);
