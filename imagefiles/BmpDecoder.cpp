@@ -316,6 +316,13 @@ TGraphic DecodeDibAt(std::span<const std::uint8_t> d, std::size_t at, std::size_
 }  // namespace
 
 TGraphic DecodeBmp(std::span<const std::uint8_t> Data) {
+  // Clipboard-style DIB files start right at the info header.
+  if (Data.size() >= 4 && !(Data[0] == 'B' && Data[1] == 'M')) {
+    const std::uint32_t headerSize = U32(&Data[0]);
+    if (headerSize == 12 || headerSize == 40 || headerSize == 52 || headerSize == 56 || headerSize == 64 ||
+        headerSize == 108 || headerSize == 124)
+      return DecodeDibAt(Data, 0, 0, false);
+  }
   if (Data.size() < 14 + 12 || Data[0] != 'B' || Data[1] != 'M') Invalid();
   const std::uint32_t offBits = U32(&Data[10]);
   // An offset inside the headers cannot be right: fall back to "right after the palette".

@@ -1,5 +1,6 @@
 // GIF through giflib: the first frame on the logical screen. The transparent index of the frame's
-// graphic control block and the screen outside the frame come out with alpha 0. Reading stops
+// graphic control block keeps its colour with alpha 0; the screen outside the frame is transparent
+// black. Reading stops
 // after the first frame, so long animations cost nothing.
 #include <cstring>
 #include <memory>
@@ -85,7 +86,7 @@ TGraphic DecodeGif(std::span<const std::uint8_t> Data) {
       palette[i] = raster::Color32(static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i));
     }
   }
-  if (transparent >= 0 && transparent < 256) palette[transparent] = 0;
+  if (transparent >= 0 && transparent < 256) palette[transparent] &= 0x00FFFFFFu;  // keeps its colour
 
   // Decode the frame's indices, de-interlacing as we go.
   std::vector<GifPixelType> indices(static_cast<std::size_t>(frame.Width) * frame.Height);

@@ -33,15 +33,13 @@ extern "C" void JpegErrorExit(j_common_ptr cinfo) {
   std::longjmp(err->Jump, 1);
 }
 
-// Warnings that mean the picture would come out partly made up are errors here.
+// Warnings that mean part of the picture is missing are errors here; corrupt entropy codes in
+// otherwise complete data only spoil pixels, as other readers accept them.
 extern "C" void JpegEmitMessage(j_common_ptr cinfo, int level) {
   if (level >= 0) return;
   switch (cinfo->err->msg_code) {
     case JWRN_JPEG_EOF:
     case JWRN_HIT_MARKER:
-    case JWRN_HUFF_BAD_CODE:
-    case JWRN_ARITH_BAD_CODE:
-    case JWRN_MUST_RESYNC:
       JpegErrorExit(cinfo);
       break;
     default: break;

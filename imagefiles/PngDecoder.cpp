@@ -76,6 +76,19 @@ void DecodeStep(TJob* job) {
   png_read_end(png, nullptr);
 }
 
+// Every chunk must fit in the file: libpng would otherwise allocate (and clear) what a lying
+// length field claims before it finds the data missing.
+bool ChunksFit(std::span<const std::uint8_t> d) {
+  std::size_t at = 8;
+  while (d.size() - at >= 12) {
+    const std::size_t length = (std::size_t{d[at]} << 24) | (d[at + 1] << 16) | (d[at + 2] << 8) | d[at + 3];
+    if (length > d.size() - at - 12) return false;
+    if (std::memcmp(&d[at + 4], "IEND", 4) == 0) return true;
+    at += 12 + length;
+  }
+  return at == d.size();
+}
+
 bool Guarded(TJob* job, void (*step)(TJob*)) {
   if (setjmp(png_jmpbuf(job->Png))) return false;
   step(job);
@@ -86,7 +99,7 @@ bool Guarded(TJob* job, void (*step)(TJob*)) {
 
 TGraphic DecodePng(std::span<const std::uint8_t> Data) {
   auto fail = []() -> TGraphic { throw EInvalidGraphic(Format(kInvalidImageFormat, "PNG")); };
-  if (Data.size() < 8 || png_sig_cmp(Data.data(), 0, 8) != 0) return fail();
+  if (Data.size() < 8 || png_sig_cmp(Data.data(), 0, 8) != 0 || !ChunksFit(Data)) return fail();
   TJob job{};
   job.Data = Data.data();
   job.Size = Data.size();

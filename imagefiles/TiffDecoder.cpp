@@ -77,7 +77,9 @@ TGraphic DecodeTiff(std::span<const std::uint8_t> Data) {
   if (!tif) Invalid();
 
   char message[1024] = {};
-  if (!TIFFRGBAImageOK(tif.get(), message)) Invalid();
+  // Sample layouts the RGBA interface does not take (12-bit and the like) go to GraphicsMagick,
+  // which reads them through libtiff's scanline interface.
+  if (!TIFFRGBAImageOK(tif.get(), message)) return DecodeMagick(Data, "TIFF", "TIFF images", pkBitmap);
   std::uint32_t width = 0, height = 0;
   if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height))
     Invalid();
