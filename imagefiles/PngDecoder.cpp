@@ -35,6 +35,7 @@ struct TJob {
 extern "C" void PngRead(png_structp png, png_bytep out, png_size_t length) {
   auto* job = static_cast<TJob*>(png_get_io_ptr(png));
   if (job->Size - job->Position < length) png_error(png, "read past end of data");
+  if (length == 0) return;
   std::memcpy(out, job->Data + job->Position, length);
   job->Position += length;
 }

@@ -3,6 +3,7 @@
 // the sanitizers this also proves no read or write outside a buffer.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <random>
 
 #include "imagefiles/Picture.h"
@@ -82,12 +83,14 @@ TEST(DamagedFilesTest, TruncatedCopiesFailCleanly) {
 
 TEST(DamagedFilesTest, BitFlippedCopiesNeverCrash) {
   if (!testing::HaveTestData()) GTEST_SKIP() << "no corpus at " << QUIRLON_TESTDATA;
+  // QUIRLON_DAMAGE_ROUNDS raises the count for a longer run by hand.
+  const int rounds = std::getenv("QUIRLON_DAMAGE_ROUNDS") ? std::atoi(std::getenv("QUIRLON_DAMAGE_ROUNDS")) : 48;
   std::mt19937 rng(20261209);
   for (const char* sample : kSamples) {
     const auto path = TestData(sample);
     if (!std::filesystem::exists(path)) continue;
     const auto bytes = ReadBytes(path);
-    for (int round = 0; round < 48; ++round) {
+    for (int round = 0; round < rounds; ++round) {
       auto copy = bytes;
       const int flips = 1 + static_cast<int>(rng() % 4);
       for (int f = 0; f < flips; ++f) {
