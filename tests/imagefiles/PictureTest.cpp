@@ -109,6 +109,36 @@ TEST(PictureLoadTest, ExtensionAndOpenErrors) {
   EXPECT_EQ(ErrorOf(WriteScratch("empty.tga", {})), "Cannot load image. Invalid or unexpected TGA image format.");
   EXPECT_EQ(ErrorOf(WriteScratch("x.psp", {1, 2, 3})),
             "Cannot load image. Paintshop Pro images are not supported on this system.");
+  EXPECT_EQ(ErrorOf(WriteScratch("x.emf", {1, 2, 3})),
+            "Cannot load image. Windows enhanced meta files are not supported on this system.");
+  for (const char* ext : {"scr", "cel", "pic"})
+    EXPECT_NE(ErrorOf(WriteScratch(std::string("x.") + ext, {1, 2, 3})).find("are not supported on this system"),
+              std::string::npos)
+        << ext;
+}
+
+TEST(PictureLoadTest, SideFormatsAreChosenByTheExtension) {
+  REQUIRE_CORPUS();
+  const std::vector<std::pair<std::string, std::vector<std::string>>> aliases = {
+      {"pillow/tga/200x32_rgb_bl_raw.tga", {"win", "vst", "vda", "icb", "TGA"}},
+      {"pillow/pcx/pil184.pcx", {"pcc"}},
+      {"pillow/sgi/hopper.sgi", {"rgb", "rgba", "bw"}},
+      {"libtiff/rgb-3c-8b.ppm", {"pgm", "pbm"}},
+      {"libtiff/rgb-3c-8b.tiff", {"tif", "fax"}},
+      {"bmpsuite/g/pal8.bmp", {"rle", "dib"}}};
+  for (const auto& [sample, exts] : aliases) {
+    TBitmap32 reference;
+    LoadFromFile(reference, TestData(sample).string());
+    for (const std::string& ext : exts) {
+      TBitmap32 b;
+      LoadFromFile(b, WriteScratch("alias." + ext, ReadBytes(TestData(sample))));
+      ASSERT_EQ(b.PixelCount(), reference.PixelCount()) << ext;
+      EXPECT_TRUE(std::equal(b.Bits(), b.Bits() + b.PixelCount(), reference.Bits())) << ext;
+    }
+  }
+  // The file's contents do not choose another reader: a PNG named .tga is a damaged Targa file.
+  EXPECT_EQ(ErrorOf(WriteScratch("png.tga", ReadBytes(TestData("pngsuite/basn2c08.png")))),
+            "Cannot load image. Invalid or unexpected TGA image format.");
 }
 
 TEST(PictureLoadTest, FailedLoadLeavesTheBitmapAsItWas) {
