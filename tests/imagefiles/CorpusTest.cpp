@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -222,17 +221,6 @@ TEST(CorpusTest, HostileFilesFailCleanlyAndQuickly) {
       EXPECT_FALSE(o.Error.empty()) << r.Path;
     }
     EXPECT_LT(o.Seconds, 10.0) << r.Path;
-  }
-}
-
-TEST(CorpusTest, Dump) {
-  if (!HaveCorpus()) GTEST_SKIP() << "no corpus at " << QUIRLON_TESTDATA;
-  if (!std::getenv("QUIRLON_CORPUS_DUMP")) GTEST_SKIP() << "set QUIRLON_CORPUS_DUMP to list every outcome";
-  for (const TRow& r : ReadManifest()) {
-    const TOutcome& o = Outcomes().at(r.Path);
-    std::printf("%-70s %-8s %s %dx%d (pil %dx%d %s) %s %.2fs %s\n", r.Path.c_str(), r.Expect.c_str(),
-                o.Loaded ? "OK  " : "FAIL", o.Width, o.Height, r.PilWidth, r.PilHeight, r.PilMode.c_str(),
-                o.Loaded ? (o.Hash == r.PilHash ? "hash=" : "hash!") : "", o.Seconds, o.Error.c_str());
   }
 }
 
