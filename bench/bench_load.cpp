@@ -79,17 +79,23 @@ void WritePng(const std::string& file, const std::vector<unsigned char>& rgb) {
   png_destroy_write_struct(&png, &info);
 }
 
+// Written once; removed when the program ends.
 const fs::path& Folder() {
-  static const fs::path folder = [] {
-    const fs::path dir = fs::temp_directory_path() / ("quirlon-bench-load-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const auto rgb = MakeRgb();
-    WriteJpeg((dir / "card.jpg").string(), rgb);
-    WritePng((dir / "card.png").string(), rgb);
-    std::atexit([] { std::error_code ec; fs::remove_all(Folder(), ec); });
-    return dir;
-  }();
-  return folder;
+  struct TFolder {
+    fs::path Dir = fs::temp_directory_path() / ("quirlon-bench-load-" + std::to_string(::getpid()));
+    TFolder() {
+      fs::create_directories(Dir);
+      const auto rgb = MakeRgb();
+      WriteJpeg((Dir / "card.jpg").string(), rgb);
+      WritePng((Dir / "card.png").string(), rgb);
+    }
+    ~TFolder() {
+      std::error_code ec;
+      fs::remove_all(Dir, ec);
+    }
+  };
+  static const TFolder folder;
+  return folder.Dir;
 }
 
 void Load(benchmark::State& state, const char* name) {
