@@ -3,6 +3,7 @@
 // onto another bitmap. Pixels live in owned storage (row-major, top row first, no padding); every
 // bitmap owns one resampler, a TNearestResampler in pamSafe mode when new.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>

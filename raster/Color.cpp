@@ -22,9 +22,9 @@ TSingleRect ToSingleRect(const TRect& r) {
 TRect ToRect(const TSingleRect& r) { return TRect{Round(r.Left), Round(r.Top), Round(r.Right), Round(r.Bottom)}; }
 
 std::int32_t MulDivRounded(std::int32_t a, std::int32_t b, std::int32_t c) {
-  const std::uint64_t ua = static_cast<std::uint64_t>(std::llabs(a));
-  const std::uint64_t ub = static_cast<std::uint64_t>(std::llabs(b));
-  const std::uint64_t uc = static_cast<std::uint64_t>(std::llabs(c));
+  const std::uint64_t ua = static_cast<std::uint64_t>(std::llabs(std::int64_t{a}));
+  const std::uint64_t ub = static_cast<std::uint64_t>(std::llabs(std::int64_t{b}));
+  const std::uint64_t uc = static_cast<std::uint64_t>(std::llabs(std::int64_t{c}));
   const std::uint64_t product = ua * ub;  // < 2^62, exact
   const std::uint32_t high = static_cast<std::uint32_t>(product >> 32);
   // The platform's overflow test: twice the high word, modulo 2^32, at least |c| (c = 0 included).
@@ -33,6 +33,9 @@ std::int32_t MulDivRounded(std::int32_t a, std::int32_t b, std::int32_t c) {
   const std::uint64_t rem = product % uc;
   if (rem >= uc - rem) ++q;
   const bool negative = ((a < 0) != (b < 0)) != (c < 0);
+  // The test above lets some quotients of 2^31 and more through (|c| odd); a wrapped value would be
+  // a wrong answer, so they report the overflow too.
+  if (q > (negative ? 0x80000000ull : 0x7FFFFFFFull)) return -1;
   const std::int64_t signedQ = negative ? -static_cast<std::int64_t>(q) : static_cast<std::int64_t>(q);
   return static_cast<std::int32_t>(signedQ);
 }

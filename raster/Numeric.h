@@ -17,7 +17,7 @@ using Extended = long double;
 inline std::int64_t RoundInt64(Extended v) {
   if (std::isnan(v)) throw EInvalidOp(kFloatInvalidOp);
   if (!(v >= -9223372036854775808.0L && v < 9223372036854775808.0L)) throw EInvalidOp(kFloatInvalidOp);
-  return std::llrintl(v);
+  return std::llrint(v);
 }
 
 // Round to nearest, ties to even, into int32; raises when the result does not fit.
@@ -28,9 +28,9 @@ inline std::int32_t Round(Extended v) {
 }
 
 // Truncation towards zero, floor and ceiling with the same range checks.
-inline std::int32_t Trunc(Extended v) { return Round(std::truncl(v)); }
-inline std::int32_t Floor(Extended v) { return Round(std::floorl(v)); }
-inline std::int32_t Ceil(Extended v) { return Round(std::ceill(v)); }
+inline std::int32_t Trunc(Extended v) { return Round(std::trunc(v)); }
+inline std::int32_t Floor(Extended v) { return Round(std::floor(v)); }
+inline std::int32_t Ceil(Extended v) { return Round(std::ceil(v)); }
 
 // Division that raises "Floating point division by zero" instead of yielding an infinity.
 inline Extended Divide(Extended a, Extended b) {

@@ -90,7 +90,8 @@ private:
 };
 
 // The resampler class registry: classes in registration order (TNearestResampler, TLinearResampler,
-// TDraftResampler, TKernelResampler), looked up by exact class name, first match.
+// TDraftResampler, TKernelResampler), looked up by exact class name, first match. Create returns a
+// new resampler bound to Bitmap; the caller installs it (TBitmap32::SetResampler).
 struct TResamplerClass {
   std::string Name;
   std::unique_ptr<TCustomResampler> (*Create)(TBitmap32& Bitmap);

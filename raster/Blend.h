@@ -1,0 +1,73 @@
+#pragma once
+// Pixel blending and bitmap-to-bitmap drawing.
+//
+// Every blend reduces to one per-channel mix of a foreground F onto a background B with a weight w
+// (0..255), alpha included:  result = (F * w + B * (256 - w) + 128) >> 8.  w = 0 gives B exactly;
+// w = 255 does not give F exactly (255 over 0 gives 254), so where an operation copies F at full
+// alpha it says so.
+#include <array>
+#include <cstdint>
+
+#include "raster/Bitmap32.h"
+
+namespace quirlon::raster {
+
+class TCustomResampler;
+
+// F onto B with master alpha M: w = (Fa * (M + 1)) >> 8, no change when w = 0, no copy shortcut
+// (opaque white onto 0 with M = 255 gives 0xFEFEFEFE). M above 255 counts as 255.
+void BlendPixel(TColor32 F, TColor32& B, std::uint32_t M);
+// Count source pixels onto Count destination pixels, weight = source alpha; alpha 0 leaves the
+// destination, alpha 255 copies the source exactly. Count <= 0 does nothing.
+void BlendRow(const TColor32* Src, TColor32* Dst, std::int32_t Count);
+// As BlendRow with master alpha M: w = ((Fa + 1) * M) >> 8, no change when w = 0, no copy shortcut.
+// M above 255 counts as 255.
+void BlendRowMaster(const TColor32* Src, TColor32* Dst, std::int32_t Count, std::uint32_t M);
+// F and B mixed by W on all four channels, no shortcut at either end (W = 0 gives B). W above 255
+// counts as 255.
+TColor32 MixColors(TColor32 F, TColor32 B, std::uint32_t W);
+
+// Merge (straight-alpha "over"): F's alpha is first scaled by M (Fa' = Fa when M = 255, else
+// Fa * M / 255 rounded half up). Fa' = 0 leaves B; Fa' = 255 or Ba = 0 gives F with alpha Fa';
+// otherwise Ra = Fa' + Ba * (255 - Fa') / 255 and Rc = (Fc * Fa' + Bc * Ba * (255 - Fa') / 255) / Ra,
+// each rounded to nearest, halves up (exact integer arithmetic). Over an opaque B the result is
+// opaque. M above 255 counts as 255.
+void MergePixel(TColor32 F, TColor32& B, std::uint32_t M);
+void MergeRow(const TColor32* Src, TColor32* Dst, std::int32_t Count);
+void MergeRowMaster(const TColor32* Src, TColor32* Dst, std::int32_t Count, std::uint32_t M);
+
+// The operation tables, one entry per TCombineMode (cmBlend, cmMerge). Filled once, on first use.
+using TBlendPixelMasterProc = void (*)(TColor32 F, TColor32& B, std::uint32_t M);
+using TBlendRowProc = void (*)(const TColor32* Src, TColor32* Dst, std::int32_t Count);
+using TBlendRowMasterProc = void (*)(const TColor32* Src, TColor32* Dst, std::int32_t Count, std::uint32_t M);
+
+struct TCombineTables {
+  std::array<TBlendPixelMasterProc, 2> PixelMaster;
+  std::array<TBlendRowProc, 2> Row;
+  std::array<TBlendRowMasterProc, 2> RowMaster;
+};
+const TCombineTables& CombineTables();
+
+inline TBlendPixelMasterProc BlendPixelProc(TCombineMode Mode) { return CombineTables().PixelMaster[Mode & 1]; }
+inline TBlendRowProc BlendRowProc(TCombineMode Mode) { return CombineTables().Row[Mode & 1]; }
+inline TBlendRowMasterProc BlendRowMasterProc(TCombineMode Mode) { return CombineTables().RowMaster[Mode & 1]; }
+
+// Draws SrcRect of Src into DstRect of Dst, limited to DstClip (intersected with Dst's bounds and
+// with DstRect). Same-size rectangles go to TransferBlock; others to Resampler.Resample, even in
+// dmOpaque. dmCustom without a Callback draws as dmOpaque.
+// Throws EBitmapException("Destination bitmap is nil" / "Source bitmap is nil") for null bitmaps and
+// ESrcInvalidException("Source rectangle is invalid") when a non-empty SrcRect leaves Src. Returns
+// silently, notifying nobody, when there is nothing to draw (empty bitmaps, empty SrcRect, dmBlend
+// with Src's MasterAlpha 0, empty clipped area). Otherwise reports DstRect with Dst.AreaChanged.
+void TransferRect(TBitmap32* Dst, TRect DstRect, TRect DstClip, const TBitmap32* Src, TRect SrcRect,
+                  TCustomResampler& Resampler, TDrawMode DrawMode, const TPixelCombineEvent& Callback);
+
+// The same-size case: DstArea must be non-empty and inside Dst, and the DstArea-sized block at
+// (SrcX, SrcY) inside Src. Rows are processed top to bottom by DrawMode: dmOpaque copies, dmBlend
+// uses Src's CombineMode table (BlendRow when Src's MasterAlpha >= 255, else BlendRowMaster),
+// dmTransparent copies every pixel except those equal to Src's OuterColor, dmCustom calls Callback
+// (F, B, Src's MasterAlpha) per pixel (as dmOpaque when Callback is empty). Notifies nobody.
+void TransferBlock(TBitmap32& Dst, TRect DstArea, const TBitmap32& Src, std::int32_t SrcX, std::int32_t SrcY,
+                   TDrawMode DrawMode, const TPixelCombineEvent& Callback);
+
+}  // namespace quirlon::raster
