@@ -1,0 +1,104 @@
+#include "core/Platform.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <iterator>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "raster/Errors.h"
+
+namespace quirlon::core {
+
+namespace fs = std::filesystem;
+
+std::string ExecutableFileName() {
+  std::error_code ec;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  if (!ec && !exe.empty()) return exe.string();
+  const fs::path cwd = fs::current_path(ec);
+  return (ec ? std::string(".") : cwd.string()) + kPathSeparator;
+}
+
+std::string ExecutableFolder() {
+  const std::string exe = ExecutableFileName();
+  const std::size_t slash = exe.rfind(kPathSeparator);
+  if (slash == std::string::npos) return std::string(".") + kPathSeparator;
+  return exe.substr(0, slash + 1);
+}
+
+void ListFiles(const std::string& Folder, std::vector<std::string>& List) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  fs::directory_iterator it(Folder.empty() ? fs::path(".") : fs::path(Folder), ec);
+  for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+    std::error_code typeError;
+    // is_directory follows links: a link to a folder is a folder, a dangling link is a file.
+    if (it->is_directory(typeError)) continue;
+    names.push_back(it->path().filename().string());
+  }
+  std::sort(names.begin(), names.end());  // std::string compares bytes as unsigned char
+  List.insert(List.end(), std::make_move_iterator(names.begin()), std::make_move_iterator(names.end()));
+}
+
+bool TryReadFile(const std::string& FileName, std::string& Text) {
+  // Non-blocking open and regular files only: a FIFO or a device among the templates must not
+  // hang or feed the reader forever.
+  const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat info {};
+  const bool statted = ::fstat(fd, &info) == 0;
+  if (!statted || !S_ISREG(info.st_mode)) {
+    const int error = !statted ? errno : (S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+    ::close(fd);
+    errno = error;
+    return false;
+  }
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int error = errno;
+      ::close(fd);
+      errno = error;
+      return false;
+    }
+    Text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+std::vector<std::string> ReadTextFileLines(const std::string& FileName) {
+  std::string text;
+  if (!TryReadFile(FileName, text)) throw EFOpenError(Format(kFOpenError, FileName.c_str(), std::strerror(errno)));
+  std::size_t pos = 0;
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
+  std::vector<std::string> lines;
+  while (pos < text.size()) {
+    const std::size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(pos));
+      break;
+    }
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+    if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
+  }
+  return lines;
+}
+
+std::string ErrorReportText(const std::string& Message) {
+  if (!Message.empty() && static_cast<unsigned char>(Message.back()) > static_cast<unsigned char>('.'))
+    return Message + ".";
+  return Message;
+}
+
+}  // namespace quirlon::core

@@ -1,0 +1,39 @@
+#pragma once
+// The platform services that need no window: where the program lives, folder listing, text files
+// read into lines, and the text rule of the error report. The window services (dialogs, pointer,
+// message box, shell) live with the window.
+#include <string>
+#include <vector>
+
+namespace quirlon::core {
+
+inline constexpr char kPathSeparator = '/';
+
+// Full path of the running executable (from /proc/self/exe). Falls back to the current folder
+// when the link cannot be read, so callers always get a usable path.
+std::string ExecutableFileName();
+
+// Folder of the running executable, ending in kPathSeparator; data folders are appended to it.
+std::string ExecutableFolder();
+
+// Appends the plain names of the entries of Folder (which ends in a separator) that are not
+// folders: hidden files and files of any name or extension included, symbolic links to folders
+// excluded. Sorted by byte-wise comparison, so the numbering stays the same between calls.
+// A missing, empty or unreadable folder appends nothing; nothing is raised.
+void ListFiles(const std::string& Folder, std::vector<std::string>& List);
+
+// Appends the bytes of a file to Bytes; false with errno set when it cannot be opened or read
+// (a folder included).
+bool TryReadFile(const std::string& FileName, std::string& Bytes);
+
+// Reads a text file into lines. A line ends at LF, CR or CR LF; a last line without a line end
+// counts, a final line end does not start another line; a leading UTF-8 byte order mark is
+// dropped. Throws EFOpenError("Cannot open file \"%s\". %s") with the file name and the system's
+// reason when the file cannot be opened or read.
+std::vector<std::string> ReadTextFileLines(const std::string& FileName);
+
+// The text the error report shows: Message followed by "." when its last character sorts after
+// "." (byte-wise); an empty message stays empty.
+std::string ErrorReportText(const std::string& Message);
+
+}  // namespace quirlon::core

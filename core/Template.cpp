@@ -1,0 +1,192 @@
+#include "core/Template.h"
+
+#include <array>
+#include <utility>
+
+#include "core/Platform.h"
+#include "raster/Errors.h"
+
+namespace quirlon::core {
+
+using raster::TColor;
+
+std::vector<std::string> ListTemplates(const std::string& TemplatesFolder) {
+  std::vector<std::string> list;
+  ListFiles(TemplatesFolder, list);
+  return list;
+}
+
+const std::string& TemplateEntry(const std::vector<std::string>& Templates, std::int32_t Number) {
+  const std::int64_t index = static_cast<std::int64_t>(Number) - 1;
+  if (index < 0 || index >= static_cast<std::int64_t>(Templates.size()))
+    throw EListError(Format(kListIndexError, static_cast<int>(index)));
+  return Templates[static_cast<std::size_t>(index)];
+}
+
+std::string TemplatePath(const std::string& TemplatesFolder, std::int32_t Number) {
+  return TemplatesFolder + TemplateEntry(ListTemplates(TemplatesFolder), Number);
+}
+
+std::string TemplateDisplayName(const std::string& FileName) {
+  std::size_t end = FileName.size();
+  for (int dropped = 0; dropped < 4 && end > 0; ++dropped) {
+    --end;
+    // Step back over UTF-8 continuation bytes to the start of the character.
+    while (end > 0 && (static_cast<unsigned char>(FileName[end]) & 0xC0) == 0x80) --end;
+  }
+  return FileName.substr(0, end);
+}
+
+std::string TemplatePreviewPath(const std::string& ExeFolder, const std::string& DisplayName) {
+  return ExeFolder + kPicsFolder + DisplayName + kPreviewExtension;
+}
+
+void ReadLayerSections(const TIniFile& Ini, std::vector<std::string>& List) {
+  std::vector<std::string> sections;
+  Ini.ReadSections(sections);
+  List.clear();
+  for (std::string& name : sections)
+    if (name.find("Layer") != std::string::npos) List.push_back(std::move(name));
+}
+
+TTemplateImageSize ReadTemplateImageSize(const TIniFile& Ini) {
+  return TTemplateImageSize{Ini.ReadInteger("Image", "width", kDefaultTemplateWidth),
+                            Ini.ReadInteger("Image", "height", kDefaultTemplateHeight)};
+}
+
+TTemplateLayer ReadTemplateLayer(const TIniFile& Ini, const std::string& Section) {
+  TTemplateLayer layer;
+  layer.Section = Section;
+  layer.Type = Ini.ReadString(Section, "type", "unknown");
+  layer.Source = Ini.ReadString(Section, "source", "unknown");
+  auto corner = [&](const char* x, const char* y) {
+    return raster::TPoint{Ini.ReadInteger(Section, x, 0), Ini.ReadInteger(Section, y, 0)};
+  };
+  layer.A = corner("A.X", "A.Y");
+  layer.B = corner("B.X", "B.Y");
+  layer.C = corner("C.X", "C.Y");
+  layer.D = corner("D.X", "D.Y");
+  return layer;
+}
+
+TLayerType LayerTypeFromText(std::string_view Type) {
+  static constexpr std::pair<std::string_view, TLayerType> kTypes[] = {
+      {"normal", ltNormal},
+      {"reflection", ltReflection},
+      {"roundrect", ltRoundRect},
+      {"disc", ltDisc},
+      {"discreflection", ltDiscReflection},
+      {"shadow", ltShadow},
+      {"shade", ltShade},
+      {"blurshade", ltBlurShade},
+      {"highlight", ltHighlight},
+      {"blurhighlight", ltBlurHighlight},
+      {"roundrectshade", ltRoundRectShade},
+      {"roundrecthighlight", ltRoundRectHighlight},
+      {"customfile", ltCustomFile},
+      {"customcolor", ltCustomColor},
+      {"customcolorreflection", ltCustomColorReflection},
+  };
+  for (const auto& [text, type] : kTypes)
+    if (text == Type) return type;
+  return ltUnknown;
+}
+
+TShadingDirection ShadingDirectionFromText(std::string_view Source) {
+  static constexpr std::pair<std::string_view, TShadingDirection> kDirections[] = {
+      {"leftdown", sdLeftDown}, {"lefttop", sdLeftTop}, {"righttop", sdRightTop},
+      {"rightdown", sdRightDown}, {"rightlefttopdown", sdRightLeftTopDown}, {"left", sdLeft},
+      {"top", sdTop}, {"right", sdRight},
+  };
+  for (const auto& [text, direction] : kDirections)
+    if (text == Source) return direction;
+  return sdDefault;
+}
+
+namespace {
+constexpr std::array<const char*, kSourceSlotCount + 1> kSlotNames = {
+    "", "BACKGROUND", "FRONT", "SIDE", "TOP", "DISC", "FRONT2", "SIDE2", "TOP2", "DISC2"};
+}  // namespace
+
+const char* SourceSlotName(int Index) {
+  return (Index >= 1 && Index <= kSourceSlotCount) ? kSlotNames[static_cast<std::size_t>(Index)] : "";
+}
+
+int SourceSlotIndex(std::string_view Name) {
+  const std::string upper = AsciiUpperCase(Name);
+  for (int i = 1; i <= kSourceSlotCount; ++i)
+    if (upper == kSlotNames[static_cast<std::size_t>(i)]) return i;
+  return -1;
+}
+
+namespace {
+
+// System colours: 0xFF000000 plus the system colour index.
+constexpr TColor SystemColor(int index) { return static_cast<TColor>(0xFF000000u | static_cast<std::uint32_t>(index)); }
+
+struct TColorName {
+  std::string_view Name;
+  TColor Color;
+};
+
+constexpr TColorName kColorNames[] = {
+    {"clBlack", 0x000000},       {"clMaroon", 0x000080},     {"clGreen", 0x008000},
+    {"clOlive", 0x008080},       {"clNavy", 0x800000},       {"clPurple", 0x800080},
+    {"clTeal", 0x808000},        {"clGray", 0x808080},       {"clSilver", 0xC0C0C0},
+    {"clRed", 0x0000FF},         {"clLime", 0x00FF00},       {"clYellow", 0x00FFFF},
+    {"clBlue", 0xFF0000},        {"clFuchsia", 0xFF00FF},    {"clAqua", 0xFFFF00},
+    {"clWhite", 0xFFFFFF},       {"clMoneyGreen", 0xC0DCC0}, {"clSkyBlue", 0xF0CAA6},
+    {"clCream", 0xF0FBFF},       {"clMedGray", 0xA4A0A0},    {"clNone", 0x1FFFFFFF},
+    {"clDefault", 0x20000000},
+    {"clScrollBar", SystemColor(0)},
+    {"clBackground", SystemColor(1)},
+    {"clActiveCaption", SystemColor(2)},
+    {"clInactiveCaption", SystemColor(3)},
+    {"clMenu", SystemColor(4)},
+    {"clWindow", SystemColor(5)},
+    {"clWindowFrame", SystemColor(6)},
+    {"clMenuText", SystemColor(7)},
+    {"clWindowText", SystemColor(8)},
+    {"clCaptionText", SystemColor(9)},
+    {"clActiveBorder", SystemColor(10)},
+    {"clInactiveBorder", SystemColor(11)},
+    {"clAppWorkSpace", SystemColor(12)},
+    {"clHighlight", SystemColor(13)},
+    {"clHighlightText", SystemColor(14)},
+    {"clBtnFace", SystemColor(15)},
+    {"clBtnShadow", SystemColor(16)},
+    {"clGrayText", SystemColor(17)},
+    {"clBtnText", SystemColor(18)},
+    {"clInactiveCaptionText", SystemColor(19)},
+    {"clBtnHighlight", SystemColor(20)},
+    {"cl3DDkShadow", SystemColor(21)},
+    {"cl3DLight", SystemColor(22)},
+    {"clInfoText", SystemColor(23)},
+    {"clInfoBk", SystemColor(24)},
+    {"clHotLight", SystemColor(26)},
+    {"clGradientActiveCaption", SystemColor(27)},
+    {"clGradientInactiveCaption", SystemColor(28)},
+    {"clMenuHighlight", SystemColor(29)},
+    {"clMenuBar", SystemColor(30)},
+};
+static_assert(std::size(kColorNames) == 52);
+
+}  // namespace
+
+bool IdentToColor(std::string_view Name, TColor& Color) {
+  for (const TColorName& entry : kColorNames) {
+    if (SameTextAscii(entry.Name, Name)) {
+      Color = entry.Color;
+      return true;
+    }
+  }
+  return false;
+}
+
+TColor StringToColor(const std::string& Text) {
+  TColor color;
+  if (IdentToColor(Text, color)) return color;
+  return StrToInt(Text);
+}
+
+}  // namespace quirlon::core

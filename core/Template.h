@@ -1,0 +1,134 @@
+#pragma once
+// Template files and the template library: the folders beside the executable, the numbered list
+// of templates, the layer sections of a template, the nine source slots and the colour text of
+// "customcolor" layers.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/IniFile.h"
+#include "raster/Color.h"
+
+namespace quirlon::core {
+
+// Folders relative to the executable's folder; each ends in the path separator.
+inline constexpr const char* kTemplatesFolder = "Templates/";
+inline constexpr const char* kPicsFolder = "Pics/";
+inline constexpr const char* kCustomFolder = "custom/";
+inline constexpr const char* kPreviewExtension = ".jpg";
+
+// Template coordinate space when [Image] says nothing.
+inline constexpr std::int32_t kDefaultTemplateWidth = 800;
+inline constexpr std::int32_t kDefaultTemplateHeight = 600;
+
+// ---- Template list -------------------------------------------------------------------------
+
+// The template file names (no folder) in TemplatesFolder, numbered from 1 in this order
+// (ListFiles: every entry that is not a folder, sorted byte-wise). Empty for a missing folder.
+std::vector<std::string> ListTemplates(const std::string& TemplatesFolder);
+
+// Entry Number (1-based) of Templates. Throws EListError("List index out of bounds (%d)") with
+// Number - 1 when there is no such entry (below 1 included).
+const std::string& TemplateEntry(const std::vector<std::string>& Templates, std::int32_t Number);
+
+// TemplatesFolder + the name of template Number, listing the folder now; raises as TemplateEntry.
+std::string TemplatePath(const std::string& TemplatesFolder, std::int32_t Number);
+
+// The file name without its last four characters, whatever they are ("box1.ini" gives "box1",
+// "readme" gives "re", a name of four characters or fewer gives ""). Characters are UTF-8 code
+// points, so a name is never cut inside one.
+std::string TemplateDisplayName(const std::string& FileName);
+
+// ExeFolder + "Pics/" + DisplayName + ".jpg".
+std::string TemplatePreviewPath(const std::string& ExeFolder, const std::string& DisplayName);
+
+// ---- Template content ----------------------------------------------------------------------
+
+// Clears List, then appends, in file order, every section name that contains "Layer" (exact,
+// case-sensitive substring).
+void ReadLayerSections(const TIniFile& Ini, std::vector<std::string>& List);
+
+struct TTemplateImageSize {
+  std::int32_t Width = kDefaultTemplateWidth;
+  std::int32_t Height = kDefaultTemplateHeight;
+};
+// [Image] width and height, 800 and 600 when missing or not integers.
+TTemplateImageSize ReadTemplateImageSize(const TIniFile& Ini);
+
+// One layer section as written: type and source ("unknown" when missing) and the four corners in
+// template coordinates (0 when missing or not an integer). A: top-left of the layer picture,
+// B: top-right, C: bottom-right, D: bottom-left.
+struct TTemplateLayer {
+  std::string Section;
+  std::string Type = "unknown";
+  std::string Source = "unknown";
+  raster::TPoint A, B, C, D;
+};
+TTemplateLayer ReadTemplateLayer(const TIniFile& Ini, const std::string& Section);
+
+// The layer types, compared exactly (case-sensitive); any other text is ltUnknown.
+enum TLayerType : std::uint8_t {
+  ltUnknown,
+  ltNormal,
+  ltReflection,
+  ltRoundRect,
+  ltDisc,
+  ltDiscReflection,
+  ltShadow,
+  ltShade,
+  ltBlurShade,
+  ltHighlight,
+  ltBlurHighlight,
+  ltRoundRectShade,
+  ltRoundRectHighlight,
+  ltCustomFile,
+  ltCustomColor,
+  ltCustomColorReflection,
+};
+TLayerType LayerTypeFromText(std::string_view Type);
+
+// The shading directions named by the source of the six shading types, compared exactly; any
+// other text is sdDefault.
+enum TShadingDirection : std::uint8_t {
+  sdDefault,
+  sdLeftDown,
+  sdLeftTop,
+  sdRightTop,
+  sdRightDown,
+  sdRightLeftTopDown,
+  sdLeft,
+  sdTop,
+  sdRight,
+};
+TShadingDirection ShadingDirectionFromText(std::string_view Source);
+
+// ---- Source slots --------------------------------------------------------------------------
+
+inline constexpr int kSourceSlotCount = 9;
+enum TSourceSlot : int {
+  ssBackground = 1,
+  ssFront = 2,
+  ssSide = 3,
+  ssTop = 4,
+  ssDisc = 5,
+  ssFront2 = 6,
+  ssSide2 = 7,
+  ssTop2 = 8,
+  ssDisc2 = 9,
+};
+
+// "BACKGROUND", "FRONT", ... "DISC2" for 1..9; "" for any other index.
+const char* SourceSlotName(int Index);
+// The slot 1..9 whose name equals Name upper-cased (ASCII letters only), else -1.
+int SourceSlotIndex(std::string_view Name);
+
+// ---- Colour text ---------------------------------------------------------------------------
+
+// One of the 52 colour names, matched without regard to ASCII case.
+bool IdentToColor(std::string_view Name, raster::TColor& Color);
+// A colour name, else an integer in the template integer syntax taken as a TColor. Throws
+// EConvertError("'%s' is not a valid integer value") with Text when it is neither.
+raster::TColor StringToColor(const std::string& Text);
+
+}  // namespace quirlon::core
