@@ -25,6 +25,7 @@ public:
 QUIRLON_EXCEPTION(EBitmapException, Exception);
 QUIRLON_EXCEPTION(ESrcInvalidException, EBitmapException);
 QUIRLON_EXCEPTION(ENestedException, Exception);
+QUIRLON_EXCEPTION(ETransformNotImplemented, Exception);  // "Reverse/Forward transformation is not implemented in %s."
 QUIRLON_EXCEPTION(EListError, Exception);       // "List index out of bounds (%d)"
 QUIRLON_EXCEPTION(EConvertError, Exception);    // text to number or colour
 QUIRLON_EXCEPTION(EOutOfResources, Exception);  // "Can't allocate the DIB handle"

@@ -1,0 +1,43 @@
+#pragma once
+// The last step of every layer: the prepared layer picture is mapped onto its quadrilateral of the
+// canvas through a projective transformation, then the target's alpha is cut back to an
+// anti-aliased image of that quadrilateral, so every layer ends with a clean edge lying exactly on
+// the template's corners.
+#include "raster/Bitmap32.h"
+#include "raster/Color.h"
+
+namespace quirlon::core {
+
+// The four corners A, B, C, D as 32-bit floats, in that order.
+struct TQuadCorners {
+  float X[4] = {};
+  float Y[4] = {};
+};
+
+// The overscan factor: 1.05, or 1.05 + 0.15 x (1 - FitScale) when FitScale < 1 (stored as float).
+float OverscanFactor(double FitScale);
+// The corners enlarged about their centroid by OverscanFactor(FitScale).
+TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale);
+
+// Maps SrcRect of Src so that its top-left corner lands on A, top-right on B, bottom-right on C and
+// bottom-left on D (canvas pixels), into Dst, combining by Src's DrawMode, CombineMode and
+// MasterAlpha; then cuts Dst's alpha to the quadrilateral with ApplyEdgeMask. With Overscan the
+// warp uses a quadrilateral enlarged about its centroid by 1.05 (more when FitScale < 1:
+// 1.05 + 0.15 x (1 - FitScale)) so the cut, not the sampling, decides the edge; the mask always uses
+// A, B, C, D exactly. Only Dst changes. Throws EZeroDivide when SrcRect is empty in either direction.
+void WarpToQuad(const raster::TBitmap32& Src, const raster::TRect& SrcRect, raster::TPoint A, raster::TPoint B,
+                raster::TPoint C, raster::TPoint D, raster::TBitmap32& Dst, bool Overscan, double FitScale);
+
+// Paints into Mask (already sized) a grey image of the quadrilateral A, B, C, D (16.16 points):
+// opaque black outside, 0xFBFAFAFA (grey 250) on fully covered pixels, grey levels along the edges,
+// which a band 0.05 pixel either side of the edges brightens a little.
+void DrawQuadMask(raster::TBitmap32& Mask, raster::TFixedPoint A, raster::TFixedPoint B, raster::TFixedPoint C,
+                  raster::TFixedPoint D);
+
+// Cuts Target's alpha by the grey levels of Mask (same size; otherwise nothing happens). Pixels at
+// the mask's brightest level keep their alpha; elsewhere an opaque pixel takes the mask's grey
+// level as alpha and a translucent one its alpha scaled by level / brightest (half to even).
+// Colour channels never change.
+void ApplyEdgeMask(raster::TBitmap32& Target, const raster::TBitmap32& Mask);
+
+}  // namespace quirlon::core
