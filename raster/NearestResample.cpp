@@ -1,12 +1,10 @@
-#include "raster/Errors.h"
-#include "raster/Sampler.h"
+#include "raster/Resamplers.h"
 
 namespace quirlon::raster {
 
 void TNearestResampler::Resample(TBitmap32& Dst, const TRect& DstRect, const TRect& DstClip, const TBitmap32& Src,
                                  const TRect& SrcRect, TDrawMode CombineOp, const TPixelCombineEvent& CombineCallback) {
-  (void)Dst, (void)DstRect, (void)DstClip, (void)Src, (void)SrcRect, (void)CombineOp, (void)CombineCallback;
-  throw EBitmapException("Stretching is not available");
+  NearestStretch(Dst, DstRect, DstClip, Src, SrcRect, CombineOp, CombineCallback);
 }
 
 }  // namespace quirlon::raster

@@ -1,0 +1,621 @@
+#include "raster/Resamplers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "raster/Blend.h"
+#include "raster/Errors.h"
+#include "raster/Numeric.h"
+
+namespace quirlon::raster {
+
+namespace {
+
+TDrawMode EffectiveOp(TDrawMode Op, const TPixelCombineEvent& Callback) {
+  return (Op == dmCustom && !Callback) ? dmOpaque : Op;
+}
+
+// Clips DstClip to Dst and DstRect and checks SrcRect; false when there is nothing to draw.
+bool PrepareStretch(const TBitmap32& Dst, const TRect& DstRect, const TRect& DstClip, const TBitmap32& Src,
+                    const TRect& SrcRect, TRect& Clip) {
+  Clip = IntersectRect(IntersectRect(DstClip, Dst.BoundsRect()), DstRect);
+  if (Clip.IsEmpty()) return false;
+  if (SrcRect.Left < 0 || SrcRect.Top < 0 || SrcRect.Right > Src.Width() || SrcRect.Bottom > Src.Height())
+    throw EBitmapException("Invalid SrcRect");
+  return !SrcRect.IsEmpty();
+}
+
+// Puts a finished run of colours onto a destination run, pixel by pixel, by the draw mode; dmBlend
+// goes through the source's combine mode with BlendPixel's weight rule.
+class TRowCombiner {
+public:
+  TRowCombiner(const TBitmap32& Src, TDrawMode Op, const TPixelCombineEvent& Callback)
+      : fOp(EffectiveOp(Op, Callback)),
+        fPixel(BlendPixelProc(Src.CombineMode())),
+        fMaster(Src.MasterAlpha()),
+        fOuter(Src.OuterColor()),
+        fCallback(Callback) {}
+
+  void Put(const TColor32* Colours, TColor32* Dst, std::int32_t Count) const {
+    switch (fOp) {
+      case dmBlend:
+        for (std::int32_t i = 0; i < Count; ++i) fPixel(Colours[i], Dst[i], fMaster);
+        break;
+      case dmTransparent:
+        for (std::int32_t i = 0; i < Count; ++i)
+          if (Colours[i] != fOuter) Dst[i] = Colours[i];
+        break;
+      case dmCustom:
+        for (std::int32_t i = 0; i < Count; ++i) fCallback(Colours[i], Dst[i], fMaster);
+        break;
+      default:
+        std::copy_n(Colours, Count, Dst);
+        break;
+    }
+  }
+
+private:
+  TDrawMode fOp;
+  TBlendPixelMasterProc fPixel;
+  std::uint32_t fMaster;
+  TColor32 fOuter;
+  const TPixelCombineEvent& fCallback;
+};
+
+std::int32_t ClampTo(std::int64_t v, std::int32_t lo, std::int32_t hi) {
+  return static_cast<std::int32_t>(v < lo ? lo : (v > hi ? hi : v));
+}
+
+// One axis of BilinearStretch: the left (upper) neighbour and its weight per destination position,
+// plus the two indices actually read, kept inside the source bitmap.
+struct TBilinearAxis {
+  std::vector<std::int32_t> Pos, Read0, Read1;
+  std::vector<std::uint32_t> Weight;
+};
+
+TBilinearAxis BuildBilinearAxis(std::int32_t DstLo, std::int32_t DstHi, std::int32_t ClipLo, std::int32_t ClipHi,
+                                std::int32_t SrcLo, std::int32_t SrcHi, std::int32_t SrcSize) {
+  const std::int32_t n = ClipHi - ClipLo;
+  TBilinearAxis axis;
+  axis.Pos.resize(n);
+  axis.Weight.resize(n);
+  axis.Read0.resize(n);
+  axis.Read1.resize(n);
+  const float s = StoreSingle(static_cast<Extended>(SrcHi - SrcLo) / static_cast<Extended>(DstHi - DstLo));
+  const float maxC = static_cast<float>(SrcSize - 1);
+  for (std::int32_t i = 0; i < n; ++i) {
+    const Extended rel = static_cast<Extended>(static_cast<std::int64_t>(ClipLo) + i - DstLo);
+    float c = StoreSingle((rel + 0.5L) * s + (static_cast<Extended>(SrcLo) - 0.5L));
+    if (c < 0.0f) c = 0.0f;
+    if (c > maxC) c = maxC;
+    const Extended fl = std::floor(static_cast<Extended>(c));
+    axis.Pos[i] = static_cast<std::int32_t>(fl);
+    axis.Weight[i] = static_cast<std::uint32_t>(256 - Round((static_cast<Extended>(c) - fl) * 256.0L));
+  }
+  // The last source column has no right neighbour: weigh it fully as the right one of a pair.
+  for (std::int32_t i = n - 1; i >= 0 && axis.Pos[i] == SrcHi - 1; --i) {
+    axis.Pos[i] -= 1;
+    axis.Weight[i] = 0;
+  }
+  for (std::int32_t i = 0; i < n; ++i) {
+    axis.Read0[i] = ClampTo(axis.Pos[i], 0, SrcSize - 1);
+    axis.Read1[i] = ClampTo(static_cast<std::int64_t>(axis.Pos[i]) + 1, 0, SrcSize - 1);
+  }
+  return axis;
+}
+
+// Pixel (X, Y) of Bitmap by access mode, within the clip rectangle taken at BeginSampling.
+TColor32 ReadPixel(const TBitmap32& Bitmap, const TRect& Clip, TPixelAccessMode Mode, std::int32_t X,
+                   std::int32_t Y) {
+  if (Clip.IsEmpty()) return Bitmap.OuterColor();
+  switch (Mode) {
+    case pamWrap:
+      return Bitmap.PixelAt(WrapCoord(Bitmap.WrapMode(), X, Clip.Left, Clip.Right - 1),
+                            WrapCoord(Bitmap.WrapMode(), Y, Clip.Top, Clip.Bottom - 1));
+    case pamTransparentEdge: {
+      const std::int32_t cx = ClampTo(X, Clip.Left, Clip.Right - 1);
+      const std::int32_t cy = ClampTo(Y, Clip.Top, Clip.Bottom - 1);
+      const TColor32 c = Bitmap.PixelAt(cx, cy);
+      return (cx == X && cy == Y) ? c : (c & 0x00FFFFFFu);
+    }
+    default:
+      if (X >= Clip.Left && X < Clip.Right && Y >= Clip.Top && Y < Clip.Bottom) return Bitmap.PixelAt(X, Y);
+      return Bitmap.OuterColor();
+  }
+}
+
+
+}  // namespace
+
+// --- arithmetic ---
+
+TColor32 BilinearMix(TColor32 C11, TColor32 C12, TColor32 C21, TColor32 C22, std::uint32_t U, std::uint32_t V) {
+  const std::uint32_t u1 = 256 - U, v1 = 256 - V;
+  TColor32 result = 0;
+  for (int shift = 0; shift < 32; shift += 8) {
+    const std::uint32_t top = (((C11 >> shift) & 0xFF) * U + ((C12 >> shift) & 0xFF) * u1) >> 8;
+    const std::uint32_t bottom = (((C21 >> shift) & 0xFF) * U + ((C22 >> shift) & 0xFF) * u1) >> 8;
+    result |= (((top * V + bottom * v1) >> 8) & 0xFF) << shift;
+  }
+  return result;
+}
+
+TWeightMap BuildWeightMap(std::int32_t DstLo, std::int32_t DstHi, std::int32_t ClipLo, std::int32_t ClipHi,
+                          std::int32_t SrcLo, std::int32_t SrcHi, const TCustomKernel& Kernel) {
+  const std::int64_t srcW = static_cast<std::int64_t>(SrcHi) - SrcLo;
+  const std::int64_t dstW = static_cast<std::int64_t>(DstHi) - DstLo;
+  const std::int64_t clipW = static_cast<std::int64_t>(ClipHi) - ClipLo;
+  TWeightMap map;
+  if (srcW <= 0) return map;
+  if (srcW == 1) {
+    if (clipW > 0) map.assign(static_cast<std::size_t>(clipW), TWeightList{TSourceWeight{SrcLo, 256}});
+    return map;
+  }
+  if (clipW <= 0) return map;
+
+  float scale = StoreSingle(static_cast<Extended>(dstW) / static_cast<Extended>(srcW));
+  float width = StoreSingle(Kernel.Support());
+  map.resize(static_cast<std::size_t>(clipW));
+  if (scale == 0.0f) {
+    map[0].push_back(TSourceWeight{static_cast<std::int32_t>((static_cast<std::int64_t>(SrcLo) + SrcHi) / 2), 256});
+    return map;
+  }
+  const bool reduce = scale < 1.0f;
+  float q = 1.0f;
+  if (reduce) {
+    q = scale;
+    scale = StoreSingle(Divide(1.0L, q));
+    width = StoreSingle(static_cast<Extended>(width) * scale);
+  } else {
+    scale = StoreSingle(Divide(1.0L, scale));
+  }
+
+  for (std::int64_t i = 0; i < clipW; ++i) {
+    const Extended rel = static_cast<Extended>(i - DstLo + ClipLo);
+    const float c = StoreSingle((rel + 0.5L) * scale + (static_cast<Extended>(SrcLo) - 0.5L));
+    const std::int32_t jLo = Floor(static_cast<Extended>(c) - width);
+    const std::int32_t jHi = Ceil(static_cast<Extended>(c) + width);
+    TWeightList& list = map[static_cast<std::size_t>(i)];
+    std::int32_t total = -256;
+    for (std::int64_t j = jLo; j <= jHi; ++j) {
+      std::int32_t weight;
+      if (reduce) {
+        const float arg = StoreSingle((static_cast<Extended>(c) - static_cast<Extended>(j)) * q);
+        weight = Round(static_cast<Extended>(Kernel.KernelValue(arg)) * 256.0L * q);
+      } else {
+        const float arg = StoreSingle(static_cast<Extended>(c) - static_cast<Extended>(j));
+        weight = Round(static_cast<Extended>(Kernel.KernelValue(arg)) * 256.0L);
+      }
+      if (weight == 0) continue;
+      list.push_back(TSourceWeight{ClampTo(j, SrcLo, SrcHi - 1), weight});
+      total += weight;
+    }
+    if (list.empty()) {
+      // Clamped as well: a kernel narrower than the pixel spacing must not point outside the span.
+      list.push_back(TSourceWeight{ClampTo(Floor(c), SrcLo, SrcHi - 1), 256});
+    } else if (total != 0) {
+      list[(list.size() - 1) / 2].Weight -= total;
+    }
+  }
+  return map;
+}
+
+// --- stretches ---
+
+void NearestStretch(TBitmap32& Dst, const TRect& DstRect, const TRect& DstClip, const TBitmap32& Src,
+                    const TRect& SrcRect, TDrawMode CombineOp, const TPixelCombineEvent& CombineCallback) {
+  TRect clip;
+  if (!PrepareStretch(Dst, DstRect, DstClip, Src, SrcRect, clip)) return;
+  const std::int32_t srcW = SrcRect.Width(), srcH = SrcRect.Height();
+  const std::int32_t dstW = DstRect.Width(), dstH = DstRect.Height();
+  const std::int32_t cw = clip.Width(), ch = clip.Height();
+  if (srcW == dstW && srcH == dstH) {
+    TransferBlock(Dst, clip, Src, SrcRect.Left + clip.Left - DstRect.Left, SrcRect.Top + clip.Top - DstRect.Top,
+                  CombineOp, CombineCallback);
+    return;
+  }
+
+  // Clamped into the source span: a float scale a hair above SrcW / DstW must not step past it.
+  std::vector<std::int32_t> map(static_cast<std::size_t>(cw));
+  if (dstW <= 1) {
+    map[0] = (SrcRect.Left + SrcRect.Right - 1) / 2;
+  } else {
+    const float s = StoreSingle(static_cast<Extended>(srcW) / static_cast<Extended>(dstW));
+    for (std::int32_t i = 0; i < cw; ++i) {
+      const Extended rel = static_cast<Extended>(static_cast<std::int64_t>(i) + clip.Left - DstRect.Left);
+      map[i] = ClampTo(Trunc(rel * s + static_cast<Extended>(SrcRect.Left)), SrcRect.Left, SrcRect.Right - 1);
+    }
+  }
+  const float t = dstH > 1 ? StoreSingle(static_cast<Extended>(srcH) / static_cast<Extended>(dstH)) : 0.0f;
+  auto sourceRow = [&](std::int32_t j) -> std::int32_t {
+    if (dstH <= 1) return (SrcRect.Top + SrcRect.Bottom - 1) / 2;
+    const Extended rel = static_cast<Extended>(static_cast<std::int64_t>(j) + clip.Top - DstRect.Top);
+    return ClampTo(Trunc(rel * t + static_cast<Extended>(SrcRect.Top)), SrcRect.Top, SrcRect.Bottom - 1);
+  };
+
+  const TDrawMode op = EffectiveOp(CombineOp, CombineCallback);
+  if (op == dmOpaque) {
+    std::int32_t previous = -1;
+    for (std::int32_t j = 0; j < ch; ++j) {
+      const std::int32_t y = clip.Top + j;
+      const std::int32_t sy = sourceRow(j);
+      TColor32* d = Dst.ScanLine(y) + clip.Left;
+      if (j > 0 && sy == previous) {
+        std::copy_n(Dst.ScanLine(y - 1) + clip.Left, cw, d);
+      } else {
+        const TColor32* s = Src.ScanLine(sy);
+        for (std::int32_t i = 0; i < cw; ++i) d[i] = s[map[i]];
+      }
+      previous = sy;
+    }
+    return;
+  }
+
+  std::vector<TColor32> line(static_cast<std::size_t>(cw));
+  const std::uint32_t master = Src.MasterAlpha();
+  const TBlendRowProc blendRow = BlendRowProc(Src.CombineMode());
+  const TBlendRowMasterProc blendRowMaster = BlendRowMasterProc(Src.CombineMode());
+  const TColor32 outer = Src.OuterColor();
+  std::int32_t previous = -1;
+  for (std::int32_t j = 0; j < ch; ++j) {
+    const std::int32_t sy = sourceRow(j);
+    if (j == 0 || sy != previous) {
+      const TColor32* s = Src.ScanLine(sy);
+      for (std::int32_t i = 0; i < cw; ++i) line[i] = s[map[i]];
+      previous = sy;
+    }
+    TColor32* d = Dst.ScanLine(clip.Top + j) + clip.Left;
+    switch (op) {
+      case dmBlend:
+        if (master >= 255)
+          blendRow(line.data(), d, cw);
+        else
+          blendRowMaster(line.data(), d, cw, master);
+        break;
+      case dmTransparent:
+        for (std::int32_t i = 0; i < cw; ++i)
+          if (line[i] != outer) d[i] = line[i];
+        break;
+      default:  // dmCustom with a callback
+        for (std::int32_t i = 0; i < cw; ++i) CombineCallback(line[i], d[i], master);
+        break;
+    }
+  }
+}
+
+void BilinearStretch(TBitmap32& Dst, const TRect& DstRect, const TRect& DstClip, const TBitmap32& Src,
+                     const TRect& SrcRect, TDrawMode CombineOp, const TPixelCombineEvent& CombineCallback) {
+  TRect clip;
+  if (!PrepareStretch(Dst, DstRect, DstClip, Src, SrcRect, clip)) return;
+  const TBilinearAxis ax =
+      BuildBilinearAxis(DstRect.Left, DstRect.Right, clip.Left, clip.Right, SrcRect.Left, SrcRect.Right, Src.Width());
+  const TBilinearAxis ay =
+      BuildBilinearAxis(DstRect.Top, DstRect.Bottom, clip.Top, clip.Bottom, SrcRect.Top, SrcRect.Bottom, Src.Height());
+  const std::int32_t cw = clip.Width(), ch = clip.Height();
+  const TRowCombiner combiner(Src, CombineOp, CombineCallback);
+  std::vector<TColor32> line(static_cast<std::size_t>(cw));
+  for (std::int32_t j = 0; j < ch; ++j) {
+    const TColor32* upper = Src.ScanLine(ay.Read0[j]);
+    const TColor32* lower = Src.ScanLine(ay.Read1[j]);
+    const std::uint32_t v = ay.Weight[j];
+    for (std::int32_t i = 0; i < cw; ++i) {
+      const std::int32_t x0 = ax.Read0[i], x1 = ax.Read1[i];
+      line[i] = BilinearMix(upper[x0], upper[x1], lower[x0], lower[x1], ax.Weight[i], v);
+    }
+    combiner.Put(line.data(), Dst.ScanLine(clip.Top + j) + clip.Left, cw);
+  }
+}
+
+void KernelStretch(TBitmap32& Dst, const TRect& DstRect, const TRect& DstClip, const TBitmap32& Src,
+                   const TRect& SrcRect, const TCustomKernel& Kernel, TDrawMode CombineOp,
+                   const TPixelCombineEvent& CombineCallback) {
+  const TDrawMode op = EffectiveOp(CombineOp, CombineCallback);
+  if (op == dmBlend && Src.MasterAlpha() == 0) return;
+  TRect clip;
+  if (!PrepareStretch(Dst, DstRect, DstClip, Src, SrcRect, clip)) return;
+  const TWeightMap mapX =
+      BuildWeightMap(DstRect.Left, DstRect.Right, clip.Left, clip.Right, SrcRect.Left, SrcRect.Right, Kernel);
+  const TWeightMap mapY =
+      BuildWeightMap(DstRect.Top, DstRect.Bottom, clip.Top, clip.Bottom, SrcRect.Top, SrcRect.Bottom, Kernel);
+  if (mapX.empty() || mapY.empty()) return;
+
+  // The columns any destination pixel reads (the true extremes, not just the end lists' ends:
+  // weights that round to 0 are left out, so a middle list may reach further than the first).
+  std::int32_t lo = std::numeric_limits<std::int32_t>::max(), hi = std::numeric_limits<std::int32_t>::min();
+  for (const TWeightList& list : mapX)
+    for (const TSourceWeight& e : list) {
+      lo = std::min(lo, e.Pos);
+      hi = std::max(hi, e.Pos);
+    }
+  if (lo > hi) return;
+
+  const std::int32_t cw = clip.Width();
+  const std::size_t span = static_cast<std::size_t>(hi - lo + 1);
+  std::vector<std::int64_t> sums(span * 4);
+  std::vector<TColor32> line(static_cast<std::size_t>(cw));
+  const TRowCombiner combiner(Src, CombineOp, CombineCallback);
+  const bool needsClamp = Kernel.NeedsClamp();
+
+  auto pack = [needsClamp](std::int64_t total) -> TColor32 {
+    if (needsClamp) {
+      if (total > 0xFF0000) total = 0xFF0000;
+      if (total < 0) total = 0;
+    }
+    return static_cast<TColor32>((total >> 16) & 0xFF);
+  };
+
+  for (std::int32_t y = clip.Top; y < clip.Bottom; ++y) {
+    // Vertical pass: weighted source rows summed per column.
+    std::fill(sums.begin(), sums.end(), 0);
+    for (const TSourceWeight& e : mapY[static_cast<std::size_t>(y - clip.Top)]) {
+      const TColor32* s = Src.ScanLine(e.Pos) + lo;
+      const std::int64_t w = e.Weight;
+      for (std::size_t k = 0; k < span; ++k) {
+        const TColor32 c = s[k];
+        std::int64_t* acc = &sums[k * 4];
+        acc[0] += w * static_cast<std::int64_t>(c & 0xFF);
+        acc[1] += w * static_cast<std::int64_t>((c >> 8) & 0xFF);
+        acc[2] += w * static_cast<std::int64_t>((c >> 16) & 0xFF);
+        acc[3] += w * static_cast<std::int64_t>(c >> 24);
+      }
+    }
+    // Horizontal pass: totals are the channel values times 65536; the fraction is dropped.
+    for (std::int32_t i = 0; i < cw; ++i) {
+      std::int64_t b = 0, g = 0, r = 0, a = 0;
+      for (const TSourceWeight& e : mapX[static_cast<std::size_t>(i)]) {
+        const std::int64_t* acc = &sums[static_cast<std::size_t>(e.Pos - lo) * 4];
+        const std::int64_t w = e.Weight;
+        b += w * acc[0];
+        g += w * acc[1];
+        r += w * acc[2];
+        a += w * acc[3];
+      }
+      line[i] = (pack(a) << 24) | (pack(r) << 16) | (pack(g) << 8) | pack(b);
+    }
+    combiner.Put(line.data(), Dst.ScanLine(y) + clip.Left, cw);
+  }
+}
+
+void DraftStretch(TBitmap32& Dst, const TRect& DstRect, const TRect& DstClip, const TBitmap32& Src,
+                  const TRect& SrcRect, TDrawMode CombineOp, const TPixelCombineEvent& CombineCallback) {
+  const TDrawMode op = EffectiveOp(CombineOp, CombineCallback);
+  if (op == dmBlend && Src.MasterAlpha() == 0) return;
+  TRect clip;
+  if (!PrepareStretch(Dst, DstRect, DstClip, Src, SrcRect, clip)) return;
+  const std::int64_t srcW = SrcRect.Width(), srcH = SrcRect.Height();
+  const std::int64_t dstW = DstRect.Width(), dstH = DstRect.Height();
+  if (srcW < dstW || srcH < dstH) return;
+  const std::int32_t cw = clip.Width();
+
+  // Block edges: bx[i] .. bx[i + 1] are the source columns of clip column i.
+  std::vector<std::int32_t> bx(static_cast<std::size_t>(cw) + 1);
+  for (std::int32_t i = 0; i <= cw; ++i)
+    bx[i] = static_cast<std::int32_t>(SrcRect.Left + (clip.Left - DstRect.Left + i) * srcW / dstW);
+  std::vector<std::uint64_t> sums(static_cast<std::size_t>(cw) * 4);
+  std::vector<TColor32> line(static_cast<std::size_t>(cw));
+  const TRowCombiner combiner(Src, CombineOp, CombineCallback);
+
+  for (std::int32_t y = clip.Top; y < clip.Bottom; ++y) {
+    const std::int64_t rel = y - DstRect.Top;
+    const std::int32_t y0 = static_cast<std::int32_t>(SrcRect.Top + rel * srcH / dstH);
+    const std::int32_t y1 = static_cast<std::int32_t>(SrcRect.Top + (rel + 1) * srcH / dstH);
+    std::fill(sums.begin(), sums.end(), 0);
+    for (std::int32_t sy = y0; sy < y1; ++sy) {
+      const TColor32* s = Src.ScanLine(sy);
+      for (std::int32_t i = 0; i < cw; ++i) {
+        std::uint64_t* acc = &sums[static_cast<std::size_t>(i) * 4];
+        for (std::int32_t sx = bx[i]; sx < bx[i + 1]; ++sx) {
+          const TColor32 c = s[sx];
+          acc[0] += c & 0xFF;
+          acc[1] += (c >> 8) & 0xFF;
+          acc[2] += (c >> 16) & 0xFF;
+          acc[3] += c >> 24;
+        }
+      }
+    }
+    const std::uint64_t rows = static_cast<std::uint64_t>(y1 - y0);
+    for (std::int32_t i = 0; i < cw; ++i) {
+      const std::uint64_t count = rows * static_cast<std::uint64_t>(bx[i + 1] - bx[i]);
+      const std::uint64_t* acc = &sums[static_cast<std::size_t>(i) * 4];
+      TColor32 c = 0;
+      for (int k = 0; k < 4; ++k) c |= static_cast<TColor32>((acc[k] + count / 2) / count) << (8 * k);
+      line[i] = c;
+    }
+    combiner.Put(line.data(), Dst.ScanLine(y) + clip.Left, cw);
+  }
+}
+
+// --- TLinearResampler ---
+
+TLinearResampler::TLinearResampler(TBitmap32& Bitmap)
+    : TBitmap32Resampler(Bitmap), fLinearKernel(std::make_unique<TLinearKernel>()) {}
+
+void TLinearResampler::Resample(TBitmap32& Dst, const TRect& DstRect, const TRect& DstClip, const TBitmap32& Src,
+                                const TRect& SrcRect, TDrawMode CombineOp, const TPixelCombineEvent& CombineCallback) {
+  const std::int32_t srcW = SrcRect.Width(), srcH = SrcRect.Height();
+  if (DstRect.Width() > srcW && DstRect.Height() > srcH && srcW > 1 && srcH > 1)
+    BilinearStretch(Dst, DstRect, DstClip, Src, SrcRect, CombineOp, CombineCallback);
+  else
+    KernelStretch(Dst, DstRect, DstClip, Src, SrcRect, *fLinearKernel, CombineOp, CombineCallback);
+}
+
+TColor32 TLinearResampler::SampleInt(std::int32_t X, std::int32_t Y) {
+  return ReadPixel(*fBitmap, fClipRect, fPixelAccessMode, X, Y);
+}
+
+TColor32 TLinearResampler::SampleFixed(TFixed16 X, TFixed16 Y) {
+  const std::int32_t x0 = X >> 16, y0 = Y >> 16;
+  const std::uint32_t u = 256 - ((static_cast<std::uint32_t>(X) >> 8) & 0xFF);
+  const std::uint32_t v = 256 - ((static_cast<std::uint32_t>(Y) >> 8) & 0xFF);
+  const TBitmap32& b = *fBitmap;
+  return BilinearMix(ReadPixel(b, fClipRect, fPixelAccessMode, x0, y0),
+                     ReadPixel(b, fClipRect, fPixelAccessMode, x0 + 1, y0),
+                     ReadPixel(b, fClipRect, fPixelAccessMode, x0, y0 + 1),
+                     ReadPixel(b, fClipRect, fPixelAccessMode, x0 + 1, y0 + 1), u, v);
+}
+
+// --- TDraftResampler ---
+
+void TDraftResampler::Resample(TBitmap32& Dst, const TRect& DstRect, const TRect& DstClip, const TBitmap32& Src,
+                               const TRect& SrcRect, TDrawMode CombineOp, const TPixelCombineEvent& CombineCallback) {
+  const std::int32_t srcW = SrcRect.Width(), srcH = SrcRect.Height();
+  if (DstRect.Width() > srcW || DstRect.Height() > srcH) {
+    if (srcW >= 2 && srcH >= 2)
+      BilinearStretch(Dst, DstRect, DstClip, Src, SrcRect, CombineOp, CombineCallback);
+    else
+      KernelStretch(Dst, DstRect, DstClip, Src, SrcRect, *fLinearKernel, CombineOp, CombineCallback);
+  } else {
+    DraftStretch(Dst, DstRect, DstClip, Src, SrcRect, CombineOp, CombineCallback);
+  }
+}
+
+// --- TKernelResampler ---
+
+namespace {
+constexpr std::int32_t kMaxKernelRadius = 16;  // taps per side for point samples, whatever the support
+}
+
+TKernelResampler::TKernelResampler(TBitmap32& Bitmap)
+    : TBitmap32Resampler(Bitmap), fKernel(std::make_unique<TBoxKernel>()) {
+  fKernel->SetObserver(this);
+}
+
+void TKernelResampler::Resample(TBitmap32& Dst, const TRect& DstRect, const TRect& DstClip, const TBitmap32& Src,
+                                const TRect& SrcRect, TDrawMode CombineOp, const TPixelCombineEvent& CombineCallback) {
+  KernelStretch(Dst, DstRect, DstClip, Src, SrcRect, *fKernel, CombineOp, CombineCallback);
+}
+
+void TKernelResampler::AssignSettings(const TCustomResampler& Source) {
+  TBitmap32Resampler::AssignSettings(Source);
+  if (const auto* src = dynamic_cast<const TKernelResampler*>(&Source)) {
+    if (src == this) return;
+    SetKernel(src->fKernel->Clone());
+    SetKernelMode(src->fKernelMode);
+    SetTableSize(src->fTableSize);
+  }
+}
+
+void TKernelResampler::Changed() {
+  fTableValid = false;
+  TBitmap32Resampler::Changed();
+}
+
+void TKernelResampler::SetKernel(std::unique_ptr<TCustomKernel> Value) {
+  if (!Value) return;
+  if (Value.get() == fKernel.get()) {
+    (void)Value.release();  // already owned by fKernel
+    return;
+  }
+  fKernel = std::move(Value);
+  fKernel->SetObserver(this);
+  Changed();
+}
+
+void TKernelResampler::SetKernelClassName(const std::string& Name) {
+  if (Name == KernelClassName()) return;
+  if (const TKernelClass* cls = FindKernelClass(Name)) SetKernel(cls->Create());
+}
+
+void TKernelResampler::SetKernelMode(TKernelMode Value) {
+  if (Value == fKernelMode) return;
+  fKernelMode = Value;
+  Changed();
+}
+
+void TKernelResampler::SetTableSize(std::int32_t Value) {
+  if (Value < 2) Value = 2;
+  if (Value == fTableSize) return;
+  fTableSize = Value;
+  Changed();
+}
+
+void TKernelResampler::AxisWeights(long double Frac, std::vector<long double>& Weights) {
+  for (std::int32_t k = -fRadius; k <= fRadius; ++k)
+    Weights[static_cast<std::size_t>(k + fRadius)] = fKernel->KernelValue(StoreSingle(Frac - k));
+}
+
+void TKernelResampler::BuildTable() {
+  const float support = fKernel->Support();
+  fRadius = 1;
+  if (support > 1.0f) fRadius = support >= kMaxKernelRadius ? kMaxKernelRadius : Ceil(support);
+  const std::size_t taps = static_cast<std::size_t>(2 * fRadius + 1);
+  fWx.assign(taps, 0.0L);
+  fWy.assign(taps, 0.0L);
+  fTable.clear();
+  if (fKernelMode != kmDynamic) {
+    fTable.resize(static_cast<std::size_t>(fTableSize + 1) * taps);
+    std::vector<long double> row(taps);
+    for (std::int32_t r = 0; r <= fTableSize; ++r) {
+      AxisWeights(static_cast<long double>(r) / fTableSize, row);
+      std::copy(row.begin(), row.end(), fTable.begin() + static_cast<std::ptrdiff_t>(r * taps));
+    }
+  }
+  fTableValid = true;
+}
+
+void TKernelResampler::BeginSampling() {
+  TBitmap32Resampler::BeginSampling();
+  if (!fTableValid) BuildTable();
+}
+
+TColor32 TKernelResampler::SampleAt(long double X, long double Y) {
+  if (!(std::fabs(X) < 1e9L && std::fabs(Y) < 1e9L)) return fBitmap->OuterColor();
+  if (!fTableValid) BuildTable();
+  const long double fx0 = std::floor(X), fy0 = std::floor(Y);
+  const std::int32_t x0 = static_cast<std::int32_t>(fx0), y0 = static_cast<std::int32_t>(fy0);
+  const std::size_t taps = static_cast<std::size_t>(2 * fRadius + 1);
+
+  auto weights = [&](long double frac, std::vector<long double>& out) {
+    if (fKernelMode == kmDynamic) {
+      AxisWeights(frac, out);
+      return;
+    }
+    const long double pos = frac * fTableSize;
+    if (fKernelMode == kmTableNearest) {
+      const std::size_t r = static_cast<std::size_t>(std::nearbyint(pos));
+      std::copy_n(fTable.begin() + static_cast<std::ptrdiff_t>(r * taps), taps, out.begin());
+      return;
+    }
+    const long double r0 = std::floor(pos);
+    const long double t = pos - r0;
+    const std::size_t i0 = static_cast<std::size_t>(r0);
+    const std::size_t i1 = std::min<std::size_t>(i0 + 1, static_cast<std::size_t>(fTableSize));
+    for (std::size_t k = 0; k < taps; ++k)
+      out[k] = (1.0L - t) * fTable[i0 * taps + k] + t * fTable[i1 * taps + k];
+  };
+  weights(X - fx0, fWx);
+  weights(Y - fy0, fWy);
+
+  long double acc[4] = {0, 0, 0, 0};
+  long double total = 0;
+  for (std::size_t ky = 0; ky < taps; ++ky) {
+    if (fWy[ky] == 0) continue;
+    const std::int32_t y = y0 + static_cast<std::int32_t>(ky) - fRadius;
+    for (std::size_t kx = 0; kx < taps; ++kx) {
+      const long double w = fWy[ky] * fWx[kx];
+      if (w == 0) continue;
+      const TColor32 c = ReadPixel(*fBitmap, fClipRect, fPixelAccessMode, x0 + static_cast<std::int32_t>(kx) - fRadius, y);
+      for (int k = 0; k < 4; ++k) acc[k] += w * ((c >> (8 * k)) & 0xFF);
+      total += w;
+    }
+  }
+  if (std::fabs(total) < 1e-12L)
+    return ReadPixel(*fBitmap, fClipRect, fPixelAccessMode, static_cast<std::int32_t>(std::nearbyint(X)),
+                     static_cast<std::int32_t>(std::nearbyint(Y)));
+  TColor32 result = 0;
+  for (int k = 0; k < 4; ++k) {
+    long double v = std::nearbyint(acc[k] / total);
+    v = v < 0 ? 0 : (v > 255 ? 255 : v);
+    result |= static_cast<TColor32>(v) << (8 * k);
+  }
+  return result;
+}
+
+TColor32 TKernelResampler::SampleInt(std::int32_t X, std::int32_t Y) { return SampleAt(X, Y); }
+
+TColor32 TKernelResampler::SampleFixed(TFixed16 X, TFixed16 Y) { return SampleAt(X / 65536.0L, Y / 65536.0L); }
+
+TColor32 TKernelResampler::SampleFloat(float X, float Y) { return SampleAt(X, Y); }
+
+}  // namespace quirlon::raster
