@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "raster/Errors.h"
+#include "raster/ImgView32.h"
+#include "raster/LayerResamplers.h"
+#include "raster/Resamplers.h"
+
+namespace quirlon::raster {
+namespace {
+
+// Per channel (F * w + B * (256 - w) + 128) >> 8.
+TColor32 RefMix(TColor32 f, TColor32 b, unsigned w) {
+  TColor32 r = 0;
+  for (int shift = 0; shift < 32; shift += 8) {
+    const unsigned fc = (f >> shift) & 0xFF, bc = (b >> shift) & 0xFF;
+    r |= static_cast<TColor32>((fc * w + bc * (256 - w) + 128) >> 8) << shift;
+  }
+  return r;
+}
+
+TColor32 CheckerAt(int x, int y) { return ((x / 8 + y / 8) % 2 == 0) ? 0xFFB0B0B0u : 0xFFFFFFFFu; }
+
+struct Preview {
+  TImgView32 view;
+  Preview() {
+    view.SetViewportSize(297, 297);
+    ConfigurePreviewView(view);
+  }
+  TBitmapLayer& AddLayer(int w, int h, TColor32 c, TCombineMode mode) {
+    TBitmapLayer& l = TBitmapLayer::Create(view.Layers());
+    l.SetScaled(true);
+    l.SetLocation(TSingleRect{0, 0, float(w), float(h)});
+    l.Bitmap().SetSize(w, h);
+    l.Bitmap().Clear(c);
+    l.Bitmap().SetDrawMode(dmBlend);
+    l.Bitmap().SetCombineMode(mode);
+    return l;
+  }
+};
+
+TEST(LayerResamplersTest, EveryBitmapLayerGetsAFreshResamplerOfTheSelectedClass) {
+  Preview p;
+  TBitmapLayer& a = p.AddLayer(4, 4, 0, cmBlend);
+  TBitmapLayer& b = p.AddLayer(4, 4, 0, cmBlend);
+  TCustomLayer::CreateIn<TPositionedLayer>(p.view.Layers());  // no bitmap: skipped
+  EXPECT_EQ(ResamplerClassNamesListChange(p.view, "TLinearResampler", "TBoxKernel"), std::optional<bool>(false));
+  const TCustomResampler* first = &a.Bitmap().Resampler();
+  EXPECT_EQ(a.Bitmap().ResamplerClassName(), "TLinearResampler");
+  EXPECT_EQ(b.Bitmap().ResamplerClassName(), "TLinearResampler");
+
+  // Each bitmap is notified once, after its batch.
+  int reports = 0;
+  p.view.Layers().OnAreaUpdated = [&reports](TObject*, const TRect&, std::uint32_t) { ++reports; };
+  ResamplerClassNamesListChange(p.view, "TLinearResampler", "TBoxKernel");
+  EXPECT_EQ(reports, 2);
+  EXPECT_NE(&a.Bitmap().Resampler(), first);  // replaced even though the class is the same
+
+  EXPECT_EQ(ResamplerClassNamesListChange(p.view, "TKernelResampler", "TCubicKernel"), std::optional<bool>(true));
+  for (TBitmapLayer* l : {&a, &b}) {
+    auto* k = dynamic_cast<TKernelResampler*>(&l->Bitmap().Resampler());
+    ASSERT_NE(k, nullptr);
+    EXPECT_EQ(k->KernelClassName(), "TCubicKernel");
+    EXPECT_EQ(k->PixelAccessMode(), pamSafe);
+  }
+  KernelClassNamesListChange(p.view, "TLanczosKernel");
+  EXPECT_EQ(dynamic_cast<TKernelResampler&>(b.Bitmap().Resampler()).KernelClassName(), "TLanczosKernel");
+}
+
+TEST(LayerResamplersTest, NoSelectionNoLayersAndUnknownNames) {
+  Preview p;
+  EXPECT_EQ(ResamplerClassNamesListChange(p.view, "TLinearResampler", "TBoxKernel"), std::nullopt);  // no layers
+  TBitmapLayer& a = p.AddLayer(2, 2, 0, cmBlend);
+  EXPECT_EQ(ResamplerClassNamesListChange(p.view, "", "TBoxKernel"), std::nullopt);
+  EXPECT_EQ(a.Bitmap().ResamplerClassName(), "TNearestResampler");
+  try {
+    ResamplerClassNamesListChange(p.view, "TNoSuchResampler", "TBoxKernel");
+    FAIL();
+  } catch (const EListError& e) {
+    EXPECT_EQ(e.Message(), "List index out of bounds (-1)");
+  }
+  KernelClassNamesListChange(p.view, "TNoSuchKernel");  // no layer needs a kernel
+  ResamplerClassNamesListChange(p.view, "TKernelResampler", "TBoxKernel");
+  EXPECT_THROW(KernelClassNamesListChange(p.view, "TNoSuchKernel"), EListError);
+  EXPECT_EQ(a.Bitmap().UpdateCount(), 0);
+}
+
+// A uniform layer reduced into the preview keeps its colour exactly (the weights of each axis sum
+// to one), and each written pixel is combined over the checkerboard by the layer's combine mode.
+TEST(LayerResamplersTest, ReducedPreviewCombinesEveryPixelByTheLayerMode) {
+  struct Case {
+    TColor32 colour;
+    TCombineMode mode;
+  };
+  for (const Case& c : {Case{0xFF336699, cmBlend}, Case{0x80336699, cmBlend}, Case{0xFF336699, cmMerge},
+                        Case{0x80336699, cmMerge}}) {
+    Preview p;
+    p.view.Bitmap().SetSize(800, 600);  // all 0: the checkerboard shows through
+    p.AddLayer(800, 600, c.colour, c.mode);
+    ResamplerClassNamesListChange(p.view, "TLinearResampler", "TBoxKernel");
+    const TBitmap32& b = p.view.UpdateScreenBuffer();
+    for (int y = 1; y < 296; ++y)
+      for (int x = 1; x < 296; ++x) {
+        const TColor32 under = CheckerAt(x, y);
+        TColor32 expected = under;
+        if (y >= 37 && y < 260) {
+          const unsigned a = c.colour >> 24;
+          if (c.mode == cmBlend) {
+            expected = RefMix(c.colour, under, (a * 256) >> 8);  // single-pixel blend, master 255
+          } else {
+            // Over an opaque pixel: alpha stays 255, colour (F a + B (255 - a)) / 255 rounded.
+            expected = 0xFF000000u;
+            for (int s = 0; s < 24; s += 8) {
+              const unsigned fc = (c.colour >> s) & 0xFF, bc = (under >> s) & 0xFF;
+              expected |= static_cast<TColor32>((2 * (fc * a + bc * (255 - a)) + 255) / 510) << s;
+            }
+          }
+        }
+        ASSERT_EQ(b.PixelAt(x, y), expected) << std::hex << c.colour << " mode " << int(c.mode) << " at "
+                                             << std::dec << x << "," << y;
+      }
+  }
+}
+
+TEST(LayerResamplersTest, ReducedCanvasIsDrawnTransparentThroughItsNearestResampler) {
+  Preview p;
+  TBitmap32& canvas = p.view.Bitmap();
+  canvas.SetSize(600, 800);
+  canvas.Clear(0xFF00FF00);
+  // Column 0 transparent: with nearest sampling, preview column 37 reads source column 0.
+  for (int y = 0; y < 800; ++y) canvas.PixelRef(0, y) = 0;
+  const TBitmap32& b = p.view.UpdateScreenBuffer();
+  EXPECT_EQ(b.PixelAt(36, 100), CheckerAt(36, 100));
+  EXPECT_EQ(b.PixelAt(37, 100), CheckerAt(37, 100));
+  EXPECT_EQ(b.PixelAt(38, 100), 0xFF00FF00u);
+  EXPECT_EQ(b.PixelAt(259, 295), 0xFF00FF00u);
+  EXPECT_EQ(b.PixelAt(260, 100), CheckerAt(260, 100));
+}
+
+}  // namespace
+}  // namespace quirlon::raster
