@@ -1,0 +1,141 @@
+#pragma once
+// Source pictures: the registry of picture formats keyed by file extension, the picture container
+// that loads a file through it, and the conversions between decoded pictures and TBitmap32.
+//
+// Every decoder reads the whole file, checks each header field against the file size and refuses
+// pictures larger than kMaxPictureSide on a side or kMaxPicturePixels in all before it allocates
+// pixel memory. A failed load throws and changes nothing: neither the container nor the bitmap.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "raster/Bitmap32.h"
+#include "raster/Color.h"
+
+namespace quirlon::imagefiles {
+
+using raster::TBitmap32;
+using raster::TColor;
+using raster::TColor32;
+
+inline constexpr std::int32_t kMaxPictureSide = 16384;
+inline constexpr std::int64_t kMaxPicturePixels = 128LL * 1000 * 1000;
+
+inline constexpr const char* kUnknownExtension = "Unknown picture file extension (.%s)";
+inline constexpr const char* kInvalidBitmap = "Bitmap image is not valid";
+inline constexpr const char* kJpegError = "JPEG error #%d";
+inline constexpr const char* kInvalidImageFormat = "Cannot load image. Invalid or unexpected %s image format.";
+inline constexpr const char* kPictureTooLarge = "Picture is too large (%d x %d)";
+inline constexpr const char* kNoDecoder = "Cannot load image. %s are not supported on this system.";
+
+// Bits per pixel of a decoded bitmap as the file had them; pf32bit pictures keep their fourth byte.
+enum TPixelFormat : std::uint8_t { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit };
+
+enum TPictureKind : std::uint8_t {
+  pkNone,
+  pkBitmap,    // a raster with a pixel format
+  pkIcon,      // can only be drawn: colour plus mask or alpha
+  pkMetafile,  // can only be drawn: rendered with alpha
+  pkDrawn,     // any other picture drawn at its size (JPEG)
+};
+
+// One decoded picture. Pixels are top row first, already widened to 32 bits (bytes B, G, R, A):
+// - pkBitmap: the alpha byte counts only when PixelFormat is pf32bit;
+// - pkIcon, pkMetafile: alpha is coverage when UsesAlpha, else Mask says where the background shows;
+// - pkDrawn: the alpha byte is ignored.
+struct TGraphic {
+  TPictureKind Kind = pkNone;
+  std::int32_t Width = 0;
+  std::int32_t Height = 0;
+  TPixelFormat PixelFormat = pfDevice;
+  std::vector<TColor32> Pixels;
+  // Icons without alpha: one byte per pixel, 1 where the AND mask keeps the background.
+  std::vector<std::uint8_t> Mask;
+  bool UsesAlpha = false;
+  // Bitmaps marked transparent: pixels of this colour (system colours resolved) get alpha 0.
+  bool Transparent = false;
+  TColor TransparentColor = 0;
+
+  bool Empty() const { return Width == 0 || Height == 0; }
+  // Renders an icon or metafile over an opaque background, the way the platform draws it.
+  void DrawOver(TColor32 background, std::span<TColor32> out) const;
+};
+
+enum class TDecoder : std::uint8_t {
+  Bmp,       // ours: 1 to 32 bits, RLE4/RLE8, bit fields, old 12-byte header
+  Icon,      // ours: the largest, deepest image of the icon file
+  Metafile,  // through GraphicsMagick where it has a renderer
+  Jpeg,      // libjpeg
+  Png,       // libpng
+  Gif,       // giflib, first frame
+  Tiff,      // libtiff's RGBA interface
+  Magick,    // GraphicsMagick, told the format by MagickFormat
+};
+
+struct TFileFormat {
+  std::string Extension;    // lower case, no dot
+  std::string Description;  // "Windows bitmaps"
+  TDecoder Decoder = TDecoder::Bmp;
+  std::string MagickFormat;  // GraphicsMagick format name for Magick and Metafile decoders
+};
+
+// Registrations in order; a lookup runs from the newest back, so a later registration of an
+// extension overrides an earlier one.
+class TFileFormatsList {
+public:
+  void Add(std::string Extension, std::string Description, TDecoder Decoder, std::string MagickFormat = {});
+  // Extension without the dot, any case. Null when nothing is registered for it.
+  const TFileFormat* Find(const std::string& Extension) const;
+  const std::vector<TFileFormat>& Registrations() const { return fFormats; }
+  // The entries that win their extension, in registration order (what the open dialog offers).
+  std::vector<const TFileFormat*> Effective() const;
+
+private:
+  std::vector<TFileFormat> fFormats;
+};
+
+// The process-wide registry, filled on first use (thread-safe).
+const TFileFormatsList& FileFormats();
+
+// Open-dialog filter: "All (*.bmp;*.ico;...)|*.bmp;*.ico;...|Windows bitmaps (*.bmp)|*.bmp|...".
+std::string GraphicFilter();
+
+// The text after the last "." of the file name (not of a folder), lower case; empty without one.
+std::string PictureExtension(const std::string& FileName);
+
+// Decodes a whole file held in memory with the given format's decoder. Throws EInvalidGraphic with
+// the decoder's message on damaged, unsupported or too large pictures.
+TGraphic DecodePicture(const TFileFormat& Format, std::span<const std::uint8_t> Data);
+
+// Holds one decoded picture or none.
+class TPicture {
+public:
+  // Throws EInvalidGraphic ("Unknown picture file extension (.%s)", decoder errors) or EFOpenError
+  // ("Cannot open file \"%s\". %s"); on failure the container keeps what it held.
+  void LoadFromFile(const std::string& FileName);
+  const TGraphic* Graphic() const { return fGraphic.get(); }
+  void SetGraphic(TGraphic Graphic) { fGraphic = std::make_unique<TGraphic>(std::move(Graphic)); }
+  void Clear() { fGraphic.reset(); }
+  std::int32_t Width() const { return fGraphic ? fGraphic->Width : 0; }
+  std::int32_t Height() const { return fGraphic ? fGraphic->Height : 0; }
+
+private:
+  std::unique_ptr<TGraphic> fGraphic;
+};
+
+// Turns a decoded picture into the bitmap by its kind, between BeginUpdate and EndUpdate with one
+// change notification; the bitmap's drawing settings stay. An empty container empties the bitmap.
+void Assign(TBitmap32& Bitmap, const TGraphic& Source);
+void Assign(TBitmap32& Bitmap, const TPicture& Source);
+
+// Loads the file into a new picture and assigns it. On any error the bitmap keeps its size and pixels.
+void LoadFromFile(TBitmap32& Bitmap, const std::string& FileName);
+
+// A 32-bit bitmap picture with every pixel copied unchanged, alpha included; assigning it back
+// gives the same pixels.
+TGraphic ExportBitmap(const TBitmap32& Bitmap);
+
+}  // namespace quirlon::imagefiles
