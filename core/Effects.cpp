@@ -1,0 +1,160 @@
+#include "core/Effects.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+#include "raster/Errors.h"
+#include "raster/Numeric.h"
+
+namespace quirlon::core {
+
+using raster::TBitmap32;
+using raster::TColor32;
+
+void FadeAlphaRamp(TBitmap32& Bitmap, std::uint8_t Length) {
+  const std::int32_t height = Bitmap.Height();
+  const std::int32_t width = Bitmap.Width();
+  if (height <= 0) return;
+  // A ramp shorter than one row still fades: it takes the first row to 0.
+  const std::int32_t n = std::max<std::int32_t>(1, Round(static_cast<Extended>(Length) / 100.0L * height));
+  if (width <= 0 || Bitmap.Bits() == nullptr) return;
+  const Extended step = 256.0L / n;
+  for (std::int32_t r = 0; r < height; ++r) {
+    TColor32* row = Bitmap.ScanLine(r);
+    const Extended b = 255.0L - static_cast<Extended>(r + 1) * step;
+    if (b <= 0) {
+      for (std::int32_t x = 0; x < width; ++x) row[x] &= 0x00FFFFFFu;
+      continue;
+    }
+    const Extended factor = b / 255.0L;
+    for (std::int32_t x = 0; x < width; ++x) {
+      const TColor32 p = row[x];
+      row[x] = raster::SetAlpha(p, Round(static_cast<Extended>(p >> 24) * factor));
+    }
+  }
+}
+
+void ShiftBrightness(TBitmap32& Bitmap, std::int32_t Amount) {
+  if (Amount == 0 || Bitmap.Bits() == nullptr) return;
+  TColor32* p = Bitmap.Bits();
+  const std::size_t count = Bitmap.PixelCount();
+  for (std::size_t i = 0; i < count; ++i) {
+    if ((p[i] >> 24) != 0) p[i] = raster::Lighten(p[i], Amount);
+  }
+}
+
+void MaskToAlpha(const TBitmap32& Mask, TBitmap32& Target) {
+  if (Mask.Width() != Target.Width() || Mask.Height() != Target.Height()) return;
+  raster::IntensityToAlpha(&Target, &Mask);
+}
+
+namespace {
+
+// A grey of this intensity: with R = G = B = v the weights 61 + 174 + 21 = 256 give exactly v.
+constexpr TColor32 Grey(int v) { return raster::Color32(static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v)); }
+
+// Mask 4 edge profiles, sampled one pixel apart. The left (and top, and mirrored bottom) edge has its
+// 50 % point half-way between the sixth and seventh samples; the right edge is slightly sharper and
+// sits 0.3 pixel past a pixel centre.
+constexpr int kLeftEdge[] = {0, 1, 6, 20, 50, 99, 155, 204, 234, 248, 253, 254, 255};
+constexpr double kLeftEdgeStart = -5.5;  // inside distance of the first sample
+constexpr int kRightEdge[] = {0, 1, 5, 17, 45, 90, 145, 195, 229, 246, 252, 254, 254, 255};
+constexpr double kRightEdgeStart = 313.3 - 319.0;  // x = 319
+
+// Linear interpolation in a profile by the signed distance d inside the edge.
+template <std::size_t N>
+double Profile(const int (&table)[N], double start, double d) {
+  const double t = d - start;
+  if (t <= 0) return table[0];
+  if (t >= static_cast<double>(N - 1)) return table[N - 1];
+  const std::size_t i = static_cast<std::size_t>(t);
+  const double f = t - static_cast<double>(i);
+  return table[i] + (table[i + 1] - table[i]) * f;
+}
+
+double LeftProfile(double d) { return Profile(kLeftEdge, kLeftEdgeStart, d); }
+double RightProfile(double d) { return Profile(kRightEdge, kRightEdgeStart, d); }
+
+// The rounded rectangle: 50 % contour at x = 12.5 and 313.3, y = 9.5 and 246.5, corner radius 11.
+// Along the straight edges the horizontal and vertical profiles multiply (as a blurred rectangle
+// does); in the corners the profile is taken across the rounded contour.
+void BuildRoundRectMask(TBitmap32& bitmap) {
+  constexpr double left = 12.5, right = 313.3, top = 9.5, bottom = 246.5, radius = 11.0;
+  bitmap.SetSize(326, 257);
+  for (std::int32_t y = 0; y < 257; ++y) {
+    TColor32* row = bitmap.ScanLine(y);
+    for (std::int32_t x = 0; x < 326; ++x) {
+      const double cx = x < 163 ? left + radius : right - radius;
+      const double cy = y < 128 ? top + radius : bottom - radius;
+      const bool inCorner = (x < 163 ? x < cx : x > cx) && (y < 128 ? y < cy : y > cy);
+      double v;
+      if (inCorner) {
+        const double d = radius - std::hypot(x - cx, y - cy);
+        v = x < 163 ? LeftProfile(d) : RightProfile(d);
+      } else {
+        const double px = x < 163 ? LeftProfile(x - left) : RightProfile(right - x);
+        const double py = LeftProfile(y < 128 ? y - top : bottom - y);
+        v = px * py / 255.0;
+      }
+      row[x] = Grey(Round(v));
+    }
+  }
+}
+
+}  // namespace
+
+void BuildShadeMask(std::int32_t Index, TBitmap32& Bitmap) {
+  switch (Index) {
+    case 0:
+      Bitmap.SetSize(300, 300);
+      for (std::int32_t y = 0; y < 300; ++y) {
+        TColor32* row = Bitmap.ScanLine(y);
+        for (std::int32_t x = 0; x < 300; ++x) row[x] = Grey(Round(255.0L * (y - x + 299) / 598.0L));
+      }
+      break;
+    case 1:
+      Bitmap.SetSize(300, 300);
+      for (std::int32_t y = 0; y < 300; ++y) {
+        TColor32* row = Bitmap.ScanLine(y);
+        std::fill(row, row + 300, Grey(Round(28.0L + 227.0L * y / 299.0L)));
+      }
+      break;
+    case 2:
+      Bitmap.SetSize(300, 300);
+      Bitmap.Clear(raster::Color32(173, 169, 168));
+      break;
+    case 4:
+      BuildRoundRectMask(Bitmap);
+      break;
+    case 3:
+    case 5:
+      Bitmap.SetSize(400, 400);
+      Bitmap.Clear(Grey(128));
+      break;
+    default:
+      throw EListError(Format(kListIndexError, Index));
+  }
+  Bitmap.Changed();
+}
+
+void TShadeBitmap32List::Build() {
+  fBitmaps.clear();
+  for (std::int32_t i = 0; i < kShadeMaskCount; ++i) {
+    auto bitmap = std::make_unique<TBitmap32>();
+    BuildShadeMask(i, *bitmap);
+    fBitmaps.push_back(std::move(bitmap));
+  }
+}
+
+TBitmap32& TShadeBitmap32List::BitmapAt(std::int32_t Index) {
+  if (Index < 0 || Index >= Count()) throw EListError(Format(kListIndexError, Index));
+  return *fBitmaps[static_cast<std::size_t>(Index)];
+}
+
+const TBitmap32& TShadeBitmap32List::BitmapAt(std::int32_t Index) const {
+  if (Index < 0 || Index >= Count()) throw EListError(Format(kListIndexError, Index));
+  return *fBitmaps[static_cast<std::size_t>(Index)];
+}
+
+}  // namespace quirlon::core

@@ -1,0 +1,52 @@
+#pragma once
+// Surface effects for the layer pictures: the fade of a reflection towards its far end, the
+// brightness shift of a finished reflection, a grey mask turned into alpha, and the built-in masks.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "raster/Bitmap32.h"
+
+namespace quirlon::core {
+
+// Fades the alpha of Bitmap row by row from the top over n = max(1, rnd(Length / 100 x height))
+// rows: row r (from 0) keeps the fraction b / 255 of its alpha, b = 255 - (r + 1) x 256 / n, and
+// is fully transparent once b <= 0. Only alpha bytes change. A bitmap without rows is left alone.
+void FadeAlphaRamp(raster::TBitmap32& Bitmap, std::uint8_t Length);
+
+// Adds Amount to red, green and blue (each clamped to 0..255) of every pixel whose alpha is not 0.
+// Amount 0 does nothing.
+void ShiftBrightness(raster::TBitmap32& Bitmap, std::int32_t Amount);
+
+// When Mask and Target have the same size, Target's alpha becomes the Intensity of the mask pixel
+// at the same position; otherwise nothing happens. Target's colour bytes stay.
+void MaskToAlpha(const raster::TBitmap32& Mask, raster::TBitmap32& Target);
+
+// The built-in grey masks, opaque, addressed by index:
+//   0  300 x 300  diagonal ramp, intensity 0 at the top-right corner, 255 at the bottom-left
+//   1  300 x 300  vertical ramp, intensity 28 in the top row, 255 in the bottom row
+//   2  300 x 300  flat grey (173, 169, 168), intensity 169
+//   3  400 x 400  plain (no layer type uses it)
+//   4  326 x 257  white rounded rectangle on black with softened edges
+//   5  400 x 400  plain (no layer type uses it)
+// Only sizes and intensities matter to the users of the masks.
+inline constexpr std::int32_t kShadeMaskCount = 6;
+
+// Gives Bitmap the size and pixels of mask Index; other indices raise
+// "List index out of bounds (%d)".
+void BuildShadeMask(std::int32_t Index, raster::TBitmap32& Bitmap);
+
+// The six masks held together, as the main window keeps them. Empty until Build is called.
+class TShadeBitmap32List {
+public:
+  void Build();
+  std::int32_t Count() const { return static_cast<std::int32_t>(fBitmaps.size()); }
+  // Raises "List index out of bounds (%d)" for an index outside 0 .. Count() - 1.
+  raster::TBitmap32& BitmapAt(std::int32_t Index);
+  const raster::TBitmap32& BitmapAt(std::int32_t Index) const;
+
+private:
+  std::vector<std::unique_ptr<raster::TBitmap32>> fBitmaps;
+};
+
+}  // namespace quirlon::core

@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "core/Effects.h"
+#include "raster/Bitmap32.h"
+#include "raster/Errors.h"
+
+using namespace quirlon::core;
+using quirlon::raster::TBitmap32;
+using quirlon::raster::TColor32;
+
+namespace {
+
+int Alpha(TColor32 c) { return static_cast<int>(c >> 24); }
+int Level(const TBitmap32& b, int x, int y) { return quirlon::raster::Intensity(b.PixelAt(x, y)); }
+
+void FillRandom(TBitmap32& b, int w, int h, unsigned seed) {
+  b.SetSize(w, h);
+  std::mt19937 rng(seed);
+  for (std::size_t i = 0; i < b.PixelCount(); ++i) b.Bits()[i] = rng();
+}
+
+// The fade with an integer step per row, as it reads when 256 / n is whole.
+std::vector<TColor32> IntegerStepFade(const TBitmap32& b, int step) {
+  std::vector<TColor32> out(b.Bits(), b.Bits() + b.PixelCount());
+  int level = 255;
+  for (int y = 0; y < b.Height(); ++y) {
+    level -= step;
+    for (int x = 0; x < b.Width(); ++x) {
+      TColor32& p = out[static_cast<std::size_t>(y) * b.Width() + x];
+      const long double a = std::nearbyint(static_cast<long double>(p >> 24) * (level / 255.0L));
+      p = (p & 0x00FFFFFFu) | (static_cast<TColor32>(a < 0 ? 0 : a) << 24);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(FadeAlphaRamp, WholeStepsMatchIntegerStepFade) {
+  // height, length, 256 / n
+  for (auto [h, length, step] : {std::tuple{256, 50, 2}, std::tuple{512, 50, 1}, std::tuple{64, 100, 4},
+                                 std::tuple{32, 50, 16}, std::tuple{100, 1, 256}}) {
+    TBitmap32 b;
+    FillRandom(b, 7, h, static_cast<unsigned>(h + length));
+    const auto expected = IntegerStepFade(b, step);
+    FadeAlphaRamp(b, static_cast<std::uint8_t>(length));
+    EXPECT_EQ(std::vector<TColor32>(b.Bits(), b.Bits() + b.PixelCount()), expected) << h << " / " << length;
+  }
+}
+
+TEST(FadeAlphaRamp, RowLevels) {
+  TBitmap32 b;
+  b.SetSize(3, 512);
+  b.Clear(0xFF204080u);
+  FadeAlphaRamp(b, 50);  // n = 256: row r keeps 254 - r
+  EXPECT_EQ(Alpha(b.PixelAt(0, 0)), 254);
+  EXPECT_EQ(Alpha(b.PixelAt(1, 126)), 128);  // rnd(255 x 128 / 255)
+  EXPECT_EQ(Alpha(b.PixelAt(2, 253)), 1);
+  EXPECT_EQ(Alpha(b.PixelAt(0, 254)), 0);
+  EXPECT_EQ(Alpha(b.PixelAt(0, 511)), 0);
+  EXPECT_EQ(b.PixelAt(0, 300) & 0x00FFFFFFu, 0x204080u);  // colour bytes untouched
+
+  b.SetSize(2, 256);
+  b.Clear(0xFFFFFFFFu);
+  FadeAlphaRamp(b, 50);  // n = 128, two levels a row; the last visible row is 126
+  EXPECT_EQ(Alpha(b.PixelAt(0, 0)), 253);
+  EXPECT_EQ(Alpha(b.PixelAt(0, 126)), 1);
+  EXPECT_EQ(Alpha(b.PixelAt(0, 127)), 0);
+}
+
+TEST(FadeAlphaRamp, HighResolutionRampFollowsTheLength) {
+  TBitmap32 b;
+  b.SetSize(1, 2000);
+  b.Clear(0xFF000000u);
+  FadeAlphaRamp(b, 50);  // n = 1000: b = 255 - 0.256 (r + 1)
+  EXPECT_EQ(Alpha(b.PixelAt(0, 0)), 255);   // 254.744
+  EXPECT_EQ(Alpha(b.PixelAt(0, 499)), 127);  // 127
+  EXPECT_EQ(Alpha(b.PixelAt(0, 993)), 1);    // 0.536
+  EXPECT_EQ(Alpha(b.PixelAt(0, 994)), 0);    // 0.28
+  for (int y = 1; y < 2000; ++y) ASSERT_LE(Alpha(b.PixelAt(0, y)), Alpha(b.PixelAt(0, y - 1)));
+  for (int y = 994; y < 2000; ++y) ASSERT_EQ(Alpha(b.PixelAt(0, y)), 0);
+
+  b.SetSize(1, 1024);
+  b.Clear(0xFF000000u);
+  FadeAlphaRamp(b, 50);  // n = 512 still fades, over 512 rows
+  EXPECT_EQ(Alpha(b.PixelAt(0, 255)), 127);  // 255 - 128 = 127
+  EXPECT_EQ(Alpha(b.PixelAt(0, 507)), 1);    // b = 1
+  EXPECT_EQ(Alpha(b.PixelAt(0, 508)), 0);    // b = 0.5 rounds to even 0
+}
+
+TEST(FadeAlphaRamp, ShortAndEmptyBitmaps) {
+  TBitmap32 b;
+  b.SetSize(4, 50);
+  b.Clear(0xFF112233u);
+  EXPECT_NO_THROW(FadeAlphaRamp(b, 1));  // 0.5 rows: the first row already fades to nothing
+  for (std::size_t i = 0; i < b.PixelCount(); ++i) ASSERT_EQ(b.Bits()[i], 0x00112233u);
+
+  TBitmap32 empty;
+  EXPECT_NO_THROW(FadeAlphaRamp(empty, 50));
+  empty.SetSize(5, 0);
+  EXPECT_NO_THROW(FadeAlphaRamp(empty, 50));
+}
+
+TEST(ShiftBrightness, AddsToOpaqueAndTranslucentPixelsOnly) {
+  TBitmap32 b;
+  b.SetSize(4, 1);
+  b.PixelRef(0, 0) = quirlon::raster::Color32(250, 10, 100, 255);
+  b.PixelRef(1, 0) = quirlon::raster::Color32(250, 10, 100, 0);
+  b.PixelRef(2, 0) = quirlon::raster::Color32(30, 60, 90, 1);
+  b.PixelRef(3, 0) = quirlon::raster::Color32(30, 60, 90, 128);
+  ShiftBrightness(b, 50);
+  EXPECT_EQ(b.PixelAt(0, 0), quirlon::raster::Color32(255, 60, 150, 255));
+  EXPECT_EQ(b.PixelAt(1, 0), quirlon::raster::Color32(250, 10, 100, 0));
+  EXPECT_EQ(b.PixelAt(2, 0), quirlon::raster::Color32(80, 110, 140, 1));
+  ShiftBrightness(b, -50);
+  ShiftBrightness(b, -50);
+  EXPECT_EQ(b.PixelAt(3, 0), quirlon::raster::Color32(0, 10, 40, 128));
+  const TColor32 before = b.PixelAt(0, 0);
+  ShiftBrightness(b, 0);
+  EXPECT_EQ(b.PixelAt(0, 0), before);
+  TBitmap32 empty;
+  EXPECT_NO_THROW(ShiftBrightness(empty, 20));
+}
+
+TEST(MaskToAlpha, SameSizeOnly) {
+  TShadeBitmap32List masks;
+  masks.Build();
+  TBitmap32 target;
+  FillRandom(target, 326, 257, 3);
+  const std::vector<TColor32> before(target.Bits(), target.Bits() + target.PixelCount());
+  MaskToAlpha(masks.BitmapAt(0), target);  // 300 x 300 against 326 x 257
+  EXPECT_EQ(std::vector<TColor32>(target.Bits(), target.Bits() + target.PixelCount()), before);
+
+  MaskToAlpha(masks.BitmapAt(4), target);
+  for (int y = 0; y < 257; y += 16)
+    for (int x = 0; x < 326; x += 5) {
+      const TColor32 was = before[static_cast<std::size_t>(y) * 326 + x];
+      ASSERT_EQ(target.PixelAt(x, y), (was & 0x00FFFFFFu) | (TColor32(Level(masks.BitmapAt(4), x, y)) << 24));
+    }
+}
+
+TEST(ShadeMasks, SizesAndIndices) {
+  TShadeBitmap32List masks;
+  EXPECT_EQ(masks.Count(), 0);
+  EXPECT_THROW(masks.BitmapAt(0), quirlon::EListError);
+  masks.Build();
+  ASSERT_EQ(masks.Count(), 6);
+  const int sizes[6][2] = {{300, 300}, {300, 300}, {300, 300}, {400, 400}, {326, 257}, {400, 400}};
+  for (int i = 0; i < 6; ++i) {
+    const TBitmap32& m = masks.BitmapAt(i);
+    EXPECT_EQ(m.Width(), sizes[i][0]);
+    EXPECT_EQ(m.Height(), sizes[i][1]);
+    for (std::size_t k = 0; k < m.PixelCount(); ++k) ASSERT_EQ(m.Bits()[k] >> 24, 255u) << "mask " << i;
+  }
+  try {
+    masks.BitmapAt(6);
+    FAIL();
+  } catch (const quirlon::EListError& e) {
+    EXPECT_STREQ(e.what(), "List index out of bounds (6)");
+  }
+  TBitmap32 b;
+  EXPECT_THROW(BuildShadeMask(-1, b), quirlon::EListError);
+}
+
+TEST(ShadeMasks, GradientsAndGrey) {
+  TShadeBitmap32List masks;
+  masks.Build();
+  const TBitmap32& diagonal = masks.BitmapAt(0);
+  EXPECT_EQ(Level(diagonal, 299, 0), 0);
+  EXPECT_EQ(Level(diagonal, 0, 299), 255);
+  for (int i = 0; i < 300; ++i) {
+    const int onDiagonal = Level(diagonal, i, i);
+    ASSERT_TRUE(onDiagonal == 127 || onDiagonal == 128);
+  }
+  for (int y = 0; y < 300; y += 7)
+    for (int x = 0; x < 300; x += 11)
+      ASSERT_LE(std::abs(Level(diagonal, x, y) - 255.0 * (y - x + 299) / 598), 3.0) << x << ", " << y;
+
+  const TBitmap32& vertical = masks.BitmapAt(1);
+  EXPECT_EQ(Level(vertical, 0, 0), 28);
+  EXPECT_EQ(Level(vertical, 150, 299), 255);
+  for (int y = 0; y < 300; ++y) {
+    ASSERT_LE(std::abs(Level(vertical, 0, y) - (28 + 0.758 * y)), 2.0);
+    ASSERT_EQ(Level(vertical, 299, y), Level(vertical, 0, y));
+  }
+
+  const TBitmap32& grey = masks.BitmapAt(2);
+  EXPECT_EQ(grey.PixelAt(17, 230), quirlon::raster::Color32(173, 169, 168));
+  EXPECT_EQ(Level(grey, 299, 299), 169);
+}
+
+TEST(ShadeMasks, RoundedRectangleEdges) {
+  TShadeBitmap32List masks;
+  masks.Build();
+  const TBitmap32& m = masks.BitmapAt(4);
+  const int profile[] = {0, 1, 6, 20, 50, 99, 155, 204, 234, 248, 253, 254, 255};
+  for (int i = 0; i < 13; ++i) {
+    EXPECT_EQ(Level(m, 7 + i, 128), profile[i]) << "left x = " << 7 + i;
+    EXPECT_EQ(Level(m, 163, 4 + i), profile[i]) << "top y = " << 4 + i;
+    EXPECT_EQ(Level(m, 163, 252 - i), profile[i]) << "bottom y = " << 252 - i;
+  }
+  const int right[] = {255, 254, 254, 252, 246, 229, 195, 145, 90, 45, 17, 5, 1, 0, 0};
+  for (int i = 0; i < 15; ++i) EXPECT_EQ(Level(m, 306 + i, 128), right[i]) << "right x = " << 306 + i;
+  for (int x = 0; x < 7; ++x) EXPECT_EQ(Level(m, x, 100), 0);
+  EXPECT_EQ(Level(m, 163, 128), 255);
+  // Rounded corners: the corner pixel and the pixels just inside the straight edges' crossing stay
+  // dark, while the contour runs about 11 pixels in from the corner of the edges.
+  EXPECT_EQ(Level(m, 0, 0), 0);
+  EXPECT_EQ(Level(m, 325, 256), 0);
+  EXPECT_LT(Level(m, 14, 11), 40);
+  const double diagonalStep = 11.0 - 11.0 / std::sqrt(2.0);  // contour crossing of the corner's diagonal
+  EXPECT_NEAR(Level(m, static_cast<int>(std::lround(12.5 + diagonalStep)), static_cast<int>(std::lround(9.5 + diagonalStep))),
+              127, 60);
+  EXPECT_EQ(Level(m, 40, 40), 255);
+}
