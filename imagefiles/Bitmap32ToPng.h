@@ -1,0 +1,57 @@
+#pragma once
+// A PNG image held in memory, ready to be written: the header values, the ordered chunk list and
+// the RGBA rows. Writing filters every row with Sub, compresses the rows with zlib (the stored
+// level, zlib's default window, memory level and strategy) and cuts the stream into IDAT chunks
+// of exactly kIdatChunkSize bytes, the last chunk carrying the rest.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+#include "raster/Bitmap32.h"
+
+namespace quirlon::imagefiles {
+
+inline constexpr std::size_t kIdatChunkSize = 65535;
+
+struct TPngChunk {
+  std::array<char, 4> Type{};
+  // The data of an ancillary chunk. IHDR, IDAT and IEND entries stand for the header, the image
+  // data and the end; their bytes are made when the image is written.
+  std::vector<std::uint8_t> Data;
+  std::string_view TypeName() const { return std::string_view(Type.data(), Type.size()); }
+};
+
+TPngChunk MakePngChunk(std::string_view Type, std::vector<std::uint8_t> Data = {});
+
+class TPngImage {
+public:
+  std::uint32_t Width = 0;
+  std::uint32_t Height = 0;
+  std::uint8_t BitDepth = 8;
+  std::uint8_t ColorType = 6;  // RGB with alpha
+  std::uint8_t CompressionMethod = 0;
+  std::uint8_t FilterMethod = 0;
+  std::uint8_t InterlaceMethod = 0;  // 0 none, 1 Adam7
+  int CompressionLevel = 9;
+  std::vector<TPngChunk> Chunks;     // in file order
+  std::vector<std::uint8_t> Pixels;  // Height rows of 4 x Width bytes R, G, B, A, top row first
+
+  // Puts Chunk directly after the first chunk of type After (at the end when there is none).
+  void InsertChunkAfter(std::string_view After, TPngChunk Chunk);
+
+  // Sends the whole PNG stream, signature first, to Sink in pieces; IDAT chunks are sent as soon
+  // as they are full. Exceptions from Sink pass through. Raises EInvalidGraphic for a zero width
+  // or height (a PNG cannot hold an empty picture).
+  using TSink = std::function<void(const std::uint8_t* Data, std::size_t Size)>;
+  void Write(const TSink& Sink) const;
+};
+
+// Header (Source's size, 8 bits, colour type 6, methods 0, interlace 0 or 1 for Adam7), chunk
+// list IHDR, IDAT, IEND, and for each pixel the R, G, B of the stored TColor32 unchanged with its
+// alpha. The caller owns the result.
+TPngImage Bitmap32ToPng(const raster::TBitmap32& Source, int CompressionLevel, bool Interlaced);
+
+}  // namespace quirlon::imagefiles

@@ -1,0 +1,324 @@
+// The PNG writer checked with readers of our own making (chunk walk, zlib) and with libpng.
+#include <gtest/gtest.h>
+
+#include <png.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "imagefiles/Bitmap32ToPng.h"
+#include "imagefiles/OutputWriters.h"
+#include "raster/Bitmap32.h"
+#include "raster/Errors.h"
+#include "tests/ScratchFolder.h"
+
+namespace quirlon::imagefiles {
+namespace {
+
+using raster::TBitmap32;
+using raster::TColor32;
+using testing::ScratchFolder;
+using Bytes = std::vector<std::uint8_t>;
+
+std::uint32_t BigEndian32(const std::uint8_t* p) {
+  return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
+}
+
+struct Chunk {
+  std::string type;
+  Bytes data;
+};
+
+// Splits a PNG file into chunks, checking the signature, every length and every CRC.
+std::vector<Chunk> WalkChunks(const Bytes& file) {
+  static const std::uint8_t kSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+  std::vector<Chunk> chunks;
+  EXPECT_GE(file.size(), 8u);
+  EXPECT_EQ(std::memcmp(file.data(), kSignature, 8), 0);
+  std::size_t pos = 8;
+  while (pos < file.size()) {
+    if (file.size() - pos < 12) {
+      ADD_FAILURE() << "truncated chunk at " << pos;
+      break;
+    }
+    const std::uint32_t length = BigEndian32(&file[pos]);
+    if (file.size() - pos - 12 < length) {
+      ADD_FAILURE() << "chunk runs past the end at " << pos;
+      break;
+    }
+    Chunk c{std::string(reinterpret_cast<const char*>(&file[pos + 4]), 4),
+            Bytes(file.begin() + static_cast<long>(pos) + 8, file.begin() + static_cast<long>(pos + 8 + length))};
+    const uLong crc = crc32(0L, &file[pos + 4], 4 + length);
+    EXPECT_EQ(BigEndian32(&file[pos + 8 + length]), crc) << c.type << " at " << pos;
+    chunks.push_back(std::move(c));
+    pos += 12 + length;
+  }
+  return chunks;
+}
+
+Bytes Inflate(const Bytes& compressed) {
+  z_stream s{};
+  EXPECT_EQ(inflateInit(&s), Z_OK);
+  Bytes out(1 << 16);
+  std::size_t produced = 0;
+  s.next_in = const_cast<Bytef*>(compressed.data());
+  s.avail_in = static_cast<uInt>(compressed.size());
+  int result = Z_OK;
+  while (result == Z_OK) {
+    if (produced == out.size()) out.resize(out.size() * 2);
+    s.next_out = out.data() + produced;
+    s.avail_out = static_cast<uInt>(out.size() - produced);
+    result = inflate(&s, Z_NO_FLUSH);
+    produced = out.size() - s.avail_out;
+  }
+  EXPECT_EQ(result, Z_STREAM_END);
+  EXPECT_EQ(s.avail_in, 0u) << "bytes after the end of the zlib stream";
+  inflateEnd(&s);
+  out.resize(produced);
+  return out;
+}
+
+// The rows as the file must carry them: filter byte 1, then R, G, B, A minus the bytes of the
+// pixel to the left.
+Bytes SubFilteredRows(const TBitmap32& b) {
+  Bytes rows;
+  for (int y = 0; y < b.Height(); ++y) {
+    rows.push_back(1);
+    int left[4] = {0, 0, 0, 0};
+    for (int x = 0; x < b.Width(); ++x) {
+      const TColor32 c = b.PixelAt(x, y);
+      const int rgba[4] = {int(c >> 16 & 255), int(c >> 8 & 255), int(c & 255), int(c >> 24)};
+      for (int k = 0; k < 4; ++k) {
+        rows.push_back(static_cast<std::uint8_t>((rgba[k] - left[k] + 256) % 256));
+        left[k] = rgba[k];
+      }
+    }
+  }
+  return rows;
+}
+
+// zlib at level 9 with the default window, memory level and strategy, all in one go.
+Bytes DeflateLevel9(const Bytes& data) {
+  z_stream s{};
+  EXPECT_EQ(deflateInit2(&s, 9, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  Bytes out(deflateBound(&s, data.size()));
+  s.next_in = const_cast<Bytef*>(data.data());
+  s.avail_in = static_cast<uInt>(data.size());
+  s.next_out = out.data();
+  s.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&s, Z_FINISH), Z_STREAM_END);
+  out.resize(out.size() - s.avail_out);
+  deflateEnd(&s);
+  return out;
+}
+
+// Decodes with libpng into R, G, B, A bytes.
+Bytes DecodeWithLibpng(const Bytes& file, std::uint32_t& width, std::uint32_t& height) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&image, file.data(), file.size())) {
+    ADD_FAILURE() << image.message;
+    return {};
+  }
+  image.format = PNG_FORMAT_RGBA;
+  Bytes pixels(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) ADD_FAILURE() << image.message;
+  width = image.width;
+  height = image.height;
+  return pixels;
+}
+
+Bytes RgbaOf(const TBitmap32& b) {
+  Bytes out;
+  for (int y = 0; y < b.Height(); ++y)
+    for (int x = 0; x < b.Width(); ++x) {
+      const TColor32 c = b.PixelAt(x, y);
+      out.insert(out.end(), {std::uint8_t(c >> 16), std::uint8_t(c >> 8), std::uint8_t(c), std::uint8_t(c >> 24)});
+    }
+  return out;
+}
+
+void FillRandom(TBitmap32& b, int w, int h, std::uint32_t seed) {
+  b.SetSize(w, h);
+  std::mt19937 rng(seed);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) b.PixelRef(x, y) = rng();
+}
+
+TEST(PngWriterTest, ChunkLayoutAndPixels) {
+  ScratchFolder dir;
+  TBitmap32 b;
+  FillRandom(b, 37, 23, 1);
+  b.PixelRef(0, 0) = 0;           // transparent black stays alpha 0
+  b.PixelRef(1, 0) = 0x00FF8040;  // colour kept under alpha 0: no un-premultiplying
+  b.PixelRef(2, 0) = 0x80FF8040;
+  const std::string path = dir.PathOf("out.png");
+  SavePng(b, path, 96);
+  const Bytes file = ScratchFolder::ReadBytes(path);
+
+  const std::vector<Chunk> chunks = WalkChunks(file);
+  ASSERT_EQ(chunks.size(), 4u);
+  EXPECT_EQ(chunks[0].type, "IHDR");
+  EXPECT_EQ(chunks[0].data, (Bytes{0, 0, 0, 37, 0, 0, 0, 23, 8, 6, 0, 0, 0}));
+  EXPECT_EQ(chunks[1].type, "pHYs");
+  EXPECT_EQ(chunks[1].data, (Bytes{0x00, 0x00, 0x0E, 0xC4, 0x00, 0x00, 0x0E, 0xC4, 0x01}));
+  EXPECT_EQ(chunks[2].type, "IDAT");
+  EXPECT_EQ(chunks[3].type, "IEND");
+  EXPECT_TRUE(chunks[3].data.empty());
+
+  // zlib header: 32 KiB window, deflate, level 9 flag.
+  ASSERT_GE(chunks[2].data.size(), 2u);
+  EXPECT_EQ(chunks[2].data[0], 0x78);
+  EXPECT_EQ(chunks[2].data[1], 0xDA);
+  const Bytes expectedRows = SubFilteredRows(b);
+  EXPECT_EQ(Inflate(chunks[2].data), expectedRows);
+  EXPECT_EQ(chunks[2].data, DeflateLevel9(expectedRows));
+
+  std::uint32_t w = 0, h = 0;
+  EXPECT_EQ(DecodeWithLibpng(file, w, h), RgbaOf(b));
+  EXPECT_EQ(w, 37u);
+  EXPECT_EQ(h, 23u);
+
+  // Saving again writes the same bytes.
+  SavePng(b, path, 96);
+  EXPECT_EQ(ScratchFolder::ReadBytes(path), file);
+}
+
+TEST(PngWriterTest, PhysCarriesPixelsPerMetre) {
+  ScratchFolder dir;
+  TBitmap32 b;
+  FillRandom(b, 4, 4, 2);
+  const struct {
+    int dpi;
+    std::uint32_t ppm;
+  } cases[] = {{60, 2363}, {96, 3780}, {300, 11812}, {600, 23623}};
+  for (const auto& c : cases) {
+    SavePng(b, dir.PathOf("d.png"), c.dpi);
+    const std::vector<Chunk> chunks = WalkChunks(ScratchFolder::ReadBytes(dir.PathOf("d.png")));
+    ASSERT_GE(chunks.size(), 2u);
+    ASSERT_EQ(chunks[1].type, "pHYs");
+    EXPECT_EQ(BigEndian32(&chunks[1].data[0]), c.ppm) << c.dpi;
+    EXPECT_EQ(BigEndian32(&chunks[1].data[4]), c.ppm) << c.dpi;
+    EXPECT_EQ(chunks[1].data[8], 1);
+  }
+}
+
+TEST(PngWriterTest, SmallPictureHasOneIdat) {
+  ScratchFolder dir;
+  TBitmap32 b;
+  FillRandom(b, 32, 32, 3);
+  SavePng(b, dir.PathOf("s.png"), 96);
+  int idats = 0;
+  for (const Chunk& c : WalkChunks(ScratchFolder::ReadBytes(dir.PathOf("s.png")))) idats += c.type == "IDAT";
+  EXPECT_EQ(idats, 1);
+}
+
+// Random bytes at the start of an otherwise black 160 x 128 picture; the number of random bytes
+// moves the compressed size nearly byte by byte.
+void PartlyRandom(TBitmap32& b, std::size_t randomBytes) {
+  b.SetSize(160, 128);
+  b.Clear(0);
+  std::mt19937 rng(7);
+  std::uint8_t* bytes = reinterpret_cast<std::uint8_t*>(b.Bits());
+  for (std::size_t i = 0; i < randomBytes; ++i) bytes[i] = static_cast<std::uint8_t>(rng());
+}
+
+std::size_t CompressedSize(std::size_t randomBytes) {
+  TBitmap32 b;
+  PartlyRandom(b, randomBytes);
+  return DeflateLevel9(SubFilteredRows(b)).size();
+}
+
+// The smallest number of random bytes whose stream is at least Target bytes long, found with
+// our own zlib run (the size grows nearly byte by byte, not strictly).
+std::size_t FirstReaching(std::size_t target) {
+  std::size_t lo = 0, hi = 160 * 128 * 4;
+  while (lo < hi) {
+    const std::size_t mid = (lo + hi) / 2;
+    if (CompressedSize(mid) < target) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo;
+}
+
+std::vector<std::size_t> IdatSizes(const Bytes& file) {
+  std::vector<std::size_t> sizes;
+  for (const Chunk& c : WalkChunks(file))
+    if (c.type == "IDAT") sizes.push_back(c.data.size());
+  return sizes;
+}
+
+TEST(PngWriterTest, IdatChunksAreCutAt65535Bytes) {
+  ScratchFolder dir;
+  TBitmap32 b;
+  // A stream of exactly 65535 bytes: one full chunk and no empty one after it.
+  std::size_t exact = FirstReaching(65535);
+  for (std::size_t n = exact > 8 ? exact - 8 : 0; n < exact + 8; ++n)
+    if (CompressedSize(n) == 65535) exact = n;
+  ASSERT_EQ(CompressedSize(exact), 65535u);
+  PartlyRandom(b, exact);
+  SavePng(b, dir.PathOf("edge.png"), 96);
+  EXPECT_EQ(IdatSizes(ScratchFolder::ReadBytes(dir.PathOf("edge.png"))), std::vector<std::size_t>{65535});
+
+  // Just over: a full chunk and a short one.
+  const std::size_t over = FirstReaching(65536);
+  const std::size_t total = CompressedSize(over);
+  PartlyRandom(b, over);
+  SavePng(b, dir.PathOf("over.png"), 96);
+  EXPECT_EQ(IdatSizes(ScratchFolder::ReadBytes(dir.PathOf("over.png"))), (std::vector<std::size_t>{65535, total - 65535}));
+
+  // Noise: several full chunks, then the rest; the pieces join to one stream.
+  TBitmap32 noise;
+  FillRandom(noise, 300, 200, 4);
+  SavePng(noise, dir.PathOf("noise.png"), 72);
+  const Bytes file = ScratchFolder::ReadBytes(dir.PathOf("noise.png"));
+  Bytes stream;
+  std::vector<std::size_t> sizes;
+  std::vector<std::string> order;
+  for (const Chunk& c : WalkChunks(file)) {
+    if (order.empty() || order.back() != c.type) order.push_back(c.type);
+    if (c.type != "IDAT") continue;
+    sizes.push_back(c.data.size());
+    stream.insert(stream.end(), c.data.begin(), c.data.end());
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"IHDR", "pHYs", "IDAT", "IEND"}));
+  ASSERT_GE(sizes.size(), 4u);
+  for (std::size_t i = 0; i + 1 < sizes.size(); ++i) EXPECT_EQ(sizes[i], 65535u);
+  EXPECT_GE(sizes.back(), 1u);
+  EXPECT_LE(sizes.back(), 65535u);
+  EXPECT_EQ(stream, DeflateLevel9(SubFilteredRows(noise)));
+  std::uint32_t w = 0, h = 0;
+  EXPECT_EQ(DecodeWithLibpng(file, w, h), RgbaOf(noise));
+}
+
+TEST(PngWriterTest, InterlacedImageDecodes) {
+  for (const auto& [w, h] : {std::pair{1, 1}, std::pair{3, 2}, std::pair{9, 17}, std::pair{64, 33}}) {
+    TBitmap32 b;
+    FillRandom(b, w, h, 5);
+    const TPngImage png = Bitmap32ToPng(b, 6, true);
+    EXPECT_EQ(png.InterlaceMethod, 1);
+    Bytes file;
+    png.Write([&](const std::uint8_t* p, std::size_t n) { file.insert(file.end(), p, p + n); });
+    std::uint32_t dw = 0, dh = 0;
+    EXPECT_EQ(DecodeWithLibpng(file, dw, dh), RgbaOf(b)) << w << "x" << h;
+  }
+}
+
+TEST(PngWriterTest, EmptyPictureIsRefusedAndNothingIsWritten) {
+  ScratchFolder dir;
+  TBitmap32 empty;
+  try {
+    SavePng(empty, dir.PathOf("e.png"), 96);
+    ADD_FAILURE() << "no error";
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_EQ(e.Message(), "Image width is zero in IHDR");
+  }
+  EXPECT_TRUE(dir.Entries().empty());
+}
+
+}  // namespace
+}  // namespace quirlon::imagefiles
