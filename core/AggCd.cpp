@@ -39,6 +39,9 @@ using TPixFmt = agg::pixfmt_custom_blend_rgba<agg::comp_op_adaptor_rgba_pre<agg:
 using TImagePixFmt = agg::pixfmt_alpha_blend_rgba<agg::blender_rgba_pre<agg::rgba8, TOrder>, agg::rendering_buffer>;
 using TRendererBase = agg::renderer_base<TPixFmt>;
 
+// Lengths are doubles; the expressions that make them are evaluated in extended precision.
+inline double Dbl(long double v) { return static_cast<double>(v); }
+
 enum TBlendMode : unsigned {
   BlendAlpha = agg::comp_op_src_over,
   BlendSrcIn = agg::comp_op_src_in,
@@ -101,7 +104,7 @@ public:
 
   // A stroke of the current width lying just inside radius r.
   void StrokeCircleInside(double cx, double cy, double r) {
-    const double radius = r - fLineWidth / 2;
+    const double radius = Dbl(static_cast<long double>(r) - static_cast<long double>(fLineWidth) / 2);
     Ellipse(cx, cy, radius, radius);
   }
 
@@ -181,7 +184,7 @@ std::unique_ptr<TBitmap32> DrawDisc(TDiscKind kind, const TBitmap32& source, std
   const double c = std::max(width, height);
   TDiscCanvas canvas(*artwork);
   canvas.ClearAll(0, 0, 0, 0);
-  canvas.Scale(width / c, height / c);
+  canvas.Scale(Dbl(static_cast<long double>(width) / c), Dbl(static_cast<long double>(height) / c));
   const double e = c / 2;
 
   // An opaque disc, a hole punched for the hub, and the picture kept only where the ring is.
@@ -192,6 +195,7 @@ std::unique_ptr<TBitmap32> DrawDisc(TDiscKind kind, const TBitmap32& source, std
   const double h = kind == TDiscKind::Normal
                        ? static_cast<double>(0.4L * e)
                        : static_cast<double>(0.4L * e * 3 / 8);
+  const long double H = h;
   canvas.Ellipse(e, e, h, h);
   canvas.SetBlendMode(BlendSrcIn);
   canvas.TransformImage(source, 0, 0, c, c);
@@ -202,17 +206,17 @@ std::unique_ptr<TBitmap32> DrawDisc(TDiscKind kind, const TBitmap32& source, std
     canvas.FillColor(0, 0, 0, 70);
     canvas.Ellipse(e, e, h, h);
     canvas.LineColor(0, 0, 0, 70);
-    canvas.LineWidth(h / 8);
+    canvas.LineWidth(Dbl(H / 8));
     canvas.NoFill();
     canvas.StrokeCircleInside(e, e, h);
-    canvas.LineWidth(h / 24);
-    canvas.StrokeCircleInside(e, e, 5 * h / 6);
-    canvas.StrokeCircleInside(e, e, 3 * h / 5);
-    canvas.StrokeCircleInside(e, e, 3 * h / 8);
+    canvas.LineWidth(Dbl(H / 24));
+    canvas.StrokeCircleInside(e, e, Dbl(5 * H / 6));
+    canvas.StrokeCircleInside(e, e, Dbl(3 * H / 5));
+    canvas.StrokeCircleInside(e, e, Dbl(3 * H / 8));
     canvas.NoLine();
     canvas.SetBlendMode(BlendDstOut);
     canvas.FillColor(0, 0, 0, 255);
-    canvas.Ellipse(e, e, 5 * h / 16, 5 * h / 16);
+    canvas.Ellipse(e, e, Dbl(5 * H / 16), Dbl(5 * H / 16));
   } else {
     // Only a thin dark edge around the open centre.
     canvas.SetBlendMode(BlendAlpha);
@@ -225,7 +229,7 @@ std::unique_ptr<TBitmap32> DrawDisc(TDiscKind kind, const TBitmap32& source, std
   canvas.SetBlendMode(BlendDarken);
   canvas.NoFill();
   canvas.LineColor(0, 0, 0, 50);
-  canvas.LineWidth(e / 40);
+  canvas.LineWidth(Dbl(static_cast<long double>(e) / 40));
   canvas.StrokeCircleInside(e, e, e);
 
   Demultiply(*artwork);
