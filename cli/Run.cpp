@@ -32,8 +32,8 @@ bool FileExists(const std::string& path) {
 }
 
 std::string EnsureSeparator(std::string folder) {
-  if (folder.empty()) folder = ".";
-  if (folder.back() != core::kPathSeparator) folder += core::kPathSeparator;
+  if (folder.empty()) return std::string(".") + core::kPathSeparator;
+  if (folder.back() != core::kPathSeparator) folder.push_back(core::kPathSeparator);
   return folder;
 }
 
