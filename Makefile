@@ -26,6 +26,11 @@ test-asan: deps
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS)
 
+# Renders the first template to boxshot.png in the working folder.
+demo: build
+	$(BUILD)/cli/quirlon-render -t 1 -o boxshot.png
+	@echo "$(CURDIR)/boxshot.png"
+
 bench: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DQUIRLON_BENCH=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS)

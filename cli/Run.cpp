@@ -1,0 +1,161 @@
+#include "cli/Run.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+
+#include "core/Platform.h"
+#include "core/Render.h"
+#include "core/Template.h"
+#include "imagefiles/OutputWriters.h"
+#include "raster/ImgView32.h"
+
+namespace quirlon::cli {
+namespace {
+
+bool IsHexColour(const std::string& text) {
+  if (text.size() != 7 || text[0] != '#') return false;
+  for (std::size_t i = 1; i < 7; ++i)
+    if (!std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
+  return true;
+}
+
+raster::TColor HexToTColor(const std::string& text) {
+  const unsigned long rgb = std::stoul(text.substr(1), nullptr, 16);
+  const unsigned r = (rgb >> 16) & 0xFF, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
+  return static_cast<raster::TColor>(r | (g << 8) | (b << 16));
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string EnsureSeparator(std::string folder) {
+  if (folder.empty()) return std::string(".") + core::kPathSeparator;
+  if (folder.back() != core::kPathSeparator) folder.push_back(core::kPathSeparator);
+  return folder;
+}
+
+// The folder that holds DIR: "custom" is looked up there.
+std::string ParentFolder(const std::string& folderWithSeparator) {
+  std::string f = folderWithSeparator.substr(0, folderWithSeparator.size() - 1);
+  const auto slash = f.find_last_of(core::kPathSeparator);
+  if (slash == std::string::npos) return "./";
+  return f.substr(0, slash + 1);
+}
+
+// Template number as the window counts, or a display name.
+std::int32_t ResolveTemplate(const std::string& ref, const std::vector<std::string>& templates) {
+  bool digits = !ref.empty();
+  for (char c : ref) digits = digits && std::isdigit(static_cast<unsigned char>(c));
+  if (digits && ref.size() < 10) return static_cast<std::int32_t>(std::stol(ref));
+  for (std::size_t i = 0; i < templates.size(); ++i)
+    if (core::TemplateDisplayName(templates[i]) == ref) return static_cast<std::int32_t>(i + 1);
+  throw UsageError("no template named '" + ref + "' (see --list)");
+}
+
+}  // namespace
+
+raster::TColor ParseColourOption(const std::string& option, const std::string& text) {
+  if (IsHexColour(text)) return HexToTColor(text);
+  try {
+    return core::StringToColor(text);
+  } catch (const std::exception& e) {
+    throw UsageError(option + ": " + e.what());
+  }
+}
+
+void ApplyOptions(const Options& o, core::TRenderSettings& s, core::TSourceFiles& sources) {
+  for (const auto& [slotName, value] : o.sources) {
+    const int slot = core::SourceSlotIndex(slotName);
+    if (slot < 0)
+      throw UsageError("unknown slot '" + slotName +
+                       "' (background, front, side, top, disc, front2, side2, top2, disc2)");
+    // An existing file wins; otherwise a colour; otherwise it is taken as a file, so the loader
+    // names what is wrong with it.
+    if (!FileExists(value) && (IsHexColour(value) || [&] {
+          try {
+            core::StringToColor(value);
+            return true;
+          } catch (const std::exception&) {
+            return false;
+          }
+        }())) {
+      s.SlotColor[slot] = ParseColourOption("--source", value);
+      s.SlotUsesColor[slot] = true;
+    } else {
+      sources[slot] = value;
+      s.SlotUsesColor[slot] = false;
+    }
+  }
+  s.TransparentBackground = o.transparent;
+  s.LargeDiscArea = o.largeDisc;
+  if (o.reflectionOpacity) s.ReflectionOpacity = static_cast<std::uint8_t>(*o.reflectionOpacity);
+  if (o.reflectionLength) s.ReflectionLength = static_cast<std::uint8_t>(*o.reflectionLength);
+  if (o.reflectionBlur) s.ReflectionBlur = static_cast<std::uint8_t>(*o.reflectionBlur);
+  if (o.reflectionBrightness) s.ReflectionBrightness = *o.reflectionBrightness;
+  if (o.noFade) s.FadeReflection = false;
+  if (o.hideReflections) s.ShowReflection = false;
+  if (o.shadowDensity) s.ShadowDensity = static_cast<std::uint8_t>(*o.shadowDensity);
+  if (o.shadowColor) s.ShadowColor = ParseColourOption("--shadow-color", *o.shadowColor);
+  if (o.shadowBlur) s.ShadowBlur = static_cast<std::uint8_t>(*o.shadowBlur);
+  if (o.hideShadows) s.ShowShadow = false;
+  if (o.shading) s.ShadingStrength = static_cast<std::uint8_t>(*o.shading);
+  if (o.shadingColor) s.ShadingColor = ParseColourOption("--shading-color", *o.shadingColor);
+  if (o.highlights) s.HighlightStrength = static_cast<std::uint8_t>(*o.highlights);
+  if (o.highlightColor) s.HighlightColor = ParseColourOption("--highlight-color", *o.highlightColor);
+}
+
+int Run(const Options& o, std::ostream& out, std::ostream& err) {
+  (void)err;
+  if (o.help) {
+    out << HelpText();
+    return 0;
+  }
+  if (o.version) {
+    out << "quirlon-render 1.0\n";
+    return 0;
+  }
+
+  core::TLayerKinds kinds;
+  core::TShadeBitmap32List masks;
+  core::TRenderEnvironment env = core::TRenderEnvironment::BesideExecutable(kinds, masks);
+  if (!o.templatesDir.empty()) {
+    env.TemplatesFolder = EnsureSeparator(o.templatesDir);
+    env.CustomFolder = ParentFolder(env.TemplatesFolder) + core::kCustomFolder;
+  }
+  const std::vector<std::string> templates = core::ListTemplates(env.TemplatesFolder);
+
+  if (o.list) {
+    for (std::size_t i = 0; i < templates.size(); ++i)
+      out << (i + 1) << '\t' << core::TemplateDisplayName(templates[i]) << '\n';
+    return 0;
+  }
+
+  core::TRenderSettings settings;
+  core::TSourceFiles sources;
+  ApplyOptions(o, settings, sources);
+  settings.CurrentTemplate = ResolveTemplate(o.templateRef, templates);
+  env.Settings = &settings;
+  env.Sources = &sources;
+
+  masks.Build();
+  raster::TImgView32 view;
+  raster::ConfigurePreviewView(view);
+  core::ApplyTemplate(view, o.width, o.height, env);
+
+  raster::TBitmap32 flat;
+  flat.SetSize(view.Bitmap().Width(), view.Bitmap().Height());
+  view.PaintInto(flat, flat.BoundsRect());
+  imagefiles::SavePicture(flat, o.output, o.dpi, o.flip);
+
+  if (o.verbose) {
+    static const char* kNames[] = {"BMP", "JPEG", "PNG"};
+    out << "wrote " << o.output << " (" << flat.Width() << " x " << flat.Height() << ", "
+        << kNames[imagefiles::OutputFormatOf(o.output)] << ", " << o.dpi << " dpi)\n";
+  }
+  return 0;
+}
+
+}  // namespace quirlon::cli

@@ -1,0 +1,31 @@
+// quirlon-render: the box shot from the command line, over the same code path as the window:
+// ApplyTemplate into a view, then the save flow's flatten, mirror and writer.
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/Options.h"
+#include "cli/Run.h"
+#include "core/Platform.h"
+
+int main(int argc, char** argv) {
+  using namespace quirlon;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  cli::Options options;
+  try {
+    options = cli::ParseOptions(args);
+  } catch (const cli::UsageError& e) {
+    std::cerr << "quirlon-render: " << e.what() << '\n';
+    return 2;
+  }
+  try {
+    return cli::Run(options, std::cout, std::cerr);
+  } catch (const cli::UsageError& e) {
+    std::cerr << "quirlon-render: " << e.what() << '\n';
+    return 2;
+  } catch (const std::exception& e) {
+    std::cerr << core::ErrorReportText(e.what()) << '\n';
+    return 1;
+  }
+}

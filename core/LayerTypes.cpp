@@ -1,0 +1,177 @@
+#include "core/LayerTypes.h"
+
+#include <cstdlib>
+
+#include "core/AggCd.h"
+#include "core/Effects.h"
+#include "core/QuadWarp.h"
+#include "imagefiles/Picture.h"
+#include "raster/ExpBlur.h"
+
+namespace quirlon::core {
+
+using raster::TBitmap32;
+
+namespace {
+
+constexpr int kDiagonalMask = 0;
+constexpr int kVerticalMask = 1;
+constexpr int kFlatMask = 2;
+constexpr int kRoundRectMask = 4;
+
+bool DrawsFromSlot(TLayerType t) {
+  return t == ltNormal || t == ltReflection || t == ltRoundRect || t == ltDisc || t == ltDiscReflection;
+}
+
+bool IsHighlight(TLayerType t) { return t == ltHighlight || t == ltBlurHighlight || t == ltRoundRectHighlight; }
+
+bool IsReflectionKind(TLayerType t) {
+  return t == ltReflection || t == ltDiscReflection || t == ltBlurShade || t == ltBlurHighlight ||
+         t == ltCustomColorReflection;
+}
+
+void ResizeToCanvas(TBitmap32& Target, const TBitmap32& Canvas) {
+  Target.Clear(0);
+  Target.SetSizeFrom(&Canvas);
+}
+
+void Fade(TBitmap32& Picture, const TRenderSettings& s) {
+  if (s.FadeReflection) FadeAlphaRamp(Picture, s.ReflectionLength);
+}
+
+void PrepareShading(const TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitmap32& Canvas,
+                    const TRenderEnvironment& Env) {
+  const TRenderSettings& s = *Env.Settings;
+  const TShadingDirection dir = ShadingDirectionFromText(Layer.Source);
+  int n = kVerticalMask;
+  if (dir == sdLeftDown || dir == sdLeftTop || dir == sdRightTop || dir == sdRightDown) n = kDiagonalMask;
+  else if (dir == sdRightLeftTopDown) n = kFlatMask;
+  const TBitmap32& mask = Env.ShadeMasks->BitmapAt(n);
+  const TBitmap32& roundRect = Env.ShadeMasks->BitmapAt(kRoundRectMask);
+
+  P.SetSizeFrom(&mask);
+  P.Clear(raster::Color32(IsHighlight(Layer.Type) ? s.HighlightColor : s.ShadingColor));
+  MaskToAlpha(mask, P);
+
+  if (Layer.Type == ltRoundRectShade || Layer.Type == ltRoundRectHighlight) {
+    T.SetSizeFrom(&P);
+    T.Draw(T.BoundsRect(), P.BoundsRect(), &P);
+    P.SetSizeFrom(&roundRect);
+    P.Draw(P.BoundsRect(), T.BoundsRect(), &T);
+    ResizeToCanvas(T, Canvas);
+    ApplyEdgeMask(P, roundRect);
+  }
+
+  P.SetMasterAlpha(IsHighlight(Layer.Type) ? s.HighlightStrength : s.ShadingStrength);
+
+  switch (dir) {
+    case sdLeftTop:
+    case sdLeft: P.RotateClockwise(); break;
+    case sdRightTop:
+    case sdTop: P.RotateHalfTurn(); break;
+    case sdRightDown:
+    case sdRight: P.RotateCounterClockwise(); break;
+    default: break;
+  }
+
+  if (Layer.Type == ltBlurShade || Layer.Type == ltBlurHighlight) {
+    P.MirrorVertical();
+    Fade(P, s);
+  }
+}
+
+}  // namespace
+
+void FillFromSlot(TBitmap32& Bitmap, int Slot, const TRenderEnvironment& Env) {
+  const TRenderSettings& s = *Env.Settings;
+  if (s.SlotUsesColor[Slot]) Bitmap.Clear(raster::Color32(s.SlotColor[Slot]));
+  else imagefiles::LoadFromFile(Bitmap, (*Env.Sources)[Slot]);
+}
+
+void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitmap32& Canvas,
+                  const TRenderEnvironment& Env) {
+  const TRenderSettings& s = *Env.Settings;
+  // A slot-drawing type whose source names no slot shows nothing, like an unknown type.
+  if (DrawsFromSlot(Layer.Type) && Layer.Slot < 0) return;
+
+  switch (Layer.Type) {
+    case ltNormal: FillFromSlot(P, Layer.Slot, Env); break;
+
+    case ltReflection:
+      if (s.SlotUsesColor[Layer.Slot]) {
+        FillFromSlot(P, Layer.Slot, Env);
+      } else {
+        imagefiles::LoadFromFile(P, (*Env.Sources)[Layer.Slot]);
+        P.MirrorVertical();
+      }
+      Fade(P, s);
+      break;
+
+    case ltRoundRect: {
+      const TBitmap32& roundRect = Env.ShadeMasks->BitmapAt(kRoundRectMask);
+      FillFromSlot(T, Layer.Slot, Env);
+      P.SetSizeFrom(&roundRect);
+      P.Draw(P.BoundsRect(), T.BoundsRect(), &T);
+      ResizeToCanvas(T, Canvas);
+      MaskToAlpha(roundRect, P);
+      break;
+    }
+
+    case ltDisc:
+    case ltDiscReflection: {
+      FillFromSlot(T, Layer.Slot, Env);
+      const std::int32_t w = std::abs(Layer.B.X - Layer.A.X);
+      const std::int32_t h = std::abs(Layer.D.Y - Layer.A.Y);
+      std::unique_ptr<TBitmap32> artwork =
+          s.LargeDiscArea ? DrawLargeDiscArtwork(T, w, h) : DrawDiscArtwork(T, w, h);
+      ResizeToCanvas(T, Canvas);
+      P.Assign(artwork.get());
+      artwork.reset();
+      if (Layer.Type == ltDiscReflection) {
+        P.MirrorVertical();
+        Fade(P, s);
+      }
+      Layer.Overscan = false;
+      break;
+    }
+
+    case ltShadow:
+      P.Clear(raster::Color32(s.ShadowColor));
+      T.SetMasterAlpha(s.ShadowDensity);
+      break;
+
+    case ltShade:
+    case ltBlurShade:
+    case ltHighlight:
+    case ltBlurHighlight:
+    case ltRoundRectShade:
+    case ltRoundRectHighlight: PrepareShading(Layer, P, T, Canvas, Env); break;
+
+    case ltCustomFile: imagefiles::LoadFromFile(P, CustomFilePath(Env.CustomFolder, Layer.Source)); break;
+
+    case ltCustomColor:
+    case ltCustomColorReflection:
+      P.Clear(raster::Color32(StringToColor(Layer.Source)));
+      if (Layer.Type == ltCustomColorReflection) Fade(P, s);
+      break;
+
+    case ltUnknown: break;
+  }
+}
+
+void FinishLayer(const TLayerContext& Layer, raster::TBitmapLayer& BitmapLayer, const TRenderEnvironment& Env) {
+  const TRenderSettings& s = *Env.Settings;
+  if (DrawsFromSlot(Layer.Type) && Layer.Slot < 0) return;
+  TBitmap32& bitmap = BitmapLayer.Bitmap();
+  if (Layer.Type == ltShadow) {
+    BitmapLayer.SetVisible(s.ShowShadow);
+    raster::ExpBlur(bitmap, s.ShadowBlur);
+  } else if (IsReflectionKind(Layer.Type)) {
+    raster::ExpBlur(bitmap, s.ReflectionBlur);
+    ShiftBrightness(bitmap, s.ReflectionBrightness);
+    bitmap.SetMasterAlpha(s.ReflectionOpacity);
+    BitmapLayer.SetVisible(s.ShowReflection);
+  }
+}
+
+}  // namespace quirlon::core

@@ -1,0 +1,30 @@
+#pragma once
+// What each layer type puts into its layer: the preparation fills the picture bitmap before the
+// warp, the finishing adjusts the finished layer (blur, brightness, opacity, visibility).
+#include <string>
+
+#include "core/Render.h"
+#include "core/Template.h"
+#include "raster/Layers.h"
+
+namespace quirlon::core {
+
+struct TLayerContext {
+  TLayerType Type = ltUnknown;
+  std::string Source;
+  int Slot = -1;                       // -1 when the source names no slot
+  raster::TPoint A, B, C, D;           // canvas pixels
+  bool Overscan = true;
+};
+
+// Fills Picture by the layer's type; may clear Overscan and set Target's MasterAlpha. Target is
+// left transparent black at the canvas size.
+void PrepareLayer(TLayerContext& Layer, raster::TBitmap32& Picture, raster::TBitmap32& Target,
+                  const raster::TBitmap32& Canvas, const TRenderEnvironment& Env);
+// Blur, brightness, opacity and visibility of shadow and reflection-kind layers.
+void FinishLayer(const TLayerContext& Layer, raster::TBitmapLayer& BitmapLayer, const TRenderEnvironment& Env);
+
+// A slot's colour (opaque, keeping Bitmap's size) or its picture file (Bitmap takes its size).
+void FillFromSlot(raster::TBitmap32& Bitmap, int Slot, const TRenderEnvironment& Env);
+
+}  // namespace quirlon::core

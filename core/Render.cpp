@@ -1,0 +1,167 @@
+#include "core/Render.h"
+
+#include <climits>
+#include <cstdlib>
+#include <memory>
+
+#include "core/AggCd.h"
+#include "core/IniFile.h"
+#include "core/LayerTypes.h"
+#include "core/Platform.h"
+#include "core/QuadWarp.h"
+#include "imagefiles/Picture.h"
+#include "raster/LayerResamplers.h"
+#include "raster/Numeric.h"
+
+namespace quirlon::core {
+
+using raster::TBitmap32;
+using raster::TBitmapLayer;
+using raster::TCustomImage32;
+
+TRenderEnvironment TRenderEnvironment::BesideExecutable(TLayerKinds& Kinds, const TShadeBitmap32List& Masks) {
+  TRenderEnvironment env;
+  env.LayerKinds = &Kinds;
+  env.ShadeMasks = &Masks;
+  env.TemplatesFolder = ExecutableFolder() + kTemplatesFolder;
+  env.CustomFolder = ExecutableFolder() + kCustomFolder;
+  return env;
+}
+
+TTemplateFit ComputeTemplateFit(std::int32_t TemplateWidth, std::int32_t TemplateHeight, std::int32_t CanvasWidth,
+                                std::int32_t CanvasHeight) {
+  TTemplateFit fit;
+  const Extended sx = Divide(CanvasWidth, TemplateWidth);
+  const Extended sy = Divide(CanvasHeight, TemplateHeight);
+  fit.FitScale = static_cast<double>(sx < sy ? sx : sy);
+  fit.OffX = Round((CanvasWidth - TemplateWidth * static_cast<Extended>(fit.FitScale)) / 2);
+  fit.OffY = Round((CanvasHeight - TemplateHeight * static_cast<Extended>(fit.FitScale)) / 2);
+  return fit;
+}
+
+std::int32_t FitCoordinate(std::int32_t Value, double FitScale, std::int32_t Offset) {
+  return Round(Value * static_cast<Extended>(FitScale)) + Offset;
+}
+
+void ApplyTemplate(TCustomImage32& View, std::int32_t Width, std::int32_t Height, TRenderEnvironment& Env) {
+  TBitmap32& canvas = View.Bitmap();
+  canvas.SetSize(Width, Height);
+  canvas.Clear(0);
+  canvas.SetDrawMode(raster::dmTransparent);
+  canvas.SetOuterColor(0);
+
+  View.Layers().Clear();
+
+  const std::string path = TemplatePath(Env.TemplatesFolder, Env.Settings->CurrentTemplate);
+  BuildBackgroundLayer(View, Env);
+  BuildTemplateLayers(path, View, Env);
+
+  raster::ResamplerClassNamesListChange(View, Env.ResamplerClassName, Env.KernelClassName);
+}
+
+void BuildBackgroundLayer(TCustomImage32& View, TRenderEnvironment& Env) {
+  const TRenderSettings& s = *Env.Settings;
+  if (s.TransparentBackground) return;
+  const int slot = SourceSlotIndex("Background");
+  TBitmap32& canvas = View.Bitmap();
+  if (s.SlotUsesColor[slot]) {
+    canvas.Clear(raster::Color32(s.SlotColor[slot]));
+    return;
+  }
+  TBitmapLayer& layer = TBitmapLayer::Create(View.Layers());
+  layer.SetScaled(true);
+  layer.Bitmap().SetCombineMode(raster::cmBlend);
+  layer.Bitmap().SetDrawMode(raster::dmBlend);
+  imagefiles::LoadFromFile(layer.Bitmap(), (*Env.Sources)[slot]);
+  // Merged rather than blended, so the saved picture stays opaque over an opaque canvas.
+  layer.Bitmap().SetCombineMode(raster::cmMerge);
+  layer.SetLocation(raster::TSingleRect{0, 0, static_cast<float>(canvas.Width()), static_cast<float>(canvas.Height())});
+}
+
+namespace {
+
+std::unique_ptr<TBitmap32> NewWorkingBitmap(const TBitmap32& canvas) {
+  auto b = std::make_unique<TBitmap32>();
+  b->SetSize(canvas.Width(), canvas.Height());
+  b->SetCombineMode(raster::cmBlend);
+  b->SetDrawMode(raster::dmBlend);
+  b->SetOuterColor(0);
+  return b;
+}
+
+}  // namespace
+
+void BuildTemplateLayers(const std::string& Path, TCustomImage32& View, TRenderEnvironment& Env) {
+  const TIniFile ini(Path);
+  const TTemplateImageSize size = ReadTemplateImageSize(ini);
+  TBitmap32& canvas = View.Bitmap();
+  const TTemplateFit fit = ComputeTemplateFit(size.Width, size.Height, canvas.Width(), canvas.Height());
+
+  std::vector<std::string> sections;
+  ReadLayerSections(ini, sections);
+  Env.LayerKinds->clear();
+
+  for (const std::string& section : sections) {
+    const TTemplateLayer spec = ReadTemplateLayer(ini, section);
+    Env.LayerKinds->push_back(spec.Type);
+
+    auto picture = NewWorkingBitmap(canvas);
+    auto target = NewWorkingBitmap(canvas);
+
+    TLayerContext layer;
+    layer.Type = LayerTypeFromText(spec.Type);
+    layer.Source = spec.Source;
+    layer.Slot = SourceSlotIndex(spec.Source);
+    auto fitPoint = [&](raster::TPoint p) {
+      return raster::TPoint{FitCoordinate(p.X, fit.FitScale, fit.OffX), FitCoordinate(p.Y, fit.FitScale, fit.OffY)};
+    };
+    layer.A = fitPoint(spec.A);
+    layer.B = fitPoint(spec.B);
+    layer.C = fitPoint(spec.C);
+    layer.D = fitPoint(spec.D);
+    layer.Overscan = true;
+
+    PrepareLayer(layer, *picture, *target, canvas, Env);
+    WarpToQuad(*picture, picture->BoundsRect(), layer.A, layer.B, layer.C, layer.D, *target, layer.Overscan,
+               fit.FitScale);
+    picture.reset();
+
+    TBitmapLayer& bitmapLayer = TBitmapLayer::Create(View.Layers());
+    bitmapLayer.SetScaled(true);
+    bitmapLayer.SetLocation(
+        raster::TSingleRect{0, 0, static_cast<float>(canvas.Width()), static_cast<float>(canvas.Height())});
+    bitmapLayer.Bitmap().Assign(target.get());
+    // The warp blends; the finished layer merges, so translucent layer pixels never make an
+    // opaque background see-through in the saved picture.
+    bitmapLayer.Bitmap().SetCombineMode(raster::cmMerge);
+    target.reset();
+
+    FinishLayer(layer, bitmapLayer, Env);
+  }
+}
+
+std::string CustomFilePath(const std::string& CustomFolder, const std::string& Name) {
+  const std::string path = CustomFolder + Name;
+  auto refuse = [&](const char* why) { throw EFOpenError(Format(kFOpenError, path.c_str(), why)); };
+  if (!Name.empty() && Name.front() == kPathSeparator) refuse("The name is not a file inside the custom folder.");
+  // Any ".." component, wherever it stands.
+  std::size_t start = 0;
+  while (start <= Name.size()) {
+    std::size_t end = Name.find(kPathSeparator, start);
+    if (end == std::string::npos) end = Name.size();
+    if (Name.compare(start, end - start, "..") == 0 && end - start == 2)
+      refuse("The name is not a file inside the custom folder.");
+    start = end + 1;
+  }
+  // Links may still lead out of the folder: compare the resolved paths.
+  char resolvedFile[PATH_MAX];
+  char resolvedFolder[PATH_MAX];
+  if (realpath(path.c_str(), resolvedFile) != nullptr && realpath(CustomFolder.c_str(), resolvedFolder) != nullptr) {
+    std::string folder = resolvedFolder;
+    if (folder.empty() || folder.back() != kPathSeparator) folder += kPathSeparator;
+    if (std::string(resolvedFile).rfind(folder, 0) != 0) refuse("The file lies outside the custom folder.");
+  }
+  return path;
+}
+
+}  // namespace quirlon::core

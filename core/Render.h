@@ -1,0 +1,58 @@
+#pragma once
+// The render driver: rebuilds the view's canvas and layer stack from the current template and
+// the render settings. Every call starts from scratch; nothing of an earlier render is reused.
+// Errors are not caught: they leave at once, and what was built before them stays.
+#include <cstdint>
+#include <string>
+
+#include "core/Effects.h"
+#include "core/RenderSettings.h"
+#include "core/Template.h"
+#include "raster/ImgView32.h"
+
+namespace quirlon::core {
+
+// What a render reads besides the view: the settings record, the source files, the list of layer
+// kinds it fills, the built-in masks, and where templates and "customfile" pictures live. The
+// window owns one (over the process-wide records); tests and the command line may make their own.
+struct TRenderEnvironment {
+  TRenderSettings* Settings = &RenderSettings;
+  TSourceFiles* Sources = &SourceFiles;
+  TLayerKinds* LayerKinds = nullptr;           // required
+  const TShadeBitmap32List* ShadeMasks = nullptr;  // required, built
+  std::string TemplatesFolder;                 // ends in a separator
+  std::string CustomFolder;                    // ends in a separator
+  // The selection of the window's hidden resampler and kernel lists.
+  std::string ResamplerClassName = "TLinearResampler";
+  std::string KernelClassName = "TBoxKernel";
+
+  // Folders beside the running executable: "Templates/" and "custom/".
+  static TRenderEnvironment BesideExecutable(TLayerKinds& Kinds, const TShadeBitmap32List& Masks);
+};
+
+// The template fit: uniform scale and centring offsets of a w x h template in a Wc x Hc canvas.
+struct TTemplateFit {
+  double FitScale = 1.0;
+  std::int32_t OffX = 0;
+  std::int32_t OffY = 0;
+};
+// Raises "Floating point division by zero" for a zero template side ("Invalid floating point
+// operation" when the matching canvas side is 0 too).
+TTemplateFit ComputeTemplateFit(std::int32_t TemplateWidth, std::int32_t TemplateHeight, std::int32_t CanvasWidth,
+                                std::int32_t CanvasHeight);
+// A template coordinate in canvas pixels: rnd(Value x FitScale) + Offset.
+std::int32_t FitCoordinate(std::int32_t Value, double FitScale, std::int32_t Offset);
+
+// Rebuilds View's canvas at Width x Height from the settings and template CurrentTemplate.
+void ApplyTemplate(raster::TCustomImage32& View, std::int32_t Width, std::int32_t Height, TRenderEnvironment& Env);
+// Fills the canvas with the background colour, or adds the background picture layer.
+void BuildBackgroundLayer(raster::TCustomImage32& View, TRenderEnvironment& Env);
+// Reads the template at Path and adds its layers to View.
+void BuildTemplateLayers(const std::string& Path, raster::TCustomImage32& View, TRenderEnvironment& Env);
+
+// The picture file that a "customfile" layer names: CustomFolder + Name, refused with
+// "Cannot open file \"%s\". %s" when Name is absolute, has a ".." component or resolves outside
+// the folder, so a template cannot make the program read other files.
+std::string CustomFilePath(const std::string& CustomFolder, const std::string& Name);
+
+}  // namespace quirlon::core
