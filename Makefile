@@ -1,10 +1,12 @@
 # make demo / make test do the whole set-up on a fresh Debian machine.
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
+BUILD_FUZZ ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan demo bench clean
+.PHONY: all deps build test test-asan fuzz demo bench clean
 
 all: build
 
@@ -26,6 +28,11 @@ test-asan: deps
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS)
 
+# Each libFuzzer target for FUZZ_SECONDS (clang; see scripts/fuzz); one at a time.
+fuzz:
+	@scripts/install-deps --fuzz
+	FUZZ_SECONDS=$(FUZZ_SECONDS) BUILD_FUZZ=$(BUILD_FUZZ) JOBS=$(JOBS) scripts/fuzz
+
 # Renders the first template to boxshot.png in the working folder.
 demo: build
 	$(BUILD)/cli/quirlon-render -t 1 -o boxshot.png
@@ -36,4 +43,4 @@ bench: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ)

@@ -45,7 +45,19 @@ TIniFile::TIniFile(const std::string& FileName) : fFileName(FileName) {
   std::string text;
   // A template that vanished or cannot be read behaves as an empty file.
   if (!TryReadFile(FileName, text)) text.clear();
-  std::string_view rest(text);
+  Parse(text);
+}
+
+TIniFile TIniFile::FromText(const std::string& FileName, std::string_view Text) {
+  TIniFile ini;
+  ini.fFileName = FileName;
+  ini.Parse(Text);
+  return ini;
+}
+
+void TIniFile::Parse(std::string_view Text) {
+  fSections.clear();
+  std::string_view rest(Text);
   if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
   TSection* current = nullptr;
   while (!rest.empty()) {

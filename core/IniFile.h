@@ -29,6 +29,8 @@ class TIniFile {
 public:
   TIniFile() = default;
   explicit TIniFile(const std::string& FileName);
+  // A reader over Text as if it were the content of FileName (no file is read).
+  static TIniFile FromText(const std::string& FileName, std::string_view Text);
 
   const std::string& FileName() const { return fFileName; }
 
@@ -58,6 +60,7 @@ private:
     std::vector<TKey> Keys;
   };
   const TSection* FindSection(const std::string& Section) const;
+  void Parse(std::string_view Text);
 
   std::string fFileName;
   std::vector<TSection> fSections;

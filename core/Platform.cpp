@@ -47,7 +47,7 @@ void ListFiles(const std::string& Folder, std::vector<std::string>& List) {
   List.insert(List.end(), std::make_move_iterator(names.begin()), std::make_move_iterator(names.end()));
 }
 
-bool TryReadFile(const std::string& FileName, std::string& Text) {
+bool TryReadFile(const std::string& FileName, std::string& Text, std::size_t MaxBytes) {
   // Non-blocking open and regular files only: a FIFO or a device among the templates must not
   // hang or feed the reader forever.
   const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -61,7 +61,8 @@ bool TryReadFile(const std::string& FileName, std::string& Text) {
     return false;
   }
   char buffer[65536];
-  for (;;) {
+  const std::size_t start = Text.size();
+  while (Text.size() - start <= MaxBytes) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n == 0) break;
     if (n < 0) {

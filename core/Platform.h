@@ -2,6 +2,8 @@
 // The platform services that need no window: where the program lives, folder listing, text files
 // read into lines, and the text rule of the error report. The window services (dialogs, pointer,
 // message box, shell) live with the window.
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,8 +25,9 @@ std::string ExecutableFolder();
 void ListFiles(const std::string& Folder, std::vector<std::string>& List);
 
 // Appends the bytes of a file to Bytes; false with errno set when it cannot be opened or read
-// (a folder included).
-bool TryReadFile(const std::string& FileName, std::string& Bytes);
+// (a folder included). Reading stops once more than MaxBytes bytes have been appended, so a
+// caller that limits the size sees Bytes.size() > MaxBytes and never reads a huge file whole.
+bool TryReadFile(const std::string& FileName, std::string& Bytes, std::size_t MaxBytes = SIZE_MAX);
 
 // Reads a text file into lines. A line ends at LF, CR or CR LF; a last line without a line end
 // counts, a final line end does not start another line; a leading UTF-8 byte order mark is

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "core/AggCd.h"
@@ -44,6 +45,9 @@ std::int32_t FitCoordinate(std::int32_t Value, double FitScale, std::int32_t Off
 }
 
 void ApplyTemplate(TCustomImage32& View, std::int32_t Width, std::int32_t Height, TRenderEnvironment& Env) {
+  if (Width > kMaxCanvasSide || Height > kMaxCanvasSide ||
+      (Width > 0 && Height > 0 && std::int64_t(Width) * Height > kMaxCanvasPixels))
+    throw EOutOfResources(Format(kCanvasTooLarge, Width, Height));
   TBitmap32& canvas = View.Bitmap();
   canvas.SetSize(Width, Height);
   canvas.Clear(0);
@@ -92,13 +96,27 @@ std::unique_ptr<TBitmap32> NewWorkingBitmap(const TBitmap32& canvas) {
 }  // namespace
 
 void BuildTemplateLayers(const std::string& Path, TCustomImage32& View, TRenderEnvironment& Env) {
-  const TIniFile ini(Path);
+  std::string text;
+  // Read at most one byte past the limit; a file that cannot be read counts as empty.
+  if (!TryReadFile(Path, text, kMaxTemplateFileSize)) text.clear();
+  if (std::int64_t(text.size()) > kMaxTemplateFileSize) {
+    std::error_code ec;
+    const auto bytes = std::filesystem::file_size(Path, ec);
+    throw EFOpenError(Format(kTemplateTooLarge, Path.c_str(), ec ? static_cast<long long>(text.size()) : static_cast<long long>(bytes)));
+  }
+  const TIniFile ini = TIniFile::FromText(Path, text);
+  text.clear();
   const TTemplateImageSize size = ReadTemplateImageSize(ini);
   TBitmap32& canvas = View.Bitmap();
   const TTemplateFit fit = ComputeTemplateFit(size.Width, size.Height, canvas.Width(), canvas.Height());
 
   std::vector<std::string> sections;
   ReadLayerSections(ini, sections);
+  // Every layer keeps a canvas-sized bitmap; three more exist while one is built.
+  const std::int64_t canvasBytes = std::int64_t(canvas.Width()) * canvas.Height() * 4;
+  if (canvasBytes * (std::int64_t(sections.size()) + 3) > kMaxRenderBytes)
+    throw EOutOfResources(Format(kTooManyLayers, Path.c_str(), canvas.Width(), canvas.Height(),
+                                 static_cast<int>(sections.size())));
   Env.LayerKinds->clear();
 
   for (const std::string& section : sections) {

@@ -12,6 +12,18 @@
 
 namespace quirlon::core {
 
+// Limits a render checks before it allocates: the window and the command line ask for 32..2048
+// pixels a side, so these only stop sizes that would exhaust memory. The layer budget counts
+// every canvas-sized bitmap a template keeps (one per layer) plus the working bitmaps of one layer.
+inline constexpr std::int32_t kMaxCanvasSide = 16384;
+inline constexpr std::int64_t kMaxCanvasPixels = 64LL * 1024 * 1024;
+inline constexpr std::int64_t kMaxRenderBytes = 4LL * 1024 * 1024 * 1024;
+inline constexpr std::int64_t kMaxTemplateFileSize = 1024 * 1024;
+inline constexpr const char* kCanvasTooLarge = "Canvas is too large (%d x %d)";
+inline constexpr const char* kTemplateTooLarge = "Template file \"%s\" is too large (%lld bytes; at most 1 MiB)";
+inline constexpr const char* kTooManyLayers =
+    "Template \"%s\" has too many layers for a canvas of %d x %d pixels (%d layers)";
+
 // What a render reads besides the view: the settings record, the source files, the list of layer
 // kinds it fills, the built-in masks, and where templates and "customfile" pictures live. The
 // window owns one (over the process-wide records); tests and the command line may make their own.
@@ -44,10 +56,15 @@ TTemplateFit ComputeTemplateFit(std::int32_t TemplateWidth, std::int32_t Templat
 std::int32_t FitCoordinate(std::int32_t Value, double FitScale, std::int32_t Offset);
 
 // Rebuilds View's canvas at Width x Height from the settings and template CurrentTemplate.
+// A canvas beyond kMaxCanvasSide or kMaxCanvasPixels raises EOutOfResources(kCanvasTooLarge)
+// before anything changes.
 void ApplyTemplate(raster::TCustomImage32& View, std::int32_t Width, std::int32_t Height, TRenderEnvironment& Env);
 // Fills the canvas with the background colour, or adds the background picture layer.
 void BuildBackgroundLayer(raster::TCustomImage32& View, TRenderEnvironment& Env);
-// Reads the template at Path and adds its layers to View.
+// Reads the template at Path and adds its layers to View. A template file over
+// kMaxTemplateFileSize raises EFOpenError(kTemplateTooLarge); one whose layers would need more
+// than kMaxRenderBytes at the canvas size raises EOutOfResources(kTooManyLayers). Both happen
+// before LayerKinds is touched or any layer is built.
 void BuildTemplateLayers(const std::string& Path, raster::TCustomImage32& View, TRenderEnvironment& Env);
 
 // The picture file that a "customfile" layer names: CustomFolder + Name, refused with

@@ -18,6 +18,8 @@ namespace {
 // The storage stands in for a 32-bit top-down platform bitmap, whose byte size is a 32-bit signed
 // value; larger requests fail like the platform would instead of exhausting memory.
 constexpr std::uint64_t kMaxPixels = 0x7FFFFFFFull / 4;
+// "Data" blocks claiming more pixel bytes than this are checked against the stream's length first.
+constexpr std::uint64_t kPixelDataCheckBytes = 16ull * 1024 * 1024;
 
 constexpr const char* kAllocError = "Can't allocate the DIB handle";
 
@@ -452,6 +454,18 @@ void TBitmap32::LoadPixelData(std::istream& Stream) {
   try {
     const std::int32_t w = ReadInt32(Stream);
     const std::int32_t h = ReadInt32(Stream);
+    // A block that claims a large picture but holds fewer bytes fails before the pixels are
+    // allocated (where the stream can tell its length); small ones are sized first, as usual.
+    const std::uint64_t need = w > 0 && h > 0 ? std::uint64_t(w) * std::uint64_t(h) * 4 : 0;
+    if (need > kPixelDataCheckBytes && need / 4 <= kMaxPixels) {
+      const std::streampos here = Stream.tellg();
+      if (here != std::streampos(-1) && Stream.seekg(0, std::ios::end)) {
+        const std::streampos end = Stream.tellg();
+        Stream.seekg(here);
+        if (end != std::streampos(-1) && std::uint64_t(end - here) < need) throw EReadError("Stream read error");
+      }
+      Stream.clear(Stream.rdstate() & ~std::ios::failbit);
+    }
     SetSize(w, h);
     if (!fPixels.empty()) {
       // Read row by row so that a short stream fails before any large buffer is needed.

@@ -183,7 +183,9 @@ public:
   void DrawInto(TBitmap32& Dst, const TRect& DstRect) const;
 
   // The "Data" block: int32 width, int32 height, pixels (little-endian, top row first).
-  // Load reads the size, then the pixels, then calls Changed (also when reading failed).
+  // Load reads the size, then the pixels, then calls Changed (also when reading failed). A block
+  // claiming more than 16 MiB of pixels that a seekable stream cannot hold raises EReadError
+  // before the pixels are allocated, leaving the bitmap as it was.
   void LoadPixelData(std::istream& Stream);
   void SavePixelData(std::ostream& Stream) const;
 

@@ -8,12 +8,18 @@
 #include <functional>
 #include <random>
 #include <cstdint>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "imagefiles/SafeFile.h"
@@ -241,6 +247,142 @@ TEST(OutputWritersTest, PermissionDenied) {
   EXPECT_EQ(CreateErrorOf([&] { SavePng(b, inLocked, 96); }), "Cannot create file \"" + inLocked + "\". Permission denied");
   EXPECT_EQ(ScratchFolder::ReadBytes(inLocked), (Bytes{'o', 'l', 'd'}));
   EXPECT_EQ(fs::directory_iterator(dir.PathOf("locked"))->path().filename(), "old.png");
+}
+
+// Runs Body in a child process and returns what it returned; a child that dies says how. The
+// child may change what the test process must not: its user, its mounts.
+std::string InChild(const std::function<std::string()>& Body) {
+  int fds[2];
+  if (::pipe(fds) != 0) return "pipe failed";
+  const pid_t pid = ::fork();
+  if (pid < 0) return "fork failed";
+  if (pid == 0) {
+    ::close(fds[0]);
+    std::string result;
+    try {
+      result = Body();
+    } catch (const std::exception& e) {
+      result = std::string("exception: ") + e.what();
+    }
+    if (::write(fds[1], result.data(), result.size()) < 0) ::_exit(2);
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  std::string result;
+  char buffer[1024];
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) result.append(buffer, static_cast<std::size_t>(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "child failed: " + std::to_string(status);
+  return result;
+}
+
+void Noise(TBitmap32& b, int size) {
+  b.SetSize(size, size);
+  std::mt19937 rng(17);
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) b.PixelRef(x, y) = rng();
+}
+
+TEST(OutputWritersTest, FullDiskKeepsTheOldFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs the superuser";
+  ScratchFolder dir;
+  const std::string disk = dir.PathOf("disk");
+  fs::create_directory(disk);
+  // A 64 KiB file system of the child's own: writes fail with ENOSPC, as on a full disk.
+  const std::string result = InChild([&]() -> std::string {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
+      return std::string("SKIP ") + std::strerror(errno);
+    TBitmap32 b;
+    Noise(b, 300);  // well over 64 KiB in every format
+    std::string out;
+    for (const char* name : {"old.bmp", "old.png", "old.jpg"}) {
+      const std::string target = disk + "/" + name;
+      { std::ofstream(target, std::ios::binary) << "the user's old picture " << name; }
+      std::string message = "no error";
+      try {
+        SavePicture(b, target, 96, false);
+      } catch (const EFCreateError& e) {
+        message = e.what();
+      }
+      const Bytes now = ScratchFolder::ReadBytes(target);
+      const std::string expected = std::string("the user's old picture ") + name;
+      out += message + "|" + (now == Bytes(expected.begin(), expected.end()) ? "same" : "changed") + "\n";
+    }
+    std::vector<std::string> entries;
+    for (const auto& e : fs::directory_iterator(disk)) entries.push_back(e.path().filename().string());
+    std::sort(entries.begin(), entries.end());
+    for (const std::string& e : entries) out += e + ";";
+    ::umount(disk.c_str());
+    return out;
+  });
+  if (result.rfind("SKIP ", 0) == 0) GTEST_SKIP() << "cannot mount a file system here: " << result.substr(5);
+  std::string expected;
+  for (const char* name : {"old.bmp", "old.png", "old.jpg"})
+    expected += "Cannot create file \"" + disk + "/" + name + "\". No space left on device|same\n";
+  expected += "old.bmp;old.jpg;old.png;";  // no temporary file left
+  EXPECT_EQ(result, expected);
+}
+
+TEST(OutputWritersTest, PermissionDeniedForAnotherUser) {
+  if (::geteuid() != 0) GTEST_SKIP() << "PermissionDenied covers this without the superuser";
+  ScratchFolder dir;
+  const uid_t nobody = 65534;
+  fs::permissions(dir.Folder(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  // A folder the user may write in, holding a file they may not write; and a folder they may not
+  // write in, holding a file of theirs.
+  fs::create_directory(dir.PathOf("mine"));
+  ASSERT_EQ(::chown(dir.PathOf("mine").c_str(), nobody, nobody), 0);
+  const std::string foreign = dir.Write("mine/foreign.bmp", "root's picture");
+  fs::permissions(foreign, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::create_directory(dir.PathOf("locked"));
+  fs::permissions(dir.PathOf("locked"), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+  const std::string own = dir.Write("locked/own.png", "their picture");
+  ASSERT_EQ(::chown(own.c_str(), nobody, nobody), 0);
+
+  const std::string result = InChild([&]() -> std::string {
+    if (::setgid(nobody) != 0 || ::setuid(nobody) != 0) return std::string("SKIP ") + std::strerror(errno);
+    TBitmap32 b;
+    Noise(b, 8);
+    std::string out;
+    for (const std::string& target : {foreign, own}) {
+      try {
+        SavePicture(b, target, 96, false);
+        out += "saved\n";
+      } catch (const EFCreateError& e) {
+        out += std::string(e.what()) + "\n";
+      }
+    }
+    return out;
+  });
+  if (result.rfind("SKIP ", 0) == 0) GTEST_SKIP() << "cannot change user: " << result.substr(5);
+  EXPECT_EQ(result, "Cannot create file \"" + foreign + "\". Permission denied\n" +
+                        "Cannot create file \"" + own + "\". Permission denied\n");
+  EXPECT_EQ(ScratchFolder::ReadBytes(foreign), (Bytes{'r', 'o', 'o', 't', '\'', 's', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e'}));
+  const std::string theirs = "their picture";
+  EXPECT_EQ(ScratchFolder::ReadBytes(own), Bytes(theirs.begin(), theirs.end()));
+  auto names = [&](const std::string& folder) {
+    std::vector<std::string> list;
+    for (const auto& e : fs::directory_iterator(dir.PathOf(folder))) list.push_back(e.path().filename().string());
+    return list;
+  };
+  EXPECT_EQ(names("mine"), std::vector<std::string>{"foreign.bmp"});
+  EXPECT_EQ(names("locked"), std::vector<std::string>{"own.png"});
+}
+
+TEST(OutputWritersTest, FolderAsTargetKeepsTheFolderAndItsContent) {
+  ScratchFolder dir;
+  fs::create_directory(dir.PathOf("pictures.png"));
+  const std::string inside = dir.Write("pictures.png/keep.txt", "inside");
+  TBitmap32 b;
+  Noise(b, 4);
+  EXPECT_EQ(CreateErrorOf([&] { SavePicture(b, dir.PathOf("pictures.png"), 96, true); }),
+            "Cannot create file \"" + dir.PathOf("pictures.png") + "\". Is a directory");
+  EXPECT_TRUE(fs::is_directory(dir.PathOf("pictures.png")));
+  EXPECT_EQ(ScratchFolder::ReadBytes(inside), (Bytes{'i', 'n', 's', 'i', 'd', 'e'}));
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"pictures.png"});
 }
 
 }  // namespace
