@@ -2,7 +2,11 @@
 """Writes the small seed pictures and blocks of fuzz/corpus/ (our own, made from scratch).
 
 Each picture is a few pixels in one layout of its format, so that the fuzzers start inside every
-decoder branch. Run from the repository root; JPEG seeds come from quirlon-render (see README)."""
+decoder branch. The JPEG seeds are renders of our own templates:
+    quirlon-render --templates data/Templates -t 1 --width 32 --height 32 \
+        --source front=#3366CC --source side=clRed -o fuzz/corpus/picture_jpeg/box32.jpg
+    quirlon-render --templates data/Templates -t 2 --width 40 --height 32 --dpi 300 \
+        -o fuzz/corpus/picture_jpeg/disc40.jpg"""
 import os
 import struct
 import zlib
