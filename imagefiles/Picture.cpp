@@ -78,6 +78,8 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& fileName) {
   struct stat st {};
   if (fstat(fileno(file.get()), &st) != 0) fail(errno);
   if (S_ISDIR(st.st_mode)) fail(EISDIR);
+  // Checked before anything is read; a device or pipe without end stops at the same limit.
+  if (S_ISREG(st.st_mode) && st.st_size > kMaxPictureFileSize) fail(EFBIG);
   std::vector<std::uint8_t> data;
   if (S_ISREG(st.st_mode)) data.reserve(static_cast<std::size_t>(st.st_size));
   std::uint8_t chunk[65536];
@@ -85,6 +87,7 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& fileName) {
     const std::size_t n = std::fread(chunk, 1, sizeof chunk, file.get());
     data.insert(data.end(), chunk, chunk + n);
     if (n < sizeof chunk) break;
+    if (static_cast<std::int64_t>(data.size()) > kMaxPictureFileSize) fail(EFBIG);
   }
   if (std::ferror(file.get())) fail(EIO);
   return data;

@@ -23,6 +23,9 @@ using raster::TColor32;
 
 inline constexpr std::int32_t kMaxPictureSide = 16384;
 inline constexpr std::int64_t kMaxPicturePixels = 128LL * 1000 * 1000;
+// Picture files beyond this many bytes are refused unread ("Cannot open file \"%s\". File too
+// large"); the largest picture within the limits above, uncompressed, stays well below it.
+inline constexpr std::int64_t kMaxPictureFileSize = 1024LL * 1024 * 1024;
 
 inline constexpr const char* kUnknownExtension = "Unknown picture file extension (.%s)";
 inline constexpr const char* kInvalidBitmap = "Bitmap image is not valid";
