@@ -295,32 +295,69 @@ NO_UNDERLAP = ("disc", "discreflection", "roundrect")
 
 
 def underlap_edges(items, delta):
-    """Moves each shared corner of an earlier quadrilateral by delta towards the centres of the
-    later ones that share an edge with it, so the earlier one lies under the later one's edge."""
+    """Moves each shared edge of an earlier quadrilateral by delta into the later quadrilateral
+    that shares it, so the earlier one lies under the later one's anti-aliased edge. A corner on
+    two such edges moves so that both edges shift by delta."""
     if delta <= 0:
         return
     moved = []
     for i, a in enumerate(items):
-        if a["kind"] in NO_UNDERLAP:
-            moved.append(a["corners"])
-            continue
         new = list(a["corners"])
-        for k, p in enumerate(a["world"]):
-            dx = dy = 0.0
+        if a["kind"] in NO_UNDERLAP:
+            moved.append(new)
+            continue
+        normals = [[] for _ in range(4)]
+        for k in range(4):
+            k2 = (k + 1) % 4
+            p, q = a["world"][k], a["world"][k2]
             for b in items[i + 1:]:
                 if b["kind"] in NO_UNDERLAP:
                     continue
-                shared = sum(1 for q in a["world"] for r in b["world"] if same(q, r))
-                if shared < 2 or not any(same(p, r) for r in b["world"]):
+                if not (any(same(p, w) for w in b["world"]) and any(same(q, w) for w in b["world"])):
                     continue
+                (x1, y1), (x2, y2) = a["corners"][k], a["corners"][k2]
+                n = (y1 - y2, x2 - x1)
+                length = math.hypot(*n)
+                if length < 1e-9:
+                    continue
+                n = (n[0] / length, n[1] / length)
                 cx = sum(c[0] for c in b["corners"]) / 4.0
                 cy = sum(c[1] for c in b["corners"]) / 4.0
-                vx, vy = cx - a["corners"][k][0], cy - a["corners"][k][1]
-                n = math.hypot(vx, vy)
-                dx, dy = dx + vx / n, dy + vy / n
-            n = math.hypot(dx, dy)
-            if n > 1e-9:
-                new[k] = (a["corners"][k][0] + delta * dx / n, a["corners"][k][1] + delta * dy / n)
+                if (cx - x1) * n[0] + (cy - y1) * n[1] < 0:
+                    n = (-n[0], -n[1])
+                # Never reach more than halfway across a thin neighbour (a spine, a page edge).
+                across = max((c[0] - x1) * n[0] + (c[1] - y1) * n[1] for c in b["corners"])
+                reach = min(delta, 0.5 * across)
+                normals[k].append((n, b, q, reach))
+                normals[k2].append((n, b, p, reach))
+                break
+        for k in range(4):
+            ns = normals[k]
+            if not ns:
+                continue
+            if len(ns) == 1:
+                # One later neighbour: slide along its other edge at this corner, so the corner
+                # stays on that quadrilateral's outline and nothing shows outside it.
+                (nx, ny), b, other, reach = ns[0]
+                p = a["world"][k]
+                j = next(j for j in range(4) if same(b["world"][j], p))
+                m = next(m for m in ((j + 1) % 4, (j + 3) % 4) if not same(b["world"][m], other))
+                ex = b["corners"][m][0] - b["corners"][j][0]
+                ey = b["corners"][m][1] - b["corners"][j][1]
+                length = math.hypot(ex, ey)
+                along = (ex * nx + ey * ny) / length if length > 1e-9 else 0.0
+                if along < 0.3:
+                    continue
+                dx, dy = ex / length / along, ey / length / along
+            else:
+                (ax, ay), _, _, reach = ns[0]
+                (bx, by), _, _, reach2 = ns[1]
+                reach = min(reach, reach2)
+                scale = 1.0 + ax * bx + ay * by
+                if scale < 0.2:  # nearly opposite edges: leave the corner where it is
+                    continue
+                dx, dy = (ax + bx) / scale, (ay + by) / scale
+            new[k] = (a["corners"][k][0] + reach * dx, a["corners"][k][1] + reach * dy)
         moved.append(new)
     for a, m in zip(items, moved):
         a["corners"] = m
@@ -522,11 +559,11 @@ def library():
     scenes.append(Scene("03 Tall DVD box", Camera(35, 8, 1680, target=(67, 95, 10)), [box],
                         "A tall slim box in the DVD format, seen from the left.",
                         previews=BOX_ART,
-                        overlays={"left": [("shade", "leftdown")], "front": [("highlight", "top")]}))
+                        overlays={"left": [("shade", "leftdown")], "front": [], "top": [("highlight", "top")]}))
 
-    a = Box(170, 215, 55, position=(-30, 0, 40), angle=-12, left="SIDE", front="FRONT", top="TOP")
-    b = Box(170, 215, 55, position=(170, 0, 0), angle=-12, right="SIDE2", front="FRONT2", top="TOP2")
-    scenes.append(Scene("04 Two boxes", Camera(-8, 14, 3120, target=(150, 107, 40)),
+    a = Box(170, 215, 55, position=(-20, 0, 30), angle=-15, left="SIDE", front="FRONT", top="TOP")
+    b = Box(170, 215, 55, position=(175, 0, 0), angle=15, right="SIDE2", front="FRONT2", top="TOP2")
+    scenes.append(Scene("04 Two boxes", Camera(0, 14, 3120, target=(150, 107, 40)),
                         [Named(a, {"left": "left1", "front": "front1", "top": "top1"}),
                          Named(b, {"right": "right2", "front": "front2", "top": "top2"})],
                         "Two software boxes side by side, the second a little in front.",
@@ -594,7 +631,7 @@ def library():
     scenes.append(Scene("13 Magazine", Camera(-20, 9, 2400, target=(105, 140, 2)), [mag],
                         "A magazine standing upright, seen from the front right.",
                         previews=MAG_ART,
-                        overlays={"front": [("highlight", "left")], "right": [], "top": []}))
+                        overlays={"front": [], "right": [("shade", "rightlefttopdown")], "top": []}))
 
     d1 = Disc(120, position=(0, 0, 30), angle=-30, source="DISC")
     d2 = Disc(120, position=(95, 0, 0), angle=-30, source="DISC2")
