@@ -176,7 +176,7 @@ class Underlap(unittest.TestCase):
                 dist = math.hypot(it["corners"][k][0] - old[k][0], it["corners"][k][1] - old[k][1])
                 if dist == 0:
                     continue
-                                self.assertLessEqual(dist, 1.5 / 0.3 + 1e-9)
+                self.assertLessEqual(dist, 1.5 / 0.3 + 1e-9)
                 # The moved corner lies inside (or on) the true outline of a later quadrilateral that
                 # shares the corner.
                 later = [before[j] for j in range(i + 1, len(items))
