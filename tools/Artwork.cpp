@@ -381,6 +381,18 @@ void MagazineFront(const std::string& file) {
   quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
 }
 
+// A studio backdrop: light falling on a seamless paper sweep.
+void Backdrop(const std::string& file) {
+  Canvas c(800, 600);
+  c.Shade([&](double x, double y) {
+    const double spot = std::exp(-(std::pow((x - 0.5) * 1.6, 2) + std::pow((y - 0.45) * 1.8, 2)));
+    Rgb col = Mix({150, 160, 178}, {246, 247, 250}, spot);
+    const double g = Grain(x, y) * 2.5;
+    return Pack({col.r + g, col.g + g, col.b + g});
+  });
+  quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
+}
+
 // ---- "customfile" pictures: PNG with alpha ------------------------------------------------------
 
 // The clear plastic lid of a jewel case: a faint diagonal sheen, a bright band and hinge ribs on
@@ -497,6 +509,7 @@ int Samples(const std::string& ex, const std::string& custom) {
   DvdSpine(ex + "/dvd-spine.jpg");
   AppTile(ex + "/app-tile.jpg");
   MagazineFront(ex + "/magazine-front.jpg");
+  Backdrop(ex + "/backdrop.jpg");
   JewelGloss(custom + "/jewelcase-gloss.png");
   KeepcaseSleeve(custom + "/keepcase-sleeve.png");
   return 0;

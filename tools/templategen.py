@@ -290,8 +290,34 @@ def same(p, q):
 # How far (template units) a face drawn earlier reaches under a face drawn later along the edge
 # they share. Both edges are anti-aliased, so without it the background would show through half
 # covered edge pixels as a faint light seam.
-UNDERLAP = 1.5
+UNDERLAP = 2.0
+BUMP = 0.5  # at most this much (template units) of a face may show past its neighbour's outline
 NO_UNDERLAP = ("disc", "discreflection", "roundrect")
+
+
+def quad_distance(p, quad):
+    """0 inside the convex quadrilateral (either winding), else the distance to its outline."""
+    inside, sign = True, 0
+    for i in range(4):
+        (x1, y1), (x2, y2) = quad[i], quad[(i + 1) % 4]
+        cross = (x2 - x1) * (p[1] - y1) - (y2 - y1) * (p[0] - x1)
+        if abs(cross) < 1e-9:
+            continue
+        sd = 1 if cross > 0 else -1
+        if sign and sd != sign:
+            inside = False
+            break
+        sign = sd
+    if inside:
+        return 0.0
+    best = float("inf")
+    for i in range(4):
+        (x1, y1), (x2, y2) = quad[i], quad[(i + 1) % 4]
+        dx, dy = x2 - x1, y2 - y1
+        n = dx * dx + dy * dy
+        t = 0.0 if n == 0 else max(0.0, min(1.0, ((p[0] - x1) * dx + (p[1] - y1) * dy) / n))
+        best = min(best, math.hypot(p[0] - x1 - t * dx, p[1] - y1 - t * dy))
+    return best
 
 
 def underlap_edges(items, delta):
@@ -336,19 +362,33 @@ def underlap_edges(items, delta):
             if not ns:
                 continue
             if len(ns) == 1:
-                # One later neighbour: slide along its other edge at this corner, so the corner
-                # stays on that quadrilateral's outline and nothing shows outside it.
+                # One later neighbour: the corner is on the outline of the two. Extend this
+                # quadrilateral's own other edge beyond the corner (sliding along the neighbour's
+                # edge instead would notch this face's outline), but only so far that the
+                # extension sticks out of the neighbour by at most BUMP.
                 (nx, ny), b, other, reach = ns[0]
-                p = a["world"][k]
-                j = next(j for j in range(4) if same(b["world"][j], p))
-                m = next(m for m in ((j + 1) % 4, (j + 3) % 4) if not same(b["world"][m], other))
-                ex = b["corners"][m][0] - b["corners"][j][0]
-                ey = b["corners"][m][1] - b["corners"][j][1]
-                length = math.hypot(ex, ey)
-                along = (ex * nx + ey * ny) / length if length > 1e-9 else 0.0
-                if along < 0.3:
+                px, py = a["corners"][k]
+                f = next(f for f in ((k + 1) % 4, (k + 3) % 4) if not same(a["world"][f], other))
+                ux, uy = px - a["corners"][f][0], py - a["corners"][f][1]
+                length = math.hypot(ux, uy)
+                along = (ux * nx + uy * ny) / length if length > 1e-9 else 0.0
+                if along < 0.2:
                     continue
-                dx, dy = ex / length / along, ey / length / along
+                ux, uy = ux / length, uy / length
+                extend = reach / along
+                # The farthest the corner may go before it stands out of the neighbour by BUMP,
+                # judged on the integer corners the template will hold. Not moving at all always
+                # passes: the corner then rounds to the neighbour's own corner.
+                target = [rnd(c) for c in b["corners"]]
+                steps = 24
+                for i in range(steps, -1, -1):
+                    t = extend * i / steps
+                    if quad_distance(rnd((px + ux * t, py + uy * t)), target) <= BUMP:
+                        extend = t
+                        break
+                if extend <= 0:
+                    continue
+                dx, dy = ux * extend / reach, uy * extend / reach
             else:
                 (ax, ay), _, _, reach = ns[0]
                 (bx, by), _, _, reach2 = ns[1]
