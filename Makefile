@@ -59,10 +59,10 @@ goldens: build
 # docs/gallery.png (every template, numbered and named) and docs/transparent.png.
 gallery: build
 	rm -rf $(BUILD)/gallery && mkdir -p $(BUILD)/gallery
-	$(call render_templates,$(BUILD)/gallery,320,240,)
+	$(call render_templates,$(BUILD)/gallery,280,210,)
 	set -- ; for f in $(BUILD)/gallery/*.png; do n=$$(basename "$$f" .png); set -- "$$@" "$$f" "$$n"; done; \
 	  $(BUILD)/tools/quirlon-artwork gallery docs/gallery.png 4 "$$@"
-	$(BUILD)/cli/quirlon-render -t 2 $$(sed -n 2p tools/previews.txt | cut -d'|' -f2 | tr ',' '\n' | sed 's/^/--source /') \
+	$(BUILD)/cli/quirlon-render --templates data/Templates -t 2 $$(sed -n 2p tools/previews.txt | cut -d'|' -f2 | tr ',' '\n' | sed 's/^/--source /') \
 	  --transparent --width 480 --height 360 -o docs/transparent.png
 
 # Sample artwork, the "customfile" pictures and the about box logo, drawn by our own tool.

@@ -691,12 +691,28 @@ def preview_list(scenes):
     return "\n".join(lines) + "\n"
 
 
+SLOT_ORDER = ["FRONT", "SIDE", "TOP", "DISC", "FRONT2", "SIDE2", "TOP2", "DISC2"]
+
+
+def docs_page(scenes, skeleton):
+    """The documentation page's template table: number, preview, product, sources used."""
+    rows = []
+    for sc in scenes:
+        num, name = sc.name.split(" ", 1)
+        pic = "../Pics/%s.jpg" % sc.name.replace(" ", "%20")
+        slots = ", ".join(sorted(sc.previews, key=SLOT_ORDER.index))
+        rows.append('<tr><td>%d</td><td><img src="%s" width="120" height="90" alt=""></td>'
+                    "<td><b>%s</b><br>%s</td><td>%s</td></tr>" % (int(num), pic, name, sc.comment, slots))
+    return skeleton.replace("@TEMPLATE_ROWS@", "\n".join(rows))
+
+
 def main(argv):
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     here = os.path.dirname(os.path.abspath(__file__))
     root = os.path.dirname(here)
     ap.add_argument("--out", default=os.path.join(root, "data", "Templates"))
     ap.add_argument("--previews", default=os.path.join(here, "previews.txt"))
+    ap.add_argument("--docs", default=os.path.join(root, "data", "Docs", "index.html"))
     args = ap.parse_args(argv)
     scenes = library()
     os.makedirs(args.out, exist_ok=True)
@@ -705,6 +721,10 @@ def main(argv):
             fh.write(sc.ini_text())
     with open(args.previews, "w", newline="\n") as fh:
         fh.write(preview_list(scenes))
+    with open(os.path.join(here, "docs.html.in")) as fh:
+        skeleton = fh.read()
+    with open(args.docs, "w", newline="\n") as fh:
+        fh.write(docs_page(scenes, skeleton))
     print("wrote %d templates to %s" % (len(scenes), args.out))
     return 0
 
