@@ -37,7 +37,7 @@ demo: build
 previews: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target previews
 	rm -f data/Pics/*.jpg
-	cp $(BUILD)/previews/*.jpg data/Pics/
+	cp $(BUILD)/cli/Pics/*.jpg data/Pics/
 
 # Every template with a picture per slot: template NN at W x H to DIR/NN.png (the sample artwork
 # of tools/previews.txt). Used by the goldens and the gallery.
