@@ -151,7 +151,9 @@ TEST(TemplateLibrary, FilesSortIntoTheWindowsNumbering) {
   ASSERT_GE(names.size(), 12u);
   ASSERT_LE(names.size(), 15u);
   for (std::size_t i = 0; i < names.size(); ++i) {
-    const std::string prefix = (i + 1 < 10 ? "0" : "") + std::to_string(i + 1) + " ";
+    std::string prefix = std::to_string(i + 1);
+    if (prefix.size() < 2) prefix.insert(prefix.begin(), '0');
+    prefix.push_back(' ');
     EXPECT_EQ(names[i].rfind(prefix, 0), 0u) << names[i];
     // Every template has its preview under its display name.
     std::ifstream pic(kRoot + "/data/Pics/" + core::TemplateDisplayName(names[i]) + ".jpg");
