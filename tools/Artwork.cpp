@@ -401,9 +401,11 @@ void JewelGloss(const std::string& file) {
   Canvas c(568, 500);
   c.Shade([&](double x, double y) {
     const double d = x * 0.8 + y * 0.6;
-    double a = 28 * (1 - d) + 95 * std::exp(-std::pow((d - 0.42) * 11, 2)) + 40 * std::exp(-std::pow((d - 0.55) * 25, 2));
-    if (x < 0.07) a = 70 + 50 * std::fabs(std::sin(x * 180));  // hinge
-    return Pack(kWhite, std::clamp(a, 0.0, 200.0));
+    // The layer's warp blends these pixels onto a transparent target, which squares their
+    // alpha, so the values are high for a sheen that shows.
+    double a = 90 * (1 - d) + 110 * std::exp(-std::pow((d - 0.42) * 11, 2)) + 60 * std::exp(-std::pow((d - 0.55) * 25, 2));
+    if (x < 0.06) a = 140 + 80 * std::fabs(std::sin(x * 160));  // the hinge ribs
+    return Pack(kWhite, std::clamp(a, 0.0, 225.0));
   });
   quirlon::imagefiles::SavePng(c.Bitmap(), file, 96);
 }
@@ -414,7 +416,7 @@ void KeepcaseSleeve(const std::string& file) {
   Canvas c(480, 680);
   c.Shade([&](double x, double y) {
     const double d = x * 0.7 + y * 0.3;
-    const double a = 18 + 85 * std::exp(-std::pow((d - 0.35) * 9, 2));
+    const double a = 50 + 110 * std::exp(-std::pow((d - 0.35) * 9, 2));
     return Pack(kWhite, a);
   });
   // The case frame: a dark border with rounded inner corners, under the sleeve.
