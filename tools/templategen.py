@@ -290,7 +290,7 @@ def same(p, q):
 # How far (template units) a face drawn earlier reaches under a face drawn later along the edge
 # they share. Both edges are anti-aliased, so without it the background would show through half
 # covered edge pixels as a faint light seam.
-UNDERLAP = 2.0
+UNDERLAP = 3.0
 BUMP = 0.5  # at most this much (template units) of a face may show past its neighbour's outline
 NO_UNDERLAP = ("disc", "discreflection", "roundrect")
 
