@@ -129,6 +129,24 @@ class FloorMirror(unittest.TestCase):
                 self.assertGreater(r["corners"][3][1], f["corners"][3][1])
 
 
+class Lighting(unittest.TestCase):
+    def test_grazed_faces_get_shade_and_the_lit_face_a_highlight(self):
+        light = tg.LIGHT_DIRECTION  # towards the light: front, upper left
+        self.assertLess(light[0], 0)
+        self.assertGreater(light[1], 0)
+        self.assertLess(light[2], 0)
+        cam = tg.Camera(0, 10, 2000, target=(50, 50, 50))
+        box = tg.Box(100, 100, 100, front="F", left="L", right="R", top="T")
+        faces = {f.name: f for f in box.faces()}
+        # cos = n . light: the right side turns away from the light, the front faces it.
+        self.assertEqual([k for k, _ in tg.auto_overlays(faces["right"], cam, 800)], ["shade"])
+        front = tg.auto_overlays(faces["front"], cam, 800)
+        self.assertEqual([k for k, _ in front], ["highlight"])
+        # Strongest where the light comes from: the front's top-left corner.
+        self.assertEqual(front[0][1], "lefttop")
+        self.assertEqual(tg.auto_overlays(tg.Face(faces["front"].corners, "disc", "DISC", "d"), cam, 800), [])
+
+
 class Shadow(unittest.TestCase):
     def test_shadow_lies_on_the_floor_behind_the_front(self):
         box = tg.Box(190, 235, 60, left="SIDE", front="FRONT", top="TOP")
