@@ -242,6 +242,13 @@ class Library(unittest.TestCase):
         for sc in scenes:
             with open(os.path.join(TEMPLATES, sc.name + ".ini")) as fh:
                 self.assertEqual(fh.read(), sc.ini_text(), sc.name)
+        # The preview list and the documentation's template table are written with them.
+        with open(os.path.join(HERE, "previews.txt")) as fh:
+            self.assertEqual(fh.read(), tg.preview_list(scenes))
+        with open(os.path.join(HERE, "docs.html.in")) as fh:
+            skeleton = fh.read()
+        with open(os.path.join(ROOT, "data", "Docs", "index.html")) as fh:
+            self.assertEqual(fh.read(), tg.docs_page(scenes, skeleton))
 
     def test_library_size_order_and_layer_vocabulary(self):
         names = sorted(n for n in os.listdir(TEMPLATES) if not n.startswith("."))
