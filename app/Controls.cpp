@@ -107,7 +107,18 @@ TSpinEdit::TSpinEdit(std::int32_t Min, std::int32_t Max, std::int32_t Value, QWi
   setSingleStep(1);
   setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
   setButtonSymbols(QAbstractSpinBox::UpDownArrows);
-  connect(lineEdit(), &QLineEdit::textChanged, this, [this] { emit TextChange(); });
+  // Typing reaches us through the editor; the arrows, the wheel and the range correction change
+  // the text with the editor's signals blocked and report through the field's own signal.
+  fLastText = lineEdit()->text();
+  connect(lineEdit(), &QLineEdit::textChanged, this, &TSpinEdit::NotifyTextChange);
+  connect(this, &QSpinBox::textChanged, this, &TSpinEdit::NotifyTextChange);
+}
+
+void TSpinEdit::NotifyTextChange() {
+  const QString text = lineEdit()->text();
+  if (text == fLastText) return;
+  fLastText = text;
+  emit TextChange();
 }
 
 std::int32_t TSpinEdit::Value() const { return FieldValue(Text(), minimum(), maximum()); }

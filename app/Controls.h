@@ -90,6 +90,10 @@ public:
 
 signals:
   void TextChange();
+
+private:
+  void NotifyTextChange();
+  QString fLastText;
 };
 
 // Reads a number field's text: see TSpinEdit::Value.
