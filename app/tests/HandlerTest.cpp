@@ -10,6 +10,7 @@
 #include "AppTestSupport.h"
 #include "core/RenderSettings.h"
 #include "raster/Layers.h"
+#include "raster/Sampler.h"
 
 namespace quirlon::app::test {
 
@@ -398,6 +399,29 @@ private slots:
     QCOMPARE(w.LayerSourceCaption->text(), QStringLiteral("BACKGROUND"));
     QCOMPARE(core::SourceFiles[1], GoodPicture());
     QCOMPARE(w.RenderCount(), 2);
+  }
+
+  void theHiddenResamplerListRetunesTheLayersAndTheNextRenders() {
+    SmallerOutput();
+    TForm1& w = *fWindow;
+    QTest::mouseClick(w.ApplyTempButton, Qt::LeftButton);
+    auto classes = [&w] {
+      QStringList names;
+      for (int i = 0; i < w.View().Layers().Count(); ++i)
+        if (const auto* layer = dynamic_cast<const raster::TBitmapLayer*>(&w.View().Layers().LayerAt(i)))
+          names << QString::fromStdString(layer->Bitmap().Resampler().ClassName());
+      names.removeDuplicates();
+      return names;
+    };
+    QCOMPARE(classes(), QStringList{QStringLiteral("TLinearResampler")});
+    const int nearest = w.ResamplerClassNamesList->findText(QStringLiteral("TNearestResampler"));
+    QVERIFY(nearest >= 0);
+    w.ResamplerClassNamesList->setCurrentIndex(nearest);
+    QCOMPARE(classes(), QStringList{QStringLiteral("TNearestResampler")});
+    QCOMPARE(w.RenderCount(), 1);
+    QTest::mouseClick(w.ApplyTempButton, Qt::LeftButton);
+    QCOMPARE(classes(), QStringList{QStringLiteral("TNearestResampler")});
+    QVERIFY(fServices.Errors.isEmpty());
   }
 
   void thePreviewShowsTheRender() {

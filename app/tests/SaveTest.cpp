@@ -97,6 +97,13 @@ private slots:
     QCOMPARE(Le32(bits, 38), 11812u);
     QCOMPARE(Le32(bits, 42), 11812u);
     QCOMPARE(Le32(ReadBytes(bmp60), 38), 2363u);
+    // An emptied DPI field counts as its minimum, 60.
+    fWindow->DpiSpinEdit->setValue(300);
+    fWindow->DpiSpinEdit->setFocus();
+    fWindow->DpiSpinEdit->selectAll();
+    QTest::keyClick(fWindow->DpiSpinEdit, Qt::Key_Backspace);
+    QCOMPARE(fWindow->DpiSpinEdit->Text(), QString());
+    QCOMPARE(Le32(ReadBytes(SaveAs("empty-dpi.bmp")), 42), 2363u);
     // The BMP and the PNG hold the same picture.
     const QImage fromBmp = Read(bmp);
     for (int y = 0; y < 120; y += 7)
