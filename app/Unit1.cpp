@@ -140,7 +140,10 @@ TForm1::TForm1(TWindowServices& Services, TAppPaths Paths, QWidget* Parent)
 }
 
 TForm1::~TForm1() {
-  // FormDestroy: LayerKinds goes with the window. The view goes before its repaint target.
+  // The controls outlive this body (QWidget frees them later) and may still signal while the
+  // window goes away, a number field losing the focus for one: no handler may run from here on.
+  for (QObject* child : findChildren<QObject*>()) QObject::disconnect(child, nullptr, this, nullptr);
+  // FormDestroy: LayerKinds goes with the window.
   fLayerKinds.clear();
 }
 

@@ -149,6 +149,17 @@ private slots:
     QCOMPARE(fWindow->View().Bitmap().Height(), 5);
   }
 
+  void closingWhileAFieldIsBeingEditedRunsNoHandler() {
+    // The field is brought into range when it loses the focus, which happens while the window
+    // is being destroyed: that change must not reach the half-destroyed window.
+    fWindow->WidthSpinEdit->setFocus();
+    fWindow->WidthSpinEdit->selectAll();
+    QTest::keyClicks(fWindow->WidthSpinEdit, QStringLiteral("5"));
+    QCOMPARE(fServices.BusyPushes, 0);
+    fWindow.reset();
+    QCOMPARE(fServices.BusyPushes, 0);
+  }
+
   void aPictureThenAColourForFrontRendersTheColourAndKeepsTheThumbnail() {
     SmallerOutput();
     TForm1& w = *fWindow;
