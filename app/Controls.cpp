@@ -17,6 +17,31 @@
 
 namespace quirlon::app {
 
+QFont SansFont(int Pixels) {
+  QFont font;
+  font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                    QStringLiteral("Arial"), QStringLiteral("Nimbus Sans"), QStringLiteral("Helvetica"),
+                    QStringLiteral("Sans Serif")});
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(Pixels);
+  return font;
+}
+
+// ---- TAutoSizeLabel -------------------------------------------------------------------------
+
+void TAutoSizeLabel::Place(int Left, int Top, int Width, int Height) {
+  fDesignWidth = Width;
+  setGeometry(Left, Top, Width, Height);
+  Fit();
+}
+
+void TAutoSizeLabel::SetCaption(const QString& Caption) {
+  setText(Caption);
+  Fit();
+}
+
+void TAutoSizeLabel::Fit() { resize(qMax(fDesignWidth, sizeHint().width()), height()); }
+
 // ---- TCaptionPanel --------------------------------------------------------------------------
 
 TCaptionPanel::TCaptionPanel(const QString& Caption, QWidget* Parent) : QFrame(Parent), fCaption(Caption) {

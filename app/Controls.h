@@ -21,6 +21,26 @@ namespace quirlon::app {
 
 class TWindowServices;
 
+// The platform's sans-serif at a pixel size, preferring faces of the usual UI widths so that
+// captions fit the fixed layout.
+QFont SansFont(int Pixels);
+
+// A label that keeps its position and grows to the right when its caption needs more room than
+// its designed width (it never shrinks below that).
+class TAutoSizeLabel : public QLabel {
+  Q_OBJECT
+public:
+  TAutoSizeLabel(const QString& Caption, QWidget* Parent) : QLabel(Caption, Parent) {}
+  // Sets the designed geometry, then fits the caption.
+  void Place(int Left, int Top, int Width, int Height);
+  void SetCaption(const QString& Caption);
+  int DesignWidth() const { return fDesignWidth; }
+
+private:
+  void Fit();
+  int fDesignWidth = 0;
+};
+
 // A raised panel that draws its caption centred under its children; picture files dropped on it
 // are reported by FileDropped.
 class TCaptionPanel : public QFrame {

@@ -23,13 +23,6 @@ using core::SourceFiles;
 
 namespace {
 
-QFont SansFont(int pixels) {
-  QFont font(QStringLiteral("Sans Serif"));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(pixels);
-  return font;
-}
-
 // The toolbar's two icons: a pencil for saving, a blue plus sign for the about box.
 QIcon PencilIcon() {
   QPixmap pixmap(16, 16);
@@ -72,10 +65,12 @@ W* Place(W* widget, const char* name, int left, int top, int width, int height) 
   return widget;
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int left, int top, int width, int height,
-                  int pixels = 0) {
-  auto* label = Place(new QLabel(text, parent), name, left, top, width, height);
+TAutoSizeLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int left, int top, int width,
+                          int height, int pixels = 0) {
+  auto* label = new TAutoSizeLabel(text, parent);
+  label->setObjectName(QString::fromLatin1(name));
   if (pixels > 0) label->setFont(SansFont(pixels));
+  label->Place(left, top, width, height);
   return label;
 }
 
@@ -83,6 +78,8 @@ QCheckBox* MakeCheckBox(QWidget* parent, const char* name, const QString& text, 
                         int width, int height) {
   auto* box = Place(new QCheckBox(text, parent), name, left, top, width, height);
   box->setChecked(checked);
+  // The style's indicator may be wider than the designed one: the caption keeps its room.
+  box->resize(qMax(width, box->sizeHint().width()), height);
   return box;
 }
 
@@ -418,7 +415,7 @@ void TForm1::HeightSpinEditChange() {
 void TForm1::LayerSourceUpDownClick() {
   RenderSettings.CurrentSlot = LayerSourceUpDown->Position();
   const std::int32_t slot = RenderSettings.CurrentSlot;
-  LayerSourceCaption->setText(SlotCaption(slot));
+  LayerSourceCaption->SetCaption(SlotCaption(slot));
   const std::string& file = SourceFiles[slot];
   LayerSourceImg->SetPicture(file.empty() ? QImage() : LoadPicture(file));
   LayerSourceColorSelect->SetColor(RenderSettings.SlotColor[slot]);
@@ -461,7 +458,7 @@ void TForm1::TemplateUpDownClick() {
   // Loaded before anything changes: a missing preview leaves the old picture and caption.
   const QImage preview = LoadPicture(core::TemplatePreviewPath(fPaths.DataFolder, name));
   TemplateImage->SetPicture(preview);
-  TemplateCaption->setText(QString::fromStdString(name));
+  TemplateCaption->SetCaption(QString::fromStdString(name));
 }
 
 // ---- Settings ---------------------------------------------------------------------------------

@@ -31,13 +31,6 @@ namespace quirlon::app {
 
 namespace {
 
-QFont SansFont(int pixels) {
-  QFont font(QStringLiteral("Sans Serif"));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(pixels);
-  return font;
-}
-
 QPlainTextEdit* MakeMemo(QWidget* parent, const char* name, int left, int top, int width, int height, int pixels) {
   auto* memo = new QPlainTextEdit(parent);
   memo->setObjectName(QString::fromLatin1(name));

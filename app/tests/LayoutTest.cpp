@@ -97,6 +97,23 @@ private slots:
     auto* widget = fWindow->findChild<QWidget*>(name);
     QVERIFY2(widget != nullptr, qPrintable(name));
     QCOMPARE(widget->parentWidget()->objectName(), parent);
+    if (auto* label = qobject_cast<TAutoSizeLabel*>(widget)) {
+      // Labels grow to the right when the caption needs it, from their designed size.
+      QCOMPARE(label->DesignWidth(), geometry.width());
+      QCOMPARE(label->pos(), geometry.topLeft());
+      QCOMPARE(label->height(), geometry.height());
+      QVERIFY(label->width() >= geometry.width());
+      QVERIFY(label->width() >= label->sizeHint().width());
+      return;
+    }
+    if (qobject_cast<QCheckBox*>(widget) != nullptr) {
+      // Check boxes keep their place and grow to the right only when the caption needs it.
+      QCOMPARE(widget->pos(), geometry.topLeft());
+      QCOMPARE(widget->height(), geometry.height());
+      QVERIFY(widget->width() >= geometry.width());
+      QVERIFY(widget->width() == geometry.width() || widget->width() == widget->sizeHint().width());
+      return;
+    }
     QCOMPARE(widget->geometry(), geometry);
   }
 
