@@ -202,7 +202,6 @@ void TForm1::BuildLayout() {
   LSClearImage = Place(new TPictureBox(LayerSourcePanel), "LSClearImage", 80, 16, 33, 33);
   LayerSourceBevel = MakeBevel(LayerSourcePanel, "LayerSourceBevel", 8, 56, 137, 129);
   LayerSourceImg = Place(new TPictureBox(LayerSourcePanel), "LayerSourceImg", 16, 64, 121, 113);
-  LayerSourceImg->setCursor(Qt::PointingHandCursor);
   LayerSourceColorSelect = Place(new TColorSelect(fServices, RenderSettings.SlotColor[1], 40, LayerSourcePanel),
                                  "LayerSourceColorSelect", 48, 192, 57, 49);
   LayerSourceUpDown = Place(new TUpDown(core::kCurrentSlotRange.Min, core::kCurrentSlotRange.Max, 1, this),
