@@ -4,7 +4,7 @@ BUILD_ASAN ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan demo previews goldens gallery artwork bench clean
+.PHONY: all deps build test test-asan demo previews goldens gallery artwork run screenshot install bench clean
 
 all: build
 
@@ -69,6 +69,24 @@ gallery: build
 artwork: build
 	$(BUILD)/tools/quirlon-artwork samples examples data/custom
 	$(BUILD)/tools/quirlon-artwork logo data/Data/Logo.jpg
+
+# Builds and starts the desktop window.
+run: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DQUIRLON_WINDOW=ON $(CMAKE_ARGS)
+	cmake --build $(BUILD) -j $(JOBS) --target quirlon
+	$(BUILD)/app/quirlon
+
+# Pictures the window after a render on a virtual display into docs/window.png.
+screenshot: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DQUIRLON_WINDOW=ON $(CMAKE_ARGS)
+	cmake --build $(BUILD) -j $(JOBS) --target quirlon quirlon-screenshot
+	mkdir -p docs
+	xvfb-run -a -s "-screen 0 1024x768x24" $(BUILD)/app/quirlon-screenshot docs/window.png
+
+# Installs into PREFIX (default /usr/local): programs and data in lib/quirlon, launchers in bin.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 bench: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DQUIRLON_BENCH=ON $(CMAKE_ARGS)
