@@ -5,7 +5,9 @@
 
 // AGG's path reader leaves its vertex outputs to the vertex source, which GCC cannot see through.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include "agg_basics.h"
 #include "agg_color_rgba.h"
 #include "agg_conv_stroke.h"
