@@ -39,5 +39,11 @@ void DrawQuadMask(raster::TBitmap32& Mask, raster::TFixedPoint A, raster::TFixed
 // level as alpha and a translucent one its alpha scaled by level / brightest (half to even).
 // Colour channels never change.
 void ApplyEdgeMask(raster::TBitmap32& Target, const raster::TBitmap32& Mask);
+// The same cut for a mask whose grey level is 0 outside MaskArea: only MaskArea and the target's
+// non-zero pixels are visited, with the same result.
+void ApplyEdgeMask(raster::TBitmap32& Target, const raster::TBitmap32& Mask, const raster::TRect& MaskArea);
+
+// The rectangle outside which DrawQuadMask leaves every pixel as its clear left it.
+raster::TRect QuadMaskBounds(raster::TPoint A, raster::TPoint B, raster::TPoint C, raster::TPoint D);
 
 }  // namespace quirlon::core
