@@ -84,7 +84,18 @@ TColor32 MixColors(TColor32 F, TColor32 B, std::uint32_t W) { return Mix(F, B, C
 void MergePixel(TColor32 F, TColor32& B, std::uint32_t M) { B = MergeScaled(F, B, ScaleAlpha(F >> 24, M)); }
 
 void MergeRow(const TColor32* Src, TColor32* Dst, std::int32_t Count) {
-  for (std::int32_t i = 0; i < Count; ++i) Dst[i] = MergeScaled(Src[i], Dst[i], Src[i] >> 24);
+  // Layers are mostly transparent: runs of alpha 0, which leave Dst as it is, are skipped four at
+  // a time and never stored.
+  std::int32_t i = 0;
+  while (i < Count) {
+    if (i + 4 <= Count && ((Src[i] | Src[i + 1] | Src[i + 2] | Src[i + 3]) >> 24) == 0) {
+      i += 4;
+      continue;
+    }
+    const TColor32 fa = Src[i] >> 24;
+    if (fa != 0) Dst[i] = MergeScaled(Src[i], Dst[i], fa);
+    ++i;
+  }
 }
 
 void MergeRowMaster(const TColor32* Src, TColor32* Dst, std::int32_t Count, std::uint32_t M) {

@@ -230,6 +230,22 @@ TEST(BlendTest, MergeAgainstRealFormula) {
     }
 }
 
+// Rows of mostly transparent pixels, in runs of every length, as layers are.
+TEST(BlendTest, MergeRowWithTransparentRunsAgainstRealFormula) {
+  std::mt19937 rng(77);
+  for (int n = 0; n < 2000; ++n) {
+    const std::size_t count = rng() % 14;
+    std::vector<TColor32> src(count), dst(count), expected(count);
+    for (std::size_t k = 0; k < count; ++k) {
+      src[k] = rng() % 10 < 7 ? rng() & 0x00FFFFFFu : rng();
+      dst[k] = rng();
+      expected[k] = MergeReference(src[k], dst[k], 255);
+    }
+    MergeRow(src.data(), dst.data(), static_cast<std::int32_t>(count));
+    ASSERT_EQ(dst, expected) << "row " << n;
+  }
+}
+
 TEST(BlendTest, MergeWithMasterAgainstRealFormula) {
   std::mt19937 rng(2024);
   std::vector<TColor32> src(8), dst(8), expected(8);
