@@ -32,7 +32,7 @@ TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale) {
 }
 
 void WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B, TPoint C, TPoint D, TBitmap32& Dst,
-                bool Overscan, double FitScale) {
+                bool Overscan, double FitScale, TBitmap32* MaskScratch) {
   TQuadCorners q;
   const TPoint corners[4] = {A, B, C, D};
   for (int i = 0; i < 4; ++i) {
@@ -60,8 +60,10 @@ void WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B, 
   // The mask is opaque black outside the quadrilateral's neighbourhood: only that part is painted
   // and read (a clip rectangle keeps the clear there).
   const TRect maskArea = IntersectRect(QuadMaskBounds(A, B, C, D), Dst.BoundsRect());
-  TBitmap32 mask;
-  mask.SetSize(Dst.Width(), Dst.Height());
+  TBitmap32 ownMask;
+  TBitmap32& mask = MaskScratch != nullptr ? *MaskScratch : ownMask;
+  mask.SetSize(Dst.Width(), Dst.Height());  // keeps the pixels of a scratch mask of this size
+  mask.SetClipRect(mask.BoundsRect());
   mask.SetCombineMode(cmBlend);
   mask.SetDrawMode(dmBlend);
   mask.SetOuterColor(0);

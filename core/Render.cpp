@@ -101,6 +101,7 @@ void BuildTemplateLayers(const std::string& Path, TCustomImage32& View, TRenderE
   ReadLayerSections(ini, sections);
   Env.LayerKinds->clear();
 
+  TBitmap32 maskScratch;  // the warps' edge mask, reused from layer to layer
   for (const std::string& section : sections) {
     const TTemplateLayer spec = ReadTemplateLayer(ini, section);
     Env.LayerKinds->push_back(spec.Type);
@@ -123,7 +124,7 @@ void BuildTemplateLayers(const std::string& Path, TCustomImage32& View, TRenderE
 
     PrepareLayer(layer, *picture, *target, canvas, Env);
     WarpToQuad(*picture, picture->BoundsRect(), layer.A, layer.B, layer.C, layer.D, *target, layer.Overscan,
-               fit.FitScale);
+               fit.FitScale, &maskScratch);
     picture.reset();
 
     TBitmapLayer& bitmapLayer = TBitmapLayer::Create(View.Layers());

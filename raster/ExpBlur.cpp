@@ -168,17 +168,22 @@ TRect NonzeroBounds(const TBitmap32& Bitmap) {
   if (top == h) return TRect{};
   while (RowIsZero(Bitmap.ScanLine(bottom - 1), w)) --bottom;
   // Only the margins left of the leftmost and right of the rightmost pixel found so far are read.
+  // Zero blocks of eight are passed over with one test.
   std::int32_t left = w, right = 0;
   for (std::int32_t y = top; y < bottom; ++y) {
     const TColor32* row = Bitmap.ScanLine(y);
-    for (std::int32_t x = 0; x < left; ++x)
+    std::int32_t x = 0;
+    while (x + 8 <= left && RowIsZero(row + x, 8)) x += 8;
+    for (; x < left; ++x)
       if (row[x] != 0) {
         left = x;
         break;
       }
-    for (std::int32_t x = w - 1; x >= right; --x)
-      if (row[x] != 0) {
-        right = x + 1;
+    x = w;
+    while (x - 8 >= right && RowIsZero(row + x - 8, 8)) x -= 8;
+    for (; x > right; --x)
+      if (row[x - 1] != 0) {
+        right = x;
         break;
       }
   }
