@@ -4,7 +4,7 @@ BUILD_ASAN ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan demo bench clean
+.PHONY: all deps build test test-asan demo bench bench-peers clean
 
 all: build
 
@@ -37,3 +37,7 @@ bench: deps
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)
+
+# Times quirlon-render against the peer box-shot pipelines; prints every speed goal as a ratio.
+bench-peers: deps
+	BUILD=$(BUILD) scripts/bench-peers
