@@ -487,6 +487,28 @@ TEST(KernelStretch, ClipWindowEqualsTheSameRegionOfAFullStretch) {
     }
 }
 
+// Large stretches run their rows on two threads; a combining callback keeps one thread. With the
+// callback doing the blend itself, both must give the same pixels.
+TEST(KernelStretch, RowsOnTwoThreadsEqualTheSingleThreadWalk) {
+  std::mt19937 rng(17);
+  TBitmap32 src;
+  src.SetSize(613, 509);
+  for (std::size_t i = 0; i < src.PixelCount(); ++i) src.Bits()[i] = rng();
+  src.SetCombineMode(cmBlend);
+  TLinearKernel linear;
+  for (const TRect dstRect : {TRect{0, 0, 297, 297}, TRect{-40, -10, 900, 700}}) {
+    TBitmap32 split, walked;
+    for (TBitmap32* b : {&split, &walked}) {
+      b->SetSize(320, 300);
+      for (std::size_t i = 0; i < b->PixelCount(); ++i) b->Bits()[i] = 0xFF000000u | static_cast<TColor32>(i * 2654435761u);
+    }
+    KernelStretch(split, dstRect, split.BoundsRect(), src, src.BoundsRect(), linear, dmBlend, {});
+    const TPixelCombineEvent blend = [](TColor32 f, TColor32& b, TColor32 m) { BlendPixel(f, b, m); };
+    KernelStretch(walked, dstRect, walked.BoundsRect(), src, src.BoundsRect(), linear, dmCustom, blend);
+    EXPECT_TRUE(std::equal(split.Bits(), split.Bits() + split.PixelCount(), walked.Bits())) << dstRect.Right;
+  }
+}
+
 TEST(KernelStretch, ClampingKernelsStayInRange) {
   // A hard black/white edge overshoots with a negative-lobed kernel; the clamp keeps 0 and 255.
   TBitmap32 src, dst;
