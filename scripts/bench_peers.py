@@ -148,14 +148,14 @@ def main():
         name, rest = text.split("]", 1)
         many += f"[Layer{i}]" + rest.rstrip("\n") + "\n\n"
     def peak_rss_mib(d, w, h):
+        # Through /usr/bin/time: a child forked from this (large) Python would inherit its high-water mark.
         out = os.path.join(d, "many.png")
-        p = subprocess.Popen([a.render, "--templates", d, "--template", "1", "--source", f"front={cover_png}",
-                              "--source", f"side={side_png}", "--width", str(w), "--height", str(h),
-                              "--output", out])
-        _, status, ru = os.wait4(p.pid, 0)
-        if status != 0:
-            raise SystemExit("quirlon-render failed on the 15-layer template")
-        return ru.ru_maxrss / 1024
+        r = subprocess.run(["/usr/bin/time", "-f", "%M", a.render, "--templates", d, "--template", "1",
+                            "--source", f"front={cover_png}", "--source", f"side={side_png}", "--width", str(w),
+                            "--height", str(h), "--output", out], capture_output=True, text=True)
+        if r.returncode != 0:
+            raise SystemExit("quirlon-render failed on the 15-layer template: " + r.stderr)
+        return int(r.stderr.strip().splitlines()[-1]) / 1024
 
     with tempfile.TemporaryDirectory() as d:
         open(os.path.join(d, "many.ini"), "w").write(many)
