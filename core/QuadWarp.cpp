@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "raster/ExpBlur.h"
+#include "raster/Bounds.h"
 #include "raster/Numeric.h"
 #include "raster/Polygon32.h"
 #include "raster/Transform.h"

@@ -25,8 +25,4 @@ void ExpBlur(TBitmap32& Bitmap, std::int32_t Radius);
 // tested against.
 void ExpBlurReference(TBitmap32& Bitmap, std::int32_t Radius);
 
-// The smallest rectangle holding every pixel that is not 0 (transparent black); empty (all zero)
-// when there is none.
-TRect NonzeroBounds(const TBitmap32& Bitmap);
-
 }  // namespace quirlon::raster

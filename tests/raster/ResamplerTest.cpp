@@ -445,6 +445,25 @@ TEST(KernelStretch, HalvingWithTentIsExact) {
             << x << "," << y << " channel " << k;
 }
 
+// A mostly transparent source (as a layer is): the stretch reads only its non-zero part, and
+// must still match the filter everywhere, the zero margins included.
+TEST(KernelStretch, HalvingASparseSourceIsExact) {
+  TBitmap32 src, dst;
+  FillRandom(src, 64, 40, 5);
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 64; ++x)
+      if (x < 21 || x >= 37 || y < 9 || y >= 26) src.PixelRef(x, y) = 0;
+  dst.SetSize(32, 20);
+  dst.Clear(0x12345678u);
+  TLinearKernel tent;
+  KernelStretch(dst, dst.BoundsRect(), dst.BoundsRect(), src, src.BoundsRect(), tent, dmOpaque, {});
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 32; ++x)
+      for (int k = 0; k < 4; ++k)
+        ASSERT_EQ(Channel(dst.PixelAt(x, y), k), static_cast<int>(std::floor(TentReference(src, x, y, k, 32, 20))))
+            << x << "," << y << " channel " << k;
+}
+
 TEST(KernelStretch, RandomReductionFollowsTheTentFilter) {
   TBitmap32 src, dst;
   FillRandom(src, 47, 31, 33);
