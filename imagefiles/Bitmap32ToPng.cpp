@@ -143,7 +143,7 @@ void WriteImageDataOneStream(const TPngImage& Png, const TPngImage::TSink& Sink)
 // raw deflate stream primed with the 32 KiB before it as its dictionary and ended with a full
 // flush (the last one with the final block), so the slices join into one zlib stream at the same
 // level, window, memory level and strategy, with one Adler-32 over everything.
-constexpr std::size_t kSliceSize = 1 << 20;
+constexpr std::size_t kSliceSize = 512 << 10;  // a 800 x 600 picture makes four
 constexpr std::size_t kWindow = 32768;
 
 std::vector<std::uint8_t> DeflateSlice(const std::uint8_t* Data, std::size_t Begin, std::size_t End, bool Last,

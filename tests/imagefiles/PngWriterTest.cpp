@@ -328,7 +328,7 @@ TEST(PngWriterTest, EmptyPictureIsRefusedAndNothingIsWritten) {
 TEST(PngWriterTest, LargePictureIsOneStreamOfJoinedSlices) {
   ScratchFolder dir;
   TBitmap32 b;
-  b.SetSize(1200, 700);  // 3.2 MiB of filtered rows
+  b.SetSize(1200, 700);  // 3.2 MiB of filtered rows: several slices
   std::uint32_t s = 12345;
   for (int y = 0; y < b.Height(); ++y)
     for (int x = 0; x < b.Width(); ++x) {
