@@ -722,6 +722,24 @@ TEST_F(RenderTest, TemplateWithoutLayersAndZeroWidthCanvas) {
   EXPECT_TRUE(Layer(1).Bitmap().Empty());
 }
 
+TEST_F(RenderTest, AbsurdCornersEndInAnErrorOrAPicture) {
+  // 400 x 200 into 400 x 400 gives offY 100, so the largest y would overflow when offset.
+  for (const TCorners c : {TCorners{100, INT32_MAX, 300, 100, 300, 300, 100, 300},
+                           TCorners{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MAX, INT32_MIN, INT32_MAX},
+                           TCorners{-100000, 100, 100000, 100, 300, 300, 100, 300}}) {
+    for (const char* type : {"customcolor", "disc"}) {
+      SCOPED_TRACE(type);
+      Template(ImageText(400, 200) + LayerText("Layer1", type, type[0] == 'd' ? "DISC" : "clRed", c));
+      try {
+        Render();
+      } catch (const Exception& e) {
+        const std::string m = e.what();
+        EXPECT_TRUE(m == "Invalid floating point operation" || m == "Can't allocate the DIB handle") << m;
+      }
+    }
+  }
+}
+
 TEST_F(RenderTest, NegativeCanvasSizeCountsAsZero) {
   Template(ImageText(400, 400) + LayerText("Layer1", "shade", "top"));
   Render(-5, 300);
