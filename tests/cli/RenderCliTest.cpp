@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -91,7 +92,7 @@ std::string SquareTemplate(const ScratchFolder& dir, const std::string& layerTyp
 
 TEST(RenderCliTest, PngOverWhiteIsOpaqueEverywhere) {
   ScratchFolder dir;
-  const TResult r = RunRender(dir, "-o box.png --width 320 --height 200 --source background=#FFFFFF");
+  const TResult r = RunRender(dir, "-t box -o box.png --width 320 --height 200 --source background=#FFFFFF");
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out, "");
   EXPECT_EQ(r.Err, "");
@@ -137,8 +138,8 @@ TEST(RenderCliTest, TransparentLeavesAlphaZeroOutsideTheLayers) {
 
 TEST(RenderCliTest, FlipGivesTheExactMirrorImage) {
   ScratchFolder dir;
-  ASSERT_EQ(RunRender(dir, "-o plain.png --width 251 --height 160").Status, 0);
-  ASSERT_EQ(RunRender(dir, "-o flipped.png --width 251 --height 160 --flip").Status, 0);
+  ASSERT_EQ(RunRender(dir, "-t box -o plain.png --width 251 --height 160").Status, 0);
+  ASSERT_EQ(RunRender(dir, "-t box -o flipped.png --width 251 --height 160 --flip").Status, 0);
   const TRgbaPicture a = DecodePng(dir.PathOf("plain.png"));
   const TRgbaPicture b = DecodePng(dir.PathOf("flipped.png"));
   ASSERT_EQ(a.Width, 251u);
@@ -157,7 +158,7 @@ TEST(RenderCliTest, FailingSaveLeavesTheOldFile) {
   ScratchFolder dir;
   const std::string old = dir.Write("keep.png", std::string(3000, 'x'));
   // A file size limit of 4 KiB makes the write fail with EFBIG (the signal is ignored).
-  TResult r = RunRender(dir, "-o keep.png --width 400 --height 400", "trap '' XFSZ; ulimit -f 4;");
+  TResult r = RunRender(dir, "-t box -o keep.png --width 400 --height 400", "trap '' XFSZ; ulimit -f 4;");
   EXPECT_EQ(r.Status, 1);
   EXPECT_EQ(r.Err.rfind("Cannot create file \"keep.png\". ", 0), 0u) << r.Err;
   EXPECT_EQ(ReadText(old), std::string(3000, 'x'));
@@ -165,7 +166,7 @@ TEST(RenderCliTest, FailingSaveLeavesTheOldFile) {
   for (const std::string& name : dir.Entries()) EXPECT_EQ(name, "keep.png");
 
   // A render that fails never reaches the file either.
-  r = RunRender(dir, "-o keep.png -t 7");
+  r = RunRender(dir, "-o keep.png -t 99");
   EXPECT_EQ(r.Status, 1);
   EXPECT_EQ(ReadText(old), std::string(3000, 'x'));
   // A folder that does not exist.
@@ -186,7 +187,7 @@ TEST(RenderCliTest, ErrorsAndExitCodes) {
   fs::create_directories(dir.PathOf("zero"));
   dir.Write("zero/z.ini", "[Image]\nwidth=0\n[Layer1]\ntype=shadow\n");
   const std::vector<TCase> cases = {
-      {"-o a.png -t 9", 1, "List index out of bounds (8)\n"},
+      {"-o a.png -t 99", 1, "List index out of bounds (98)\n"},
       {"-o a.png -t 0", 1, "List index out of bounds (-1)\n"},
       {"-o a.png -t nosuch", 2, "quirlon-render: no template named 'nosuch' (see --list)\n"},
       {"-o a.png --templates zero", 1, "Floating point division by zero.\n"},
@@ -215,9 +216,19 @@ TEST(RenderCliTest, ErrorsAndExitCodes) {
 
 TEST(RenderCliTest, ListHelpVersionAndVerbose) {
   ScratchFolder dir;
+  // The bundled templates, numbered in byte order of their file names.
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(std::string(QUIRLON_SOURCE_DIR) + "/data/Templates"))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  std::string expected;
+  for (std::size_t i = 0; i < names.size(); ++i)
+    expected += std::to_string(i + 1) + "\t" + names[i].substr(0, names[i].size() - 4) + "\n";
   TResult r = RunRender(dir, "--list");
   EXPECT_EQ(r.Status, 0);
-  EXPECT_EQ(r.Out, "1\tbox\n2\tdisc\n");
+  EXPECT_EQ(r.Out, expected);
+  EXPECT_NE(expected.find("\tbox\n"), std::string::npos);
+  EXPECT_NE(expected.find("\tdisc\n"), std::string::npos);
 
   fs::create_directories(dir.PathOf("tpl"));
   for (const char* name : {"b.ini", "a.ini", "readme", "x"}) dir.Write(std::string("tpl/") + name, "");
