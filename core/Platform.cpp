@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iterator>
 #include <system_error>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -93,6 +94,12 @@ std::vector<std::string> ReadTextFileLines(const std::string& FileName) {
     if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
   }
   return lines;
+}
+
+std::string ReadFirstLine(const std::string& FileName) {
+  std::vector<std::string> lines = ReadTextFileLines(FileName);
+  if (lines.empty()) throw EListError(Format(kListIndexError, 0));
+  return std::move(lines.front());
 }
 
 std::string ErrorReportText(const std::string& Message) {

@@ -32,6 +32,10 @@ bool TryReadFile(const std::string& FileName, std::string& Bytes);
 // reason when the file cannot be opened or read.
 std::vector<std::string> ReadTextFileLines(const std::string& FileName);
 
+// The first line of a text file (the data files that name a skin or a link). Raises as
+// ReadTextFileLines, and EListError("List index out of bounds (0)") for a file without lines.
+std::string ReadFirstLine(const std::string& FileName);
+
 // The text the error report shows: Message followed by "." when its last character sorts after
 // "." (byte-wise); an empty message stays empty.
 std::string ErrorReportText(const std::string& Message);

@@ -28,11 +28,13 @@ std::string TemplatePath(const std::string& TemplatesFolder, std::int32_t Number
 }
 
 std::string TemplateDisplayName(const std::string& FileName) {
+  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(FileName[i]); };
   std::size_t end = FileName.size();
   for (int dropped = 0; dropped < 4 && end > 0; ++dropped) {
-    --end;
-    // Step back over UTF-8 continuation bytes to the start of the character.
-    while (end > 0 && (static_cast<unsigned char>(FileName[end]) & 0xC0) == 0x80) --end;
+    // One UTF-8 character: a lead byte and up to three continuation bytes; any other byte counts alone.
+    std::size_t start = end - 1;
+    while (start > 0 && end - start < 4 && (byte(start) & 0xC0) == 0x80) --start;
+    end = (byte(start) >= 0xC0 && (byte(end - 1) & 0xC0) == 0x80) ? start : end - 1;
   }
   return FileName.substr(0, end);
 }

@@ -115,10 +115,14 @@ void TPngImage::InsertChunkAfter(std::string_view After, TPngChunk Chunk) {
   Chunks.insert(it == Chunks.end() ? it : it + 1, std::move(Chunk));
 }
 
-void TPngImage::Write(const TSink& Sink) const {
+void TPngImage::Validate() const {
   if (Width == 0) throw EInvalidGraphic("Image width is zero in IHDR");
   if (Height == 0) throw EInvalidGraphic("Image height is zero in IHDR");
   if (Pixels.size() != static_cast<std::size_t>(Width) * Height * 4) throw EInvalidGraphic("PNG pixel data does not match the header");
+}
+
+void TPngImage::Write(const TSink& Sink) const {
+  Validate();
   Sink(kSignature, sizeof kSignature);
   for (const TPngChunk& chunk : Chunks) {
     const std::string_view type = chunk.TypeName();

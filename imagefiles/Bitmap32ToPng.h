@@ -42,9 +42,12 @@ public:
   // Puts Chunk directly after the first chunk of type After (at the end when there is none).
   void InsertChunkAfter(std::string_view After, TPngChunk Chunk);
 
+  // Raises EInvalidGraphic when the image cannot be written: a zero width or height (a PNG cannot
+  // hold an empty picture) or pixel data that does not match the size.
+  void Validate() const;
+
   // Sends the whole PNG stream, signature first, to Sink in pieces; IDAT chunks are sent as soon
-  // as they are full. Exceptions from Sink pass through. Raises EInvalidGraphic for a zero width
-  // or height (a PNG cannot hold an empty picture).
+  // as they are full. Exceptions from Sink pass through; Validate runs first.
   using TSink = std::function<void(const std::uint8_t* Data, std::size_t Size)>;
   void Write(const TSink& Sink) const;
 };

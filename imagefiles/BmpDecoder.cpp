@@ -3,6 +3,7 @@
 // length is checked against the file before pixels are allocated.
 #include <array>
 #include <bit>
+#include <algorithm>
 #include <cstring>
 
 #include "imagefiles/Decoders.h"
@@ -112,15 +113,15 @@ TPixelFormat FormatOf(const TDibHeader& h) {
   }
 }
 
-// RLE4/RLE8 into palette indices (bottom-up order of rows as stored). Skipped pixels keep index 0.
-// Runs past the right edge are clipped; data that ends before the end-of-bitmap mark with rows
-// still missing is damage.
+// RLE4/RLE8 straight into pixels; file row r is picture row height - 1 - r. Skipped pixels keep
+// palette entry 0. Runs past the right edge are clipped; data that ends before the end-of-bitmap
+// mark with rows still missing is damage.
 void DecodeRle(std::span<const std::uint8_t> src, bool four, std::int64_t width, std::int64_t height,
-               std::vector<std::uint8_t>& indices) {
+               const std::array<TColor32, 256>& palette, std::vector<TColor32>& pixels) {
   std::size_t i = 0;
   std::int64_t x = 0, y = 0;
   auto put = [&](std::uint8_t v) {
-    if (x < width && y < height) indices[static_cast<std::size_t>(y * width + x)] = v;
+    if (x < width && y < height) pixels[static_cast<std::size_t>((height - 1 - y) * width + x)] = palette[v];
     ++x;
   };
   while (y < height) {
@@ -144,9 +145,8 @@ void DecodeRle(std::span<const std::uint8_t> src, bool four, std::int64_t width,
       const std::size_t bytes = four ? (value + 1u) / 2 : value;
       const std::size_t padded = bytes + (bytes & 1);
       if (src.size() - i < bytes) Invalid();
-      for (int k = 0; k < value; ++k) {
+      for (int k = 0; k < value && x < width; ++k) {
         const std::uint8_t b = src[i + (four ? k / 2 : k)];
-        if (x >= width) break;
         put(four ? static_cast<std::uint8_t>((k & 1) ? b & 0x0F : b >> 4) : b);
       }
       i += std::min(padded, src.size() - i);
@@ -226,13 +226,8 @@ TGraphic DecodeDibAt(std::span<const std::uint8_t> d, std::size_t at, std::size_
   if (rle) {
     std::span<const std::uint8_t> src = bits;
     if (h.ImageSize != 0 && h.ImageSize < src.size()) src = src.first(h.ImageSize);
-    std::vector<std::uint8_t> indices(static_cast<std::size_t>(w * ht), 0);
-    DecodeRle(src, h.Compression == kBiRle4, w, ht, indices);
-    for (std::int64_t r = 0; r < ht; ++r) {
-      TColor32* out = &g.Pixels[rowOf(r) * static_cast<std::size_t>(w)];
-      const std::uint8_t* in = &indices[static_cast<std::size_t>(r * w)];
-      for (std::int64_t x = 0; x < w; ++x) out[x] = palette[in[x]];
-    }
+    std::fill(g.Pixels.begin(), g.Pixels.end(), palette[0]);
+    DecodeRle(src, h.Compression == kBiRle4, w, ht, palette, g.Pixels);
     return g;
   }
 

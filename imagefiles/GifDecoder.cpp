@@ -24,6 +24,7 @@ extern "C" int GifRead(GifFileType* gif, GifByteType* out, int length) {
   auto* src = static_cast<TSource*>(gif->UserData);
   if (length <= 0) return 0;
   const std::size_t n = std::min(static_cast<std::size_t>(length), src->Size - src->Position);
+  if (n == 0) return 0;
   std::memcpy(out, src->Data + src->Position, n);
   src->Position += n;
   return static_cast<int>(n);

@@ -2,7 +2,9 @@
 // name's extension), never from GraphicsMagick's own guess, so a file cannot pick a different
 // reader by its contents. The library is initialised once, without signal handlers, and its
 // resource limits match ours.
+#include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 #include <memory>
 #include <mutex>
 
@@ -47,6 +49,20 @@ struct TExceptionGuard {
   bool Failed() const { return Info.severity >= ErrorException || Info.severity == CorruptImageWarning; }
 };
 
+// PostScript is rendered by Ghostscript, which GraphicsMagick runs as a separate program.
+bool HaveDelegateFor(const std::string& format) {
+  if (format != "EPS") return true;
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "";
+  for (std::size_t start = 0; start <= dirs.size();) {
+    const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+    const std::string dir = dirs.substr(start, end - start);
+    if (!dir.empty() && access((dir + "/gs").c_str(), X_OK) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 using TImagePtr = std::unique_ptr<Image, void (*)(Image*)>;
 using TImageInfoPtr = std::unique_ptr<ImageInfo, void (*)(ImageInfo*)>;
 
@@ -60,7 +76,7 @@ TGraphic DecodeMagick(std::span<const std::uint8_t> Data, const std::string& For
   {
     TExceptionGuard exception;
     const MagickInfo* info = GetMagickInfo(Format.c_str(), &exception.Info);
-    if (!info || !info->decoder) throw EInvalidGraphic(noDecoder);
+    if (!info || !info->decoder || !HaveDelegateFor(Format)) throw EInvalidGraphic(noDecoder);
   }
   auto invalid = [&]() -> TGraphic { throw EInvalidGraphic(quirlon::Format(kInvalidImageFormat, Format.c_str())); };
   if (Data.empty()) return invalid();

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "imagefiles/Bitmap32ToPng.h"
 #include "imagefiles/SafeFile.h"
@@ -98,16 +99,53 @@ void JpegErrorExit(j_common_ptr cinfo) {
 
 void JpegOutputMessage(j_common_ptr) {}  // warnings are not shown
 
+// Output in one growing malloc block that the caller frees in every case: Buffer is always the
+// current block, also after a failed growth or a jump out of the encoder.
+struct TJpegMemoryDest {
+  jpeg_destination_mgr Manager;
+  unsigned char* Buffer;
+  std::size_t Capacity;
+  std::size_t Size;
+};
+
+constexpr std::size_t kJpegFirstBlock = 65536;
+
+void JpegInitDestination(j_compress_ptr cinfo) {
+  TJpegMemoryDest* dest = reinterpret_cast<TJpegMemoryDest*>(cinfo->dest);
+  if (dest->Buffer == nullptr) {
+    dest->Buffer = static_cast<unsigned char*>(std::malloc(kJpegFirstBlock));
+    if (dest->Buffer == nullptr) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
+    dest->Capacity = kJpegFirstBlock;
+  }
+  dest->Manager.next_output_byte = dest->Buffer;
+  dest->Manager.free_in_buffer = dest->Capacity;
+}
+
+boolean JpegEmptyOutputBuffer(j_compress_ptr cinfo) {
+  TJpegMemoryDest* dest = reinterpret_cast<TJpegMemoryDest*>(cinfo->dest);
+  const std::size_t grown = dest->Capacity * 2;
+  unsigned char* block = static_cast<unsigned char*>(std::realloc(dest->Buffer, grown));
+  if (block == nullptr) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 1);
+  dest->Buffer = block;
+  dest->Manager.next_output_byte = block + dest->Capacity;
+  dest->Manager.free_in_buffer = grown - dest->Capacity;
+  dest->Capacity = grown;
+  return TRUE;
+}
+
+void JpegTermDestination(j_compress_ptr cinfo) {
+  TJpegMemoryDest* dest = reinterpret_cast<TJpegMemoryDest*>(cinfo->dest);
+  dest->Size = dest->Capacity - dest->Manager.free_in_buffer;
+}
+
 struct TJpegJob {
   const TBitmap32* Bitmap;
   JSAMPLE* Row;  // 3 x width samples, owned by the caller
-  unsigned char* Out;
-  unsigned long OutSize;
 };
 
 // All libjpeg calls of the encoder. No object with a destructor lives here, and nothing the
 // caller reads after a jump is changed between setjmp and longjmp except through pointers.
-bool RunJpegEncoder(jpeg_compress_struct* cinfo, TJpegError* error, TJpegJob* job) {
+bool RunJpegEncoder(jpeg_compress_struct* cinfo, TJpegError* error, TJpegMemoryDest* dest, TJpegJob* job) {
   cinfo->err = jpeg_std_error(&error->Manager);
   error->Manager.error_exit = JpegErrorExit;
   error->Manager.output_message = JpegOutputMessage;
@@ -116,7 +154,10 @@ bool RunJpegEncoder(jpeg_compress_struct* cinfo, TJpegError* error, TJpegJob* jo
     return false;
   }
   jpeg_create_compress(cinfo);
-  jpeg_mem_dest(cinfo, &job->Out, &job->OutSize);
+  dest->Manager.init_destination = JpegInitDestination;
+  dest->Manager.empty_output_buffer = JpegEmptyOutputBuffer;
+  dest->Manager.term_destination = JpegTermDestination;
+  cinfo->dest = &dest->Manager;
   cinfo->image_width = static_cast<JDIMENSION>(job->Bitmap->Width());
   cinfo->image_height = static_cast<JDIMENSION>(job->Bitmap->Height());
   cinfo->input_components = 3;
@@ -152,12 +193,13 @@ std::vector<std::uint8_t> EncodeJpg(const TBitmap32& Bitmap, std::int32_t Dpi) {
   std::vector<JSAMPLE> row(static_cast<std::size_t>(Bitmap.Width() > 0 ? Bitmap.Width() : 1) * 3);
   jpeg_compress_struct cinfo{};
   TJpegError error{};
-  TJpegJob job{&Bitmap, row.data(), nullptr, 0};
-  const bool ok = RunJpegEncoder(&cinfo, &error, &job);
-  const std::unique_ptr<unsigned char, TFreeDeleter> out(job.Out);  // libjpeg's buffer, also after a failure
+  TJpegMemoryDest dest{};
+  TJpegJob job{&Bitmap, row.data()};
+  const bool ok = RunJpegEncoder(&cinfo, &error, &dest, &job);
+  const std::unique_ptr<unsigned char, TFreeDeleter> out(dest.Buffer);  // also after a failure
   if (!ok) throw EInvalidGraphic(error.Message);
-  if (job.OutSize < 20) throw EInvalidGraphic("JPEG encoder wrote no JFIF header");
-  std::vector<std::uint8_t> file(out.get(), out.get() + job.OutSize);
+  if (dest.Size < 20) throw EInvalidGraphic("JPEG encoder wrote no JFIF header");
+  std::vector<std::uint8_t> file(out.get(), out.get() + dest.Size);
   // Density in dots per inch, patched where the encoder always puts the JFIF fields.
   const std::uint8_t high = static_cast<std::uint8_t>(Dpi >> 8);
   const std::uint8_t low = static_cast<std::uint8_t>(Dpi);
@@ -191,7 +233,7 @@ void SavePng(const TBitmap32& Bitmap, const std::string& FileName, std::int32_t 
   }
   phys[8] = 1;  // unit: metre
   png.InsertChunkAfter("IHDR", MakePngChunk("pHYs", std::move(phys)));
-  if (png.Width == 0 || png.Height == 0) png.Write([](const std::uint8_t*, std::size_t) {});  // raises
+  png.Validate();  // before the file is touched
   TSafeFileWriter file(FileName);
   // The compressed stream goes out in pieces; a buffer keeps the number of system calls small.
   std::vector<std::uint8_t> pending;

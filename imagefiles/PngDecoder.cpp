@@ -35,6 +35,7 @@ struct TJob {
 extern "C" void PngRead(png_structp png, png_bytep out, png_size_t length) {
   auto* job = static_cast<TJob*>(png_get_io_ptr(png));
   if (job->Size - job->Position < length) png_error(png, "read past end of data");
+  if (length == 0) return;
   std::memcpy(out, job->Data + job->Position, length);
   job->Position += length;
 }
@@ -100,6 +101,13 @@ bool Guarded(TJob* job, void (*step)(TJob*)) {
 TGraphic DecodePng(std::span<const std::uint8_t> Data) {
   auto fail = []() -> TGraphic { throw EInvalidGraphic(Format(kInvalidImageFormat, "PNG")); };
   if (Data.size() < 8 || png_sig_cmp(Data.data(), 0, 8) != 0 || !ChunksFit(Data)) return fail();
+  // The size is refused from the header alone, whatever follows it.
+  if (Data.size() >= 24 && std::memcmp(&Data[12], "IHDR", 4) == 0) {
+    auto be32 = [&](std::size_t at) {
+      return (std::uint32_t{Data[at]} << 24) | (Data[at + 1] << 16) | (Data[at + 2] << 8) | Data[at + 3];
+    };
+    CheckPictureSize(be32(16), be32(20));
+  }
   TJob job{};
   job.Data = Data.data();
   job.Size = Data.size();

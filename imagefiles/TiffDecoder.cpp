@@ -23,7 +23,7 @@ struct TSource {
 
 extern "C" tmsize_t TiffRead(thandle_t h, void* buf, tmsize_t size) {
   auto* s = static_cast<TSource*>(h);
-  if (size <= 0 || s->Position >= s->Size) return 0;
+  if (size <= 0 || s->Position >= s->Size || !s->Data) return 0;
   const toff_t n = std::min<toff_t>(static_cast<toff_t>(size), s->Size - s->Position);
   std::memcpy(buf, s->Data + s->Position, n);
   s->Position += n;

@@ -417,7 +417,11 @@ void TBitmap32::Draw(const TRect& DstRect, const TRect& SrcRect, const TBitmap32
 
 void TBitmap32::Draw(std::int32_t DstX, std::int32_t DstY, const TBitmap32* Src) {
   if (!Src) return;
-  Draw(TRect{DstX, DstY, DstX + Src->Width(), DstY + Src->Height()}, Src->BoundsRect(), Src);
+  // Far right or bottom positions saturate instead of wrapping; such a rectangle lies outside anyway.
+  auto end = [](std::int32_t start, std::int32_t size) {
+    return static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{start} + size, INT32_MAX));
+  };
+  Draw(TRect{DstX, DstY, end(DstX, Src->Width()), end(DstY, Src->Height())}, Src->BoundsRect(), Src);
 }
 
 void TBitmap32::DrawInto(TBitmap32& Dst, const TRect& DstRect) const {

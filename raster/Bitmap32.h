@@ -93,7 +93,7 @@ class TCustomResampler;
 class TBitmap32 : public TCustomMap {
 public:
   TBitmap32();
-  ~TBitmap32() override;
+  ~TBitmap32() override;  // raises no events
   TBitmap32(const TBitmap32&) = delete;
   TBitmap32& operator=(const TBitmap32&) = delete;
   std::string ClassName() const override { return "TBitmap32"; }
@@ -130,7 +130,9 @@ public:
   void CopyContentTo(TBitmap32& Dst) const;
   void CopySettingsTo(TBitmap32& Dst) const;
 
-  // Mirrors and turns; without a destination they change this bitmap in place.
+  // Mirrors and turns; without a destination (or with this bitmap as destination) they change this
+  // bitmap in place, keep its settings and resampler, and call Changed. A separate destination is
+  // resized to the result, receives every pixel and gets Changed; this bitmap stays unchanged.
   void MirrorHorizontal(TBitmap32* Dst = nullptr);
   void MirrorVertical(TBitmap32* Dst = nullptr);
   void RotateClockwise(TBitmap32* Dst = nullptr);
@@ -173,7 +175,9 @@ public:
   TPixelCombineEvent OnPixelCombine;
   TAreaChangedEvent OnAreaChanged;
 
-  // Drawing between bitmaps (blend and transfer rules with TransferRect).
+  // Drawing between bitmaps through TransferRect (raster/Blend.h). Draw: Src (nothing when null) into
+  // this bitmap, limited to ClipRect, by Src's resampler, DrawMode and OnPixelCombine. DrawInto: this
+  // whole bitmap into DstRect of Dst, limited to Dst's ClipRect.
   void Draw(const TRect& DstRect, const TRect& SrcRect, const TBitmap32* Src);
   void Draw(std::int32_t DstX, std::int32_t DstY, const TBitmap32* Src);
   void DrawInto(TBitmap32& Dst, const TRect& DstRect) const;

@@ -5,7 +5,8 @@
 //
 // A window toolkit drives it like this: SetViewportSize with the control's size; on OnInvalidate
 // schedule a repaint of the control; when painting, call UpdateScreenBuffer and copy the
-// ViewportRect part of ScreenBuffer to the screen (the buffer may be larger than the viewport).
+// ViewportRect part of ScreenBuffer to the screen (the buffer may be larger than the viewport),
+// ignoring alpha as a plain blit does (QImage::Format_RGB32 over the same memory).
 #include <cstdint>
 #include <deque>
 #include <functional>

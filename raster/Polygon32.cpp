@@ -299,7 +299,10 @@ void SmoothFill(const TFillTarget& target, const TArrayOfArrayOfFixedPoint& cont
         cov[i] -= (L - 1) - f;
         cov[i + 1] -= f;
       };
-      for (std::int64_t i = top; i <= bottom; ++i) ForEachSpan(table.List(static_cast<std::size_t>(i)), rule, start, stop);
+      for (std::int64_t i = top; i <= bottom; ++i) {
+        const auto& list = table.List(static_cast<std::size_t>(i));
+        if (list.size() >= 2) ForEachSpan(list, rule, start, stop);  // the lists that set minX, maxX
+      }
 
       std::int32_t a = 0;
       for (std::int32_t i = 0; i < w; ++i) {
@@ -396,7 +399,7 @@ void HardFill(const TFillTarget& target, const TArrayOfArrayOfFixedPoint& contou
 
 TPolygon32::TPolygon32() { fContours.emplace_back(); }
 
-TPolygon32::~TPolygon32() { ClearContours(); }
+TPolygon32::~TPolygon32() = default;
 
 void TPolygon32::CopySettingsTo(TPolygon32& Dst) const {
   Dst.fSmooth = fSmooth;

@@ -78,8 +78,15 @@ public:
   std::unique_ptr<TPolygon32> GrowAlongNormals(TFixed16 Delta, float Sharpness);
 
   // Fills all contours (always closed for filling) with Color into Bitmap, limited to its clip
-  // rectangle: anti-aliased when Smooth, hard-edged otherwise. Brackets the work in
-  // BeginUpdate / EndUpdate and calls Changed afterwards. Contours of fewer than 3 points add nothing.
+  // rectangle, by FillRule. Brackets the work in BeginUpdate / EndUpdate and calls Changed
+  // afterwards. Contours of fewer than 3 points add nothing.
+  // Smooth: sub-scanline coverage at SubsampleMode (full coverage is alpha 251 at ss32x, 255 at the
+  // other levels), blended row by row with BlendRowMaster of the bitmap's CombineMode and
+  // M = Color's alpha; the topmost and bottommost sub-line of a contour stay empty.
+  // Hard-edged: vertices round to whole pixels ((v + 32767) >> 16); a pixel is filled when its
+  // centre lies inside (crossings at row centres in 1/256 pixel, floored; a span [xa, xb) fills the
+  // pixels whose centres lie in it), so shapes sharing an edge neither overlap nor leave a gap.
+  // Opaque colours are stored, translucent ones blended with BlendRow of the bitmap's CombineMode.
   void FillInto(TBitmap32& Bitmap, TColor32 Color, const TFixedPointMapping& Transformation = {}) const;
   // The same coverage handed row by row to Filler instead of blended with a colour (colours carry
   // RGB 0). Bitmap supplies the clip rectangle and receives the notifications only.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
 #include "raster/Blend.h"
 #include "raster/Errors.h"
@@ -125,20 +126,76 @@ TColor32 ReadPixel(const TBitmap32& Bitmap, const TRect& Clip, TPixelAccessMode 
   }
 }
 
+// The two passes of KernelStretch with accumulators of type Acc. Vertical: for each destination
+// row, the weighted source rows summed per column Lo..Hi. Horizontal: per destination pixel, the
+// weighted column sums; totals are the channel values times 65536 and the fraction is dropped.
+// The sums run in the unsigned type of Acc, so that kernels with absurd parameters wrap around
+// instead of overflowing; within range the signed reading is the exact total.
+template <class Acc>
+void KernelRows(TBitmap32& Dst, const TRect& Clip, const TBitmap32& Src, const TWeightMap& MapX,
+                const TWeightMap& MapY, std::int32_t Lo, std::int32_t Hi, bool NeedsClamp,
+                const TRowCombiner& Combiner) {
+  using UAcc = std::make_unsigned_t<Acc>;
+  const std::int32_t cw = Clip.Width();
+  const std::size_t span = static_cast<std::size_t>(Hi - Lo + 1);
+  std::vector<UAcc> sums(span * 4);
+  std::vector<TColor32> line(static_cast<std::size_t>(cw));
+  auto pack = [NeedsClamp](UAcc sum) -> TColor32 {
+    Acc total = static_cast<Acc>(sum);
+    if (NeedsClamp) {
+      if (total > 0xFF0000) total = 0xFF0000;
+      if (total < 0) total = 0;
+    }
+    return static_cast<TColor32>((total >> 16) & 0xFF);
+  };
+
+  for (std::int32_t y = Clip.Top; y < Clip.Bottom; ++y) {
+    std::fill(sums.begin(), sums.end(), UAcc{0});
+    for (const TSourceWeight& e : MapY[static_cast<std::size_t>(y - Clip.Top)]) {
+      const TColor32* s = Src.ScanLine(e.Pos) + Lo;
+      const UAcc w = static_cast<UAcc>(static_cast<Acc>(e.Weight));
+      UAcc* acc = sums.data();
+      for (std::size_t k = 0; k < span; ++k) {
+        const TColor32 c = s[k];
+        acc[4 * k + 0] += w * static_cast<UAcc>(c & 0xFF);
+        acc[4 * k + 1] += w * static_cast<UAcc>((c >> 8) & 0xFF);
+        acc[4 * k + 2] += w * static_cast<UAcc>((c >> 16) & 0xFF);
+        acc[4 * k + 3] += w * static_cast<UAcc>(c >> 24);
+      }
+    }
+    for (std::int32_t i = 0; i < cw; ++i) {
+      UAcc b = 0, g = 0, r = 0, a = 0;
+      for (const TSourceWeight& e : MapX[static_cast<std::size_t>(i)]) {
+        const UAcc* acc = &sums[static_cast<std::size_t>(e.Pos - Lo) * 4];
+        const UAcc w = static_cast<UAcc>(static_cast<Acc>(e.Weight));
+        b += w * acc[0];
+        g += w * acc[1];
+        r += w * acc[2];
+        a += w * acc[3];
+      }
+      line[i] = (pack(a) << 24) | (pack(r) << 16) | (pack(g) << 8) | pack(b);
+    }
+    Combiner.Put(line.data(), Dst.ScanLine(y) + Clip.Left, cw);
+  }
+}
 
 }  // namespace
 
 // --- arithmetic ---
 
 TColor32 BilinearMix(TColor32 C11, TColor32 C12, TColor32 C21, TColor32 C22, std::uint32_t U, std::uint32_t V) {
+  // Two channels per 32-bit word (blue/red, then green/alpha): each lane holds at most
+  // 255 * 256 < 65536, so lanes never carry into each other and each shift truncates per lane.
+  constexpr std::uint32_t kLanes = 0x00FF00FFu;
   const std::uint32_t u1 = 256 - U, v1 = 256 - V;
-  TColor32 result = 0;
-  for (int shift = 0; shift < 32; shift += 8) {
-    const std::uint32_t top = (((C11 >> shift) & 0xFF) * U + ((C12 >> shift) & 0xFF) * u1) >> 8;
-    const std::uint32_t bottom = (((C21 >> shift) & 0xFF) * U + ((C22 >> shift) & 0xFF) * u1) >> 8;
-    result |= (((top * V + bottom * v1) >> 8) & 0xFF) << shift;
-  }
-  return result;
+  auto lerp = [](std::uint32_t a, std::uint32_t b, std::uint32_t w, std::uint32_t w1) {
+    return ((a * w + b * w1) >> 8) & kLanes;
+  };
+  const std::uint32_t topBR = lerp(C11 & kLanes, C12 & kLanes, U, u1);
+  const std::uint32_t topGA = lerp((C11 >> 8) & kLanes, (C12 >> 8) & kLanes, U, u1);
+  const std::uint32_t bottomBR = lerp(C21 & kLanes, C22 & kLanes, U, u1);
+  const std::uint32_t bottomGA = lerp((C21 >> 8) & kLanes, (C22 >> 8) & kLanes, U, u1);
+  return lerp(topBR, bottomBR, V, v1) | (lerp(topGA, bottomGA, V, v1) << 8);
 }
 
 TWeightMap BuildWeightMap(std::int32_t DstLo, std::int32_t DstHi, std::int32_t ClipLo, std::int32_t ClipHi,
@@ -330,51 +387,23 @@ void KernelStretch(TBitmap32& Dst, const TRect& DstRect, const TRect& DstClip, c
     }
   if (lo > hi) return;
 
-  const std::int32_t cw = clip.Width();
-  const std::size_t span = static_cast<std::size_t>(hi - lo + 1);
-  std::vector<std::int64_t> sums(span * 4);
-  std::vector<TColor32> line(static_cast<std::size_t>(cw));
-  const TRowCombiner combiner(Src, CombineOp, CombineCallback);
-  const bool needsClamp = Kernel.NeedsClamp();
-
-  auto pack = [needsClamp](std::int64_t total) -> TColor32 {
-    if (needsClamp) {
-      if (total > 0xFF0000) total = 0xFF0000;
-      if (total < 0) total = 0;
+  // 32-bit sums (which the compiler can vectorise) whenever no total can leave them; only
+  // kernels with absurd parameters need 64 bits.
+  auto maxAbsSum = [](const TWeightMap& map) {
+    std::int64_t m = 0;
+    for (const TWeightList& list : map) {
+      std::int64_t s = 0;
+      for (const TSourceWeight& e : list) s += e.Weight < 0 ? -static_cast<std::int64_t>(e.Weight) : e.Weight;
+      m = std::max(m, s);
     }
-    return static_cast<TColor32>((total >> 16) & 0xFF);
+    return m;
   };
-
-  for (std::int32_t y = clip.Top; y < clip.Bottom; ++y) {
-    // Vertical pass: weighted source rows summed per column.
-    std::fill(sums.begin(), sums.end(), 0);
-    for (const TSourceWeight& e : mapY[static_cast<std::size_t>(y - clip.Top)]) {
-      const TColor32* s = Src.ScanLine(e.Pos) + lo;
-      const std::int64_t w = e.Weight;
-      for (std::size_t k = 0; k < span; ++k) {
-        const TColor32 c = s[k];
-        std::int64_t* acc = &sums[k * 4];
-        acc[0] += w * static_cast<std::int64_t>(c & 0xFF);
-        acc[1] += w * static_cast<std::int64_t>((c >> 8) & 0xFF);
-        acc[2] += w * static_cast<std::int64_t>((c >> 16) & 0xFF);
-        acc[3] += w * static_cast<std::int64_t>(c >> 24);
-      }
-    }
-    // Horizontal pass: totals are the channel values times 65536; the fraction is dropped.
-    for (std::int32_t i = 0; i < cw; ++i) {
-      std::int64_t b = 0, g = 0, r = 0, a = 0;
-      for (const TSourceWeight& e : mapX[static_cast<std::size_t>(i)]) {
-        const std::int64_t* acc = &sums[static_cast<std::size_t>(e.Pos - lo) * 4];
-        const std::int64_t w = e.Weight;
-        b += w * acc[0];
-        g += w * acc[1];
-        r += w * acc[2];
-        a += w * acc[3];
-      }
-      line[i] = (pack(a) << 24) | (pack(r) << 16) | (pack(g) << 8) | pack(b);
-    }
-    combiner.Put(line.data(), Dst.ScanLine(y) + clip.Left, cw);
-  }
+  const std::int64_t sumX = maxAbsSum(mapX), sumY = maxAbsSum(mapY);
+  const TRowCombiner combiner(Src, CombineOp, CombineCallback);
+  if (sumY <= (std::int64_t{1} << 22) && sumX <= (std::int64_t{1} << 22) && sumX * sumY * 255 < (std::int64_t{1} << 31))
+    KernelRows<std::int32_t>(Dst, clip, Src, mapX, mapY, lo, hi, Kernel.NeedsClamp(), combiner);
+  else
+    KernelRows<std::int64_t>(Dst, clip, Src, mapX, mapY, lo, hi, Kernel.NeedsClamp(), combiner);
 }
 
 void DraftStretch(TBitmap32& Dst, const TRect& DstRect, const TRect& DstClip, const TBitmap32& Src,

@@ -109,6 +109,8 @@ enum TKernelMode : std::uint8_t { kmDynamic, kmTableNearest, kmTableLinear };
 class TKernelResampler : public TBitmap32Resampler {
 public:
   explicit TKernelResampler(TBitmap32& Bitmap);
+  TKernelResampler(const TKernelResampler&) = delete;  // the kernel reports to this object
+  TKernelResampler& operator=(const TKernelResampler&) = delete;
   std::string ClassName() const override { return "TKernelResampler"; }
 
   float SampleWidth() const override { return fKernel->Support(); }

@@ -12,6 +12,7 @@
 // float-to-integer conversions half to even. A zero-width or zero-height SourceRect raises
 // EZeroDivide ("Floating point division by zero") when the matrices are computed.
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -144,7 +145,7 @@ public:
     TFixed16 sx = add(add(FixedMultiply(R[0][0], X), FixedMultiply(R[1][0], Y)), R[2][0]);
     TFixed16 sy = add(add(FixedMultiply(R[0][1], X), FixedMultiply(R[1][1], Y)), R[2][1]);
     if (z != kFixedOne) {
-      const float q = static_cast<float>(65536.0L / static_cast<long double>(z));
+      const float q = UnitOver(z);
       sx = MulRoundSingle(sx, q);
       sy = MulRoundSingle(sy, q);
     }
@@ -153,6 +154,16 @@ public:
     return true;
   }
   static bool MapFloat(const TSingleMatrix& M, float X, float Y, float& OutX, float& OutY);
+
+  // 65536 / Z divided in extended precision and stored as float (Z != 0). The quotient is taken in
+  // double, which rounds to the same float unless it lands exactly half-way between two floats; only
+  // then is the slower extended division needed to round as it would.
+  static float UnitOver(TFixed16 Z) {
+    const double qd = 65536.0 / static_cast<double>(Z);
+    if ((std::bit_cast<std::uint64_t>(qd) & 0x1FFFFFFFu) == 0x10000000u)
+      return static_cast<float>(65536.0L / static_cast<long double>(Z));
+    return static_cast<float>(qd);
+  }
 
   // v x q evaluated exactly, rounded half to even, low 32 bits kept. Done in integers: a float has
   // a 24-bit mantissa, so the product of an int32 and that mantissa fits 64 bits exactly.

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "raster/Errors.h"
 #include "tests/ScratchFolder.h"
 
@@ -104,7 +106,9 @@ TEST(IniFileTest, LfOnlyAndByteOrderMark) {
 
 TEST(IniFileTest, UnreadableFileBehavesAsEmpty) {
   ScratchFolder dir;
-  for (const std::string& path : {dir.PathOf("missing.ini"), dir.Folder()}) {
+  const std::string pipe = dir.PathOf("pipe.ini");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);  // must not block
+  for (const std::string& path : {dir.PathOf("missing.ini"), dir.Folder(), pipe}) {
     const TIniFile ini(path);
     std::vector<std::string> sections{"stale"};
     ini.ReadSections(sections);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "raster/Errors.h"
 #include "tests/ScratchFolder.h"
 
@@ -41,6 +43,18 @@ TEST(PlatformTest, TextFileIntoLines) {
   for (const auto& c : cases) EXPECT_EQ(ReadTextFileLines(dir.Write("f.dat", c.bytes)), c.lines) << c.bytes;
 }
 
+TEST(PlatformTest, FirstLine) {
+  ScratchFolder dir;
+  EXPECT_EQ(ReadFirstLine(dir.Write("LinkAdr.dat", "https://example.org/a\r\nsecond\r\n")), "https://example.org/a");
+  try {
+    ReadFirstLine(dir.Write("empty.dat", ""));
+    ADD_FAILURE() << "no error";
+  } catch (const EListError& e) {
+    EXPECT_EQ(e.Message(), "List index out of bounds (0)");
+  }
+  EXPECT_THROW(ReadFirstLine(dir.PathOf("missing.dat")), EFOpenError);
+}
+
 TEST(PlatformTest, TextFileThatCannotBeOpened) {
   ScratchFolder dir;
   auto message = [](const std::string& path) {
@@ -54,6 +68,10 @@ TEST(PlatformTest, TextFileThatCannotBeOpened) {
   const std::string missing = dir.PathOf("SkinName.dat");
   EXPECT_EQ(message(missing), "Cannot open file \"" + missing + "\". No such file or directory");
   EXPECT_EQ(message(dir.Folder()), "Cannot open file \"" + dir.Folder() + "\". Is a directory");
+  // A named pipe without a writer must not block the reader.
+  const std::string pipe = dir.PathOf("pipe");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_EQ(message(pipe), "Cannot open file \"" + pipe + "\". Invalid argument");
 }
 
 TEST(PlatformTest, ErrorReportText) {

@@ -83,6 +83,8 @@ TEST(TemplateTest, DisplayNameDropsTheLastFourCharacters) {
   EXPECT_EQ(TemplateDisplayName("ab"), "");
   EXPECT_EQ(TemplateDisplayName("b\xC3\xB6x.ini"), "b\xC3\xB6x");   // two-byte character kept whole
   EXPECT_EQ(TemplateDisplayName("box\xC3\xB6\xC3\xB6\xC3\xB6\xC3\xB6"), "box");  // four characters, eight bytes
+  EXPECT_EQ(TemplateDisplayName("\xE2\x82\xAC.ini"), "\xE2\x82\xAC");           // three-byte character
+  EXPECT_EQ(TemplateDisplayName("ab\xA9\xA9\xA9\xA9\xA9"), "ab\xA9");                // stray bytes count alone
   EXPECT_EQ(TemplatePreviewPath("/opt/q/", "box1"), "/opt/q/Pics/box1.jpg");
 }
 

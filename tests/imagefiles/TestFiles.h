@@ -16,13 +16,18 @@ namespace fs = std::filesystem;
 inline fs::path TestData(const std::string& relative) { return fs::path(QUIRLON_TESTDATA) / relative; }
 inline bool HaveTestData() { return fs::exists(TestData("MANIFEST.tsv")); }
 
-inline fs::path ScratchDir() {
-  static const fs::path dir = [] {
-    fs::path d = fs::temp_directory_path() / ("quirlon-imagefiles-" + std::to_string(::getpid()));
-    fs::create_directories(d);
-    return d;
-  }();
-  return dir;
+// A folder of this test process, removed when the process ends.
+inline const fs::path& ScratchDir() {
+  struct TScratch {
+    fs::path Dir = fs::temp_directory_path() / ("quirlon-imagefiles-" + std::to_string(::getpid()));
+    TScratch() { fs::create_directories(Dir); }
+    ~TScratch() {
+      std::error_code ec;
+      fs::remove_all(Dir, ec);
+    }
+  };
+  static const TScratch scratch;
+  return scratch.Dir;
 }
 
 inline std::string WriteScratch(const std::string& name, const std::vector<std::uint8_t>& bytes) {

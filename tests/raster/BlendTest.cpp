@@ -477,6 +477,13 @@ TEST(TransferTest, DrawModes) {
   dst.Draw(0, 0, &src);
   EXPECT_EQ(seen, (std::vector<TColor32>{0xFF123456u, 0x00000001u, 0x80FF0000u}));
   EXPECT_EQ(dst.PixelAt(0, 0), 0x00EDCBA9u);
+
+  // Positions near the int32 limit draw nothing and do not overflow.
+  src.SetDrawMode(dmOpaque);
+  dst.Clear(0);
+  dst.Draw(INT32_MAX - 1, 0, &src);
+  dst.Draw(-1, 0, &src);
+  EXPECT_EQ(dst.PixelAt(0, 0), 0x00000001u);
 }
 
 TEST(TransferTest, BlockRowsStrideAndSelfCopy) {

@@ -283,6 +283,19 @@ TEST(ImgView32Test, ScreenBufferGrowsWithRoomToSpare) {
   EXPECT_EQ(view.ViewportRect(), (TRect{0, 0, 141, 60}));
 }
 
+TEST(ImgView32Test, AViewWithoutSizePaintsNothingAndStillFlattens) {
+  TImgView32 view;
+  ConfigurePreviewView(view);  // canvas 0 x 0
+  view.Repaint();
+  EXPECT_TRUE(view.ScreenBuffer().Empty());
+  view.Bitmap().SetSize(2, 1);
+  view.Bitmap().Clear(0xFF00FF00);
+  TBitmap32 flat;
+  flat.SetSize(2, 1);
+  view.PaintInto(flat, flat.BoundsRect());
+  EXPECT_EQ(flat.PixelAt(1, 0), 0xFF00FF00u);
+}
+
 // ------------------------------------------------------------------------------------------------
 // PaintInto bookkeeping
 

@@ -98,15 +98,6 @@ TEST(Kernels, SimpleShapesAtExactPoints) {
   EXPECT_EQ(tent.KernelValue(1.0f), 0.0f);
   EXPECT_EQ(tent.KernelValue(-1.5f), 0.0f);
 
-  EXPECT_EQ(TSplineKernel().KernelValue(0.0f), static_cast<float>(2.0L / 3.0L));
-  EXPECT_EQ(TSplineKernel().KernelValue(1.0f), static_cast<float>(1.0L / 6.0L));
-  EXPECT_EQ(TCubicKernel().KernelValue(0.0f), 1.0f);
-  EXPECT_EQ(TCubicKernel().KernelValue(1.0f), 0.0f);
-  EXPECT_EQ(TCubicKernel().KernelValue(2.0f), 0.0f);
-  EXPECT_EQ(TMitchellKernel().KernelValue(0.0f), static_cast<float>(16.0L / 18.0L));
-  EXPECT_EQ(TLanczosKernel().KernelValue(0.0f), 1.0f);
-  EXPECT_EQ(TLanczosKernel().KernelValue(3.0f), 0.0f);
-  EXPECT_EQ(TSinshKernel().KernelValue(0.0f), 1.0f);
   // The Hermite cubic interpolates: 1 at 0, 0 at the other integers.
   THermiteKernel hermite;
   for (float x : {-2.0f, -1.0f, 1.0f, 2.0f}) EXPECT_EQ(hermite.KernelValue(x), 0.0f) << x;

@@ -125,6 +125,51 @@ TEST(LayerResamplersTest, ReducedPreviewCombinesEveryPixelByTheLayerMode) {
   }
 }
 
+// Straight-alpha "over", results rounded half up from the exact values.
+TColor32 RefMerge(TColor32 f, TColor32 b) {
+  const std::uint64_t a = f >> 24, ba = b >> 24;
+  if (a == 0) return b;
+  const std::uint64_t den = 255 * a + ba * (255 - a);
+  TColor32 r = static_cast<TColor32>((2 * den + 255) / 510) << 24;
+  for (int s = 0; s < 24; s += 8) {
+    const std::uint64_t num = 255 * ((f >> s) & 0xFF) * a + ((b >> s) & 0xFF) * ba * (255 - a);
+    r |= static_cast<TColor32>((2 * num + den) / (2 * den)) << s;
+  }
+  return r;
+}
+
+// Flattening a layer whose bitmap differs in size from its rectangle goes through the bitmap's
+// resampler; every stretch path must combine by the layer's combine mode. A uniform colour keeps
+// its value through any stretch, so each pixel is the plain combine of the layer colour.
+TEST(LayerResamplersTest, EveryStretchPathCombinesByTheLayerMode) {
+  struct Path {
+    const char* resampler;
+    int w, h;
+  };
+  const Path paths[] = {{"TNearestResampler", 3, 3},  {"TNearestResampler", 16, 16}, {"TLinearResampler", 3, 3},
+                        {"TLinearResampler", 1, 3},   {"TLinearResampler", 16, 16},  {"TDraftResampler", 3, 3},
+                        {"TDraftResampler", 16, 16},  {"TKernelResampler", 5, 2},    {"TKernelResampler", 16, 16}};
+  const TColor32 f = 0x80336699;
+  for (const Path& path : paths)
+    for (TCombineMode mode : {cmBlend, cmMerge})
+      for (TColor32 canvasColour : {TColor32{0}, TColor32{0xFF102030}, TColor32{0x40C0C0C0}}) {
+        Preview p;
+        p.view.Bitmap().SetSize(8, 8);
+        p.view.Bitmap().Clear(canvasColour);
+        TBitmapLayer& l = p.AddLayer(path.w, path.h, f, mode);
+        l.SetLocation(TSingleRect{0, 0, 8, 8});
+        ResamplerClassNamesListChange(p.view, path.resampler, "TBoxKernel");
+        TBitmap32 flat;
+        flat.SetSize(8, 8);
+        p.view.PaintInto(flat, flat.BoundsRect());
+        const TColor32 expected = mode == cmMerge ? RefMerge(f, canvasColour) : RefMix(f, canvasColour, 128);
+        for (int y = 0; y < 8; ++y)
+          for (int x = 0; x < 8; ++x)
+            ASSERT_EQ(flat.PixelAt(x, y), expected) << path.resampler << " " << path.w << "x" << path.h << " mode "
+                                                    << int(mode) << " canvas " << std::hex << canvasColour;
+      }
+}
+
 TEST(LayerResamplersTest, ReducedCanvasIsDrawnTransparentThroughItsNearestResampler) {
   Preview p;
   TBitmap32& canvas = p.view.Bitmap();

@@ -501,6 +501,22 @@ TEST(KernelStretch, ClampingKernelsStayInRange) {
   for (int x = 1; x < 19; ++x) EXPECT_EQ(dst.PixelAt(x, 0) >> 24, 0xFFu) << x;
 }
 
+TEST(KernelStretch, AbsurdKernelParametersStaySound) {
+  // Weights in the hundred millions: the sums must neither overflow nor read outside the span.
+  TBitmap32 src, dst;
+  FillRandom(src, 5, 4, 6);
+  dst.SetSize(17, 9);
+  TCubicKernel wild;
+  wild.SetCoeff(-2.0e5f);
+  // Runs under the sanitizers in the checked build; the 64-bit path clamps like any other.
+  EXPECT_NO_THROW(
+      KernelStretch(dst, dst.BoundsRect(), dst.BoundsRect(), src, src.BoundsRect(), wild, dmOpaque, {}));
+  // Weights beyond 32 bits cannot be formed: a clear error, nothing drawn half-way.
+  wild.SetCoeff(-1.0e12f);
+  EXPECT_THROW(
+      KernelStretch(dst, dst.BoundsRect(), dst.BoundsRect(), src, src.BoundsRect(), wild, dmOpaque, {}), EMathError);
+}
+
 TEST(KernelStretch, MasterAlphaZeroDrawsNothing) {
   TBitmap32 src, dst;
   FillRandom(src, 6, 6, 2);
@@ -638,26 +654,38 @@ TEST(KernelResampler, PointSamplesByMode) {
 //           R (255*128 + 128) >> 8 = 128, B (255*128 + 128) >> 8 = 128      -> 0xC0800080
 //   cmMerge over opaque: alpha 255, R 255*128/255 = 128, B 255*127/255 = 127 -> 0xFF80007F
 //   NearestStretch blends rows; BlendRow at alpha 128 gives the cmBlend value as well.
+// With MasterAlpha 128 both weight rules give w = 64 (129*128 >> 8 and 128*129 >> 8):
+//   cmBlend: A (128*64 + 255*192 + 128) >> 8 = 223, R (255*64 + 128) >> 8 = 64,
+//            B (255*192 + 128) >> 8 = 191                                   -> 0xDF4000BF
+//   cmMerge: Fa' = 128*128/255 = 64.25 -> 64, alpha 255, R 64, B 255*191/255 = 191 -> 0xFF4000BF
 TEST(ResamplerCombine, BlendAndMergeThroughEveryResampler) {
   const char* classes[] = {"TNearestResampler", "TLinearResampler", "TDraftResampler", "TKernelResampler"};
   const TRect sizes[] = {TRect{0, 0, 9, 7}, TRect{0, 0, 3, 2}, TRect{0, 0, 9, 2}};  // up, down, mixed
+  struct Case {
+    TCombineMode Mode;
+    std::uint32_t Master;
+    TColor32 Expected;
+  };
+  const Case cases[] = {{cmBlend, 255, 0xC0800080u}, {cmMerge, 255, 0xFF80007Fu},
+                        {cmBlend, 128, 0xDF4000BFu}, {cmMerge, 128, 0xFF4000BFu}};
   for (const char* cls : classes)
-    for (TCombineMode cm : {cmBlend, cmMerge})
+    for (const Case& c : cases)
       for (const TRect& dr : sizes) {
         TBitmap32 src, dst;
         src.SetSize(5, 4);
         src.Clear(0x80FF0000);
         src.SetDrawMode(dmBlend);
-        src.SetCombineMode(cm);
+        src.SetCombineMode(c.Mode);
+        src.SetMasterAlpha(c.Master);
         src.SetResamplerClassName(cls);
         dst.SetSize(dr.Right, dr.Bottom);
         dst.Clear(0xFF0000FF);
         dst.Draw(dr, src.BoundsRect(), &src);
-        const TColor32 expected = cm == cmBlend ? 0xC0800080u : 0xFF80007Fu;
         for (int y = 0; y < dr.Bottom; ++y)
           for (int x = 0; x < dr.Right; ++x)
-            ASSERT_EQ(dst.PixelAt(x, y), expected) << cls << " mode " << int(cm) << " at " << x << "," << y
-                                                   << " size " << dr.Right << "x" << dr.Bottom;
+            ASSERT_EQ(dst.PixelAt(x, y), c.Expected) << cls << " mode " << int(c.Mode) << " master " << c.Master
+                                                     << " at " << x << "," << y << " size " << dr.Right << "x"
+                                                     << dr.Bottom;
       }
 }
 

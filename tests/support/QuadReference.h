@@ -68,24 +68,28 @@ inline int HalfDown(LD v) { return static_cast<int>(std::ceil(v - 0.5L)); }
 struct TQuadReference {
   Mat3 Reverse;  // destination (x, y, 1) -> source (u, v, w), scaled like the program's matrix
   // The interval of source pixels that the 16.16 reverse matrix can reach at (I, J).
-  bool Predict(int I, int J, int& uLo, int& uHi, int& vLo, int& vHi) const {
+  // uExact, vExact: the exactly rounded source pixel.
+  bool Predict(int I, int J, int& uLo, int& uHi, int& vLo, int& vHi, int* uExact = nullptr, int* vExact = nullptr) const {
     const LD x = I, y = J;
     const LD nx = Reverse[0][0] * x + Reverse[1][0] * y + Reverse[2][0];
     const LD ny = Reverse[0][1] * x + Reverse[1][1] * y + Reverse[2][1];
     const LD z = Reverse[0][2] * x + Reverse[1][2] * y + Reverse[2][2];
-    // Each 16.16 element is off by at most half a step plus the float chain's relative error;
-    // three floored products add one step each.
+    // Each 16.16 element is off by at most half a step plus the float chain's relative error
+    // (whole-pixel inputs make the 16.16 products exact); the final division and rounding add a
+    // few steps more.
     auto err = [&](int col) {
       LD e = 0;
       const LD in[3] = {std::fabs(x), std::fabs(y), 1};
-      for (int i = 0; i < 3; ++i) e += (0.5L / 65536 + std::fabs(Reverse[i][col]) * 2e-6L) * in[i] + 1.0L / 65536;
+      for (int i = 0; i < 3; ++i) e += (0.5L / 65536 + std::fabs(Reverse[i][col]) * 2e-6L) * in[i];
       return e;
     };
     const LD ez = err(2);
     if (std::fabs(z) <= 2 * ez) return false;
     const LD u = nx / z, v = ny / z;
-    const LD du = (err(0) + std::fabs(u) * ez) / (std::fabs(z) - ez) + 1e-6L;
-    const LD dv = (err(1) + std::fabs(v) * ez) / (std::fabs(z) - ez) + 1e-6L;
+    const LD du = (err(0) + std::fabs(u) * ez) / (std::fabs(z) - ez) + std::fabs(u) * 2e-7L + 2.0L / 65536;
+    const LD dv = (err(1) + std::fabs(v) * ez) / (std::fabs(z) - ez) + std::fabs(v) * 2e-7L + 2.0L / 65536;
+    if (uExact) *uExact = HalfDown(u);
+    if (vExact) *vExact = HalfDown(v);
     uLo = HalfDown(u - du);
     uHi = HalfDown(u + du);
     vLo = HalfDown(v - dv);

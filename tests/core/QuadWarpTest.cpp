@@ -1,0 +1,320 @@
+#include "core/Core.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "raster/Bitmap32.h"
+#include "raster/Errors.h"
+#include "raster/Polygon32.h"
+#include "support/QuadReference.h"
+
+namespace quirlon::core {
+namespace {
+
+using namespace quirlon::raster;
+using namespace quirlon::testsupport;
+
+constexpr TColor32 Code(int x, int y) { return 0xFF000000u | (static_cast<TColor32>(y) << 12) | static_cast<TColor32>(x); }
+
+// F blended onto transparent black with master alpha 255, per channel (F x w + 128) >> 8.
+TColor32 OntoClear(TColor32 f) {
+  const int w = ((f >> 24) * 256) >> 8;
+  TColor32 r = 0;
+  for (int sh = 0; sh < 32; sh += 8) r |= static_cast<TColor32>(((((f >> sh) & 0xFF) * w) + 128) >> 8) << sh;
+  return w == 0 ? 0 : r;
+}
+
+TColor32 Grey(int level) { return 0xFF000000u | (static_cast<TColor32>(level) * 0x010101u); }
+
+int MaxIntensity(const TBitmap32& b) {
+  int m = 0;
+  for (std::size_t i = 0; i < b.PixelCount(); ++i) m = std::max(m, Intensity(b.Bits()[i]));
+  return m;
+}
+
+TEST(Overscan, FactorByFitScale) {
+  EXPECT_EQ(OverscanFactor(1.0), 1.0499999523162842f);
+  EXPECT_EQ(OverscanFactor(3.7), 1.0499999523162842f);
+  EXPECT_EQ(OverscanFactor(0.5), 1.125f);
+  EXPECT_EQ(OverscanFactor(0.0), 1.2000000476837158f);
+}
+
+TEST(Overscan, CornersAboutCentroid) {
+  TQuadCorners q;
+  const float xs[4] = {0, 10, 10, 1}, ys[4] = {0, 0, 10, 10};
+  for (int i = 0; i < 4; ++i) {
+    q.X[i] = xs[i];
+    q.Y[i] = ys[i];
+  }
+  const TQuadCorners r = OverscanCorners(q, 0.5);  // f = 1.125, centroid (5.25, 5)
+  const long double cx = 5.25L, cy = 5, f = 1.125L;
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(r.X[i], static_cast<float>((xs[i] - cx) * f + cx)) << i;
+    EXPECT_EQ(r.Y[i], static_cast<float>((ys[i] - cy) * f + cy)) << i;
+  }
+  EXPECT_EQ(r.X[0], -0.65625f);  // (0 - 5.25) x 1.125 + 5.25
+}
+
+TEST(QuadMask, InteriorLevelOutsideBlackAndBand) {
+  EXPECT_EQ(ToFixed(0.05L), 3277);  // the band's half width
+  TBitmap32 mask;
+  mask.SetSize(30, 30);
+  DrawQuadMask(mask, TFixedPoint{10 << 16, 10 << 16}, TFixedPoint{20 << 16, 10 << 16}, TFixedPoint{20 << 16, 20 << 16},
+               TFixedPoint{10 << 16, 20 << 16});
+  for (int y = 11; y < 19; ++y)
+    for (int x = 11; x < 19; ++x) ASSERT_EQ(mask.PixelAt(x, y), 0xFBFAFAFAu) << x << "," << y;
+  EXPECT_EQ(Intensity(0xFBFAFAFAu), 250);
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 30; ++x)
+      if (x < 9 || x > 20 || y < 9 || y > 20) {
+        ASSERT_EQ(mask.PixelAt(x, y), 0xFF000000u) << x << "," << y;
+      }
+  EXPECT_EQ(MaxIntensity(mask), 250);
+}
+
+TEST(QuadMask, BandBrightensEdgesOnly) {
+  // The same quadrilateral filled alone, as the reference the band is painted over.
+  std::mt19937 rng(5);
+  for (int n = 0; n < 10; ++n) {
+    const TRandomQuad q = RandomConvexQuad(rng, 64);
+    TFixedPoint p[4];
+    for (int i = 0; i < 4; ++i) p[i] = TFixedPoint{q.X[i] << 16, q.Y[i] << 16};
+    TBitmap32 mask, plain;
+    mask.SetSize(64, 64);
+    plain.SetSize(64, 64);
+    DrawQuadMask(mask, p[0], p[1], p[2], p[3]);
+    TPolygon32 poly;
+    for (const auto& v : p) poly.AddPoint(v);
+    poly.SetSmooth(true);
+    poly.SetSubsampleMode(ss32x);
+    plain.Clear(0xFF000000u);
+    poly.FillInto(plain, 0xFFFFFFFFu);
+    int brighter = 0;
+    for (int i = 0; i < 64 * 64; ++i) {
+      const int g = Intensity(mask.Bits()[i]), gq = Intensity(plain.Bits()[i]);
+      ASSERT_GE(g, gq);
+      if (gq == 250 || gq == 0) {
+        ASSERT_LE(g, gq == 250 ? 250 : 40) << i;  // interior unchanged; the band is faint
+      }
+      if (g > gq) ++brighter;
+    }
+    EXPECT_GT(brighter, 0);
+    EXPECT_EQ(MaxIntensity(mask), 250) << "quad " << n;
+  }
+}
+
+TEST(EdgeMask, ScalesAlphaByMaskLevel) {
+  TBitmap32 target, mask;
+  target.SetSize(4, 1);
+  mask.SetSize(4, 1);
+  const TColor32 t[4] = {0xFEFEFEFEu, 0xFF123456u, 0x80ABCDEFu, 0xFE010203u};
+  const int m[4] = {125, 100, 250, 250};
+  for (int i = 0; i < 4; ++i) {
+    target.PixelRef(i, 0) = t[i];
+    mask.PixelRef(i, 0) = Grey(m[i]);
+  }
+  int changes = 0;
+  target.OnChange = [&](TObject*) { ++changes; };
+  ApplyEdgeMask(target, mask);
+  EXPECT_EQ(target.PixelAt(0, 0), 0x7FFEFEFEu);  // round(125 x 254 / 250) = 127
+  EXPECT_EQ(target.PixelAt(1, 0), 0x64123456u);  // opaque: the level itself
+  EXPECT_EQ(target.PixelAt(2, 0), t[2]);         // at the brightest level: unchanged
+  EXPECT_EQ(target.PixelAt(3, 0), t[3]);
+  EXPECT_EQ(changes, 1);
+}
+
+TEST(EdgeMask, RoundsHalfToEvenAgainstExtendedDivision) {
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<int> byte(0, 255);
+  for (int round = 0; round < 20; ++round) {
+    const int n = 512;
+    TBitmap32 target, mask;
+    target.SetSize(n, 1);
+    mask.SetSize(n, 1);
+    std::vector<TColor32> before(n);
+    for (int i = 0; i < n; ++i) {
+      before[i] = (static_cast<TColor32>(byte(rng)) << 24) | (rng() & 0xFFFFFF);
+      if (i % 5 == 0) before[i] |= 0xFF000000u;
+      target.PixelRef(i, 0) = before[i];
+      // Any colours: the level is the Intensity, not a channel.
+      mask.PixelRef(i, 0) = 0xFF000000u | (rng() & 0xFFFFFF);
+    }
+    ApplyEdgeMask(target, mask);
+    int maxI = 0;
+    for (int i = 0; i < n; ++i) maxI = std::max(maxI, Intensity(mask.PixelAt(i, 0)));
+    for (int i = 0; i < n; ++i) {
+      const int mi = Intensity(mask.PixelAt(i, 0));
+      const int a = static_cast<int>(before[i] >> 24);
+      int expect = a;
+      if (mi < maxI) expect = a == 255 ? mi : static_cast<int>(std::nearbyint(static_cast<long double>(mi * a) / maxI));
+      ASSERT_EQ(target.PixelAt(i, 0), (before[i] & 0xFFFFFFu) | (static_cast<TColor32>(expect) << 24)) << i;
+    }
+  }
+  // Exact halves: 125 / 250 -> 0, 375 / 250 -> 2.
+  TBitmap32 target, mask;
+  target.SetSize(3, 1);
+  mask.SetSize(3, 1);
+  mask.PixelRef(0, 0) = Grey(5);
+  mask.PixelRef(1, 0) = Grey(5);
+  mask.PixelRef(2, 0) = Grey(250);
+  target.PixelRef(0, 0) = 25u << 24;
+  target.PixelRef(1, 0) = 75u << 24;
+  ApplyEdgeMask(target, mask);
+  EXPECT_EQ(target.PixelAt(0, 0), 0u);
+  EXPECT_EQ(target.PixelAt(1, 0), 2u << 24);
+}
+
+TEST(EdgeMask, NothingForMismatchedEmptyOrBlackMasks) {
+  TBitmap32 target, mask;
+  target.SetSize(3, 2);
+  target.Clear(0x80FFFFFFu);
+  mask.SetSize(2, 3);
+  mask.Clear(Grey(10));
+  ApplyEdgeMask(target, mask);
+  EXPECT_EQ(target.PixelAt(0, 0), 0x80FFFFFFu);
+  mask.SetSize(3, 2);
+  mask.Clear(0xFF000000u);  // maxI 0: nothing is below it
+  ApplyEdgeMask(target, mask);
+  EXPECT_EQ(target.PixelAt(2, 1), 0x80FFFFFFu);
+  TBitmap32 empty1, empty2;
+  EXPECT_NO_THROW(ApplyEdgeMask(empty1, empty2));
+}
+
+void MakeSource(TBitmap32& src, int w, int h) {
+  src.SetSize(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) src.PixelRef(x, y) = Code(x, y);
+  src.SetDrawMode(dmBlend);
+  src.SetCombineMode(cmBlend);
+  src.SetOuterColor(0);
+}
+
+TEST(WarpToQuad, OutsideCanvasAndZeroSize) {
+  TBitmap32 src;
+  MakeSource(src, 20, 10);
+  TBitmap32 dst;
+  dst.SetSize(50, 40);
+  WarpToQuad(src, src.BoundsRect(), TPoint{60, 5}, TPoint{90, 5}, TPoint{90, 30}, TPoint{60, 30}, dst, true, 1.0);
+  WarpToQuad(src, src.BoundsRect(), TPoint{-40, -30}, TPoint{-10, -30}, TPoint{-10, -5}, TPoint{-40, -5}, dst, true, 0.3);
+  for (std::size_t i = 0; i < dst.PixelCount(); ++i) ASSERT_EQ(dst.Bits()[i], 0u);
+
+  TBitmap32 none;
+  EXPECT_NO_THROW(WarpToQuad(src, src.BoundsRect(), TPoint{0, 0}, TPoint{5, 0}, TPoint{5, 5}, TPoint{0, 5}, none, true, 1));
+  none.SetSize(0, 12);
+  EXPECT_NO_THROW(WarpToQuad(src, src.BoundsRect(), TPoint{0, 0}, TPoint{5, 0}, TPoint{5, 5}, TPoint{0, 5}, none, true, 1));
+}
+
+TEST(WarpToQuad, EmptySourceRectRaises) {
+  TBitmap32 src, dst;
+  MakeSource(src, 4, 4);
+  dst.SetSize(10, 10);
+  try {
+    WarpToQuad(src, TRect{0, 0, 0, 4}, TPoint{0, 0}, TPoint{5, 0}, TPoint{5, 5}, TPoint{0, 5}, dst, true, 1);
+    FAIL();
+  } catch (const quirlon::EZeroDivide& e) {
+    EXPECT_STREQ(e.what(), "Floating point division by zero");
+  }
+}
+
+// Signed distances of a point from the four edge lines of a clockwise (on screen) quadrilateral:
+// positive inside.
+double InsideMargin(const TRandomQuad& q, double px, double py) {
+  double m = 1e9;
+  for (int i = 0; i < 4; ++i) {
+    const int j = (i + 1) % 4;
+    const double ex = q.X[j] - q.X[i], ey = q.Y[j] - q.Y[i];
+    const double len = std::hypot(ex, ey);
+    // Clockwise on screen (y down): the inside lies to the right of each edge, cross > 0.
+    const double d = (ex * (py - q.Y[i]) - ey * (px - q.X[i])) / len;
+    m = std::min(m, d);
+  }
+  return m;
+}
+
+void CheckWarpGeometry(bool overscan, double fitScale, int canvasW, int canvasH, std::uint32_t seed, bool offCanvas) {
+  std::mt19937 rng(seed);
+  long inside = 0, outside = 0, outsideColoured = 0;
+  for (int n = 0; n < 12; ++n) {
+    TRandomQuad q = RandomConvexQuad(rng, std::min(canvasW, canvasH));
+    if (offCanvas)
+      for (int i = 0; i < 4; ++i) q.X[i] += canvasW / 2;  // right half hangs off the canvas
+    const int srcW = 16 + (n * 29) % 80, srcH = 12 + (n * 41) % 60;
+    TBitmap32 src;
+    MakeSource(src, srcW, srcH);
+    TBitmap32 dst;
+    dst.SetSize(canvasW, canvasH);
+    WarpToQuad(src, src.BoundsRect(), TPoint{q.X[0], q.Y[0]}, TPoint{q.X[1], q.Y[1]}, TPoint{q.X[2], q.Y[2]},
+               TPoint{q.X[3], q.Y[3]}, dst, overscan, fitScale);
+
+    TQuadCorners corners;
+    for (int i = 0; i < 4; ++i) {
+      corners.X[i] = static_cast<float>(q.X[i]);
+      corners.Y[i] = static_cast<float>(q.Y[i]);
+    }
+    if (overscan) corners = OverscanCorners(corners, fitScale);
+    const TQuadReference ref = MakeQuadReference(corners.X, corners.Y, srcW, srcH);
+
+    for (int j = 0; j < canvasH; ++j)
+      for (int i = 0; i < canvasW; ++i) {
+        const TColor32 got = dst.PixelAt(i, j);
+        const double margin = InsideMargin(q, i + 0.5, j + 0.5);
+        if (margin <= -1.0) {
+          ASSERT_EQ(got >> 24, 0u) << "outside pixel " << i << "," << j << " of quad " << n;
+          ++outside;
+          if (got != 0) ++outsideColoured;
+          continue;
+        }
+        if (margin < 1.0) continue;  // the anti-aliased edge
+        ++inside;
+        int uLo, uHi, vLo, vHi;
+        ASSERT_TRUE(ref.Predict(i, j, uLo, uHi, vLo, vHi));
+        bool ok = false;
+        for (int v = vLo; v <= vHi && !ok; ++v)
+          for (int u = uLo; u <= uHi && !ok; ++u) {
+            const bool in = u >= 0 && u < srcW && v >= 0 && v < srcH;
+            ok = got == (in ? OntoClear(Code(u, v)) : 0u);
+          }
+        ASSERT_TRUE(ok) << "inside pixel " << i << "," << j << " of quad " << n << " got " << std::hex << got;
+      }
+  }
+  EXPECT_GT(inside, 1000);
+  EXPECT_GT(outside, 1000);
+  if (overscan) {
+    EXPECT_GT(outsideColoured, 0);  // the overscan's colour stays under alpha 0
+  }
+}
+
+TEST(WarpToQuad, RandomQuadrilateralsWithOverscan) { CheckWarpGeometry(true, 1.0, 160, 120, 1, false); }
+TEST(WarpToQuad, RandomQuadrilateralsSmallFitScale) { CheckWarpGeometry(true, 0.4, 150, 150, 2, false); }
+TEST(WarpToQuad, RandomQuadrilateralsWithoutOverscan) { CheckWarpGeometry(false, 1.0, 140, 100, 3, false); }
+TEST(WarpToQuad, QuadrilateralsPartlyOffCanvas) { CheckWarpGeometry(true, 1.0, 120, 120, 4, true); }
+
+TEST(WarpToQuad, MasterAlphaScalesEverySample) {
+  TBitmap32 src;
+  src.SetSize(8, 8);
+  src.Clear(0xFFC8C8C8u);
+  src.SetDrawMode(dmBlend);
+  src.SetMasterAlpha(128);
+  TBitmap32 dst;
+  dst.SetSize(40, 40);
+  WarpToQuad(src, src.BoundsRect(), TPoint{5, 5}, TPoint{35, 5}, TPoint{35, 35}, TPoint{5, 35}, dst, true, 1.0);
+  // w = (255 x 129) >> 8 = 128: (200 x 128 + 128) >> 8 = 100, alpha (255 x 128 + 128) >> 8 = 128.
+  // Interior pixels sit at the brightest mask level and keep that.
+  EXPECT_EQ(dst.PixelAt(20, 20), 0x80646464u);
+  // Column 4 lies outside the edge at x = 5 but inside the overscan: colour kept, alpha cut to 0.
+  EXPECT_EQ(dst.PixelAt(4, 20), 0x00646464u);
+  // Column 5 is covered fully (the edge lies on its left border) and keeps the interior value.
+  EXPECT_EQ(dst.PixelAt(5, 20), 0x80646464u);
+  // Row 5 misses its topmost sub-line, so its mask level is below the interior's and the alpha is
+  // scaled.
+  const TColor32 edge = dst.PixelAt(20, 5);
+  EXPECT_EQ(edge & 0xFFFFFFu, 0x646464u);
+  EXPECT_LT(edge >> 24, 128u);
+  EXPECT_GT(edge >> 24, 100u);
+}
+
+}  // namespace
+}  // namespace quirlon::core
