@@ -4,7 +4,7 @@ BUILD_ASAN ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan demo bench bench-peers clean
+.PHONY: all deps build test test-asan demo previews goldens gallery artwork run screenshot install bench bench-peers clean
 
 all: build
 
@@ -26,10 +26,67 @@ test-asan: deps
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS)
 
-# Renders the first template to boxshot.png in the working folder.
+# Renders the first template with its sample artwork to boxshot.png in the working folder.
+DEMO_SOURCES = $(shell head -n 1 tools/previews.txt | cut -d'|' -f2 | tr ',' '\n' | sed 's/^/--source /')
 demo: build
-	$(BUILD)/cli/quirlon-render -t 1 -o boxshot.png
+	$(BUILD)/cli/quirlon-render -t 1 $(DEMO_SOURCES) -o boxshot.png
 	@echo "$(CURDIR)/boxshot.png"
+
+# Template previews (240 x 180) into the repository's data/Pics; the build keeps its own copy
+# beside the executables up to date by itself.
+previews: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target previews
+	rm -f data/Pics/*.jpg
+	cp $(BUILD)/cli/Pics/*.jpg data/Pics/
+
+# Every template with a picture per slot: template NN at W x H to DIR/NN.png (the sample artwork
+# of tools/previews.txt). Used by the goldens and the gallery.
+define render_templates
+	while IFS='|' read -r name pairs; do \
+	  set -- ; for p in $$(echo "$$pairs" | tr ',' ' '); do set -- "$$@" --source "$$p"; done; \
+	  $(BUILD)/cli/quirlon-render --templates data/Templates -t "$$name" "$$@" --width $(2) --height $(3) $(4) \
+	    -o "$(1)/$$name.png" || exit 1; \
+	done < tools/previews.txt
+endef
+
+# Reference renders for the golden test; rewrite them only on purpose and review with git diff.
+GOLDENS = "01 Software box left" "08 CD jewel case" "10 Disc"
+goldens: build
+	rm -rf $(BUILD)/goldens && mkdir -p $(BUILD)/goldens
+	$(call render_templates,$(BUILD)/goldens,400,300,)
+	for n in $(GOLDENS); do cp "$(BUILD)/goldens/$$n.png" "tests/golden/$$n.png"; done
+
+# docs/gallery.png (every template, numbered and named) and docs/transparent.png.
+gallery: build
+	rm -rf $(BUILD)/gallery && mkdir -p $(BUILD)/gallery
+	$(call render_templates,$(BUILD)/gallery,280,210,)
+	set -- ; for f in $(BUILD)/gallery/*.png; do n=$$(basename "$$f" .png); set -- "$$@" "$$f" "$$n"; done; \
+	  $(BUILD)/tools/quirlon-artwork gallery docs/gallery.png 4 "$$@"
+	$(BUILD)/cli/quirlon-render --templates data/Templates -t 2 $$(sed -n 2p tools/previews.txt | cut -d'|' -f2 | tr ',' '\n' | sed 's/^/--source /') \
+	  --transparent --width 480 --height 360 -o docs/transparent.png
+
+# Sample artwork, the "customfile" pictures and the about box logo, drawn by our own tool.
+artwork: build
+	$(BUILD)/tools/quirlon-artwork samples examples data/custom
+	$(BUILD)/tools/quirlon-artwork logo data/Data/Logo.jpg
+
+# Builds and starts the desktop window.
+run: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DQUIRLON_WINDOW=ON $(CMAKE_ARGS)
+	cmake --build $(BUILD) -j $(JOBS) --target quirlon
+	$(BUILD)/app/quirlon
+
+# Pictures the window after a render on a virtual display into docs/window.png.
+screenshot: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DQUIRLON_WINDOW=ON $(CMAKE_ARGS)
+	cmake --build $(BUILD) -j $(JOBS) --target quirlon quirlon-screenshot
+	mkdir -p docs
+	xvfb-run -a -s "-screen 0 1024x768x24" $(BUILD)/app/quirlon-screenshot docs/window.png
+
+# Installs into PREFIX (default /usr/local): programs and data in lib/quirlon, launchers in bin.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 bench: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DQUIRLON_BENCH=ON $(CMAKE_ARGS)

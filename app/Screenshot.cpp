@@ -1,0 +1,35 @@
+// Renders the first template in the real window on the running display and saves a picture of
+// the window: quirlon-screenshot OUTPUT.png. Used for the picture in the documentation.
+#include <QApplication>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+#include "app/Platform.h"
+#include "app/Unit1.h"
+
+int main(int argc, char* argv[]) {
+  QApplication application(argc, argv);
+  if (argc < 2) {
+    qWarning("usage: quirlon-screenshot OUTPUT.png");
+    return 2;
+  }
+  const QString output = QString::fromLocal8Bit(argv[1]);
+  quirlon::app::SetApplicationTitle(QStringLiteral("Quirlon 1.0"));
+  quirlon::app::TQtWindowServices services;
+  quirlon::app::TAppPaths paths = quirlon::app::TAppPaths::BesideExecutable();
+  paths.ExecutableFileName = paths.DataFolder + "quirlon";
+  quirlon::app::TForm1 window(services, paths);
+  window.show();
+  int status = 1;
+  QTimer::singleShot(300, &window, [&] {
+    window.ApplyTempButton->click();
+    QTimer::singleShot(300, &window, [&] {
+      const QPixmap shot = window.screen()->grabWindow(window.winId());
+      status = shot.save(output) ? 0 : 1;
+      QApplication::quit();
+    });
+  });
+  const int loop = application.exec();
+  return status != 0 ? status : loop;
+}

@@ -1,0 +1,165 @@
+#include "AppTestSupport.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <QTest>
+
+#include "core/RenderSettings.h"
+#include "imagefiles/OutputWriters.h"
+#include "raster/Bitmap32.h"
+
+namespace quirlon::app::test {
+
+namespace fs = std::filesystem;
+
+std::vector<std::pair<QString, TSuiteFactory>>& Registry() {
+  static std::vector<std::pair<QString, TSuiteFactory>> registry;
+  return registry;
+}
+
+std::optional<std::string> TTestServices::OpenPicture(QWidget*, const QString& Title, const std::string& Filter) {
+  OpenTitles << Title;
+  OpenFilters.push_back(Filter);
+  if (OpenAnswers.empty()) return std::nullopt;
+  auto answer = OpenAnswers.front();
+  OpenAnswers.pop_front();
+  return answer;
+}
+
+std::optional<std::string> TTestServices::SavePicture(QWidget*, const std::string& Filter, const std::string& DefaultExt,
+                                                      const std::string& InitialName) {
+  SaveFilters.push_back(Filter);
+  SaveDefaultExts.push_back(DefaultExt);
+  SaveInitialNames.push_back(InitialName);
+  if (SaveAnswers.empty()) return std::nullopt;
+  auto answer = SaveAnswers.front();
+  SaveAnswers.pop_front();
+  return answer;
+}
+
+std::optional<raster::TColor> TTestServices::ChooseColor(QWidget*, raster::TColor Initial) {
+  ColorInitials.push_back(Initial);
+  if (ColorAnswers.empty()) return std::nullopt;
+  auto answer = ColorAnswers.front();
+  ColorAnswers.pop_front();
+  return answer;
+}
+
+void TTestServices::PushBusyPointer() {
+  ++BusyDepth;
+  ++BusyPushes;
+}
+
+void TTestServices::PopBusyPointer() { --BusyDepth; }
+
+void TTestServices::ShowError(QWidget*, const QString& Title, const QString& Message) {
+  ErrorTitles << Title;
+  Errors << Message;
+}
+
+void TTestServices::OpenDocument(const QString& Text) { OpenedDocuments << Text; }
+
+TDataFolder::TDataFolder() {
+  fs::copy(fs::path(QUIRLON_SOURCE_DIR) / "data", fs::path(Path()), fs::copy_options::recursive);
+  // Every template needs its preview picture and the about box its files; a bundle that lacks
+  // one gets a plain stand-in so that the window starts.
+  raster::TBitmap32 plain;
+  plain.SetSize(40, 30);
+  plain.Clear(0xFF808890u);
+  for (const std::string& name : Templates()) {
+    const std::string display = name.size() > 4 ? name.substr(0, name.size() - 4) : std::string();
+    const std::string preview = File("Pics/" + display + ".jpg");
+    if (!fs::exists(preview)) imagefiles::SaveJpg(plain, preview, 96);
+  }
+  fs::create_directories(File("Data"));
+  if (!fs::exists(File("Data/SkinName.dat"))) Write("Data/SkinName.dat", "Blue Steel\n");
+  if (!fs::exists(File("Data/About.dat"))) Write("Data/About.dat", "Quirlon\nBox shots from flat artwork\n");
+  if (!fs::exists(File("Data/LinkAdr.dat"))) Write("Data/LinkAdr.dat", "https://example.org/quirlon\n");
+  if (!fs::exists(File("Data/Logo.jpg"))) imagefiles::SaveJpg(plain, File("Data/Logo.jpg"), 96);
+}
+
+void TDataFolder::Write(const std::string& Relative, const std::string& Bytes) const {
+  fs::create_directories(fs::path(File(Relative)).parent_path());
+  std::ofstream out(File(Relative), std::ios::binary | std::ios::trunc);
+  out << Bytes;
+}
+
+void TDataFolder::Remove(const std::string& Relative) const { fs::remove_all(File(Relative)); }
+
+std::vector<std::string> TDataFolder::Templates() const {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(File("Templates"), ec))
+    if (!entry.is_directory()) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void TDataFolder::KeepTemplates(std::size_t Count) const {
+  const std::vector<std::string> names = Templates();
+  for (std::size_t i = Count; i < names.size(); ++i) fs::remove(File("Templates/" + names[i]));
+}
+
+void ResetSettings() {
+  core::RenderSettings = core::TRenderSettings{};
+  core::SourceFiles = core::TSourceFiles{};
+}
+
+std::unique_ptr<TForm1> MakeWindow(TTestServices& Services, const TDataFolder& Data,
+                                   const std::string& ExecutableFileName) {
+  return std::make_unique<TForm1>(Services, TAppPaths{Data.Path(), ExecutableFileName});
+}
+
+void ShowWindow(QWidget& Window) {
+  Window.show();
+  Window.activateWindow();
+  QVERIFY(QTest::qWaitForWindowExposed(&Window));
+  QVERIFY(QTest::qWaitForWindowActive(&Window));
+}
+
+std::string GoodPicture() { return std::string(QUIRLON_TESTDATA) + "/pngsuite/basn2c08.png"; }
+std::string GoodPicture2() { return std::string(QUIRLON_TESTDATA) + "/pngsuite/basn6a08.png"; }
+
+std::string BrokenPicture(const TDataFolder& Data) {
+  Data.Write("broken.png", "\x89PNG\r\n\x1a\nthis is not a picture");
+  return Data.File("broken.png");
+}
+
+std::vector<std::string> LayerTypesOf(const std::string& IniFile) {
+  std::ifstream in(IniFile);
+  std::vector<std::string> types;
+  std::string line;
+  bool inLayer = false;
+  auto trim = [](std::string s) {
+    const auto b = s.find_first_not_of(" \t\r");
+    const auto e = s.find_last_not_of(" \t\r");
+    return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+  };
+  std::size_t sectionStart = 0;
+  while (std::getline(in, line)) {
+    line = trim(line);
+    if (line.empty() || line[0] == ';') continue;
+    if (line.front() == '[' && line.back() == ']') {
+      if (inLayer && types.size() == sectionStart) types.push_back("unknown");
+      inLayer = line.find("Layer") != std::string::npos;
+      sectionStart = types.size();
+      continue;
+    }
+    const auto eq = line.find('=');
+    if (!inLayer || eq == std::string::npos) continue;
+    std::string key = trim(line.substr(0, eq));
+    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (key == "type" && types.size() == sectionStart) {
+      std::string value = trim(line.substr(eq + 1));
+      if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+      types.push_back(value);
+    }
+  }
+  if (inLayer && types.size() == sectionStart) types.push_back("unknown");
+  return types;
+}
+
+}  // namespace quirlon::app::test

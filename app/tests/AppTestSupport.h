@@ -1,0 +1,93 @@
+#pragma once
+// What the window tests share: the test-class registry, the replaced platform services (dialog
+// answers, pointer and error records), a copy of the bundled data in a temporary folder, and the
+// fresh-start helper.
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <QObject>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include "app/Platform.h"
+#include "app/Unit1.h"
+
+namespace quirlon::app::test {
+
+using TSuiteFactory = std::function<std::unique_ptr<QObject>()>;
+std::vector<std::pair<QString, TSuiteFactory>>& Registry();
+struct TRegister {
+  TRegister(const char* Name, TSuiteFactory Factory) { Registry().emplace_back(QString::fromLatin1(Name), std::move(Factory)); }
+};
+#define QUIRLON_APP_TEST(Class) \
+  static const ::quirlon::app::test::TRegister kRegister##Class(#Class, [] { return std::make_unique<Class>(); })
+
+// The platform services as a test answers them: queued dialog answers (an empty queue cancels),
+// and a record of everything shown.
+class TTestServices : public TWindowServices {
+public:
+  std::deque<std::optional<std::string>> OpenAnswers;
+  std::deque<std::optional<std::string>> SaveAnswers;
+  std::deque<std::optional<raster::TColor>> ColorAnswers;
+
+  QStringList OpenTitles;
+  std::vector<std::string> OpenFilters, SaveFilters, SaveDefaultExts, SaveInitialNames;
+  std::vector<raster::TColor> ColorInitials;
+  int BusyDepth = 0;
+  int BusyPushes = 0;
+  QStringList ErrorTitles, Errors;
+  QStringList OpenedDocuments;
+
+  std::optional<std::string> OpenPicture(QWidget*, const QString& Title, const std::string& Filter) override;
+  std::optional<std::string> SavePicture(QWidget*, const std::string& Filter, const std::string& DefaultExt,
+                                         const std::string& InitialName) override;
+  std::optional<raster::TColor> ChooseColor(QWidget*, raster::TColor Initial) override;
+  void PushBusyPointer() override;
+  void PopBusyPointer() override;
+  void ShowError(QWidget*, const QString& Title, const QString& Message) override;
+  void OpenDocument(const QString& Text) override;
+};
+
+// A copy of the repository's data folder in a temporary folder. What a test needs beyond the
+// bundled files (a preview picture or a data file the bundle lacks) is added, never replaced.
+class TDataFolder {
+public:
+  TDataFolder();
+  // Ends in "/".
+  std::string Path() const { return fDir.path().toStdString() + "/"; }
+  std::string File(const std::string& Relative) const { return Path() + Relative; }
+  void Write(const std::string& Relative, const std::string& Bytes) const;
+  void Remove(const std::string& Relative) const;
+  // The template file names in listing order (byte-wise sorted, files only).
+  std::vector<std::string> Templates() const;
+  // Keeps only the first Count templates.
+  void KeepTemplates(std::size_t Count) const;
+
+private:
+  QTemporaryDir fDir;
+};
+
+// The settings record and source files as a fresh start has them.
+void ResetSettings();
+
+// A window over Data, named after ExecutableFileName.
+std::unique_ptr<TForm1> MakeWindow(TTestServices& Services, const TDataFolder& Data,
+                                   const std::string& ExecutableFileName = "/opt/quirlon/maker.exe");
+// Shows the window and waits until it is exposed and active (for keyboard and mouse tests).
+void ShowWindow(QWidget& Window);
+
+// A picture that loads (PNG from the shared test data) and one that does not.
+std::string GoodPicture();
+std::string GoodPicture2();
+std::string BrokenPicture(const TDataFolder& Data);
+
+// The "type" of each layer section (a section whose name contains "Layer") of an INI text, in
+// file order, read here without the program's reader.
+std::vector<std::string> LayerTypesOf(const std::string& IniFile);
+
+}  // namespace quirlon::app::test

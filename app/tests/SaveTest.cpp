@@ -1,0 +1,171 @@
+// "Save picture": the flatten, the mirror, the dialog and the writers, read back with Qt's own
+// image readers and by their header bytes.
+#include <filesystem>
+#include <fstream>
+
+#include <QImage>
+#include <QTest>
+
+#include "AppTestSupport.h"
+#include "core/RenderSettings.h"
+
+namespace quirlon::app::test {
+
+namespace {
+
+std::string ReadBytes(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::uint32_t Le32(const std::string& b, std::size_t at) {
+  return std::uint32_t(std::uint8_t(b[at])) | std::uint32_t(std::uint8_t(b[at + 1])) << 8 |
+         std::uint32_t(std::uint8_t(b[at + 2])) << 16 | std::uint32_t(std::uint8_t(b[at + 3])) << 24;
+}
+
+int Be16(const std::string& b, std::size_t at) { return std::uint8_t(b[at]) << 8 | std::uint8_t(b[at + 1]); }
+
+QImage Read(const std::string& file) {
+  QImage image(QString::fromStdString(file));
+  return image.convertToFormat(QImage::Format_ARGB32);
+}
+
+}  // namespace
+
+class AppSaveTest : public QObject {
+  Q_OBJECT
+  std::unique_ptr<TDataFolder> fData;
+  TTestServices fServices;
+  std::unique_ptr<TForm1> fWindow;
+
+  std::string SaveAs(const std::string& name) {
+    const std::string file = fData->File(name);
+    fServices.SaveAnswers.push_back(file);
+    QTest::mouseClick(fWindow->SaveButton, Qt::LeftButton);
+    return file;
+  }
+
+private slots:
+  void init() {
+    ResetSettings();
+    fServices = TTestServices{};
+    fData = std::make_unique<TDataFolder>();
+    fWindow = MakeWindow(fServices, *fData);
+    ShowWindow(*fWindow);
+    const QSignalBlocker quietWidth(fWindow->WidthSpinEdit);
+    const QSignalBlocker quietHeight(fWindow->HeightSpinEdit);
+    fWindow->WidthSpinEdit->setValue(160);
+    fWindow->HeightSpinEdit->setValue(120);
+  }
+  void cleanup() {
+    QVERIFY2(fServices.Errors.isEmpty(), qPrintable(fServices.Errors.join(QLatin1Char('\n'))));
+    fWindow.reset();
+    fData.reset();
+  }
+
+  void eachFormatIsWrittenWithTheChosenResolution() {
+    QTest::mouseClick(fWindow->ApplyTempButton, Qt::LeftButton);
+    fWindow->DpiSpinEdit->setValue(300);
+    const std::string png = SaveAs("shot.png");
+    const std::string jpg = SaveAs("shot.jpg");
+    const std::string bmp = SaveAs("shot.bmp");
+    fWindow->DpiSpinEdit->setValue(60);
+    const std::string bmp60 = SaveAs("shot60.bmp");
+
+    const std::string filter = "JPEG Image File (*.jpg)|*.jpg|PNG Image File (*.png)|*.png|Bitmaps (*.bmp)|*.bmp";
+    QCOMPARE(fServices.SaveFilters, std::vector<std::string>(4, filter));
+    QCOMPARE(fServices.SaveDefaultExts, std::vector<std::string>(4, ".bmp"));
+    // The dialog proposes the last chosen name again.
+    QCOMPARE(fServices.SaveInitialNames, (std::vector<std::string>{"", png, jpg, bmp}));
+
+    // 300 dpi is ceil(300 x 39.3700787) = 11812 pixels per metre; 60 dpi is 2363.
+    const QImage fromPng = Read(png);
+    QCOMPARE(fromPng.size(), QSize(160, 120));
+    QCOMPARE(fromPng.dotsPerMeterX(), 11812);
+    QCOMPARE(fromPng.dotsPerMeterY(), 11812);
+    QCOMPARE(QColor::fromRgba(fromPng.pixel(0, 0)), QColor(255, 255, 255, 255));
+
+    const std::string jfif = ReadBytes(jpg);
+    QCOMPARE(jfif.substr(6, 5), std::string("JFIF\0", 5));
+    QCOMPARE(int(std::uint8_t(jfif[13])), 1);
+    QCOMPARE(Be16(jfif, 14), 300);
+    QCOMPARE(Be16(jfif, 16), 300);
+    QCOMPARE(Read(jpg).size(), QSize(160, 120));
+
+    const std::string bits = ReadBytes(bmp);
+    QCOMPARE(bits.size(), std::size_t(54 + 4 * 160 * 120));
+    QCOMPARE(Le32(bits, 38), 11812u);
+    QCOMPARE(Le32(bits, 42), 11812u);
+    QCOMPARE(Le32(ReadBytes(bmp60), 38), 2363u);
+    // An emptied DPI field counts as its minimum, 60.
+    fWindow->DpiSpinEdit->setValue(300);
+    fWindow->DpiSpinEdit->setFocus();
+    fWindow->DpiSpinEdit->selectAll();
+    QTest::keyClick(fWindow->DpiSpinEdit, Qt::Key_Backspace);
+    QCOMPARE(fWindow->DpiSpinEdit->Text(), QString());
+    QCOMPARE(Le32(ReadBytes(SaveAs("empty-dpi.bmp")), 42), 2363u);
+    // The BMP and the PNG hold the same picture.
+    const QImage fromBmp = Read(bmp);
+    for (int y = 0; y < 120; y += 7)
+      for (int x = 0; x < 160; x += 5) QCOMPARE(fromBmp.pixel(x, y) & 0xFFFFFFu, fromPng.pixel(x, y) & 0xFFFFFFu);
+  }
+
+  void flipMirrorsTheFileAndNotThePreview() {
+    QTest::mouseClick(fWindow->ApplyTempButton, Qt::LeftButton);
+    const QImage plain = Read(SaveAs("plain.png"));
+    const QImage screenBefore = fWindow->ImgView->grab().toImage();
+    QTest::mouseClick(fWindow->FlipCheckBox, Qt::LeftButton);
+    const QImage flipped = Read(SaveAs("flipped.png"));
+    QCOMPARE(flipped, plain.mirrored(true, false));
+    QVERIFY(flipped != plain);
+    QCOMPARE(fWindow->ImgView->grab().toImage(), screenBefore);
+    // A second flipped save is mirrored once, not twice.
+    QCOMPARE(Read(SaveAs("flipped2.png")), flipped);
+  }
+
+  void hiddenLayersAreNotSaved() {
+    TForm1& w = *fWindow;
+    QTest::mouseClick(w.ApplyTempButton, Qt::LeftButton);
+    bool reflections = false;
+    for (const auto& k : w.LayerKinds()) reflections = reflections || k == "reflection";
+    if (!reflections) QSKIP("the first template has no reflection layer");
+    const QImage shown = Read(SaveAs("shown.png"));
+    QTest::mouseClick(w.ShowReflectionCheckBox, Qt::LeftButton);
+    const QImage hidden = Read(SaveAs("hidden.png"));
+    QVERIFY(hidden != shown);
+    // The same picture as reflections drawn fully transparent.
+    QTest::mouseClick(w.ShowReflectionCheckBox, Qt::LeftButton);
+    w.OpacityReflectionTrackBar->setValue(0);
+    QTest::mouseRelease(w.OpacityReflectionTrackBar, Qt::LeftButton, {}, w.OpacityReflectionTrackBar->rect().center());
+    QCOMPARE(int(core::RenderSettings.ReflectionOpacity), 0);
+    QCOMPARE(Read(SaveAs("transparent.png")), hidden);
+  }
+
+  void theFileHasTheSizeOfTheLastRenderAndCancelWritesNothing() {
+    TForm1& w = *fWindow;
+    // Before any render: the empty canvas the preview started with.
+    const QImage empty = Read(SaveAs("empty.png"));
+    QCOMPARE(empty.size(), QSize(297, 297));
+    QCOMPARE(qAlpha(empty.pixel(150, 150)), 0);
+
+    QTest::mouseClick(w.ApplyTempButton, Qt::LeftButton);
+    w.HeightSpinEdit->setFocus();
+    w.HeightSpinEdit->selectAll();
+    QTest::keyClicks(w.HeightSpinEdit, QStringLiteral("5"));
+    QCOMPARE(w.RenderCount(), 1);
+    QCOMPARE(Read(SaveAs("last.png")).size(), QSize(160, 120));
+
+    QTest::mouseClick(w.SaveButton, Qt::LeftButton);  // cancelled
+    QCOMPARE(fServices.SaveFilters.size(), std::size_t(3));
+    int files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(fData->Path()))
+      files += e.path().extension() == ".png";
+    QCOMPARE(files, 2);
+  }
+};
+
+QUIRLON_APP_TEST(AppSaveTest);
+
+}  // namespace quirlon::app::test
+
+#include "SaveTest.moc"

@@ -1,0 +1,538 @@
+// quirlon-artwork: draws the sample artwork, the "customfile" pictures, the about box logo and the
+// labelled gallery with our raster engine and AGG's vector font, so everything shipped is our own.
+//
+//   quirlon-artwork samples EXAMPLES_DIR CUSTOM_DIR
+//   quirlon-artwork logo FILE.jpg
+//   quirlon-artwork gallery OUT.png COLUMNS PICTURE LABEL [PICTURE LABEL ...]
+#include <agg_conv_curve.h>
+#include <agg_conv_stroke.h>
+#include <agg_conv_transform.h>
+#include <agg_ellipse.h>
+#include <agg_gsv_text.h>
+#include <agg_path_storage.h>
+#include <agg_pixfmt_rgba.h>
+#include <agg_rasterizer_scanline_aa.h>
+#include <agg_renderer_base.h>
+#include <agg_renderer_scanline.h>
+#include <agg_rounded_rect.h>
+#include <agg_scanline_u.h>
+#include <agg_trans_affine.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "imagefiles/OutputWriters.h"
+#include "imagefiles/Picture.h"
+#include "raster/Bitmap32.h"
+
+namespace {
+
+using quirlon::raster::TBitmap32;
+using quirlon::raster::TColor32;
+
+struct Rgb {
+  double r, g, b;
+};
+
+Rgb Mix(Rgb a, Rgb b, double t) {
+  t = std::clamp(t, 0.0, 1.0);
+  return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
+}
+
+TColor32 Pack(Rgb c, double a = 255) {
+  auto ch = [](double v) { return static_cast<std::uint32_t>(std::clamp(std::lround(v), 0L, 255L)); };
+  return (ch(a) << 24) | (ch(c.r) << 16) | (ch(c.g) << 8) | ch(c.b);
+}
+
+agg::rgba8 Agg(Rgb c, double a = 255) {
+  return agg::rgba8(static_cast<unsigned>(std::clamp(c.r, 0.0, 255.0)), static_cast<unsigned>(std::clamp(c.g, 0.0, 255.0)),
+                    static_cast<unsigned>(std::clamp(c.b, 0.0, 255.0)), static_cast<unsigned>(std::clamp(a, 0.0, 255.0)));
+}
+
+// A bitmap with an AGG renderer over its pixels (bytes B, G, R, A: AGG's bgra order, plain alpha).
+class Canvas {
+public:
+  Canvas(int w, int h) {
+    fBitmap.SetSize(w, h);
+    fBitmap.Clear(0);
+    fBuffer.attach(reinterpret_cast<agg::int8u*>(fBitmap.Bits()), w, h, w * 4);
+    fPixels.attach(fBuffer);
+    fBase.attach(fPixels);
+  }
+  int W() const { return fBitmap.Width(); }
+  int H() const { return fBitmap.Height(); }
+  TBitmap32& Bitmap() { return fBitmap; }
+
+  // Every pixel from a function of its centre (x, y in 0..1).
+  void Shade(const std::function<TColor32(double, double)>& f) {
+    for (int y = 0; y < H(); ++y) {
+      TColor32* row = fBitmap.ScanLine(y);
+      for (int x = 0; x < W(); ++x) row[x] = f((x + 0.5) / W(), (y + 0.5) / H());
+    }
+  }
+
+  template <class Path>
+  void Fill(Path& path, agg::rgba8 colour, agg::trans_affine m = agg::trans_affine()) {
+    agg::conv_transform<Path> t(path, m);
+    fRas.reset();
+    fRas.add_path(t);
+    agg::render_scanlines_aa_solid(fRas, fLine, fBase, colour);
+  }
+
+  void Ellipse(double cx, double cy, double rx, double ry, agg::rgba8 c) {
+    agg::ellipse e(cx, cy, rx, ry, 128);
+    Fill(e, c);
+  }
+  void Rect(double x1, double y1, double x2, double y2, agg::rgba8 c) {
+    agg::path_storage p;
+    p.move_to(x1, y1);
+    p.line_to(x2, y1);
+    p.line_to(x2, y2);
+    p.line_to(x1, y2);
+    p.close_polygon();
+    Fill(p, c);
+  }
+  void RoundRect(double x1, double y1, double x2, double y2, double r, agg::rgba8 c) {
+    agg::rounded_rect rr(x1, y1, x2, y2, r);
+    rr.normalize_radius();
+    Fill(rr, c);
+  }
+  void Polygon(const std::vector<std::pair<double, double>>& pts, agg::rgba8 c) {
+    agg::path_storage p;
+    p.move_to(pts[0].first, pts[0].second);
+    for (std::size_t i = 1; i < pts.size(); ++i) p.line_to(pts[i].first, pts[i].second);
+    p.close_polygon();
+    Fill(p, c);
+  }
+
+  // Stroke-font text. align: 0 left, 0.5 centre, 1 right at x; y is the baseline; angle in
+  // degrees, counter-clockwise on screen, about (x, y).
+  double Text(const std::string& s, double x, double y, double size, agg::rgba8 c, double align = 0,
+              double angle = 0, double weight = 0.12) {
+    agg::gsv_text t;
+    t.flip(true);
+    t.size(size);
+    t.text(s.c_str());
+    const double width = t.text_width();
+    t.start_point(-width * align, 0);
+    agg::conv_stroke<agg::gsv_text> stroke(t);
+    stroke.width(size * weight);
+    stroke.line_cap(agg::round_cap);
+    stroke.line_join(agg::round_join);
+    agg::trans_affine m = agg::trans_affine_rotation(-angle * agg::pi / 180.0) * agg::trans_affine_translation(x, y);
+    Fill(stroke, c, m);
+    return width;
+  }
+  // The largest size at which s fits maxWidth, capped at size.
+  static double Fit(const std::string& s, double size, double maxWidth) {
+    agg::gsv_text t;
+    t.size(size);
+    t.text(s.c_str());
+    const double w = t.text_width() + size * 0.12;
+    return w > maxWidth ? size * maxWidth / w : size;
+  }
+
+private:
+  TBitmap32 fBitmap;
+  agg::rendering_buffer fBuffer;
+  agg::pixfmt_bgra32_plain fPixels;
+  agg::renderer_base<agg::pixfmt_bgra32_plain> fBase;
+  agg::rasterizer_scanline_aa<> fRas;
+  agg::scanline_u8 fLine;
+};
+
+const Rgb kWhite{255, 255, 255};
+const Rgb kBlack{0, 0, 0};
+
+// Soft pseudo-random grain so flat gradients do not band in JPEG.
+double Grain(double x, double y) {
+  const double v = std::sin(x * 12.9898e3 + y * 78.233e3) * 43758.5453;
+  return (v - std::floor(v)) - 0.5;
+}
+
+std::function<TColor32(double, double)> Vertical(Rgb top, Rgb bottom) {
+  return [=](double x, double y) {
+    Rgb c = Mix(top, bottom, y);
+    const double g = Grain(x, y) * 3;
+    return Pack({c.r + g, c.g + g, c.b + g});
+  };
+}
+
+// ---- the software box (blue) and the second box (orange) ----------------------------------
+
+struct BoxTheme {
+  Rgb dark, light, accent;
+  std::string brand, title, subtitle, tagline;
+};
+
+void BoxFront(const BoxTheme& t, const std::string& file) {
+  Canvas c(570, 705);
+  c.Shade([&](double x, double y) {
+    const double d = std::hypot(x - 0.75, y - 0.28);
+    Rgb col = Mix(t.light, t.dark, d * 1.35);
+    const double g = Grain(x, y) * 3;
+    return Pack({col.r + g, col.g + g, col.b + g});
+  });
+  // Swooshes: wide translucent bands.
+  for (int i = 0; i < 5; ++i) {
+    agg::path_storage p;
+    const double y0 = 430 + i * 26;
+    p.move_to(0, y0);
+    p.curve3(300, y0 - 170 + i * 10, 570, y0 - 60);
+    p.line_to(570, y0 - 40);
+    p.curve3(300, y0 - 140 + i * 10, 0, y0 + 22);
+    p.close_polygon();
+    agg::conv_curve<agg::path_storage> curve(p);
+    c.Fill(curve, Agg(Mix(t.accent, kWhite, i * 0.15), 70 - i * 10));
+  }
+  // Emblem: rings.
+  c.Ellipse(420, 200, 95, 95, Agg(kWhite, 40));
+  c.Ellipse(420, 200, 70, 70, Agg(t.accent, 220));
+  c.Ellipse(420, 200, 44, 44, Agg(kWhite, 230));
+  c.Ellipse(420, 200, 26, 26, Agg(t.dark, 255));
+  c.Text(t.brand, 40, 80, 26, Agg(kWhite, 200));
+  const double ts = Canvas::Fit(t.title, 84, 490);
+  c.Text(t.title, 40, 360, ts, Agg(kWhite), 0, 0, 0.16);
+  c.Text(t.subtitle, 42, 410, 30, Agg(Mix(t.accent, kWhite, 0.5)));
+  c.Rect(0, 620, 570, 705, Agg(kBlack, 110));
+  c.Text(t.tagline, 40, 672, 22, Agg(kWhite, 220));
+  c.Text("1.0", 530, 672, 26, Agg(t.accent), 1, 0, 0.16);
+  quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
+}
+
+void BoxSide(const BoxTheme& t, const std::string& file) {
+  Canvas c(180, 705);
+  c.Shade(Vertical(t.light, t.dark));
+  c.Ellipse(90, 90, 50, 50, Agg(t.accent, 220));
+  c.Ellipse(90, 90, 31, 31, Agg(kWhite, 230));
+  c.Ellipse(90, 90, 18, 18, Agg(t.dark));
+  const std::string s = t.title + " " + t.subtitle;
+  c.Text(s, 110, 660, Canvas::Fit(s, 56, 480), Agg(kWhite), 0, 90, 0.16);
+  c.Rect(0, 620, 180, 705, Agg(kBlack, 110));
+  quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
+}
+
+void BoxTop(const BoxTheme& t, const std::string& file) {
+  Canvas c(570, 180);
+  c.Shade(Vertical(t.dark, t.light));
+  c.Text(t.title, 285, 112, Canvas::Fit(t.title, 56, 480), Agg(kWhite), 0.5, 0, 0.16);
+  quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
+}
+
+// ---- the novel --------------------------------------------------------------------------
+
+void BookFront(const std::string& file) {
+  Canvas c(480, 720);
+  const Rgb skyTop{38, 52, 110}, skyLow{240, 150, 90}, sea{24, 60, 96};
+  c.Shade([&](double x, double y) {
+    Rgb col = y < 0.62 ? Mix(skyTop, skyLow, y / 0.62) : Mix(Mix(skyLow, sea, 0.55), Rgb{10, 24, 48}, (y - 0.62) / 0.38);
+    const double g = Grain(x, y) * 3;
+    return Pack({col.r + g, col.g + g, col.b + g});
+  });
+  c.Ellipse(300, 446, 70, 70, Agg({255, 220, 150}, 240));
+  c.Rect(0, 446, 480, 720, Agg({20, 45, 80}, 255));
+  for (int i = 0; i < 14; ++i) {  // glints on the water
+    const double y = 462 + i * i * 1.6, w = 70 - i * 3.5;
+    c.Rect(300 - w, y, 300 + w, y + 2 + i * 0.3, Agg({255, 200, 140}, 150 - i * 9));
+  }
+  // A lighthouse on the rocks at the left.
+  c.Polygon({{0, 470}, {40, 430}, {120, 440}, {160, 470}}, Agg({12, 16, 30}));
+  c.Polygon({{62, 436}, {70, 330}, {90, 330}, {98, 436}}, Agg({230, 230, 235}));
+  c.Rect(66, 360, 94, 372, Agg({200, 40, 40}));
+  c.Rect(64, 395, 96, 407, Agg({200, 40, 40}));
+  c.Rect(68, 315, 92, 330, Agg({255, 230, 140}));
+  c.Polygon({{64, 315}, {80, 298}, {96, 315}}, Agg({200, 40, 40}));
+  c.Text("THE QUIET", 240, 110, 58, Agg(kWhite), 0.5, 0, 0.14);
+  c.Text("HARBOUR", 240, 185, 64, Agg(kWhite), 0.5, 0, 0.16);
+  c.Rect(170, 210, 310, 213, Agg({255, 220, 150}));
+  c.Text("a novel", 240, 250, 24, Agg({255, 230, 190}), 0.5);
+  c.Text("MARA ELLISON", 240, 680, 32, Agg(kWhite), 0.5, 0, 0.14);
+  quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
+}
+
+void BookSpine(const std::string& file) {
+  Canvas c(110, 720);
+  c.Shade(Vertical({38, 52, 110}, {16, 34, 64}));
+  c.Text("THE QUIET HARBOUR", 68, 560, 30, Agg(kWhite), 0, 90, 0.15);
+  c.Text("ELLISON", 70, 690, 22, Agg({255, 220, 150}), 0, 90, 0.14);
+  c.Rect(20, 40, 90, 43, Agg({255, 220, 150}));
+  quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
+}
+
+// ---- discs --------------------------------------------------------------------------------
+
+void DiscLabel(Rgb inner, Rgb outer, const std::string& title, const std::string& sub, const std::string& file) {
+  Canvas c(600, 600);
+  c.Shade([&](double x, double y) {
+    const double r = std::hypot(x - 0.5, y - 0.5) * 2;
+    const double a = std::atan2(y - 0.5, x - 0.5);
+    Rgb col = Mix(inner, outer, r);
+    const double rays = 12 * std::pow(std::max(0.0, std::sin(a * 9)), 8) * r;
+    return Pack({col.r + rays, col.g + rays, col.b + rays});
+  });
+  for (int i = 0; i < 4; ++i) {
+    agg::ellipse e(300, 300, 250 - i * 18, 250 - i * 18, 128);
+    agg::conv_stroke<agg::ellipse> s(e);
+    s.width(2);
+    c.Fill(s, Agg(kWhite, 60));
+  }
+  c.Text(title, 300, 150, Canvas::Fit(title, 52, 360), Agg(kWhite), 0.5, 0, 0.16);
+  c.Text(sub, 300, 480, Canvas::Fit(sub, 26, 330), Agg(kWhite, 220), 0.5);
+  quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
+}
+
+// ---- CD insert, DVD sleeve ------------------------------------------------------------------
+
+void CdFront(const std::string& file) {
+  Canvas c(568, 500);
+  c.Shade(Vertical({20, 22, 30}, {50, 30, 60}));
+  for (int i = 0; i < 18; ++i) {  // concentric arcs of light
+    agg::ellipse e(420, 380, 40 + i * 22, 40 + i * 22, 160);
+    agg::conv_stroke<agg::ellipse> s(e);
+    s.width(3 + (i % 3));
+    c.Fill(s, Agg(Mix({80, 200, 230}, {240, 90, 160}, i / 17.0), 200 - i * 9));
+  }
+  c.Text("AMBIENT", 36, 90, 62, Agg(kWhite), 0, 0, 0.15);
+  c.Text("LINES", 36, 160, 62, Agg({80, 200, 230}), 0, 0, 0.15);
+  c.Text("THE NORTH ROOM ORCHESTRA", 36, 460, 20, Agg(kWhite, 200));
+  quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
+}
+
+void CdSpine(const std::string& file) {
+  Canvas c(40, 500);
+  c.Shade(Vertical({20, 22, 30}, {50, 30, 60}));
+  c.Text("AMBIENT LINES", 27, 440, 20, Agg(kWhite), 0, 90, 0.15);
+  quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
+}
+
+void DvdFront(const std::string& file) {
+  Canvas c(480, 680);
+  c.Shade([&](double x, double y) {
+    const double band = std::exp(-std::pow((y - 0.3 - 0.1 * std::sin(x * 6)) * 7, 2));
+    Rgb col = Mix({6, 14, 34}, {10, 30, 50}, y);
+    col = Mix(col, {60, 230, 150}, band * 0.8);
+    const double g = Grain(x, y) * 3;
+    return Pack({col.r + g, col.g + g, col.b + g});
+  });
+  for (int i = 0; i < 60; ++i) {  // stars
+    const double x = std::fmod(i * 137.5, 480), y = std::fmod(i * 71.3, 300);
+    c.Ellipse(x, y, 1.4, 1.4, Agg(kWhite, 200));
+  }
+  c.Polygon({{0, 560}, {90, 470}, {160, 520}, {260, 430}, {360, 510}, {480, 450}, {480, 680}, {0, 680}},
+            Agg({4, 8, 16}));
+  c.Text("NORTHERN", 240, 380, 64, Agg(kWhite), 0.5, 0, 0.15);
+  c.Text("LIGHTS", 240, 450, 64, Agg({120, 250, 190}), 0.5, 0, 0.15);
+  c.Text("A FILM BY JONAS VIK", 240, 630, 22, Agg(kWhite, 210), 0.5);
+  c.Rect(0, 0, 480, 50, Agg({20, 60, 160}));
+  c.Text("DVD", 24, 36, 28, Agg(kWhite), 0, 0, 0.16);
+  quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
+}
+
+void DvdSpine(const std::string& file) {
+  Canvas c(50, 680);
+  c.Shade(Vertical({6, 14, 34}, {4, 8, 16}));
+  c.Rect(0, 0, 50, 50, Agg({20, 60, 160}));
+  c.Text("NORTHERN LIGHTS", 33, 600, 24, Agg(kWhite), 0, 90, 0.15);
+  quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
+}
+
+// ---- app tile, magazine -------------------------------------------------------------------------
+
+void AppTile(const std::string& file) {
+  Canvas c(512, 512);
+  c.Shade([&](double x, double y) {
+    Rgb col = Mix({255, 120, 60}, {220, 40, 110}, (x + y) / 2);
+    return Pack(col);
+  });
+  // A stylised camera aperture: six blades round a hole.
+  for (int i = 0; i < 6; ++i) {
+    const double a = i * agg::pi / 3;
+    auto pt = [&](double r, double da) {
+      return std::pair<double, double>{256 + r * std::cos(a + da), 256 + r * std::sin(a + da)};
+    };
+    c.Polygon({pt(60, 0), pt(170, -0.35), pt(170, 0.55), pt(60, 1.05)}, Agg(kWhite, 120 + i * 20));
+  }
+  c.Ellipse(256, 256, 52, 52, Agg({40, 20, 50}));
+  c.Text("SNAP", 256, 470, 48, Agg(kWhite), 0.5, 0, 0.16);
+  quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
+}
+
+void MagazineFront(const std::string& file) {
+  Canvas c(500, 667);
+  c.Shade(Vertical({235, 232, 225}, {205, 200, 190}));
+  // A big abstract "photo": overlapping discs.
+  c.Rect(0, 150, 500, 600, Agg({40, 90, 120}));
+  c.Ellipse(330, 370, 150, 150, Agg({240, 180, 60}, 230));
+  c.Ellipse(200, 430, 120, 120, Agg({220, 70, 60}, 200));
+  c.Ellipse(380, 500, 70, 70, Agg({250, 240, 230}, 220));
+  c.Text("PIXEL", 250, 108, 96, Agg({200, 30, 40}), 0.5, 0, 0.17);
+  c.Text("DESIGN  ART  TECHNOLOGY", 250, 138, 18, Agg({40, 40, 40}), 0.5);
+  c.Text("COLOUR", 30, 250, 44, Agg(kWhite), 0, 0, 0.16);
+  c.Text("ISSUE", 30, 308, 44, Agg(kWhite), 0, 0, 0.16);
+  c.Text("No. 12   2026", 250, 640, 22, Agg({40, 40, 40}), 0.5);
+  quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
+}
+
+// A studio backdrop: light falling on a seamless paper sweep.
+void Backdrop(const std::string& file) {
+  Canvas c(800, 600);
+  c.Shade([&](double x, double y) {
+    const double spot = std::exp(-(std::pow((x - 0.5) * 1.6, 2) + std::pow((y - 0.45) * 1.8, 2)));
+    Rgb col = Mix({150, 160, 178}, {246, 247, 250}, spot);
+    const double g = Grain(x, y) * 2.5;
+    return Pack({col.r + g, col.g + g, col.b + g});
+  });
+  quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
+}
+
+// ---- "customfile" pictures: PNG with alpha ------------------------------------------------------
+
+// The clear plastic lid of a jewel case: a faint diagonal sheen, a bright band and hinge ribs on
+// the left.
+void JewelGloss(const std::string& file) {
+  Canvas c(568, 500);
+  c.Shade([&](double x, double y) {
+    const double d = x * 0.8 + y * 0.6;
+    // The layer's warp blends these pixels onto a transparent target, which squares their
+    // alpha, so the values are high for a sheen that shows.
+    double a = 90 * (1 - d) + 110 * std::exp(-std::pow((d - 0.42) * 11, 2)) + 60 * std::exp(-std::pow((d - 0.55) * 25, 2));
+    if (x < 0.06) a = 140 + 80 * std::fabs(std::sin(x * 160));  // the hinge ribs
+    return Pack(kWhite, std::clamp(a, 0.0, 225.0));
+  });
+  quirlon::imagefiles::SavePng(c.Bitmap(), file, 96);
+}
+
+// The clear sleeve of a keep case: a soft sheen and the rounded frame of the case showing at
+// the edges.
+void KeepcaseSleeve(const std::string& file) {
+  Canvas c(480, 680);
+  c.Shade([&](double x, double y) {
+    const double d = x * 0.7 + y * 0.3;
+    const double a = 50 + 110 * std::exp(-std::pow((d - 0.35) * 9, 2));
+    return Pack(kWhite, a);
+  });
+  // The case frame: a dark border with rounded inner corners, under the sleeve.
+  agg::path_storage p;
+  p.move_to(0, 0);
+  p.line_to(480, 0);
+  p.line_to(480, 680);
+  p.line_to(0, 680);
+  p.close_polygon();
+  agg::rounded_rect inner(10, 10, 470, 670, 18);
+  inner.normalize_radius();
+  p.concat_path(inner);
+  agg::rasterizer_scanline_aa<> ras;
+  ras.filling_rule(agg::fill_even_odd);
+  agg::rendering_buffer buf(reinterpret_cast<agg::int8u*>(c.Bitmap().Bits()), 480, 680, 480 * 4);
+  agg::pixfmt_bgra32_plain pf(buf);
+  agg::renderer_base<agg::pixfmt_bgra32_plain> base(pf);
+  agg::scanline_u8 sl;
+  ras.add_path(p);
+  agg::render_scanlines_aa_solid(ras, sl, base, agg::rgba8(20, 20, 24, 255));
+  quirlon::imagefiles::SavePng(c.Bitmap(), file, 96);
+}
+
+// ---- about box logo ---------------------------------------------------------------------------
+
+void Logo(const std::string& file) {
+  Canvas c(300, 75);
+  c.Shade(Vertical({34, 58, 120}, {14, 24, 60}));
+  // A small box in three faces.
+  const Rgb front{90, 170, 240}, side{40, 100, 180}, top{160, 210, 250};
+  c.Polygon({{20, 22}, {50, 18}, {50, 62}, {20, 58}}, Agg(front));
+  c.Polygon({{50, 18}, {62, 16}, {62, 56}, {50, 62}}, Agg(side));
+  c.Polygon({{20, 22}, {34, 14}, {62, 16}, {50, 18}}, Agg(top));
+  c.Text("Quirlon", 80, 46, 30, Agg(kWhite), 0, 0, 0.15);
+  c.Text("BOX SHOTS FROM FLAT ARTWORK", 82, 64, Canvas::Fit("BOX SHOTS FROM FLAT ARTWORK", 10, 200), Agg({170, 200, 240}));
+  c.Text("1.0", 282, 46, 16, Agg({120, 200, 250}), 1, 0, 0.15);
+  quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
+}
+
+// ---- gallery ----------------------------------------------------------------------------------
+
+int Gallery(const std::vector<std::string>& args) {
+  const std::string out = args[0];
+  const int cols = std::stoi(args[1]);
+  std::vector<std::unique_ptr<TBitmap32>> pics;
+  std::vector<std::string> labels;
+  for (std::size_t i = 2; i + 1 < args.size(); i += 2) {
+    pics.push_back(std::make_unique<TBitmap32>());
+    quirlon::imagefiles::LoadFromFile(*pics.back(), args[i]);
+    labels.push_back(args[i + 1]);
+  }
+  if (pics.empty()) throw std::runtime_error("gallery: no pictures");
+  const int cw = pics[0]->Width(), ch = pics[0]->Height(), label = 26, gap = 8;
+  const int rows = (static_cast<int>(pics.size()) + cols - 1) / cols;
+  Canvas c(cols * (cw + gap) + gap, rows * (ch + label + gap) + gap);
+  c.Shade([](double, double) { return Pack({236, 238, 242}); });
+  for (std::size_t i = 0; i < pics.size(); ++i) {
+    const int x0 = gap + static_cast<int>(i % cols) * (cw + gap);
+    const int y0 = gap + static_cast<int>(i / cols) * (ch + label + gap);
+    const TBitmap32& p = *pics[i];
+    for (int y = 0; y < std::min(ch, p.Height()); ++y) {
+      const TColor32* src = p.ScanLine(y);
+      TColor32* dst = c.Bitmap().ScanLine(y0 + y) + x0;
+      for (int x = 0; x < std::min(cw, p.Width()); ++x) dst[x] = src[x] | 0xFF000000u;
+    }
+    c.Rect(x0, y0 + ch, x0 + cw, y0 + ch + label, Agg({40, 48, 64}));
+    c.Text(labels[i], x0 + 8, y0 + ch + 18, 12, Agg(kWhite), 0, 0, 0.13);
+  }
+  quirlon::imagefiles::SavePng(c.Bitmap(), out, 96);
+  return 0;
+}
+
+int Samples(const std::string& ex, const std::string& custom) {
+  const BoxTheme blue{{10, 30, 80}, {40, 130, 220}, {90, 220, 255}, "QUIRLON SOFTWARE", "LUMEN", "PHOTO STUDIO",
+                      "EDIT  ORGANISE  SHARE"};
+  const BoxTheme orange{{110, 30, 10}, {250, 140, 40}, {255, 230, 120}, "QUIRLON SOFTWARE", "NIMBUS", "BACKUP PRO",
+                        "SAFE  FAST  SIMPLE"};
+  BoxFront(blue, ex + "/box-front.jpg");
+  BoxSide(blue, ex + "/box-side.jpg");
+  BoxTop(blue, ex + "/box-top.jpg");
+  BoxFront(orange, ex + "/box2-front.jpg");
+  BoxSide(orange, ex + "/box2-side.jpg");
+  BoxTop(orange, ex + "/box2-top.jpg");
+  BookFront(ex + "/book-front.jpg");
+  BookSpine(ex + "/book-spine.jpg");
+  DiscLabel({250, 190, 90}, {200, 60, 40}, "THE QUIET HARBOUR", "AUDIOBOOK  CD 1", ex + "/disc-label.jpg");
+  DiscLabel({90, 200, 240}, {30, 40, 120}, "LUMEN", "INSTALL DISC", ex + "/disc2-label.jpg");
+  DiscLabel({60, 40, 80}, {20, 22, 30}, "AMBIENT LINES", "THE NORTH ROOM ORCHESTRA", ex + "/cd-disc.jpg");
+  CdFront(ex + "/cd-front.jpg");
+  CdSpine(ex + "/cd-spine.jpg");
+  DvdFront(ex + "/dvd-front.jpg");
+  DvdSpine(ex + "/dvd-spine.jpg");
+  AppTile(ex + "/app-tile.jpg");
+  MagazineFront(ex + "/magazine-front.jpg");
+  Backdrop(ex + "/backdrop.jpg");
+  JewelGloss(custom + "/jewelcase-gloss.png");
+  KeepcaseSleeve(custom + "/keepcase-sleeve.png");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    if (args.size() == 3 && args[0] == "samples") return Samples(args[1], args[2]);
+    if (args.size() == 2 && args[0] == "logo") {
+      Logo(args[1]);
+      return 0;
+    }
+    if (args.size() >= 5 && args[0] == "gallery") return Gallery(std::vector<std::string>(args.begin() + 1, args.end()));
+  } catch (const std::exception& e) {
+    std::cerr << "quirlon-artwork: " << e.what() << '\n';
+    return 1;
+  }
+  std::cerr << "usage: quirlon-artwork samples EXAMPLES_DIR CUSTOM_DIR | logo FILE.jpg |\n"
+               "       gallery OUT.png COLUMNS PICTURE LABEL [PICTURE LABEL ...]\n";
+  return 2;
+}
