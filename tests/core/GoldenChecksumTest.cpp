@@ -4,11 +4,12 @@
 //
 // The table lives in tests/core/GoldenChecksums.txt, one line per template file and size. After a
 // deliberate change of the pictures (new templates, a fixed rendering fault), rewrite it with
-//   QUIRLON_UPDATE_GOLDEN=1 build/tests/test_core --gtest_filter='GoldenChecksum*'
+//   QUIRLON_UPDATE_GOLDEN=1 build/tests/test_core --gtest_filter='*GoldenChecksum*'
 // and review the difference with git diff before committing it, with the reason in the message.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -87,15 +88,25 @@ std::string Key(const fs::path& t, TCanvasSize s) {
   return t.filename().string() + " " + std::to_string(s.Width) + "x" + std::to_string(s.Height);
 }
 
+// Lines "<template file name> <W>x<H> <hash>"; file names may hold spaces.
 std::map<std::string, std::string> ReadTable() {
   std::map<std::string, std::string> table;
   std::ifstream in(kTablePath);
-  std::string name, size, hash;
-  while (in >> name >> size >> hash) table[name + " " + size] = hash;
+  std::string line;
+  while (std::getline(in, line)) {
+    const std::size_t lastSpace = line.rfind(' ');
+    if (lastSpace == std::string::npos || lastSpace == 0) continue;
+    table[line.substr(0, lastSpace)] = line.substr(lastSpace + 1);
+  }
   return table;
 }
 
-class GoldenChecksum : public ::testing::Test {
+void WriteTable(const std::map<std::string, std::string>& Table) {
+  std::ofstream out(kTablePath);
+  for (const auto& [key, hash] : Table) out << key << ' ' << hash << '\n';
+}
+
+class GoldenChecksum : public ::testing::TestWithParam<fs::path> {
 protected:
   void SetUp() override {
     masks.Build();
@@ -140,7 +151,7 @@ protected:
     env.LayerKinds = &kinds;
     env.ShadeMasks = &masks;
     env.TemplatesFolder = folder.Folder();
-    env.CustomFolder = scratch.Folder();
+    env.CustomFolder = std::string(QUIRLON_SOURCE_DIR) + "/data/custom/";  // the bundled "customfile" pictures
     settings.CurrentTemplate = 1;
 
     raster::TImgView32 view;
@@ -159,31 +170,40 @@ protected:
   TShadeBitmap32List masks;
 };
 
-TEST_F(GoldenChecksum, EveryTemplateAtThreeSizesKeepsItsPixels) {
+// One test per template, each at the three sizes.
+TEST_P(GoldenChecksum, KeepsItsPixelsAtThreeSizes) {
+  const fs::path& t = GetParam();
   const bool update = std::getenv("QUIRLON_UPDATE_GOLDEN") != nullptr;
-  const std::map<std::string, std::string> table = ReadTable();
-  std::ostringstream rewritten;
-  for (const fs::path& t : GoldenTemplates()) {
-    for (TCanvasSize s : kSizes) {
-      std::ostringstream hex;
-      hex << std::hex << Render(t, s);
-      const std::string key = Key(t, s);
-      rewritten << key << ' ' << hex.str() << '\n';
-      if (update) continue;
-      const auto it = table.find(key);
-      if (it == table.end()) {
-        ADD_FAILURE() << key << ": no checksum in " << kTablePath
-                      << "; record it with QUIRLON_UPDATE_GOLDEN=1 test_core --gtest_filter='GoldenChecksum*'";
-        continue;
-      }
-      EXPECT_EQ(it->second, hex.str()) << key << ": the composited pixels changed";
+  std::map<std::string, std::string> table = ReadTable();
+  for (TCanvasSize s : kSizes) {
+    std::ostringstream hex;
+    hex << std::hex << Render(t, s);
+    const std::string key = Key(t, s);
+    if (update) {
+      table[key] = hex.str();
+      continue;
     }
+    const auto it = table.find(key);
+    if (it == table.end()) {
+      ADD_FAILURE() << key << ": no checksum in " << kTablePath
+                    << "; record it with QUIRLON_UPDATE_GOLDEN=1 test_core --gtest_filter='*GoldenChecksum*'";
+      continue;
+    }
+    EXPECT_EQ(it->second, hex.str()) << key << ": the composited pixels changed";
   }
   if (update) {
-    std::ofstream(kTablePath) << rewritten.str();
-    std::cout << "rewrote " << kTablePath << '\n';
+    WriteTable(table);
+    std::cout << "recorded " << t.filename().string() << " in " << kTablePath << '\n';
   }
 }
+
+std::string TestName(const ::testing::TestParamInfo<fs::path>& info) {
+  std::string name;
+  for (char c : info.param.stem().string()) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name + "_" + std::to_string(info.index);
+}
+
+INSTANTIATE_TEST_SUITE_P(Templates, GoldenChecksum, ::testing::ValuesIn(GoldenTemplates()), TestName);
 
 }  // namespace
 }  // namespace quirlon::core
