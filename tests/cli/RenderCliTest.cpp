@@ -92,7 +92,7 @@ std::string SquareTemplate(const ScratchFolder& dir, const std::string& layerTyp
 
 TEST(RenderCliTest, PngOverWhiteIsOpaqueEverywhere) {
   ScratchFolder dir;
-  const TResult r = RunRender(dir, "-t box -o box.png --width 320 --height 200 --source background=#FFFFFF");
+  const TResult r = RunRender(dir, "-t 1 -o box.png --width 320 --height 200 --source background=#FFFFFF");
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out, "");
   EXPECT_EQ(r.Err, "");
@@ -138,8 +138,8 @@ TEST(RenderCliTest, TransparentLeavesAlphaZeroOutsideTheLayers) {
 
 TEST(RenderCliTest, FlipGivesTheExactMirrorImage) {
   ScratchFolder dir;
-  ASSERT_EQ(RunRender(dir, "-t box -o plain.png --width 251 --height 160").Status, 0);
-  ASSERT_EQ(RunRender(dir, "-t box -o flipped.png --width 251 --height 160 --flip").Status, 0);
+  ASSERT_EQ(RunRender(dir, "-t 1 -o plain.png --width 251 --height 160").Status, 0);
+  ASSERT_EQ(RunRender(dir, "-t 1 -o flipped.png --width 251 --height 160 --flip").Status, 0);
   const TRgbaPicture a = DecodePng(dir.PathOf("plain.png"));
   const TRgbaPicture b = DecodePng(dir.PathOf("flipped.png"));
   ASSERT_EQ(a.Width, 251u);
@@ -158,7 +158,7 @@ TEST(RenderCliTest, FailingSaveLeavesTheOldFile) {
   ScratchFolder dir;
   const std::string old = dir.Write("keep.png", std::string(3000, 'x'));
   // A file size limit of 4 KiB makes the write fail with EFBIG (the signal is ignored).
-  TResult r = RunRender(dir, "-t box -o keep.png --width 400 --height 400", "trap '' XFSZ; ulimit -f 4;");
+  TResult r = RunRender(dir, "-t 1 -o keep.png --width 400 --height 400", "trap '' XFSZ; ulimit -f 4;");
   EXPECT_EQ(r.Status, 1);
   EXPECT_EQ(r.Err.rfind("Cannot create file \"keep.png\". ", 0), 0u) << r.Err;
   EXPECT_EQ(ReadText(old), std::string(3000, 'x'));
@@ -227,8 +227,8 @@ TEST(RenderCliTest, ListHelpVersionAndVerbose) {
   TResult r = RunRender(dir, "--list");
   EXPECT_EQ(r.Status, 0);
   EXPECT_EQ(r.Out, expected);
-  EXPECT_NE(expected.find("\tbox\n"), std::string::npos);
-  EXPECT_NE(expected.find("\tdisc\n"), std::string::npos);
+  EXPECT_NE(expected.find("\t01 Software box left\n"), std::string::npos);
+  EXPECT_NE(expected.find("\t10 Disc\n"), std::string::npos);
 
   fs::create_directories(dir.PathOf("tpl"));
   for (const char* name : {"b.ini", "a.ini", "readme", "x"}) dir.Write(std::string("tpl/") + name, "");
@@ -243,7 +243,7 @@ TEST(RenderCliTest, ListHelpVersionAndVerbose) {
   r = RunRender(dir, "--version");
   EXPECT_EQ(r.Out, "quirlon-render 1.0\n");
 
-  r = RunRender(dir, "-o v.jpg --verbose --width 64 --height 48 --dpi 300 -t disc");
+  r = RunRender(dir, "-o v.jpg --verbose --width 64 --height 48 --dpi 300 -t \"10 Disc\"");
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out, "wrote v.jpg (64 x 48, JPEG, 300 dpi)\n");
   const std::vector<unsigned char> jpg = ScratchFolder::ReadBytes(dir.PathOf("v.jpg"));
