@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan fuzz demo previews goldens gallery artwork run screenshot install bench clean
+.PHONY: all deps build test test-asan fuzz demo previews goldens gallery artwork run screenshot install bench bench-peers clean
 
 all: build
 
@@ -100,3 +100,7 @@ bench: deps
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ)
+
+# Times quirlon-render against the peer box-shot pipelines; prints every speed goal as a ratio.
+bench-peers: deps
+	BUILD=$(BUILD) scripts/bench-peers

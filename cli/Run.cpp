@@ -141,13 +141,15 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
   env.Sources = &sources;
 
   masks.Build();
-  raster::TImgView32 view;
-  raster::ConfigurePreviewView(view);
-  core::ApplyTemplate(view, o.width, o.height, env);
-
   raster::TBitmap32 flat;
-  flat.SetSize(view.Bitmap().Width(), view.Bitmap().Height());
-  view.PaintInto(flat, flat.BoundsRect());
+  {
+    // The view and its canvas-sized layers go before the picture is encoded.
+    raster::TImgView32 view;
+    raster::ConfigurePreviewView(view);
+    core::ApplyTemplate(view, o.width, o.height, env);
+    flat.SetSize(view.Bitmap().Width(), view.Bitmap().Height());
+    view.PaintInto(flat, flat.BoundsRect());
+  }
   imagefiles::SavePicture(flat, o.output, o.dpi, o.flip);
 
   if (o.verbose) {

@@ -27,10 +27,13 @@ void FadeAlphaRamp(TBitmap32& Bitmap, std::uint8_t Length) {
       for (std::int32_t x = 0; x < width; ++x) row[x] &= 0x00FFFFFFu;
       continue;
     }
+    // The new alpha depends on the old one only: one table per row instead of a product per pixel.
     const Extended factor = b / 255.0L;
+    std::uint8_t faded[256];
+    for (int a = 0; a < 256; ++a) faded[a] = static_cast<std::uint8_t>(Round(static_cast<Extended>(a) * factor));
     for (std::int32_t x = 0; x < width; ++x) {
       const TColor32 p = row[x];
-      row[x] = raster::SetAlpha(p, Round(static_cast<Extended>(p >> 24) * factor));
+      row[x] = (p & 0x00FFFFFFu) | static_cast<TColor32>(faded[p >> 24]) << 24;
     }
   }
 }

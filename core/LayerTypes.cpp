@@ -1,5 +1,8 @@
 #include "core/LayerTypes.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 
 #include "core/AggCd.h"
@@ -28,6 +31,13 @@ bool IsHighlight(TLayerType t) { return t == ltHighlight || t == ltBlurHighlight
 bool IsReflectionKind(TLayerType t) {
   return t == ltReflection || t == ltDiscReflection || t == ltBlurShade || t == ltBlurHighlight ||
          t == ltCustomColorReflection;
+}
+
+// |a - b| without overflow; a distance beyond int32 saturates, so the artwork is refused as too
+// large instead of wrapping to a negative size.
+std::int32_t CornerDistance(std::int32_t a, std::int32_t b) {
+  const std::int64_t d = std::llabs(static_cast<std::int64_t>(a) - b);
+  return static_cast<std::int32_t>(std::min<std::int64_t>(d, INT32_MAX));
 }
 
 void ResizeToCanvas(TBitmap32& Target, const TBitmap32& Canvas) {
@@ -120,12 +130,15 @@ void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitma
     case ltDisc:
     case ltDiscReflection: {
       FillFromSlot(T, Layer.Slot, Env);
-      const std::int32_t w = std::abs(Layer.B.X - Layer.A.X);
-      const std::int32_t h = std::abs(Layer.D.Y - Layer.A.Y);
+      const std::int32_t w = CornerDistance(Layer.B.X, Layer.A.X);
+      const std::int32_t h = CornerDistance(Layer.D.Y, Layer.A.Y);
       std::unique_ptr<TBitmap32> artwork =
           s.LargeDiscArea ? DrawLargeDiscArtwork(T, w, h) : DrawDiscArtwork(T, w, h);
       ResizeToCanvas(T, Canvas);
-      P.Assign(artwork.get());
+      // Only the artwork's size and pixels: P keeps its blend settings and nearest resampler, which
+      // decide how the warp combines the translucent hub.
+      artwork->CopyContentTo(P);
+      P.Changed();
       artwork.reset();
       if (Layer.Type == ltDiscReflection) {
         P.MirrorVertical();

@@ -1,5 +1,8 @@
 #include "core/QuadWarp.h"
 
+#include <algorithm>
+
+#include "raster/Bounds.h"
 #include "raster/Numeric.h"
 #include "raster/Polygon32.h"
 #include "raster/Transform.h"
@@ -29,7 +32,7 @@ TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale) {
 }
 
 void WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B, TPoint C, TPoint D, TBitmap32& Dst,
-                bool Overscan, double FitScale) {
+                bool Overscan, double FitScale, TBitmap32* MaskScratch) {
   TQuadCorners q;
   const TPoint corners[4] = {A, B, C, D};
   for (int i = 0; i < 4; ++i) {
@@ -54,14 +57,27 @@ void WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B, 
     Transform(Dst, Src, t);
   }
 
-  TBitmap32 mask;
-  mask.SetSize(Dst.Width(), Dst.Height());
+  // The mask is opaque black outside the quadrilateral's neighbourhood: only that part is painted
+  // and read (a clip rectangle keeps the clear there).
+  const TRect maskArea = IntersectRect(QuadMaskBounds(A, B, C, D), Dst.BoundsRect());
+  TBitmap32 ownMask;
+  TBitmap32& mask = MaskScratch != nullptr ? *MaskScratch : ownMask;
+  mask.SetSize(Dst.Width(), Dst.Height());  // keeps the pixels of a scratch mask of this size
+  mask.SetClipRect(mask.BoundsRect());
   mask.SetCombineMode(cmBlend);
   mask.SetDrawMode(dmBlend);
   mask.SetOuterColor(0);
+  if (maskArea.Right > maskArea.Left && maskArea.Bottom > maskArea.Top) mask.SetClipRect(maskArea);
   DrawQuadMask(mask, TFixedPoint{FixedFromInt(A.X), FixedFromInt(A.Y)}, TFixedPoint{FixedFromInt(B.X), FixedFromInt(B.Y)},
                TFixedPoint{FixedFromInt(C.X), FixedFromInt(C.Y)}, TFixedPoint{FixedFromInt(D.X), FixedFromInt(D.Y)});
-  ApplyEdgeMask(Dst, mask);
+  ApplyEdgeMask(Dst, mask, maskArea);
+}
+
+TRect QuadMaskBounds(TPoint A, TPoint B, TPoint C, TPoint D) {
+  const std::int32_t left = std::min({A.X, B.X, C.X, D.X}), right = std::max({A.X, B.X, C.X, D.X});
+  const std::int32_t top = std::min({A.Y, B.Y, C.Y, D.Y}), bottom = std::max({A.Y, B.Y, C.Y, D.Y});
+  // The band reaches 0.05 pixel out (at most 0.525 at a mitred corner), the smoothing one pixel.
+  return TRect{left - 2, top - 2, right + 3, bottom + 3};
 }
 
 void DrawQuadMask(TBitmap32& Mask, TFixedPoint A, TFixedPoint B, TFixedPoint C, TFixedPoint D) {
@@ -89,32 +105,56 @@ void DrawQuadMask(TBitmap32& Mask, TFixedPoint A, TFixedPoint B, TFixedPoint C, 
   band->FillInto(Mask, 0xFFFFFFFFu);
 }
 
-void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask) {
+namespace {
+
+// One pixel of the cut: level mi of the brightest maxI (maxI >= 1).
+inline TColor32 CutAlpha(TColor32 t, int mi, int maxI) {
+  if (mi == maxI) return t;  // mi < maxI below
+  const int a = AlphaComponent(t);
+  if (a == 255) return SetAlpha(t, mi);
+  // mi x a / maxI rounded half to even; exact in integers.
+  const int p = mi * a;
+  int q = p / maxI;
+  const int twiceRem = 2 * (p % maxI);
+  if (twiceRem > maxI || (twiceRem == maxI && (q & 1))) ++q;
+  return SetAlpha(t, q);
+}
+
+}  // namespace
+
+void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask) { ApplyEdgeMask(Target, Mask, Mask.BoundsRect()); }
+
+void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask, const TRect& MaskArea) {
   if (Target.Width() != Mask.Width() || Target.Height() != Mask.Height()) return;
   const std::size_t count = Target.PixelCount();
   if (count == 0 || Mask.PixelCount() != count) return;
 
-  const TColor32* m = Mask.Bits();
-  TColor32* t = Target.Bits();
+  const TRect area = IntersectRect(MaskArea, Mask.BoundsRect());
   int maxI = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    const int v = Intensity(m[i]);
-    if (v > maxI) maxI = v;
+  for (std::int32_t y = area.Top; y < area.Bottom; ++y) {
+    const TColor32* m = Mask.ScanLine(y);
+    for (std::int32_t x = area.Left; x < area.Right; ++x) maxI = std::max(maxI, Intensity(m[x]));
   }
-
-  for (std::size_t i = 0; i < count; ++i) {
-    const int mi = Intensity(m[i]);
-    if (mi == maxI) continue;  // mi < maxI below, so maxI >= 1
-    const int a = AlphaComponent(t[i]);
-    if (a == 255) {
-      t[i] = SetAlpha(t[i], mi);
-    } else {
-      // mi x a / maxI rounded half to even; exact in integers.
-      const int p = mi * a;
-      int q = p / maxI;
-      const int twiceRem = 2 * (p % maxI);
-      if (twiceRem > maxI || (twiceRem == maxI && (q & 1))) ++q;
-      t[i] = SetAlpha(t[i], q);
+  // Level 0 everywhere is the brightest level: nothing is cut.
+  if (maxI == 0) {
+    Target.Changed();
+    return;
+  }
+  // Outside both the mask's area and the target's non-zero pixels the cut turns 0 into 0.
+  const TRect content = NonzeroBounds(Target);
+  TRect work = area;
+  if (content.Right > content.Left && content.Bottom > content.Top) {
+    if (work.Right <= work.Left || work.Bottom <= work.Top) work = content;
+    work = TRect{std::min(work.Left, content.Left), std::min(work.Top, content.Top), std::max(work.Right, content.Right),
+                 std::max(work.Bottom, content.Bottom)};
+  }
+  for (std::int32_t y = work.Top; y < work.Bottom; ++y) {
+    const TColor32* m = Mask.ScanLine(y);
+    TColor32* t = Target.ScanLine(y);
+    const bool rowInArea = y >= area.Top && y < area.Bottom;
+    for (std::int32_t x = work.Left; x < work.Right; ++x) {
+      const bool inArea = rowInArea && x >= area.Left && x < area.Right;
+      t[x] = CutAlpha(t[x], inArea ? Intensity(m[x]) : 0, maxI);
     }
   }
   Target.Changed();

@@ -25,8 +25,11 @@ TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale);
 // warp uses a quadrilateral enlarged about its centroid by 1.05 (more when FitScale < 1:
 // 1.05 + 0.15 x (1 - FitScale)) so the cut, not the sampling, decides the edge; the mask always uses
 // A, B, C, D exactly. Only Dst changes. Throws EZeroDivide when SrcRect is empty in either direction.
+// MaskScratch, when given, is a working bitmap kept between calls so the canvas-sized mask is not
+// allocated and cleared every time; only the part near the quadrilateral is painted and read.
 void WarpToQuad(const raster::TBitmap32& Src, const raster::TRect& SrcRect, raster::TPoint A, raster::TPoint B,
-                raster::TPoint C, raster::TPoint D, raster::TBitmap32& Dst, bool Overscan, double FitScale);
+                raster::TPoint C, raster::TPoint D, raster::TBitmap32& Dst, bool Overscan, double FitScale,
+                raster::TBitmap32* MaskScratch = nullptr);
 
 // Paints into Mask (already sized) a grey image of the quadrilateral A, B, C, D (16.16 points):
 // opaque black outside, 0xFBFAFAFA (grey 250) on fully covered pixels, grey levels along the edges,
@@ -39,5 +42,11 @@ void DrawQuadMask(raster::TBitmap32& Mask, raster::TFixedPoint A, raster::TFixed
 // level as alpha and a translucent one its alpha scaled by level / brightest (half to even).
 // Colour channels never change.
 void ApplyEdgeMask(raster::TBitmap32& Target, const raster::TBitmap32& Mask);
+// The same cut for a mask whose grey level is 0 outside MaskArea: only MaskArea and the target's
+// non-zero pixels are visited, with the same result.
+void ApplyEdgeMask(raster::TBitmap32& Target, const raster::TBitmap32& Mask, const raster::TRect& MaskArea);
+
+// The rectangle outside which DrawQuadMask leaves every pixel as its clear left it.
+raster::TRect QuadMaskBounds(raster::TPoint A, raster::TPoint B, raster::TPoint C, raster::TPoint D);
 
 }  // namespace quirlon::core

@@ -41,7 +41,11 @@ TTemplateFit ComputeTemplateFit(std::int32_t TemplateWidth, std::int32_t Templat
 }
 
 std::int32_t FitCoordinate(std::int32_t Value, double FitScale, std::int32_t Offset) {
-  return Round(Value * static_cast<Extended>(FitScale)) + Offset;
+  // Wraps like 32-bit integer arithmetic instead of overflowing: absurd template values give an
+  // absurd (but harmless) corner, never undefined behaviour.
+  const std::uint32_t sum =
+      static_cast<std::uint32_t>(Round(Value * static_cast<Extended>(FitScale))) + static_cast<std::uint32_t>(Offset);
+  return static_cast<std::int32_t>(sum);
 }
 
 void ApplyTemplate(TCustomImage32& View, std::int32_t Width, std::int32_t Height, TRenderEnvironment& Env) {
@@ -119,6 +123,7 @@ void BuildTemplateLayers(const std::string& Path, TCustomImage32& View, TRenderE
                                  static_cast<int>(sections.size())));
   Env.LayerKinds->clear();
 
+  TBitmap32 maskScratch;  // the warps' edge mask, reused from layer to layer
   for (const std::string& section : sections) {
     const TTemplateLayer spec = ReadTemplateLayer(ini, section);
     Env.LayerKinds->push_back(spec.Type);
@@ -141,7 +146,7 @@ void BuildTemplateLayers(const std::string& Path, TCustomImage32& View, TRenderE
 
     PrepareLayer(layer, *picture, *target, canvas, Env);
     WarpToQuad(*picture, picture->BoundsRect(), layer.A, layer.B, layer.C, layer.D, *target, layer.Overscan,
-               fit.FitScale);
+               fit.FitScale, &maskScratch);
     picture.reset();
 
     TBitmapLayer& bitmapLayer = TBitmapLayer::Create(View.Layers());
@@ -161,7 +166,7 @@ void BuildTemplateLayers(const std::string& Path, TCustomImage32& View, TRenderE
 std::string CustomFilePath(const std::string& CustomFolder, const std::string& Name) {
   const std::string path = CustomFolder + Name;
   auto refuse = [&](const char* why) { throw EFOpenError(Format(kFOpenError, path.c_str(), why)); };
-  if (!Name.empty() && Name.front() == kPathSeparator) refuse("The name is not a file inside the custom folder.");
+  if (Name.empty() || Name.front() == kPathSeparator) refuse("The name is not a file inside the custom folder.");
   // Any ".." component, wherever it stands.
   std::size_t start = 0;
   while (start <= Name.size()) {

@@ -52,7 +52,8 @@ struct TTemplateFit {
 // operation" when the matching canvas side is 0 too).
 TTemplateFit ComputeTemplateFit(std::int32_t TemplateWidth, std::int32_t TemplateHeight, std::int32_t CanvasWidth,
                                 std::int32_t CanvasHeight);
-// A template coordinate in canvas pixels: rnd(Value x FitScale) + Offset.
+// A template coordinate in canvas pixels: rnd(Value x FitScale) + Offset, the sum wrapping to 32 bits.
+// Raises "Invalid floating point operation" when the rounded product does not fit an int32.
 std::int32_t FitCoordinate(std::int32_t Value, double FitScale, std::int32_t Offset);
 
 // Rebuilds View's canvas at Width x Height from the settings and template CurrentTemplate.
@@ -68,7 +69,7 @@ void BuildBackgroundLayer(raster::TCustomImage32& View, TRenderEnvironment& Env)
 void BuildTemplateLayers(const std::string& Path, raster::TCustomImage32& View, TRenderEnvironment& Env);
 
 // The picture file that a "customfile" layer names: CustomFolder + Name, refused with
-// "Cannot open file \"%s\". %s" when Name is absolute, has a ".." component or resolves outside
+// "Cannot open file \"%s\". %s" when Name is empty or absolute, has a ".." component or resolves outside
 // the folder, so a template cannot make the program read other files.
 std::string CustomFilePath(const std::string& CustomFolder, const std::string& Name);
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "raster/Errors.h"
+#include "raster/Parallel.h"
 #include "raster/Sampler.h"
 
 namespace quirlon::raster {
@@ -84,7 +85,18 @@ TColor32 MixColors(TColor32 F, TColor32 B, std::uint32_t W) { return Mix(F, B, C
 void MergePixel(TColor32 F, TColor32& B, std::uint32_t M) { B = MergeScaled(F, B, ScaleAlpha(F >> 24, M)); }
 
 void MergeRow(const TColor32* Src, TColor32* Dst, std::int32_t Count) {
-  for (std::int32_t i = 0; i < Count; ++i) Dst[i] = MergeScaled(Src[i], Dst[i], Src[i] >> 24);
+  // Layers are mostly transparent: runs of alpha 0, which leave Dst as it is, are skipped four at
+  // a time and never stored.
+  std::int32_t i = 0;
+  while (i < Count) {
+    if (i + 4 <= Count && ((Src[i] | Src[i + 1] | Src[i + 2] | Src[i + 3]) >> 24) == 0) {
+      i += 4;
+      continue;
+    }
+    const TColor32 fa = Src[i] >> 24;
+    if (fa != 0) Dst[i] = MergeScaled(Src[i], Dst[i], fa);
+    ++i;
+  }
 }
 
 void MergeRowMaster(const TColor32* Src, TColor32* Dst, std::int32_t Count, std::uint32_t M) {
@@ -116,28 +128,35 @@ void TransferBlock(TBitmap32& Dst, TRect DstArea, const TBitmap32& Src, std::int
   }
   const TColor32 outer = Src.OuterColor();
 
-  for (std::int32_t row = 0; row < h; ++row) {
-    const TColor32* s = Src.ScanLine(SrcY + row) + SrcX;
-    TColor32* d = Dst.ScanLine(DstArea.Top + row) + DstArea.Left;
-    switch (DrawMode) {
-      case dmOpaque:
-        std::memmove(d, s, static_cast<std::size_t>(w) * sizeof(TColor32));  // Src may be Dst
-        break;
-      case dmBlend:
-        if (blendRow)
-          blendRow(s, d, w);
-        else
-          blendRowMaster(s, d, w, master);
-        break;
-      case dmTransparent:
-        for (std::int32_t i = 0; i < w; ++i)
-          if (s[i] != outer) d[i] = s[i];
-        break;
-      case dmCustom:
-        for (std::int32_t i = 0; i < w; ++i) Callback(s[i], d[i], master);
-        break;
+  auto rows = [&](std::int32_t from, std::int32_t to) {
+    for (std::int32_t row = from; row < to; ++row) {
+      const TColor32* s = Src.ScanLine(SrcY + row) + SrcX;
+      TColor32* d = Dst.ScanLine(DstArea.Top + row) + DstArea.Left;
+      switch (DrawMode) {
+        case dmOpaque:
+          std::memmove(d, s, static_cast<std::size_t>(w) * sizeof(TColor32));  // Src may be Dst
+          break;
+        case dmBlend:
+          if (blendRow)
+            blendRow(s, d, w);
+          else
+            blendRowMaster(s, d, w, master);
+          break;
+        case dmTransparent:
+          for (std::int32_t i = 0; i < w; ++i)
+            if (s[i] != outer) d[i] = s[i];
+          break;
+        case dmCustom:
+          for (std::int32_t i = 0; i < w; ++i) Callback(s[i], d[i], master);
+          break;
+      }
     }
-  }
+  };
+  // Blended rows of another bitmap are independent of each other: two threads share them.
+  if (DrawMode == dmBlend && &Src != &Dst)
+    ParallelFor(0, h, 64, rows);
+  else
+    rows(0, h);
 }
 
 void TransferRect(TBitmap32* Dst, TRect DstRect, TRect DstClip, const TBitmap32* Src, TRect SrcRect,

@@ -7,7 +7,9 @@
 
 #include "raster/Blend.h"
 #include "raster/Errors.h"
+#include "raster/Bounds.h"
 #include "raster/Numeric.h"
+#include "raster/Parallel.h"
 
 namespace quirlon::raster {
 
@@ -37,6 +39,9 @@ public:
         fMaster(Src.MasterAlpha()),
         fOuter(Src.OuterColor()),
         fCallback(Callback) {}
+
+  // Rows may be put from two threads at once unless a callback combines them.
+  bool RowsIndependent() const { return fOp != dmCustom; }
 
   void Put(const TColor32* Colours, TColor32* Dst, std::int32_t Count) const {
     switch (fOp) {
@@ -131,6 +136,8 @@ TColor32 ReadPixel(const TBitmap32& Bitmap, const TRect& Clip, TPixelAccessMode 
 // weighted column sums; totals are the channel values times 65536 and the fraction is dropped.
 // The sums run in the unsigned type of Acc, so that kernels with absurd parameters wrap around
 // instead of overflowing; within range the signed reading is the exact total.
+// Transparent black adds nothing to a sum, so the vertical pass reads only the source's non-zero
+// rows and columns; the other column sums stay 0, as the full pass leaves them.
 template <class Acc>
 void KernelRows(TBitmap32& Dst, const TRect& Clip, const TBitmap32& Src, const TWeightMap& MapX,
                 const TWeightMap& MapY, std::int32_t Lo, std::int32_t Hi, bool NeedsClamp,
@@ -138,8 +145,10 @@ void KernelRows(TBitmap32& Dst, const TRect& Clip, const TBitmap32& Src, const T
   using UAcc = std::make_unsigned_t<Acc>;
   const std::int32_t cw = Clip.Width();
   const std::size_t span = static_cast<std::size_t>(Hi - Lo + 1);
-  std::vector<UAcc> sums(span * 4);
-  std::vector<TColor32> line(static_cast<std::size_t>(cw));
+  const TRect content = NonzeroBounds(Src);
+  // Columns [first, last) of the sums that can be non-zero; none when the source is all zero.
+  const std::size_t first = static_cast<std::size_t>(std::clamp(content.Left, Lo, Hi + 1) - Lo);
+  const std::size_t last = std::max(first, static_cast<std::size_t>(std::clamp(content.Right, Lo, Hi + 1) - Lo));
   auto pack = [NeedsClamp](UAcc sum) -> TColor32 {
     Acc total = static_cast<Acc>(sum);
     if (NeedsClamp) {
@@ -149,34 +158,45 @@ void KernelRows(TBitmap32& Dst, const TRect& Clip, const TBitmap32& Src, const T
     return static_cast<TColor32>((total >> 16) & 0xFF);
   };
 
-  for (std::int32_t y = Clip.Top; y < Clip.Bottom; ++y) {
-    std::fill(sums.begin(), sums.end(), UAcc{0});
-    for (const TSourceWeight& e : MapY[static_cast<std::size_t>(y - Clip.Top)]) {
-      const TColor32* s = Src.ScanLine(e.Pos) + Lo;
-      const UAcc w = static_cast<UAcc>(static_cast<Acc>(e.Weight));
-      UAcc* acc = sums.data();
-      for (std::size_t k = 0; k < span; ++k) {
-        const TColor32 c = s[k];
-        acc[4 * k + 0] += w * static_cast<UAcc>(c & 0xFF);
-        acc[4 * k + 1] += w * static_cast<UAcc>((c >> 8) & 0xFF);
-        acc[4 * k + 2] += w * static_cast<UAcc>((c >> 16) & 0xFF);
-        acc[4 * k + 3] += w * static_cast<UAcc>(c >> 24);
-      }
-    }
-    for (std::int32_t i = 0; i < cw; ++i) {
-      UAcc b = 0, g = 0, r = 0, a = 0;
-      for (const TSourceWeight& e : MapX[static_cast<std::size_t>(i)]) {
-        const UAcc* acc = &sums[static_cast<std::size_t>(e.Pos - Lo) * 4];
+  // Destination rows are independent: with a combiner that allows it and another source bitmap,
+  // two threads share them, each with its own sums.
+  auto rows = [&](std::int32_t from, std::int32_t to) {
+    std::vector<UAcc> sums(span * 4);
+    std::vector<TColor32> line(static_cast<std::size_t>(cw));
+    for (std::int32_t y = from; y < to; ++y) {
+      std::fill(sums.begin() + 4 * first, sums.begin() + 4 * last, UAcc{0});
+      for (const TSourceWeight& e : MapY[static_cast<std::size_t>(y - Clip.Top)]) {
+        if (e.Pos < content.Top || e.Pos >= content.Bottom) continue;
+        const TColor32* s = Src.ScanLine(e.Pos) + Lo;
         const UAcc w = static_cast<UAcc>(static_cast<Acc>(e.Weight));
-        b += w * acc[0];
-        g += w * acc[1];
-        r += w * acc[2];
-        a += w * acc[3];
+        UAcc* acc = sums.data();
+        for (std::size_t k = first; k < last; ++k) {
+          const TColor32 c = s[k];
+          acc[4 * k + 0] += w * static_cast<UAcc>(c & 0xFF);
+          acc[4 * k + 1] += w * static_cast<UAcc>((c >> 8) & 0xFF);
+          acc[4 * k + 2] += w * static_cast<UAcc>((c >> 16) & 0xFF);
+          acc[4 * k + 3] += w * static_cast<UAcc>(c >> 24);
+        }
       }
-      line[i] = (pack(a) << 24) | (pack(r) << 16) | (pack(g) << 8) | pack(b);
+      for (std::int32_t i = 0; i < cw; ++i) {
+        UAcc b = 0, g = 0, r = 0, a = 0;
+        for (const TSourceWeight& e : MapX[static_cast<std::size_t>(i)]) {
+          const UAcc* acc = &sums[static_cast<std::size_t>(e.Pos - Lo) * 4];
+          const UAcc w = static_cast<UAcc>(static_cast<Acc>(e.Weight));
+          b += w * acc[0];
+          g += w * acc[1];
+          r += w * acc[2];
+          a += w * acc[3];
+        }
+        line[i] = (pack(a) << 24) | (pack(r) << 16) | (pack(g) << 8) | pack(b);
+      }
+      Combiner.Put(line.data(), Dst.ScanLine(y) + Clip.Left, cw);
     }
-    Combiner.Put(line.data(), Dst.ScanLine(y) + Clip.Left, cw);
-  }
+  };
+  if (Combiner.RowsIndependent() && &Src != &Dst)
+    ParallelFor(Clip.Top, Clip.Bottom, 16, rows);
+  else
+    rows(Clip.Top, Clip.Bottom);
 }
 
 }  // namespace

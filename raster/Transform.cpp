@@ -8,6 +8,7 @@
 #include "raster/Blend.h"
 #include "raster/Errors.h"
 #include "raster/Numeric.h"
+#include "raster/Parallel.h"
 
 namespace quirlon::raster {
 
@@ -489,8 +490,50 @@ void TRasterizer::Render(TBitmap32& Dst, const TRect& DstRect, const TBitmap32& 
   fSampler->EndSampling();
 }
 
+namespace {
+
+// Sampling only reads when it is a nearest transformer of a projective mapping over a nearest
+// resampler, and the source is not the destination.
+bool SamplingOnlyReads(TCustomSampler& Sampler, const TBitmap32& Dst) {
+  if (typeid(Sampler) != typeid(TNearestTransformer)) return false;
+  const auto& transformer = static_cast<const TNearestTransformer&>(Sampler);
+  if (typeid(transformer.Transformation()) != typeid(TProjectiveTransformation)) return false;
+  const TCustomSampler* nested = transformer.Sampler();
+  if (nested == nullptr || typeid(*nested) != typeid(TNearestResampler)) return false;
+  return &static_cast<const TNearestResampler*>(nested)->Bitmap() != &Dst;
+}
+
+}  // namespace
+
 void TRegularRasterizer::RenderRows(TBitmap32& Dst, const TRect& Area) {
   if (Area.Right <= Area.Left || Area.Bottom <= Area.Top) return;
+  // Rows are independent when sampling and combining only read shared state and nobody is told
+  // row by row: then they are split between two threads, each pixel computed as below.
+  if (fUpdateRowCount == 0 && fCombine != &CombineCustom && SamplingOnlyReads(*fSampler, Dst)) {
+    // The sampler's steps written out (TNearestTransformer::SampleInt over the projective integer
+    // mapping, then the resampler's point sample), without the calls between them.
+    const auto& transformer = static_cast<const TNearestTransformer&>(*fSampler);
+    const auto& mapping = static_cast<const TProjectiveTransformation&>(transformer.Transformation());
+    const auto& resampler = static_cast<const TNearestResampler&>(*transformer.Sampler());
+    const TFixedMatrix16& reverse = mapping.ReverseFixed();
+    const TColor32 outer = resampler.Bitmap().OuterColor();
+    const auto combine = fCombine;
+    ParallelFor(Area.Top, Area.Bottom, 32, [&](std::int32_t from, std::int32_t to) {
+      for (std::int32_t j = from; j < to; ++j) {
+        TColor32* p = Dst.ScanLine(j) + Area.Left;
+        for (std::int32_t i = Area.Left; i < Area.Right; ++i, ++p) {
+          TFixed16 fx, fy;
+          const TColor32 c =
+              TProjectiveTransformation::MapFixed(reverse, FixedFromInt(i), FixedFromInt(j), fx, fy)
+                  ? resampler.PointSample(FixedRoundHalfDown(fx), FixedRoundHalfDown(fy))
+                  : outer;
+          combine(*this, *p, c);
+        }
+      }
+    });
+    Dst.AreaChanged(Area);
+    return;
+  }
   TCustomSampler& sampler = *fSampler;
   const auto sample = fSamplerEntries.SampleInt;
   const auto combine = fCombine;

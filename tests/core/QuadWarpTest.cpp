@@ -316,5 +316,44 @@ TEST(WarpToQuad, MasterAlphaScalesEverySample) {
   EXPECT_GT(edge >> 24, 100u);
 }
 
+
+// The mask of a quadrilateral, thin and sharp ones included, stays inside QuadMaskBounds; the cut
+// restricted to that area and the target's content equals the cut over the whole bitmap.
+TEST(EdgeMask, RestrictedCutEqualsWholeBitmapCut) {
+  std::mt19937 rng(23);
+  for (int n = 0; n < 40; ++n) {
+    TPoint c[4];
+    if (n % 4 == 3) {  // a sliver with sharp corners
+      const int x = static_cast<int>(rng() % 60) + 10, y = static_cast<int>(rng() % 60) + 10;
+      c[0] = {x, y}, c[1] = {x + 40, y + 1}, c[2] = {x + 41, y + 2}, c[3] = {x + 1, y + 1};
+    } else {
+      const TRandomQuad q = RandomConvexQuad(rng, 96);
+      for (int i = 0; i < 4; ++i) c[i] = {q.X[i] + 8, q.Y[i] + 8};
+    }
+    TBitmap32 mask;
+    mask.SetSize(120, 110);
+    DrawQuadMask(mask, TFixedPoint{c[0].X << 16, c[0].Y << 16}, TFixedPoint{c[1].X << 16, c[1].Y << 16},
+                 TFixedPoint{c[2].X << 16, c[2].Y << 16}, TFixedPoint{c[3].X << 16, c[3].Y << 16});
+    const TRect bounds = QuadMaskBounds(c[0], c[1], c[2], c[3]);
+    for (int y = 0; y < mask.Height(); ++y)
+      for (int x = 0; x < mask.Width(); ++x)
+        if (x < bounds.Left || x >= bounds.Right || y < bounds.Top || y >= bounds.Bottom) {
+          ASSERT_EQ(mask.PixelAt(x, y), 0xFF000000u) << "quad " << n << " at " << x << ", " << y;
+        }
+
+    // Target content in a random rectangle (as a warp leaves it), zero elsewhere.
+    TBitmap32 target;
+    target.SetSize(120, 110);
+    const int l = static_cast<int>(rng() % 100), t = static_cast<int>(rng() % 90);
+    for (int y = t; y < t + 20; ++y)
+      for (int x = l; x < l + 20; ++x) target.PixelRef(x, y) = rng() | (rng() % 2 ? 0xFF000000u : 0u);
+    TBitmap32 whole;
+    whole.Assign(&target);
+    ApplyEdgeMask(whole, mask);
+    ApplyEdgeMask(target, mask, bounds);
+    ASSERT_TRUE(std::equal(target.Bits(), target.Bits() + target.PixelCount(), whole.Bits())) << "quad " << n;
+  }
+}
+
 }  // namespace
 }  // namespace quirlon::core

@@ -321,4 +321,41 @@ TEST(PngWriterTest, EmptyPictureIsRefusedAndNothingIsWritten) {
 }
 
 }  // namespace
+
+// Pictures of several MiB are deflated in slices on two threads: still one zlib stream (level 9
+// header, one Adler-32) cut into 65535-byte chunks, decoding to the same rows, and hardly larger
+// than one stream over everything.
+TEST(PngWriterTest, LargePictureIsOneStreamOfJoinedSlices) {
+  ScratchFolder dir;
+  TBitmap32 b;
+  b.SetSize(1200, 700);  // 3.2 MiB of filtered rows: several slices
+  std::uint32_t s = 12345;
+  for (int y = 0; y < b.Height(); ++y)
+    for (int x = 0; x < b.Width(); ++x) {
+      s = s * 1103515245u + 12345u;
+      // Smooth areas and noisy ones, so the slices compress differently.
+      const std::uint32_t noise = (y / 100) % 2 ? (s >> 16) & 0x3F : 0;
+      b.PixelRef(x, y) = 0xFF000000u | ((x + noise) & 0xFF) << 16 | (y & 0xFF) << 8 | ((x ^ y) & 0xFF);
+    }
+  SavePng(b, dir.PathOf("large.png"), 96);
+  const Bytes file = ScratchFolder::ReadBytes(dir.PathOf("large.png"));
+  Bytes stream;
+  std::vector<std::size_t> sizes;
+  for (const Chunk& c : WalkChunks(file))
+    if (c.type == "IDAT") {
+      sizes.push_back(c.data.size());
+      stream.insert(stream.end(), c.data.begin(), c.data.end());
+    }
+  ASSERT_GE(sizes.size(), 2u);
+  for (std::size_t i = 0; i + 1 < sizes.size(); ++i) EXPECT_EQ(sizes[i], 65535u);
+  ASSERT_GE(stream.size(), 2u);
+  EXPECT_EQ(stream[0], 0x78);
+  EXPECT_EQ(stream[1], 0xDA);
+  const Bytes rows = SubFilteredRows(b);
+  EXPECT_EQ(Inflate(stream), rows);
+  EXPECT_LE(stream.size(), DeflateLevel9(rows).size() * 101 / 100);
+  std::uint32_t w = 0, h = 0;
+  EXPECT_EQ(DecodeWithLibpng(file, w, h), RgbaOf(b));
+}
+
 }  // namespace quirlon::imagefiles

@@ -230,6 +230,22 @@ TEST(BlendTest, MergeAgainstRealFormula) {
     }
 }
 
+// Rows of mostly transparent pixels, in runs of every length, as layers are.
+TEST(BlendTest, MergeRowWithTransparentRunsAgainstRealFormula) {
+  std::mt19937 rng(77);
+  for (int n = 0; n < 2000; ++n) {
+    const std::size_t count = rng() % 14;
+    std::vector<TColor32> src(count), dst(count), expected(count);
+    for (std::size_t k = 0; k < count; ++k) {
+      src[k] = rng() % 10 < 7 ? rng() & 0x00FFFFFFu : rng();
+      dst[k] = rng();
+      expected[k] = MergeReference(src[k], dst[k], 255);
+    }
+    MergeRow(src.data(), dst.data(), static_cast<std::int32_t>(count));
+    ASSERT_EQ(dst, expected) << "row " << n;
+  }
+}
+
 TEST(BlendTest, MergeWithMasterAgainstRealFormula) {
   std::mt19937 rng(2024);
   std::vector<TColor32> src(8), dst(8), expected(8);
@@ -296,6 +312,29 @@ void MakeSource(TBitmap32& b, int w, int h) {
   b.SetSize(w, h);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) b.PixelRef(x, y) = 0xFF000000u | (y << 8) | x;
+}
+
+// A tall blended block runs its rows on two threads; every row must still be the row blend's.
+TEST(TransferTest, TallBlendedBlockEqualsRowByRowBlend) {
+  std::mt19937 rng(9);
+  TBitmap32 src, dst;
+  src.SetSize(150, 300);
+  dst.SetSize(170, 320);
+  for (std::size_t i = 0; i < src.PixelCount(); ++i) src.Bits()[i] = rng() % 3 == 0 ? rng() & 0xFFFFFF : rng();
+  for (std::size_t i = 0; i < dst.PixelCount(); ++i) dst.Bits()[i] = rng();
+  for (TCombineMode mode : {cmBlend, cmMerge})
+    for (std::uint32_t master : {255u, 140u}) {
+      src.SetCombineMode(mode);
+      src.SetMasterAlpha(master);
+      std::vector<TColor32> expected(dst.Bits(), dst.Bits() + dst.PixelCount());
+      for (int y = 0; y < 300; ++y) {
+        TColor32* d = expected.data() + static_cast<std::size_t>(y + 10) * 170 + 20;
+        if (master == 255) BlendRowProc(mode)(src.ScanLine(y), d, 150);
+        else BlendRowMasterProc(mode)(src.ScanLine(y), d, 150, master);
+      }
+      TransferBlock(dst, TRect{20, 10, 170, 310}, src, 0, 0, dmBlend, {});
+      ASSERT_TRUE(std::equal(expected.begin(), expected.end(), dst.Bits())) << int(mode) << " " << master;
+    }
 }
 
 TEST(TransferTest, Errors) {

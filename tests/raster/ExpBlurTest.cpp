@@ -141,3 +141,52 @@ TEST(ExpBlur, RoughlyConservesEnergy) {
   EXPECT_LE(after, before * 101 / 100);
   EXPECT_GE(after, before * 95 / 100);
 }
+
+// Content in a sub-rectangle of a transparent-black bitmap: the blur works only near the content
+// and on two threads; every pixel must still equal the plain whole-bitmap walk.
+TEST(ExpBlur, SparseContentMatchesWholeBitmapWalk) {
+  struct TCase {
+    int W, H, Radius;
+    TRect Content;
+  };
+  const TCase cases[] = {
+      {300, 220, 15, {120, 90, 170, 130}},  // far from every edge
+      {300, 220, 25, {0, 0, 40, 30}},       // in a corner: the reach is cut by the edges
+      {301, 97, 5, {250, 10, 301, 97}},     // touching the right and bottom edges
+      {64, 300, 1, {10, 150, 11, 151}},     // one pixel
+      {257, 129, 100, {3, 60, 250, 70}},    // reach larger than the bitmap
+      {90, 40, 15, {0, 0, 90, 40}},         // filled
+  };
+  for (const TCase& c : cases) {
+    TBitmap32 b;
+    b.SetSize(c.W, c.H);
+    std::mt19937 rng(static_cast<unsigned>(c.W * 7 + c.Radius));
+    for (int y = c.Content.Top; y < c.Content.Bottom; ++y)
+      for (int x = c.Content.Left; x < c.Content.Right; ++x) b.PixelRef(x, y) = rng() | (rng() % 3 == 0 ? 0xFF000000u : 0u);
+    TBitmap32 plain;
+    plain.Assign(&b);
+    ExpBlurReference(plain, c.Radius);
+    ExpBlur(b, c.Radius);
+    EXPECT_EQ(Pixels(b), Pixels(plain)) << c.W << " x " << c.H << " radius " << c.Radius;
+  }
+  // The reference itself against the independent per-channel walk, on a sparse picture.
+  TBitmap32 b;
+  b.SetSize(60, 50);
+  b.PixelRef(30, 20) = 0xFFFFFFFFu;
+  b.PixelRef(31, 21) = 0x80402010u;
+  std::vector<TColor32> expected = Pixels(b);
+  ReferenceBlur(expected, 60, 50, 4);
+  ExpBlurReference(b, 4);
+  EXPECT_EQ(Pixels(b), expected);
+}
+
+TEST(ExpBlur, ReachIsWhereTheLargestValueDecaysToZero) {
+  for (int radius : {1, 15, 25, 100}) {
+    const std::int64_t weight =
+        static_cast<std::int64_t>(std::nearbyint(65536.0L * (1.0L - std::exp(-2.3L / (radius + 1)))));
+    std::int64_t z = 255 * 128;
+    int steps = 0;
+    for (; z != 0; ++steps) z += FloorDiv(-weight * z, 65536);
+    EXPECT_EQ(ExpBlurReach(radius), steps) << "radius " << radius;
+  }
+}

@@ -445,6 +445,25 @@ TEST(KernelStretch, HalvingWithTentIsExact) {
             << x << "," << y << " channel " << k;
 }
 
+// A mostly transparent source (as a layer is): the stretch reads only its non-zero part, and
+// must still match the filter everywhere, the zero margins included.
+TEST(KernelStretch, HalvingASparseSourceIsExact) {
+  TBitmap32 src, dst;
+  FillRandom(src, 64, 40, 5);
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 64; ++x)
+      if (x < 21 || x >= 37 || y < 9 || y >= 26) src.PixelRef(x, y) = 0;
+  dst.SetSize(32, 20);
+  dst.Clear(0x12345678u);
+  TLinearKernel tent;
+  KernelStretch(dst, dst.BoundsRect(), dst.BoundsRect(), src, src.BoundsRect(), tent, dmOpaque, {});
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 32; ++x)
+      for (int k = 0; k < 4; ++k)
+        ASSERT_EQ(Channel(dst.PixelAt(x, y), k), static_cast<int>(std::floor(TentReference(src, x, y, k, 32, 20))))
+            << x << "," << y << " channel " << k;
+}
+
 TEST(KernelStretch, RandomReductionFollowsTheTentFilter) {
   TBitmap32 src, dst;
   FillRandom(src, 47, 31, 33);
@@ -485,6 +504,28 @@ TEST(KernelStretch, ClipWindowEqualsTheSameRegionOfAFullStretch) {
       const bool inside = x >= 4 && x < 10 && y >= 3 && y < 7;
       EXPECT_EQ(part.PixelAt(x, y), inside ? full.PixelAt(x, y) : 0u) << x << "," << y;
     }
+}
+
+// Large stretches run their rows on two threads; a combining callback keeps one thread. With the
+// callback doing the blend itself, both must give the same pixels.
+TEST(KernelStretch, RowsOnTwoThreadsEqualTheSingleThreadWalk) {
+  std::mt19937 rng(17);
+  TBitmap32 src;
+  src.SetSize(613, 509);
+  for (std::size_t i = 0; i < src.PixelCount(); ++i) src.Bits()[i] = rng();
+  src.SetCombineMode(cmBlend);
+  TLinearKernel linear;
+  for (const TRect dstRect : {TRect{0, 0, 297, 297}, TRect{-40, -10, 900, 700}}) {
+    TBitmap32 split, walked;
+    for (TBitmap32* b : {&split, &walked}) {
+      b->SetSize(320, 300);
+      for (std::size_t i = 0; i < b->PixelCount(); ++i) b->Bits()[i] = 0xFF000000u | static_cast<TColor32>(i * 2654435761u);
+    }
+    KernelStretch(split, dstRect, split.BoundsRect(), src, src.BoundsRect(), linear, dmBlend, {});
+    const TPixelCombineEvent blend = [](TColor32 f, TColor32& b, TColor32 m) { BlendPixel(f, b, m); };
+    KernelStretch(walked, dstRect, walked.BoundsRect(), src, src.BoundsRect(), linear, dmCustom, blend);
+    EXPECT_TRUE(std::equal(split.Bits(), split.Bits() + split.PixelCount(), walked.Bits())) << dstRect.Right;
+  }
 }
 
 TEST(KernelStretch, ClampingKernelsStayInRange) {

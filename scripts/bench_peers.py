@@ -1,0 +1,178 @@
+"""Driver of `make bench-peers` (see scripts/bench-peers): times the peers and quirlon on the same
+box shot and building blocks, and prints every goal as a ratio measured in this one run."""
+import argparse
+import json
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+
+
+def stats(t):
+    return {"min": min(t), "median": statistics.median(t), "max": max(t), "n": len(t)}
+
+
+def fmt(s):
+    return f"{s['median']:8.1f} ms ({s['min']:.1f}-{s['max']:.1f}, n{s['n']})"
+
+
+ROWS = []
+
+
+def goal(name, ours, peer, peer_name, limit=None, at_least=None):
+    """ours / peer, checked against limit (ratio <= limit) or at_least (peer / ours >= at_least)."""
+    ratio = ours["median"] / peer["median"]
+    if limit is not None:
+        verdict = "met" if ratio <= limit else "MISSED"
+        target = f"goal <= {limit:g} x"
+        shown = f"{ratio:6.3f} x"
+    else:
+        speedup = peer["median"] / ours["median"]
+        verdict = "met" if speedup >= at_least else "MISSED"
+        target = f"goal >= {at_least:g} x faster"
+        shown = f"{speedup:6.2f} x faster"
+    line = (f"{name:46s} quirlon {fmt(ours)} | {peer_name} {fmt(peer)} | {shown}  {target}: {verdict}")
+    ROWS.append(line)
+    print(line, flush=True)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--work", required=True)
+    ap.add_argument("--render", required=True)
+    ap.add_argument("--bench", required=True)
+    ap.add_argument("--runs", type=int, default=7)
+    a = ap.parse_args()
+    work = os.path.abspath(a.work)
+    peers = os.path.join(work, "peers")
+    sys.path.insert(0, peers)
+    os.chdir(peers)
+    import numpy as np
+    import cv2
+    from PIL import Image, ImageFilter
+    import gen_inputs
+    import pipeline_im
+    import pipeline_pil
+    from common import IN, homography, rect, time_fn, warp_quad
+    from hyper import hyperfine
+
+    # Inputs: the peers' cover and side artwork (PNG), and BMP copies for the decode-free render.
+    for name, (w, h), seed in (("cover", (1000, 1400), 1), ("side", (300, 1400), 2)):
+        im = gen_inputs.artwork(w, h, seed)
+        im.save(f"{IN}/{name}.png")
+        im.save(f"{IN}/{name}.bmp")
+    cover_png, side_png = f"{IN}/cover.png", f"{IN}/side.png"
+    templates = os.path.join(work, "templates")
+    env = dict(os.environ, QUIRLON_BENCH_TEMPLATES=templates, QUIRLON_BENCH_COVER=f"{IN}/cover.bmp",
+               QUIRLON_BENCH_SIDE=f"{IN}/side.bmp")
+
+    def ours_whole(w, h):
+        out = os.path.join(work, f"quirlon_{w}x{h}.png")
+        return hyperfine([a.render, "--templates", templates, "--template", "1", "--source", f"front={cover_png}",
+                          "--source", f"side={side_png}", "--width", str(w), "--height", str(h), "--output", out],
+                         runs=a.runs)
+
+    # Our building blocks through Google Benchmark, repeated for medians and spreads.
+    js = os.path.join(work, "bench_peers.json")
+    subprocess.run([a.bench, f"--benchmark_repetitions={a.runs}", "--benchmark_format=console",
+                    f"--benchmark_out={js}", "--benchmark_out_format=json"], check=True, env=env,
+                   stdout=subprocess.DEVNULL)
+    runs = {}
+    counters = {}
+    for b in json.load(open(js))["benchmarks"]:
+        if b.get("run_type") != "iteration":
+            continue
+        unit = {"ms": 1.0, "us": 1e-3, "ns": 1e-6, "s": 1e3}[b["time_unit"]]
+        runs.setdefault(b["run_name"], []).append(b["real_time"] * unit)
+        if "bytes" in b:
+            counters[b["run_name"]] = b["bytes"]
+    q = {k: stats(v) for k, v in runs.items()}
+
+    print("\n== whole box shot: load sources, render, save PNG level 9")
+    cover_img, side_img = pipeline_pil.load_arts()
+    for w, h in ((2048, 1536), (800, 600)):
+        ours = ours_whole(w, h)
+        pil = time_fn(lambda: pipeline_pil.whole(w, h), runs=a.runs)
+        im_out = os.path.join(work, f"im_{w}x{h}.png")
+        im = hyperfine(pipeline_im.command(w, h, "bilinear", out=im_out), runs=a.runs)
+        goal(f"whole {w}x{h} vs Pillow+numpy", ours, pil, "Pillow+numpy", limit=0.5)
+        goal(f"whole {w}x{h} vs ImageMagick", ours, im, "ImageMagick ", limit=0.1)
+
+    print("\n== render alone (no decode, no file)")
+    for w, h in ((2048, 1536), (800, 600)):
+        pil = time_fn(lambda: pipeline_pil.render(w, h, cover_img, side_img), runs=a.runs)
+        goal(f"render {w}x{h} vs Pillow+numpy", q[f"BM_RenderScene/{w}/{h}/real_time"], pil, "Pillow+numpy", limit=0.5)
+    r800 = q["BM_RenderScene/800/600/real_time"]
+    print(f"{'render 800x600, absolute':46s} quirlon {fmt(r800)}")
+    ROWS.append(f"render 800x600 absolute: {fmt(r800)}")
+
+    print("\n== building blocks")
+    cover_rgba = Image.open(cover_png).convert("RGBA")
+    cover_np = np.asarray(cover_rgba)
+    m = cv2.getPerspectiveTransform(np.float32(rect(1000, 1400)), np.float32(warp_quad(2048, 2048)))
+    warp = lambda: cv2.warpPerspective(cover_np, m, (2048, 2048), flags=cv2.INTER_NEAREST,
+                                       borderMode=cv2.BORDER_CONSTANT, borderValue=(0, 0, 0, 0))
+    cv_default = time_fn(warp, runs=a.runs)
+    goal("transform face 2048x2048 vs OpenCV nearest", q["BM_TransformFace/real_time"], cv_default,
+         f"OpenCV {cv2.getNumThreads()}thr", limit=1.5)
+
+    hinv = homography(warp_quad(2048, 2048), rect(1000, 1400))
+    canvas = cover_rgba.transform((2048, 2048), Image.PERSPECTIVE, tuple((hinv / hinv[2, 2]).ravel()[:8]),
+                                  Image.BILINEAR)
+    blur = time_fn(lambda: canvas.filter(ImageFilter.GaussianBlur(25)), runs=a.runs)
+    goal("ExpBlur r25 2048x2048 vs Pillow GaussianBlur 25", q["BM_ExpBlur2048/real_time"], blur, "Pillow      ",
+         limit=0.1)
+
+    png, z = q["BM_PngSave2048/real_time"], q["BM_ZlibOneStream2048/real_time"]
+    goal("PNG L9 save 2048x1536 vs one zlib L9 stream", png, z, "zlib 1 strm ", at_least=1.6)
+    pb, zb = counters.get("BM_PngSave2048/real_time", 0), counters.get("BM_ZlibOneStream2048/real_time", 0)
+    if zb:
+        line = f"{'PNG size vs one zlib stream':46s} {pb:.0f} B vs {zb:.0f} B: {100 * (pb / zb - 1):+.2f} %  goal <= +1 %: " \
+               + ("met" if pb <= zb * 1.01 else "MISSED")
+        ROWS.append(line)
+        print(line)
+
+    goal("preview repaint 297x297 vs 2048x2048 render", q["BM_PreviewRepaintAfterRender/real_time"],
+         q["BM_RenderScene/2048/2048/real_time"], "render      ", limit=0.25)
+
+    # Peak memory of a 2048 x 2048 render with 15 layers (the scene's layers repeated), in canvases.
+    scene = open(os.path.join(templates, "scene.ini")).read()
+    head, body = scene.split("[ShadowLayer]", 1)
+    layers = []
+    for chunk in ("[ShadowLayer]" + body).split("\n["):
+        layers.append(chunk if chunk.startswith("[") else "[" + chunk)
+    many = head
+    for i in range(15):
+        text = layers[i % len(layers)]
+        name, rest = text.split("]", 1)
+        many += f"[Layer{i}]" + rest.rstrip("\n") + "\n\n"
+    def peak_rss_mib(d, w, h):
+        # Through /usr/bin/time: a child forked from this (large) Python would inherit its high-water mark.
+        out = os.path.join(d, "many.png")
+        r = subprocess.run(["/usr/bin/time", "-f", "%M", a.render, "--templates", d, "--template", "1",
+                            "--source", f"front={cover_png}", "--source", f"side={side_png}", "--width", str(w),
+                            "--height", str(h), "--output", out], capture_output=True, text=True)
+        if r.returncode != 0:
+            raise SystemExit("quirlon-render failed on the 15-layer template: " + r.stderr)
+        return int(r.stderr.strip().splitlines()[-1]) / 1024
+
+    with tempfile.TemporaryDirectory() as d:
+        open(os.path.join(d, "many.ini"), "w").write(many)
+        peak = peak_rss_mib(d, 2048, 2048)
+        # The process without canvases: the same template and pictures at 32 x 32.
+        base = peak_rss_mib(d, 32, 32)
+    canvas_mib = 2048 * 2048 * 4 / 2**20
+    line = (f"{'peak memory, 2048x2048 with 15 layers':46s} {peak:.0f} MiB = {peak / canvas_mib:.1f} canvases; "
+            f"{peak - base:.0f} MiB = {(peak - base) / canvas_mib:.1f} canvases above the 32x32 run "
+            f"(goal <= 19): " + ("met" if (peak - base) / canvas_mib <= 19 else "MISSED"))
+    ROWS.append(line)
+    print(line)
+
+    print("\n== summary")
+    for r in ROWS:
+        print(r)
+
+
+if __name__ == "__main__":
+    main()

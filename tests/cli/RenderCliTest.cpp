@@ -1,0 +1,455 @@
+// quirlon-render end to end: the real executable in a scratch folder, its pictures decoded with
+// libpng directly.
+#include <png.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "cli/Options.h"
+#include "cli/Run.h"
+#include "core/RenderSettings.h"
+#include "tests/ScratchFolder.h"
+
+namespace quirlon::cli {
+namespace {
+
+using testing::ScratchFolder;
+namespace fs = std::filesystem;
+
+struct TResult {
+  int Status = -1;
+  std::string Out;
+  std::string Err;
+};
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// Runs quirlon-render with Args (already quoted where needed) inside Dir; Prefix runs first in the
+// same shell (limits, traps).
+TResult RunRender(const ScratchFolder& dir, const std::string& args, const std::string& prefix = "") {
+  const std::string out = dir.PathOf(".stdout"), err = dir.PathOf(".stderr");
+  const std::string command = "cd " + Quote(dir.Folder()) + " && " + prefix + " exec " + Quote(QUIRLON_RENDER) + " " +
+                              args + " >" + Quote(out) + " 2>" + Quote(err);
+  const int raw = std::system(command.c_str());
+  TResult r;
+  r.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.Out = ReadText(out);
+  r.Err = ReadText(err);
+  fs::remove(out);
+  fs::remove(err);
+  return r;
+}
+
+struct TRgbaPicture {
+  std::uint32_t Width = 0, Height = 0;
+  std::vector<std::uint8_t> Rgba;
+  const std::uint8_t* At(std::uint32_t x, std::uint32_t y) const { return &Rgba[(std::size_t(y) * Width + x) * 4]; }
+};
+
+TRgbaPicture DecodePng(const std::string& path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  TRgbaPicture p;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) {
+    ADD_FAILURE() << "libpng cannot read " << path << ": " << image.message;
+    return p;
+  }
+  image.format = PNG_FORMAT_RGBA;
+  p.Width = image.width;
+  p.Height = image.height;
+  p.Rgba.resize(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, p.Rgba.data(), 0, nullptr)) ADD_FAILURE() << image.message;
+  png_image_free(&image);
+  return p;
+}
+
+// A template folder of its own with one layer of a custom colour on (100, 100)-(300, 300).
+std::string SquareTemplate(const ScratchFolder& dir, const std::string& layerType = "customcolor",
+                           const std::string& source = "clRed", const std::string& image = "width=400\nheight=400\n") {
+  fs::create_directories(dir.PathOf("tpl"));
+  dir.Write("tpl/square.ini", "[Image]\n" + image + "[Layer1]\ntype=" + layerType + "\nsource=" + source +
+                                  "\nA.X=100\nA.Y=100\nB.X=300\nB.Y=100\nC.X=300\nC.Y=300\nD.X=100\nD.Y=300\n");
+  return "--templates tpl";
+}
+
+TEST(RenderCliTest, PngOverWhiteIsOpaqueEverywhere) {
+  ScratchFolder dir;
+  const TResult r = RunRender(dir, "-t 1 -o box.png --width 320 --height 200 --source background=#FFFFFF");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out, "");
+  EXPECT_EQ(r.Err, "");
+  const TRgbaPicture p = DecodePng(dir.PathOf("box.png"));
+  ASSERT_EQ(p.Width, 320u);
+  ASSERT_EQ(p.Height, 200u);
+  std::size_t notWhite = 0;
+  for (std::uint32_t y = 0; y < p.Height; ++y)
+    for (std::uint32_t x = 0; x < p.Width; ++x) {
+      ASSERT_EQ(p.At(x, y)[3], 255) << x << "," << y;
+      notWhite += p.At(x, y)[0] != 255 || p.At(x, y)[1] != 255 || p.At(x, y)[2] != 255;
+    }
+  EXPECT_GT(notWhite, 1000u);  // the box is there
+  EXPECT_EQ(p.At(0, 0)[0], 255);
+}
+
+TEST(RenderCliTest, TransparentLeavesAlphaZeroOutsideTheLayers) {
+  ScratchFolder dir;
+  const std::string tpl = SquareTemplate(dir);
+  ASSERT_EQ(RunRender(dir, tpl + " -t square -o t.png --width 400 --height 400 --transparent").Status, 0);
+  TRgbaPicture p = DecodePng(dir.PathOf("t.png"));
+  ASSERT_EQ(p.Width, 400u);
+  for (std::uint32_t y = 0; y < 400; ++y)
+    for (std::uint32_t x = 0; x < 400; ++x)
+      if (x < 98 || x > 301 || y < 98 || y > 301) {
+        ASSERT_EQ(p.At(x, y)[3], 0) << x << "," << y;
+      }
+  // Inside: red blended onto transparent black with weight 255, (255 x 255 + 128) shr 8 = 254.
+  EXPECT_EQ(p.At(200, 200)[0], 254);
+  EXPECT_EQ(p.At(200, 200)[1], 0);
+  EXPECT_EQ(p.At(200, 200)[3], 254);
+
+  // Without --transparent the white background shows and the square is red, opaque.
+  ASSERT_EQ(RunRender(dir, tpl + " -t 1 -o w.png --width 400 --height 400").Status, 0);
+  p = DecodePng(dir.PathOf("w.png"));
+  EXPECT_EQ(p.At(10, 10)[0], 255);
+  EXPECT_EQ(p.At(10, 10)[2], 255);
+  EXPECT_EQ(p.At(10, 10)[3], 255);
+  EXPECT_EQ(p.At(200, 200)[3], 255);
+  EXPECT_GE(p.At(200, 200)[0], 252);
+  EXPECT_LE(p.At(200, 200)[1], 3);
+}
+
+TEST(RenderCliTest, FlipGivesTheExactMirrorImage) {
+  ScratchFolder dir;
+  ASSERT_EQ(RunRender(dir, "-t 1 -o plain.png --width 251 --height 160").Status, 0);
+  ASSERT_EQ(RunRender(dir, "-t 1 -o flipped.png --width 251 --height 160 --flip").Status, 0);
+  const TRgbaPicture a = DecodePng(dir.PathOf("plain.png"));
+  const TRgbaPicture b = DecodePng(dir.PathOf("flipped.png"));
+  ASSERT_EQ(a.Width, 251u);
+  ASSERT_EQ(b.Width, 251u);
+  ASSERT_EQ(a.Height, b.Height);
+  bool symmetric = true;
+  for (std::uint32_t y = 0; y < a.Height; ++y)
+    for (std::uint32_t x = 0; x < a.Width; ++x) {
+      for (int c = 0; c < 4; ++c) ASSERT_EQ(b.At(x, y)[c], a.At(a.Width - 1 - x, y)[c]) << x << "," << y;
+      for (int c = 0; c < 4; ++c) symmetric = symmetric && a.At(x, y)[c] == a.At(a.Width - 1 - x, y)[c];
+    }
+  EXPECT_FALSE(symmetric);  // otherwise the test proves nothing
+}
+
+TEST(RenderCliTest, FailingSaveLeavesTheOldFile) {
+  ScratchFolder dir;
+  const std::string old = dir.Write("keep.png", std::string(3000, 'x'));
+  // A file size limit of 4 KiB makes the write fail with EFBIG (the signal is ignored).
+  TResult r = RunRender(dir, "-t 1 -o keep.png --width 400 --height 400", "trap '' XFSZ; ulimit -f 4;");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err.rfind("Cannot create file \"keep.png\". ", 0), 0u) << r.Err;
+  EXPECT_EQ(ReadText(old), std::string(3000, 'x'));
+  // No temporary file is left behind.
+  for (const std::string& name : dir.Entries()) EXPECT_EQ(name, "keep.png");
+
+  // A render that fails never reaches the file either.
+  r = RunRender(dir, "-o keep.png -t 99");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(ReadText(old), std::string(3000, 'x'));
+  // A folder that does not exist.
+  r = RunRender(dir, "-o nowhere/x.bmp");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err.rfind("Cannot create file \"nowhere/x.bmp\". ", 0), 0u) << r.Err;
+}
+
+TEST(RenderCliTest, ErrorsAndExitCodes) {
+  ScratchFolder dir;
+  dir.Write("notes.txt", "not a picture");
+  struct TCase {
+    std::string Args;
+    int Status;
+    std::string Err;  // exact; empty: only the status is checked
+  };
+  const std::string tpl = SquareTemplate(dir, "customcolor", "clNotAColour");
+  fs::create_directories(dir.PathOf("zero"));
+  dir.Write("zero/z.ini", "[Image]\nwidth=0\n[Layer1]\ntype=shadow\n");
+  const std::vector<TCase> cases = {
+      {"-o a.png -t 99", 1, "List index out of bounds (98)\n"},
+      {"-o a.png -t 0", 1, "List index out of bounds (-1)\n"},
+      {"-o a.png -t nosuch", 2, "quirlon-render: no template named 'nosuch' (see --list)\n"},
+      {"-o a.png --templates zero", 1, "Floating point division by zero.\n"},
+      {"-o a.png " + tpl, 1, "'clNotAColour' is not a valid integer value.\n"},
+      {"-o a.png --shadow-color bluish", 2, "quirlon-render: --shadow-color: 'bluish' is not a valid integer value\n"},
+      {"-o a.png --source front=missing.png", 1,
+       "Cannot open file \"missing.png\". No such file or directory.\n"},
+      {"-o a.png --source front=notes.txt", 1, "Unknown picture file extension (.txt)\n"},
+      {"-o a.png --bogus", 2, "quirlon-render: unknown option '--bogus' (see --help)\n"},
+      {"-o a.png --width 31", 2, "quirlon-render: --width takes a whole number from 32 to 2048, not '31'\n"},
+      {"-o a.png --dpi=601", 2, "quirlon-render: --dpi takes a whole number from 60 to 600, not '601'\n"},
+      {"-o a.png --source middle=#FF0000", 2,
+       "quirlon-render: unknown slot 'middle' (background, front, side, top, disc, front2, side2, top2, disc2)\n"},
+      {"--width 100", 2, "quirlon-render: -o FILE is required (see --help)\n"},
+      {"-o a.png stray", 2, "quirlon-render: unexpected argument 'stray' (see --help)\n"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Args);
+    const TResult r = RunRender(dir, c.Args);
+    EXPECT_EQ(r.Status, c.Status);
+    EXPECT_EQ(r.Err, c.Err);
+    EXPECT_EQ(r.Out, "");
+  }
+  EXPECT_FALSE(fs::exists(dir.PathOf("a.png")));
+}
+
+TEST(RenderCliTest, ListHelpVersionAndVerbose) {
+  ScratchFolder dir;
+  // The bundled templates, numbered in byte order of their file names.
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(std::string(QUIRLON_SOURCE_DIR) + "/data/Templates"))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  std::string expected;
+  for (std::size_t i = 0; i < names.size(); ++i)
+    expected += std::to_string(i + 1) + "\t" + names[i].substr(0, names[i].size() - 4) + "\n";
+  TResult r = RunRender(dir, "--list");
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(r.Out, expected);
+  EXPECT_NE(expected.find("\t01 Software box left\n"), std::string::npos);
+  EXPECT_NE(expected.find("\t10 Disc\n"), std::string::npos);
+
+  fs::create_directories(dir.PathOf("tpl"));
+  for (const char* name : {"b.ini", "a.ini", "readme", "x"}) dir.Write(std::string("tpl/") + name, "");
+  r = RunRender(dir, "--list --templates tpl/");
+  EXPECT_EQ(r.Out, "1\ta\n2\tb\n3\tre\n4\t\n");
+  EXPECT_EQ(RunRender(dir, "--list --templates empty").Out, "");
+
+  r = RunRender(dir, "--help");
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(r.Out, HelpText());
+  EXPECT_EQ(RunRender(dir, "-h").Out, HelpText());
+  r = RunRender(dir, "--version");
+  EXPECT_EQ(r.Out, "quirlon-render 1.0\n");
+
+  r = RunRender(dir, "-o v.jpg --verbose --width 64 --height 48 --dpi 300 -t \"10 Disc\"");
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out, "wrote v.jpg (64 x 48, JPEG, 300 dpi)\n");
+  const std::vector<unsigned char> jpg = ScratchFolder::ReadBytes(dir.PathOf("v.jpg"));
+  ASSERT_GT(jpg.size(), 18u);
+  EXPECT_EQ(jpg[13], 1);  // dots per inch
+  EXPECT_EQ(jpg[14] * 256 + jpg[15], 300);
+}
+
+TEST(RenderCliTest, SourcesTakeFilesAndColours) {
+  ScratchFolder dir;
+  const std::string tpl = SquareTemplate(dir, "normal", "FRONT");
+  // A colour by name, "#RRGGBB" and the template integer syntax.
+  for (const char* colour : {"clLime", "#00FF00", "$00FF00"}) {
+    SCOPED_TRACE(colour);
+    ASSERT_EQ(RunRender(dir, tpl + " -o c.png --width 400 --height 400 --source FRONT=" + Quote(colour)).Status, 0);
+    const TRgbaPicture p = DecodePng(dir.PathOf("c.png"));
+    // Weight 254 merged over the opaque white background.
+    EXPECT_LE(p.At(200, 200)[0], 3);
+    EXPECT_GE(p.At(200, 200)[1], 252);
+    EXPECT_LE(p.At(200, 200)[2], 3);
+    EXPECT_EQ(p.At(200, 200)[3], 255);
+  }
+  // A picture file (the PNG just written: green square on white).
+  ASSERT_EQ(RunRender(dir, tpl + " -o d.png --width 400 --height 400 --source front=c.png --source background=clBlack")
+                .Status,
+            0);
+  const TRgbaPicture p = DecodePng(dir.PathOf("d.png"));
+  EXPECT_EQ(p.At(10, 10)[0], 0);  // black background
+  EXPECT_GE(p.At(200, 200)[1], 250);
+  EXPECT_LE(p.At(200, 200)[0], 6);  // the middle of the green square
+  EXPECT_GT(p.At(103, 103)[0], 200);  // its white surround, squeezed onto the layer's corner
+}
+
+// ---- Option parsing ------------------------------------------------------------------------
+
+Options Parse(std::vector<std::string> args) { return ParseOptions(args); }
+
+void ExpectUsageError(std::vector<std::string> args, const std::string& message) {
+  try {
+    ParseOptions(args);
+    ADD_FAILURE() << "no usage error, expected: " << message;
+  } catch (const UsageError& e) {
+    EXPECT_EQ(std::string(e.what()), message);
+  }
+}
+
+TEST(OptionsTest, DefaultsAndValues) {
+  Options o = Parse({"-o", "x.png"});
+  EXPECT_EQ(o.output, "x.png");
+  EXPECT_EQ(o.templateRef, "1");
+  EXPECT_EQ(o.width, 800);
+  EXPECT_EQ(o.height, 600);
+  EXPECT_EQ(o.dpi, 96);
+  EXPECT_FALSE(o.flip || o.transparent || o.largeDisc || o.noFade || o.hideReflections || o.hideShadows);
+  EXPECT_FALSE(o.reflectionOpacity || o.shadowDensity || o.shading || o.highlights || o.shadowColor);
+
+  o = Parse({"--output=y.bmp", "-t", "disc", "--width=32", "--height", "2048", "--dpi", "600", "--flip",
+             "--source", "front=a.png", "--source=Disc=#123456", "--transparent", "--large-disc",
+             "--reflection-opacity", "0", "--reflection-length", "100", "--reflection-blur", "0",
+             "--reflection-brightness", "-50", "--no-fade", "--hide-reflections", "--shadow-density=255",
+             "--shadow-color", "clRed", "--shadow-blur", "100", "--hide-shadows", "--shading", "7",
+             "--shading-color", "#010203", "--highlights", "255", "--highlight-color", "clWhite", "--verbose"});
+  EXPECT_EQ(o.output, "y.bmp");
+  EXPECT_EQ(o.templateRef, "disc");
+  EXPECT_EQ(o.width, 32);
+  EXPECT_EQ(o.height, 2048);
+  EXPECT_EQ(o.dpi, 600);
+  EXPECT_TRUE(o.flip && o.transparent && o.largeDisc && o.noFade && o.hideReflections && o.hideShadows && o.verbose);
+  ASSERT_EQ(o.sources.size(), 2u);
+  EXPECT_EQ(o.sources[0], (std::pair<std::string, std::string>{"front", "a.png"}));
+  EXPECT_EQ(o.sources[1], (std::pair<std::string, std::string>{"Disc", "#123456"}));  // first "=" splits
+  EXPECT_EQ(o.reflectionOpacity, 0);
+  EXPECT_EQ(o.reflectionLength, 100);
+  EXPECT_EQ(o.reflectionBlur, 0);
+  EXPECT_EQ(o.reflectionBrightness, -50);
+  EXPECT_EQ(o.shadowDensity, 255);
+  EXPECT_EQ(o.shadowColor, "clRed");
+  EXPECT_EQ(o.shadowBlur, 100);
+  EXPECT_EQ(o.shading, 7);
+  EXPECT_EQ(o.shadingColor, "#010203");
+  EXPECT_EQ(o.highlights, 255);
+  EXPECT_EQ(o.highlightColor, "clWhite");
+
+  // The last of a repeated option wins; --list, --help and --version need no output.
+  EXPECT_EQ(Parse({"-o", "a", "-o", "b"}).output, "b");
+  EXPECT_TRUE(Parse({"--list"}).list);
+  EXPECT_TRUE(Parse({"--help", "--width", "100"}).help);
+  EXPECT_TRUE(Parse({"--version"}).version);
+}
+
+TEST(OptionsTest, UsageErrors) {
+  ExpectUsageError({}, "-o FILE is required (see --help)");
+  ExpectUsageError({"-o"}, "--output needs a value");
+  ExpectUsageError({"--output="}, "--output needs a file name");
+  ExpectUsageError({"-o", "a", "--width"}, "--width needs a value");
+  ExpectUsageError({"-o", "a", "--flip=yes"}, "--flip takes no value");
+  ExpectUsageError({"-o", "a", "--Width", "100"}, "unknown option '--Width' (see --help)");
+  ExpectUsageError({"-o", "a", "-x"}, "unexpected argument '-x' (see --help)");
+  ExpectUsageError({"-o", "a", "box"}, "unexpected argument 'box' (see --help)");
+  for (const char* bad : {"31", "2049", "", "abc", "100px", "1e3", "99999999999999999999"}) {
+    SCOPED_TRACE(bad);
+    ExpectUsageError({"-o", "a", "--width", bad},
+                     std::string("--width takes a whole number from 32 to 2048, not '") + bad + "'");
+  }
+  ExpectUsageError({"-o", "a", "--dpi", "59"}, "--dpi takes a whole number from 60 to 600, not '59'");
+  ExpectUsageError({"-o", "a", "--reflection-length", "0"},
+                   "--reflection-length takes a whole number from 1 to 100, not '0'");
+  ExpectUsageError({"-o", "a", "--reflection-brightness", "51"},
+                   "--reflection-brightness takes a whole number from -50 to 50, not '51'");
+  ExpectUsageError({"-o", "a", "--shadow-density", "256"},
+                   "--shadow-density takes a whole number from 0 to 255, not '256'");
+  for (const char* bad : {"front", "=a.png", "front="}) {
+    SCOPED_TRACE(bad);
+    ExpectUsageError({"-o", "a", "--source", bad}, std::string("--source takes SLOT=VALUE, not '") + bad + "'");
+  }
+}
+
+TEST(OptionsTest, HelpNamesEveryOptionAndEveryOptionParses) {
+  const std::string help = HelpText();
+  // Option as the help shows it, and a value for those that take one.
+  const std::vector<std::pair<std::string, std::string>> options = {
+      {"-o, --output", "x.png"}, {"-t, --template", "2"}, {"--templates", "dir"}, {"--width", "64"},
+      {"--height", "64"}, {"--dpi", "72"}, {"--flip", ""}, {"--source", "front=clRed"}, {"--transparent", ""},
+      {"--large-disc", ""}, {"--reflection-opacity", "1"}, {"--reflection-length", "1"}, {"--reflection-blur", "1"},
+      {"--reflection-brightness", "1"}, {"--no-fade", ""}, {"--hide-reflections", ""}, {"--shadow-density", "1"},
+      {"--shadow-color", "clRed"}, {"--shadow-blur", "1"}, {"--hide-shadows", ""}, {"--shading", "1"},
+      {"--shading-color", "clRed"}, {"--highlights", "1"}, {"--highlight-color", "clRed"}, {"--list", ""},
+      {"--verbose", ""}, {"--version", ""}, {"-h, --help", ""},
+  };
+  for (const auto& [shown, value] : options) {
+    SCOPED_TRACE(shown);
+    EXPECT_NE(help.find("  " + shown + " "), std::string::npos);
+    const std::string name = shown.substr(shown.rfind(' ') + 1);
+    std::vector<std::string> args{"-o", "a", name};
+    if (!value.empty()) args.push_back(value);
+    EXPECT_NO_THROW(ParseOptions(args));
+    if (!value.empty()) ExpectUsageError({"-o", "a", name}, name + " needs a value");
+  }
+}
+
+TEST(OptionsTest, ColoursAndSettings) {
+  EXPECT_EQ(ParseColourOption("--x", "#FF8000"), 0x0080FF);  // 0x00BBGGRR
+  EXPECT_EQ(ParseColourOption("--x", "#ff8000"), 0x0080FF);
+  EXPECT_EQ(ParseColourOption("--x", "clRed"), 0x0000FF);
+  EXPECT_EQ(ParseColourOption("--x", "CLRED"), 0x0000FF);
+  EXPECT_EQ(ParseColourOption("--x", "$FF"), 0xFF);
+  EXPECT_EQ(ParseColourOption("--x", "255"), 255);
+  for (const char* bad : {"#GG0000", "#FF00", "red", ""}) {
+    SCOPED_TRACE(bad);
+    try {
+      ParseColourOption("--x", bad);
+      ADD_FAILURE();
+    } catch (const UsageError& e) {
+      EXPECT_EQ(std::string(e.what()), std::string("--x: '") + bad + "' is not a valid integer value");
+    }
+  }
+
+  ScratchFolder dir;
+  const std::string picture = dir.Write("clRed", "a file named like a colour");
+  Options o = Parse({"-o", "a", "--source", "front=clLime", "--source", "Side=" + picture, "--source",
+                     "top=missing.png", "--source", "DISC=#0000FF", "--transparent", "--large-disc", "--no-fade",
+                     "--hide-reflections", "--hide-shadows", "--reflection-opacity", "9", "--reflection-length", "8",
+                     "--reflection-blur", "7", "--reflection-brightness", "-6", "--shadow-density", "5",
+                     "--shadow-color", "#000001", "--shadow-blur", "4", "--shading", "3", "--shading-color",
+                     "clBlue", "--highlights", "2", "--highlight-color", "$000102"});
+  core::TRenderSettings s;
+  core::TSourceFiles files;
+  files[2] = "kept.png";
+  ApplyOptions(o, s, files);
+  EXPECT_TRUE(s.SlotUsesColor[2]);
+  EXPECT_EQ(s.SlotColor[2], 0x00FF00);
+  EXPECT_EQ(files[2], "kept.png");  // a colour keeps the slot's file name
+  EXPECT_FALSE(s.SlotUsesColor[3]);  // an existing file wins
+  EXPECT_EQ(files[3], picture);
+  EXPECT_FALSE(s.SlotUsesColor[4]);  // neither: a file, so the loader names what is wrong
+  EXPECT_EQ(files[4], "missing.png");
+  EXPECT_EQ(s.SlotColor[5], 0xFF0000);
+  EXPECT_TRUE(s.SlotUsesColor[1]);  // untouched slots keep their start values
+  EXPECT_EQ(s.SlotColor[1], 0xFFFFFF);
+  EXPECT_TRUE(s.TransparentBackground && s.LargeDiscArea);
+  EXPECT_FALSE(s.FadeReflection || s.ShowReflection || s.ShowShadow);
+  EXPECT_EQ(s.ReflectionOpacity, 9);
+  EXPECT_EQ(s.ReflectionLength, 8);
+  EXPECT_EQ(s.ReflectionBlur, 7);
+  EXPECT_EQ(s.ReflectionBrightness, -6);
+  EXPECT_EQ(s.ShadowDensity, 5);
+  EXPECT_EQ(s.ShadowColor, 0x010000);
+  EXPECT_EQ(s.ShadowBlur, 4);
+  EXPECT_EQ(s.ShadingStrength, 3);
+  EXPECT_EQ(s.ShadingColor, 0xFF0000);
+  EXPECT_EQ(s.HighlightStrength, 2);
+  EXPECT_EQ(s.HighlightColor, 0x000102);
+
+  // Options left out leave the start values.
+  core::TRenderSettings d;
+  ApplyOptions(Parse({"-o", "a"}), d, files);
+  EXPECT_EQ(d, core::TRenderSettings{});
+
+  try {
+    ApplyOptions(Parse({"-o", "a", "--source", "back=clRed"}), d, files);
+    ADD_FAILURE();
+  } catch (const UsageError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "unknown slot 'back' (background, front, side, top, disc, front2, side2, top2, disc2)");
+  }
+}
+
+}  // namespace
+}  // namespace quirlon::cli
