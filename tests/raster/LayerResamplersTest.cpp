@@ -6,21 +6,14 @@
 
 #include "raster/Errors.h"
 #include "raster/ImgView32.h"
+#include "support/ReferenceMix.h"
 #include "raster/LayerResamplers.h"
 #include "raster/Resamplers.h"
 
 namespace quirlon::raster {
 namespace {
 
-// Per channel (F * w + B * (256 - w) + 128) >> 8.
-TColor32 RefMix(TColor32 f, TColor32 b, unsigned w) {
-  TColor32 r = 0;
-  for (int shift = 0; shift < 32; shift += 8) {
-    const unsigned fc = (f >> shift) & 0xFF, bc = (b >> shift) & 0xFF;
-    r |= static_cast<TColor32>((fc * w + bc * (256 - w) + 128) >> 8) << shift;
-  }
-  return r;
-}
+using testref::RefMix;
 
 TColor32 CheckerAt(int x, int y) { return ((x / 8 + y / 8) % 2 == 0) ? 0xFFB0B0B0u : 0xFFFFFFFFu; }
 

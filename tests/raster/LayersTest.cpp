@@ -8,6 +8,7 @@
 #include "raster/Bitmap32.h"
 #include "raster/Errors.h"
 #include "raster/ImgView32.h"
+#include "support/ReferenceMix.h"
 #include "raster/Layers.h"
 
 namespace quirlon::raster {
@@ -16,15 +17,7 @@ namespace {
 // ------------------------------------------------------------------------------------------------
 // Reference arithmetic, written from the definitions and independent of the code under test.
 
-// One channel of F over B with weight w: (F * w + B * (256 - w) + 128) >> 8.
-TColor32 RefMix(TColor32 f, TColor32 b, unsigned w) {
-  TColor32 r = 0;
-  for (int shift = 0; shift < 32; shift += 8) {
-    const unsigned fc = (f >> shift) & 0xFF, bc = (b >> shift) & 0xFF;
-    r |= static_cast<TColor32>((fc * w + bc * (256 - w) + 128) >> 8) << shift;
-  }
-  return r;
-}
+using testref::RefMix;
 
 // A row blend with master alpha m (as painting a same-size dmBlend, cmBlend layer does).
 TColor32 RefBlend(TColor32 f, TColor32 b, unsigned m) {
