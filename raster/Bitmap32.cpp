@@ -89,7 +89,7 @@ bool TBitmap32::SetSize(std::int32_t NewWidth, std::int32_t NewHeight) {
   if (NewHeight < 0) NewHeight = 0;
   if (NewWidth == fWidth && NewHeight == fHeight) return false;
 
-  std::vector<TColor32>().swap(fPixels);
+  TPixelStore().swap(fPixels);
   fWidth = 0;
   fHeight = 0;
   ResetClipRect();
@@ -97,7 +97,7 @@ bool TBitmap32::SetSize(std::int32_t NewWidth, std::int32_t NewHeight) {
     const std::uint64_t count = std::uint64_t(NewWidth) * std::uint64_t(NewHeight);
     if (count > kMaxPixels) throw EOutOfResources(kAllocError);
     try {
-      fPixels.assign(static_cast<std::size_t>(count), 0);
+      fPixels.resize(static_cast<std::size_t>(count));  // zeros from an empty store
     } catch (const std::bad_alloc&) {
       throw EOutOfResources(kAllocError);
     }
@@ -227,6 +227,33 @@ void TBitmap32::Assign(const TBitmap32* Source) {
       Source->CopyContentTo(*this);
       Source->CopySettingsTo(*this);
     }
+  } catch (...) {
+    EndUpdate();
+    Changed();
+    throw;
+  }
+  EndUpdate();
+  Changed();
+}
+
+void TBitmap32::AssignMoving(TBitmap32& Source) {
+  if (&Source == this) return;
+  BeginUpdate();
+  try {
+    // The stores trade places; a size change tells what SetSize would have told.
+    const bool resized = fWidth != Source.fWidth || fHeight != Source.fHeight;
+    fPixels.swap(Source.fPixels);
+    std::swap(fWidth, Source.fWidth);
+    std::swap(fHeight, Source.fHeight);
+    Source.ResetClipRect();
+    if (resized) {
+      ResetClipRect();
+      HandleChanged();
+      Changed();
+      Resized();
+    }
+    Source.SetSize(0, 0);
+    Source.CopySettingsTo(*this);
   } catch (...) {
     EndUpdate();
     Changed();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "raster/Color.h"
+#include "raster/PixelStore.h"
 
 namespace quirlon::raster {
 
@@ -129,6 +130,9 @@ public:
   void Assign(const TBitmap32* Source);
   void CopyContentTo(TBitmap32& Dst) const;
   void CopySettingsTo(TBitmap32& Dst) const;
+  // Assign that moves the pixels instead of copying them, with the same events; Source keeps its
+  // settings and is left 0 x 0.
+  void AssignMoving(TBitmap32& Source);
 
   // Mirrors and turns; without a destination (or with this bitmap as destination) they change this
   // bitmap in place, keep its settings and resampler, and call Changed. A separate destination is
@@ -196,7 +200,7 @@ private:
   void ResetClipRect();
   void HandleChanged();
 
-  std::vector<TColor32> fPixels;
+  TPixelStore fPixels;
   TRect fClipRect{};
   TRect fFixedClipRect{};
   TRect fClip256Rect{};

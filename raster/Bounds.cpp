@@ -12,18 +12,21 @@ bool RowIsZero(const TColor32* row, std::int32_t width) {
 
 }  // namespace
 
-TRect NonzeroBounds(const TBitmap32& Bitmap) {
-  const std::int32_t w = Bitmap.Width(), h = Bitmap.Height();
-  if (w <= 0 || h <= 0 || Bitmap.Bits() == nullptr) return TRect{};
-  std::int32_t top = 0, bottom = h;
-  while (top < h && RowIsZero(Bitmap.ScanLine(top), w)) ++top;
-  if (top == h) return TRect{};
-  while (RowIsZero(Bitmap.ScanLine(bottom - 1), w)) --bottom;
+TRect NonzeroBounds(const TBitmap32& Bitmap) { return NonzeroBounds(Bitmap, Bitmap.BoundsRect()); }
+
+TRect NonzeroBounds(const TBitmap32& Bitmap, const TRect& Within) {
+  const TRect r = IntersectRect(Within, Bitmap.BoundsRect());
+  if (r.Right <= r.Left || r.Bottom <= r.Top || Bitmap.Bits() == nullptr) return TRect{};
+  const std::int32_t x0 = r.Left, w = r.Right - r.Left;
+  std::int32_t top = r.Top, bottom = r.Bottom;
+  while (top < r.Bottom && RowIsZero(Bitmap.ScanLine(top) + x0, w)) ++top;
+  if (top == r.Bottom) return TRect{};
+  while (RowIsZero(Bitmap.ScanLine(bottom - 1) + x0, w)) --bottom;
   // Only the margins left of the leftmost and right of the rightmost pixel found so far are read.
-  // Zero blocks of eight are passed over with one test.
+  // Zero blocks of eight are passed over with one test. Positions count from x0.
   std::int32_t left = w, right = 0;
   for (std::int32_t y = top; y < bottom; ++y) {
-    const TColor32* row = Bitmap.ScanLine(y);
+    const TColor32* row = Bitmap.ScanLine(y) + x0;
     std::int32_t x = 0;
     while (x + 8 <= left && RowIsZero(row + x, 8)) x += 8;
     for (; x < left; ++x)
@@ -39,7 +42,7 @@ TRect NonzeroBounds(const TBitmap32& Bitmap) {
         break;
       }
   }
-  return TRect{left, top, right, bottom};
+  return TRect{x0 + left, top, x0 + right, bottom};
 }
 
 }  // namespace quirlon::raster

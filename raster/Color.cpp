@@ -14,6 +14,15 @@ TRect IntersectRect(const TRect& a, const TRect& b) {
   return r;
 }
 
+TRect UnionRect(const TRect& a, const TRect& b) {
+  const bool aEmpty = a.Right <= a.Left || a.Bottom <= a.Top;
+  const bool bEmpty = b.Right <= b.Left || b.Bottom <= b.Top;
+  if (aEmpty) return bEmpty ? TRect{} : b;
+  if (bEmpty) return a;
+  return TRect{a.Left < b.Left ? a.Left : b.Left, a.Top < b.Top ? a.Top : b.Top, a.Right > b.Right ? a.Right : b.Right,
+               a.Bottom > b.Bottom ? a.Bottom : b.Bottom};
+}
+
 TSingleRect ToSingleRect(const TRect& r) {
   return TSingleRect{static_cast<float>(r.Left), static_cast<float>(r.Top), static_cast<float>(r.Right),
                      static_cast<float>(r.Bottom)};

@@ -45,6 +45,8 @@ inline TRect MakeRect(std::int32_t l, std::int32_t t, std::int32_t r, std::int32
 // Larger Left/Top, smaller Right/Bottom; a crossed result becomes (0, 0, 0, 0), a zero-width or
 // zero-height one stays as it is.
 TRect IntersectRect(const TRect& a, const TRect& b);
+// The smallest rectangle holding both; an empty one (no width or no height) counts as nothing.
+TRect UnionRect(const TRect& a, const TRect& b);
 
 struct TSingleRect {
   float Left = 0, Top = 0, Right = 0, Bottom = 0;

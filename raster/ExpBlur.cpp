@@ -223,10 +223,13 @@ std::int32_t ExpBlurReach(std::int32_t Radius) {
   return steps;
 }
 
-void ExpBlur(TBitmap32& Bitmap, std::int32_t Radius) {
-  if (Radius <= 0 || Bitmap.Width() <= 0 || Bitmap.Height() <= 0 || Bitmap.Bits() == nullptr) return;
-  const TRect content = NonzeroBounds(Bitmap);
-  if (content.Right <= content.Left) return;  // all zero: the filter keeps it so
+void ExpBlur(TBitmap32& Bitmap, std::int32_t Radius) { ExpBlur(Bitmap, Radius, Bitmap.BoundsRect()); }
+
+TRect ExpBlur(TBitmap32& Bitmap, std::int32_t Radius, const TRect& Content) {
+  const TRect within = IntersectRect(Content, Bitmap.BoundsRect());
+  if (Radius <= 0 || Bitmap.Width() <= 0 || Bitmap.Height() <= 0 || Bitmap.Bits() == nullptr) return within;
+  const TRect content = NonzeroBounds(Bitmap, within);
+  if (content.Right <= content.Left) return TRect{};  // all zero: the filter keeps it so
   const std::int32_t weight = ExpBlurWeight(Radius);
   const std::int32_t reach = ExpBlurReach(Radius);
   // Outside [content grown by reach] every accumulator is exactly 0 before and after, as it is in
@@ -240,6 +243,7 @@ void ExpBlur(TBitmap32& Bitmap, std::int32_t Radius) {
   ParallelFor(0, groups, 4, [&](std::int32_t from, std::int32_t to) {
     BlurColumnRange(Bitmap, ya, yb, xa + from * 16, std::min(xb, xa + to * 16), weight);
   });
+  return TRect{xa, ya, xb, yb};
 }
 
 void ExpBlurReference(TBitmap32& Bitmap, std::int32_t Radius) {

@@ -20,6 +20,9 @@ std::int32_t ExpBlurReach(std::int32_t Radius);
 // Only the bounding box of the non-zero pixels grown by ExpBlurReach is filtered (outside it the
 // result is 0 anyway), on up to two threads; the pixels equal ExpBlurReference's.
 void ExpBlur(TBitmap32& Bitmap, std::int32_t Radius);
+// The same for a caller that knows every pixel outside Content is 0 (only Content is searched).
+// Returns a rectangle outside which the result is 0: Content grown by the reach, within the bitmap.
+TRect ExpBlur(TBitmap32& Bitmap, std::int32_t Radius, const TRect& Content);
 
 // The plain whole-bitmap blur, one pixel and one channel at a time: the reference ExpBlur is
 // tested against.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "raster/Blend.h"
 #include "raster/Errors.h"
 #include "raster/Numeric.h"
 #include "raster/Sampler.h"
@@ -127,6 +128,12 @@ TSingleRect TPositionedLayer::GetAdjustedLocation() const {
 
 TBitmapLayer::TBitmapLayer() : fBitmap(std::make_unique<TBitmap32>()) {
   fBitmap->OnAreaChanged = [this](TObject*, const TRect& Area, std::uint32_t Info) { BitmapAreaChanged(Area, Info); };
+  fBitmap->OnResize = [this](TObject*) { fHasContentBounds = false; };
+}
+
+void TBitmapLayer::SetContentBounds(const TRect& Bounds) {
+  fContentBounds = IntersectRect(Bounds, fBitmap->BoundsRect());
+  fHasContentBounds = true;
 }
 
 TBitmapLayer::~TBitmapLayer() {
@@ -136,6 +143,7 @@ TBitmapLayer::~TBitmapLayer() {
 void TBitmapLayer::FreeOwned() {
   if (!fBitmap) return;
   fBitmap->OnAreaChanged = nullptr;  // the dying bitmap must not report back
+  fBitmap->OnResize = nullptr;
   fBitmap.reset();
 }
 
@@ -147,6 +155,20 @@ void TBitmapLayer::Paint(TBitmap32& Buffer) {
   const TRect clip = Buffer.ClipRect();
   const bool meets = dst.Left < clip.Right && clip.Left < dst.Right && dst.Top < clip.Bottom && clip.Top < dst.Bottom;
   if (!meets) return;
+  if (fHasContentBounds && fBitmap->DrawMode() == dmBlend && dst.Width() == fBitmap->Width() &&
+      dst.Height() == fBitmap->Height()) {
+    // Drawn at its own size, pixel for pixel: only the content can change the buffer.
+    const TRect part = IntersectRect(
+        clip, TRect{dst.Left + fContentBounds.Left, dst.Top + fContentBounds.Top, dst.Left + fContentBounds.Right,
+                    dst.Top + fContentBounds.Bottom});
+    if (part.Right > part.Left && part.Bottom > part.Top) {
+      TransferRect(&Buffer, dst, part, fBitmap.get(), fBitmap->BoundsRect(), fBitmap->Resampler(), dmBlend,
+                   fBitmap->OnPixelCombine);
+    } else if (fBitmap->MasterAlpha() != 0) {
+      Buffer.AreaChanged(dst, AREAINFO_RECT);  // as the whole transfer reports it
+    }
+    return;
+  }
   fBitmap->DrawInto(Buffer, dst);
 }
 

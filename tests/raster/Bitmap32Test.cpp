@@ -295,6 +295,64 @@ TEST(Bitmap32Test, AssignCopiesContentAndSettings) {
   EXPECT_EQ(src.PixelAt(2, 1), 0x02000002u);
 }
 
+// Moving gives what a copy gives, with the same notifications, and empties the source.
+TEST(Bitmap32Test, AssignMovingMatchesAssign) {
+  auto make = [](TBitmap32& b) {
+    b.SetSize(3, 2);
+    Number(b);
+    b.SetDrawMode(dmBlend);
+    b.SetCombineMode(cmMerge);
+    b.SetMasterAlpha(77);
+    b.SetOuterColor(0x01020304u);
+  };
+  for (int dstWidth : {0, 3, 5}) {
+    TBitmap32 a, b, copied, moved;
+    make(a);
+    make(b);
+    if (dstWidth > 0) {
+      copied.SetSize(dstWidth, 2);
+      moved.SetSize(dstWidth, 2);
+    }
+    Listener lc(copied), lm(moved);
+    copied.Assign(&a);
+    moved.AssignMoving(b);
+    EXPECT_EQ(PixelsOf(moved), PixelsOf(copied)) << dstWidth;
+    EXPECT_EQ(moved.Width(), 3);
+    EXPECT_EQ(moved.CombineMode(), cmMerge);
+    EXPECT_EQ(moved.MasterAlpha(), 77u);
+    EXPECT_EQ(moved.OuterColor(), 0x01020304u);
+    EXPECT_EQ(lm.changes, lc.changes) << dstWidth;
+    EXPECT_EQ(lm.resizes, lc.resizes) << dstWidth;
+    EXPECT_EQ(lm.handles, lc.handles) << dstWidth;
+    EXPECT_EQ(lm.areas, lc.areas) << dstWidth;
+    EXPECT_EQ(moved.ClipRect(), copied.ClipRect());
+    EXPECT_TRUE(b.Empty());
+    EXPECT_EQ(b.ClipRect(), (TRect{0, 0, 0, 0}));
+    EXPECT_EQ(b.MasterAlpha(), 77u);  // the source keeps its settings
+  }
+}
+
+// Big pixel stores are kept and handed out again after a bitmap frees them: a new size must still
+// start from zeros, whatever the last owner left in them.
+TEST(Bitmap32Test, NewSizeStartsFromZerosAlsoInReusedMemory) {
+  for (int round = 0; round < 3; ++round) {
+    std::vector<TBitmap32> dirty(6);
+    for (TBitmap32& b : dirty) {
+      b.SetSize(700, 500);  // above the size that is kept for reuse
+      b.Clear(0xFFFFFFFFu);
+    }
+    dirty.clear();
+    TBitmap32 fresh;
+    fresh.SetSize(700, 500);
+    std::size_t nonzero = 0;
+    for (std::size_t i = 0; i < fresh.PixelCount(); ++i) nonzero += fresh.Bits()[i] != 0;
+    EXPECT_EQ(nonzero, 0u) << round;
+    fresh.SetSize(500, 700);  // same bytes, another shape
+    for (std::size_t i = 0; i < fresh.PixelCount(); ++i) nonzero += fresh.Bits()[i] != 0;
+    EXPECT_EQ(nonzero, 0u) << round;
+  }
+}
+
 TEST(Bitmap32Test, CopyContentKeepsClipUnlessResized) {
   TBitmap32 a, b;
   a.SetSize(3, 3);

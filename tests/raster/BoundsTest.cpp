@@ -42,3 +42,29 @@ TEST(NonzeroBounds, AgainstEveryPixel) {
     }
   }
 }
+
+// A caller that knows where the zeros are gets the same answer from reading only that part.
+TEST(NonzeroBounds, WithinAKnownRectangle) {
+  std::mt19937 rng(5);
+  for (int n = 0; n < 200; ++n) {
+    TBitmap32 b;
+    b.SetSize(1 + static_cast<int>(rng() % 50), 1 + static_cast<int>(rng() % 20));
+    const TRect within{static_cast<int>(rng() % b.Width()), static_cast<int>(rng() % b.Height()), 0, 0};
+    const TRect w{within.Left, within.Top, within.Left + 1 + static_cast<int>(rng() % (b.Width() - within.Left)),
+                  within.Top + 1 + static_cast<int>(rng() % (b.Height() - within.Top))};
+    const int dots = static_cast<int>(rng() % 4);
+    for (int k = 0; k < dots; ++k)
+      b.PixelRef(w.Left + static_cast<int>(rng() % w.Width()), w.Top + static_cast<int>(rng() % w.Height())) = 1u << (rng() % 32);
+    const TRect whole = NonzeroBounds(b), part = NonzeroBounds(b, w);
+    if (whole.Right <= whole.Left) {
+      EXPECT_TRUE(part.Right <= part.Left) << n;
+    } else {
+      EXPECT_EQ(part, whole) << n;
+    }
+  }
+  TBitmap32 b;
+  b.SetSize(10, 10);
+  b.PixelRef(2, 2) = 7;
+  EXPECT_EQ(NonzeroBounds(b, TRect{-5, -5, 50, 50}), (TRect{2, 2, 3, 3}));  // reaching out is harmless
+  EXPECT_TRUE(NonzeroBounds(b, TRect{}).IsEmpty());
+}

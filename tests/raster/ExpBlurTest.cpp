@@ -166,8 +166,21 @@ TEST(ExpBlur, SparseContentMatchesWholeBitmapWalk) {
     TBitmap32 plain;
     plain.Assign(&b);
     ExpBlurReference(plain, c.Radius);
+    TBitmap32 told;
+    told.Assign(&b);
     ExpBlur(b, c.Radius);
     EXPECT_EQ(Pixels(b), Pixels(plain)) << c.W << " x " << c.H << " radius " << c.Radius;
+    // Told where the content is (a little more than it), the blur gives the same pixels and a
+    // rectangle outside which the result is zero.
+    const TRect hint{c.Content.Left - 3, c.Content.Top - 2, c.Content.Right + 1, c.Content.Bottom + 4};
+    const TRect after = ExpBlur(told, c.Radius, hint);
+    EXPECT_EQ(Pixels(told), Pixels(plain)) << c.W << " x " << c.H << " radius " << c.Radius;
+    for (int y = 0; y < c.H; ++y)
+      for (int x = 0; x < c.W; ++x)
+        if (plain.PixelAt(x, y) != 0) {
+          ASSERT_TRUE(x >= after.Left && x < after.Right && y >= after.Top && y < after.Bottom)
+              << x << ", " << y << " radius " << c.Radius;
+        }
   }
   // The reference itself against the independent per-channel walk, on a sparse picture.
   TBitmap32 b;

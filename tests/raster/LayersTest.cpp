@@ -388,6 +388,19 @@ TEST(FlattenTest, NeitherCheckerboardNorFrameReachTheFlattenedPicture) {
 // Random stacks: canvas, shifted destination rectangle, scaled and unscaled same-size layers at
 // integer offsets, every master alpha class, both combine modes, hidden layers; compared with a
 // plain per-pixel composite.
+TEST(FlattenTest, ContentBoundsAreForgottenWithANewSize) {
+  TBitmapLayer layer;
+  layer.Bitmap().SetSize(10, 10);
+  layer.SetContentBounds(TRect{2, 3, 50, 4});
+  EXPECT_TRUE(layer.HasContentBounds());
+  EXPECT_EQ(layer.ContentBounds(), (TRect{2, 3, 10, 4}));  // kept inside the bitmap
+  layer.Bitmap().Clear(0xFF00FF00u);                       // same size: the promise is the writer's
+  EXPECT_TRUE(layer.HasContentBounds());
+  layer.Bitmap().SetSize(12, 10);
+  EXPECT_FALSE(layer.HasContentBounds());
+  EXPECT_EQ(layer.ContentBounds(), (TRect{0, 0, 12, 10}));
+}
+
 TEST(FlattenTest, RandomStacksMatchAPlainPerPixelComposite) {
   std::mt19937 rng(20261209);
   auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
@@ -438,6 +451,17 @@ TEST(FlattenTest, RandomStacksMatchAPlainPerPixelComposite) {
       l.Bitmap().SetMasterAlpha(master);
       for (int y = 0; y < lh; ++y)
         for (int x = 0; x < lw; ++x) l.Bitmap().PixelRef(x, y) = colour();
+      if (pick(0, 1) == 1) {
+        // Transparent black outside a rectangle, promised to the layer (sometimes generously).
+        const int left = pick(0, lw), top = pick(0, lh);
+        const TRect content{left, top, pick(left, lw), pick(top, lh)};
+        for (int y = 0; y < lh; ++y)
+          for (int x = 0; x < lw; ++x)
+            if (x < content.Left || x >= content.Right || y < content.Top || y >= content.Bottom)
+              l.Bitmap().PixelRef(x, y) = 0;
+        l.SetContentBounds(pick(0, 2) == 0 ? TRect{content.Left - 2, content.Top - 1, content.Right + 3, content.Bottom}
+                                           : content);
+      }
       l.SetVisible(visible);
       if (!visible || master == 0) continue;
       const int px = lx + (scaled ? ox : 0), py = ly + (scaled ? oy : 0);

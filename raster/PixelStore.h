@@ -1,0 +1,45 @@
+#pragma once
+// Storage for pixels that starts as zeros without writing them. Large blocks come straight from the
+// system's zero-filled pages, which cost nothing until touched: a canvas-sized layer that is drawn
+// only where its face lies pays only for those pages, and a fresh canvas needs no clearing pass.
+#include <cstddef>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "raster/Color.h"
+
+namespace quirlon::raster {
+
+// Zero-filled memory of Bytes bytes (never null; throws std::bad_alloc), and its release.
+void* AllocateZeroed(std::size_t Bytes);
+void ReleaseZeroed(void* Block, std::size_t Bytes) noexcept;
+
+template <class T>
+struct TZeroedAllocator {
+  using value_type = T;
+  TZeroedAllocator() = default;
+  template <class U>
+  TZeroedAllocator(const TZeroedAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) {
+    if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
+    return static_cast<T*>(AllocateZeroed(n * sizeof(T)));
+  }
+  void deallocate(T* p, std::size_t n) noexcept { ReleaseZeroed(p, n * sizeof(T)); }
+  // Value-initialising an element of fresh storage writes nothing: it is zero already. Only valid
+  // for element types whose zero bytes are their value-initialised state.
+  template <class U>
+  void construct(U*) noexcept {}
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+  template <class U>
+  bool operator==(const TZeroedAllocator<U>&) const noexcept { return true; }
+};
+
+// Pixels of a bitmap. Grow it only from empty (resize of an empty store): elements added to a store
+// that held pixels before are not guaranteed to be zero.
+using TPixelStore = std::vector<TColor32, TZeroedAllocator<TColor32>>;
+
+}  // namespace quirlon::raster
