@@ -248,6 +248,57 @@ void LoadFromFile(TBitmap32& Bitmap, const std::string& FileName) {
   Assign(Bitmap, picture);
 }
 
+namespace {
+
+// What tells a file's content apart between two loads; false when the file cannot be examined.
+bool FileIdentity(const std::string& FileName, std::array<std::int64_t, 5>& Out) {
+  struct stat st {};
+  if (stat(FileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  Out = {static_cast<std::int64_t>(st.st_dev), static_cast<std::int64_t>(st.st_ino), static_cast<std::int64_t>(st.st_size),
+         static_cast<std::int64_t>(st.st_mtim.tv_sec), static_cast<std::int64_t>(st.st_mtim.tv_nsec)};
+  return true;
+}
+
+std::size_t GraphicBytes(const TGraphic& g) { return g.Pixels.size() * sizeof(TColor32) + sizeof(TGraphic); }
+
+}  // namespace
+
+std::shared_ptr<const TGraphic> TPictureCache::Load(const std::string& FileName) {
+  std::array<std::int64_t, 5> identity{};
+  // Examined before reading: a file that changes while it is read is read again next time.
+  const bool known = FileIdentity(FileName, identity);
+  for (std::size_t i = 0; i < fEntries.size(); ++i) {
+    if (fEntries[i].FileName != FileName) continue;
+    if (known && fEntries[i].Identity == identity) {
+      std::rotate(fEntries.begin() + static_cast<std::ptrdiff_t>(i), fEntries.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                  fEntries.end());
+      return fEntries.back().Graphic;
+    }
+    fEntries.erase(fEntries.begin() + static_cast<std::ptrdiff_t>(i));
+    break;
+  }
+  // As TPicture::LoadFromFile, the decoded picture moved rather than copied.
+  const TFileFormat* format = FileFormats().Find(PictureExtension(FileName));
+  if (!format) throw EInvalidGraphic(Format(kUnknownExtension, PictureExtension(FileName).c_str()));
+  auto graphic = std::make_shared<const TGraphic>(DecodePicture(*format, ReadWholeFile(FileName)));
+  if (!known) return graphic;  // nothing to tell a later change by
+  const std::size_t bytes = GraphicBytes(*graphic);
+  if (bytes > fMaxBytes) return graphic;
+  std::size_t total = bytes;
+  for (const TEntry& e : fEntries) total += e.Bytes;
+  while (total > fMaxBytes && !fEntries.empty()) {
+    total -= fEntries.front().Bytes;
+    fEntries.erase(fEntries.begin());
+  }
+  fEntries.push_back(TEntry{FileName, identity, graphic, bytes});
+  return graphic;
+}
+
+void LoadFromFile(TBitmap32& Bitmap, const std::string& FileName, TPictureCache& Cache) {
+  const std::shared_ptr<const TGraphic> graphic = Cache.Load(FileName);
+  Assign(Bitmap, *graphic);
+}
+
 TGraphic ExportBitmap(const TBitmap32& Bitmap) {
   TGraphic g;
   g.Kind = pkBitmap;

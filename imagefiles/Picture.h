@@ -6,6 +6,7 @@
 // pictures larger than kMaxPictureSide on a side or kMaxPicturePixels in all before it allocates
 // pixel memory. A failed load throws and changes nothing: neither the container nor the bitmap.
 #include <cstddef>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -136,6 +137,33 @@ void Assign(TBitmap32& Bitmap, const TPicture& Source);
 
 // Loads the file into a new picture and assigns it. On any error the bitmap keeps its size and pixels.
 void LoadFromFile(TBitmap32& Bitmap, const std::string& FileName);
+
+// Decoded pictures kept by file name, for callers that load the same files again and again (a face
+// and its reflection in one render; the window's renders one after the other). A kept picture is
+// used only while its file still has the device, inode, size and modification time it had when it
+// was read; otherwise the file is read and decoded again. Errors are never kept. At most MaxBytes
+// of pixels are kept, the least recently used given up first.
+class TPictureCache {
+public:
+  explicit TPictureCache(std::size_t MaxBytes = std::size_t{256} << 20) : fMaxBytes(MaxBytes) {}
+  // The picture of FileName, with the errors of TPicture::LoadFromFile.
+  std::shared_ptr<const TGraphic> Load(const std::string& FileName);
+  void Clear() { fEntries.clear(); }
+  std::size_t Count() const { return fEntries.size(); }
+
+private:
+  struct TEntry {
+    std::string FileName;
+    std::array<std::int64_t, 5> Identity{};
+    std::shared_ptr<const TGraphic> Graphic;
+    std::size_t Bytes = 0;
+  };
+  std::size_t fMaxBytes;
+  std::vector<TEntry> fEntries;  // most recently used last
+};
+
+// LoadFromFile through a cache (the same result and errors as without it).
+void LoadFromFile(TBitmap32& Bitmap, const std::string& FileName, TPictureCache& Cache);
 
 // A 32-bit bitmap picture with every pixel copied unchanged, alpha included; assigning it back
 // gives the same pixels.

@@ -2,10 +2,13 @@
 // bitmaps, through real files.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <random>
 #include <set>
 
+#include "imagefiles/OutputWriters.h"
 #include "imagefiles/Picture.h"
 #include "raster/Errors.h"
 #include "tests/imagefiles/TestFiles.h"
@@ -459,6 +462,79 @@ TEST(PictureSizeLimitTest, HugeHeadersAreRefusedBeforePixels) {
       break;
     }
   EXPECT_EQ(ErrorOf(WriteScratch("huge.jpg", jpeg)), "Picture is too large (16000 x 9000)");
+}
+
+}  // namespace
+}  // namespace quirlon::imagefiles
+
+namespace quirlon::imagefiles {
+namespace {
+
+// A 32-bit BMP of w x h filled with c (our own writer; alpha kept).
+std::string WriteFilledBmp(const std::string& name, int w, int h, TColor32 c) {
+  TBitmap32 b;
+  b.SetSize(w, h);
+  b.Clear(c);
+  return WriteScratch(name, EncodeBmp(b, 96));
+}
+
+TEST(PictureCacheTest, DecodesOnceWhileTheFileStaysAsItWas) {
+  TPictureCache cache;
+  const std::string file = WriteFilledBmp("cached.bmp", 5, 4, 0xFF102030u);
+  const auto first = cache.Load(file);
+  EXPECT_EQ(cache.Load(file), first);  // the same decoded picture, not a second decode
+  TBitmap32 b;
+  LoadFromFile(b, file, cache);
+  EXPECT_EQ(b.Width(), 5);
+  EXPECT_EQ(b.PixelAt(4, 3), 0xFF102030u);
+
+  // Rewritten (another size and so another length): read again.
+  WriteFilledBmp("cached.bmp", 7, 4, 0xFF405060u);
+  LoadFromFile(b, file, cache);
+  EXPECT_EQ(b.Width(), 7);
+  EXPECT_EQ(b.PixelAt(6, 3), 0xFF405060u);
+
+  // Same length, only the time stamp tells: still read again.
+  WriteFilledBmp("cached.bmp", 7, 4, 0xFF708090u);
+  std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) + std::chrono::seconds(5));
+  LoadFromFile(b, file, cache);
+  EXPECT_EQ(b.PixelAt(0, 0), 0xFF708090u);
+  EXPECT_EQ(cache.Count(), 1u);
+
+  // Gone: the error of a plain load, and nothing kept.
+  std::filesystem::remove(file);
+  try {
+    LoadFromFile(b, file, cache);
+    FAIL();
+  } catch (const EFOpenError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + file + "\". No such file or directory");
+  }
+  EXPECT_EQ(b.PixelAt(0, 0), 0xFF708090u);  // the bitmap keeps what it had
+  EXPECT_EQ(cache.Count(), 0u);
+}
+
+TEST(PictureCacheTest, ErrorsAreNotKeptAndTheLimitHolds) {
+  TPictureCache cache(2 * (100 * 100 * 4) + 1000);
+  const std::string bad = WriteScratch("bad-cached.bmp", {1, 2, 3});
+  TBitmap32 b;
+  for (int i = 0; i < 2; ++i) {
+    try {
+      LoadFromFile(b, bad, cache);
+      FAIL();
+    } catch (const Exception& e) {
+      EXPECT_EQ(std::string(e.what()), "Bitmap image is not valid");
+    }
+  }
+  EXPECT_EQ(cache.Count(), 0u);
+  const std::string a = WriteFilledBmp("a-cached.bmp", 100, 100, 0xFF000001u);
+  const std::string c = WriteFilledBmp("c-cached.bmp", 100, 100, 0xFF000002u);
+  const std::string d = WriteFilledBmp("d-cached.bmp", 100, 100, 0xFF000003u);
+  const auto pa = cache.Load(a);
+  cache.Load(c);
+  cache.Load(a);  // a is now the most recently used
+  cache.Load(d);  // room for two: c goes
+  EXPECT_EQ(cache.Count(), 2u);
+  EXPECT_EQ(cache.Load(a), pa);
 }
 
 }  // namespace
