@@ -129,6 +129,7 @@ TForm1::TForm1(TWindowServices& Services, TAppPaths Paths, QWidget* Parent)
   BuildLayout();
   fShadeBitmap32List.Build();
   fEnv.LayerKinds = &fLayerKinds;
+  fEnv.Pictures = &fPictures;
   fEnv.ShadeMasks = &fShadeBitmap32List;
   fEnv.TemplatesFolder = fPaths.DataFolder + core::kTemplatesFolder;
   fEnv.CustomFolder = fPaths.DataFolder + core::kCustomFolder;

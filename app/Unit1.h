@@ -187,6 +187,8 @@ private:
   TForm2* fAboutBox = nullptr;
   core::TLayerKinds fLayerKinds;
   core::TShadeBitmap32List fShadeBitmap32List;
+  // Source pictures decoded once and reused by the renders that follow while their files stay as they were.
+  imagefiles::TPictureCache fPictures;
   core::TRenderEnvironment fEnv;
   TSkinManager fSkinManager;
   std::string fLastSaveName;

@@ -38,6 +38,7 @@ struct TScene {
   core::TSourceFiles Sources;
   core::TLayerKinds Kinds;
   core::TShadeBitmap32List Masks;
+  imagefiles::TPictureCache Pictures;  // as the window keeps them between renders
   core::TRenderEnvironment Env;
   raster::TImgView32 View;
 
@@ -51,6 +52,7 @@ struct TScene {
     Env.Sources = &Sources;
     Env.LayerKinds = &Kinds;
     Env.ShadeMasks = &Masks;
+    Env.Pictures = &Pictures;
     Env.TemplatesFolder = ::Env("QUIRLON_BENCH_TEMPLATES") + "/";
     Env.CustomFolder = Env.TemplatesFolder;
     raster::ConfigurePreviewView(View);

@@ -27,23 +27,29 @@ void FadeAlphaRamp(TBitmap32& Bitmap, std::uint8_t Length) {
       for (std::int32_t x = 0; x < width; ++x) row[x] &= 0x00FFFFFFu;
       continue;
     }
-    // The new alpha depends on the old one only: one table per row instead of a product per pixel.
+    // The new alpha depends on the old one only: a table per row, each entry worked out the first
+    // time its alpha turns up (a picture is mostly one or two alphas).
     const Extended factor = b / 255.0L;
-    std::uint8_t faded[256];
-    for (int a = 0; a < 256; ++a) faded[a] = static_cast<std::uint8_t>(Round(static_cast<Extended>(a) * factor));
+    std::int16_t faded[256];
+    std::fill(std::begin(faded), std::end(faded), std::int16_t{-1});
     for (std::int32_t x = 0; x < width; ++x) {
       const TColor32 p = row[x];
-      row[x] = (p & 0x00FFFFFFu) | static_cast<TColor32>(faded[p >> 24]) << 24;
+      std::int16_t& f = faded[p >> 24];
+      if (f < 0) f = static_cast<std::int16_t>(Round(static_cast<Extended>(p >> 24) * factor));
+      row[x] = (p & 0x00FFFFFFu) | static_cast<TColor32>(f) << 24;
     }
   }
 }
 
-void ShiftBrightness(TBitmap32& Bitmap, std::int32_t Amount) {
+void ShiftBrightness(TBitmap32& Bitmap, std::int32_t Amount) { ShiftBrightness(Bitmap, Amount, Bitmap.BoundsRect()); }
+
+void ShiftBrightness(TBitmap32& Bitmap, std::int32_t Amount, const raster::TRect& Within) {
   if (Amount == 0 || Bitmap.Bits() == nullptr) return;
-  TColor32* p = Bitmap.Bits();
-  const std::size_t count = Bitmap.PixelCount();
-  for (std::size_t i = 0; i < count; ++i) {
-    if ((p[i] >> 24) != 0) p[i] = raster::Lighten(p[i], Amount);
+  const raster::TRect r = raster::IntersectRect(Within, Bitmap.BoundsRect());
+  for (std::int32_t y = r.Top; y < r.Bottom; ++y) {
+    TColor32* p = Bitmap.ScanLine(y);
+    for (std::int32_t x = r.Left; x < r.Right; ++x)
+      if ((p[x] >> 24) != 0) p[x] = raster::Lighten(p[x], Amount);
   }
 }
 

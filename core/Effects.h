@@ -17,6 +17,8 @@ void FadeAlphaRamp(raster::TBitmap32& Bitmap, std::uint8_t Length);
 // Adds Amount to red, green and blue (each clamped to 0..255) of every pixel whose alpha is not 0.
 // Amount 0 does nothing.
 void ShiftBrightness(raster::TBitmap32& Bitmap, std::int32_t Amount);
+// The same where every pixel outside Within is known to be transparent (and so left alone).
+void ShiftBrightness(raster::TBitmap32& Bitmap, std::int32_t Amount, const raster::TRect& Within);
 
 // When Mask and Target have the same size, Target's alpha becomes the Intensity of the mask pixel
 // at the same position; otherwise nothing happens. Target's colour bytes stay.

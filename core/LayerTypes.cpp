@@ -92,10 +92,15 @@ void PrepareShading(const TLayerContext& Layer, TBitmap32& P, TBitmap32& T, cons
 
 }  // namespace
 
+void LoadPicture(TBitmap32& Bitmap, const std::string& FileName, const TRenderEnvironment& Env) {
+  if (Env.Pictures != nullptr) imagefiles::LoadFromFile(Bitmap, FileName, *Env.Pictures);
+  else imagefiles::LoadFromFile(Bitmap, FileName);
+}
+
 void FillFromSlot(TBitmap32& Bitmap, int Slot, const TRenderEnvironment& Env) {
   const TRenderSettings& s = *Env.Settings;
   if (s.SlotUsesColor[Slot]) Bitmap.Clear(raster::Color32(s.SlotColor[Slot]));
-  else imagefiles::LoadFromFile(Bitmap, (*Env.Sources)[Slot]);
+  else LoadPicture(Bitmap, (*Env.Sources)[Slot], Env);
 }
 
 void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitmap32& Canvas,
@@ -111,7 +116,7 @@ void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitma
       if (s.SlotUsesColor[Layer.Slot]) {
         FillFromSlot(P, Layer.Slot, Env);
       } else {
-        imagefiles::LoadFromFile(P, (*Env.Sources)[Layer.Slot]);
+        LoadPicture(P, (*Env.Sources)[Layer.Slot], Env);
         P.MirrorVertical();
       }
       Fade(P, s);
@@ -160,7 +165,7 @@ void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitma
     case ltRoundRectShade:
     case ltRoundRectHighlight: PrepareShading(Layer, P, T, Canvas, Env); break;
 
-    case ltCustomFile: imagefiles::LoadFromFile(P, CustomFilePath(Env.CustomFolder, Layer.Source)); break;
+    case ltCustomFile: LoadPicture(P, CustomFilePath(Env.CustomFolder, Layer.Source), Env); break;
 
     case ltCustomColor:
     case ltCustomColorReflection:
@@ -172,19 +177,28 @@ void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitma
   }
 }
 
+bool PictureLoadsFromFile(const TLayerContext& Layer, const TRenderEnvironment& Env) {
+  if (Layer.Type == ltCustomFile) return true;
+  if (Layer.Type != ltNormal && Layer.Type != ltReflection) return false;
+  return Layer.Slot >= 0 && !Env.Settings->SlotUsesColor[Layer.Slot];
+}
+
 void FinishLayer(const TLayerContext& Layer, raster::TBitmapLayer& BitmapLayer, const TRenderEnvironment& Env) {
   const TRenderSettings& s = *Env.Settings;
   if (DrawsFromSlot(Layer.Type) && Layer.Slot < 0) return;
   TBitmap32& bitmap = BitmapLayer.Bitmap();
+  raster::TRect content = Layer.Content;
   if (Layer.Type == ltShadow) {
     BitmapLayer.SetVisible(s.ShowShadow);
-    raster::ExpBlur(bitmap, s.ShadowBlur);
+    content = raster::ExpBlur(bitmap, s.ShadowBlur, content);
   } else if (IsReflectionKind(Layer.Type)) {
-    raster::ExpBlur(bitmap, s.ReflectionBlur);
-    ShiftBrightness(bitmap, s.ReflectionBrightness);
+    content = raster::ExpBlur(bitmap, s.ReflectionBlur, content);
+    ShiftBrightness(bitmap, s.ReflectionBrightness, content);
     bitmap.SetMasterAlpha(s.ReflectionOpacity);
     BitmapLayer.SetVisible(s.ShowReflection);
   }
+  // Painting the finished layer then skips the transparent rest of the canvas.
+  BitmapLayer.SetContentBounds(content);
 }
 
 }  // namespace quirlon::core

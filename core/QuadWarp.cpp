@@ -31,8 +31,8 @@ TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale) {
   return r;
 }
 
-void WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B, TPoint C, TPoint D, TBitmap32& Dst,
-                bool Overscan, double FitScale, TBitmap32* MaskScratch) {
+TRect WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B, TPoint C, TPoint D, TBitmap32& Dst,
+                 bool Overscan, double FitScale, TBitmap32* MaskScratch, const TRect* DstContent) {
   TQuadCorners q;
   const TPoint corners[4] = {A, B, C, D};
   for (int i = 0; i < 4; ++i) {
@@ -42,6 +42,7 @@ void WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B, 
   if (Overscan) q = OverscanCorners(q, FitScale);
   const float* x = q.X;
   const float* y = q.Y;
+  TRect content = Dst.BoundsRect();
 
   {
     TProjectiveTransformation t;
@@ -55,6 +56,11 @@ void WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B, 
     t.SetY3(y[3]);
     t.SetSourceRect(ToSingleRect(SrcRect));
     Transform(Dst, Src, t);
+    if (DstContent != nullptr) {
+      // The transform writes nowhere outside its mapped bounds.
+      const TRect written = IntersectRect(t.GetTransformedBounds(), Dst.BoundsRect());
+      content = UnionRect(*DstContent, written);
+    }
   }
 
   // The mask is opaque black outside the quadrilateral's neighbourhood: only that part is painted
@@ -70,7 +76,9 @@ void WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B, 
   if (maskArea.Right > maskArea.Left && maskArea.Bottom > maskArea.Top) mask.SetClipRect(maskArea);
   DrawQuadMask(mask, TFixedPoint{FixedFromInt(A.X), FixedFromInt(A.Y)}, TFixedPoint{FixedFromInt(B.X), FixedFromInt(B.Y)},
                TFixedPoint{FixedFromInt(C.X), FixedFromInt(C.Y)}, TFixedPoint{FixedFromInt(D.X), FixedFromInt(D.Y)});
-  ApplyEdgeMask(Dst, mask, maskArea);
+  // The cut keeps zero pixels zero and only lowers alpha elsewhere: the content stays where it was.
+  ApplyEdgeMask(Dst, mask, maskArea, content);
+  return content;
 }
 
 TRect QuadMaskBounds(TPoint A, TPoint B, TPoint C, TPoint D) {
@@ -125,6 +133,10 @@ inline TColor32 CutAlpha(TColor32 t, int mi, int maxI) {
 void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask) { ApplyEdgeMask(Target, Mask, Mask.BoundsRect()); }
 
 void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask, const TRect& MaskArea) {
+  ApplyEdgeMask(Target, Mask, MaskArea, Target.BoundsRect());
+}
+
+void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask, const TRect& MaskArea, const TRect& TargetContent) {
   if (Target.Width() != Mask.Width() || Target.Height() != Mask.Height()) return;
   const std::size_t count = Target.PixelCount();
   if (count == 0 || Mask.PixelCount() != count) return;
@@ -141,7 +153,7 @@ void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask, const TRect& MaskAr
     return;
   }
   // Outside both the mask's area and the target's non-zero pixels the cut turns 0 into 0.
-  const TRect content = NonzeroBounds(Target);
+  const TRect content = NonzeroBounds(Target, TargetContent);
   TRect work = area;
   if (content.Right > content.Left && content.Bottom > content.Top) {
     if (work.Right <= work.Left || work.Bottom <= work.Top) work = content;

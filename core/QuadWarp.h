@@ -27,9 +27,12 @@ TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale);
 // A, B, C, D exactly. Only Dst changes. Throws EZeroDivide when SrcRect is empty in either direction.
 // MaskScratch, when given, is a working bitmap kept between calls so the canvas-sized mask is not
 // allocated and cleared every time; only the part near the quadrilateral is painted and read.
-void WarpToQuad(const raster::TBitmap32& Src, const raster::TRect& SrcRect, raster::TPoint A, raster::TPoint B,
-                raster::TPoint C, raster::TPoint D, raster::TBitmap32& Dst, bool Overscan, double FitScale,
-                raster::TBitmap32* MaskScratch = nullptr);
+// DstContent, when given, is a rectangle outside which Dst is 0 (transparent black) on entry, so the
+// cut need not search the whole of Dst. Returns a rectangle outside which Dst is 0 afterwards (the
+// whole of Dst when DstContent is not given).
+raster::TRect WarpToQuad(const raster::TBitmap32& Src, const raster::TRect& SrcRect, raster::TPoint A, raster::TPoint B,
+                         raster::TPoint C, raster::TPoint D, raster::TBitmap32& Dst, bool Overscan, double FitScale,
+                         raster::TBitmap32* MaskScratch = nullptr, const raster::TRect* DstContent = nullptr);
 
 // Paints into Mask (already sized) a grey image of the quadrilateral A, B, C, D (16.16 points):
 // opaque black outside, 0xFBFAFAFA (grey 250) on fully covered pixels, grey levels along the edges,
@@ -45,6 +48,10 @@ void ApplyEdgeMask(raster::TBitmap32& Target, const raster::TBitmap32& Mask);
 // The same cut for a mask whose grey level is 0 outside MaskArea: only MaskArea and the target's
 // non-zero pixels are visited, with the same result.
 void ApplyEdgeMask(raster::TBitmap32& Target, const raster::TBitmap32& Mask, const raster::TRect& MaskArea);
+// The same for a caller that knows every target pixel outside TargetContent is 0: only
+// TargetContent is searched for them.
+void ApplyEdgeMask(raster::TBitmap32& Target, const raster::TBitmap32& Mask, const raster::TRect& MaskArea,
+                   const raster::TRect& TargetContent);
 
 // The rectangle outside which DrawQuadMask leaves every pixel as its clear left it.
 raster::TRect QuadMaskBounds(raster::TPoint A, raster::TPoint B, raster::TPoint C, raster::TPoint D);

@@ -61,6 +61,13 @@ void ApplyTemplate(TCustomImage32& View, std::int32_t Width, std::int32_t Height
   View.Layers().Clear();
 
   const std::string path = TemplatePath(Env.TemplatesFolder, Env.Settings->CurrentTemplate);
+  imagefiles::TPictureCache renderPictures;
+  struct TRestore {
+    TRenderEnvironment& Env;
+    imagefiles::TPictureCache* Saved;
+    ~TRestore() { Env.Pictures = Saved; }
+  } restore{Env, Env.Pictures};
+  if (Env.Pictures == nullptr) Env.Pictures = &renderPictures;
   BuildBackgroundLayer(View, Env);
   BuildTemplateLayers(path, View, Env);
 
@@ -80,7 +87,7 @@ void BuildBackgroundLayer(TCustomImage32& View, TRenderEnvironment& Env) {
   layer.SetScaled(true);
   layer.Bitmap().SetCombineMode(raster::cmBlend);
   layer.Bitmap().SetDrawMode(raster::dmBlend);
-  imagefiles::LoadFromFile(layer.Bitmap(), (*Env.Sources)[slot]);
+  LoadPicture(layer.Bitmap(), (*Env.Sources)[slot], Env);
   // Merged rather than blended, so the saved picture stays opaque over an opaque canvas.
   layer.Bitmap().SetCombineMode(raster::cmMerge);
   layer.SetLocation(raster::TSingleRect{0, 0, static_cast<float>(canvas.Width()), static_cast<float>(canvas.Height())});
@@ -88,9 +95,9 @@ void BuildBackgroundLayer(TCustomImage32& View, TRenderEnvironment& Env) {
 
 namespace {
 
-std::unique_ptr<TBitmap32> NewWorkingBitmap(const TBitmap32& canvas) {
+std::unique_ptr<TBitmap32> NewWorkingBitmap(const TBitmap32& canvas, bool sized = true) {
   auto b = std::make_unique<TBitmap32>();
-  b->SetSize(canvas.Width(), canvas.Height());
+  if (sized) b->SetSize(canvas.Width(), canvas.Height());
   b->SetCombineMode(raster::cmBlend);
   b->SetDrawMode(raster::dmBlend);
   b->SetOuterColor(0);
@@ -128,9 +135,6 @@ void BuildTemplateLayers(const std::string& Path, TCustomImage32& View, TRenderE
     const TTemplateLayer spec = ReadTemplateLayer(ini, section);
     Env.LayerKinds->push_back(spec.Type);
 
-    auto picture = NewWorkingBitmap(canvas);
-    auto target = NewWorkingBitmap(canvas);
-
     TLayerContext layer;
     layer.Type = LayerTypeFromText(spec.Type);
     layer.Source = spec.Source;
@@ -144,16 +148,21 @@ void BuildTemplateLayers(const std::string& Path, TCustomImage32& View, TRenderE
     layer.D = fitPoint(spec.D);
     layer.Overscan = true;
 
+    // A picture loaded from a file takes the file's size: clearing a canvas for it first is waste.
+    auto picture = NewWorkingBitmap(canvas, !PictureLoadsFromFile(layer, Env));
+    auto target = NewWorkingBitmap(canvas);
+
     PrepareLayer(layer, *picture, *target, canvas, Env);
-    WarpToQuad(*picture, picture->BoundsRect(), layer.A, layer.B, layer.C, layer.D, *target, layer.Overscan,
-               fit.FitScale, &maskScratch);
+    const raster::TRect nothing;  // the target is transparent black until the warp
+    layer.Content = WarpToQuad(*picture, picture->BoundsRect(), layer.A, layer.B, layer.C, layer.D, *target,
+                               layer.Overscan, fit.FitScale, &maskScratch, &nothing);
     picture.reset();
 
     TBitmapLayer& bitmapLayer = TBitmapLayer::Create(View.Layers());
     bitmapLayer.SetScaled(true);
     bitmapLayer.SetLocation(
         raster::TSingleRect{0, 0, static_cast<float>(canvas.Width()), static_cast<float>(canvas.Height())});
-    bitmapLayer.Bitmap().Assign(target.get());
+    bitmapLayer.Bitmap().AssignMoving(*target);
     // The warp blends; the finished layer merges, so translucent layer pixels never make an
     // opaque background see-through in the saved picture.
     bitmapLayer.Bitmap().SetCombineMode(raster::cmMerge);

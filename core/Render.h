@@ -8,6 +8,7 @@
 #include "core/Effects.h"
 #include "core/RenderSettings.h"
 #include "core/Template.h"
+#include "imagefiles/Picture.h"
 #include "raster/ImgView32.h"
 
 namespace quirlon::core {
@@ -37,6 +38,9 @@ struct TRenderEnvironment {
   // The selection of the window's hidden resampler and kernel lists.
   std::string ResamplerClassName = "TLinearResampler";
   std::string KernelClassName = "TBoxKernel";
+  // Decoded source pictures kept between loads (the window keeps one across renders). Without one,
+  // ApplyTemplate keeps them for the render it runs, so a face and its reflection decode once.
+  imagefiles::TPictureCache* Pictures = nullptr;
 
   // Folders beside the running executable: "Templates/" and "custom/".
   static TRenderEnvironment BesideExecutable(TLayerKinds& Kinds, const TShadeBitmap32List& Masks);
