@@ -10,18 +10,9 @@ namespace quirlon::raster {
 
 namespace {
 
-// One channel of the mix; equals the 16-bit lane form ((B * 256 + 128 + (F - B) * w) mod 65536) >> 8
-// because the sum stays within 128..65407.
-inline TColor32 MixChannel(TColor32 f, TColor32 b, TColor32 w) { return (f * w + b * (256 - w) + 128) >> 8; }
-
-// All four channels with weight w (0..255).
-inline TColor32 Mix(TColor32 F, TColor32 B, TColor32 w) {
-  TColor32 result = 0;
-  for (int shift = 0; shift < 32; shift += 8) {
-    result |= MixChannel((F >> shift) & 0xFF, (B >> shift) & 0xFF, w) << shift;
-  }
-  return result;
-}
+// All four channels with weight w (0..255). The sum per channel stays within 128..65407, so this
+// equals the 16-bit lane form ((B * 256 + 128 + (F - B) * w) mod 65536) >> 8.
+inline TColor32 Mix(TColor32 F, TColor32 B, TColor32 w) { return MixWeighted(F, B, w); }
 
 inline std::uint32_t ClampMaster(std::uint32_t M) { return M > 255 ? 255 : M; }
 

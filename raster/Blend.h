@@ -26,6 +26,14 @@ void BlendRowMaster(const TColor32* Src, TColor32* Dst, std::int32_t Count, std:
 // F and B mixed by W on all four channels, no shortcut at either end (W = 0 gives B). W above 255
 // counts as 255.
 TColor32 MixColors(TColor32 F, TColor32 B, std::uint32_t W);
+// MixColors for a weight already in 0..255, inline for the pixel loops: per channel
+// (F x W + B x (256 - W) + 128) >> 8, the 16-bit lane form.
+inline TColor32 MixWeighted(TColor32 F, TColor32 B, TColor32 W) {
+  TColor32 result = 0;
+  for (int shift = 0; shift < 32; shift += 8)
+    result |= ((((F >> shift) & 0xFF) * W + ((B >> shift) & 0xFF) * (256 - W) + 128) >> 8) << shift;
+  return result;
+}
 
 // Merge (straight-alpha "over"): F's alpha is first scaled by M (Fa' = Fa when M = 255, else
 // Fa * M / 255 rounded half up). Fa' = 0 leaves B; Fa' = 255 or Ba = 0 gives F with alpha Fa';

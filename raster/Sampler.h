@@ -56,6 +56,8 @@ public:
   bool HasSampleBounds() const override { return true; }
   TRect SampleBounds() const override;
   void AssignSettings(const TCustomResampler& Source) override;
+  // The bitmap's clip rectangle as copied at BeginSampling: where pamSafe sampling reads pixels.
+  const TRect& SamplingClipRect() const { return fClipRect; }
 
 protected:
   TBitmap32* fBitmap;

@@ -505,6 +505,60 @@ bool SamplingOnlyReads(TCustomSampler& Sampler, const TBitmap32& Dst) {
 
 }  // namespace
 
+namespace {
+
+using TCombineProc = void (*)(TRasterizer&, TColor32&, TColor32);
+
+// One row of a nearest projective warp over a pamSafe nearest resampler: the same pixels as
+// MapFixed, PointSample and the combine per pixel. Along a row only X changes, and the products
+// FixedMultiply(R[k][n], FixedFromInt(i)) are exactly R[k][n] x i (mod 2^32), so the three sums
+// are stepped by R[0][n] instead of being formed anew.
+template <bool Blend>
+void WarpRowSafe(const TFixedMatrix16& R, const TBitmap32& Src, const TRect& Clip, TColor32 Outer, std::uint32_t Master,
+                 TRasterizer& Rasterizer, TCombineProc Combine, TColor32* Row, std::int32_t Left, std::int32_t Right,
+                 std::int32_t J) {
+  const auto sum = [](TFixed16 a, TFixed16 b, TFixed16 c) {
+    return static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b) + static_cast<std::uint32_t>(c);
+  };
+  const TFixed16 x0 = FixedFromInt(Left), y = FixedFromInt(J);
+  std::uint32_t z = sum(FixedMultiply(R[0][2], x0), FixedMultiply(R[1][2], y), R[2][2]);
+  std::uint32_t u = sum(FixedMultiply(R[0][0], x0), FixedMultiply(R[1][0], y), R[2][0]);
+  std::uint32_t v = sum(FixedMultiply(R[0][1], x0), FixedMultiply(R[1][1], y), R[2][1]);
+  const std::uint32_t dz = static_cast<std::uint32_t>(R[0][2]), du = static_cast<std::uint32_t>(R[0][0]),
+                      dv = static_cast<std::uint32_t>(R[0][1]);
+  const TColor32* bits = Src.Bits();
+  const std::int32_t stride = Src.Width();
+  const std::uint32_t m = Master > 255 ? 255 : Master;
+  for (std::int32_t i = Left; i < Right; ++i, z += dz, u += du, v += dv) {
+    TColor32 c = Outer;
+    const auto zf = static_cast<TFixed16>(z);
+    if (zf != 0) {
+      TFixed16 sx = static_cast<TFixed16>(u), sy = static_cast<TFixed16>(v);
+      if (zf != kFixedOne) {
+        const float q = TProjectiveTransformation::UnitOver(zf);
+        sx = TProjectiveTransformation::MulRoundSingle(sx, q);
+        sy = TProjectiveTransformation::MulRoundSingle(sy, q);
+      }
+      const std::int32_t X = FixedRoundHalfDown(sx), Y = FixedRoundHalfDown(sy);
+      if (X >= Clip.Left && X < Clip.Right && Y >= Clip.Top && Y < Clip.Bottom)
+        c = bits[static_cast<std::size_t>(Y) * stride + X];
+    }
+    TColor32& p = Row[i];
+    if constexpr (Blend) {
+      // BlendPixel, inline.
+      const TColor32 fa = c >> 24;
+      if (fa == 0) continue;
+      const TColor32 w = (fa * (m + 1)) >> 8;
+      if (w == 0) continue;
+      p = MixWeighted(c, p, w);
+    } else {
+      Combine(Rasterizer, p, c);
+    }
+  }
+}
+
+}  // namespace
+
 void TRegularRasterizer::RenderRows(TBitmap32& Dst, const TRect& Area) {
   if (Area.Right <= Area.Left || Area.Bottom <= Area.Top) return;
   // Rows are independent when sampling and combining only read shared state and nobody is told
@@ -518,6 +572,23 @@ void TRegularRasterizer::RenderRows(TBitmap32& Dst, const TRect& Area) {
     const TFixedMatrix16& reverse = mapping.ReverseFixed();
     const TColor32 outer = resampler.Bitmap().OuterColor();
     const auto combine = fCombine;
+    if (resampler.PixelAccessMode() == pamSafe) {
+      // The usual case, written out whole: pamSafe sampling and, when blending, BlendPixel inline.
+      const bool blend = combine == &CombineBlend && fBlendPixel == &BlendPixel;
+      const std::uint32_t master = fParams.MasterAlpha;
+      const TBitmap32& src = resampler.Bitmap();
+      ParallelFor(Area.Top, Area.Bottom, 32, [&](std::int32_t from, std::int32_t to) {
+        for (std::int32_t j = from; j < to; ++j)
+          if (blend)
+            WarpRowSafe<true>(reverse, src, resampler.SamplingClipRect(), outer, master, *this, combine, Dst.ScanLine(j),
+                              Area.Left, Area.Right, j);
+          else
+            WarpRowSafe<false>(reverse, src, resampler.SamplingClipRect(), outer, master, *this, combine,
+                               Dst.ScanLine(j), Area.Left, Area.Right, j);
+      });
+      Dst.AreaChanged(Area);
+      return;
+    }
     ParallelFor(Area.Top, Area.Bottom, 32, [&](std::int32_t from, std::int32_t to) {
       for (std::int32_t j = from; j < to; ++j) {
         TColor32* p = Dst.ScanLine(j) + Area.Left;
