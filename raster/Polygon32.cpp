@@ -47,6 +47,36 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {  // b > 0
 
 // One list of crossing records per scanline (sub-scanline for the smooth fill), BaseY first.
 // A record is the clamped column with kUpward set for edges that run up the screen.
+// The crossings of one sub-scanline. A convex outline crosses each twice and a band four times, so
+// a few are kept in place; only longer lists take memory of their own (one allocation per
+// sub-scanline made filling a tall shape mostly a matter of the allocator).
+class TCrossingList {
+public:
+  std::size_t size() const { return fCount; }
+  const std::uint32_t* begin() const { return fCount <= kInline ? fInline : fMore.data(); }
+  const std::uint32_t* end() const { return begin() + fCount; }
+  std::uint32_t* begin() { return fCount <= kInline ? fInline : fMore.data(); }
+  std::uint32_t* end() { return begin() + fCount; }
+  std::uint32_t operator[](std::size_t i) const { return begin()[i]; }
+  std::uint32_t front() const { return *begin(); }
+  std::uint32_t back() const { return begin()[fCount - 1]; }
+  void push_back(std::uint32_t v) {
+    if (fCount < kInline) {
+      fInline[fCount++] = v;
+      return;
+    }
+    if (fCount == kInline) fMore.assign(fInline, fInline + kInline);
+    fMore.push_back(v);
+    ++fCount;
+  }
+
+private:
+  static constexpr std::size_t kInline = 6;
+  std::uint32_t fInline[kInline];
+  std::size_t fCount = 0;
+  std::vector<std::uint32_t> fMore;
+};
+
 class TScanlineTable {
 public:
   // Lists for scanlines baseY .. maxY; crossings outside them are dropped, columns clamped into
@@ -57,7 +87,7 @@ public:
 
   std::int32_t BaseY() const { return fBaseY; }
   std::size_t Count() const { return fLists.size(); }
-  const std::vector<std::uint32_t>& List(std::size_t i) const { return fLists[i]; }
+  const TCrossingList& List(std::size_t i) const { return fLists[i]; }
 
   void AddCrossing(std::int32_t X, std::int32_t Y, int D) {
     if (Y < fBaseY || Y > fMaxY) return;
@@ -155,13 +185,13 @@ public:
 
 private:
   std::int32_t fBaseX, fBaseY, fMaxY, fMaxX;
-  std::vector<std::vector<std::uint32_t>> fLists;
+  std::vector<TCrossingList> fLists;
 };
 
 // Walks the sorted records of one list by the fill rule, calling start(x) where a filled stretch
 // begins and stop(x) where it ends. An unmatched last start gets no stop.
 template <typename Start, typename Stop>
-void ForEachSpan(const std::vector<std::uint32_t>& list, TFillRule rule, Start&& start, Stop&& stop) {
+void ForEachSpan(const TCrossingList& list, TFillRule rule, Start&& start, Stop&& stop) {
   if (rule == frEvenOdd) {
     for (std::size_t i = 0; i < list.size(); i += 2) {
       start(static_cast<std::int32_t>(list[i] & kPositionMask));

@@ -158,6 +158,42 @@ TEST(BlendTest, BlendPixelAndRowMasterAllWeights) {
     }
 }
 
+// Rows whose alphas change from pixel to pixel, of every length up to 41, also drawn onto
+// themselves one or two pixels along (each pixel then sees the results before it).
+TEST(BlendTest, RowsOfMixedAlphasAndOverlappingRows) {
+  std::mt19937 rng(2026);
+  auto pixel = [&] {
+    const std::uint32_t k = rng() % 4;
+    const TColor32 c = rng();
+    return k == 0 ? c & 0xFFFFFFu : (k == 1 ? c | 0xFF000000u : c);
+  };
+  for (int round = 0; round < 400; ++round) {
+    const int n = static_cast<int>(rng() % 42);
+    const std::uint32_t m = round % 3 == 0 ? 255 : rng() % 256;
+    std::vector<TColor32> src(n), dst(n), expected(n);
+    for (int i = 0; i < n; ++i) src[i] = pixel(), dst[i] = pixel();
+    for (int i = 0; i < n; ++i) expected[i] = BlendRowReference(src[i], dst[i]);
+    std::vector<TColor32> d = dst;
+    BlendRow(src.data(), d.data(), n);
+    ASSERT_EQ(d, expected) << round;
+    for (int i = 0; i < n; ++i) expected[i] = BlendRowMasterReference(src[i], dst[i], m);
+    d = dst;
+    BlendRowMaster(src.data(), d.data(), n, m);
+    ASSERT_EQ(d, expected) << round;
+    if (n < 3) continue;
+    for (int shift : {1, 2}) {
+      std::vector<TColor32> row = dst, ref = dst;
+      for (int i = 0; i < n - shift; ++i) ref[i + shift] = BlendRowMasterReference(ref[i], ref[i + shift], m);
+      BlendRowMaster(row.data(), row.data() + shift, n - shift, m);
+      ASSERT_EQ(row, ref) << round << " shift " << shift;
+      row = dst, ref = dst;
+      for (int i = 0; i < n - shift; ++i) ref[i + shift] = BlendRowReference(ref[i], ref[i + shift]);
+      BlendRow(row.data(), row.data() + shift, n - shift);
+      ASSERT_EQ(row, ref) << round << " shift " << shift;
+    }
+  }
+}
+
 TEST(BlendTest, MasterAboveRangeCountsAsOpaque) {
   std::mt19937 rng(5);
   for (int i = 0; i < 10000; ++i) {
@@ -227,6 +263,25 @@ TEST(BlendTest, MergeAgainstRealFormula) {
       }
       MergeRow(src.data(), dst.data(), static_cast<std::int32_t>(src.size()));
       ASSERT_EQ(dst, expected) << fa << " " << ba;
+    }
+}
+
+// Every colour pair for a sample of alpha pairs: the rows work the quotient out by a reciprocal
+// kept from pixel to pixel, so its exact halves and near-integers are all checked here.
+TEST(BlendTest, MergeRowEveryColourPairForSampledAlphas) {
+  std::mt19937 rng(8);
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> alphas{{254, 255}, {1, 255}, {254, 1}, {128, 128}, {2, 254}};
+  while (alphas.size() < 60) alphas.emplace_back(1 + rng() % 254, 1 + rng() % 255);
+  std::vector<TColor32> src(256), dst(256), expected(256);
+  for (const auto& [fa, ba] : alphas)
+    for (std::uint32_t f = 0; f < 256; ++f) {
+      for (std::uint32_t b = 0; b < 256; ++b) {
+        src[b] = (fa << 24) | (f << 16) | (b << 8) | (255 - f);
+        dst[b] = (ba << 24) | (b << 16) | (f << 8) | (b ^ 0x5A);
+        expected[b] = MergeReference(src[b], dst[b], 255);
+      }
+      MergeRow(src.data(), dst.data(), 256);
+      ASSERT_EQ(dst, expected) << fa << " " << ba << " " << f;
     }
 }
 

@@ -555,24 +555,47 @@ TEST(TransformTest, RowsOnTwoThreadsEqualTheSingleThreadWalk) {
   src.SetSize(173, 241);
   std::mt19937 rng(41);
   for (std::size_t i = 0; i < src.PixelCount(); ++i) src.Bits()[i] = rng();
-  for (TDrawMode mode : {dmOpaque, dmBlend, dmTransparent}) {
-    src.SetDrawMode(mode);
-    src.SetCombineMode(mode == dmBlend ? cmMerge : cmBlend);
-    TProjectiveTransformation t;
-    t.SetX0(31.5f), t.SetY0(20.25f), t.SetX1(280.f), t.SetY1(47.f);
-    t.SetX2(301.75f), t.SetY2(390.f), t.SetX3(12.f), t.SetY3(333.5f);
-    t.SetSourceRect(TSingleRect{0, 0, 173, 241});
-    TBitmap32 split, walked;
-    for (TBitmap32* b : {&split, &walked}) {
-      b->SetSize(320, 400);
-      for (std::size_t i = 0; i < b->PixelCount(); ++i) b->Bits()[i] = 0x80402010u + static_cast<TColor32>(i);
+  // Every third pixel opaque or fully transparent, so the blend's shortcuts are taken too.
+  for (std::size_t i = 0; i < src.PixelCount(); i += 3) src.Bits()[i] = rng() % 2 ? src.Bits()[i] | 0xFF000000u : src.Bits()[i] & 0xFFFFFFu;
+  struct TCase {
+    TDrawMode Mode;
+    TCombineMode Combine;
+    std::uint32_t Master;
+    TPixelAccessMode Access;
+  };
+  const TCase cases[] = {{dmOpaque, cmBlend, 255, pamSafe},      {dmBlend, cmMerge, 255, pamSafe},
+                         {dmTransparent, cmBlend, 255, pamSafe}, {dmBlend, cmBlend, 255, pamSafe},
+                         {dmBlend, cmBlend, 200, pamSafe},       {dmBlend, cmBlend, 1, pamSafe},
+                         {dmBlend, cmBlend, 300, pamSafe},       {dmBlend, cmBlend, 255, pamWrap},
+                         {dmOpaque, cmBlend, 255, pamTransparentEdge}};
+  // A face, a strong perspective, and corners whose mapping crosses the line at infinity.
+  const float quads[][8] = {{31.5f, 20.25f, 280.f, 47.f, 301.75f, 390.f, 12.f, 333.5f},
+                            {150.f, 10.f, 170.f, 12.f, 319.f, 399.f, 0.f, 390.f},
+                            {10.f, 10.f, 300.f, 380.f, 20.f, 390.f, 290.f, 5.f}};
+  for (const TCase& c : cases)
+    for (const auto& q : quads) {
+      src.SetDrawMode(c.Mode);
+      src.SetCombineMode(c.Combine);
+      src.SetMasterAlpha(c.Master);
+      src.SetOuterColor(c.Access == pamSafe ? 0x40FF8000u : 0);
+      static_cast<TBitmap32Resampler&>(src.Resampler()).SetPixelAccessMode(c.Access);
+      TProjectiveTransformation t;
+      t.SetX0(q[0]), t.SetY0(q[1]), t.SetX1(q[2]), t.SetY1(q[3]);
+      t.SetX2(q[4]), t.SetY2(q[5]), t.SetX3(q[6]), t.SetY3(q[7]);
+      t.SetSourceRect(TSingleRect{0, 0, 173, 241});
+      TBitmap32 split, walked;
+      for (TBitmap32* b : {&split, &walked}) {
+        b->SetSize(320, 400);
+        for (std::size_t i = 0; i < b->PixelCount(); ++i) b->Bits()[i] = 0x80402010u + static_cast<TColor32>(i * 2654435761u);
+      }
+      TRegularRasterizer parallel, serial;
+      serial.SetUpdateRowCount(1);  // the plain per-pixel walk
+      Transform(split, src, t, parallel);
+      Transform(walked, src, t, serial);
+      EXPECT_TRUE(std::equal(split.Bits(), split.Bits() + split.PixelCount(), walked.Bits()))
+          << "mode " << int(c.Mode) << " combine " << int(c.Combine) << " master " << c.Master << " access "
+          << int(c.Access) << " quad " << q[0];
     }
-    TRegularRasterizer parallel, serial;
-    serial.SetUpdateRowCount(1);
-    Transform(split, src, t, parallel);
-    Transform(walked, src, t, serial);
-    EXPECT_TRUE(std::equal(split.Bits(), split.Bits() + split.PixelCount(), walked.Bits())) << "mode " << int(mode);
-  }
 }
 
 }  // namespace
