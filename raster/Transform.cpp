@@ -5,6 +5,10 @@
 #include <cmath>
 #include <typeinfo>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "raster/Blend.h"
 #include "raster/Errors.h"
 #include "raster/Numeric.h"
@@ -513,6 +517,56 @@ using TCombineProc = void (*)(TRasterizer&, TColor32&, TColor32);
 // MapFixed, PointSample and the combine per pixel. Along a row only X changes, and the products
 // FixedMultiply(R[k][n], FixedFromInt(i)) are exactly R[k][n] x i (mod 2^32), so the three sums
 // are stepped by R[0][n] instead of being formed anew.
+// The mapped 16.16 source point of one pixel: MapFixed's steps for sums already formed. False where
+// the point is at infinity (z = 0).
+inline bool MapSums(std::uint32_t z, std::uint32_t u, std::uint32_t v, TFixed16& sx, TFixed16& sy) {
+  const auto zf = static_cast<TFixed16>(z);
+  if (zf == 0) return false;
+  sx = static_cast<TFixed16>(u);
+  sy = static_cast<TFixed16>(v);
+  if (zf != kFixedOne) {
+    const float q = TProjectiveTransformation::UnitOver(zf);
+    sx = TProjectiveTransformation::MulRoundSingle(sx, q);
+    sy = TProjectiveTransformation::MulRoundSingle(sy, q);
+  }
+  return true;
+}
+
+#if defined(__SSE2__)
+// MapSums for two pixels in double lanes, where that is exact: 65536 / z is divided as UnitOver
+// divides it (and the rare quotient that lies half-way between two floats is left to MapSums); a
+// sum below 2^29 in magnitude times a float is exact in double, and adding 1.5 x 2^52 rounds it
+// half to even and leaves the result modulo 2^32 in the low half of the lane. False when either
+// pixel needs the scalar steps.
+inline bool MapSumsTwo(const std::uint32_t* z, const std::uint32_t* u, const std::uint32_t* v, TFixed16* sx,
+                       TFixed16* sy) {
+  constexpr std::uint32_t kLimit = 1u << 29;
+  for (int k = 0; k < 2; ++k)
+    if (z[k] == 0 || u[k] + kLimit >= 2 * kLimit || v[k] + kLimit >= 2 * kLimit) return false;
+  const __m128d zd = _mm_cvtepi32_pd(_mm_setr_epi32(static_cast<int>(z[0]), static_cast<int>(z[1]), 0, 0));
+  const __m128d qd = _mm_div_pd(_mm_set1_pd(65536.0), zd);
+  const __m128i bits = _mm_and_si128(_mm_castpd_si128(qd), _mm_set1_epi64x(0x1FFFFFFF));
+  const __m128i halfway = _mm_cmpeq_epi32(bits, _mm_set1_epi64x(0x10000000));
+  if ((_mm_movemask_epi8(halfway) & 0x0F0F) != 0) return false;  // the low halves hold the pattern
+  const __m128d q = _mm_cvtps_pd(_mm_cvtpd_ps(qd));
+  const __m128d magic = _mm_set1_pd(6755399441055744.0);  // 1.5 x 2^52
+  const __m128d ud = _mm_cvtepi32_pd(_mm_setr_epi32(static_cast<int>(u[0]), static_cast<int>(u[1]), 0, 0));
+  const __m128d vd = _mm_cvtepi32_pd(_mm_setr_epi32(static_cast<int>(v[0]), static_cast<int>(v[1]), 0, 0));
+  const __m128i ru = _mm_castpd_si128(_mm_add_pd(_mm_mul_pd(ud, q), magic));
+  const __m128i rv = _mm_castpd_si128(_mm_add_pd(_mm_mul_pd(vd, q), magic));
+  sx[0] = _mm_cvtsi128_si32(ru);
+  sx[1] = _mm_cvtsi128_si32(_mm_shuffle_epi32(ru, 2));
+  sy[0] = _mm_cvtsi128_si32(rv);
+  sy[1] = _mm_cvtsi128_si32(_mm_shuffle_epi32(rv, 2));
+  return true;
+}
+#endif
+
+// One row of a nearest projective warp over a pamSafe nearest resampler: the same pixels as
+// MapFixed, PointSample and the combine per pixel. Along a row only X changes, and the products
+// FixedMultiply(R[k][n], FixedFromInt(i)) are exactly R[k][n] x i (mod 2^32), so the three sums
+// are stepped by R[0][n] instead of being formed anew. The row goes in runs: first every point of
+// the run is mapped (two at a time where the lanes allow), then the pixels are read and combined.
 template <bool Blend>
 void WarpRowSafe(const TFixedMatrix16& R, const TBitmap32& Src, const TRect& Clip, TColor32 Outer, std::uint32_t Master,
                  TRasterizer& Rasterizer, TCombineProc Combine, TColor32* Row, std::int32_t Left, std::int32_t Right,
@@ -529,30 +583,48 @@ void WarpRowSafe(const TFixedMatrix16& R, const TBitmap32& Src, const TRect& Cli
   const TColor32* bits = Src.Bits();
   const std::int32_t stride = Src.Width();
   const std::uint32_t m = Master > 255 ? 255 : Master;
-  for (std::int32_t i = Left; i < Right; ++i, z += dz, u += du, v += dv) {
-    TColor32 c = Outer;
-    const auto zf = static_cast<TFixed16>(z);
-    if (zf != 0) {
-      TFixed16 sx = static_cast<TFixed16>(u), sy = static_cast<TFixed16>(v);
-      if (zf != kFixedOne) {
-        const float q = TProjectiveTransformation::UnitOver(zf);
-        sx = TProjectiveTransformation::MulRoundSingle(sx, q);
-        sy = TProjectiveTransformation::MulRoundSingle(sy, q);
-      }
-      const std::int32_t X = FixedRoundHalfDown(sx), Y = FixedRoundHalfDown(sy);
-      if (X >= Clip.Left && X < Clip.Right && Y >= Clip.Top && Y < Clip.Bottom)
-        c = bits[static_cast<std::size_t>(Y) * stride + X];
+  constexpr std::int32_t kRun = 64;
+  std::uint32_t zs[kRun], us[kRun], vs[kRun];
+  TFixed16 sx[kRun], sy[kRun];
+  bool mapped[kRun];
+  for (std::int32_t runStart = Left; runStart < Right; runStart += kRun) {
+    const std::int32_t n = std::min(kRun, Right - runStart);
+    for (std::int32_t k = 0; k < n; ++k, z += dz, u += du, v += dv) {
+      zs[k] = z;
+      us[k] = u;
+      vs[k] = v;
     }
-    TColor32& p = Row[i];
-    if constexpr (Blend) {
-      // BlendPixel, inline.
-      const TColor32 fa = c >> 24;
-      if (fa == 0) continue;
-      const TColor32 w = (fa * (m + 1)) >> 8;
-      if (w == 0) continue;
-      p = MixWeighted(c, p, w);
-    } else {
-      Combine(Rasterizer, p, c);
+    std::int32_t k = 0;
+#if defined(__SSE2__)
+    for (; k + 2 <= n; k += 2) {
+      if (MapSumsTwo(zs + k, us + k, vs + k, sx + k, sy + k)) {
+        mapped[k] = mapped[k + 1] = true;
+      } else {
+        mapped[k] = MapSums(zs[k], us[k], vs[k], sx[k], sy[k]);
+        mapped[k + 1] = MapSums(zs[k + 1], us[k + 1], vs[k + 1], sx[k + 1], sy[k + 1]);
+      }
+    }
+#endif
+    for (; k < n; ++k) mapped[k] = MapSums(zs[k], us[k], vs[k], sx[k], sy[k]);
+
+    TColor32* p = Row + runStart;
+    for (k = 0; k < n; ++k, ++p) {
+      TColor32 c = Outer;
+      if (mapped[k]) {
+        const std::int32_t X = FixedRoundHalfDown(sx[k]), Y = FixedRoundHalfDown(sy[k]);
+        if (X >= Clip.Left && X < Clip.Right && Y >= Clip.Top && Y < Clip.Bottom)
+          c = bits[static_cast<std::size_t>(Y) * stride + X];
+      }
+      if constexpr (Blend) {
+        // BlendPixel, inline.
+        const TColor32 fa = c >> 24;
+        if (fa == 0) continue;
+        const TColor32 w = (fa * (m + 1)) >> 8;
+        if (w == 0) continue;
+        *p = MixWeighted(c, *p, w);
+      } else {
+        Combine(Rasterizer, *p, c);
+      }
     }
   }
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <cmath>
 #include <random>
 #include <utility>
@@ -569,9 +571,16 @@ TEST(TransformTest, RowsOnTwoThreadsEqualTheSingleThreadWalk) {
                          {dmBlend, cmBlend, 300, pamSafe},       {dmBlend, cmBlend, 255, pamWrap},
                          {dmOpaque, cmBlend, 255, pamTransparentEdge}};
   // A face, a strong perspective, and corners whose mapping crosses the line at infinity.
-  const float quads[][8] = {{31.5f, 20.25f, 280.f, 47.f, 301.75f, 390.f, 12.f, 333.5f},
-                            {150.f, 10.f, 170.f, 12.f, 319.f, 399.f, 0.f, 390.f},
-                            {10.f, 10.f, 300.f, 380.f, 20.f, 390.f, 290.f, 5.f}};
+  std::vector<std::array<float, 8>> quads{{31.5f, 20.25f, 280.f, 47.f, 301.75f, 390.f, 12.f, 333.5f},
+                                           {150.f, 10.f, 170.f, 12.f, 319.f, 399.f, 0.f, 390.f},
+                                           {10.f, 10.f, 300.f, 380.f, 20.f, 390.f, 290.f, 5.f}};
+  // And random ones, some far outside the destination (large sums, points near infinity).
+  std::uniform_real_distribution<float> near(-40.f, 440.f), far(-30000.f, 30000.f);
+  for (int n = 0; n < 12; ++n) {
+    std::array<float, 8> q{};
+    for (float& c : q) c = n % 3 == 2 ? far(rng) : near(rng);
+    quads.push_back(q);
+  }
   for (const TCase& c : cases)
     for (const auto& q : quads) {
       src.SetDrawMode(c.Mode);
