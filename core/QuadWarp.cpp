@@ -4,6 +4,7 @@
 
 #include "raster/Bounds.h"
 #include "raster/Numeric.h"
+#include "raster/Parallel.h"
 #include "raster/Polygon32.h"
 #include "raster/Transform.h"
 
@@ -142,11 +143,20 @@ void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask, const TRect& MaskAr
   if (count == 0 || Mask.PixelCount() != count) return;
 
   const TRect area = IntersectRect(MaskArea, Mask.BoundsRect());
-  int maxI = 0;
-  for (std::int32_t y = area.Top; y < area.Bottom; ++y) {
-    const TColor32* m = Mask.ScanLine(y);
-    for (std::int32_t x = area.Left; x < area.Right; ++x) maxI = std::max(maxI, Intensity(m[x]));
-  }
+  // Rows are independent in both passes: two threads share them.
+  int partMax[2] = {0, 0};
+  const std::int32_t middle = area.Top + (area.Bottom - area.Top) / 2;
+  ParallelFor(0, 2, 1, [&](std::int32_t from, std::int32_t to) {
+    for (std::int32_t part = from; part < to; ++part) {
+      int best = 0;
+      for (std::int32_t y = part == 0 ? area.Top : middle; y < (part == 0 ? middle : area.Bottom); ++y) {
+        const TColor32* m = Mask.ScanLine(y);
+        for (std::int32_t x = area.Left; x < area.Right; ++x) best = std::max(best, Intensity(m[x]));
+      }
+      partMax[part] = best;
+    }
+  });
+  const int maxI = std::max(partMax[0], partMax[1]);
   // Level 0 everywhere is the brightest level: nothing is cut.
   if (maxI == 0) {
     Target.Changed();
@@ -160,15 +170,17 @@ void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask, const TRect& MaskAr
     work = TRect{std::min(work.Left, content.Left), std::min(work.Top, content.Top), std::max(work.Right, content.Right),
                  std::max(work.Bottom, content.Bottom)};
   }
-  for (std::int32_t y = work.Top; y < work.Bottom; ++y) {
-    const TColor32* m = Mask.ScanLine(y);
-    TColor32* t = Target.ScanLine(y);
-    const bool rowInArea = y >= area.Top && y < area.Bottom;
-    for (std::int32_t x = work.Left; x < work.Right; ++x) {
-      const bool inArea = rowInArea && x >= area.Left && x < area.Right;
-      t[x] = CutAlpha(t[x], inArea ? Intensity(m[x]) : 0, maxI);
+  ParallelFor(work.Top, work.Bottom, 32, [&](std::int32_t from, std::int32_t to) {
+    for (std::int32_t y = from; y < to; ++y) {
+      const TColor32* m = Mask.ScanLine(y);
+      TColor32* t = Target.ScanLine(y);
+      const bool rowInArea = y >= area.Top && y < area.Bottom;
+      for (std::int32_t x = work.Left; x < work.Right; ++x) {
+        const bool inArea = rowInArea && x >= area.Left && x < area.Right;
+        t[x] = CutAlpha(t[x], inArea ? Intensity(m[x]) : 0, maxI);
+      }
     }
-  }
+  });
   Target.Changed();
 }
 

@@ -168,15 +168,60 @@ struct TMergeRow {
 
 }  // namespace
 
+#if defined(__SSE2__)
+namespace {
+
+// Merges onto four opaque destination pixels. Over Ba = 255 the merge reduces to
+// round((Fc x fa + Bc x (255 - fa)) / 255) per channel with alpha 255 (there are no halves: 255 is
+// odd), and x / 255 rounded is (t + (t >> 8)) >> 8 with t = x + 128 for every x up to 65025.
+// fa32 holds each pixel's (scaled) alpha in its lane.
+inline __m128i MergeOverOpaqueFour(__m128i f, __m128i b, __m128i fa32) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i round = _mm_set1_epi16(128);
+  const __m128i full = _mm_set1_epi16(255);
+  const __m128i fa16 = _mm_or_si128(fa32, _mm_slli_epi32(fa32, 16));
+  const __m128i walo = _mm_shuffle_epi32(fa16, 0x50), wahi = _mm_shuffle_epi32(fa16, 0xFA);
+  auto half = [&](__m128i fc, __m128i bc, __m128i wa) {
+    const __m128i x = _mm_add_epi16(_mm_mullo_epi16(fc, wa), _mm_mullo_epi16(bc, _mm_sub_epi16(full, wa)));
+    const __m128i t = _mm_add_epi16(x, round);
+    return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
+  };
+  const __m128i lo = half(_mm_unpacklo_epi8(f, zero), _mm_unpacklo_epi8(b, zero), walo);
+  const __m128i hi = half(_mm_unpackhi_epi8(f, zero), _mm_unpackhi_epi8(b, zero), wahi);
+  return _mm_or_si128(_mm_packus_epi16(lo, hi), _mm_set1_epi32(static_cast<int>(0xFF000000u)));
+}
+
+// All four destination pixels opaque.
+inline bool OpaqueFour(__m128i b) {
+  const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  return _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(b, alpha), alpha)) == 0xFFFF;
+}
+
+}  // namespace
+#endif
+
 void MergeRow(const TColor32* Src, TColor32* Dst, std::int32_t Count) {
   // Layers are mostly transparent: runs of alpha 0, which leave Dst as it is, are skipped four at
   // a time and never stored.
   TMergeRow merge;
   std::int32_t i = 0;
   while (i < Count) {
-    if (i + 4 <= Count && ((Src[i] | Src[i + 1] | Src[i + 2] | Src[i + 3]) >> 24) == 0) {
-      i += 4;
-      continue;
+    if (i + 4 <= Count) {
+      if (((Src[i] | Src[i + 1] | Src[i + 2] | Src[i + 3]) >> 24) == 0) {
+        i += 4;
+        continue;
+      }
+#if defined(__SSE2__)
+      if (Apart(Src, Dst, Count)) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Dst + i));
+        if (OpaqueFour(b)) {
+          const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Src + i));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(Dst + i), MergeOverOpaqueFour(f, b, _mm_srli_epi32(f, 24)));
+          i += 4;
+          continue;
+        }
+      }
+#endif
     }
     const TColor32 fa = Src[i] >> 24;
     if (fa != 0) Dst[i] = merge.Merge(Src[i], Dst[i], fa);
@@ -186,7 +231,22 @@ void MergeRow(const TColor32* Src, TColor32* Dst, std::int32_t Count) {
 
 void MergeRowMaster(const TColor32* Src, TColor32* Dst, std::int32_t Count, std::uint32_t M) {
   TMergeRow merge;
-  for (std::int32_t i = 0; i < Count; ++i) Dst[i] = merge.Merge(Src[i], Dst[i], ScaleAlpha(Src[i] >> 24, M));
+  std::int32_t i = 0;
+#if defined(__SSE2__)
+  if (M < 255 && Apart(Src, Dst, Count)) {
+    // ScaleAlpha in lanes: (Fa x M + 127) / 255 is Fa x M / 255 rounded, by the same identity.
+    const __m128i mm = _mm_set1_epi32(static_cast<int>(M)), round = _mm_set1_epi32(128);
+    for (; i + 4 <= Count; i += 4) {
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Dst + i));
+      if (!OpaqueFour(b)) break;
+      const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Src + i));
+      const __m128i t = _mm_add_epi32(_mm_mullo_epi16(_mm_srli_epi32(f, 24), mm), round);
+      const __m128i fa = _mm_srli_epi32(_mm_add_epi32(t, _mm_srli_epi32(t, 8)), 8);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(Dst + i), MergeOverOpaqueFour(f, b, fa));
+    }
+  }
+#endif
+  for (; i < Count; ++i) Dst[i] = merge.Merge(Src[i], Dst[i], ScaleAlpha(Src[i] >> 24, M));
 }
 
 const TCombineTables& CombineTables() {
