@@ -539,7 +539,8 @@ def underlap_edges(items, delta, underlay=UNDERLAY_REACH):
                     and any(same(p, w) for w in b["world"]) and any(same(q, w) for w in b["world"])
                     for b in items))
             later = items[next(j for j, b in enumerate(items) if b is a) + 1:]
-            cover = [[rnd(c) for c in b["corners"]] for b in [a] + later]
+            # Round things leave the corners of their quadrilaterals bare: they cover nothing.
+            cover = [[rnd(c) for c in b["corners"]] for b in [a] + later if b["kind"] not in NO_UNDERLAP]
             corners = underlay_corners(a, edges, outline, underlay, UNDERLAY_INSET, cover)
             if corners:
                 a["underlay"] = corners

@@ -335,7 +335,8 @@ class Underlay(unittest.TestCase):
             for i, a in enumerate(items):
                 if "underlay" not in a:
                     continue
-                cover = [[Underlap.rounded(c) for c in before[j]] for j in range(i, len(items))]
+                cover = [[Underlap.rounded(c) for c in before[j]] for j in range(i, len(items))
+                         if items[j]["kind"] not in tg.NO_UNDERLAP]
                 quad = [Underlap.rounded(c) for c in a["underlay"]]
                 for k in range(4):
                     (x1, y1), (x2, y2) = quad[k], quad[(k + 1) % 4]
