@@ -294,8 +294,7 @@ UNDERLAP = 3.0
 BUMP = 0.5  # at most this much (template units) of a face may show past its neighbour's outline
 NO_UNDERLAP = ("disc", "discreflection", "roundrect")
 # Where a face's reach would have to taper to nothing at a corner on the outline (its own edge,
-# extended, would leave the neighbour there), the face is drawn unmoved and a copy of it, its
-# underlay, is drawn first. The underlay reaches this far under the neighbours all along the shared
+# extended, would leave the neighbour there), a copy of the face, its underlay, is drawn first. The underlay reaches this far under the neighbours all along the shared
 # edges, far enough for a pixel plus the anti-aliased edge down to about 200 pixels wide; at outline
 # corners it slides along the neighbour's outline instead, and keeps its own outline this far inside
 # the face's, so it never shows past the outline and does not double the outline's anti-aliasing.
@@ -369,13 +368,16 @@ def underlay_corners(a, edges, outline, reach, inset, cover):
                 along = offset_line(bp, bq, inward_normal(bp, bq, b["corners"]), inset)
                 corner = intersect(lines[e], along)
                 if corner is not None:
-                    # Not farther along than 3 reach: where the edges meet at a sharp angle the
-                    # corner would otherwise run far out along the neighbour.
+                    # Where the edges meet at a sharp angle the corner would run far out along
+                    # the neighbour, leaving the shared edge near the outline uncovered: not
+                    # farther than 1.5 reach, nor a quarter of the shared edge.
                     (ox, oy), (dx, dy) = along
                     length = math.hypot(dx, dy)
+                    shared_length = math.hypot(P[e][0] - P[(e + 1) % 4][0], P[e][1] - P[(e + 1) % 4][1])
+                    most = min(1.5 * reach, 0.25 * shared_length)
                     t0 = ((P[k][0] - ox) * dx + (P[k][1] - oy) * dy) / length
                     t = ((corner[0] - ox) * dx + (corner[1] - oy) * dy) / length
-                    t = t0 + max(-3 * reach, min(3 * reach, t - t0))
+                    t = t0 + max(-most, min(most, t - t0))
                     corner = (ox + dx * t / length, oy + dy * t / length)
             else:
                 # Inside the product (or a thin neighbour): reach less until the corner lies under it.
@@ -447,9 +449,9 @@ def quad_distance(p, quad):
 def underlap_edges(items, delta, underlay=UNDERLAY_REACH):
     """Moves each shared edge of an earlier quadrilateral by delta into the later quadrilateral
     that shares it, so the earlier one lies under the later one's anti-aliased edge. A corner on
-    two such edges moves so that both edges shift by delta. A quadrilateral whose reach would taper
-    at a corner on the outline stays where it is and gets an underlay instead (see UNDERLAY_REACH)
-    that reaches underlay units; none when underlay is 0."""
+    two such edges moves so that both edges shift by delta. A quadrilateral whose reach tapers at a
+    corner on the outline also gets an underlay (see UNDERLAY_REACH) that reaches underlay units;
+    none when underlay is 0."""
     if delta <= 0:
         return
     moved = []
@@ -544,7 +546,6 @@ def underlap_edges(items, delta, underlay=UNDERLAY_REACH):
             corners = underlay_corners(a, edges, outline, underlay, UNDERLAY_INSET, cover)
             if corners:
                 a["underlay"] = corners
-                new = list(a["corners"])
         moved.append(new)
     for a, m in zip(items, moved):
         a["corners"] = m
