@@ -293,6 +293,132 @@ def same(p, q):
 UNDERLAP = 3.0
 BUMP = 0.5  # at most this much (template units) of a face may show past its neighbour's outline
 NO_UNDERLAP = ("disc", "discreflection", "roundrect")
+# Where a face's reach would have to taper to nothing at a corner on the outline (its own edge,
+# extended, would leave the neighbour there), a copy of the face, its underlay, is drawn first. The underlay reaches this far under the neighbours all along the shared
+# edges, far enough for a pixel plus the anti-aliased edge down to about 200 pixels wide; at outline
+# corners it slides along the neighbour's outline instead, and keeps its own outline this far inside
+# the face's, so it never shows past the outline and does not double the outline's anti-aliasing.
+UNDERLAY_REACH = 8.0
+UNDERLAY_INSET = 1.5
+
+
+def offset_line(p, q, n, dist):
+    """The line through p and q moved by dist along the unit normal n: (point, direction)."""
+    return ((p[0] + n[0] * dist, p[1] + n[1] * dist), (q[0] - p[0], q[1] - p[1]))
+
+
+def intersect(l1, l2):
+    (p, d), (q, e) = l1, l2
+    den = d[0] * e[1] - d[1] * e[0]
+    if abs(den) < 1e-9 * math.hypot(*d) * math.hypot(*e):
+        return None
+    t = ((q[0] - p[0]) * e[1] - (q[1] - p[1]) * e[0]) / den
+    return (p[0] + t * d[0], p[1] + t * d[1])
+
+
+def inward_normal(p, q, quad):
+    """Unit normal of the edge p-q pointing into the quadrilateral."""
+    n = (p[1] - q[1], q[0] - p[0])
+    length = math.hypot(*n)
+    n = (n[0] / length, n[1] / length)
+    cx = sum(c[0] for c in quad) / 4.0
+    cy = sum(c[1] for c in quad) / 4.0
+    if (cx - p[0]) * n[0] + (cy - p[1]) * n[1] < 0:
+        n = (-n[0], -n[1])
+    return n
+
+
+def underlay_corners(a, edges, outline, reach, inset, cover):
+    """The underlay of a: every edge a later neighbour shares moved into that neighbour by reach
+    (at most half across it), every other edge moved inside a by inset. edges[k] is (unit normal
+    into the neighbour, neighbour, its width across) for the edge from corner k to k + 1, or None;
+    outline[k] tells whether that edge lies on the product's outline. Every point of the result
+    (with integer corners) lies within BUMP of one of the quadrilaterals in cover."""
+    P = a["corners"]
+
+    def lines_for(scale):
+        out = []
+        for k in range(4):
+            p, q = P[k], P[(k + 1) % 4]
+            if edges[k]:
+                n, _, across = edges[k]
+                out.append(offset_line(p, q, n, scale * min(reach, 0.5 * across)))
+            else:
+                out.append(offset_line(p, q, inward_normal(p, q, P), inset))
+        return out
+
+    lines = lines_for(1.0)
+    out = []
+    for k in range(4):
+        before, after = (k + 3) % 4, k
+        corner = intersect(lines[before], lines[after])
+        shared = [e for e in (before, after) if edges[e]]
+        if len(shared) == 1:
+            e = shared[0]
+            own = after if e == before else before
+            _, b, _ = edges[e]
+            target = [rnd(c) for c in b["corners"]]
+            if outline[own] and (corner is None or quad_distance(rnd(corner), target) > 0):
+                # On the outline the own edge, extended, leaves the neighbour: follow the
+                # neighbour's outline at this corner instead, just inside it.
+                far = a["world"][e] if e == before else a["world"][(e + 1) % 4]
+                j = next(j for j in range(4) if same(b["world"][j], a["world"][k]))
+                j2 = next(j2 for j2 in ((j + 1) % 4, (j + 3) % 4) if not same(b["world"][j2], far))
+                bp, bq = b["corners"][j], b["corners"][j2]
+                along = offset_line(bp, bq, inward_normal(bp, bq, b["corners"]), inset)
+                corner = intersect(lines[e], along)
+                if corner is not None:
+                    # Where the edges meet at a sharp angle the corner would run far out along
+                    # the neighbour, leaving the shared edge near the outline uncovered: not
+                    # farther than 1.5 reach, nor a quarter of the shared edge.
+                    (ox, oy), (dx, dy) = along
+                    length = math.hypot(dx, dy)
+                    shared_length = math.hypot(P[e][0] - P[(e + 1) % 4][0], P[e][1] - P[(e + 1) % 4][1])
+                    most = min(1.5 * reach, 0.25 * shared_length)
+                    t0 = ((P[k][0] - ox) * dx + (P[k][1] - oy) * dy) / length
+                    t = ((corner[0] - ox) * dx + (corner[1] - oy) * dy) / length
+                    t = t0 + max(-most, min(most, t - t0))
+                    corner = (ox + dx * t / length, oy + dy * t / length)
+            else:
+                # Inside the product (or a thin neighbour): reach less until the corner lies under it.
+                for scale in (1.0, 0.75, 0.5, 0.25, 0.0):
+                    ls = lines_for(scale)
+                    corner = intersect(ls[before], ls[after])
+                    if corner is not None and quad_distance(rnd(corner), target) <= 0:
+                        break
+        if corner is None or math.hypot(corner[0] - P[k][0], corner[1] - P[k][1]) > 4 * reach:
+            corner = P[k]
+        out.append(corner)
+    # A corner that would fold the quadrilateral over, or let it show, stays where it is.
+    for k in range(4):
+        if convex_like(out, P) and hidden(out, cover):
+            break
+        out[k] = P[k]
+    if not (convex_like(out, P) and hidden(out, cover)) or [rnd(c) for c in out] == [rnd(c) for c in P]:
+        return None
+    return out
+
+
+def hidden(quad, cover, samples=16):
+    """True when the quadrilateral's outline, with integer corners, lies within BUMP of the cover."""
+    q = [rnd(c) for c in quad]
+    for k in range(4):
+        (x1, y1), (x2, y2) = q[k], q[(k + 1) % 4]
+        for i in range(samples):
+            p = (x1 + (x2 - x1) * i / samples, y1 + (y2 - y1) * i / samples)
+            if min(quad_distance(p, c) for c in cover) > BUMP:
+                return False
+    return True
+
+
+def convex_like(quad, model):
+    """True when quad is convex and turns the same way as model."""
+    def turns(q):
+        return [(q[(i + 1) % 4][0] - q[i][0]) * (q[(i + 2) % 4][1] - q[(i + 1) % 4][1])
+                - (q[(i + 1) % 4][1] - q[i][1]) * (q[(i + 2) % 4][0] - q[(i + 1) % 4][0]) for i in range(4)]
+    sign = 1 if sum(turns(model)) > 0 else -1
+    # With the integer corners the template will hold.
+    return all(t * sign > 0 for t in turns(quad)) and all(t * sign > 0 for t in turns([rnd(c) for c in quad]))
 
 
 def quad_distance(p, quad):
@@ -320,10 +446,12 @@ def quad_distance(p, quad):
     return best
 
 
-def underlap_edges(items, delta):
+def underlap_edges(items, delta, underlay=UNDERLAY_REACH):
     """Moves each shared edge of an earlier quadrilateral by delta into the later quadrilateral
     that shares it, so the earlier one lies under the later one's anti-aliased edge. A corner on
-    two such edges moves so that both edges shift by delta."""
+    two such edges moves so that both edges shift by delta. A quadrilateral whose reach tapers at a
+    corner on the outline also gets an underlay (see UNDERLAY_REACH) that reaches underlay units;
+    none when underlay is 0."""
     if delta <= 0:
         return
     moved = []
@@ -333,6 +461,8 @@ def underlap_edges(items, delta):
             moved.append(new)
             continue
         normals = [[] for _ in range(4)]
+        edges = [None] * 4
+        tapers = False
         for k in range(4):
             k2 = (k + 1) % 4
             p, q = a["world"][k], a["world"][k2]
@@ -354,6 +484,7 @@ def underlap_edges(items, delta):
                 # Never reach more than halfway across a thin neighbour (a spine, a page edge).
                 across = max((c[0] - x1) * n[0] + (c[1] - y1) * n[1] for c in b["corners"])
                 reach = min(delta, 0.5 * across)
+                edges[k] = (n, b, across)
                 normals[k].append((n, b, q, reach))
                 normals[k2].append((n, b, p, reach))
                 break
@@ -373,9 +504,10 @@ def underlap_edges(items, delta):
                 length = math.hypot(ux, uy)
                 along = (ux * nx + uy * ny) / length if length > 1e-9 else 0.0
                 if along < 0.2:
+                    tapers = True
                     continue
                 ux, uy = ux / length, uy / length
-                extend = reach / along
+                extend = full = reach / along
                 # The farthest the corner may go before it stands out of the neighbour by BUMP,
                 # judged on the integer corners the template will hold. Not moving at all always
                 # passes: the corner then rounds to the neighbour's own corner.
@@ -386,6 +518,7 @@ def underlap_edges(items, delta):
                     if quad_distance(rnd((px + ux * t, py + uy * t)), target) <= BUMP:
                         extend = t
                         break
+                tapers = tapers or extend < 0.999 * full
                 if extend <= 0:
                     continue
                 dx, dy = ux * extend / reach, uy * extend / reach
@@ -395,9 +528,24 @@ def underlap_edges(items, delta):
                 reach = min(reach, reach2)
                 scale = 1.0 + ax * bx + ay * by
                 if scale < 0.2:  # nearly opposite edges: leave the corner where it is
+                    tapers = True
                     continue
                 dx, dy = (ax + bx) / scale, (ay + by) / scale
             new[k] = (a["corners"][k][0] + reach * dx, a["corners"][k][1] + reach * dy)
+        if tapers and underlay > 0 and "reflection" not in a["kind"]:
+            outline = []
+            for k in range(4):
+                p, q = a["world"][k], a["world"][(k + 1) % 4]
+                outline.append(not any(
+                    b is not a and b["kind"] not in NO_UNDERLAP and "reflection" not in b["kind"]
+                    and any(same(p, w) for w in b["world"]) and any(same(q, w) for w in b["world"])
+                    for b in items))
+            later = items[next(j for j, b in enumerate(items) if b is a) + 1:]
+            # Round things leave the corners of their quadrilaterals bare: they cover nothing.
+            cover = [[rnd(c) for c in b["corners"]] for b in [a] + later if b["kind"] not in NO_UNDERLAP]
+            corners = underlay_corners(a, edges, outline, underlay, UNDERLAY_INSET, cover)
+            if corners:
+                a["underlay"] = corners
         moved.append(new)
     for a, m in zip(items, moved):
         a["corners"] = m
@@ -494,6 +642,9 @@ class Scene:
             poly = shadow_polygon(self.ordered_faces(), self.shadow_spread)
             out.append(Layer("shadow", "", [rnd(to_t(p)) for p in poly], "soft shadow on the floor"))
         for it in items:
+            if it.get("underlay"):
+                out.append(Layer(it["kind"], it["source"], [rnd(c) for c in it["underlay"]],
+                                 "%s again, reaching under its neighbours" % it["name"]))
             corners = [rnd(c) for c in it["corners"]]
             out.append(Layer(it["kind"], it["source"], corners, it["name"]))
             for kind, source, comment in it["overlays"]:

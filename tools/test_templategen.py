@@ -234,6 +234,124 @@ class Underlap(unittest.TestCase):
         self.assertNotEqual([i["corners"] for i in items], before)
 
 
+class Underlay(unittest.TestCase):
+    """Faces whose reach tapers at an outline corner are drawn over an underlay."""
+
+    def scene_items(self, scene):
+        items = scene.items()
+        before = [list(i["corners"]) for i in items]
+        tg.underlap_edges(items, tg.UNDERLAP)
+        return items, before
+
+    def test_boxes_get_underlays(self):
+        found = 0
+        for scene in tg.library():
+            items, before = self.scene_items(scene)
+            for it, old in zip(items, before):
+                if "underlay" not in it:
+                    continue
+                found += 1
+                self.assertNotIn("reflection", it["kind"])
+        self.assertGreaterEqual(found, 10)
+        # In the template the underlay comes right before its face, same type and source, no overlays.
+        layers = tg.library()[0].layers()
+        kinds = [(l.kind, l.source) for l in layers]
+        self.assertEqual(kinds.count(("normal", "FRONT")), 2)
+        i = kinds.index(("normal", "FRONT"))
+        self.assertEqual(kinds[i + 1], ("normal", "FRONT"))
+
+    def test_reach_along_every_shared_edge(self):
+        # Points just beyond a shared edge, inside the later face, must lie under a quadrilateral
+        # (integer corners) of the earlier face all along the edge, but for its last few units at
+        # the outline; judged independently of how the generator builds it.
+        for scene in tg.library():
+            items, before = self.scene_items(scene)
+            for i, a in enumerate(items):
+                if a["kind"] in tg.NO_UNDERLAP:
+                    continue
+                drawn = [[Underlap.rounded(c) for c in a["corners"]]]
+                if "underlay" in a:
+                    drawn.append([Underlap.rounded(c) for c in a["underlay"]])
+                for k in range(4):
+                    self.check_edge(scene, items, before, i, a, k, drawn)
+
+    def check_edge(self, scene, items, before, i, a, k, drawn):
+        p, q = a["world"][k], a["world"][(k + 1) % 4]
+        later = [b for b in items[i + 1:] if b["kind"] not in tg.NO_UNDERLAP
+                 and any(tg.same(p, w) for w in b["world"]) and any(tg.same(q, w) for w in b["world"])]
+        if not later:
+            return
+        b = later[0]
+        bq = before[next(j for j, it in enumerate(items) if it is b)]
+        (x1, y1), (x2, y2) = before[i][k], before[i][(k + 1) % 4]
+        length = math.hypot(x2 - x1, y2 - y1)
+        n = ((y1 - y2) / length, (x2 - x1) / length)
+        cx = sum(c[0] for c in bq) / 4.0
+        cy = sum(c[1] for c in bq) / 4.0
+        if (cx - x1) * n[0] + (cy - y1) * n[1] < 0:
+            n = (-n[0], -n[1])
+        full = tg.UNDERLAY_REACH if "underlay" in a else tg.UNDERLAP
+        if "reflection" in a["kind"] and "reflection" in b["kind"]:
+            return  # reflections fade out towards their outline; only the floor line matters
+        ends = 12.0  # the last units at either end, at the outline, may taper
+        steps = 40
+        for s in range(steps + 1):
+            t = s / steps
+            if t * length < ends or (1 - t) * length < ends:
+                continue
+            on = (x1 + (x2 - x1) * t, y1 + (y2 - y1) * t)
+            # Half the full reach, or a quarter across the later face there where it is thin or
+            # ends in a sharp corner (a straight edge cannot follow it), less half a unit for the
+            # rounding of the corners.
+            need = 0.5 * min(full, 0.5 * self.width(on, n, bq)) - 0.5
+            if need <= 0:
+                continue
+            pt = (on[0] + n[0] * need, on[1] + n[1] * need)
+            self.assertEqual(min(Underlap.distance(pt, quad) for quad in drawn), 0.0,
+                             "%s: %s under %s at %.2f" % (scene.name, a["name"], b["name"], t))
+
+    @staticmethod
+    def width(p, n, quad):
+        """How far the ray from p along n runs inside the quadrilateral p lies on the edge of."""
+        best = float("inf")
+        for m in range(4):
+            (x1, y1), (x2, y2) = quad[m], quad[(m + 1) % 4]
+            ex, ey = x2 - x1, y2 - y1
+            den = n[0] * ey - n[1] * ex
+            if abs(den) < 1e-12:
+                continue
+            u = ((x1 - p[0]) * ey - (y1 - p[1]) * ex) / den  # along the ray
+            v = ((x1 - p[0]) * n[1] - (y1 - p[1]) * n[0]) / den  # along the edge
+            if u > 1e-6 and -1e-9 <= v <= 1 + 1e-9:
+                best = min(best, u)
+        return best
+
+    def test_underlays_never_show(self):
+        # Every point of an underlay's outline lies within BUMP of its own face or of a face drawn
+        # after it, so nothing of it sticks out of the product or over an earlier face.
+        for scene in tg.library():
+            items, before = self.scene_items(scene)
+            for i, a in enumerate(items):
+                if "underlay" not in a:
+                    continue
+                cover = [[Underlap.rounded(c) for c in before[j]] for j in range(i, len(items))
+                         if items[j]["kind"] not in tg.NO_UNDERLAP]
+                quad = [Underlap.rounded(c) for c in a["underlay"]]
+                for k in range(4):
+                    (x1, y1), (x2, y2) = quad[k], quad[(k + 1) % 4]
+                    for s in range(33):
+                        pt = (x1 + (x2 - x1) * s / 32, y1 + (y2 - y1) * s / 32)
+                        self.assertLessEqual(min(Underlap.distance(pt, c) for c in cover), tg.BUMP + 1e-9,
+                                             "%s: %s" % (scene.name, a["name"]))
+                # Convex, turning the same way as its face.
+                def turns(q):
+                    return [(q[(m + 1) % 4][0] - q[m][0]) * (q[(m + 2) % 4][1] - q[(m + 1) % 4][1])
+                            - (q[(m + 1) % 4][1] - q[m][1]) * (q[(m + 2) % 4][0] - q[(m + 1) % 4][0])
+                            for m in range(4)]
+                face = turns(before[i])
+                self.assertTrue(all(t * face[0] > 0 for t in turns(quad)), a["name"])
+
+
 class Library(unittest.TestCase):
     def test_committed_templates_match_the_generator(self):
         scenes = tg.library()

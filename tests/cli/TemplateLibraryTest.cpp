@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -252,88 +253,171 @@ TEST(TemplateLibrary, LargeDiscReachesTheHub) {
   EXPECT_GE(AlphaAt(*large, inHub), 250);
 }
 
-// Box faces drawn with black pictures on white, effects off: every pixel well inside the box's
-// outline (the convex hull of its faces' corners) must stay black, so no seam lets the
-// background through where faces meet, and nothing may show well outside the outline.
-TEST(TemplateLibrary, BoxFacesMeetWithoutSeams) {
-  for (int number : {1, 2, 3}) {
-    const auto file = Templates().at(number - 1);
-    for (auto [w, h] : {std::pair{2048, 1536}, std::pair{801, 600}, std::pair{400, 300}, std::pair{333, 250}}) {
-      TRenderRequest r;
-      r.Number = number;
-      r.Width = w;
-      r.Height = h;
-      for (int slot : {2, 3, 4}) r.Settings.SlotColor[slot] = 0x000000;
-      r.Settings.ShadingStrength = 0;
-      r.Settings.HighlightStrength = 0;
-      r.Settings.ShowShadow = false;
-      r.Settings.ShowReflection = false;
-      const auto flatPtr = Render(r);
-    const raster::TBitmap32& flat = *flatPtr;
+// The product's outline for the seam test: the union of the face layers as finally drawn. A face
+// layer followed later by one with the same type and source over the same place is an underlay
+// (a copy reaching under its neighbours) and does not count towards the outline.
+struct TFaceQuads {
+  std::vector<std::array<TPointF, 4>> Faces;
+  std::vector<std::array<TPointF, 4>> Discs;  // round things: their square corners are no outline
+  double FitScale = 1;
+};
 
-      core::TIniFile ini(kTemplates + file);
-      const auto size = core::ReadTemplateImageSize(ini);
-      const double s = std::min(static_cast<double>(w) / size.Width, static_cast<double>(h) / size.Height);
-      const double ox = std::nearbyint((w - size.Width * s) / 2), oy = std::nearbyint((h - size.Height * s) / 2);
-      std::vector<std::string> sections;
-      core::ReadLayerSections(ini, sections);
-      std::vector<TPointF> pts;
-      for (const auto& sec : sections) {
-        const auto l = core::ReadTemplateLayer(ini, sec);
-        if (l.Type != "normal") continue;
-        for (auto p : {l.A, l.B, l.C, l.D}) pts.push_back({ox + p.X * s, oy + p.Y * s});
-      }
-      // Convex hull (monotone chain), counter-clockwise in y-down pixels.
-      std::sort(pts.begin(), pts.end(), [](auto a, auto b) { return a.X < b.X || (a.X == b.X && a.Y < b.Y); });
-      auto cross = [](TPointF o, TPointF a, TPointF b) { return (a.X - o.X) * (b.Y - o.Y) - (a.Y - o.Y) * (b.X - o.X); };
-      std::vector<TPointF> hull;
-      for (int pass = 0; pass < 2; ++pass) {
-        const std::size_t start = hull.size();
-        for (const auto& p : pts) {
-          while (hull.size() >= start + 2 && cross(hull[hull.size() - 2], hull.back(), p) <= 0) hull.pop_back();
-          hull.push_back(p);
-        }
-        hull.pop_back();
-        std::reverse(pts.begin(), pts.end());
-      }
-      int checked = 0, worst = 0, outsideMarks = 0, nearOutline = 0;
-      TPointF worstAt{0, 0};
-      for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-          const TPointF c{x + 0.5, y + 0.5};
-          double depth = 1e9;  // distance inside the outline (negative outside)
-          for (std::size_t i = 0; i < hull.size(); ++i) {
-            const auto a = hull[i], b = hull[(i + 1) % hull.size()];
-            depth = std::min(depth, cross(a, b, c) / std::hypot(b.X - a.X, b.Y - a.Y));
-          }
-          if (depth < -1.5) {
-            // Well outside: nothing of the product may show there (no face sticks out).
-            if ((flat.ScanLine(y)[x] & 0xFFFFFFu) != 0xFFFFFFu) ++outsideMarks;
-            continue;
-          }
-          if (depth < 1.5) continue;
-          const auto px = flat.ScanLine(y)[x];
-          const int v = std::max({int(px >> 16 & 0xFF), int(px >> 8 & 0xFF), int(px & 0xFF)});
-          nearOutline = std::max(nearOutline, v);
-          if (depth < std::max(6.0, 12 * s)) continue;
-          ++checked;
-          if (v > worst) {
-            worst = v;
-            worstAt = {c.X, c.Y};
-          }
-        }
-      EXPECT_GT(checked, w * h / 50) << file;
-      EXPECT_EQ(outsideMarks, 0) << file << " at " << w << "x" << h;
-      // Where an edge between faces runs into the outline, the two anti-aliased edges leave a
-      // faint trace over the last pixels; it stays under a quarter of the background's light.
-      EXPECT_LE(nearOutline, 64) << file << " at " << w << "x" << h;
-      // Faces reach three template units under their neighbours: from about 1600 pixels wide that
-      // is more than the anti-aliased edge and no seam remains; below, the reach shrinks under a
-      // pixel near the outline and a faint trace (an eighth of the background's light) may stay.
-      EXPECT_LE(worst, w >= 1600 ? 8 : 32) << file << " at " << w << "x" << h << ", pixel " << worstAt.X << ", " << worstAt.Y;
+bool InsideQuad(const std::array<TPointF, 4>& q, TPointF p) {
+  int sign = 0;
+  for (int i = 0; i < 4; ++i) {
+    const auto a = q[i], b = q[(i + 1) % 4];
+    const double c = (b.X - a.X) * (p.Y - a.Y) - (b.Y - a.Y) * (p.X - a.X);
+    if (std::fabs(c) < 1e-9) continue;
+    const int sd = c > 0 ? 1 : -1;
+    if (sign != 0 && sd != sign) return false;
+    sign = sd;
+  }
+  return true;
+}
+
+TFaceQuads FaceQuads(const std::string& file, int w, int h) {
+  core::TIniFile ini(kTemplates + file);
+  const auto size = core::ReadTemplateImageSize(ini);
+  TFaceQuads out;
+  const double s = std::min(static_cast<double>(w) / size.Width, static_cast<double>(h) / size.Height);
+  out.FitScale = s;
+  const double ox = std::nearbyint((w - size.Width * s) / 2), oy = std::nearbyint((h - size.Height * s) / 2);
+  std::vector<std::string> sections;
+  core::ReadLayerSections(ini, sections);
+  std::vector<core::TTemplateLayer> layers;
+  for (const auto& sec : sections) layers.push_back(core::ReadTemplateLayer(ini, sec));
+  auto canvasQuad = [&](const core::TTemplateLayer& l) {
+    std::array<TPointF, 4> q;
+    const std::array<raster::TPoint, 4> c = {l.A, l.B, l.C, l.D};
+    for (int i = 0; i < 4; ++i) q[i] = {ox + std::nearbyint(c[i].X * s), oy + std::nearbyint(c[i].Y * s)};
+    return q;
+  };
+  for (std::size_t i = 0; i < layers.size(); ++i) {
+    const auto& l = layers[i];
+    if (l.Type == "disc" || l.Type == "roundrect") out.Discs.push_back(canvasQuad(l));
+    if (l.Type != "normal" && l.Type != "customcolor") continue;
+    const auto q = canvasQuad(l);
+    bool underlay = false;
+    for (std::size_t j = i + 1; j < layers.size() && !underlay; ++j) {
+      if (layers[j].Type != l.Type || layers[j].Source != l.Source) continue;
+      const auto later = canvasQuad(layers[j]);
+      const TPointF c{(later[0].X + later[1].X + later[2].X + later[3].X) / 4,
+                      (later[0].Y + later[1].Y + later[2].Y + later[3].Y) / 4};
+      underlay = InsideQuad(q, c);
     }
+    if (!underlay) out.Faces.push_back(q);
+  }
+  return out;
+}
+
+// Distance of every cell to the nearest cell outside Set (0 outside), by two chamfer passes.
+std::vector<float> ChamferDistance(const std::vector<std::uint8_t>& set, int w, int h) {
+  const float inf = 1e9f, diag = std::sqrt(2.0f);
+  std::vector<float> d(set.size());
+  for (std::size_t i = 0; i < set.size(); ++i) d[i] = set[i] ? inf : 0;
+  auto at = [&](int x, int y) { return (x < 0 || y < 0 || x >= w || y >= h) ? 0.0f : d[std::size_t(y) * w + x]; };
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      float& v = d[std::size_t(y) * w + x];
+      v = std::min({v, at(x - 1, y) + 1, at(x, y - 1) + 1, at(x - 1, y - 1) + diag, at(x + 1, y - 1) + diag});
+    }
+  for (int y = h - 1; y >= 0; --y)
+    for (int x = w - 1; x >= 0; --x) {
+      float& v = d[std::size_t(y) * w + x];
+      v = std::min({v, at(x + 1, y) + 1, at(x, y + 1) + 1, at(x + 1, y + 1) + diag, at(x - 1, y + 1) + diag});
+    }
+  return d;
+}
+
+// Every template with faces that share edges, rendered with grey faces once on white and once on
+// black, effects off: where the background shows through a seam the two renders differ. Well
+// inside the outline (the union of the faces) they must agree, and well outside nothing of a face
+// may show (no face sticks out).
+std::vector<int> TemplatesWithSharedEdges() {
+  std::vector<int> out;
+  const auto names = Templates();
+  for (int number = 1; number <= static_cast<int>(names.size()); ++number)
+    if (FaceQuads(names[number - 1], 800, 600).Faces.size() >= 2) out.push_back(number);
+  return out;
+}
+
+class FacesMeet : public ::testing::TestWithParam<int> {};
+
+TEST(TemplateLibrary, BoxLikeTemplatesAreSeamTested) { EXPECT_GE(TemplatesWithSharedEdges().size(), 9u); }
+
+TEST_P(FacesMeet, WithoutSeams) {
+  const int number = GetParam();
+  const auto file = Templates().at(number - 1);
+  for (auto [w, h] : {std::pair{2048, 1536}, std::pair{801, 600}, std::pair{400, 300}, std::pair{333, 250},
+                      std::pair{200, 150}}) {
+    TRenderRequest r;
+    r.Number = number;
+    r.Width = w;
+    r.Height = h;
+    for (int slot = 2; slot <= 9; ++slot) r.Settings.SlotColor[slot] = 0x808080;
+    r.Settings.ShadingStrength = 0;
+    r.Settings.HighlightStrength = 0;
+    r.Settings.ShowShadow = false;
+    r.Settings.ShowReflection = false;
+    r.Settings.SlotColor[1] = 0xFFFFFF;
+    const auto onWhite = Render(r);
+    r.Settings.SlotColor[1] = 0x000000;
+    const auto onBlack = Render(r);
+
+    const auto quads = FaceQuads(file, w, h);
+    std::vector<std::uint8_t> inside(std::size_t(w) * h), outside(inside.size());
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const TPointF c{x + 0.5, y + 0.5};
+        bool in = false;
+        for (const auto& q : quads.Faces) in = in || InsideQuad(q, c);
+        inside[std::size_t(y) * w + x] = in;
+        outside[std::size_t(y) * w + x] = !in;
+      }
+    const auto depth = ChamferDistance(inside, w, h);     // pixels to the outline, inside
+    const auto farOut = ChamferDistance(outside, w, h);  // pixels to the outline, outside
+    const double margin = std::max(6.0, 12 * quads.FitScale);
+    int checked = 0, worst = 0, outsideMarks = 0, nearOutline = 0;
+    TPointF worstAt{0, 0}, markAt{0, 0};
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const std::size_t i = std::size_t(y) * w + x;
+        const auto a = onWhite->ScanLine(y)[x], b = onBlack->ScanLine(y)[x];
+        if (farOut[i] > 2) {
+          bool nearDisc = false;
+          for (const auto& q : quads.Discs)
+            for (int dy = -3; dy <= 3; dy += 3)
+              for (int dx = -3; dx <= 3; dx += 3) nearDisc = nearDisc || InsideQuad(q, {x + 0.5 + dx, y + 0.5 + dy});
+          if (!nearDisc && ((a & 0xFFFFFFu) != 0xFFFFFFu || (b & 0xFFFFFFu) != 0)) {
+            if (outsideMarks++ == 0) markAt = {x + 0.5, y + 0.5};
+          }
+          continue;
+        }
+        if (depth[i] < 2) continue;
+        int v = 0;  // how much of the background shows: the two renders' largest channel difference
+        for (int sh = 0; sh < 24; sh += 8) v = std::max(v, std::abs(int(a >> sh & 0xFF) - int(b >> sh & 0xFF)));
+        if (depth[i] < margin) {
+          nearOutline = std::max(nearOutline, v);
+          continue;
+        }
+        ++checked;
+        if (v > worst) {
+          worst = v;
+          worstAt = {x + 0.5, y + 0.5};
+        }
+      }
+    std::cout << file << " " << w << "x" << h << ": worst " << worst << " nearOutline " << nearOutline
+              << " outsideMarks " << outsideMarks << "\n";
+    EXPECT_GT(checked, w * h / 100) << file;
+    EXPECT_EQ(outsideMarks, 0) << file << " at " << w << "x" << h << ", first at " << markAt.X << ", " << markAt.Y;
+    // Where an edge between faces runs into the outline, the two anti-aliased edges may leave a
+    // faint trace over the last pixels; it stays under a quarter of the background's light.
+    EXPECT_LE(nearOutline, 64) << file << " at " << w << "x" << h;
+    EXPECT_LE(worst, 8) << file << " at " << w << "x" << h << ", pixel " << worstAt.X << ", " << worstAt.Y;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Library, FacesMeet, ::testing::ValuesIn(TemplatesWithSharedEdges()));
 
 // Reference renders at 400 x 300 with the sample artwork; `make goldens` rewrites them on purpose.
 TEST(TemplateLibrary, GoldenRenders) {
