@@ -1,10 +1,94 @@
 #include "raster/Parallel.h"
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 namespace quirlon::raster {
 
 std::int32_t PixelThreadCount() {
   static const std::int32_t count = std::thread::hardware_concurrency() > 1 ? 2 : 1;
   return count;
 }
+
+namespace {
+
+// One helper thread, started on first use and kept: a render hands it dozens of loops, and starting
+// a thread for each cost more than many of the loops themselves.
+class THelper {
+public:
+  THelper() : fThread([this] { Run(); }) { fThread.detach(); }
+
+  bool Start(const std::function<void()>& Task) {
+    bool expected = false;
+    if (!fTaken.compare_exchange_strong(expected, true)) return false;
+    fDone.store(false);
+    {
+      std::lock_guard<std::mutex> lock(fMutex);
+      fTask.store(&Task);
+    }
+    fWake.notify_one();
+    return true;
+  }
+
+  void Wait() {
+    // A render hands over loop after loop: a short spin catches the helper's end without the cost
+    // of sleeping and being woken.
+    for (int i = 0; i < kSpins && !fDone.load(); ++i) Pause();
+    if (!fDone.load()) {
+      std::unique_lock<std::mutex> lock(fMutex);
+      fFinished.wait(lock, [this] { return fDone.load(); });
+    }
+    fTaken.store(false);
+  }
+
+private:
+  static constexpr int kSpins = 20000;  // some tens of microseconds
+
+  static void Pause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+  }
+
+  void Run() {
+    for (;;) {
+      const std::function<void()>* task = nullptr;
+      for (int i = 0; i < kSpins && (task = fTask.load()) == nullptr; ++i) Pause();
+      if (task == nullptr) {
+        std::unique_lock<std::mutex> lock(fMutex);
+        fWake.wait(lock, [this] { return fTask.load() != nullptr; });
+        task = fTask.load();
+      }
+      (*task)();
+      {
+        std::lock_guard<std::mutex> lock(fMutex);
+        fTask.store(nullptr);
+        fDone.store(true);
+      }
+      fFinished.notify_one();
+    }
+  }
+
+  std::mutex fMutex;
+  std::condition_variable fWake, fFinished;
+  std::atomic<const std::function<void()>*> fTask{nullptr};
+  std::atomic<bool> fDone{true};
+  std::atomic<bool> fTaken{false};
+  std::thread fThread;  // last: starts once the rest is set up
+};
+
+THelper& Helper() {
+  // Never destroyed: loops may still run while other objects with static storage are destroyed.
+  static THelper& helper = *new THelper;
+  return helper;
+}
+
+}  // namespace
+
+bool StartOnHelper(const std::function<void()>& Task) { return Helper().Start(Task); }
+
+void WaitForHelper() { Helper().Wait(); }
 
 }  // namespace quirlon::raster

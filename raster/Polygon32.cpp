@@ -156,9 +156,16 @@ public:
   }
 
   void Sort() {
-    for (auto& list : fLists)
-      std::sort(list.begin(), list.end(),
-                [](std::uint32_t a, std::uint32_t b) { return (a & kPositionMask) < (b & kPositionMask); });
+    const auto before = [](std::uint32_t a, std::uint32_t b) { return (a & kPositionMask) < (b & kPositionMask); };
+    for (auto& list : fLists) {
+      // Most lists hold one pair: order it as the sort would (equal positions stay as they are).
+      if (list.size() == 2) {
+        std::uint32_t* p = list.begin();
+        if (before(p[1], p[0])) std::swap(p[0], p[1]);
+      } else if (list.size() > 2) {
+        std::sort(list.begin(), list.end(), before);
+      }
+    }
   }
 
   // The hard fill's edge: one crossing per pixel row whose centre lies between the end points, at
