@@ -8,6 +8,10 @@
 #include <array>
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "raster/Bitmap32.h"
 
 namespace quirlon::raster {
@@ -26,6 +30,25 @@ void BlendRowMaster(const TColor32* Src, TColor32* Dst, std::int32_t Count, std:
 // F and B mixed by W on all four channels, no shortcut at either end (W = 0 gives B). W above 255
 // counts as 255.
 TColor32 MixColors(TColor32 F, TColor32 B, std::uint32_t W);
+
+#if defined(__SSE2__)
+// Four pixels mixed at once in the 16-bit lane form: per channel ((B << 8) + 128 + (F - B) x w)
+// mod 65536, then >> 8, which is Mix exactly. w32 holds each pixel's weight (0..255) in its lane.
+inline __m128i MixFour(__m128i f, __m128i b, __m128i w32) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i half = _mm_set1_epi16(128);
+  const __m128i w16 = _mm_or_si128(w32, _mm_slli_epi32(w32, 16));
+  const __m128i wlo = _mm_shuffle_epi32(w16, 0x50), whi = _mm_shuffle_epi32(w16, 0xFA);
+  const __m128i flo = _mm_unpacklo_epi8(f, zero), fhi = _mm_unpackhi_epi8(f, zero);
+  const __m128i blo = _mm_unpacklo_epi8(b, zero), bhi = _mm_unpackhi_epi8(b, zero);
+  const __m128i lo = _mm_srli_epi16(
+      _mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(blo, 8), half), _mm_mullo_epi16(_mm_sub_epi16(flo, blo), wlo)), 8);
+  const __m128i hi = _mm_srli_epi16(
+      _mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(bhi, 8), half), _mm_mullo_epi16(_mm_sub_epi16(fhi, bhi), whi)), 8);
+  return _mm_packus_epi16(lo, hi);
+}
+#endif
+
 // MixColors for a weight already in 0..255, inline for the pixel loops: per channel
 // (F x W + B x (256 - W) + 128) >> 8, the 16-bit lane form.
 inline TColor32 MixWeighted(TColor32 F, TColor32 B, TColor32 W) {

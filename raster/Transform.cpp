@@ -607,24 +607,42 @@ void WarpRowSafe(const TFixedMatrix16& R, const TBitmap32& Src, const TRect& Cli
 #endif
     for (; k < n; ++k) mapped[k] = MapSums(zs[k], us[k], vs[k], sx[k], sy[k]);
 
-    TColor32* p = Row + runStart;
-    for (k = 0; k < n; ++k, ++p) {
+    TColor32 colors[kRun];
+    for (k = 0; k < n; ++k) {
       TColor32 c = Outer;
       if (mapped[k]) {
         const std::int32_t X = FixedRoundHalfDown(sx[k]), Y = FixedRoundHalfDown(sy[k]);
         if (X >= Clip.Left && X < Clip.Right && Y >= Clip.Top && Y < Clip.Bottom)
           c = bits[static_cast<std::size_t>(Y) * stride + X];
       }
-      if constexpr (Blend) {
+      colors[k] = c;
+    }
+    TColor32* p = Row + runStart;
+    k = 0;
+    if constexpr (Blend) {
+#if defined(__SSE2__)
+      // BlendPixel four at a time: w = (fa x (m + 1)) >> 8 (at most 65280 before the shift, so
+      // the low 16 bits of each lane hold it), and weight 0 leaves the pixel as it is.
+      const __m128i m1 = _mm_set1_epi32(static_cast<int>(m + 1));
+      for (; k + 4 <= n; k += 4) {
+        const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(colors + k));
+        const __m128i w = _mm_srli_epi32(_mm_mullo_epi16(_mm_srli_epi32(f, 24), m1), 8);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(w, _mm_setzero_si128())) == 0xFFFF) continue;
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + k), MixFour(f, b, w));
+      }
+#endif
+      for (; k < n; ++k) {
         // BlendPixel, inline.
+        const TColor32 c = colors[k];
         const TColor32 fa = c >> 24;
         if (fa == 0) continue;
         const TColor32 w = (fa * (m + 1)) >> 8;
         if (w == 0) continue;
-        *p = MixWeighted(c, *p, w);
-      } else {
-        Combine(Rasterizer, *p, c);
+        p[k] = MixWeighted(c, p[k], w);
       }
+    } else {
+      for (; k < n; ++k) Combine(Rasterizer, p[k], colors[k]);
     }
   }
 }
