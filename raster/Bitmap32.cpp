@@ -104,6 +104,7 @@ bool TBitmap32::SetSize(std::int32_t NewWidth, std::int32_t NewHeight) {
   }
   fWidth = NewWidth;
   fHeight = NewHeight;
+  fZeroOutsideKnown = false;
   ResetClipRect();
   HandleChanged();
   Changed();
@@ -426,12 +427,19 @@ void TBitmap32::SetResamplerClassName(const std::string& Name) {
 // ---------------------------------------------------------------------------------------------
 // Notification
 
+void TBitmap32::PromiseZeroOutside(const TRect& Rect) {
+  fZeroOutside = IntersectRect(Rect, BoundsRect());
+  fZeroOutsideKnown = true;
+}
+
 void TBitmap32::Changed() {
+  fZeroOutsideKnown = false;
   if ((fUpdateCount == 0 || fMeasuringMode) && OnAreaChanged) OnAreaChanged(this, BoundsRect(), AREAINFO_RECT);
   if (!fMeasuringMode && fUpdateCount == 0 && OnChange) OnChange(this);
 }
 
 void TBitmap32::AreaChanged(const TRect& Area, std::uint32_t Info) {
+  fZeroOutsideKnown = false;
   if ((fUpdateCount == 0 || fMeasuringMode) && OnAreaChanged) OnAreaChanged(this, Area, Info);
   if (!fMeasuringMode && fUpdateCount == 0 && OnChange) OnChange(this);
 }

@@ -171,6 +171,16 @@ public:
   TRect FixedClipRect() const { return fFixedClipRect; }
   TRect Clip256Rect() const { return fClip256Rect; }
 
+  // A promise by whoever filled the bitmap that every pixel outside Rect is 0 (transparent black),
+  // so that searches for content (NonzeroBounds and what uses it) read only Rect. A change reported
+  // through Changed or AreaChanged, and so also a new size, withdraws it; a writer that reports
+  // nothing withdraws it itself if it may add pixels outside.
+  void PromiseZeroOutside(const TRect& Rect);
+  void WithdrawZeroOutside() { fZeroOutsideKnown = false; }
+  bool ZeroOutsidePromised() const { return fZeroOutsideKnown; }
+  // The promised rectangle, or the whole bitmap without a promise.
+  TRect ZeroOutside() const { return fZeroOutsideKnown ? fZeroOutside : BoundsRect(); }
+
   // Notification.
   void Changed() override;
   virtual void AreaChanged(const TRect& Area, std::uint32_t Info = AREAINFO_RECT);
@@ -211,6 +221,8 @@ private:
   std::uint32_t fMasterAlpha = 255;
   TColor32 fOuterColor = 0;
   bool fMeasuringMode = false;
+  TRect fZeroOutside{};
+  bool fZeroOutsideKnown = false;
   std::unique_ptr<TCustomResampler> fResampler;
 };
 

@@ -12,7 +12,7 @@ bool RowIsZero(const TColor32* row, std::int32_t width) {
 
 }  // namespace
 
-TRect NonzeroBounds(const TBitmap32& Bitmap) { return NonzeroBounds(Bitmap, Bitmap.BoundsRect()); }
+TRect NonzeroBounds(const TBitmap32& Bitmap) { return NonzeroBounds(Bitmap, Bitmap.ZeroOutside()); }
 
 TRect NonzeroBounds(const TBitmap32& Bitmap, const TRect& Within) {
   const TRect r = IntersectRect(Within, Bitmap.BoundsRect());

@@ -243,6 +243,8 @@ TRect ExpBlur(TBitmap32& Bitmap, std::int32_t Radius, const TRect& Content) {
   ParallelFor(0, groups, 4, [&](std::int32_t from, std::int32_t to) {
     BlurColumnRange(Bitmap, ya, yb, xa + from * 16, std::min(xb, xa + to * 16), weight);
   });
+  // The blur reports no change; a promise about its zeros grows with it.
+  if (Bitmap.ZeroOutsidePromised()) Bitmap.PromiseZeroOutside(UnionRect(Bitmap.ZeroOutside(), TRect{xa, ya, xb, yb}));
   return TRect{xa, ya, xb, yb};
 }
 

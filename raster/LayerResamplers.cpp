@@ -38,6 +38,9 @@ std::optional<bool> ResamplerClassNamesListChange(TCustomImage32& View, const st
     auto* layer = dynamic_cast<TBitmapLayer*>(&layers.LayerAt(i));
     if (!layer) continue;
     TBitmap32& bitmap = layer->Bitmap();
+    // A new resampler leaves the pixels as they are, and so the promise about them.
+    const bool promised = bitmap.ZeroOutsidePromised();
+    const TRect zeroOutside = bitmap.ZeroOutside();
     TBitmapUpdate update(bitmap);
     bitmap.SetResampler(cls->Create(bitmap));
     KernelClassNamesListChange(View, SelectedKernel);
@@ -46,6 +49,7 @@ std::optional<bool> ResamplerClassNamesListChange(TCustomImage32& View, const st
     auto* kernelResampler = dynamic_cast<TKernelResampler*>(&bitmap.Resampler());
     showKernels = kernelResampler != nullptr;
     if (kernelResampler) kernelResampler->SetPixelAccessMode(pamSafe);
+    if (promised) bitmap.PromiseZeroOutside(zeroOutside);
   }
   return showKernels;
 }

@@ -128,12 +128,6 @@ TSingleRect TPositionedLayer::GetAdjustedLocation() const {
 
 TBitmapLayer::TBitmapLayer() : fBitmap(std::make_unique<TBitmap32>()) {
   fBitmap->OnAreaChanged = [this](TObject*, const TRect& Area, std::uint32_t Info) { BitmapAreaChanged(Area, Info); };
-  fBitmap->OnResize = [this](TObject*) { fHasContentBounds = false; };
-}
-
-void TBitmapLayer::SetContentBounds(const TRect& Bounds) {
-  fContentBounds = IntersectRect(Bounds, fBitmap->BoundsRect());
-  fHasContentBounds = true;
 }
 
 TBitmapLayer::~TBitmapLayer() {
@@ -143,7 +137,6 @@ TBitmapLayer::~TBitmapLayer() {
 void TBitmapLayer::FreeOwned() {
   if (!fBitmap) return;
   fBitmap->OnAreaChanged = nullptr;  // the dying bitmap must not report back
-  fBitmap->OnResize = nullptr;
   fBitmap.reset();
 }
 
@@ -155,12 +148,12 @@ void TBitmapLayer::Paint(TBitmap32& Buffer) {
   const TRect clip = Buffer.ClipRect();
   const bool meets = dst.Left < clip.Right && clip.Left < dst.Right && dst.Top < clip.Bottom && clip.Top < dst.Bottom;
   if (!meets) return;
-  if (fHasContentBounds && fBitmap->DrawMode() == dmBlend && dst.Width() == fBitmap->Width() &&
+  if (fBitmap->ZeroOutsidePromised() && fBitmap->DrawMode() == dmBlend && dst.Width() == fBitmap->Width() &&
       dst.Height() == fBitmap->Height()) {
     // Drawn at its own size, pixel for pixel: only the content can change the buffer.
+    const TRect content = fBitmap->ZeroOutside();
     const TRect part = IntersectRect(
-        clip, TRect{dst.Left + fContentBounds.Left, dst.Top + fContentBounds.Top, dst.Left + fContentBounds.Right,
-                    dst.Top + fContentBounds.Bottom});
+        clip, TRect{dst.Left + content.Left, dst.Top + content.Top, dst.Left + content.Right, dst.Top + content.Bottom});
     if (part.Right > part.Left && part.Bottom > part.Top) {
       TransferRect(&Buffer, dst, part, fBitmap.get(), fBitmap->BoundsRect(), fBitmap->Resampler(), dmBlend,
                    fBitmap->OnPixelCombine);

@@ -136,14 +136,13 @@ public:
   // The rectangle the bitmap is drawn at: GetAdjustedLocation rounded (nearest, ties to even).
   TRect DrawRect() const;
 
-  // A promise by whoever filled the bitmap that every pixel outside Bounds (bitmap pixels) is 0,
-  // transparent black. Blending such pixels leaves the buffer as it is, so a bitmap blended at its
-  // own size is then drawn only inside Bounds, with the same result. Whoever changes the pixels
-  // afterwards clears the promise; a new bitmap size clears it too.
-  void SetContentBounds(const TRect& Bounds);
-  void ClearContentBounds() { fHasContentBounds = false; }
-  bool HasContentBounds() const { return fHasContentBounds; }
-  TRect ContentBounds() const { return fHasContentBounds ? fContentBounds : fBitmap->BoundsRect(); }
+  // The bitmap's promise (TBitmap32::PromiseZeroOutside) that every pixel outside Bounds is 0.
+  // Blending such pixels leaves the buffer as it is, so a bitmap blended at its own size is then
+  // drawn only inside Bounds, with the same result; scaled drawing searches only Bounds for content.
+  void SetContentBounds(const TRect& Bounds) { fBitmap->PromiseZeroOutside(Bounds); }
+  void ClearContentBounds() { fBitmap->WithdrawZeroOutside(); }
+  bool HasContentBounds() const { return fBitmap->ZeroOutsidePromised(); }
+  TRect ContentBounds() const { return fBitmap->ZeroOutside(); }
 
 protected:
   void Paint(TBitmap32& Buffer) override;
@@ -153,8 +152,6 @@ private:
   void BitmapAreaChanged(const TRect& Area, std::uint32_t Info);
 
   std::unique_ptr<TBitmap32> fBitmap;
-  TRect fContentBounds;
-  bool fHasContentBounds = false;
   bool fAlphaHit = false;
   bool fCropped = false;
 };

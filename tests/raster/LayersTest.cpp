@@ -7,6 +7,8 @@
 
 #include "raster/Bitmap32.h"
 #include "raster/Errors.h"
+#include "raster/LayerResamplers.h"
+#include "raster/ExpBlur.h"
 #include "raster/ImgView32.h"
 #include "support/ReferenceMix.h"
 #include "raster/Layers.h"
@@ -388,17 +390,40 @@ TEST(FlattenTest, NeitherCheckerboardNorFrameReachTheFlattenedPicture) {
 // Random stacks: canvas, shifted destination rectangle, scaled and unscaled same-size layers at
 // integer offsets, every master alpha class, both combine modes, hidden layers; compared with a
 // plain per-pixel composite.
-TEST(FlattenTest, ContentBoundsAreForgottenWithANewSize) {
-  TBitmapLayer layer;
+// The promise about a layer's zeros lasts until its pixels change, and survives what leaves
+// them alone (a new resampler).
+TEST(FlattenTest, ContentBoundsLastUntilThePixelsChange) {
+  TImgView32 view;
+  TBitmapLayer& layer = TBitmapLayer::Create(view.Layers());
   layer.Bitmap().SetSize(10, 10);
   layer.SetContentBounds(TRect{2, 3, 50, 4});
   EXPECT_TRUE(layer.HasContentBounds());
   EXPECT_EQ(layer.ContentBounds(), (TRect{2, 3, 10, 4}));  // kept inside the bitmap
-  layer.Bitmap().Clear(0xFF00FF00u);                       // same size: the promise is the writer's
+  ResamplerClassNamesListChange(view, "TLinearResampler", "TBoxKernel");
   EXPECT_TRUE(layer.HasContentBounds());
+  EXPECT_EQ(layer.ContentBounds(), (TRect{2, 3, 10, 4}));
+  layer.Bitmap().Clear(0xFF00FF00u);
+  EXPECT_FALSE(layer.HasContentBounds());
+  EXPECT_EQ(layer.ContentBounds(), (TRect{0, 0, 10, 10}));
+  layer.SetContentBounds(TRect{1, 1, 2, 2});
+  layer.Bitmap().PixelRef(5, 5) = 0xFFFFFFFFu;
+  layer.Bitmap().AreaChanged(TRect{5, 5, 6, 6});
+  EXPECT_FALSE(layer.HasContentBounds());
+  layer.SetContentBounds(TRect{1, 1, 2, 2});
   layer.Bitmap().SetSize(12, 10);
   EXPECT_FALSE(layer.HasContentBounds());
-  EXPECT_EQ(layer.ContentBounds(), (TRect{0, 0, 12, 10}));
+
+  // A blur grows the promise with the pixels it spreads, since it reports nothing.
+  TBitmap32 b;
+  b.SetSize(40, 40);
+  b.PixelRef(20, 20) = 0xFFFFFFFFu;
+  b.PromiseZeroOutside(TRect{20, 20, 21, 21});
+  ExpBlur(b, 3);
+  EXPECT_TRUE(b.ZeroOutsidePromised());
+  const TRect grown = b.ZeroOutside();
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 40; ++x)
+      if (b.PixelAt(x, y) != 0) ASSERT_TRUE(x >= grown.Left && x < grown.Right && y >= grown.Top && y < grown.Bottom);
 }
 
 TEST(FlattenTest, RandomStacksMatchAPlainPerPixelComposite) {
