@@ -1,5 +1,9 @@
 #include "core/Render.h"
 
+#include <atomic>
+#include <exception>
+#include <functional>
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +17,7 @@
 #include "imagefiles/Picture.h"
 #include "raster/LayerResamplers.h"
 #include "raster/Numeric.h"
+#include "raster/Parallel.h"
 
 namespace quirlon::core {
 
@@ -130,12 +135,28 @@ void BuildTemplateLayers(const std::string& Path, TCustomImage32& View, TRenderE
                                  static_cast<int>(sections.size())));
   Env.LayerKinds->clear();
 
-  TBitmap32 maskScratch;  // the warps' edge mask, reused from layer to layer
+  // The layers are built apart from one another and only then put on the view in template order:
+  // the view, LayerKinds and the first error come out as one layer after the other would leave them.
+  struct TJob {
+    std::string Type;
+    TLayerContext Layer;
+    std::unique_ptr<TBitmap32> Target;
+    std::exception_ptr Failure;
+  };
+  std::vector<TJob> jobs;
+  jobs.reserve(sections.size());
+  std::exception_ptr readFailure;
   for (const std::string& section : sections) {
-    const TTemplateLayer spec = ReadTemplateLayer(ini, section);
-    Env.LayerKinds->push_back(spec.Type);
-
-    TLayerContext layer;
+    TTemplateLayer spec;
+    try {
+      spec = ReadTemplateLayer(ini, section);
+    } catch (...) {
+      readFailure = std::current_exception();  // after the layers before it, as it would come
+      break;
+    }
+    TJob& job = jobs.emplace_back();
+    job.Type = spec.Type;
+    TLayerContext& layer = job.Layer;
     layer.Type = LayerTypeFromText(spec.Type);
     layer.Source = spec.Source;
     layer.Slot = SourceSlotIndex(spec.Source);
@@ -147,29 +168,64 @@ void BuildTemplateLayers(const std::string& Path, TCustomImage32& View, TRenderE
     layer.C = fitPoint(spec.C);
     layer.D = fitPoint(spec.D);
     layer.Overscan = true;
+  }
 
+  imagefiles::TPictureCache layerPictures;  // both threads load through one cache
+  TRenderEnvironment env = Env;
+  if (env.Pictures == nullptr) env.Pictures = &layerPictures;
+  auto build = [&](TJob& job, TBitmap32& maskScratch) {
+    TLayerContext& layer = job.Layer;
     // A picture loaded from a file takes the file's size: clearing a canvas for it first is waste.
-    auto picture = NewWorkingBitmap(canvas, !PictureLoadsFromFile(layer, Env));
-    auto target = NewWorkingBitmap(canvas);
-
-    PrepareLayer(layer, *picture, *target, canvas, Env);
+    auto picture = NewWorkingBitmap(canvas, !PictureLoadsFromFile(layer, env));
+    job.Target = NewWorkingBitmap(canvas);
+    PrepareLayer(layer, *picture, *job.Target, canvas, env);
     const raster::TRect nothing;  // the target is transparent black until the warp
-    layer.Content = WarpToQuad(*picture, picture->BoundsRect(), layer.A, layer.B, layer.C, layer.D, *target,
+    layer.Content = WarpToQuad(*picture, picture->BoundsRect(), layer.A, layer.B, layer.C, layer.D, *job.Target,
                                layer.Overscan, fit.FitScale, &maskScratch, &nothing);
-    picture.reset();
+  };
+  // Two builders, the caller and the pixel loops' helper, take the layers largest first, so that
+  // neither is left alone with a big one at the end. Loops inside a build then stay on its thread.
+  std::vector<std::size_t> order(jobs.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  auto area = [&](const TJob& j) {
+    const raster::TRect r = QuadMaskBounds(j.Layer.A, j.Layer.B, j.Layer.C, j.Layer.D);
+    return (std::int64_t(r.Right) - r.Left) * (std::int64_t(r.Bottom) - r.Top);
+  };
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return area(jobs[a]) > area(jobs[b]); });
+  std::atomic<std::size_t> next{0};
+  auto builder = [&](TBitmap32& maskScratch) {
+    for (std::size_t n = next++; n < order.size(); n = next++) {
+      TJob& job = jobs[order[n]];
+      try {
+        build(job, maskScratch);
+      } catch (...) {
+        job.Failure = std::current_exception();
+        job.Target.reset();
+      }
+    }
+  };
+  TBitmap32 masks[2];  // the warps' edge masks, one per builder, reused from layer to layer
+  const std::function<void()> second = [&] { builder(masks[1]); };
+  const bool shared = jobs.size() > 1 && raster::PixelThreadCount() > 1 && raster::StartOnHelper(second);
+  builder(masks[0]);
+  if (shared) raster::WaitForHelper();
 
+  for (TJob& job : jobs) {
+    Env.LayerKinds->push_back(job.Type);
+    if (job.Failure) std::rethrow_exception(job.Failure);
     TBitmapLayer& bitmapLayer = TBitmapLayer::Create(View.Layers());
     bitmapLayer.SetScaled(true);
     bitmapLayer.SetLocation(
         raster::TSingleRect{0, 0, static_cast<float>(canvas.Width()), static_cast<float>(canvas.Height())});
-    bitmapLayer.Bitmap().AssignMoving(*target);
+    bitmapLayer.Bitmap().AssignMoving(*job.Target);
     // The warp blends; the finished layer merges, so translucent layer pixels never make an
     // opaque background see-through in the saved picture.
     bitmapLayer.Bitmap().SetCombineMode(raster::cmMerge);
-    target.reset();
+    job.Target.reset();
 
-    FinishLayer(layer, bitmapLayer, Env);
+    FinishLayer(job.Layer, bitmapLayer, Env);
   }
+  if (readFailure) std::rethrow_exception(readFailure);
 }
 
 std::string CustomFilePath(const std::string& CustomFolder, const std::string& Name) {

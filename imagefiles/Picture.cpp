@@ -264,6 +264,7 @@ std::size_t GraphicBytes(const TGraphic& g) { return g.Pixels.size() * sizeof(TC
 }  // namespace
 
 std::shared_ptr<const TGraphic> TPictureCache::Load(const std::string& FileName) {
+  std::lock_guard<std::mutex> lock(fMutex);
   std::array<std::int64_t, 5> identity{};
   // Examined before reading: a file that changes while it is read is read again next time.
   const bool known = FileIdentity(FileName, identity);

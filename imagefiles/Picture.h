@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -145,11 +146,18 @@ void LoadFromFile(TBitmap32& Bitmap, const std::string& FileName);
 // of pixels are kept, the least recently used given up first.
 class TPictureCache {
 public:
+  // Load may be called from several threads at once; one file is decoded once.
   explicit TPictureCache(std::size_t MaxBytes = std::size_t{256} << 20) : fMaxBytes(MaxBytes) {}
   // The picture of FileName, with the errors of TPicture::LoadFromFile.
   std::shared_ptr<const TGraphic> Load(const std::string& FileName);
-  void Clear() { fEntries.clear(); }
-  std::size_t Count() const { return fEntries.size(); }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(fMutex);
+    fEntries.clear();
+  }
+  std::size_t Count() const {
+    std::lock_guard<std::mutex> lock(fMutex);
+    return fEntries.size();
+  }
 
 private:
   struct TEntry {
@@ -159,6 +167,7 @@ private:
     std::size_t Bytes = 0;
   };
   std::size_t fMaxBytes;
+  mutable std::mutex fMutex;
   std::vector<TEntry> fEntries;  // most recently used last
 };
 

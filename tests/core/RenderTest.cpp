@@ -707,6 +707,49 @@ TEST_F(RenderTest, ErrorInsideOneLayerKeepsTheLayersBefore) {
   EXPECT_EQ(view.Layers().Count(), 1);
 }
 
+// Layers are built two at a time, the larger first, but what is left behind is what building them
+// one after the other in file order leaves: the layers before the first failing one, the kinds up
+// to it, and its error, even when a larger layer after it (built earlier) fails too.
+TEST_F(RenderTest, FirstErrorInFileOrderWinsWhateverFailsLater) {
+  const std::string missing = dir.PathOf("custom/absent.png");
+  const TCorners small{10, 10, 30, 10, 30, 30, 10, 30};
+  Template(ImageText(400, 400) + LayerText("Layer1", "customcolor", "clRed", small) +
+           LayerText("Layer2", "customfile", "absent.png", small) + LayerText("Layer3", "customcolor", "chartreuse") +
+           LayerText("Layer4", "shadow", ""));
+  ExpectThrowWithMessage<EFOpenError>([&] { Render(); },
+                                      "Cannot open file \"" + missing + "\". No such file or directory");
+  EXPECT_EQ(kinds, (TLayerKinds{"customcolor", "customfile"}));
+  ASSERT_EQ(view.Layers().Count(), 1);
+  EXPECT_EQ(Pixel(0, 20, 20), MixOverZero(0xFFFF0000, 255));
+
+  // And with every layer sound, each layer is what a template of that layer alone gives.
+  std::vector<std::string> layers;
+  for (int i = 0; i < 9; ++i) {
+    const int o = 20 * i;
+    layers.push_back(LayerText("Layer" + std::to_string(i), i % 3 == 0 ? "shadow" : "customcolor",
+                               i % 3 == 0 ? "" : "$8040C0",
+                               TCorners{o, o, o + 40 + 30 * i, o + 5, o + 40 + 30 * i, o + 60, o, o + 50}));
+  }
+  std::string many = ImageText(400, 400);
+  for (const std::string& l : layers) many += l;
+  Template(many);
+  Render();
+  ASSERT_EQ(view.Layers().Count(), 9);
+  std::vector<std::vector<raster::TColor32>> built;
+  for (int i = 0; i < 9; ++i) {
+    const raster::TBitmap32& b = Layer(i).Bitmap();
+    built.emplace_back(b.Bits(), b.Bits() + b.PixelCount());
+  }
+  for (int i = 0; i < 9; ++i) {
+    Template(ImageText(400, 400) + layers[static_cast<std::size_t>(i)]);
+    Render();
+    ASSERT_EQ(view.Layers().Count(), 1);
+    const raster::TBitmap32& alone = Layer(0).Bitmap();
+    EXPECT_TRUE(std::equal(alone.Bits(), alone.Bits() + alone.PixelCount(), built[static_cast<std::size_t>(i)].begin()))
+        << "layer " << i;
+  }
+}
+
 TEST_F(RenderTest, TemplateWithoutLayersAndZeroWidthCanvas) {
   Template(ImageText(400, 400) + "[Image2]\nwidth=3\n");
   Render();
