@@ -213,6 +213,10 @@ void MergeRow(const TColor32* Src, TColor32* Dst, std::int32_t Count) {
 }
 
 void MergeRowMaster(const TColor32* Src, TColor32* Dst, std::int32_t Count, std::uint32_t M) {
+  if (M >= 255) {
+    MergeRow(Src, Dst, Count);  // the alphas as they are
+    return;
+  }
   TMergeRow merge;
   std::int32_t i = 0;
 #if defined(__SSE2__)

@@ -1,8 +1,10 @@
 #pragma once
-// Splits a loop over [Begin, End) between at most two threads: the caller runs the first part, one
-// kept helper thread the second. Two, because the renderer shares small machines with the window's
-// own work; the caller stays the caller, so a handler thread keeps waiting in its own stack.
+// Splits a loop over [Begin, End) between at most two threads: the caller and one kept helper
+// thread. Two, because the renderer shares small machines with the window's own work; the caller
+// stays the caller, so a handler thread keeps waiting in its own stack.
 // Body(from, to) must not throw and must touch disjoint data for disjoint ranges.
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -18,8 +20,10 @@ std::int32_t PixelThreadCount();
 bool StartOnHelper(const std::function<void()>& Task);
 void WaitForHelper();
 
-// Runs Body over [Begin, End) in one or two contiguous parts. Ranges shorter than MinPerThread per
-// thread stay on the caller, where handing work over would cost more than it saves.
+// Runs Body over [Begin, End) on up to two threads. The range is dealt out in about sixteen pieces
+// that each thread takes as it becomes free, so that uneven rows (a face in one half of the canvas)
+// keep both busy. Ranges shorter than MinPerThread per thread stay on the caller, where handing work
+// over would cost more than it saves.
 template <class TBody>
 void ParallelFor(std::int32_t Begin, std::int32_t End, std::int32_t MinPerThread, const TBody& Body) {
   const std::int32_t count = End - Begin;
@@ -28,13 +32,21 @@ void ParallelFor(std::int32_t Begin, std::int32_t End, std::int32_t MinPerThread
     Body(Begin, End);
     return;
   }
-  const std::int32_t middle = Begin + count / 2;
-  const std::function<void()> second = [&] { Body(middle, End); };
+  const std::int32_t piece = std::max<std::int32_t>(std::max<std::int32_t>(MinPerThread, 1), count / 16);
+  std::atomic<std::int32_t> next{Begin};
+  auto take = [&] {
+    for (;;) {
+      const std::int32_t from = next.fetch_add(piece);
+      if (from >= End) return;
+      Body(from, std::min(End, from + piece));
+    }
+  };
+  const std::function<void()> second = take;
   if (!StartOnHelper(second)) {
     Body(Begin, End);
     return;
   }
-  Body(Begin, middle);
+  take();
   WaitForHelper();
 }
 
