@@ -219,28 +219,39 @@ void TBitmap32::FrameRect(std::int32_t X1, std::int32_t Y1, std::int32_t X2, std
 // ---------------------------------------------------------------------------------------------
 // Copies
 
-void TBitmap32::Assign(const TBitmap32* Source) {
-  BeginUpdate();
+namespace {
+
+// Work on a bitmap between BeginUpdate and EndUpdate, followed by one Changed, also when it fails.
+template <class TWork>
+void ChangeInOneBatch(TBitmap32& Bitmap, TWork&& Work) {
+  Bitmap.BeginUpdate();
   try {
+    Work();
+  } catch (...) {
+    Bitmap.EndUpdate();
+    Bitmap.Changed();
+    throw;
+  }
+  Bitmap.EndUpdate();
+  Bitmap.Changed();
+}
+
+}  // namespace
+
+void TBitmap32::Assign(const TBitmap32* Source) {
+  ChangeInOneBatch(*this, [&] {
     if (!Source) {
       SetSize(0, 0);
     } else if (Source != this) {
       Source->CopyContentTo(*this);
       Source->CopySettingsTo(*this);
     }
-  } catch (...) {
-    EndUpdate();
-    Changed();
-    throw;
-  }
-  EndUpdate();
-  Changed();
+  });
 }
 
 void TBitmap32::AssignMoving(TBitmap32& Source) {
   if (&Source == this) return;
-  BeginUpdate();
-  try {
+  ChangeInOneBatch(*this, [&] {
     // The stores trade places; a size change tells what SetSize would have told.
     const bool resized = fWidth != Source.fWidth || fHeight != Source.fHeight;
     fPixels.swap(Source.fPixels);
@@ -255,13 +266,7 @@ void TBitmap32::AssignMoving(TBitmap32& Source) {
     }
     Source.SetSize(0, 0);
     Source.CopySettingsTo(*this);
-  } catch (...) {
-    EndUpdate();
-    Changed();
-    throw;
-  }
-  EndUpdate();
-  Changed();
+  });
 }
 
 void TBitmap32::CopyContentTo(TBitmap32& Dst) const {
