@@ -251,11 +251,14 @@ void LoadFromFile(TBitmap32& Bitmap, const std::string& FileName) {
 namespace {
 
 // What tells a file's content apart between two loads; false when the file cannot be examined.
-bool FileIdentity(const std::string& FileName, std::array<std::int64_t, 5>& Out) {
+bool FileIdentity(const std::string& FileName, std::array<std::int64_t, 7>& Out) {
   struct stat st {};
   if (stat(FileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  Out = {static_cast<std::int64_t>(st.st_dev), static_cast<std::int64_t>(st.st_ino), static_cast<std::int64_t>(st.st_size),
-         static_cast<std::int64_t>(st.st_mtim.tv_sec), static_cast<std::int64_t>(st.st_mtim.tv_nsec)};
+  // The change time too: a copy that keeps the old modification time (cp -p) still changes it.
+  Out = {static_cast<std::int64_t>(st.st_dev),          static_cast<std::int64_t>(st.st_ino),
+         static_cast<std::int64_t>(st.st_size),         static_cast<std::int64_t>(st.st_mtim.tv_sec),
+         static_cast<std::int64_t>(st.st_mtim.tv_nsec), static_cast<std::int64_t>(st.st_ctim.tv_sec),
+         static_cast<std::int64_t>(st.st_ctim.tv_nsec)};
   return true;
 }
 
@@ -265,7 +268,7 @@ std::size_t GraphicBytes(const TGraphic& g) { return g.Pixels.size() * sizeof(TC
 
 std::shared_ptr<const TGraphic> TPictureCache::Load(const std::string& FileName) {
   std::lock_guard<std::mutex> lock(fMutex);
-  std::array<std::int64_t, 5> identity{};
+  std::array<std::int64_t, 7> identity{};
   // Examined before reading: a file that changes while it is read is read again next time.
   const bool known = FileIdentity(FileName, identity);
   for (std::size_t i = 0; i < fEntries.size(); ++i) {

@@ -141,8 +141,8 @@ void LoadFromFile(TBitmap32& Bitmap, const std::string& FileName);
 
 // Decoded pictures kept by file name, for callers that load the same files again and again (a face
 // and its reflection in one render; the window's renders one after the other). A kept picture is
-// used only while its file still has the device, inode, size and modification time it had when it
-// was read; otherwise the file is read and decoded again. Errors are never kept. At most MaxBytes
+// used only while its file still has the device, inode, size, modification and change times it had
+// when it was read; otherwise the file is read and decoded again. Errors are never kept. At most MaxBytes
 // of pixels are kept, the least recently used given up first.
 class TPictureCache {
 public:
@@ -162,7 +162,7 @@ public:
 private:
   struct TEntry {
     std::string FileName;
-    std::array<std::int64_t, 5> Identity{};
+    std::array<std::int64_t, 7> Identity{};
     std::shared_ptr<const TGraphic> Graphic;
     std::size_t Bytes = 0;
   };

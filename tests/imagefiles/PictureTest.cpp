@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "imagefiles/OutputWriters.h"
 #include "imagefiles/Picture.h"
@@ -494,9 +495,11 @@ TEST(PictureCacheTest, DecodesOnceWhileTheFileStaysAsItWas) {
   EXPECT_EQ(b.Width(), 7);
   EXPECT_EQ(b.PixelAt(6, 3), 0xFF405060u);
 
-  // Same length, only the time stamp tells: still read again.
+  // Same length, and the old modification time put back (as cp -p does): still read again.
+  const auto stamp = std::filesystem::last_write_time(file);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // past the clock's coarsest tick
   WriteFilledBmp("cached.bmp", 7, 4, 0xFF708090u);
-  std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) + std::chrono::seconds(5));
+  std::filesystem::last_write_time(file, stamp);
   LoadFromFile(b, file, cache);
   EXPECT_EQ(b.PixelAt(0, 0), 0xFF708090u);
   EXPECT_EQ(cache.Count(), 1u);
