@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "imagefiles/FileRead.h"
 #include "raster/Errors.h"
 
 namespace quirlon::core {
@@ -47,40 +48,17 @@ void ListFiles(const std::string& Folder, std::vector<std::string>& List) {
   List.insert(List.end(), std::make_move_iterator(names.begin()), std::make_move_iterator(names.end()));
 }
 
-bool TryReadFile(const std::string& FileName, std::string& Text, std::size_t MaxBytes) {
-  // Non-blocking open and regular files only: a FIFO or a device among the templates must not
-  // hang or feed the reader forever.
-  const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat info {};
-  const bool statted = ::fstat(fd, &info) == 0;
-  if (!statted || !S_ISREG(info.st_mode)) {
-    const int error = !statted ? errno : (S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
-    ::close(fd);
-    errno = error;
-    return false;
-  }
-  char buffer[65536];
-  const std::size_t start = Text.size();
-  while (Text.size() - start <= MaxBytes) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int error = errno;
-      ::close(fd);
-      errno = error;
-      return false;
-    }
-    Text.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return true;
+bool TryReadFile(const std::string& FileName, std::string& Text, std::size_t MaxBytes, std::string* Reason) {
+  std::string reason;
+  const bool ok = imagefiles::TryReadRegularFile(FileName, Text, MaxBytes, reason);
+  if (!ok && Reason != nullptr) *Reason = reason;
+  return ok;
 }
 
 std::vector<std::string> ReadTextFileLines(const std::string& FileName) {
   std::string text;
-  if (!TryReadFile(FileName, text)) throw EFOpenError(Format(kFOpenError, FileName.c_str(), std::strerror(errno)));
+  std::string reason;
+  if (!TryReadFile(FileName, text, SIZE_MAX, &reason)) throw EFOpenError(Format(kFOpenError, FileName.c_str(), reason.c_str()));
   std::size_t pos = 0;
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
   std::vector<std::string> lines;

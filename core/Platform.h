@@ -24,10 +24,12 @@ std::string ExecutableFolder();
 // A missing, empty or unreadable folder appends nothing; nothing is raised.
 void ListFiles(const std::string& Folder, std::vector<std::string>& List);
 
-// Appends the bytes of a file to Bytes; false with errno set when it cannot be opened or read
-// (a folder included). Reading stops once more than MaxBytes bytes have been appended, so a
-// caller that limits the size sees Bytes.size() > MaxBytes and never reads a huge file whole.
-bool TryReadFile(const std::string& FileName, std::string& Bytes, std::size_t MaxBytes = SIZE_MAX);
+// Appends the bytes of a regular file to Bytes; false, with the reason in Reason when given, when it
+// cannot be opened or read or is not a regular file (a folder, FIFO or device). Reading stops once
+// more than MaxBytes bytes have been appended, so a caller that limits the size sees
+// Bytes.size() > MaxBytes and never reads a huge file whole.
+bool TryReadFile(const std::string& FileName, std::string& Bytes, std::size_t MaxBytes = SIZE_MAX,
+                 std::string* Reason = nullptr);
 
 // Reads a text file into lines. A line ends at LF, CR or CR LF; a last line without a line end
 // counts, a final line end does not start another line; a leading UTF-8 byte order mark is

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include "imagefiles/Decoders.h"
+#include "imagefiles/FileRead.h"
 #include "raster/Errors.h"
 
 namespace quirlon::imagefiles {
@@ -70,27 +71,8 @@ void RegisterAll(TFileFormatsList& list) {
   list.Add("png", "Portable network graphic images", TDecoder::Png);
 }
 
-// Reads the whole file; the errno text stands in for the system's reason.
 std::vector<std::uint8_t> ReadWholeFile(const std::string& fileName) {
-  auto fail = [&](int err) { throw EFOpenError(Format(kFOpenError, fileName.c_str(), std::strerror(err))); };
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fileName.c_str(), "rb"), &std::fclose);
-  if (!file) fail(errno);
-  struct stat st {};
-  if (fstat(fileno(file.get()), &st) != 0) fail(errno);
-  if (S_ISDIR(st.st_mode)) fail(EISDIR);
-  // Checked before anything is read; a device or pipe without end stops at the same limit.
-  if (S_ISREG(st.st_mode) && st.st_size > kMaxPictureFileSize) fail(EFBIG);
-  std::vector<std::uint8_t> data;
-  if (S_ISREG(st.st_mode)) data.reserve(static_cast<std::size_t>(st.st_size));
-  std::uint8_t chunk[65536];
-  for (;;) {
-    const std::size_t n = std::fread(chunk, 1, sizeof chunk, file.get());
-    data.insert(data.end(), chunk, chunk + n);
-    if (n < sizeof chunk) break;
-    if (static_cast<std::int64_t>(data.size()) > kMaxPictureFileSize) fail(EFBIG);
-  }
-  if (std::ferror(file.get())) fail(EIO);
-  return data;
+  return ReadRegularFile(fileName, kMaxPictureFileSize);
 }
 
 inline TColor32 Rgb(TColor32 c) { return c & 0x00FFFFFFu; }

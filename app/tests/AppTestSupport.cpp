@@ -120,8 +120,29 @@ void ShowWindow(QWidget& Window) {
   QVERIFY(QTest::qWaitForWindowActive(&Window));
 }
 
-std::string GoodPicture() { return std::string(QUIRLON_TESTDATA) + "/pngsuite/basn2c08.png"; }
-std::string GoodPicture2() { return std::string(QUIRLON_TESTDATA) + "/pngsuite/basn6a08.png"; }
+namespace {
+
+// A 32 x 32 gradient written once per test run, so the window tests need nothing beside the
+// repository; Alpha gives every pixel a different opacity.
+std::string TestPicture(const char* Name, bool Alpha) {
+  static QTemporaryDir folder;
+  const std::string path = folder.filePath(Name).toStdString();
+  if (!fs::exists(path)) {
+    raster::TBitmap32 b;
+    b.SetSize(32, 32);
+    for (int y = 0; y < 32; ++y)
+      for (int x = 0; x < 32; ++x)
+        b.Bits()[y * 32 + x] = raster::Color32(static_cast<std::uint8_t>(x * 8), static_cast<std::uint8_t>(y * 8), 128,
+                                               Alpha ? static_cast<std::uint8_t>(255 - x * 4 - y * 3) : 255);
+    imagefiles::SavePng(b, path, 96);
+  }
+  return path;
+}
+
+}  // namespace
+
+std::string GoodPicture() { return TestPicture("gradient.png", false); }
+std::string GoodPicture2() { return TestPicture("gradient-alpha.png", true); }
 
 std::string BrokenPicture(const TDataFolder& Data) {
   Data.Write("broken.png", "\x89PNG\r\n\x1a\nthis is not a picture");

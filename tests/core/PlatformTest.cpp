@@ -71,7 +71,7 @@ TEST(PlatformTest, TextFileThatCannotBeOpened) {
   // A named pipe without a writer must not block the reader.
   const std::string pipe = dir.PathOf("pipe");
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-  EXPECT_EQ(message(pipe), "Cannot open file \"" + pipe + "\". Invalid argument");
+  EXPECT_EQ(message(pipe), "Cannot open file \"" + pipe + "\". Not a regular file");
 }
 
 TEST(PlatformTest, ErrorReportText) {
