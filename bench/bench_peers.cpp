@@ -100,7 +100,7 @@ void BM_TransformFace(benchmark::State& state) {
   TBitmap32 dst;
   dst.SetSize(2048, 2048);
   for (auto _ : state) {
-    raster::Transform(dst, cover, t);
+    raster::WarpNearest(dst, cover, t, dst.BoundsRect());
     benchmark::DoNotOptimize(dst.Bits());
   }
 }

@@ -6,7 +6,7 @@
 #include "raster/Numeric.h"
 #include "raster/Parallel.h"
 #include "raster/Polygon32.h"
-#include "raster/Transform.h"
+#include "raster/WarpRasterizer.h"
 
 namespace quirlon::core {
 
@@ -56,12 +56,9 @@ TRect WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B,
     t.SetX3(x[3]);
     t.SetY3(y[3]);
     t.SetSourceRect(ToSingleRect(SrcRect));
-    Transform(Dst, Src, t);
-    if (DstContent != nullptr) {
-      // The transform writes nowhere outside its mapped bounds.
-      const TRect written = IntersectRect(t.GetTransformedBounds(), Dst.BoundsRect());
-      content = UnionRect(*DstContent, written);
-    }
+    const TRect visited = WarpNearest(Dst, Src, t, Dst.BoundsRect());
+    // The warp writes nowhere outside the area it visited.
+    if (DstContent != nullptr) content = UnionRect(*DstContent, IntersectRect(visited, Dst.BoundsRect()));
   }
 
   // The mask is opaque black outside the quadrilateral's neighbourhood: only that part is painted

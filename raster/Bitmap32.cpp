@@ -32,15 +32,6 @@ void TNotifiablePersistent::Changed() {
   if (fUpdateCount == 0 && OnChange) OnChange(this);
 }
 
-void TThreadPersistent::Lock() {
-  fLockCount.fetch_add(1);
-  fLock.lock();
-}
-
-void TThreadPersistent::Unlock() {
-  fLock.unlock();
-  fLockCount.fetch_sub(1);
-}
 
 // ---------------------------------------------------------------------------------------------
 // Wrap rules
@@ -78,10 +69,8 @@ TBitmap32::TBitmap32() { MakeResampler<TNearestResampler>(*this); }
 TBitmap32::~TBitmap32() {
   // Released without raising events: listeners must not see a bitmap that is being destroyed.
   BeginUpdate();
-  Lock();
   fPixels.clear();
   fResampler.reset();
-  Unlock();
 }
 
 bool TBitmap32::SetSize(std::int32_t NewWidth, std::int32_t NewHeight) {
@@ -439,14 +428,14 @@ void TBitmap32::PromiseZeroOutside(const TRect& Rect) {
 
 void TBitmap32::Changed() {
   fZeroOutsideKnown = false;
-  if ((fUpdateCount == 0 || fMeasuringMode) && OnAreaChanged) OnAreaChanged(this, BoundsRect(), AREAINFO_RECT);
-  if (!fMeasuringMode && fUpdateCount == 0 && OnChange) OnChange(this);
+  if (fUpdateCount == 0 && OnAreaChanged) OnAreaChanged(this, BoundsRect(), AREAINFO_RECT);
+  if (fUpdateCount == 0 && OnChange) OnChange(this);
 }
 
 void TBitmap32::AreaChanged(const TRect& Area, std::uint32_t Info) {
   fZeroOutsideKnown = false;
-  if ((fUpdateCount == 0 || fMeasuringMode) && OnAreaChanged) OnAreaChanged(this, Area, Info);
-  if (!fMeasuringMode && fUpdateCount == 0 && OnChange) OnChange(this);
+  if (fUpdateCount == 0 && OnAreaChanged) OnAreaChanged(this, Area, Info);
+  if (fUpdateCount == 0 && OnChange) OnChange(this);
 }
 
 // ---------------------------------------------------------------------------------------------

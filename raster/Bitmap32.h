@@ -2,13 +2,11 @@
 // TBitmap32: a rectangular array of straight ARGB pixels with the settings that say how it is drawn
 // onto another bitmap. Pixels live in owned storage (row-major, top row first, no padding); every
 // bitmap owns one resampler, a TNearestResampler in pamSafe mode when new.
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -51,20 +49,7 @@ protected:
   int fUpdateCount = 0;
 };
 
-// A re-entrant lock with an atomic counter; nothing in this system contends for it.
-class TThreadPersistent : public TNotifiablePersistent {
-public:
-  std::string ClassName() const override { return "TThreadPersistent"; }
-  void Lock();
-  void Unlock();
-  int LockCount() const { return fLockCount.load(); }
-
-private:
-  std::recursive_mutex fLock;
-  std::atomic<int> fLockCount{0};
-};
-
-class TCustomMap : public TThreadPersistent {
+class TCustomMap : public TNotifiablePersistent {
 public:
   std::string ClassName() const override { return "TCustomMap"; }
   std::int32_t Width() const { return fWidth; }
@@ -184,7 +169,6 @@ public:
   // Notification.
   void Changed() override;
   virtual void AreaChanged(const TRect& Area, std::uint32_t Info = AREAINFO_RECT);
-  bool MeasuringMode() const { return fMeasuringMode; }
   TNotifyEvent OnHandleChanged;
   TPixelCombineEvent OnPixelCombine;
   TAreaChangedEvent OnAreaChanged;
@@ -220,7 +204,6 @@ private:
   TWrapMode fWrapMode = wmClamp;
   std::uint32_t fMasterAlpha = 255;
   TColor32 fOuterColor = 0;
-  bool fMeasuringMode = false;
   TRect fZeroOutside{};
   bool fZeroOutsideKnown = false;
   std::unique_ptr<TCustomResampler> fResampler;

@@ -243,50 +243,80 @@ const TCombineTables& CombineTables() {
   return tables;
 }
 
+void BlendPixelRow(const TColor32* Src, TColor32* Dst, std::int32_t Count, std::uint32_t M) {
+  const std::uint32_t m = M > 255 ? 255 : M;
+  std::int32_t k = 0;
+#if defined(__SSE2__)
+  // w = (Fa x (m + 1)) >> 8 is at most 65280 before the shift, so the low 16 bits of each lane hold
+  // it; weight 0 leaves the pixel as it is.
+  const __m128i m1 = _mm_set1_epi32(static_cast<int>(m + 1));
+  for (; k + 4 <= Count; k += 4) {
+    const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Src + k));
+    const __m128i w = _mm_srli_epi32(_mm_mullo_epi16(_mm_srli_epi32(f, 24), m1), 8);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(w, _mm_setzero_si128())) == 0xFFFF) continue;
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Dst + k));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Dst + k), MixFour(f, b, w));
+  }
+#endif
+  for (; k < Count; ++k) {
+    const TColor32 fa = Src[k] >> 24;
+    if (fa == 0) continue;
+    const TColor32 w = (fa * (m + 1)) >> 8;
+    if (w == 0) continue;
+    Dst[k] = MixWeighted(Src[k], Dst[k], w);
+  }
+}
+
+TRowCombiner::TRowCombiner(TDrawMode Mode, TCombineMode CombineMode, std::uint32_t MasterAlpha, TColor32 OuterColor,
+                           const TPixelCombineEvent& Callback, TBlendRule Rule)
+    : fMode(Mode == dmCustom && !Callback ? dmOpaque : Mode),
+      fRule(Rule),
+      fCombineMode(CombineMode),
+      fMaster(MasterAlpha),
+      fOuter(OuterColor),
+      fCallback(&Callback) {}
+
+void TRowCombiner::Put(const TColor32* Colours, TColor32* Dst, std::int32_t Count) const {
+  if (Count <= 0) return;
+  switch (fMode) {
+    case dmOpaque:
+      std::memmove(Dst, Colours, static_cast<std::size_t>(Count) * sizeof(TColor32));
+      break;
+    case dmBlend:
+      if (fRule == TBlendRule::Row) {
+        if (fMaster >= 255)
+          BlendRowProc(fCombineMode)(Colours, Dst, Count);
+        else
+          BlendRowMasterProc(fCombineMode)(Colours, Dst, Count, fMaster);
+      } else if (fCombineMode == cmMerge) {
+        // The pixel merge one by one is the row merge.
+        MergeRowMaster(Colours, Dst, Count, fMaster);
+      } else {
+        BlendPixelRow(Colours, Dst, Count, fMaster);
+      }
+      break;
+    case dmTransparent:
+      for (std::int32_t i = 0; i < Count; ++i)
+        if (Colours[i] != fOuter) Dst[i] = Colours[i];
+      break;
+    case dmCustom:
+      for (std::int32_t i = 0; i < Count; ++i) (*fCallback)(Colours[i], Dst[i], fMaster);
+      break;
+  }
+}
+
 void TransferBlock(TBitmap32& Dst, TRect DstArea, const TBitmap32& Src, std::int32_t SrcX, std::int32_t SrcY,
                    TDrawMode DrawMode, const TPixelCombineEvent& Callback) {
   const std::int32_t w = DstArea.Width();
   const std::int32_t h = DstArea.Height();
   if (w <= 0 || h <= 0) return;
-  if (DrawMode == dmCustom && !Callback) DrawMode = dmOpaque;
-
-  TBlendRowProc blendRow = nullptr;
-  TBlendRowMasterProc blendRowMaster = nullptr;
-  const std::uint32_t master = Src.MasterAlpha();
-  if (DrawMode == dmBlend) {
-    if (master >= 255)
-      blendRow = BlendRowProc(Src.CombineMode());
-    else
-      blendRowMaster = BlendRowMasterProc(Src.CombineMode());
-  }
-  const TColor32 outer = Src.OuterColor();
-
+  const TRowCombiner combiner(Src, DrawMode, Callback, TBlendRule::Row);
   auto rows = [&](std::int32_t from, std::int32_t to) {
-    for (std::int32_t row = from; row < to; ++row) {
-      const TColor32* s = Src.ScanLine(SrcY + row) + SrcX;
-      TColor32* d = Dst.ScanLine(DstArea.Top + row) + DstArea.Left;
-      switch (DrawMode) {
-        case dmOpaque:
-          std::memmove(d, s, static_cast<std::size_t>(w) * sizeof(TColor32));  // Src may be Dst
-          break;
-        case dmBlend:
-          if (blendRow)
-            blendRow(s, d, w);
-          else
-            blendRowMaster(s, d, w, master);
-          break;
-        case dmTransparent:
-          for (std::int32_t i = 0; i < w; ++i)
-            if (s[i] != outer) d[i] = s[i];
-          break;
-        case dmCustom:
-          for (std::int32_t i = 0; i < w; ++i) Callback(s[i], d[i], master);
-          break;
-      }
-    }
+    for (std::int32_t row = from; row < to; ++row)
+      combiner.Put(Src.ScanLine(SrcY + row) + SrcX, Dst.ScanLine(DstArea.Top + row) + DstArea.Left, w);
   };
   // Blended rows of another bitmap are independent of each other: two threads share them.
-  if (DrawMode == dmBlend && &Src != &Dst)
+  if (combiner.Mode() == dmBlend && &Src != &Dst)
     ParallelFor(0, h, 64, rows);
   else
     rows(0, h);
@@ -302,21 +332,19 @@ void TransferRect(TBitmap32* Dst, TRect DstRect, TRect DstClip, const TBitmap32*
   if (SrcRect.Left < 0 || SrcRect.Top < 0 || SrcRect.Right > Src->Width() || SrcRect.Bottom > Src->Height())
     throw ESrcInvalidException("Source rectangle is invalid");
 
-  if (!Dst->MeasuringMode()) {
-    DstClip = IntersectRect(IntersectRect(DstClip, Dst->BoundsRect()), DstRect);
-    if (DstClip.IsEmpty()) return;
-    if (DrawMode == dmCustom && !Callback) DrawMode = dmOpaque;
+  DstClip = IntersectRect(IntersectRect(DstClip, Dst->BoundsRect()), DstRect);
+  if (DstClip.IsEmpty()) return;
+  if (DrawMode == dmCustom && !Callback) DrawMode = dmOpaque;
 
-    // Widths in 64 bits: DstRect is the caller's and may span more than int32.
-    const std::int64_t dstW = std::int64_t{DstRect.Right} - DstRect.Left;
-    const std::int64_t dstH = std::int64_t{DstRect.Bottom} - DstRect.Top;
-    if (dstW == SrcRect.Width() && dstH == SrcRect.Height()) {
-      const auto srcX = static_cast<std::int32_t>(std::int64_t{SrcRect.Left} + DstClip.Left - DstRect.Left);
-      const auto srcY = static_cast<std::int32_t>(std::int64_t{SrcRect.Top} + DstClip.Top - DstRect.Top);
-      TransferBlock(*Dst, DstClip, *Src, srcX, srcY, DrawMode, Callback);
-    } else {
-      Resampler.Resample(*Dst, DstRect, DstClip, *Src, SrcRect, DrawMode, Callback);
-    }
+  // Widths in 64 bits: DstRect is the caller's and may span more than int32.
+  const std::int64_t dstW = std::int64_t{DstRect.Right} - DstRect.Left;
+  const std::int64_t dstH = std::int64_t{DstRect.Bottom} - DstRect.Top;
+  if (dstW == SrcRect.Width() && dstH == SrcRect.Height()) {
+    const auto srcX = static_cast<std::int32_t>(std::int64_t{SrcRect.Left} + DstClip.Left - DstRect.Left);
+    const auto srcY = static_cast<std::int32_t>(std::int64_t{SrcRect.Top} + DstClip.Top - DstRect.Top);
+    TransferBlock(*Dst, DstClip, *Src, srcX, srcY, DrawMode, Callback);
+  } else {
+    Resampler.Resample(*Dst, DstRect, DstClip, *Src, SrcRect, DrawMode, Callback);
   }
   Dst->AreaChanged(DstRect, AREAINFO_RECT);
 }

@@ -83,6 +83,43 @@ inline TBlendPixelMasterProc BlendPixelProc(TCombineMode Mode) { return CombineT
 inline TBlendRowProc BlendRowProc(TCombineMode Mode) { return CombineTables().Row[Mode & 1]; }
 inline TBlendRowMasterProc BlendRowMasterProc(TCombineMode Mode) { return CombineTables().RowMaster[Mode & 1]; }
 
+// BlendPixel over a run: Src[i] onto Dst[i] with master alpha M, four pixels at a time where the
+// processor allows (the same result as BlendPixel one by one). Src and Dst must not overlap.
+void BlendPixelRow(const TColor32* Src, TColor32* Dst, std::int32_t Count, std::uint32_t M);
+
+// How dmBlend weighs a pixel: by the row rule (BlendRow, or BlendRowMaster below master alpha 255:
+// alpha 255 at master 255 copies) or by the pixel rule (BlendPixel's weight, no copy shortcut).
+// Both follow the source's combine mode (cmMerge merges).
+enum class TBlendRule : std::uint8_t { Row, Pixel };
+
+// Puts a run of finished colours onto a destination run by a draw mode: dmOpaque copies, dmBlend
+// blends or merges by Src's combine mode and master alpha under Rule, dmTransparent copies every
+// colour except Src's OuterColor, dmCustom calls Callback (F, B, Src's master alpha) per pixel and
+// copies when there is no callback. The one place where the draw modes are carried out.
+class TRowCombiner {
+public:
+  TRowCombiner(const TBitmap32& Src, TDrawMode Mode, const TPixelCombineEvent& Callback, TBlendRule Rule)
+      : TRowCombiner(Mode, Src.CombineMode(), Src.MasterAlpha(), Src.OuterColor(), Callback, Rule) {}
+  // Callback must outlive the combiner.
+  TRowCombiner(TDrawMode Mode, TCombineMode CombineMode, std::uint32_t MasterAlpha, TColor32 OuterColor,
+               const TPixelCombineEvent& Callback, TBlendRule Rule);
+
+  TDrawMode Mode() const { return fMode; }
+  // Rows may be put from two threads at once unless a callback combines them.
+  bool RowsIndependent() const { return fMode != dmCustom; }
+  // Colours and Dst may be the same run (a bitmap drawn onto itself) for dmOpaque and dmBlend
+  // under the row rule.
+  void Put(const TColor32* Colours, TColor32* Dst, std::int32_t Count) const;
+
+private:
+  TDrawMode fMode;
+  TBlendRule fRule;
+  TCombineMode fCombineMode;
+  std::uint32_t fMaster;
+  TColor32 fOuter;
+  const TPixelCombineEvent* fCallback;
+};
+
 // Draws SrcRect of Src into DstRect of Dst, limited to DstClip (intersected with Dst's bounds and
 // with DstRect). Same-size rectangles go to TransferBlock; others to Resampler.Resample, even in
 // dmOpaque. dmCustom without a Callback draws as dmOpaque.

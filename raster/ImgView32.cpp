@@ -331,14 +331,7 @@ void TCustomImage32::ExecDrawBitmap(TBitmap32& Dest, std::int32_t StageNum) {
   (void)StageNum;
   UpdateCache();
   if (fBitmap.Empty() || fCachedPictureRect.IsEmpty()) return;
-  fBitmap.Lock();
-  try {
-    fBitmap.DrawInto(Dest, fCachedPictureRect);
-  } catch (...) {
-    fBitmap.Unlock();
-    throw;
-  }
-  fBitmap.Unlock();
+  fBitmap.DrawInto(Dest, fCachedPictureRect);
 }
 
 void TCustomImage32::ExecDrawLayers(TBitmap32& Dest, std::int32_t StageNum) {

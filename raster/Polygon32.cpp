@@ -264,126 +264,124 @@ void SmoothFill(const TFillTarget& target, const TArrayOfArrayOfFixedPoint& cont
   const std::int32_t L = level.L;
   const std::int32_t s = level.s;
 
-  if (!bitmap.MeasuringMode()) {
-    std::vector<std::vector<TPoint>> converted;
-    std::int32_t minY = kFarPositive, maxY = kFarNegative;
-    for (const auto& contour : contours) {
-      if (contour.size() < 3) continue;
-      auto& points = converted.emplace_back();
-      points.reserve(contour.size());
-      for (const auto& v : contour) {
-        const TFixedPoint p = MapVertex(transformation, v);
-        const TPoint q{ShiftDown(static_cast<std::int64_t>(p.X) + 2047, 16 - s),
-                       ShiftDown(static_cast<std::int64_t>(p.Y) + 2047, 16 - s)};
-        minY = std::min(minY, q.Y);
-        maxY = std::max(maxY, q.Y);
-        points.push_back(q);
-      }
+  std::vector<std::vector<TPoint>> converted;
+  std::int32_t minY = kFarPositive, maxY = kFarNegative;
+  for (const auto& contour : contours) {
+    if (contour.size() < 3) continue;
+    auto& points = converted.emplace_back();
+    points.reserve(contour.size());
+    for (const auto& v : contour) {
+      const TFixedPoint p = MapVertex(transformation, v);
+      const TPoint q{ShiftDown(static_cast<std::int64_t>(p.X) + 2047, 16 - s),
+                     ShiftDown(static_cast<std::int64_t>(p.Y) + 2047, 16 - s)};
+      minY = std::min(minY, q.Y);
+      maxY = std::max(maxY, q.Y);
+      points.push_back(q);
     }
+  }
 
-    const TRect clip = bitmap.ClipRect();
-    if (clip.IsEmpty() || bitmap.Empty()) return;
-    const std::int32_t vertexMinY = minY, vertexMaxY = maxY;
-    const TUpdateScope update(bitmap);
-    // Rows [bandTop, bandBottom) of the clip. A pixel row's coverage depends only on the crossings
-    // of its own sub-scanlines, so bands of rows can be filled apart, each with its own table.
-    auto fillBand = [&](std::int32_t bandTop, std::int32_t bandBottom) {
-      const std::int32_t lowest = bandTop << s;
-      const std::int32_t highest = (bandBottom << s) - 1;
-      const std::int32_t minY = std::clamp(vertexMinY, lowest, highest);
-      const std::int32_t maxY = std::clamp(vertexMaxY, lowest, highest);
-      if (minY >= maxY) return;
+  const TRect clip = bitmap.ClipRect();
+  if (clip.IsEmpty() || bitmap.Empty()) return;
+  const std::int32_t vertexMinY = minY, vertexMaxY = maxY;
+  const TUpdateScope update(bitmap);
+  // Rows [bandTop, bandBottom) of the clip. A pixel row's coverage depends only on the crossings
+  // of its own sub-scanlines, so bands of rows can be filled apart, each with its own table.
+  auto fillBand = [&](std::int32_t bandTop, std::int32_t bandBottom) {
+    const std::int32_t lowest = bandTop << s;
+    const std::int32_t highest = (bandBottom << s) - 1;
+    const std::int32_t minY = std::clamp(vertexMinY, lowest, highest);
+    const std::int32_t maxY = std::clamp(vertexMaxY, lowest, highest);
+    if (minY >= maxY) return;
 
-      // Crossings never lie below the lowest vertex, so the table ends at maxY: the same lists as
-      // accepting everything up to the band's last sub-scanline.
-      TScanlineTable table(clip.Left << s, minY, maxY, (clip.Right << s) - 1);
-      for (const auto& points : converted) table.AddContourEdges(points);
-      table.Sort();
+    // Crossings never lie below the lowest vertex, so the table ends at maxY: the same lists as
+    // accepting everything up to the band's last sub-scanline.
+    TScanlineTable table(clip.Left << s, minY, maxY, (clip.Right << s) - 1);
+    for (const auto& points : converted) table.AddContourEdges(points);
+    table.Sort();
 
-      // Coverage rows: every list of the pixel row adds its spans into cov (start and stop ramps
-      // split over two cells), a running sum turns them into per-pixel units, and one row blend
-      // draws them.
-      const TColor32 rgb = target.Filler ? 0u : (target.Color & 0x00FFFFFFu);
-      const std::uint32_t masterAlpha = target.Color >> 24;
-      const TBlendRowMasterProc blendRow = BlendRowMasterProc(bitmap.CombineMode());
-      const std::int32_t rightLimit = std::min(clip.Right, bitmap.Width());
-      std::vector<std::int32_t> cov;
-      std::vector<TColor32> colors;
-      const std::int64_t baseY = table.BaseY();
-      const std::int64_t count = static_cast<std::int64_t>(table.Count());
-      const std::int32_t firstRow = static_cast<std::int32_t>(baseY >> s);
-      const std::int32_t endRow = static_cast<std::int32_t>((baseY + count + L - 1) >> s);
-      for (std::int32_t y = firstRow; y < endRow; ++y) {
-        const std::int64_t top = std::max<std::int64_t>((static_cast<std::int64_t>(y) << s) - baseY, 0);
-        const std::int64_t bottom =
-            std::min<std::int64_t>((static_cast<std::int64_t>(y) << s) - baseY + L - 1, count - 1);
-        std::int32_t minX = kFarPositive, maxX = kFarNegative;
-        for (std::int64_t i = top; i <= bottom; ++i) {
-          const auto& list = table.List(static_cast<std::size_t>(i));
-          if (list.size() < 2) continue;
-          minX = std::min(minX, static_cast<std::int32_t>(list.front() & kPositionMask));
-          maxX = std::max(maxX, static_cast<std::int32_t>(list.back() & kPositionMask) + L - 1);
-        }
-        if (maxX < minX) continue;
-        const std::int32_t x0 = minX >> s;
-        const std::int32_t w = (maxX >> s) - x0 + 2;
-        if (static_cast<std::int32_t>(cov.size()) < w) {
-          cov.resize(static_cast<std::size_t>(w) + 64);
-          colors.resize(static_cast<std::size_t>(w) + 64);
-        }
-        std::fill_n(cov.begin(), w, 0);
-        auto start = [&](std::int32_t x) {
-          const std::int32_t f = x & (L - 1);
-          const std::int32_t i = (x >> s) - x0;
-          cov[i] += (L - 1) - f;
-          cov[i + 1] += f;
-        };
-        auto stop = [&](std::int32_t x) {
-          const std::int32_t f = x & (L - 1);
-          const std::int32_t i = (x >> s) - x0;
-          cov[i] -= (L - 1) - f;
-          cov[i + 1] -= f;
-        };
-        for (std::int64_t i = top; i <= bottom; ++i) {
-          const auto& list = table.List(static_cast<std::size_t>(i));
-          if (list.size() >= 2) ForEachSpan(list, rule, start, stop);  // the lists that set minX, maxX
-        }
-
-        std::int32_t a = 0;
-        for (std::int32_t i = 0; i < w; ++i) {
-          a += cov[i];
-          colors[i] = (((static_cast<std::uint32_t>(a) * level.M) & 0xFF00u) << 16) | rgb;
-        }
-        const std::int32_t n = std::min(w, rightLimit - x0);
-        if (n <= 0) continue;
-        if (target.Filler)
-          (*target.Filler)(x0, y, n, colors.data());
-        else
-          blendRow(colors.data(), bitmap.ScanLine(y) + x0, n, masterAlpha);
+    // Coverage rows: every list of the pixel row adds its spans into cov (start and stop ramps
+    // split over two cells), a running sum turns them into per-pixel units, and one row blend
+    // draws them.
+    const TColor32 rgb = target.Filler ? 0u : (target.Color & 0x00FFFFFFu);
+    const std::uint32_t masterAlpha = target.Color >> 24;
+    const TBlendRowMasterProc blendRow = BlendRowMasterProc(bitmap.CombineMode());
+    const std::int32_t rightLimit = std::min(clip.Right, bitmap.Width());
+    std::vector<std::int32_t> cov;
+    std::vector<TColor32> colors;
+    const std::int64_t baseY = table.BaseY();
+    const std::int64_t count = static_cast<std::int64_t>(table.Count());
+    const std::int32_t firstRow = static_cast<std::int32_t>(baseY >> s);
+    const std::int32_t endRow = static_cast<std::int32_t>((baseY + count + L - 1) >> s);
+    for (std::int32_t y = firstRow; y < endRow; ++y) {
+      const std::int64_t top = std::max<std::int64_t>((static_cast<std::int64_t>(y) << s) - baseY, 0);
+      const std::int64_t bottom =
+          std::min<std::int64_t>((static_cast<std::int64_t>(y) << s) - baseY + L - 1, count - 1);
+      std::int32_t minX = kFarPositive, maxX = kFarNegative;
+      for (std::int64_t i = top; i <= bottom; ++i) {
+        const auto& list = table.List(static_cast<std::size_t>(i));
+        if (list.size() < 2) continue;
+        minX = std::min(minX, static_cast<std::int32_t>(list.front() & kPositionMask));
+        maxX = std::max(maxX, static_cast<std::int32_t>(list.back() & kPositionMask) + L - 1);
       }
-    };
-    // Two bands on two threads when the rows go to the bitmap (a filler is told rows in order).
-    const std::int32_t rowsTop = std::max(clip.Top, static_cast<std::int32_t>(ShiftDown(vertexMinY, s)));
-    const std::int32_t rowsBottom =
-        std::min(clip.Bottom, static_cast<std::int32_t>(ShiftDown(vertexMaxY, s)) + 1);
-    if (target.Filler == nullptr && rowsBottom - rowsTop >= 128) {
-      const std::int32_t middle = rowsTop + (rowsBottom - rowsTop) / 2;
-      std::exception_ptr failed[2];
-      ParallelFor(0, 2, 1, [&](std::int32_t from, std::int32_t to) {
-        for (std::int32_t part = from; part < to; ++part) {
-          try {
-            if (part == 0) fillBand(clip.Top, middle);
-            else fillBand(middle, clip.Bottom);
-          } catch (...) {
-            failed[part] = std::current_exception();
-          }
-        }
-      });
-      for (const auto& e : failed)
-        if (e) std::rethrow_exception(e);
-    } else {
-      fillBand(clip.Top, clip.Bottom);
+      if (maxX < minX) continue;
+      const std::int32_t x0 = minX >> s;
+      const std::int32_t w = (maxX >> s) - x0 + 2;
+      if (static_cast<std::int32_t>(cov.size()) < w) {
+        cov.resize(static_cast<std::size_t>(w) + 64);
+        colors.resize(static_cast<std::size_t>(w) + 64);
+      }
+      std::fill_n(cov.begin(), w, 0);
+      auto start = [&](std::int32_t x) {
+        const std::int32_t f = x & (L - 1);
+        const std::int32_t i = (x >> s) - x0;
+        cov[i] += (L - 1) - f;
+        cov[i + 1] += f;
+      };
+      auto stop = [&](std::int32_t x) {
+        const std::int32_t f = x & (L - 1);
+        const std::int32_t i = (x >> s) - x0;
+        cov[i] -= (L - 1) - f;
+        cov[i + 1] -= f;
+      };
+      for (std::int64_t i = top; i <= bottom; ++i) {
+        const auto& list = table.List(static_cast<std::size_t>(i));
+        if (list.size() >= 2) ForEachSpan(list, rule, start, stop);  // the lists that set minX, maxX
+      }
+
+      std::int32_t a = 0;
+      for (std::int32_t i = 0; i < w; ++i) {
+        a += cov[i];
+        colors[i] = (((static_cast<std::uint32_t>(a) * level.M) & 0xFF00u) << 16) | rgb;
+      }
+      const std::int32_t n = std::min(w, rightLimit - x0);
+      if (n <= 0) continue;
+      if (target.Filler)
+        (*target.Filler)(x0, y, n, colors.data());
+      else
+        blendRow(colors.data(), bitmap.ScanLine(y) + x0, n, masterAlpha);
     }
+  };
+  // Two bands on two threads when the rows go to the bitmap (a filler is told rows in order).
+  const std::int32_t rowsTop = std::max(clip.Top, static_cast<std::int32_t>(ShiftDown(vertexMinY, s)));
+  const std::int32_t rowsBottom =
+      std::min(clip.Bottom, static_cast<std::int32_t>(ShiftDown(vertexMaxY, s)) + 1);
+  if (target.Filler == nullptr && rowsBottom - rowsTop >= 128) {
+    const std::int32_t middle = rowsTop + (rowsBottom - rowsTop) / 2;
+    std::exception_ptr failed[2];
+    ParallelFor(0, 2, 1, [&](std::int32_t from, std::int32_t to) {
+      for (std::int32_t part = from; part < to; ++part) {
+        try {
+          if (part == 0) fillBand(clip.Top, middle);
+          else fillBand(middle, clip.Bottom);
+        } catch (...) {
+          failed[part] = std::current_exception();
+        }
+      }
+    });
+    for (const auto& e : failed)
+      if (e) std::rethrow_exception(e);
+  } else {
+    fillBand(clip.Top, clip.Bottom);
   }
 
   TRect bounds;
@@ -397,66 +395,64 @@ void SmoothFill(const TFillTarget& target, const TArrayOfArrayOfFixedPoint& cont
 void HardFill(const TFillTarget& target, const TArrayOfArrayOfFixedPoint& contours, TFillRule rule,
               const TFixedPointMapping& transformation) {
   TBitmap32& bitmap = target.Bitmap;
-  if (!bitmap.MeasuringMode()) {
-    std::vector<std::vector<TPoint>> converted;
-    std::int32_t minY = kFarPositive, maxY = kFarNegative;
-    for (const auto& contour : contours) {
-      if (contour.size() < 3) continue;
-      auto& points = converted.emplace_back();
-      points.reserve(contour.size());
-      for (const auto& v : contour) {
-        const TFixedPoint p = MapVertex(transformation, v);
-        const TPoint q{ShiftDown(static_cast<std::int64_t>(p.X) + 32767, 16), ShiftDown(static_cast<std::int64_t>(p.Y) + 32767, 16)};
-        minY = std::min(minY, q.Y);
-        maxY = std::max(maxY, q.Y);
-        points.push_back(q);
-      }
+  std::vector<std::vector<TPoint>> converted;
+  std::int32_t minY = kFarPositive, maxY = kFarNegative;
+  for (const auto& contour : contours) {
+    if (contour.size() < 3) continue;
+    auto& points = converted.emplace_back();
+    points.reserve(contour.size());
+    for (const auto& v : contour) {
+      const TFixedPoint p = MapVertex(transformation, v);
+      const TPoint q{ShiftDown(static_cast<std::int64_t>(p.X) + 32767, 16), ShiftDown(static_cast<std::int64_t>(p.Y) + 32767, 16)};
+      minY = std::min(minY, q.Y);
+      maxY = std::max(maxY, q.Y);
+      points.push_back(q);
     }
-    const TRect clip = bitmap.ClipRect();
-    if (clip.IsEmpty() || bitmap.Empty()) return;
-    // Rows whose centres lie inside the vertical extent: minY .. maxY - 1.
-    minY = std::max(minY, clip.Top);
-    maxY = std::min(maxY, clip.Bottom);
-    if (minY >= maxY) return;
+  }
+  const TRect clip = bitmap.ClipRect();
+  if (clip.IsEmpty() || bitmap.Empty()) return;
+  // Rows whose centres lie inside the vertical extent: minY .. maxY - 1.
+  minY = std::max(minY, clip.Top);
+  maxY = std::min(maxY, clip.Bottom);
+  if (minY >= maxY) return;
 
-    const std::int32_t rightLimit = std::min(clip.Right, bitmap.Width());
-    TScanlineTable table(clip.Left * 256, minY, maxY - 1, rightLimit * 256);
-    for (const auto& points : converted) {
-      const std::size_t n = points.size();
-      for (std::size_t j = 0; j < n; ++j) {
-        const TPoint& a = points[j];
-        const TPoint& b = points[(j + 1) % n];
-        table.AddPixelEdge(a.X, a.Y, b.X, b.Y);
-      }
+  const std::int32_t rightLimit = std::min(clip.Right, bitmap.Width());
+  TScanlineTable table(clip.Left * 256, minY, maxY - 1, rightLimit * 256);
+  for (const auto& points : converted) {
+    const std::size_t n = points.size();
+    for (std::size_t j = 0; j < n; ++j) {
+      const TPoint& a = points[j];
+      const TPoint& b = points[(j + 1) % n];
+      table.AddPixelEdge(a.X, a.Y, b.X, b.Y);
     }
-    table.Sort();
+  }
+  table.Sort();
 
-    const TUpdateScope update(bitmap);
-    const bool opaque = (target.Color >> 24) == 255;
-    const TBlendRowProc blendRow = BlendRowProc(bitmap.CombineMode());
-    const TColor32 bufferColor = target.Filler ? 0xFF000000u : target.Color;
-    std::vector<TColor32> buffer;
-    for (std::size_t i = 0; i < table.Count(); ++i) {
-      const std::int32_t y = table.BaseY() + static_cast<std::int32_t>(i);
-      std::int32_t spanStart = 0;
-      auto start = [&](std::int32_t x) { spanStart = x; };
-      auto stop = [&](std::int32_t x) {
-        const std::int32_t first = std::max((spanStart + 127) >> 8, clip.Left);
-        const std::int32_t end = std::min((x + 127) >> 8, rightLimit);
-        const std::int32_t n = end - first;
-        if (n <= 0) return;
-        if (!target.Filler && opaque) {
-          std::fill_n(bitmap.ScanLine(y) + first, n, target.Color);
-          return;
-        }
-        if (static_cast<std::int32_t>(buffer.size()) < n) buffer.assign(static_cast<std::size_t>(n) + 64, bufferColor);
-        if (target.Filler)
-          (*target.Filler)(first, y, n, buffer.data());
-        else
-          blendRow(buffer.data(), bitmap.ScanLine(y) + first, n);
-      };
-      ForEachSpan(table.List(i), rule, start, stop);
-    }
+  const TUpdateScope update(bitmap);
+  const bool opaque = (target.Color >> 24) == 255;
+  const TBlendRowProc blendRow = BlendRowProc(bitmap.CombineMode());
+  const TColor32 bufferColor = target.Filler ? 0xFF000000u : target.Color;
+  std::vector<TColor32> buffer;
+  for (std::size_t i = 0; i < table.Count(); ++i) {
+    const std::int32_t y = table.BaseY() + static_cast<std::int32_t>(i);
+    std::int32_t spanStart = 0;
+    auto start = [&](std::int32_t x) { spanStart = x; };
+    auto stop = [&](std::int32_t x) {
+      const std::int32_t first = std::max((spanStart + 127) >> 8, clip.Left);
+      const std::int32_t end = std::min((x + 127) >> 8, rightLimit);
+      const std::int32_t n = end - first;
+      if (n <= 0) return;
+      if (!target.Filler && opaque) {
+        std::fill_n(bitmap.ScanLine(y) + first, n, target.Color);
+        return;
+      }
+      if (static_cast<std::int32_t>(buffer.size()) < n) buffer.assign(static_cast<std::size_t>(n) + 64, bufferColor);
+      if (target.Filler)
+        (*target.Filler)(first, y, n, buffer.data());
+      else
+        blendRow(buffer.data(), bitmap.ScanLine(y) + first, n);
+    };
+    ForEachSpan(table.List(i), rule, start, stop);
   }
 
   TRect bounds;

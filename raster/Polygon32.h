@@ -30,7 +30,7 @@ using TFixedPointMapping = std::function<TFixedPoint(const TFixedPoint&)>;
 using TFillLineEvent =
     std::function<void(std::int32_t X, std::int32_t Y, std::int32_t Count, const TColor32* Colors)>;
 
-class TPolygon32 : public TThreadPersistent {
+class TPolygon32 : public TNotifiablePersistent {
 public:
   // One empty contour, closed contours, ss8x, hard-edged, even-odd.
   TPolygon32();

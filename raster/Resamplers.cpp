@@ -33,50 +33,6 @@ bool PrepareStretch(const TBitmap32& Dst, const TRect& DstRect, const TRect& Dst
   return !SrcRect.IsEmpty();
 }
 
-// Puts a finished run of colours onto a destination run, pixel by pixel, by the draw mode; dmBlend
-// goes through the source's combine mode with BlendPixel's weight rule.
-class TRowCombiner {
-public:
-  TRowCombiner(const TBitmap32& Src, TDrawMode Op, const TPixelCombineEvent& Callback)
-      : fOp(EffectiveOp(Op, Callback)),
-        fPixel(BlendPixelProc(Src.CombineMode())),
-        fMaster(Src.MasterAlpha()),
-        fOuter(Src.OuterColor()),
-        fCallback(Callback) {}
-
-  // Rows may be put from two threads at once unless a callback combines them.
-  bool RowsIndependent() const { return fOp != dmCustom; }
-
-  void Put(const TColor32* Colours, TColor32* Dst, std::int32_t Count) const {
-    switch (fOp) {
-      case dmBlend:
-        // A merge of a row pixel by pixel is the row merge (which takes four opaque pixels at once).
-        if (fPixel == &MergePixel)
-          MergeRowMaster(Colours, Dst, Count, fMaster);
-        else
-          for (std::int32_t i = 0; i < Count; ++i) fPixel(Colours[i], Dst[i], fMaster);
-        break;
-      case dmTransparent:
-        for (std::int32_t i = 0; i < Count; ++i)
-          if (Colours[i] != fOuter) Dst[i] = Colours[i];
-        break;
-      case dmCustom:
-        for (std::int32_t i = 0; i < Count; ++i) fCallback(Colours[i], Dst[i], fMaster);
-        break;
-      default:
-        std::copy_n(Colours, Count, Dst);
-        break;
-    }
-  }
-
-private:
-  TDrawMode fOp;
-  TBlendPixelMasterProc fPixel;
-  std::uint32_t fMaster;
-  TColor32 fOuter;
-  const TPixelCombineEvent& fCallback;
-};
-
 std::int32_t ClampTo(std::int64_t v, std::int32_t lo, std::int32_t hi) {
   return static_cast<std::int32_t>(v < lo ? lo : (v > hi ? hi : v));
 }
@@ -376,10 +332,7 @@ void NearestStretch(TBitmap32& Dst, const TRect& DstRect, const TRect& DstClip, 
   }
 
   std::vector<TColor32> line(static_cast<std::size_t>(cw));
-  const std::uint32_t master = Src.MasterAlpha();
-  const TBlendRowProc blendRow = BlendRowProc(Src.CombineMode());
-  const TBlendRowMasterProc blendRowMaster = BlendRowMasterProc(Src.CombineMode());
-  const TColor32 outer = Src.OuterColor();
+  const TRowCombiner combiner(Src, op, CombineCallback, TBlendRule::Row);
   std::int32_t previous = -1;
   for (std::int32_t j = 0; j < ch; ++j) {
     const std::int32_t sy = sourceRow(j);
@@ -388,22 +341,7 @@ void NearestStretch(TBitmap32& Dst, const TRect& DstRect, const TRect& DstClip, 
       for (std::int32_t i = 0; i < cw; ++i) line[i] = s[map[i]];
       previous = sy;
     }
-    TColor32* d = Dst.ScanLine(clip.Top + j) + clip.Left;
-    switch (op) {
-      case dmBlend:
-        if (master >= 255)
-          blendRow(line.data(), d, cw);
-        else
-          blendRowMaster(line.data(), d, cw, master);
-        break;
-      case dmTransparent:
-        for (std::int32_t i = 0; i < cw; ++i)
-          if (line[i] != outer) d[i] = line[i];
-        break;
-      default:  // dmCustom with a callback
-        for (std::int32_t i = 0; i < cw; ++i) CombineCallback(line[i], d[i], master);
-        break;
-    }
+    combiner.Put(line.data(), Dst.ScanLine(clip.Top + j) + clip.Left, cw);
   }
 }
 
@@ -416,7 +354,7 @@ void BilinearStretch(TBitmap32& Dst, const TRect& DstRect, const TRect& DstClip,
   const TBilinearAxis ay =
       BuildBilinearAxis(DstRect.Top, DstRect.Bottom, clip.Top, clip.Bottom, SrcRect.Top, SrcRect.Bottom, Src.Height());
   const std::int32_t cw = clip.Width(), ch = clip.Height();
-  const TRowCombiner combiner(Src, CombineOp, CombineCallback);
+  const TRowCombiner combiner(Src, CombineOp, CombineCallback, TBlendRule::Pixel);
   std::vector<TColor32> line(static_cast<std::size_t>(cw));
   for (std::int32_t j = 0; j < ch; ++j) {
     const TColor32* upper = Src.ScanLine(ay.Read0[j]);
@@ -465,7 +403,7 @@ void KernelStretch(TBitmap32& Dst, const TRect& DstRect, const TRect& DstClip, c
     return m;
   };
   const std::int64_t sumX = maxAbsSum(mapX), sumY = maxAbsSum(mapY);
-  const TRowCombiner combiner(Src, CombineOp, CombineCallback);
+  const TRowCombiner combiner(Src, CombineOp, CombineCallback, TBlendRule::Pixel);
   if (sumY <= (std::int64_t{1} << 22) && sumX <= (std::int64_t{1} << 22) && sumX * sumY * 255 < (std::int64_t{1} << 31))
     KernelRows<std::int32_t>(Dst, clip, Src, mapX, mapY, lo, hi, Kernel.NeedsClamp(), combiner);
   else
@@ -489,7 +427,7 @@ void DraftStretch(TBitmap32& Dst, const TRect& DstRect, const TRect& DstClip, co
     bx[i] = static_cast<std::int32_t>(SrcRect.Left + (clip.Left - DstRect.Left + i) * srcW / dstW);
   std::vector<std::uint64_t> sums(static_cast<std::size_t>(cw) * 4);
   std::vector<TColor32> line(static_cast<std::size_t>(cw));
-  const TRowCombiner combiner(Src, CombineOp, CombineCallback);
+  const TRowCombiner combiner(Src, CombineOp, CombineCallback, TBlendRule::Pixel);
 
   for (std::int32_t y = clip.Top; y < clip.Bottom; ++y) {
     const std::int64_t rel = y - DstRect.Top;

@@ -410,16 +410,6 @@ TEST(Bitmap32Test, UpdateCounterHoldsEventsBack) {
   EXPECT_EQ(l.areas.back(), (TRect{1, 1, 2, 2}));
 }
 
-TEST(Bitmap32Test, LockIsReentrant) {
-  TBitmap32 b;
-  b.Lock();
-  b.Lock();
-  EXPECT_EQ(b.LockCount(), 2);
-  b.Unlock();
-  b.Unlock();
-  EXPECT_EQ(b.LockCount(), 0);
-}
-
 // Reference mappings written from the tables of the result pixel positions.
 TEST(Bitmap32Test, MirrorsAndTurnsInPlace) {
   for (int w = 1; w <= 4; ++w) {

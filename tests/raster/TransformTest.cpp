@@ -75,35 +75,35 @@ TEST(TransformArithmetic, MulRoundSingleMatchesExtendedProduct) {
     // The product of an int32 and a float is exact in long double; llrintl rounds half to even.
     const LD exact = static_cast<LD>(v) * static_cast<LD>(q);
     const auto expect = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(std::llrintl(exact))));
-    ASSERT_EQ(TProjectiveTransformation::MulRoundSingle(v, q), expect) << v << " x " << q;
+    ASSERT_EQ(MulRoundSingle(v, q), expect) << v << " x " << q;
   }
   // Ties go to the even neighbour.
-  EXPECT_EQ(TProjectiveTransformation::MulRoundSingle(5, 0.5f), 2);
-  EXPECT_EQ(TProjectiveTransformation::MulRoundSingle(7, 0.5f), 4);
-  EXPECT_EQ(TProjectiveTransformation::MulRoundSingle(-5, 0.5f), -2);
-  EXPECT_EQ(TProjectiveTransformation::MulRoundSingle(-7, 0.5f), -4);
-  EXPECT_EQ(TProjectiveTransformation::MulRoundSingle(123, 0.0f), 0);
+  EXPECT_EQ(MulRoundSingle(5, 0.5f), 2);
+  EXPECT_EQ(MulRoundSingle(7, 0.5f), 4);
+  EXPECT_EQ(MulRoundSingle(-5, 0.5f), -2);
+  EXPECT_EQ(MulRoundSingle(-7, 0.5f), -4);
+  EXPECT_EQ(MulRoundSingle(123, 0.0f), 0);
 }
 
 TEST(TransformArithmetic, UnitOverRoundsLikeExtendedDivision) {
   auto reference = [](std::int32_t z) { return static_cast<float>(65536.0L / static_cast<LD>(z)); };
   for (std::int32_t z = 1; z <= (1 << 20); ++z) {
-    ASSERT_EQ(TProjectiveTransformation::UnitOver(z), reference(z)) << z;
-    ASSERT_EQ(TProjectiveTransformation::UnitOver(-z), reference(-z)) << -z;
+    ASSERT_EQ(FixedUnitOver(z), reference(z)) << z;
+    ASSERT_EQ(FixedUnitOver(-z), reference(-z)) << -z;
   }
   std::mt19937 rng(3);
   std::uniform_int_distribution<std::int32_t> anyInt(INT32_MIN, INT32_MAX);
   for (int n = 0; n < 2000000; ++n) {
     const std::int32_t z = anyInt(rng);
     if (z != 0) {
-      ASSERT_EQ(TProjectiveTransformation::UnitOver(z), reference(z)) << z;
+      ASSERT_EQ(FixedUnitOver(z), reference(z)) << z;
     }
   }
   // Quotients whose double lands exactly half-way between two floats: rounding the double again
   // would differ from the extended quotient for some of them.
   EXPECT_NE(static_cast<float>(65536.0 / 846731599.0), reference(846731599));
   for (const std::int32_t z : {592209605, 846731599, 939524103, 943201287, -846731599, -939524103})
-    EXPECT_EQ(TProjectiveTransformation::UnitOver(z), reference(z)) << z;
+    EXPECT_EQ(FixedUnitOver(z), reference(z)) << z;
 }
 
 TEST(TransformMatrices, MultiplyAppliesRightOperandFirst) {
@@ -508,7 +508,7 @@ TEST(TransformGeometry, RandomQuadrilateralsMatchExactInverse) {
     TProjectiveTransformation t;
     SetCorners(t, q.X[0], q.Y[0], q.X[1], q.Y[1], q.X[2], q.Y[2], q.X[3], q.Y[3]);
     t.SetSourceRect(TSingleRect{0, 0, static_cast<float>(srcW), static_cast<float>(srcH)});
-    Transform(dst, src, t);
+    WarpNearest(dst, src, t, dst.BoundsRect());
 
     float fx[4], fy[4];
     for (int i = 0; i < 4; ++i) {
@@ -550,9 +550,11 @@ TEST(TransformGeometry, RandomQuadrilateralsMatchExactInverse) {
 }
 
 
-// A large nearest warp runs its rows on two threads; row-by-row reporting keeps the single-thread
-// walk. Both must give the same pixels, for every draw mode that allows the split.
-TEST(TransformTest, RowsOnTwoThreadsEqualTheSingleThreadWalk) {
+// The renderer's warp steps rows in sums, maps two points at a time and shares rows between two
+// threads; the general rasterizer samples pixel by pixel through the class chain. Both must give
+// the same pixels for every draw mode, also with a callback, a clip rectangle on the source and a
+// clip on the destination.
+TEST(TransformTest, WarpNearestEqualsThePerPixelWalk) {
   TBitmap32 src;
   src.SetSize(173, 241);
   std::mt19937 rng(41);
@@ -563,13 +565,13 @@ TEST(TransformTest, RowsOnTwoThreadsEqualTheSingleThreadWalk) {
     TDrawMode Mode;
     TCombineMode Combine;
     std::uint32_t Master;
-    TPixelAccessMode Access;
+    bool Clipped;  // a clip rectangle on the source, and a clip on the destination
   };
-  const TCase cases[] = {{dmOpaque, cmBlend, 255, pamSafe},      {dmBlend, cmMerge, 255, pamSafe},
-                         {dmTransparent, cmBlend, 255, pamSafe}, {dmBlend, cmBlend, 255, pamSafe},
-                         {dmBlend, cmBlend, 200, pamSafe},       {dmBlend, cmBlend, 1, pamSafe},
-                         {dmBlend, cmBlend, 300, pamSafe},       {dmBlend, cmBlend, 255, pamWrap},
-                         {dmOpaque, cmBlend, 255, pamTransparentEdge}};
+  const TCase cases[] = {{dmOpaque, cmBlend, 255, false},      {dmBlend, cmMerge, 255, false},
+                         {dmTransparent, cmBlend, 255, false}, {dmBlend, cmBlend, 255, false},
+                         {dmBlend, cmBlend, 200, false},       {dmBlend, cmBlend, 1, false},
+                         {dmBlend, cmBlend, 300, false},       {dmBlend, cmMerge, 77, true},
+                         {dmCustom, cmBlend, 255, true},       {dmBlend, cmBlend, 255, true}};
   // A face, a strong perspective, and corners whose mapping crosses the line at infinity.
   std::vector<std::array<float, 8>> quads{{31.5f, 20.25f, 280.f, 47.f, 301.75f, 390.f, 12.f, 333.5f},
                                            {150.f, 10.f, 170.f, 12.f, 319.f, 399.f, 0.f, 390.f},
@@ -586,24 +588,29 @@ TEST(TransformTest, RowsOnTwoThreadsEqualTheSingleThreadWalk) {
       src.SetDrawMode(c.Mode);
       src.SetCombineMode(c.Combine);
       src.SetMasterAlpha(c.Master);
-      src.SetOuterColor(c.Access == pamSafe ? 0x40FF8000u : 0);
-      static_cast<TBitmap32Resampler&>(src.Resampler()).SetPixelAccessMode(c.Access);
+      src.SetOuterColor(0x40FF8000u);
+      src.SetClipRect(c.Clipped ? TRect{7, 11, 150, 230} : src.BoundsRect());
+      // A callback that keeps no state: XOR of both colours, mixed with the master alpha.
+      src.OnPixelCombine = [](TColor32 F, TColor32& B, TColor32 M) { B = (F ^ B) + M; };
       TProjectiveTransformation t;
       t.SetX0(q[0]), t.SetY0(q[1]), t.SetX1(q[2]), t.SetY1(q[3]);
       t.SetX2(q[4]), t.SetY2(q[5]), t.SetX3(q[6]), t.SetY3(q[7]);
       t.SetSourceRect(TSingleRect{0, 0, 173, 241});
-      TBitmap32 split, walked;
-      for (TBitmap32* b : {&split, &walked}) {
+      TBitmap32 warped, walked;
+      for (TBitmap32* b : {&warped, &walked}) {
         b->SetSize(320, 400);
         for (std::size_t i = 0; i < b->PixelCount(); ++i) b->Bits()[i] = 0x80402010u + static_cast<TColor32>(i * 2654435761u);
       }
-      TRegularRasterizer parallel, serial;
-      serial.SetUpdateRowCount(1);  // the plain per-pixel walk
-      Transform(split, src, t, parallel);
-      Transform(walked, src, t, serial);
-      EXPECT_TRUE(std::equal(split.Bits(), split.Bits() + split.PixelCount(), walked.Bits()))
-          << "mode " << int(c.Mode) << " combine " << int(c.Combine) << " master " << c.Master << " access "
-          << int(c.Access) << " quad " << q[0];
+      const TRect dstClip = c.Clipped ? TRect{-5, 30, 250, 390} : warped.BoundsRect();
+      const TRect visited = WarpNearest(warped, src, t, dstClip);
+      TRegularRasterizer serial;
+      serial.SetUpdateRowCount(1);
+      Transform(walked, src, t, dstClip, serial);
+      EXPECT_TRUE(std::equal(warped.Bits(), warped.Bits() + warped.PixelCount(), walked.Bits()))
+          << "mode " << int(c.Mode) << " combine " << int(c.Combine) << " master " << c.Master << " clipped "
+          << c.Clipped << " quad " << q[0];
+      const TRect expected = IntersectRect(IntersectRect(t.GetTransformedBounds(), warped.BoundsRect()), dstClip);
+      if (expected.Right >= expected.Left && expected.Bottom >= expected.Top) EXPECT_EQ(visited, expected);
     }
 }
 
