@@ -143,7 +143,7 @@ void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask, const TRect& MaskAr
   // Rows are independent in both passes: two threads share them.
   int partMax[2] = {0, 0};
   const std::int32_t middle = area.Top + (area.Bottom - area.Top) / 2;
-  ParallelFor(0, 2, 1, [&](std::int32_t from, std::int32_t to) {
+  ParallelFor(0, 2, 1, [&](std::int32_t from, std::int32_t to) noexcept {
     for (std::int32_t part = from; part < to; ++part) {
       int best = 0;
       for (std::int32_t y = part == 0 ? area.Top : middle; y < (part == 0 ? middle : area.Bottom); ++y) {
@@ -167,7 +167,7 @@ void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask, const TRect& MaskAr
     work = TRect{std::min(work.Left, content.Left), std::min(work.Top, content.Top), std::max(work.Right, content.Right),
                  std::max(work.Bottom, content.Bottom)};
   }
-  ParallelFor(work.Top, work.Bottom, 32, [&](std::int32_t from, std::int32_t to) {
+  ParallelFor(work.Top, work.Bottom, 32, [&](std::int32_t from, std::int32_t to) noexcept {
     for (std::int32_t y = from; y < to; ++y) {
       const TColor32* m = Mask.ScanLine(y);
       TColor32* t = Target.ScanLine(y);

@@ -205,10 +205,13 @@ void BuildTemplateLayers(const std::string& Path, TCustomImage32& View, TRenderE
     }
   };
   TBitmap32 masks[2];  // the warps' edge masks, one per builder, reused from layer to layer
-  const std::function<void()> second = [&] { builder(masks[1]); };
-  const bool shared = jobs.size() > 1 && raster::PixelThreadCount() > 1 && raster::StartOnHelper(second);
-  builder(masks[0]);
-  if (shared) raster::WaitForHelper();
+  if (jobs.size() > 1 && raster::PixelThreadCount() > 1) {
+    auto second = [&] { builder(masks[1]); };
+    const raster::THelperTask helper(second);
+    builder(masks[0]);
+  } else {
+    builder(masks[0]);
+  }
 
   for (TJob& job : jobs) {
     Env.LayerKinds->push_back(job.Type);

@@ -311,7 +311,7 @@ void TransferBlock(TBitmap32& Dst, TRect DstArea, const TBitmap32& Src, std::int
   const std::int32_t h = DstArea.Height();
   if (w <= 0 || h <= 0) return;
   const TRowCombiner combiner(Src, DrawMode, Callback, TBlendRule::Row);
-  auto rows = [&](std::int32_t from, std::int32_t to) {
+  auto rows = [&](std::int32_t from, std::int32_t to) noexcept {
     for (std::int32_t row = from; row < to; ++row)
       combiner.Put(Src.ScanLine(SrcY + row) + SrcX, Dst.ScanLine(DstArea.Top + row) + DstArea.Left, w);
   };

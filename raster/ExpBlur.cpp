@@ -184,24 +184,26 @@ void StepColumnBytes16(std::uint8_t* p, std::int16_t* z, std::size_t n, std::int
   }
 }
 
+// z holds at least (xb - xa) x 4 lanes of scratch.
 template <class TLane, class TStep>
 void BlurColumnRangeWith(TBitmap32& bitmap, std::int32_t ya, std::int32_t yb, std::int32_t xa, std::int32_t xb,
-                         TLane weight, TStep step) {
+                         TLane weight, TStep step, TLane* z) {
   const std::size_t n = static_cast<std::size_t>(xb - xa) * 4;
   auto bytes = [&](std::int32_t y) { return reinterpret_cast<std::uint8_t*>(bitmap.ScanLine(y) + xa); };
-  std::vector<TLane> z(n);
   const std::uint8_t* top = bytes(ya);
   for (std::size_t i = 0; i < n; ++i) z[i] = static_cast<TLane>(top[i] << 7);
-  for (std::int32_t y = ya + 1; y < yb; ++y) step(bytes(y), z.data(), n, weight);
-  for (std::int32_t y = yb - 2; y >= ya; --y) step(bytes(y), z.data(), n, weight);
+  for (std::int32_t y = ya + 1; y < yb; ++y) step(bytes(y), z, n, weight);
+  for (std::int32_t y = yb - 2; y >= ya; --y) step(bytes(y), z, n, weight);
 }
 
+// Scratch holds at least (xb - xa) x 4 lanes of 32 bits.
 void BlurColumnRange(TBitmap32& bitmap, std::int32_t ya, std::int32_t yb, std::int32_t xa, std::int32_t xb,
-                     std::int32_t weight) {
+                     std::int32_t weight, std::int32_t* scratch) {
   if (weight < 32768)
-    BlurColumnRangeWith<std::int16_t>(bitmap, ya, yb, xa, xb, static_cast<std::int16_t>(weight), StepColumnBytes16);
+    BlurColumnRangeWith<std::int16_t>(bitmap, ya, yb, xa, xb, static_cast<std::int16_t>(weight), StepColumnBytes16,
+                                      reinterpret_cast<std::int16_t*>(scratch));
   else
-    BlurColumnRangeWith<std::int32_t>(bitmap, ya, yb, xa, xb, weight, StepColumnBytes);
+    BlurColumnRangeWith<std::int32_t>(bitmap, ya, yb, xa, xb, weight, StepColumnBytes, scratch);
 }
 
 }  // namespace
@@ -237,11 +239,13 @@ TRect ExpBlur(TBitmap32& Bitmap, std::int32_t Radius, const TRect& Content) {
   const std::int32_t xa = std::max(0, content.Left - reach), xb = std::min(Bitmap.Width(), content.Right + reach);
   const std::int32_t ya = std::max(0, content.Top - reach), yb = std::min(Bitmap.Height(), content.Bottom + reach);
   ParallelFor(content.Top, content.Bottom, 16,
-              [&](std::int32_t from, std::int32_t to) { BlurRows(Bitmap, from, to, xa, xb, weight); });
+              [&](std::int32_t from, std::int32_t to) noexcept { BlurRows(Bitmap, from, to, xa, xb, weight); });
   // Column ranges split on 16-pixel boundaries, so the threads never share a cache line.
   const std::int32_t groups = (xb - xa + 15) / 16;
-  ParallelFor(0, groups, 4, [&](std::int32_t from, std::int32_t to) {
-    BlurColumnRange(Bitmap, ya, yb, xa + from * 16, std::min(xb, xa + to * 16), weight);
+  std::vector<std::int32_t> scratch(static_cast<std::size_t>(kMaxWorkers) * (xb - xa) * 4);
+  ParallelFor(0, groups, 4, [&](std::int32_t from, std::int32_t to, std::int32_t worker) noexcept {
+    BlurColumnRange(Bitmap, ya, yb, xa + from * 16, std::min(xb, xa + to * 16), weight,
+                    scratch.data() + static_cast<std::size_t>(worker) * (xb - xa) * 4);
   });
   // The blur reports no change; a promise about its zeros grows with it.
   if (Bitmap.ZeroOutsidePromised()) Bitmap.PromiseZeroOutside(UnionRect(Bitmap.ZeroOutside(), TRect{xa, ya, xb, yb}));

@@ -20,7 +20,7 @@ class THelper {
 public:
   THelper() : fThread([this] { Run(); }) { fThread.detach(); }
 
-  bool Start(const std::function<void()>& Task) {
+  bool Start(const TTaskRef& Task) {
     bool expected = false;
     if (!fTaken.compare_exchange_strong(expected, true)) return false;
     fDone.store(false);
@@ -32,7 +32,8 @@ public:
     return true;
   }
 
-  void Wait() {
+  // Waits for the task and hands back what it threw.
+  std::exception_ptr Wait() noexcept {
     // A render hands over loop after loop: a short spin catches the helper's end without the cost
     // of sleeping and being woken.
     for (int i = 0; i < kSpins && !fDone.load(); ++i) Pause();
@@ -40,7 +41,10 @@ public:
       std::unique_lock<std::mutex> lock(fMutex);
       fFinished.wait(lock, [this] { return fDone.load(); });
     }
+    std::exception_ptr failure = std::move(fFailure);
+    fFailure = nullptr;
     fTaken.store(false);
+    return failure;
   }
 
 private:
@@ -54,14 +58,18 @@ private:
 
   void Run() {
     for (;;) {
-      const std::function<void()>* task = nullptr;
+      const TTaskRef* task = nullptr;
       for (int i = 0; i < kSpins && (task = fTask.load()) == nullptr; ++i) Pause();
       if (task == nullptr) {
         std::unique_lock<std::mutex> lock(fMutex);
         fWake.wait(lock, [this] { return fTask.load() != nullptr; });
         task = fTask.load();
       }
-      (*task)();
+      try {
+        (*task)();
+      } catch (...) {
+        fFailure = std::current_exception();  // read by Wait after fDone
+      }
       {
         std::lock_guard<std::mutex> lock(fMutex);
         fTask.store(nullptr);
@@ -73,7 +81,8 @@ private:
 
   std::mutex fMutex;
   std::condition_variable fWake, fFinished;
-  std::atomic<const std::function<void()>*> fTask{nullptr};
+  std::atomic<const TTaskRef*> fTask{nullptr};
+  std::exception_ptr fFailure;
   std::atomic<bool> fDone{true};
   std::atomic<bool> fTaken{false};
   std::thread fThread;  // last: starts once the rest is set up
@@ -87,8 +96,22 @@ THelper& Helper() {
 
 }  // namespace
 
-bool StartOnHelper(const std::function<void()>& Task) { return Helper().Start(Task); }
+THelperTask::THelperTask(TTaskRef Task) noexcept {
+  // The helper keeps a pointer to the reference until the task ends; this object outlives that.
+  fTask.emplace(Task);
+  fStarted = Helper().Start(*fTask);
+}
 
-void WaitForHelper() { Helper().Wait(); }
+THelperTask::~THelperTask() { (void)Finish(); }
+
+std::exception_ptr THelperTask::Finish() noexcept {
+  if (!fStarted) return nullptr;
+  fStarted = false;
+  return Helper().Wait();
+}
+
+void THelperTask::Wait() {
+  if (std::exception_ptr failure = Finish()) std::rethrow_exception(failure);
+}
 
 }  // namespace quirlon::raster

@@ -367,19 +367,14 @@ void SmoothFill(const TFillTarget& target, const TArrayOfArrayOfFixedPoint& cont
       std::min(clip.Bottom, static_cast<std::int32_t>(ShiftDown(vertexMaxY, s)) + 1);
   if (target.Filler == nullptr && rowsBottom - rowsTop >= 128) {
     const std::int32_t middle = rowsTop + (rowsBottom - rowsTop) / 2;
-    std::exception_ptr failed[2];
-    ParallelFor(0, 2, 1, [&](std::int32_t from, std::int32_t to) {
-      for (std::int32_t part = from; part < to; ++part) {
-        try {
-          if (part == 0) fillBand(clip.Top, middle);
-          else fillBand(middle, clip.Bottom);
-        } catch (...) {
-          failed[part] = std::current_exception();
-        }
-      }
-    });
-    for (const auto& e : failed)
-      if (e) std::rethrow_exception(e);
+    // The lower band on the helper; its failure comes back through Wait, after the upper band.
+    auto lower = [&] { fillBand(middle, clip.Bottom); };
+    THelperTask second(lower);
+    fillBand(clip.Top, middle);
+    if (second.Started())
+      second.Wait();
+    else
+      lower();
   } else {
     fillBand(clip.Top, clip.Bottom);
   }

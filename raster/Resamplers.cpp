@@ -131,10 +131,16 @@ void KernelRows(TBitmap32& Dst, const TRect& Clip, const TBitmap32& Src, const T
   };
 
   // Destination rows are independent: with a combiner that allows it and another source bitmap,
-  // two threads share them, each with its own sums.
-  auto rows = [&](std::int32_t from, std::int32_t to) {
-    std::vector<UAcc> sums(span * 4);
-    std::vector<TColor32> line(static_cast<std::size_t>(cw));
+  // two threads share them, each with its own sums and line.
+  std::vector<UAcc> sumsOf[kMaxWorkers];
+  std::vector<TColor32> lineOf[kMaxWorkers];
+  for (std::int32_t w = 0; w < kMaxWorkers; ++w) {
+    sumsOf[w].assign(span * 4, UAcc{0});
+    lineOf[w].resize(static_cast<std::size_t>(cw));
+  }
+  auto rows = [&](std::int32_t from, std::int32_t to, std::int32_t worker) noexcept {
+    std::vector<UAcc>& sums = sumsOf[worker];
+    std::vector<TColor32>& line = lineOf[worker];
     for (std::int32_t y = from; y < to; ++y) {
       std::fill(sums.begin() + 4 * first, sums.begin() + 4 * last, UAcc{0});
       bool rowHasContent = false;
@@ -198,7 +204,7 @@ void KernelRows(TBitmap32& Dst, const TRect& Clip, const TBitmap32& Src, const T
   if (Combiner.RowsIndependent() && &Src != &Dst)
     ParallelFor(Clip.Top, Clip.Bottom, 16, rows);
   else
-    rows(Clip.Top, Clip.Bottom);
+    rows(Clip.Top, Clip.Bottom, 0);
 }
 
 }  // namespace

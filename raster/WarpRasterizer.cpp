@@ -130,7 +130,7 @@ TRect WarpNearest(TBitmap32& Dst, const TBitmap32& Src, TProjectiveTransformatio
     const TFixedMatrix16& reverse = Mapping.ReverseFixed();
     const TRect clip = Src.ClipRect();
     const TColor32 outer = Src.OuterColor();
-    auto band = [&](std::int32_t from, std::int32_t to) {
+    auto band = [&](std::int32_t from, std::int32_t to) noexcept {
       for (std::int32_t j = from; j < to; ++j)
         WarpRow(reverse, Src, clip, outer, combiner, Dst.ScanLine(j), rows.Left, rows.Right, j);
     };
