@@ -2,11 +2,12 @@
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
 BUILD_FUZZ ?= build-fuzz
+BUILD_TSAN ?= build-tsan
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan fuzz demo previews goldens gallery artwork run screenshot install bench bench-peers clean
+.PHONY: all deps build test test-asan test-tsan fuzz demo previews goldens gallery artwork run screenshot install bench bench-peers clean
 
 all: build
 
@@ -27,6 +28,14 @@ test-asan: deps
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS)
+
+# The pixel loops, the render and its threads under ThreadSanitizer: the raster and core tests
+# (two renders on two threads among them). The window is left out: Qt is not built for it.
+test-tsan: deps
+	cmake -S . -B $(BUILD_TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUIRLON_SANITIZE_THREAD=ON -DQUIRLON_WINDOW=OFF $(CMAKE_ARGS)
+	cmake --build $(BUILD_TSAN) -j $(JOBS) --target test_raster test_core
+	TSAN_OPTIONS=halt_on_error=1 $(BUILD_TSAN)/tests/test_raster --gtest_brief=1
+	TSAN_OPTIONS=halt_on_error=1 $(BUILD_TSAN)/tests/test_core --gtest_brief=1
 
 # Each libFuzzer target for FUZZ_SECONDS (clang; see scripts/fuzz); one at a time.
 fuzz: deps
@@ -99,7 +108,7 @@ bench: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_TSAN)
 
 # Times quirlon-render against the peer box-shot pipelines; prints every speed goal as a ratio.
 bench-peers: deps

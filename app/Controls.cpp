@@ -1,5 +1,6 @@
 #include "app/Controls.h"
 
+#include <algorithm>
 #include <limits>
 
 #include <QDragEnterEvent>
@@ -88,6 +89,12 @@ TUpDown::TUpDown(std::int32_t Min, std::int32_t Max, std::int32_t Position, QWid
   }
   connect(fPrev, &QToolButton::clicked, this, [this] { Step(false); });
   connect(fNext, &QToolButton::clicked, this, [this] { Step(true); });
+}
+
+void TUpDown::SetRange(std::int32_t Min, std::int32_t Max) {
+  fMin = Min;
+  fMax = std::max(Min, Max);
+  SetPosition(fPosition);
 }
 
 void TUpDown::SetPosition(std::int32_t Value) { fPosition = Value < fMin ? fMin : (Value > fMax ? fMax : Value); }

@@ -15,7 +15,7 @@
 #include <QWidget>
 
 #include "raster/Color.h"
-#include "raster/ImgView32.h"
+#include "view/ImgView32.h"
 
 namespace quirlon::app {
 
@@ -76,6 +76,8 @@ public:
   std::int32_t Position() const { return fPosition; }
   // Sets the position (kept in range) without raising Click.
   void SetPosition(std::int32_t Value);
+  // New ends; the position is brought into them without raising Click.
+  void SetRange(std::int32_t Min, std::int32_t Max);
   QToolButton* PrevButton() const { return fPrev; }
   QToolButton* NextButton() const { return fNext; }
 
@@ -191,7 +193,7 @@ class TPreviewWidget : public QWidget {
 public:
   explicit TPreviewWidget(QWidget* Parent);
   ~TPreviewWidget() override;
-  raster::TImgView32& View() { return fView; }
+  view::TImgView32& View() { return fView; }
   // Tells the model the widget's current size (also before the widget is first shown).
   void SyncViewport();
 
@@ -205,7 +207,7 @@ protected:
   void dropEvent(QDropEvent* Event) override;
 
 private:
-  raster::TImgView32 fView;
+  view::TImgView32 fView;
 };
 
 }  // namespace quirlon::app

@@ -6,7 +6,9 @@
 #include <QWindow>
 
 #include "app/Platform.h"
-#include "app/Unit1.h"
+#include "app/MainWindow.h"
+
+#include <QPushButton>
 
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
@@ -19,11 +21,11 @@ int main(int argc, char* argv[]) {
   quirlon::app::TQtWindowServices services;
   quirlon::app::TAppPaths paths = quirlon::app::TAppPaths::BesideExecutable();
   paths.ExecutableFileName = paths.DataFolder + "quirlon";
-  quirlon::app::TForm1 window(services, paths);
+  quirlon::app::MainWindow window(services, paths);
   window.show();
   int status = 1;
   QTimer::singleShot(300, &window, [&] {
-    window.ApplyTempButton->click();
+    window.findChild<QPushButton*>(QStringLiteral("apply"))->click();
     QTimer::singleShot(300, &window, [&] {
       const QPixmap shot = window.screen()->grabWindow(window.winId());
       status = shot.save(output) ? 0 : 1;

@@ -7,10 +7,11 @@
 #include <memory>
 #include <random>
 
-#include "raster/ImgView32.h"
-#include "raster/LayerResamplers.h"
+#include "view/ImgView32.h"
+#include "view/LayerResamplers.h"
 
 using namespace quirlon::raster;
+using namespace quirlon::view;
 
 namespace {
 

@@ -18,7 +18,8 @@
 #include "imagefiles/Bitmap32ToPng.h"
 #include "imagefiles/Picture.h"
 #include "raster/ExpBlur.h"
-#include "raster/ImgView32.h"
+#include "core/Template.h"
+#include "view/ImgView32.h"
 #include "raster/Transform.h"
 
 namespace {
@@ -34,42 +35,29 @@ std::string Env(const char* name) {
 
 // The scene rendered and flattened at w x h, as quirlon-render does before saving.
 struct TScene {
-  core::TRenderSettings Settings;
-  core::TSourceFiles Sources;
-  core::TLayerKinds Kinds;
-  core::TShadeBitmap32List Masks;
   imagefiles::TPictureCache Pictures;  // as the window keeps them between renders
-  core::TRenderEnvironment Env;
-  raster::TImgView32 View;
+  core::TRenderRequest Request;
 
   TScene() {
-    Masks.Build();
-    Sources[2] = ::Env("QUIRLON_BENCH_COVER");
-    Sources[3] = ::Env("QUIRLON_BENCH_SIDE");
-    Settings.SlotUsesColor[2] = false;
-    Settings.SlotUsesColor[3] = false;
-    Env.Settings = &Settings;
-    Env.Sources = &Sources;
-    Env.LayerKinds = &Kinds;
-    Env.ShadeMasks = &Masks;
-    Env.Pictures = &Pictures;
-    Env.TemplatesFolder = ::Env("QUIRLON_BENCH_TEMPLATES") + "/";
-    Env.CustomFolder = Env.TemplatesFolder;
-    raster::ConfigurePreviewView(View);
+    Request.Sources[1] = core::TSlotSource::OfFile(::Env("QUIRLON_BENCH_COVER"));
+    Request.Sources[2] = core::TSlotSource::OfFile(::Env("QUIRLON_BENCH_SIDE"));
+    Request.Pictures = &Pictures;
+    const std::string folder = ::Env("QUIRLON_BENCH_TEMPLATES") + "/";
+    Request.Template.File = folder + core::TemplateEntry(core::ListTemplates(folder), 1);
+    Request.CustomFolder = folder;
   }
-  void Render(int w, int h, TBitmap32& flat) {
-    core::ApplyTemplate(View, w, h, Env);
-    flat.SetSize(w, h);
-    View.PaintInto(flat, flat.BoundsRect());
+  core::TRenderResult Render(int w, int h) {
+    Request.Width = w;
+    Request.Height = h;
+    return core::Render(Request);
   }
 };
 
 void BM_RenderScene(benchmark::State& state) {
   TScene scene;
-  TBitmap32 flat;
   for (auto _ : state) {
-    scene.Render(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), flat);
-    benchmark::DoNotOptimize(flat.Bits());
+    const auto flat = core::Flatten(scene.Render(static_cast<int>(state.range(0)), static_cast<int>(state.range(1))));
+    benchmark::DoNotOptimize(flat->Bits());
   }
 }
 BENCHMARK(BM_RenderScene)->Args({2048, 1536})->Args({800, 600})->Args({2048, 2048})->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -77,11 +65,21 @@ BENCHMARK(BM_RenderScene)->Args({2048, 1536})->Args({800, 600})->Args({2048, 204
 // The preview repaint that follows a 2048 x 2048 render, into the window's 297 x 297 view.
 void BM_PreviewRepaintAfterRender(benchmark::State& state) {
   TScene scene;
-  scene.View.SetViewportSize(297, 297);
-  core::ApplyTemplate(scene.View, 2048, 2048, scene.Env);
+  const core::TRenderResult result = scene.Render(2048, 2048);
+  // The preview as the window builds it: the canvas and the result's layers, shared.
+  view::TImgView32 preview;
+  view::ConfigurePreviewView(preview);
+  preview.SetViewportSize(297, 297);
+  preview.Bitmap().Assign(result.Canvas.get());
+  for (const core::TRenderedLayer& layer : result.Layers) {
+    raster::TBitmapLayer& shown = raster::TBitmapLayer::Create(preview.Layers());
+    shown.ShareBitmap(layer.Bitmap);
+    shown.SetScaled(true);
+    shown.SetLocation(raster::TSingleRect{0, 0, 2048, 2048});
+  }
   for (auto _ : state) {
-    scene.View.Repaint();
-    benchmark::DoNotOptimize(scene.View.ScreenBuffer().Bits());
+    preview.Repaint();
+    benchmark::DoNotOptimize(preview.ScreenBuffer().Bits());
   }
 }
 BENCHMARK(BM_PreviewRepaintAfterRender)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -130,16 +128,12 @@ BENCHMARK(BM_ExpBlur2048)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // PNG level 9 of the 2048 x 1536 box shot, to memory; and the plain reference: the same filtered
 // rows through one zlib stream at level 9.
-struct TFlatShot {
-  TBitmap32 Flat;
-  TFlatShot() {
-    TScene scene;
-    scene.Render(2048, 1536, Flat);
-  }
-};
 const TBitmap32& Shot() {
-  static TFlatShot shot;
-  return shot.Flat;
+  static const std::unique_ptr<TBitmap32> shot = [] {
+    TScene scene;
+    return core::Flatten(scene.Render(2048, 1536));
+  }();
+  return *shot;
 }
 
 void BM_PngSave2048(benchmark::State& state) {

@@ -1,5 +1,5 @@
 // Whole renders of the bundled templates with the start-up colours, then the save flow's pieces:
-// flattening the view and writing PNG, JPEG and BMP.
+// flattening the result and writing PNG, JPEG and BMP.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -9,7 +9,7 @@
 
 #include "core/Render.h"
 #include "imagefiles/OutputWriters.h"
-#include "raster/ImgView32.h"
+#include "core/Template.h"
 
 namespace {
 
@@ -20,38 +20,30 @@ std::string BundledTemplates() {
   return (std::filesystem::path(__FILE__).parent_path().parent_path() / "data" / "Templates").string() + "/";
 }
 
-struct TRenderFixture {
-  core::TRenderSettings Settings;
-  core::TSourceFiles Sources;
-  core::TLayerKinds Kinds;
-  core::TShadeBitmap32List Masks;
-  core::TRenderEnvironment Env;
-  raster::TImgView32 View;
-
-  explicit TRenderFixture(std::int32_t templateNumber) {
-    Masks.Build();
-    Env.Settings = &Settings;
-    Env.Sources = &Sources;
-    Env.LayerKinds = &Kinds;
-    Env.ShadeMasks = &Masks;
-    Env.TemplatesFolder = BundledTemplates();
-    Env.CustomFolder = Env.TemplatesFolder + "../custom/";
-    Settings.CurrentTemplate = templateNumber;
-    raster::ConfigurePreviewView(View);
-  }
-};
+// A render request for template Number of the bundled library with the start-up colours.
+core::TRenderRequest BundledRequest(std::int32_t Number, std::int32_t Width, std::int32_t Height) {
+  core::TRenderRequest request;
+  const std::string folder = BundledTemplates();
+  request.Template.File = folder + core::TemplateEntry(core::ListTemplates(folder), Number);
+  request.CustomFolder = folder + "../custom/";
+  request.Width = Width;
+  request.Height = Height;
+  return request;
+}
 
 // Args: template number, width, height.
 void BM_Render(benchmark::State& state) {
-  TRenderFixture f(static_cast<std::int32_t>(state.range(0)));
-  const auto w = static_cast<std::int32_t>(state.range(1));
-  const auto h = static_cast<std::int32_t>(state.range(2));
+  const core::TRenderRequest request = BundledRequest(static_cast<std::int32_t>(state.range(0)),
+                                                      static_cast<std::int32_t>(state.range(1)),
+                                                      static_cast<std::int32_t>(state.range(2)));
+  std::size_t layers = 0;
   for (auto _ : state) {
-    core::ApplyTemplate(f.View, w, h, f.Env);
-    benchmark::DoNotOptimize(f.View.Bitmap().Bits());
+    const core::TRenderResult result = core::Render(request);
+    benchmark::DoNotOptimize(result.Canvas->Bits());
+    layers = result.Layers.size();
   }
   state.SetLabel(state.range(0) == 1 ? "box" : "disc");  // templates 1 and 10
-  state.counters["layers"] = f.View.Layers().Count();
+  state.counters["layers"] = static_cast<double>(layers);
 }
 BENCHMARK(BM_Render)
     ->Args({1, 800, 600})
@@ -62,15 +54,11 @@ BENCHMARK(BM_Render)
 
 // Args: width, height. The box template, rendered once.
 void BM_Flatten(benchmark::State& state) {
-  TRenderFixture f(1);
-  core::ApplyTemplate(f.View, static_cast<std::int32_t>(state.range(0)), static_cast<std::int32_t>(state.range(1)),
-                      f.Env);
-  raster::TBitmap32 flat;
+  const core::TRenderResult result = core::Render(
+      BundledRequest(1, static_cast<std::int32_t>(state.range(0)), static_cast<std::int32_t>(state.range(1))));
   for (auto _ : state) {
-    flat.SetSize(0, 0);
-    flat.SetSize(f.View.Bitmap().Width(), f.View.Bitmap().Height());
-    f.View.PaintInto(flat, flat.BoundsRect());
-    benchmark::DoNotOptimize(flat.Bits());
+    const auto flat = core::Flatten(result);
+    benchmark::DoNotOptimize(flat->Bits());
   }
   state.SetItemsProcessed(state.iterations() * state.range(0) * state.range(1));
 }
@@ -80,16 +68,12 @@ BENCHMARK(BM_Flatten)->Args({800, 600})->Args({2048, 2048})->Unit(benchmark::kMi
 void BM_Save(benchmark::State& state) {
   static const char* kExtensions[] = {".png", ".jpg", ".bmp"};
   static const char* kNames[] = {"PNG", "JPEG", "BMP"};
-  TRenderFixture f(1);
-  core::ApplyTemplate(f.View, static_cast<std::int32_t>(state.range(1)), static_cast<std::int32_t>(state.range(2)),
-                      f.Env);
-  raster::TBitmap32 flat;
-  flat.SetSize(f.View.Bitmap().Width(), f.View.Bitmap().Height());
-  f.View.PaintInto(flat, flat.BoundsRect());
+  const auto flat = core::Flatten(core::Render(
+      BundledRequest(1, static_cast<std::int32_t>(state.range(1)), static_cast<std::int32_t>(state.range(2)))));
   const std::string file = (std::filesystem::temp_directory_path() /
                             ("quirlon-bench-" + std::to_string(::getpid()) + kExtensions[state.range(0)]))
                                .string();
-  for (auto _ : state) imagefiles::SavePicture(flat, file, 96, false);
+  for (auto _ : state) imagefiles::SavePicture(*flat, file, 96, false);
   state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(file));
   state.SetLabel(kNames[state.range(0)]);
   std::filesystem::remove(file);

@@ -3,7 +3,7 @@
 // visit the whole canvas.
 #include <benchmark/benchmark.h>
 
-#include "core/Core.h"
+#include "core/QuadWarp.h"
 #include "raster/Bitmap32.h"
 
 namespace {

@@ -6,9 +6,9 @@
 
 #include "core/Platform.h"
 #include "core/Render.h"
+#include "core/Slots.h"
 #include "core/Template.h"
 #include "imagefiles/OutputWriters.h"
-#include "raster/ImgView32.h"
 
 namespace quirlon::cli {
 namespace {
@@ -66,7 +66,8 @@ raster::TColor ParseColourOption(const std::string& option, const std::string& t
   }
 }
 
-void ApplyOptions(const Options& o, core::TRenderSettings& s, core::TSourceFiles& sources) {
+void ApplyOptions(const Options& o, core::TRenderRequest& request) {
+  core::TRenderSettings& s = request.Settings;
   for (const auto& [slotName, value] : o.sources) {
     const int slot = core::SourceSlotIndex(slotName);
     if (slot < 0)
@@ -82,15 +83,14 @@ void ApplyOptions(const Options& o, core::TRenderSettings& s, core::TSourceFiles
             return false;
           }
         }())) {
-      s.SlotColor[slot] = ParseColourOption("--source", value);
-      s.SlotUsesColor[slot] = true;
+      request.Sources[static_cast<std::size_t>(slot - 1)] =
+          core::TSlotSource::OfColour(ParseColourOption("--source", value));
     } else {
-      sources[slot] = value;
-      s.SlotUsesColor[slot] = false;
+      request.Sources[static_cast<std::size_t>(slot - 1)] = core::TSlotSource::OfFile(value);
     }
   }
-  s.TransparentBackground = o.transparent;
-  s.LargeDiscArea = o.largeDisc;
+  request.TransparentBackground = o.transparent;
+  request.LargeDiscArea = o.largeDisc;
   if (o.reflectionOpacity) s.ReflectionOpacity = static_cast<std::uint8_t>(*o.reflectionOpacity);
   if (o.reflectionLength) s.ReflectionLength = static_cast<std::uint8_t>(*o.reflectionLength);
   if (o.reflectionBlur) s.ReflectionBlur = static_cast<std::uint8_t>(*o.reflectionBlur);
@@ -118,14 +118,13 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
     return 0;
   }
 
-  core::TLayerKinds kinds;
-  core::TShadeBitmap32List masks;
-  core::TRenderEnvironment env = core::TRenderEnvironment::BesideExecutable(kinds, masks);
+  std::string templatesFolder = core::ExecutableFolder() + core::kTemplatesFolder;
+  std::string customFolder = core::ExecutableFolder() + core::kCustomFolder;
   if (!o.templatesDir.empty()) {
-    env.TemplatesFolder = EnsureSeparator(o.templatesDir);
-    env.CustomFolder = ParentFolder(env.TemplatesFolder) + core::kCustomFolder;
+    templatesFolder = EnsureSeparator(o.templatesDir);
+    customFolder = ParentFolder(templatesFolder) + core::kCustomFolder;
   }
-  const std::vector<std::string> templates = core::ListTemplates(env.TemplatesFolder);
+  const std::vector<std::string> templates = core::ListTemplates(templatesFolder);
 
   if (o.list) {
     for (std::size_t i = 0; i < templates.size(); ++i)
@@ -133,28 +132,24 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
     return 0;
   }
 
-  core::TRenderSettings settings;
-  core::TSourceFiles sources;
-  ApplyOptions(o, settings, sources);
-  settings.CurrentTemplate = ResolveTemplate(o.templateRef, templates);
-  env.Settings = &settings;
-  env.Sources = &sources;
+  core::TRenderRequest request;
+  ApplyOptions(o, request);
+  request.Template.File = templatesFolder + core::TemplateEntry(templates, ResolveTemplate(o.templateRef, templates));
+  request.CustomFolder = customFolder;
+  request.Width = o.width;
+  request.Height = o.height;
 
-  masks.Build();
-  raster::TBitmap32 flat;
+  std::unique_ptr<raster::TBitmap32> flat;
   {
-    // The view and its canvas-sized layers go before the picture is encoded.
-    raster::TImgView32 view;
-    raster::ConfigurePreviewView(view);
-    core::ApplyTemplate(view, o.width, o.height, env);
-    flat.SetSize(view.Bitmap().Width(), view.Bitmap().Height());
-    view.PaintInto(flat, flat.BoundsRect());
+    // The layers go before the picture is encoded.
+    const core::TRenderResult result = core::Render(request);
+    flat = core::Flatten(result, core::TFlattenOptions{.Flip = o.flip});
   }
-  imagefiles::SavePicture(flat, o.output, o.dpi, o.flip);
+  imagefiles::SavePicture(*flat, o.output, o.dpi, false);
 
   if (o.verbose) {
     static const char* kNames[] = {"BMP", "JPEG", "PNG"};
-    out << "wrote " << o.output << " (" << flat.Width() << " x " << flat.Height() << ", "
+    out << "wrote " << o.output << " (" << flat->Width() << " x " << flat->Height() << ", "
         << kNames[imagefiles::OutputFormatOf(o.output)] << ", " << o.dpi << " dpi)\n";
   }
   return 0;

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cli/Options.h"
-#include "core/RenderSettings.h"
+#include "core/Render.h"
 #include "raster/Color.h"
 
 namespace quirlon::cli {
@@ -16,7 +16,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err);
 // "#RRGGBB" or any colour text a "customcolor" layer accepts; UsageError otherwise.
 raster::TColor ParseColourOption(const std::string& option, const std::string& text);
 
-// Applies the options to a settings record and the source files.
-void ApplyOptions(const Options& options, core::TRenderSettings& settings, core::TSourceFiles& sources);
+// Applies the options to a render request: settings, sources and switches.
+void ApplyOptions(const Options& options, core::TRenderRequest& request);
 
 }  // namespace quirlon::cli

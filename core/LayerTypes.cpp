@@ -22,16 +22,8 @@ constexpr int kVerticalMask = 1;
 constexpr int kFlatMask = 2;
 constexpr int kRoundRectMask = 4;
 
-bool DrawsFromSlot(TLayerType t) {
-  return t == ltNormal || t == ltReflection || t == ltRoundRect || t == ltDisc || t == ltDiscReflection;
-}
-
-bool IsHighlight(TLayerType t) { return t == ltHighlight || t == ltBlurHighlight || t == ltRoundRectHighlight; }
-
-bool IsReflectionKind(TLayerType t) {
-  return t == ltReflection || t == ltDiscReflection || t == ltBlurShade || t == ltBlurHighlight ||
-         t == ltCustomColorReflection;
-}
+bool DrawsFromSlot(TLayerType t) { return LayerTypeInfo(t).DrawsFromSlot; }
+bool IsHighlight(TLayerType t) { return LayerTypeInfo(t).Highlight; }
 
 // |a - b| without overflow; a distance beyond int32 saturates, so the artwork is refused as too
 // large instead of wrapping to a negative size.
@@ -50,14 +42,14 @@ void Fade(TBitmap32& Picture, const TRenderSettings& s) {
 }
 
 void PrepareShading(const TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitmap32& Canvas,
-                    const TRenderEnvironment& Env) {
-  const TRenderSettings& s = *Env.Settings;
+                    const TLayerEnvironment& Env) {
+  const TRenderSettings& s = Env.Settings;
   const TShadingDirection dir = ShadingDirectionFromText(Layer.Source);
   int n = kVerticalMask;
   if (dir == sdLeftDown || dir == sdLeftTop || dir == sdRightTop || dir == sdRightDown) n = kDiagonalMask;
   else if (dir == sdRightLeftTopDown) n = kFlatMask;
-  const TBitmap32& mask = Env.ShadeMasks->BitmapAt(n);
-  const TBitmap32& roundRect = Env.ShadeMasks->BitmapAt(kRoundRectMask);
+  const TBitmap32& mask = Env.ShadeMasks.BitmapAt(n);
+  const TBitmap32& roundRect = Env.ShadeMasks.BitmapAt(kRoundRectMask);
 
   P.SetSizeFrom(&mask);
   P.Clear(raster::Color32(IsHighlight(Layer.Type) ? s.HighlightColor : s.ShadingColor));
@@ -92,20 +84,22 @@ void PrepareShading(const TLayerContext& Layer, TBitmap32& P, TBitmap32& T, cons
 
 }  // namespace
 
-void LoadPicture(TBitmap32& Bitmap, const std::string& FileName, const TRenderEnvironment& Env) {
-  if (Env.Pictures != nullptr) imagefiles::LoadFromFile(Bitmap, FileName, *Env.Pictures);
-  else imagefiles::LoadFromFile(Bitmap, FileName);
+void LoadSlotPicture(TBitmap32& Bitmap, const TSlotSource& Source, imagefiles::TPictureCache& Pictures) {
+  if (Source.Kind == TSlotSource::TKind::Picture && Source.Picture != nullptr)
+    imagefiles::Assign(Bitmap, *Source.Picture);
+  else
+    imagefiles::LoadFromFile(Bitmap, Source.File, Pictures);
 }
 
-void FillFromSlot(TBitmap32& Bitmap, int Slot, const TRenderEnvironment& Env) {
-  const TRenderSettings& s = *Env.Settings;
-  if (s.SlotUsesColor[Slot]) Bitmap.Clear(raster::Color32(s.SlotColor[Slot]));
-  else LoadPicture(Bitmap, (*Env.Sources)[Slot], Env);
+void FillFromSlot(TBitmap32& Bitmap, int Slot, const TLayerEnvironment& Env) {
+  const TSlotSource& source = Env.Sources[static_cast<std::size_t>(Slot - 1)];
+  if (source.UsesColour()) Bitmap.Clear(raster::Color32(source.Colour));
+  else LoadSlotPicture(Bitmap, source, Env.Pictures);
 }
 
 void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitmap32& Canvas,
-                  const TRenderEnvironment& Env) {
-  const TRenderSettings& s = *Env.Settings;
+                  const TLayerEnvironment& Env) {
+  const TRenderSettings& s = Env.Settings;
   // A slot-drawing type whose source names no slot shows nothing, like an unknown type.
   if (DrawsFromSlot(Layer.Type) && Layer.Slot < 0) return;
 
@@ -113,17 +107,13 @@ void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitma
     case ltNormal: FillFromSlot(P, Layer.Slot, Env); break;
 
     case ltReflection:
-      if (s.SlotUsesColor[Layer.Slot]) {
-        FillFromSlot(P, Layer.Slot, Env);
-      } else {
-        LoadPicture(P, (*Env.Sources)[Layer.Slot], Env);
-        P.MirrorVertical();
-      }
+      FillFromSlot(P, Layer.Slot, Env);
+      if (!Env.Sources[static_cast<std::size_t>(Layer.Slot - 1)].UsesColour()) P.MirrorVertical();
       Fade(P, s);
       break;
 
     case ltRoundRect: {
-      const TBitmap32& roundRect = Env.ShadeMasks->BitmapAt(kRoundRectMask);
+      const TBitmap32& roundRect = Env.ShadeMasks.BitmapAt(kRoundRectMask);
       FillFromSlot(T, Layer.Slot, Env);
       P.SetSizeFrom(&roundRect);
       P.Draw(P.BoundsRect(), T.BoundsRect(), &T);
@@ -138,7 +128,7 @@ void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitma
       const std::int32_t w = CornerDistance(Layer.B.X, Layer.A.X);
       const std::int32_t h = CornerDistance(Layer.D.Y, Layer.A.Y);
       std::unique_ptr<TBitmap32> artwork =
-          s.LargeDiscArea ? DrawLargeDiscArtwork(T, w, h) : DrawDiscArtwork(T, w, h);
+          Env.LargeDiscArea ? DrawLargeDiscArtwork(T, w, h) : DrawDiscArtwork(T, w, h);
       ResizeToCanvas(T, Canvas);
       // Only the artwork's size and pixels: P keeps its blend settings and nearest resampler, which
       // decide how the warp combines the translucent hub.
@@ -165,7 +155,7 @@ void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitma
     case ltRoundRectShade:
     case ltRoundRectHighlight: PrepareShading(Layer, P, T, Canvas, Env); break;
 
-    case ltCustomFile: LoadPicture(P, CustomFilePath(Env.CustomFolder, Layer.Source), Env); break;
+    case ltCustomFile: imagefiles::LoadFromFile(P, CustomFilePath(Env.CustomFolder, Layer.Source), Env.Pictures); break;
 
     case ltCustomColor:
     case ltCustomColorReflection:
@@ -177,28 +167,35 @@ void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitma
   }
 }
 
-bool PictureLoadsFromFile(const TLayerContext& Layer, const TRenderEnvironment& Env) {
+bool PictureLoadsFromFile(const TLayerContext& Layer, const TLayerEnvironment& Env) {
   if (Layer.Type == ltCustomFile) return true;
   if (Layer.Type != ltNormal && Layer.Type != ltReflection) return false;
-  return Layer.Slot >= 0 && !Env.Settings->SlotUsesColor[Layer.Slot];
+  return Layer.Slot >= 0 && !Env.Sources[static_cast<std::size_t>(Layer.Slot - 1)].UsesColour();
 }
 
-void FinishLayer(const TLayerContext& Layer, raster::TBitmapLayer& BitmapLayer, const TRenderEnvironment& Env) {
-  const TRenderSettings& s = *Env.Settings;
-  if (DrawsFromSlot(Layer.Type) && Layer.Slot < 0) return;
-  TBitmap32& bitmap = BitmapLayer.Bitmap();
+raster::TRect FinishLayer(const TLayerContext& Layer, TBitmap32& Bitmap, const TLayerEnvironment& Env) {
+  const TRenderSettings& s = Env.Settings;
   raster::TRect content = Layer.Content;
-  if (Layer.Type == ltShadow) {
-    BitmapLayer.SetVisible(s.ShowShadow);
-    content = raster::ExpBlur(bitmap, s.ShadowBlur, content);
-  } else if (IsReflectionKind(Layer.Type)) {
-    content = raster::ExpBlur(bitmap, s.ReflectionBlur, content);
-    ShiftBrightness(bitmap, s.ReflectionBrightness, content);
-    bitmap.SetMasterAlpha(s.ReflectionOpacity);
-    BitmapLayer.SetVisible(s.ShowReflection);
+  if (DrawsFromSlot(Layer.Type) && Layer.Slot < 0) return content;
+  switch (LayerTypeInfo(Layer.Type).Switch) {
+    case TLayerSwitch::Shadows: content = raster::ExpBlur(Bitmap, s.ShadowBlur, content); break;
+    case TLayerSwitch::Reflections:
+      content = raster::ExpBlur(Bitmap, s.ReflectionBlur, content);
+      ShiftBrightness(Bitmap, s.ReflectionBrightness, content);
+      Bitmap.SetMasterAlpha(s.ReflectionOpacity);
+      break;
+    case TLayerSwitch::None: break;
   }
-  // Painting the finished layer then skips the transparent rest of the canvas.
-  BitmapLayer.SetContentBounds(content);
+  return content;
+}
+
+bool ShownBySettings(TLayerType Type, const TRenderSettings& Settings) {
+  switch (LayerTypeInfo(Type).Switch) {
+    case TLayerSwitch::Shadows: return Settings.ShowShadow;
+    case TLayerSwitch::Reflections: return Settings.ShowReflection;
+    case TLayerSwitch::None: return true;
+  }
+  return true;
 }
 
 }  // namespace quirlon::core

@@ -3,11 +3,21 @@
 // warp, the finishing adjusts the finished layer (blur, brightness, opacity, visibility).
 #include <string>
 
+#include "core/Effects.h"
 #include "core/Render.h"
 #include "core/Template.h"
-#include "raster/Layers.h"
 
 namespace quirlon::core {
+
+// What the layers of one render read besides their own section.
+struct TLayerEnvironment {
+  const TRenderSettings& Settings;
+  const TSlotSources& Sources;
+  bool LargeDiscArea = false;
+  const TShadeBitmap32List& ShadeMasks;
+  std::string CustomFolder;  // ends in a separator
+  imagefiles::TPictureCache& Pictures;
+};
 
 struct TLayerContext {
   TLayerType Type = ltUnknown;
@@ -22,15 +32,19 @@ struct TLayerContext {
 // Fills Picture by the layer's type; may clear Overscan and set Target's MasterAlpha. Target is
 // left transparent black at the canvas size.
 void PrepareLayer(TLayerContext& Layer, raster::TBitmap32& Picture, raster::TBitmap32& Target,
-                  const raster::TBitmap32& Canvas, const TRenderEnvironment& Env);
+                  const raster::TBitmap32& Canvas, const TLayerEnvironment& Env);
 // Whether PrepareLayer fills Picture by loading a file, which gives it the file's size.
-bool PictureLoadsFromFile(const TLayerContext& Layer, const TRenderEnvironment& Env);
-// Blur, brightness, opacity and visibility of shadow and reflection-kind layers.
-void FinishLayer(const TLayerContext& Layer, raster::TBitmapLayer& BitmapLayer, const TRenderEnvironment& Env);
+bool PictureLoadsFromFile(const TLayerContext& Layer, const TLayerEnvironment& Env);
+// Blur, brightness and opacity of shadow and reflection-kind layers; returns where the finished
+// layer can be non-zero.
+raster::TRect FinishLayer(const TLayerContext& Layer, raster::TBitmap32& Bitmap, const TLayerEnvironment& Env);
+// Whether the settings show a finished layer of this type.
+bool ShownBySettings(TLayerType Type, const TRenderSettings& Settings);
 
-// A picture file into Bitmap, through Env.Pictures when there is one.
-void LoadPicture(raster::TBitmap32& Bitmap, const std::string& FileName, const TRenderEnvironment& Env);
-// A slot's colour (opaque, keeping Bitmap's size) or its picture file (Bitmap takes its size).
-void FillFromSlot(raster::TBitmap32& Bitmap, int Slot, const TRenderEnvironment& Env);
+// A slot's picture (file or decoded; Bitmap takes its size) or its colour (opaque, keeping Bitmap's
+// size).
+void FillFromSlot(raster::TBitmap32& Bitmap, int Slot, const TLayerEnvironment& Env);
+// A slot's picture into Bitmap; the slot must not use a colour.
+void LoadSlotPicture(raster::TBitmap32& Bitmap, const TSlotSource& Source, imagefiles::TPictureCache& Pictures);
 
 }  // namespace quirlon::core

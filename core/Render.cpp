@@ -1,37 +1,50 @@
 #include "core/Render.h"
 
-#include <atomic>
-#include <exception>
-#include <functional>
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdlib>
-#include <filesystem>
+#include <exception>
 #include <memory>
 
-#include "core/AggCd.h"
-#include "core/IniFile.h"
+#include "core/Effects.h"
 #include "core/LayerTypes.h"
 #include "core/Platform.h"
 #include "core/QuadWarp.h"
-#include "imagefiles/Picture.h"
-#include "raster/LayerResamplers.h"
+#include "raster/Layers.h"
 #include "raster/Numeric.h"
 #include "raster/Parallel.h"
+#include "raster/Resamplers.h"
 
 namespace quirlon::core {
 
 using raster::TBitmap32;
-using raster::TBitmapLayer;
-using raster::TCustomImage32;
 
-TRenderEnvironment TRenderEnvironment::BesideExecutable(TLayerKinds& Kinds, const TShadeBitmap32List& Masks) {
-  TRenderEnvironment env;
-  env.LayerKinds = &Kinds;
-  env.ShadeMasks = &Masks;
-  env.TemplatesFolder = ExecutableFolder() + kTemplatesFolder;
-  env.CustomFolder = ExecutableFolder() + kCustomFolder;
-  return env;
+TSlotSource TSlotSource::OfColour(raster::TColor Colour) {
+  TSlotSource s;
+  s.Kind = TKind::Colour;
+  s.Colour = Colour;
+  return s;
+}
+
+TSlotSource TSlotSource::OfFile(std::string File) {
+  TSlotSource s;
+  s.Kind = TKind::File;
+  s.File = std::move(File);
+  return s;
+}
+
+TSlotSource TSlotSource::OfPicture(std::shared_ptr<const imagefiles::TGraphic> Picture) {
+  TSlotSource s;
+  s.Kind = TKind::Picture;
+  s.Picture = std::move(Picture);
+  return s;
+}
+
+TSlotSources DefaultSlotSources() {
+  TSlotSources sources;
+  for (const TSlotInfo& info : kSlots) sources[SlotIndex(info.Slot)] = TSlotSource::OfColour(info.DefaultColour);
+  return sources;
 }
 
 TTemplateFit ComputeTemplateFit(std::int32_t TemplateWidth, std::int32_t TemplateHeight, std::int32_t CanvasWidth,
@@ -53,52 +66,17 @@ std::int32_t FitCoordinate(std::int32_t Value, double FitScale, std::int32_t Off
   return static_cast<std::int32_t>(sum);
 }
 
-void ApplyTemplate(TCustomImage32& View, std::int32_t Width, std::int32_t Height, TRenderEnvironment& Env) {
-  if (Width > kMaxCanvasSide || Height > kMaxCanvasSide ||
-      (Width > 0 && Height > 0 && std::int64_t(Width) * Height > kMaxCanvasPixels))
-    throw EOutOfResources(Format(kCanvasTooLarge, Width, Height));
-  TBitmap32& canvas = View.Bitmap();
-  canvas.SetSize(Width, Height);
-  canvas.Clear(0);
-  canvas.SetDrawMode(raster::dmTransparent);
-  canvas.SetOuterColor(0);
-
-  View.Layers().Clear();
-
-  const std::string path = TemplatePath(Env.TemplatesFolder, Env.Settings->CurrentTemplate);
-  imagefiles::TPictureCache renderPictures;
-  struct TRestore {
-    TRenderEnvironment& Env;
-    imagefiles::TPictureCache* Saved;
-    ~TRestore() { Env.Pictures = Saved; }
-  } restore{Env, Env.Pictures};
-  if (Env.Pictures == nullptr) Env.Pictures = &renderPictures;
-  BuildBackgroundLayer(View, Env);
-  BuildTemplateLayers(path, View, Env);
-
-  raster::ResamplerClassNamesListChange(View, Env.ResamplerClassName, Env.KernelClassName);
-}
-
-void BuildBackgroundLayer(TCustomImage32& View, TRenderEnvironment& Env) {
-  const TRenderSettings& s = *Env.Settings;
-  if (s.TransparentBackground) return;
-  const int slot = SourceSlotIndex("Background");
-  TBitmap32& canvas = View.Bitmap();
-  if (s.SlotUsesColor[slot]) {
-    canvas.Clear(raster::Color32(s.SlotColor[slot]));
-    return;
-  }
-  TBitmapLayer& layer = TBitmapLayer::Create(View.Layers());
-  layer.SetScaled(true);
-  layer.Bitmap().SetCombineMode(raster::cmBlend);
-  layer.Bitmap().SetDrawMode(raster::dmBlend);
-  LoadPicture(layer.Bitmap(), (*Env.Sources)[slot], Env);
-  // Merged rather than blended, so the saved picture stays opaque over an opaque canvas.
-  layer.Bitmap().SetCombineMode(raster::cmMerge);
-  layer.SetLocation(raster::TSingleRect{0, 0, static_cast<float>(canvas.Width()), static_cast<float>(canvas.Height())});
-}
-
 namespace {
+
+// The built-in masks, drawn once and only read afterwards, so every render may share them.
+const TShadeBitmap32List& SharedShadeMasks() {
+  static const TShadeBitmap32List masks = [] {
+    TShadeBitmap32List m;
+    m.Build();
+    return m;
+  }();
+  return masks;
+}
 
 std::unique_ptr<TBitmap32> NewWorkingBitmap(const TBitmap32& canvas, bool sized = true) {
   auto b = std::make_unique<TBitmap32>();
@@ -109,53 +87,54 @@ std::unique_ptr<TBitmap32> NewWorkingBitmap(const TBitmap32& canvas, bool sized 
   return b;
 }
 
-}  // namespace
+// Finished layers are drawn with the linear resampler when they have to be stretched (a background
+// picture onto the canvas); a new resampler keeps the promise about the zeros.
+void UseLinearResampler(TBitmap32& Bitmap) {
+  const bool promised = Bitmap.ZeroOutsidePromised();
+  const raster::TRect zeroOutside = Bitmap.ZeroOutside();
+  raster::MakeResampler<raster::TLinearResampler>(Bitmap);
+  if (promised) Bitmap.PromiseZeroOutside(zeroOutside);
+}
 
-void BuildTemplateLayers(const std::string& Path, TCustomImage32& View, TRenderEnvironment& Env) {
-  std::string text;
-  // Read at most one byte past the limit; a file that cannot be read counts as empty.
-  if (!TryReadFile(Path, text, kMaxTemplateFileSize)) text.clear();
-  if (std::int64_t(text.size()) > kMaxTemplateFileSize) {
-    std::error_code ec;
-    const auto bytes = std::filesystem::file_size(Path, ec);
-    throw EFOpenError(Format(kTemplateTooLarge, Path.c_str(), ec ? static_cast<long long>(text.size()) : static_cast<long long>(bytes)));
-  }
-  const TIniFile ini = TIniFile::FromText(Path, text);
-  text.clear();
-  const TTemplateImageSize size = ReadTemplateImageSize(ini);
-  TBitmap32& canvas = View.Bitmap();
-  const TTemplateFit fit = ComputeTemplateFit(size.Width, size.Height, canvas.Width(), canvas.Height());
+// The background picture stretched onto the canvas, merged so the saved picture stays opaque over
+// an opaque canvas.
+TRenderedLayer BackgroundPictureLayer(const TSlotSource& Source, imagefiles::TPictureCache& Pictures) {
+  TRenderedLayer layer;
+  layer.Role.Background = true;
+  layer.Bitmap = std::make_shared<TBitmap32>();
+  TBitmap32& b = *layer.Bitmap;
+  b.SetCombineMode(raster::cmBlend);
+  b.SetDrawMode(raster::dmBlend);
+  LoadSlotPicture(b, Source, Pictures);
+  b.SetCombineMode(raster::cmMerge);
+  return layer;
+}
 
-  std::vector<std::string> sections;
-  ReadLayerSections(ini, sections);
-  // Every layer keeps a canvas-sized bitmap; three more exist while one is built.
-  const std::int64_t canvasBytes = std::int64_t(canvas.Width()) * canvas.Height() * 4;
-  if (canvasBytes * (std::int64_t(sections.size()) + 3) > kMaxRenderBytes)
-    throw EOutOfResources(Format(kTooManyLayers, Path.c_str(), canvas.Width(), canvas.Height(),
-                                 static_cast<int>(sections.size())));
-  Env.LayerKinds->clear();
+// Every layer keeps a canvas-sized bitmap; three more exist while one is built.
+void CheckLayerMemory(const TTemplate& Template, const TBitmap32& Canvas, std::int64_t Budget) {
+  const std::int64_t canvasBytes = std::int64_t(Canvas.Width()) * Canvas.Height() * 4;
+  if (canvasBytes * (std::int64_t(Template.Layers.size()) + 3) > Budget)
+    throw EOutOfResources(Format(kTooManyLayers, Template.Name.c_str(), Canvas.Width(), Canvas.Height(),
+                                 static_cast<int>(Template.Layers.size())));
+}
 
-  // The layers are built apart from one another and only then put on the view in template order:
-  // the view, LayerKinds and the first error come out as one layer after the other would leave them.
+// The template's layers, built apart from one another by two builders (the caller and the pixel
+// loops' helper), largest first so that neither is left alone with a big one at the end, then put
+// in template order. The first failure in template order is the one raised.
+void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, const TLayerEnvironment& Env,
+                         std::vector<TRenderedLayer>& Layers) {
+  const TTemplateFit fit = ComputeTemplateFit(Template.Size.Width, Template.Size.Height, Canvas.Width(), Canvas.Height());
   struct TJob {
-    std::string Type;
+    const TTemplateLayer* Spec = nullptr;
     TLayerContext Layer;
     std::unique_ptr<TBitmap32> Target;
     std::exception_ptr Failure;
   };
-  std::vector<TJob> jobs;
-  jobs.reserve(sections.size());
-  std::exception_ptr readFailure;
-  for (const std::string& section : sections) {
-    TTemplateLayer spec;
-    try {
-      spec = ReadTemplateLayer(ini, section);
-    } catch (...) {
-      readFailure = std::current_exception();  // after the layers before it, as it would come
-      break;
-    }
-    TJob& job = jobs.emplace_back();
-    job.Type = spec.Type;
+  std::vector<TJob> jobs(Template.Layers.size());
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    const TTemplateLayer& spec = Template.Layers[i];
+    TJob& job = jobs[i];
+    job.Spec = &spec;
     TLayerContext& layer = job.Layer;
     layer.Type = LayerTypeFromText(spec.Type);
     layer.Source = spec.Source;
@@ -170,21 +149,24 @@ void BuildTemplateLayers(const std::string& Path, TCustomImage32& View, TRenderE
     layer.Overscan = true;
   }
 
-  imagefiles::TPictureCache layerPictures;  // both threads load through one cache
-  TRenderEnvironment env = Env;
-  if (env.Pictures == nullptr) env.Pictures = &layerPictures;
   auto build = [&](TJob& job, TBitmap32& maskScratch) {
     TLayerContext& layer = job.Layer;
     // A picture loaded from a file takes the file's size: clearing a canvas for it first is waste.
-    auto picture = NewWorkingBitmap(canvas, !PictureLoadsFromFile(layer, env));
-    job.Target = NewWorkingBitmap(canvas);
-    PrepareLayer(layer, *picture, *job.Target, canvas, env);
+    auto picture = NewWorkingBitmap(Canvas, !PictureLoadsFromFile(layer, Env));
+    job.Target = NewWorkingBitmap(Canvas);
+    PrepareLayer(layer, *picture, *job.Target, Canvas, Env);
     const raster::TRect nothing;  // the target is transparent black until the warp
     layer.Content = WarpToQuad(*picture, picture->BoundsRect(), layer.A, layer.B, layer.C, layer.D, *job.Target,
                                layer.Overscan, fit.FitScale, &maskScratch, &nothing);
+    picture.reset();
+    // The warp blends; the finished layer merges, so translucent layer pixels never make an opaque
+    // background see-through in the saved picture.
+    job.Target->SetCombineMode(raster::cmMerge);
+    const raster::TRect content = FinishLayer(layer, *job.Target, Env);
+    // Drawing the finished layer then skips the transparent rest of the canvas.
+    job.Target->PromiseZeroOutside(content);
+    UseLinearResampler(*job.Target);
   };
-  // Two builders, the caller and the pixel loops' helper, take the layers largest first, so that
-  // neither is left alone with a big one at the end. Loops inside a build then stay on its thread.
   std::vector<std::size_t> order(jobs.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
   auto area = [&](const TJob& j) {
@@ -214,21 +196,77 @@ void BuildTemplateLayers(const std::string& Path, TCustomImage32& View, TRenderE
   }
 
   for (TJob& job : jobs) {
-    Env.LayerKinds->push_back(job.Type);
     if (job.Failure) std::rethrow_exception(job.Failure);
-    TBitmapLayer& bitmapLayer = TBitmapLayer::Create(View.Layers());
-    bitmapLayer.SetScaled(true);
-    bitmapLayer.SetLocation(
-        raster::TSingleRect{0, 0, static_cast<float>(canvas.Width()), static_cast<float>(canvas.Height())});
-    bitmapLayer.Bitmap().AssignMoving(*job.Target);
-    // The warp blends; the finished layer merges, so translucent layer pixels never make an
-    // opaque background see-through in the saved picture.
-    bitmapLayer.Bitmap().SetCombineMode(raster::cmMerge);
-    job.Target.reset();
-
-    FinishLayer(job.Layer, bitmapLayer, Env);
+    TRenderedLayer& out = Layers.emplace_back();
+    out.Role.Type = job.Layer.Type;
+    out.Role.TypeText = job.Spec->Type;
+    out.Role.Section = job.Spec->Section;
+    // A slot-drawing layer whose source names no slot stays empty and is left as it is.
+    const bool empty = LayerTypeInfo(job.Layer.Type).DrawsFromSlot && job.Layer.Slot < 0;
+    out.Visible = empty || ShownBySettings(job.Layer.Type, Env.Settings);
+    out.Bitmap = std::move(job.Target);
   }
-  if (readFailure) std::rethrow_exception(readFailure);
+}
+
+}  // namespace
+
+TRenderResult Render(const TRenderRequest& Request) {
+  const std::int32_t width = Request.Width, height = Request.Height;
+  if (width > kMaxCanvasSide || height > kMaxCanvasSide ||
+      (width > 0 && height > 0 && std::int64_t(width) * height > kMaxCanvasPixels))
+    throw EOutOfResources(Format(kCanvasTooLarge, width, height));
+
+  std::shared_ptr<const TTemplate> parsed = Request.Template.Parsed;
+  if (parsed == nullptr) parsed = std::make_shared<const TTemplate>(ReadTemplateFile(Request.Template.File));
+
+  TRenderResult result;
+  result.Canvas = std::make_shared<TBitmap32>();
+  TBitmap32& canvas = *result.Canvas;
+  canvas.SetSize(width, height);
+  canvas.SetDrawMode(raster::dmTransparent);
+  canvas.SetOuterColor(0);
+
+  imagefiles::TPictureCache renderPictures;
+  imagefiles::TPictureCache& pictures = Request.Pictures != nullptr ? *Request.Pictures : renderPictures;
+
+  const TSlotSource& background = Request.Sources[SlotIndex(TSlot::Background)];
+  if (!Request.TransparentBackground) {
+    if (background.UsesColour()) {
+      canvas.Clear(raster::Color32(background.Colour));
+    } else {
+      result.Layers.push_back(BackgroundPictureLayer(background, pictures));
+      UseLinearResampler(*result.Layers.back().Bitmap);
+    }
+  }
+
+  CheckLayerMemory(*parsed, canvas, Request.MemoryBudget);
+  const TLayerEnvironment env{Request.Settings, Request.Sources, Request.LargeDiscArea, SharedShadeMasks(),
+                              Request.CustomFolder, pictures};
+  BuildTemplateLayers(*parsed, canvas, env, result.Layers);
+  return result;
+}
+
+bool DrawnWhenFlattened(const TRenderedLayer& Layer, const TFlattenOptions& Options) {
+  if (!Layer.Visible || Layer.Bitmap == nullptr) return false;
+  switch (Layer.Role.Switch()) {
+    case TLayerSwitch::Reflections: return !Options.HideReflections;
+    case TLayerSwitch::Shadows: return !Options.HideShadows;
+    case TLayerSwitch::None: return true;
+  }
+  return true;
+}
+
+std::unique_ptr<TBitmap32> Flatten(const TRenderResult& Result, const TFlattenOptions& Options) {
+  auto out = std::make_unique<TBitmap32>();
+  TBitmap32& flat = *out;
+  if (Result.Canvas == nullptr) return out;
+  flat.SetSize(Result.Width(), Result.Height());
+  const raster::TRect all = flat.BoundsRect();
+  Result.Canvas->DrawInto(flat, all);
+  for (const TRenderedLayer& layer : Result.Layers)
+    if (DrawnWhenFlattened(layer, Options)) raster::DrawLayerBitmap(flat, all, *layer.Bitmap);
+  if (Options.Flip) flat.MirrorHorizontal();
+  return out;
 }
 
 std::string CustomFilePath(const std::string& CustomFolder, const std::string& Name) {

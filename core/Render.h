@@ -1,15 +1,31 @@
 #pragma once
-// The render driver: rebuilds the view's canvas and layer stack from the current template and
-// the render settings. Every call starts from scratch; nothing of an earlier render is reused.
-// Errors are not caught: they leave at once, and what was built before them stays.
+// The render: one call on values. A request (template, settings, sources, canvas size) goes in; a
+// result that owns its layers, each tagged with its role, comes out. Flatten turns a result into
+// the picture that is saved. Nothing is kept between calls and nothing is shared but what the
+// request hands in, so two threads may render two requests at the same moment.
+//
+//   core::TRenderRequest request;
+//   request.Template.File = "data/Templates/01 Software box left.ini";
+//   request.Sources[core::SlotIndex(core::TSlot::Front)] = core::TSlotSource::OfFile("cover.jpg");
+//   request.Settings.ShadowBlur = 40;
+//   request.Width = 1600;
+//   request.Height = 1200;
+//   request.CustomFolder = "data/custom/";
+//   const core::TRenderResult result = core::Render(request);
+//   const auto picture = core::Flatten(result);
+//   imagefiles::SavePng(*picture, "box.png", 96);
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
-#include "core/Effects.h"
+#include "core/LayerTraits.h"
 #include "core/RenderSettings.h"
+#include "core/Slots.h"
 #include "core/Template.h"
 #include "imagefiles/Picture.h"
-#include "raster/ImgView32.h"
+#include "raster/Bitmap32.h"
 
 namespace quirlon::core {
 
@@ -19,32 +35,97 @@ namespace quirlon::core {
 inline constexpr std::int32_t kMaxCanvasSide = 16384;
 inline constexpr std::int64_t kMaxCanvasPixels = 64LL * 1024 * 1024;
 inline constexpr std::int64_t kMaxRenderBytes = 4LL * 1024 * 1024 * 1024;
-inline constexpr std::int64_t kMaxTemplateFileSize = 1024 * 1024;
 inline constexpr const char* kCanvasTooLarge = "Canvas is too large (%d x %d)";
-inline constexpr const char* kTemplateTooLarge = "Template file \"%s\" is too large (%lld bytes; at most 1 MiB)";
 inline constexpr const char* kTooManyLayers =
     "Template \"%s\" has too many layers for a canvas of %d x %d pixels (%d layers)";
 
-// What a render reads besides the view: the settings record, the source files, the list of layer
-// kinds it fills, the built-in masks, and where templates and "customfile" pictures live. The
-// window owns one (over the process-wide records); tests and the command line may make their own.
-struct TRenderEnvironment {
-  TRenderSettings* Settings = &RenderSettings;
-  TSourceFiles* Sources = &SourceFiles;
-  TLayerKinds* LayerKinds = nullptr;           // required
-  const TShadeBitmap32List* ShadeMasks = nullptr;  // required, built
-  std::string TemplatesFolder;                 // ends in a separator
-  std::string CustomFolder;                    // ends in a separator
-  // The selection of the window's hidden resampler and kernel lists.
-  std::string ResamplerClassName = "TLinearResampler";
-  std::string KernelClassName = "TBoxKernel";
-  // Decoded source pictures kept between loads (the window keeps one across renders). Without one,
-  // ApplyTemplate keeps them for the render it runs, so a face and its reflection decode once.
-  imagefiles::TPictureCache* Pictures = nullptr;
+// What one slot shows: a plain colour, a picture file, or a picture already decoded.
+struct TSlotSource {
+  enum class TKind : std::uint8_t { Colour, File, Picture };
+  TKind Kind = TKind::Colour;
+  raster::TColor Colour = 0;
+  std::string File;
+  std::shared_ptr<const imagefiles::TGraphic> Picture;
 
-  // Folders beside the running executable: "Templates/" and "custom/".
-  static TRenderEnvironment BesideExecutable(TLayerKinds& Kinds, const TShadeBitmap32List& Masks);
+  static TSlotSource OfColour(raster::TColor Colour);
+  static TSlotSource OfFile(std::string File);
+  static TSlotSource OfPicture(std::shared_ptr<const imagefiles::TGraphic> Picture);
+  bool UsesColour() const { return Kind == TKind::Colour; }
+  friend bool operator==(const TSlotSource&, const TSlotSource&) = default;
 };
+
+// The nine slots, slot 1 (BACKGROUND) at index 0.
+using TSlotSources = std::array<TSlotSource, kSlotCount>;
+constexpr std::size_t SlotIndex(TSlot Slot) { return static_cast<std::size_t>(SlotNumber(Slot) - 1); }
+// Every slot at its default colour.
+TSlotSources DefaultSlotSources();
+
+// The template of a request: a parsed one when given, else the file.
+struct TTemplateSource {
+  std::string File;
+  std::shared_ptr<const TTemplate> Parsed;
+};
+
+struct TRenderRequest {
+  TTemplateSource Template;
+  TRenderSettings Settings;
+  TSlotSources Sources = DefaultSlotSources();
+  std::int32_t Width = 800;
+  std::int32_t Height = 600;
+  bool TransparentBackground = false;  // no background: transparent where no layer draws
+  bool LargeDiscArea = false;          // the large-area disc artwork
+  // Where the pictures of "customfile" layers are; ends in a separator.
+  std::string CustomFolder;
+  // The most memory the template's layers may take at the canvas size.
+  std::int64_t MemoryBudget = kMaxRenderBytes;
+  // Decoded pictures kept across renders (safe to share between threads). Without one, the render
+  // keeps its own, so a face and its reflection decode once.
+  imagefiles::TPictureCache* Pictures = nullptr;
+};
+
+// What a finished layer is: its type and the template section it came from; the background
+// picture has Background set and no section.
+struct TLayerRole {
+  TLayerType Type = ltUnknown;
+  std::string TypeText;  // as the template wrote it
+  std::string Section;
+  bool Background = false;
+  // The switch that hides the layer.
+  TLayerSwitch Switch() const { return Background ? TLayerSwitch::None : LayerTypeInfo(Type).Switch; }
+};
+
+// One finished layer, drawn over the whole canvas (a background picture is stretched onto it).
+// The bitmap's draw mode, combine mode, master alpha and resampler say how it is drawn.
+struct TRenderedLayer {
+  TLayerRole Role;
+  std::shared_ptr<raster::TBitmap32> Bitmap;
+  bool Visible = true;  // false for reflections and shadows that the settings do not show
+};
+
+struct TRenderResult {
+  // The canvas: the background colour, or transparent black with a transparent background or a
+  // background picture.
+  std::shared_ptr<raster::TBitmap32> Canvas;
+  std::vector<TRenderedLayer> Layers;  // bottom first
+  std::int32_t Width() const { return Canvas ? Canvas->Width() : 0; }
+  std::int32_t Height() const { return Canvas ? Canvas->Height() : 0; }
+};
+
+// Renders Request. A canvas beyond kMaxCanvasSide or kMaxCanvasPixels raises
+// EOutOfResources(kCanvasTooLarge) before anything is read; a template that cannot be read,
+// pictures that cannot be loaded and layers over the memory budget raise their errors. Nothing of
+// a failed render is kept.
+TRenderResult Render(const TRenderRequest& Request);
+
+struct TFlattenOptions {
+  bool HideReflections = false;  // also hide what the result shows
+  bool HideShadows = false;
+  bool Flip = false;  // mirrored left to right
+};
+// The saved picture: the canvas with every visible layer drawn over it, in order.
+std::unique_ptr<raster::TBitmap32> Flatten(const TRenderResult& Result, const TFlattenOptions& Options = {});
+// Whether Flatten draws Layer under Options.
+bool DrawnWhenFlattened(const TRenderedLayer& Layer, const TFlattenOptions& Options);
 
 // The template fit: uniform scale and centring offsets of a w x h template in a Wc x Hc canvas.
 struct TTemplateFit {
@@ -59,18 +140,6 @@ TTemplateFit ComputeTemplateFit(std::int32_t TemplateWidth, std::int32_t Templat
 // A template coordinate in canvas pixels: rnd(Value x FitScale) + Offset, the sum wrapping to 32 bits.
 // Raises "Invalid floating point operation" when the rounded product does not fit an int32.
 std::int32_t FitCoordinate(std::int32_t Value, double FitScale, std::int32_t Offset);
-
-// Rebuilds View's canvas at Width x Height from the settings and template CurrentTemplate.
-// A canvas beyond kMaxCanvasSide or kMaxCanvasPixels raises EOutOfResources(kCanvasTooLarge)
-// before anything changes.
-void ApplyTemplate(raster::TCustomImage32& View, std::int32_t Width, std::int32_t Height, TRenderEnvironment& Env);
-// Fills the canvas with the background colour, or adds the background picture layer.
-void BuildBackgroundLayer(raster::TCustomImage32& View, TRenderEnvironment& Env);
-// Reads the template at Path and adds its layers to View. A template file over
-// kMaxTemplateFileSize raises EFOpenError(kTemplateTooLarge); one whose layers would need more
-// than kMaxRenderBytes at the canvas size raises EOutOfResources(kTooManyLayers). Both happen
-// before LayerKinds is touched or any layer is built.
-void BuildTemplateLayers(const std::string& Path, raster::TCustomImage32& View, TRenderEnvironment& Env);
 
 // The picture file that a "customfile" layer names: CustomFolder + Name, refused with
 // "Cannot open file \"%s\". %s" when Name is empty or absolute, has a ".." component or resolves outside

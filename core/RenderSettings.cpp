@@ -2,12 +2,8 @@
 
 namespace quirlon::core {
 
-TRenderSettings RenderSettings;
-TSourceFiles SourceFiles;
-
 bool TRenderSettings::InRange() const {
-  return kCurrentSlotRange.Contains(CurrentSlot) && kCurrentTemplateRange.Contains(CurrentTemplate) &&
-         kReflectionOpacityRange.Contains(ReflectionOpacity) && kReflectionBlurRange.Contains(ReflectionBlur) &&
+  return kReflectionOpacityRange.Contains(ReflectionOpacity) && kReflectionBlurRange.Contains(ReflectionBlur) &&
          kReflectionBrightnessRange.Contains(ReflectionBrightness) &&
          kReflectionLengthRange.Contains(ReflectionLength) && kShadowDensityRange.Contains(ShadowDensity) &&
          kShadowBlurRange.Contains(ShadowBlur) && kShadingStrengthRange.Contains(ShadingStrength) &&

@@ -1,6 +1,8 @@
 #include "core/Template.h"
 
 #include <array>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include "core/Platform.h"
@@ -72,26 +74,34 @@ TTemplateLayer ReadTemplateLayer(const TIniFile& Ini, const std::string& Section
 }
 
 TLayerType LayerTypeFromText(std::string_view Type) {
-  static constexpr std::pair<std::string_view, TLayerType> kTypes[] = {
-      {"normal", ltNormal},
-      {"reflection", ltReflection},
-      {"roundrect", ltRoundRect},
-      {"disc", ltDisc},
-      {"discreflection", ltDiscReflection},
-      {"shadow", ltShadow},
-      {"shade", ltShade},
-      {"blurshade", ltBlurShade},
-      {"highlight", ltHighlight},
-      {"blurhighlight", ltBlurHighlight},
-      {"roundrectshade", ltRoundRectShade},
-      {"roundrecthighlight", ltRoundRectHighlight},
-      {"customfile", ltCustomFile},
-      {"customcolor", ltCustomColor},
-      {"customcolorreflection", ltCustomColorReflection},
-  };
-  for (const auto& [text, type] : kTypes)
-    if (text == Type) return type;
+  if (Type.empty()) return ltUnknown;
+  for (const TLayerTypeInfo& info : kLayerTypes)
+    if (info.Text == Type) return info.Type;
   return ltUnknown;
+}
+
+TTemplate ParseTemplate(const TIniFile& Ini) {
+  TTemplate t;
+  t.Name = Ini.FileName();
+  t.Size = ReadTemplateImageSize(Ini);
+  std::vector<std::string> sections;
+  ReadLayerSections(Ini, sections);
+  t.Layers.reserve(sections.size());
+  for (const std::string& section : sections) t.Layers.push_back(ReadTemplateLayer(Ini, section));
+  return t;
+}
+
+TTemplate ReadTemplateFile(const std::string& Path) {
+  std::string text;
+  // Read at most one byte past the limit; a file that cannot be read counts as empty.
+  if (!TryReadFile(Path, text, kMaxTemplateFileSize)) text.clear();
+  if (std::int64_t(text.size()) > kMaxTemplateFileSize) {
+    std::error_code ec;
+    const auto bytes = std::filesystem::file_size(Path, ec);
+    throw EFOpenError(Format(kTemplateTooLarge, Path.c_str(),
+                             ec ? static_cast<long long>(text.size()) : static_cast<long long>(bytes)));
+  }
+  return ParseTemplate(TIniFile::FromText(Path, text));
 }
 
 TShadingDirection ShadingDirectionFromText(std::string_view Source) {
@@ -103,22 +113,6 @@ TShadingDirection ShadingDirectionFromText(std::string_view Source) {
   for (const auto& [text, direction] : kDirections)
     if (text == Source) return direction;
   return sdDefault;
-}
-
-namespace {
-constexpr std::array<const char*, kSourceSlotCount + 1> kSlotNames = {
-    "", "BACKGROUND", "FRONT", "SIDE", "TOP", "DISC", "FRONT2", "SIDE2", "TOP2", "DISC2"};
-}  // namespace
-
-const char* SourceSlotName(int Index) {
-  return (Index >= 1 && Index <= kSourceSlotCount) ? kSlotNames[static_cast<std::size_t>(Index)] : "";
-}
-
-int SourceSlotIndex(std::string_view Name) {
-  const std::string upper = AsciiUpperCase(Name);
-  for (int i = 1; i <= kSourceSlotCount; ++i)
-    if (upper == kSlotNames[static_cast<std::size_t>(i)]) return i;
-  return -1;
 }
 
 namespace {

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "core/IniFile.h"
+#include "core/LayerTraits.h"
+#include "core/Slots.h"
 #include "raster/Color.h"
 
 namespace quirlon::core {
@@ -67,26 +69,22 @@ struct TTemplateLayer {
 };
 TTemplateLayer ReadTemplateLayer(const TIniFile& Ini, const std::string& Section);
 
-// The layer types, compared exactly (case-sensitive); any other text is ltUnknown.
-enum TLayerType : std::uint8_t {
-  ltUnknown,
-  ltNormal,
-  ltReflection,
-  ltRoundRect,
-  ltDisc,
-  ltDiscReflection,
-  ltShadow,
-  ltShade,
-  ltBlurShade,
-  ltHighlight,
-  ltBlurHighlight,
-  ltRoundRectShade,
-  ltRoundRectHighlight,
-  ltCustomFile,
-  ltCustomColor,
-  ltCustomColorReflection,
+// A template as read: its coordinate space and its layers in file order.
+struct TTemplate {
+  std::string Name;  // the file it came from (or what made it), for messages
+  TTemplateImageSize Size;
+  std::vector<TTemplateLayer> Layers;
 };
-TLayerType LayerTypeFromText(std::string_view Type);
+
+// Template files beyond this many bytes are refused unread.
+inline constexpr std::int64_t kMaxTemplateFileSize = 1024 * 1024;
+inline constexpr const char* kTemplateTooLarge = "Template file \"%s\" is too large (%lld bytes; at most 1 MiB)";
+
+// The template in Ini: [Image] size and every layer section (ReadLayerSections) in file order.
+TTemplate ParseTemplate(const TIniFile& Ini);
+// Reads and parses the template file at Path. A file over kMaxTemplateFileSize raises
+// EFOpenError(kTemplateTooLarge); one that cannot be read behaves as an empty file.
+TTemplate ReadTemplateFile(const std::string& Path);
 
 // The shading directions named by the source of the six shading types, compared exactly; any
 // other text is sdDefault.
@@ -102,26 +100,6 @@ enum TShadingDirection : std::uint8_t {
   sdRight,
 };
 TShadingDirection ShadingDirectionFromText(std::string_view Source);
-
-// ---- Source slots --------------------------------------------------------------------------
-
-inline constexpr int kSourceSlotCount = 9;
-enum TSourceSlot : int {
-  ssBackground = 1,
-  ssFront = 2,
-  ssSide = 3,
-  ssTop = 4,
-  ssDisc = 5,
-  ssFront2 = 6,
-  ssSide2 = 7,
-  ssTop2 = 8,
-  ssDisc2 = 9,
-};
-
-// "BACKGROUND", "FRONT", ... "DISC2" for 1..9; "" for any other index.
-const char* SourceSlotName(int Index);
-// The slot 1..9 whose name equals Name upper-cased (ASCII letters only), else -1.
-int SourceSlotIndex(std::string_view Name);
 
 // ---- Colour text ---------------------------------------------------------------------------
 

@@ -1,5 +1,5 @@
 // A whole render of an arbitrary template on a small canvas: the template file goes into a
-// scratch templates folder and ApplyTemplate builds every layer from it. The first two bytes pick
+// scratch folder and the render builds every layer from it. The first two bytes pick
 // the canvas size (8..71 on a side) and a few settings; the rest is the template text.
 #include <unistd.h>
 
@@ -12,7 +12,6 @@
 
 #include "core/Render.h"
 #include "raster/Errors.h"
-#include "raster/ImgView32.h"
 
 namespace {
 
@@ -31,7 +30,6 @@ std::vector<char> SmallBmp() {
 struct TScratch {
   fs::path Root = fs::temp_directory_path() / ("quirlon-fuzz-render-" + std::to_string(::getpid()));
   std::string Templates, Custom, Picture;
-  quirlon::core::TShadeBitmap32List Masks;
   TScratch() {
     fs::create_directories(Root / "Templates");
     fs::create_directories(Root / "custom");
@@ -40,7 +38,6 @@ struct TScratch {
     Picture = Custom + "pic.bmp";
     const std::vector<char> bmp = SmallBmp();
     std::ofstream(Picture, std::ios::binary).write(bmp.data(), static_cast<std::streamsize>(bmp.size()));
-    Masks.Build();
   }
   ~TScratch() {
     std::error_code ec;
@@ -61,31 +58,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     out.write(reinterpret_cast<const char*>(Data + 2), static_cast<std::streamsize>(Size - 2));
   }
 
-  core::TRenderSettings settings;
-  core::TSourceFiles sources;
-  core::TLayerKinds kinds;
-  settings.TransparentBackground = (Data[0] & 0x40) != 0;
+  core::TRenderRequest request;
+  request.Template.File = scratch.Templates + "t.ini";
+  request.CustomFolder = scratch.Custom;
+  request.TransparentBackground = (Data[0] & 0x40) != 0;
   // Even slots take the picture file, odd ones their colour; the background alternates.
   for (int slot = 1; slot <= 9; ++slot) {
     const bool picture = (slot % 2 == 0) || (slot == 1 && (Data[1] & 0x40) != 0);
-    settings.SlotUsesColor[slot] = !picture;
-    sources[slot] = scratch.Picture;
+    if (picture) request.Sources[static_cast<std::size_t>(slot - 1)] = core::TSlotSource::OfFile(scratch.Picture);
   }
-  core::TRenderEnvironment env;
-  env.Settings = &settings;
-  env.Sources = &sources;
-  env.LayerKinds = &kinds;
-  env.ShadeMasks = &scratch.Masks;
-  env.TemplatesFolder = scratch.Templates;
-  env.CustomFolder = scratch.Custom;
-
-  raster::TImgView32 view;
+  request.Width = width;
+  request.Height = height;
   try {
-    core::ApplyTemplate(view, width, height, env);
+    const core::TRenderResult result = core::Render(request);
+    // Whatever was built must be consistent with the canvas.
+    if (result.Width() != width || result.Height() != height) __builtin_trap();
+    for (const core::TRenderedLayer& layer : result.Layers)
+      if (!layer.Role.Background && (layer.Bitmap->Width() != width || layer.Bitmap->Height() != height))
+        __builtin_trap();
+    const auto flat = core::Flatten(result);
+    if (flat->Width() != width || flat->Height() != height) __builtin_trap();
   } catch (const Exception&) {
     // Bad values stop the render with a clear error; what matters is how it stops.
   }
-  // Whatever was built must be consistent with the canvas.
-  if (view.Bitmap().Width() != width || view.Bitmap().Height() != height) __builtin_trap();
   return 0;
 }

@@ -126,8 +126,13 @@ TSingleRect TPositionedLayer::GetAdjustedLocation() const {
 // ---------------------------------------------------------------------------------------------
 // TBitmapLayer
 
-TBitmapLayer::TBitmapLayer() : fBitmap(std::make_unique<TBitmap32>()) {
-  fBitmap->OnAreaChanged = [this](TObject*, const TRect& Area, std::uint32_t Info) { BitmapAreaChanged(Area, Info); };
+TBitmapLayer::TBitmapLayer() { ShareBitmap(std::make_shared<TBitmap32>()); }
+
+void TBitmapLayer::ShareBitmap(std::shared_ptr<TBitmap32> Bitmap) {
+  if (fBitmap) fBitmap->OnAreaChanged = nullptr;
+  fBitmap = std::move(Bitmap);
+  if (fBitmap)
+    fBitmap->OnAreaChanged = [this](TObject*, const TRect& Area, std::uint32_t Info) { BitmapAreaChanged(Area, Info); };
 }
 
 TBitmapLayer::~TBitmapLayer() {
@@ -136,33 +141,36 @@ TBitmapLayer::~TBitmapLayer() {
 
 void TBitmapLayer::FreeOwned() {
   if (!fBitmap) return;
-  fBitmap->OnAreaChanged = nullptr;  // the dying bitmap must not report back
+  fBitmap->OnAreaChanged = nullptr;  // the bitmap, dying or shared, must not report back
   fBitmap.reset();
 }
 
 TRect TBitmapLayer::DrawRect() const { return ToRect(GetAdjustedLocation()); }
 
 void TBitmapLayer::Paint(TBitmap32& Buffer) {
-  if (!fBitmap || fBitmap->Empty()) return;
-  const TRect dst = DrawRect();
+  if (!fBitmap) return;
+  DrawLayerBitmap(Buffer, DrawRect(), *fBitmap);
+}
+
+void DrawLayerBitmap(TBitmap32& Buffer, const TRect& Dst, const TBitmap32& Bitmap) {
+  if (Bitmap.Empty()) return;
   const TRect clip = Buffer.ClipRect();
-  const bool meets = dst.Left < clip.Right && clip.Left < dst.Right && dst.Top < clip.Bottom && clip.Top < dst.Bottom;
+  const bool meets = Dst.Left < clip.Right && clip.Left < Dst.Right && Dst.Top < clip.Bottom && clip.Top < Dst.Bottom;
   if (!meets) return;
-  if (fBitmap->ZeroOutsidePromised() && fBitmap->DrawMode() == dmBlend && dst.Width() == fBitmap->Width() &&
-      dst.Height() == fBitmap->Height()) {
+  if (Bitmap.ZeroOutsidePromised() && Bitmap.DrawMode() == dmBlend && Dst.Width() == Bitmap.Width() &&
+      Dst.Height() == Bitmap.Height()) {
     // Drawn at its own size, pixel for pixel: only the content can change the buffer.
-    const TRect content = fBitmap->ZeroOutside();
+    const TRect content = Bitmap.ZeroOutside();
     const TRect part = IntersectRect(
-        clip, TRect{dst.Left + content.Left, dst.Top + content.Top, dst.Left + content.Right, dst.Top + content.Bottom});
+        clip, TRect{Dst.Left + content.Left, Dst.Top + content.Top, Dst.Left + content.Right, Dst.Top + content.Bottom});
     if (part.Right > part.Left && part.Bottom > part.Top) {
-      TransferRect(&Buffer, dst, part, fBitmap.get(), fBitmap->BoundsRect(), fBitmap->Resampler(), dmBlend,
-                   fBitmap->OnPixelCombine);
-    } else if (fBitmap->MasterAlpha() != 0) {
-      Buffer.AreaChanged(dst, AREAINFO_RECT);  // as the whole transfer reports it
+      TransferRect(&Buffer, Dst, part, &Bitmap, Bitmap.BoundsRect(), Bitmap.Resampler(), dmBlend, Bitmap.OnPixelCombine);
+    } else if (Bitmap.MasterAlpha() != 0) {
+      Buffer.AreaChanged(Dst, AREAINFO_RECT);  // as the whole transfer reports it
     }
     return;
   }
-  fBitmap->DrawInto(Buffer, dst);
+  Bitmap.DrawInto(Buffer, Dst);
 }
 
 namespace {

@@ -130,6 +130,9 @@ public:
 
   TBitmap32& Bitmap() { return *fBitmap; }
   const TBitmap32& Bitmap() const { return *fBitmap; }
+  // Shows Bitmap instead of the layer's own (a render's finished layer, say), without copying it.
+  // The layer listens to its OnAreaChanged while it shows it.
+  void ShareBitmap(std::shared_ptr<TBitmap32> Bitmap);
   bool AlphaHit() const { return fAlphaHit; }
   bool Cropped() const { return fCropped; }
 
@@ -151,10 +154,15 @@ protected:
 private:
   void BitmapAreaChanged(const TRect& Area, std::uint32_t Info);
 
-  std::unique_ptr<TBitmap32> fBitmap;
+  std::shared_ptr<TBitmap32> fBitmap;
   bool fAlphaHit = false;
   bool fCropped = false;
 };
+
+// Draws a layer's Bitmap onto Buffer at Dst by the bitmap's draw settings, clipped to Buffer's
+// clip rectangle: a bitmap drawn at its own size with a promise about its zeros is drawn only
+// inside its content (the same pixels, less work).
+void DrawLayerBitmap(TBitmap32& Buffer, const TRect& Dst, const TBitmap32& Bitmap);
 
 // The view's layer list. Owns its layers. Between the outermost BeginUpdate and EndUpdate the
 // changed event is held back; the first BeginUpdate raises OnChanging, the last EndUpdate OnChange.

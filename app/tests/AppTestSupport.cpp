@@ -7,7 +7,6 @@
 
 #include <QTest>
 
-#include "core/RenderSettings.h"
 #include "imagefiles/OutputWriters.h"
 #include "raster/Bitmap32.h"
 
@@ -103,14 +102,56 @@ void TDataFolder::KeepTemplates(std::size_t Count) const {
   for (std::size_t i = Count; i < names.size(); ++i) fs::remove(File("Templates/" + names[i]));
 }
 
-void ResetSettings() {
-  core::RenderSettings = core::TRenderSettings{};
-  core::SourceFiles = core::TSourceFiles{};
+std::unique_ptr<MainWindow> MakeWindow(TTestServices& Services, const TDataFolder& Data,
+                                       const std::string& ExecutableFileName) {
+  return std::make_unique<MainWindow>(Services, TAppPaths{Data.Path(), ExecutableFileName});
 }
 
-std::unique_ptr<TForm1> MakeWindow(TTestServices& Services, const TDataFolder& Data,
-                                   const std::string& ExecutableFileName) {
-  return std::make_unique<TForm1>(Services, TAppPaths{Data.Path(), ExecutableFileName});
+TControls::TControls(QWidget& Window) {
+  toolBar = Find<QToolBar>(Window, "toolBar");
+  savePicture = Find<QToolButton>(Window, "savePicture");
+  about = Find<QToolButton>(Window, "about");
+  templatePanel = Find<TCaptionPanel>(Window, "templatePanel");
+  templateName = Find<TAutoSizeLabel>(Window, "templateName");
+  templatePreview = Find<TPictureBox>(Window, "templatePreview");
+  apply = Find<QPushButton>(Window, "apply");
+  templateArrows = Find<TUpDown>(Window, "templateArrows");
+  preview = Find<TPreviewWidget>(Window, "preview");
+  outputWidth = Find<TSpinEdit>(Window, "outputWidth");
+  outputHeight = Find<TSpinEdit>(Window, "outputHeight");
+  outputDpi = Find<TSpinEdit>(Window, "outputDpi");
+  sourcePanel = Find<TCaptionPanel>(Window, "sourcePanel");
+  sourceName = Find<TAutoSizeLabel>(Window, "sourceName");
+  sourceClearPicture = Find<TPictureBox>(Window, "sourceClearPicture");
+  sourcePicture = Find<TPictureBox>(Window, "sourcePicture");
+  sourceColour = Find<TColorSelect>(Window, "sourceColour");
+  sourceArrows = Find<TUpDown>(Window, "sourceArrows");
+  transparentBackground = Find<QCheckBox>(Window, "transparentBackground");
+  largeDiscArea = Find<QCheckBox>(Window, "largeDiscArea");
+  flipWhenSaved = Find<QCheckBox>(Window, "flipWhenSaved");
+  effectPages = Find<QTabWidget>(Window, "effectPages");
+  showReflections = Find<QCheckBox>(Window, "showReflections");
+  fadeReflections = Find<QCheckBox>(Window, "fadeReflections");
+  reflectionOpacity = Find<TTrackBar>(Window, "reflectionOpacity");
+  reflectionLength = Find<TTrackBar>(Window, "reflectionLength");
+  reflectionBrightness = Find<TTrackBar>(Window, "reflectionBrightness");
+  reflectionBlur = Find<TTrackBar>(Window, "reflectionBlur");
+  showShadows = Find<QCheckBox>(Window, "showShadows");
+  shadowDensity = Find<TTrackBar>(Window, "shadowDensity");
+  shadowColour = Find<TColorSelect>(Window, "shadowColour");
+  shadowBlur = Find<TTrackBar>(Window, "shadowBlur");
+  shadingStrength = Find<TTrackBar>(Window, "shadingStrength");
+  shadingColour = Find<TColorSelect>(Window, "shadingColour");
+  highlightStrength = Find<TTrackBar>(Window, "highlightStrength");
+  highlightColour = Find<TColorSelect>(Window, "highlightColour");
+  resamplerList = Find<QComboBox>(Window, "resamplerList");
+  kernelList = Find<QComboBox>(Window, "kernelList");
+  widthLabel = Find<TAutoSizeLabel>(Window, "widthLabel");
+  heightLabel = Find<TAutoSizeLabel>(Window, "heightLabel");
+  dpiLabel = Find<TAutoSizeLabel>(Window, "dpiLabel");
+  opacityLabel = Find<TAutoSizeLabel>(Window, "opacityLabel");
+  reflectionBlurLabel = Find<TAutoSizeLabel>(Window, "reflectionBlurLabel");
+  shadowBlurLabel = Find<TAutoSizeLabel>(Window, "shadowBlurLabel");
 }
 
 void ShowWindow(QWidget& Window) {

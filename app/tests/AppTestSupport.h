@@ -15,7 +15,7 @@
 #include <QTemporaryDir>
 
 #include "app/Platform.h"
-#include "app/Unit1.h"
+#include "app/MainWindow.h"
 
 namespace quirlon::app::test {
 
@@ -72,12 +72,67 @@ private:
   QTemporaryDir fDir;
 };
 
-// The settings record and source files as a fresh start has them.
-void ResetSettings();
-
 // A window over Data, named after ExecutableFileName.
-std::unique_ptr<TForm1> MakeWindow(TTestServices& Services, const TDataFolder& Data,
+std::unique_ptr<MainWindow> MakeWindow(TTestServices& Services, const TDataFolder& Data,
                                    const std::string& ExecutableFileName = "/opt/quirlon/maker.exe");
+// The window's controls, found by their object names (a missing one fails the test that uses it).
+struct TControls {
+  explicit TControls(QWidget& Window);
+  QToolBar* toolBar;
+  QToolButton* savePicture;
+  QToolButton* about;
+  TCaptionPanel* templatePanel;
+  TAutoSizeLabel* templateName;
+  TPictureBox* templatePreview;
+  QPushButton* apply;
+  TUpDown* templateArrows;
+  TPreviewWidget* preview;
+  TSpinEdit* outputWidth;
+  TSpinEdit* outputHeight;
+  TSpinEdit* outputDpi;
+  TCaptionPanel* sourcePanel;
+  TAutoSizeLabel* sourceName;
+  TPictureBox* sourceClearPicture;
+  TPictureBox* sourcePicture;
+  TColorSelect* sourceColour;
+  TUpDown* sourceArrows;
+  QCheckBox* transparentBackground;
+  QCheckBox* largeDiscArea;
+  QCheckBox* flipWhenSaved;
+  QTabWidget* effectPages;
+  QCheckBox* showReflections;
+  QCheckBox* fadeReflections;
+  TTrackBar* reflectionOpacity;
+  TTrackBar* reflectionLength;
+  TTrackBar* reflectionBrightness;
+  TTrackBar* reflectionBlur;
+  QCheckBox* showShadows;
+  TTrackBar* shadowDensity;
+  TColorSelect* shadowColour;
+  TTrackBar* shadowBlur;
+  TTrackBar* shadingStrength;
+  TColorSelect* shadingColour;
+  TTrackBar* highlightStrength;
+  TColorSelect* highlightColour;
+  QComboBox* resamplerList;
+  QComboBox* kernelList;
+  TAutoSizeLabel* widthLabel;
+  TAutoSizeLabel* heightLabel;
+  TAutoSizeLabel* dpiLabel;
+  TAutoSizeLabel* opacityLabel;
+  TAutoSizeLabel* reflectionBlurLabel;
+  TAutoSizeLabel* shadowBlurLabel;
+
+private:
+  template <class T>
+  static T* Find(QWidget& Window, const char* Name) {
+    T* found = Window.findChild<T*>(QString::fromLatin1(Name));
+    if (found == nullptr) qFatal("no control named %s", Name);
+    return found;
+  }
+};
+inline TControls Ui(QWidget& Window) { return TControls(Window); }
+
 // Shows the window and waits until it is exposed and active (for keyboard and mouse tests).
 void ShowWindow(QWidget& Window);
 

@@ -39,7 +39,7 @@ bool IsReflectionKind(const std::string& kind) {
 }
 
 // Opaque layer pixels within 2 of the colour on each channel (the layer blends lose a step).
-std::int64_t CountPixels(const raster::TCustomImage32& view, raster::TColor32 colour) {
+std::int64_t CountPixels(const view::TCustomImage32& view, raster::TColor32 colour) {
   auto near = [colour](raster::TColor32 c) {
     if ((c >> 24) < 0xF0) return false;
     for (int shift : {0, 8, 16}) {
@@ -76,19 +76,18 @@ class AppHandlerTest : public QObject {
   Q_OBJECT
   std::unique_ptr<TDataFolder> fData;
   TTestServices fServices;
-  std::unique_ptr<TForm1> fWindow;
+  std::unique_ptr<MainWindow> fWindow;
 
   // Smaller renders keep the suite quick; the size fields are set before the spy starts.
   void SmallerOutput() {
-    const QSignalBlocker quietWidth(fWindow->WidthSpinEdit);
-    const QSignalBlocker quietHeight(fWindow->HeightSpinEdit);
-    fWindow->WidthSpinEdit->setValue(200);
-    fWindow->HeightSpinEdit->setValue(150);
+    const QSignalBlocker quietWidth(Ui(*fWindow).outputWidth);
+    const QSignalBlocker quietHeight(Ui(*fWindow).outputHeight);
+    Ui(*fWindow).outputWidth->setValue(200);
+    Ui(*fWindow).outputHeight->setValue(150);
   }
 
 private slots:
   void init() {
-    ResetSettings();
     fServices = TTestServices{};
     fData = std::make_unique<TDataFolder>();
     fWindow = MakeWindow(fServices, *fData);
@@ -101,10 +100,10 @@ private slots:
   }
 
   void typingOverTheSelectedWidthRendersEachValueOfAtLeast32() {
-    QSignalSpy spy(fWindow.get(), &TForm1::Rendered);
-    fWindow->WidthSpinEdit->setFocus();
-    fWindow->WidthSpinEdit->selectAll();
-    QTest::keyClicks(fWindow->WidthSpinEdit, QStringLiteral("1024"));
+    QSignalSpy spy(fWindow.get(), &MainWindow::Rendered);
+    Ui(*fWindow).outputWidth->setFocus();
+    Ui(*fWindow).outputWidth->selectAll();
+    QTest::keyClicks(Ui(*fWindow).outputWidth, QStringLiteral("1024"));
     QCOMPARE(RenderedSizes(spy), (TSizes{{102, 600}, {1024, 600}}));
     QCOMPARE(fWindow->View().Bitmap().Width(), 1024);
     QCOMPARE(fWindow->View().Bitmap().Height(), 600);
@@ -112,39 +111,39 @@ private slots:
   }
 
   void emptyingTheWidthRendersAt32AndLettersCannotBeTyped() {
-    QSignalSpy spy(fWindow.get(), &TForm1::Rendered);
-    fWindow->WidthSpinEdit->setFocus();
-    fWindow->WidthSpinEdit->selectAll();
-    QTest::keyClick(fWindow->WidthSpinEdit, Qt::Key_Backspace);
-    QCOMPARE(fWindow->WidthSpinEdit->Text(), QString());
+    QSignalSpy spy(fWindow.get(), &MainWindow::Rendered);
+    Ui(*fWindow).outputWidth->setFocus();
+    Ui(*fWindow).outputWidth->selectAll();
+    QTest::keyClick(Ui(*fWindow).outputWidth, Qt::Key_Backspace);
+    QCOMPARE(Ui(*fWindow).outputWidth->Text(), QString());
     QCOMPARE(RenderedSizes(spy), (TSizes{{32, 600}}));
-    QTest::keyClicks(fWindow->WidthSpinEdit, QStringLiteral("x-"));
-    QCOMPARE(fWindow->WidthSpinEdit->Text(), QString());
+    QTest::keyClicks(Ui(*fWindow).outputWidth, QStringLiteral("x-"));
+    QCOMPARE(Ui(*fWindow).outputWidth->Text(), QString());
     QCOMPARE(spy.count(), 1);
   }
 
   void aWidthAbove2048IsBroughtInRangeWhenTheFieldLosesFocus() {
-    QSignalSpy spy(fWindow.get(), &TForm1::Rendered);
-    fWindow->WidthSpinEdit->setFocus();
-    fWindow->WidthSpinEdit->selectAll();
-    QTest::keyClicks(fWindow->WidthSpinEdit, QStringLiteral("3000"));
-    QCOMPARE(fWindow->WidthSpinEdit->Text(), QStringLiteral("3000"));
-    fWindow->HeightSpinEdit->setFocus();
-    QTRY_COMPARE(fWindow->WidthSpinEdit->Text(), QStringLiteral("2048"));
+    QSignalSpy spy(fWindow.get(), &MainWindow::Rendered);
+    Ui(*fWindow).outputWidth->setFocus();
+    Ui(*fWindow).outputWidth->selectAll();
+    QTest::keyClicks(Ui(*fWindow).outputWidth, QStringLiteral("3000"));
+    QCOMPARE(Ui(*fWindow).outputWidth->Text(), QStringLiteral("3000"));
+    Ui(*fWindow).outputHeight->setFocus();
+    QTRY_COMPARE(Ui(*fWindow).outputWidth->Text(), QStringLiteral("2048"));
     QVERIFY(!spy.isEmpty());
     QCOMPARE(RenderedSizes(spy).last(), qMakePair(2048, 600));
     for (const auto& size : RenderedSizes(spy)) QVERIFY(size.first <= 2048);
   }
 
   void aHeightBelow32RendersNothingButIsPassedWithTheNextWidthChange() {
-    QSignalSpy spy(fWindow.get(), &TForm1::Rendered);
-    fWindow->HeightSpinEdit->setFocus();
-    fWindow->HeightSpinEdit->selectAll();
-    QTest::keyClicks(fWindow->HeightSpinEdit, QStringLiteral("5"));
+    QSignalSpy spy(fWindow.get(), &MainWindow::Rendered);
+    Ui(*fWindow).outputHeight->setFocus();
+    Ui(*fWindow).outputHeight->selectAll();
+    QTest::keyClicks(Ui(*fWindow).outputHeight, QStringLiteral("5"));
     QCOMPARE(spy.count(), 0);
     QCOMPARE(fWindow->RenderCount(), 0);
     // The width's arrows step by one and do not take the focus from the height field.
-    fWindow->WidthSpinEdit->stepBy(1);
+    Ui(*fWindow).outputWidth->stepBy(1);
     QCOMPARE(RenderedSizes(spy), (TSizes{{801, 5}}));
     QCOMPARE(fWindow->View().Bitmap().Height(), 5);
   }
@@ -152,9 +151,9 @@ private slots:
   void closingWhileAFieldIsBeingEditedRunsNoHandler() {
     // The field is brought into range when it loses the focus, which happens while the window
     // is being destroyed: that change must not reach the half-destroyed window.
-    fWindow->WidthSpinEdit->setFocus();
-    fWindow->WidthSpinEdit->selectAll();
-    QTest::keyClicks(fWindow->WidthSpinEdit, QStringLiteral("5"));
+    Ui(*fWindow).outputWidth->setFocus();
+    Ui(*fWindow).outputWidth->selectAll();
+    QTest::keyClicks(Ui(*fWindow).outputWidth, QStringLiteral("5"));
     QCOMPARE(fServices.BusyPushes, 0);
     fWindow.reset();
     QCOMPARE(fServices.BusyPushes, 0);
@@ -162,58 +161,58 @@ private slots:
 
   void aPictureThenAColourForFrontRendersTheColourAndKeepsTheThumbnail() {
     SmallerOutput();
-    TForm1& w = *fWindow;
-    ClickArrow(w.LayerSourceUpDown, true);
-    QCOMPARE(w.LayerSourceCaption->text(), QStringLiteral("FRONT"));
-    QCOMPARE(w.LayerSourceColorSelect->Color(), raster::TColor(0xC0DCC0));
+    MainWindow& w = *fWindow;
+    ClickArrow(Ui(w).sourceArrows, true);
+    QCOMPARE(Ui(w).sourceName->text(), QStringLiteral("FRONT"));
+    QCOMPARE(Ui(w).sourceColour->Color(), raster::TColor(0xC0DCC0));
     const int before = w.RenderCount();
     QCOMPARE(before, 0);
 
     fServices.OpenAnswers.push_back(GoodPicture());
-    QTest::mouseClick(w.LayerSourceImg, Qt::LeftButton);
+    QTest::mouseClick(Ui(w).sourcePicture, Qt::LeftButton);
     QCOMPARE(fServices.OpenTitles, QStringList{QStringLiteral("Choose Picture")});
     QVERIFY(QString::fromStdString(fServices.OpenFilters.at(0)).startsWith(QStringLiteral("All (")));
     QVERIFY(QString::fromStdString(fServices.OpenFilters.at(0)).contains(QStringLiteral("*.png")));
     QCOMPARE(w.RenderCount(), 1);
-    QCOMPARE(core::SourceFiles[2], GoodPicture());
-    QVERIFY(!core::RenderSettings.SlotUsesColor[2]);
-    QVERIFY(!w.LayerSourceImg->Empty());
+    QCOMPARE(fWindow->State().SlotFiles[2 - 1], GoodPicture());
+    QVERIFY(!fWindow->State().Sources[2 - 1].UsesColour());
+    QVERIFY(!Ui(w).sourcePicture->Empty());
     const std::int64_t redBefore = CountPixels(w.View(), 0xFFFF0000u);
 
     fServices.ColorAnswers.push_back(raster::TColor(0x0000FF));  // red
-    QTest::mouseClick(w.LayerSourceColorSelect, Qt::LeftButton);
+    QTest::mouseClick(Ui(w).sourceColour, Qt::LeftButton);
     QCOMPARE(fServices.ColorInitials, std::vector<raster::TColor>{0xC0DCC0});
     QCOMPARE(w.RenderCount(), 2);
-    QCOMPARE(core::RenderSettings.SlotColor[2], raster::TColor(0x0000FF));
-    QVERIFY(core::RenderSettings.SlotUsesColor[2]);
-    QCOMPARE(core::SourceFiles[2], GoodPicture());
-    QVERIFY(!w.LayerSourceImg->Empty());
+    QCOMPARE(fWindow->State().Sources[2 - 1].Colour, raster::TColor(0x0000FF));
+    QVERIFY(fWindow->State().Sources[2 - 1].UsesColour());
+    QCOMPARE(fWindow->State().SlotFiles[2 - 1], GoodPicture());
+    QVERIFY(!Ui(w).sourcePicture->Empty());
     QVERIFY(CountPixels(w.View(), 0xFFFF0000u) > redBefore + 100);
 
     // Away and back: the picture shows again and the button shows the chosen colour.
-    ClickArrow(w.LayerSourceUpDown, true);
-    QVERIFY(w.LayerSourceImg->Empty());
-    QCOMPARE(w.LayerSourceColorSelect->Color(), raster::TColor(0x808000));
-    ClickArrow(w.LayerSourceUpDown, false);
-    QVERIFY(!w.LayerSourceImg->Empty());
-    QCOMPARE(w.LayerSourceColorSelect->Color(), raster::TColor(0x0000FF));
+    ClickArrow(Ui(w).sourceArrows, true);
+    QVERIFY(Ui(w).sourcePicture->Empty());
+    QCOMPARE(Ui(w).sourceColour->Color(), raster::TColor(0x808000));
+    ClickArrow(Ui(w).sourceArrows, false);
+    QVERIFY(!Ui(w).sourcePicture->Empty());
+    QCOMPARE(Ui(w).sourceColour->Color(), raster::TColor(0x0000FF));
     QCOMPARE(w.RenderCount(), 2);
   }
 
   void switchingSlotsRendersNothingAndNamesEachSlot() {
-    TForm1& w = *fWindow;
+    MainWindow& w = *fWindow;
     const QStringList expected = {"BACKGROUND", "FRONT", "SIDE", "TOP", "DISC", "FRONT 2", "SIDE 2", "TOP 2", "DISC 2"};
     const raster::TColor colours[] = {0xFFFFFF, 0xC0DCC0, 0x808000, 0x800080, 0xF0CAA6,
                                       0x000080, 0x008080, 0xFFFF00, 0xC0DCC0};
     for (int slot = 1; slot <= 9; ++slot) {
-      if (slot > 1) ClickArrow(w.LayerSourceUpDown, true);
-      QCOMPARE(core::RenderSettings.CurrentSlot, slot);
-      QCOMPARE(w.LayerSourceCaption->text(), expected[slot - 1]);
-      QCOMPARE(w.LayerSourceColorSelect->Color(), colours[slot - 1]);
-      QVERIFY(w.LayerSourceImg->Empty());
+      if (slot > 1) ClickArrow(Ui(w).sourceArrows, true);
+      QCOMPARE(fWindow->State().CurrentSlot, slot);
+      QCOMPARE(Ui(w).sourceName->text(), expected[slot - 1]);
+      QCOMPARE(Ui(w).sourceColour->Color(), colours[slot - 1]);
+      QVERIFY(Ui(w).sourcePicture->Empty());
     }
-    ClickArrow(w.LayerSourceUpDown, true);  // stays at 9
-    QCOMPARE(core::RenderSettings.CurrentSlot, 9);
+    ClickArrow(Ui(w).sourceArrows, true);  // stays at 9
+    QCOMPARE(fWindow->State().CurrentSlot, 9);
     QCOMPARE(w.RenderCount(), 0);
     QCOMPARE(fServices.BusyPushes, 0);
   }
@@ -222,30 +221,30 @@ private slots:
     const std::vector<std::string> templates = fData->Templates();
     if (templates.size() < 3) QSKIP("the bundled library has fewer than three templates");
     SmallerOutput();
-    TForm1& w = *fWindow;
-    ClickArrow(w.TemplateUpDown, true);
-    ClickArrow(w.TemplateUpDown, true);
-    QCOMPARE(core::RenderSettings.CurrentTemplate, 3);
-    QCOMPARE(w.TemplateCaption->text().toStdString(), templates[2].substr(0, templates[2].size() - 4));
+    MainWindow& w = *fWindow;
+    ClickArrow(Ui(w).templateArrows, true);
+    ClickArrow(Ui(w).templateArrows, true);
+    QCOMPARE(fWindow->State().Template, 3);
+    QCOMPARE(Ui(w).templateName->text().toStdString(), templates[2].substr(0, templates[2].size() - 4));
     QCOMPARE(w.RenderCount(), 0);
-    w.OpacityReflectionTrackBar->setValue(100);
+    Ui(w).reflectionOpacity->setValue(100);
     QCOMPARE(w.RenderCount(), 0);
-    ReleaseOn(w.OpacityReflectionTrackBar);
+    ReleaseOn(Ui(w).reflectionOpacity);
     QCOMPARE(w.RenderCount(), 1);
-    QCOMPARE(int(core::RenderSettings.ReflectionOpacity), 100);
+    QCOMPARE(int(fWindow->State().Settings.ReflectionOpacity), 100);
     QCOMPARE(w.LayerKinds(), LayerTypesOf(fData->File("Templates/" + templates[2])));
     QVERIFY(fServices.Errors.isEmpty());
   }
 
   void clearingShowHidesExactlyTheReflectionLayersWithoutARender() {
     SmallerOutput();
-    TForm1& w = *fWindow;
+    MainWindow& w = *fWindow;
     for (bool backgroundPicture : {false, true}) {
       if (backgroundPicture) {
         fServices.OpenAnswers.push_back(GoodPicture());
-        QTest::mouseClick(w.LayerSourceImg, Qt::LeftButton);  // slot 1, BACKGROUND: renders
+        QTest::mouseClick(Ui(w).sourcePicture, Qt::LeftButton);  // slot 1, BACKGROUND: renders
       } else {
-        QTest::mouseClick(w.ApplyTempButton, Qt::LeftButton);
+        QTest::mouseClick(Ui(w).apply, Qt::LeftButton);
       }
       const int renders = w.RenderCount();
       const std::vector<std::string> kinds = w.LayerKinds();
@@ -255,17 +254,17 @@ private slots:
       for (const auto& k : kinds) anyReflection = anyReflection || IsReflectionKind(k);
       if (!anyReflection) QSKIP("the first template has no reflection layer");
 
-      w.SettingsPageControl->setCurrentIndex(0);
-      QTest::mouseClick(w.ShowReflectionCheckBox, Qt::LeftButton);
-      QVERIFY(!w.ShowReflectionCheckBox->isChecked());
-      QVERIFY(!core::RenderSettings.ShowReflection);
+      Ui(w).effectPages->setCurrentIndex(0);
+      QTest::mouseClick(Ui(w).showReflections, Qt::LeftButton);
+      QVERIFY(!Ui(w).showReflections->isChecked());
+      QVERIFY(!fWindow->State().Settings.ShowReflection);
       QCOMPARE(w.RenderCount(), renders);
       if (backgroundPicture) QVERIFY(w.View().Layers().LayerAt(0).Visible());
       for (std::size_t i = 0; i < kinds.size(); ++i)
         QCOMPARE(w.View().Layers().LayerAt(first + static_cast<int>(i)).Visible(), !IsReflectionKind(kinds[i]));
 
-      QTest::mouseClick(w.ShowReflectionCheckBox, Qt::LeftButton);
-      QVERIFY(core::RenderSettings.ShowReflection);
+      QTest::mouseClick(Ui(w).showReflections, Qt::LeftButton);
+      QVERIFY(fWindow->State().Settings.ShowReflection);
       for (int i = 0; i < w.View().Layers().Count(); ++i) QVERIFY(w.View().Layers().LayerAt(i).Visible());
       QCOMPARE(w.RenderCount(), renders);
     }
@@ -273,52 +272,52 @@ private slots:
 
   void clearingShowOnTheShadowPageHidesTheShadowLayers() {
     SmallerOutput();
-    TForm1& w = *fWindow;
-    QTest::mouseClick(w.ApplyTempButton, Qt::LeftButton);
-    w.SettingsPageControl->setCurrentIndex(1);
-    QTest::mouseClick(w.ShowShadowCheckBox, Qt::LeftButton);
-    QVERIFY(!core::RenderSettings.ShowShadow);
+    MainWindow& w = *fWindow;
+    QTest::mouseClick(Ui(w).apply, Qt::LeftButton);
+    Ui(w).effectPages->setCurrentIndex(1);
+    QTest::mouseClick(Ui(w).showShadows, Qt::LeftButton);
+    QVERIFY(!fWindow->State().Settings.ShowShadow);
     QCOMPARE(w.RenderCount(), 1);
     for (std::size_t i = 0; i < w.LayerKinds().size(); ++i)
       QCOMPARE(w.View().Layers().LayerAt(static_cast<int>(i)).Visible(), w.LayerKinds()[i] != "shadow");
     // The next render builds with the stored state.
-    QTest::mouseClick(w.ApplyTempButton, Qt::LeftButton);
+    QTest::mouseClick(Ui(w).apply, Qt::LeftButton);
     for (std::size_t i = 0; i < w.LayerKinds().size(); ++i)
       QCOMPARE(w.View().Layers().LayerAt(static_cast<int>(i)).Visible(), w.LayerKinds()[i] != "shadow");
   }
 
   void aBarMovedWithKeysStoresNothingUntilReleased() {
     SmallerOutput();
-    TForm1& w = *fWindow;
-    w.BlurReflectionTrackBar->setFocus();
-    QTest::keyClick(w.BlurReflectionTrackBar, Qt::Key_Right);
-    QTest::keyClick(w.BlurReflectionTrackBar, Qt::Key_Right);
-    QCOMPARE(w.BlurReflectionTrackBar->value(), 17);
-    QCOMPARE(int(core::RenderSettings.ReflectionBlur), 15);
+    MainWindow& w = *fWindow;
+    Ui(w).reflectionBlur->setFocus();
+    QTest::keyClick(Ui(w).reflectionBlur, Qt::Key_Right);
+    QTest::keyClick(Ui(w).reflectionBlur, Qt::Key_Right);
+    QCOMPARE(Ui(w).reflectionBlur->value(), 17);
+    QCOMPARE(int(fWindow->State().Settings.ReflectionBlur), 15);
     QCOMPARE(w.RenderCount(), 0);
-    ReleaseOn(w.BlurReflectionTrackBar);
-    QCOMPARE(int(core::RenderSettings.ReflectionBlur), 17);
+    ReleaseOn(Ui(w).reflectionBlur);
+    QCOMPARE(int(fWindow->State().Settings.ReflectionBlur), 17);
     QCOMPARE(w.RenderCount(), 1);
   }
 
   void everyBarStoresItsPositionOnRelease() {
     SmallerOutput();
-    TForm1& w = *fWindow;
-    core::TRenderSettings& s = core::RenderSettings;
+    MainWindow& w = *fWindow;
+    const core::TRenderSettings& s = fWindow->State().Settings;
     struct Case { TTrackBar* bar; int page; int value; std::function<int()> stored; };
     const Case cases[] = {
-        {w.OpacityReflectionTrackBar, 0, 7, [&] { return int(s.ReflectionOpacity); }},
-        {w.ReflectionLengthTrackBar, 0, 1, [&] { return int(s.ReflectionLength); }},
-        {w.ReflectionBrightnessTrackBar, 0, -50, [&] { return s.ReflectionBrightness; }},
-        {w.BlurReflectionTrackBar, 0, 0, [&] { return int(s.ReflectionBlur); }},
-        {w.ShadowDensityTrackBar, 1, 128, [&] { return int(s.ShadowDensity); }},
-        {w.BlurShadowTrackBar, 1, 100, [&] { return int(s.ShadowBlur); }},
-        {w.ObjectShadingTrackBar, 2, 0, [&] { return int(s.ShadingStrength); }},
-        {w.ObjectHighlightTrackBar, 2, 255, [&] { return int(s.HighlightStrength); }},
+        {Ui(w).reflectionOpacity, 0, 7, [&] { return int(s.ReflectionOpacity); }},
+        {Ui(w).reflectionLength, 0, 1, [&] { return int(s.ReflectionLength); }},
+        {Ui(w).reflectionBrightness, 0, -50, [&] { return s.ReflectionBrightness; }},
+        {Ui(w).reflectionBlur, 0, 0, [&] { return int(s.ReflectionBlur); }},
+        {Ui(w).shadowDensity, 1, 128, [&] { return int(s.ShadowDensity); }},
+        {Ui(w).shadowBlur, 1, 100, [&] { return int(s.ShadowBlur); }},
+        {Ui(w).shadingStrength, 2, 0, [&] { return int(s.ShadingStrength); }},
+        {Ui(w).highlightStrength, 2, 255, [&] { return int(s.HighlightStrength); }},
     };
     int renders = 0;
     for (const Case& c : cases) {
-      w.SettingsPageControl->setCurrentIndex(c.page);
+      Ui(w).effectPages->setCurrentIndex(c.page);
       c.bar->setValue(c.value);
       QCOMPARE(w.RenderCount(), renders);
       ReleaseOn(c.bar);
@@ -326,55 +325,55 @@ private slots:
       QCOMPARE(w.RenderCount(), ++renders);
     }
     // A release without a move renders all the same.
-    ReleaseOn(w.ObjectHighlightTrackBar);
+    ReleaseOn(Ui(w).highlightStrength);
     QCOMPARE(w.RenderCount(), ++renders);
     QVERIFY(fServices.Errors.isEmpty());
   }
 
   void colourButtonsRenderOnEveryConfirmation() {
     SmallerOutput();
-    TForm1& w = *fWindow;
-    w.SettingsPageControl->setCurrentIndex(1);
+    MainWindow& w = *fWindow;
+    Ui(w).effectPages->setCurrentIndex(1);
     fServices.ColorAnswers.push_back(raster::TColor(0x000000));  // the colour it already has
-    QTest::mouseClick(w.ShadowColorSelect, Qt::LeftButton);
+    QTest::mouseClick(Ui(w).shadowColour, Qt::LeftButton);
     QCOMPARE(w.RenderCount(), 1);
-    QCOMPARE(core::RenderSettings.ShadowColor, raster::TColor(0));
-    QTest::mouseClick(w.ShadowColorSelect, Qt::LeftButton);  // cancelled
+    QCOMPARE(fWindow->State().Settings.ShadowColor, raster::TColor(0));
+    QTest::mouseClick(Ui(w).shadowColour, Qt::LeftButton);  // cancelled
     QCOMPARE(w.RenderCount(), 1);
 
-    w.SettingsPageControl->setCurrentIndex(2);
+    Ui(w).effectPages->setCurrentIndex(2);
     fServices.ColorAnswers.push_back(raster::TColor(0x102030));
-    QTest::mouseClick(w.ObjectShadingColorSelect, Qt::LeftButton);
-    QCOMPARE(core::RenderSettings.ShadingColor, raster::TColor(0x102030));
+    QTest::mouseClick(Ui(w).shadingColour, Qt::LeftButton);
+    QCOMPARE(fWindow->State().Settings.ShadingColor, raster::TColor(0x102030));
     fServices.ColorAnswers.push_back(raster::TColor(0x405060));
-    QTest::mouseClick(w.ObjectHighlightColorSelect, Qt::LeftButton);
-    QCOMPARE(core::RenderSettings.HighlightColor, raster::TColor(0x405060));
+    QTest::mouseClick(Ui(w).highlightColour, Qt::LeftButton);
+    QCOMPARE(fWindow->State().Settings.HighlightColor, raster::TColor(0x405060));
     QCOMPARE(w.RenderCount(), 3);
     QCOMPARE(fServices.ColorInitials, (std::vector<raster::TColor>{0x000000, 0x000000, 0x000000, 0xFFFFFF}));
   }
 
   void checkBoxesStoreAndRender() {
     SmallerOutput();
-    TForm1& w = *fWindow;
-    QTest::mouseClick(w.TrBckCheckBox, Qt::LeftButton);
-    QVERIFY(core::RenderSettings.TransparentBackground);
+    MainWindow& w = *fWindow;
+    QTest::mouseClick(Ui(w).transparentBackground, Qt::LeftButton);
+    QVERIFY(fWindow->State().TransparentBackground);
     QCOMPARE(w.RenderCount(), 1);
     // No background at all: the canvas stays transparent where no layer covers it.
     QCOMPARE(w.View().Bitmap().ScanLine(0)[0], raster::TColor32(0));
-    QTest::mouseClick(w.LarDiAreaCheckBox, Qt::LeftButton);
-    QVERIFY(core::RenderSettings.LargeDiscArea);
+    QTest::mouseClick(Ui(w).largeDiscArea, Qt::LeftButton);
+    QVERIFY(fWindow->State().LargeDiscArea);
     QCOMPARE(w.RenderCount(), 2);
-    QTest::mouseClick(w.FadeReflectionCheckBox, Qt::LeftButton);
-    QVERIFY(!core::RenderSettings.FadeReflection);
+    QTest::mouseClick(Ui(w).fadeReflections, Qt::LeftButton);
+    QVERIFY(!fWindow->State().Settings.FadeReflection);
     QCOMPARE(w.RenderCount(), 3);
-    QTest::mouseClick(w.FlipCheckBox, Qt::LeftButton);
+    QTest::mouseClick(Ui(w).flipWhenSaved, Qt::LeftButton);
     QCOMPARE(w.RenderCount(), 3);
   }
 
   void aFreshStartAndApplyRendersTheFirstTemplateInTheDefaultColours() {
-    TForm1& w = *fWindow;
-    QSignalSpy spy(&w, &TForm1::Rendered);
-    QTest::mouseClick(w.ApplyTempButton, Qt::LeftButton);
+    MainWindow& w = *fWindow;
+    QSignalSpy spy(&w, &MainWindow::Rendered);
+    QTest::mouseClick(Ui(w).apply, Qt::LeftButton);
     QCOMPARE(RenderedSizes(spy), (TSizes{{800, 600}}));
     QCOMPARE(fServices.BusyPushes, 1);
     QVERIFY(fServices.Errors.isEmpty());
@@ -396,26 +395,26 @@ private slots:
 
   void droppingAPictureOnTheSourcePanelOrThePreview() {
     SmallerOutput();
-    TForm1& w = *fWindow;
-    Drop(w.LayerSourcePanel, GoodPicture());
-    QCOMPARE(core::SourceFiles[1], GoodPicture());
-    QVERIFY(!core::RenderSettings.SlotUsesColor[1]);
-    QVERIFY(!w.LayerSourceImg->Empty());
+    MainWindow& w = *fWindow;
+    Drop(Ui(w).sourcePanel, GoodPicture());
+    QCOMPARE(fWindow->State().SlotFiles[1 - 1], GoodPicture());
+    QVERIFY(!fWindow->State().Sources[1 - 1].UsesColour());
+    QVERIFY(!Ui(w).sourcePicture->Empty());
     QCOMPARE(w.RenderCount(), 1);
 
-    Drop(w.ImgView, GoodPicture2());
-    QCOMPARE(core::SourceFiles[2], GoodPicture2());
-    QVERIFY(!core::RenderSettings.SlotUsesColor[2]);
-    QCOMPARE(core::RenderSettings.CurrentSlot, 1);
-    QCOMPARE(w.LayerSourceCaption->text(), QStringLiteral("BACKGROUND"));
-    QCOMPARE(core::SourceFiles[1], GoodPicture());
+    Drop(Ui(w).preview, GoodPicture2());
+    QCOMPARE(fWindow->State().SlotFiles[2 - 1], GoodPicture2());
+    QVERIFY(!fWindow->State().Sources[2 - 1].UsesColour());
+    QCOMPARE(fWindow->State().CurrentSlot, 1);
+    QCOMPARE(Ui(w).sourceName->text(), QStringLiteral("BACKGROUND"));
+    QCOMPARE(fWindow->State().SlotFiles[1 - 1], GoodPicture());
     QCOMPARE(w.RenderCount(), 2);
   }
 
   void theHiddenResamplerListRetunesTheLayersAndTheNextRenders() {
     SmallerOutput();
-    TForm1& w = *fWindow;
-    QTest::mouseClick(w.ApplyTempButton, Qt::LeftButton);
+    MainWindow& w = *fWindow;
+    QTest::mouseClick(Ui(w).apply, Qt::LeftButton);
     auto classes = [&w] {
       QStringList names;
       for (int i = 0; i < w.View().Layers().Count(); ++i)
@@ -425,23 +424,23 @@ private slots:
       return names;
     };
     QCOMPARE(classes(), QStringList{QStringLiteral("TLinearResampler")});
-    const int nearest = w.ResamplerClassNamesList->findText(QStringLiteral("TNearestResampler"));
+    const int nearest = Ui(w).resamplerList->findText(QStringLiteral("TNearestResampler"));
     QVERIFY(nearest >= 0);
-    w.ResamplerClassNamesList->setCurrentIndex(nearest);
+    Ui(w).resamplerList->setCurrentIndex(nearest);
     QCOMPARE(classes(), QStringList{QStringLiteral("TNearestResampler")});
     QCOMPARE(w.RenderCount(), 1);
-    QTest::mouseClick(w.ApplyTempButton, Qt::LeftButton);
+    QTest::mouseClick(Ui(w).apply, Qt::LeftButton);
     QCOMPARE(classes(), QStringList{QStringLiteral("TNearestResampler")});
     QVERIFY(fServices.Errors.isEmpty());
   }
 
   void thePreviewShowsTheRender() {
-    TForm1& w = *fWindow;
-    QTest::mouseClick(w.ApplyTempButton, Qt::LeftButton);
+    MainWindow& w = *fWindow;
+    QTest::mouseClick(Ui(w).apply, Qt::LeftButton);
     // 800 x 600 shrunk into 297 x 297 keeps its proportions: 297 x 223 (rounded), centred, so
     // the rows above and below show the checkerboard and the picture's middle shows the canvas.
     QTRY_VERIFY(w.View().BufferValid());
-    const QImage shot = w.ImgView->grab().toImage();
+    const QImage shot = Ui(w).preview->grab().toImage();
     QCOMPARE(QColor(shot.pixel(3, 3)), QColor(176, 176, 176));
     QCOMPARE(QColor(shot.pixel(5, 148)).alpha(), 255);
     QVERIFY(QColor(shot.pixel(5, 148)) != QColor(176, 176, 176));

@@ -36,26 +36,25 @@ class AppSaveTest : public QObject {
   Q_OBJECT
   std::unique_ptr<TDataFolder> fData;
   TTestServices fServices;
-  std::unique_ptr<TForm1> fWindow;
+  std::unique_ptr<MainWindow> fWindow;
 
   std::string SaveAs(const std::string& name) {
     const std::string file = fData->File(name);
     fServices.SaveAnswers.push_back(file);
-    QTest::mouseClick(fWindow->SaveButton, Qt::LeftButton);
+    QTest::mouseClick(Ui(*fWindow).savePicture, Qt::LeftButton);
     return file;
   }
 
 private slots:
   void init() {
-    ResetSettings();
     fServices = TTestServices{};
     fData = std::make_unique<TDataFolder>();
     fWindow = MakeWindow(fServices, *fData);
     ShowWindow(*fWindow);
-    const QSignalBlocker quietWidth(fWindow->WidthSpinEdit);
-    const QSignalBlocker quietHeight(fWindow->HeightSpinEdit);
-    fWindow->WidthSpinEdit->setValue(160);
-    fWindow->HeightSpinEdit->setValue(120);
+    const QSignalBlocker quietWidth(Ui(*fWindow).outputWidth);
+    const QSignalBlocker quietHeight(Ui(*fWindow).outputHeight);
+    Ui(*fWindow).outputWidth->setValue(160);
+    Ui(*fWindow).outputHeight->setValue(120);
   }
   void cleanup() {
     QVERIFY2(fServices.Errors.isEmpty(), qPrintable(fServices.Errors.join(QLatin1Char('\n'))));
@@ -64,12 +63,12 @@ private slots:
   }
 
   void eachFormatIsWrittenWithTheChosenResolution() {
-    QTest::mouseClick(fWindow->ApplyTempButton, Qt::LeftButton);
-    fWindow->DpiSpinEdit->setValue(300);
+    QTest::mouseClick(Ui(*fWindow).apply, Qt::LeftButton);
+    Ui(*fWindow).outputDpi->setValue(300);
     const std::string png = SaveAs("shot.png");
     const std::string jpg = SaveAs("shot.jpg");
     const std::string bmp = SaveAs("shot.bmp");
-    fWindow->DpiSpinEdit->setValue(60);
+    Ui(*fWindow).outputDpi->setValue(60);
     const std::string bmp60 = SaveAs("shot60.bmp");
 
     const std::string filter = "JPEG Image File (*.jpg)|*.jpg|PNG Image File (*.png)|*.png|Bitmaps (*.bmp)|*.bmp";
@@ -98,11 +97,11 @@ private slots:
     QCOMPARE(Le32(bits, 42), 11812u);
     QCOMPARE(Le32(ReadBytes(bmp60), 38), 2363u);
     // An emptied DPI field counts as its minimum, 60.
-    fWindow->DpiSpinEdit->setValue(300);
-    fWindow->DpiSpinEdit->setFocus();
-    fWindow->DpiSpinEdit->selectAll();
-    QTest::keyClick(fWindow->DpiSpinEdit, Qt::Key_Backspace);
-    QCOMPARE(fWindow->DpiSpinEdit->Text(), QString());
+    Ui(*fWindow).outputDpi->setValue(300);
+    Ui(*fWindow).outputDpi->setFocus();
+    Ui(*fWindow).outputDpi->selectAll();
+    QTest::keyClick(Ui(*fWindow).outputDpi, Qt::Key_Backspace);
+    QCOMPARE(Ui(*fWindow).outputDpi->Text(), QString());
     QCOMPARE(Le32(ReadBytes(SaveAs("empty-dpi.bmp")), 42), 2363u);
     // The BMP and the PNG hold the same picture.
     const QImage fromBmp = Read(bmp);
@@ -111,51 +110,51 @@ private slots:
   }
 
   void flipMirrorsTheFileAndNotThePreview() {
-    QTest::mouseClick(fWindow->ApplyTempButton, Qt::LeftButton);
+    QTest::mouseClick(Ui(*fWindow).apply, Qt::LeftButton);
     const QImage plain = Read(SaveAs("plain.png"));
-    const QImage screenBefore = fWindow->ImgView->grab().toImage();
-    QTest::mouseClick(fWindow->FlipCheckBox, Qt::LeftButton);
+    const QImage screenBefore = Ui(*fWindow).preview->grab().toImage();
+    QTest::mouseClick(Ui(*fWindow).flipWhenSaved, Qt::LeftButton);
     const QImage flipped = Read(SaveAs("flipped.png"));
     QCOMPARE(flipped, plain.mirrored(true, false));
     QVERIFY(flipped != plain);
-    QCOMPARE(fWindow->ImgView->grab().toImage(), screenBefore);
+    QCOMPARE(Ui(*fWindow).preview->grab().toImage(), screenBefore);
     // A second flipped save is mirrored once, not twice.
     QCOMPARE(Read(SaveAs("flipped2.png")), flipped);
   }
 
   void hiddenLayersAreNotSaved() {
-    TForm1& w = *fWindow;
-    QTest::mouseClick(w.ApplyTempButton, Qt::LeftButton);
+    MainWindow& w = *fWindow;
+    QTest::mouseClick(Ui(w).apply, Qt::LeftButton);
     bool reflections = false;
     for (const auto& k : w.LayerKinds()) reflections = reflections || k == "reflection";
     if (!reflections) QSKIP("the first template has no reflection layer");
     const QImage shown = Read(SaveAs("shown.png"));
-    QTest::mouseClick(w.ShowReflectionCheckBox, Qt::LeftButton);
+    QTest::mouseClick(Ui(w).showReflections, Qt::LeftButton);
     const QImage hidden = Read(SaveAs("hidden.png"));
     QVERIFY(hidden != shown);
     // The same picture as reflections drawn fully transparent.
-    QTest::mouseClick(w.ShowReflectionCheckBox, Qt::LeftButton);
-    w.OpacityReflectionTrackBar->setValue(0);
-    QTest::mouseRelease(w.OpacityReflectionTrackBar, Qt::LeftButton, {}, w.OpacityReflectionTrackBar->rect().center());
-    QCOMPARE(int(core::RenderSettings.ReflectionOpacity), 0);
+    QTest::mouseClick(Ui(w).showReflections, Qt::LeftButton);
+    Ui(w).reflectionOpacity->setValue(0);
+    QTest::mouseRelease(Ui(w).reflectionOpacity, Qt::LeftButton, {}, Ui(w).reflectionOpacity->rect().center());
+    QCOMPARE(int(fWindow->State().Settings.ReflectionOpacity), 0);
     QCOMPARE(Read(SaveAs("transparent.png")), hidden);
   }
 
   void theFileHasTheSizeOfTheLastRenderAndCancelWritesNothing() {
-    TForm1& w = *fWindow;
+    MainWindow& w = *fWindow;
     // Before any render: the empty canvas the preview started with.
     const QImage empty = Read(SaveAs("empty.png"));
     QCOMPARE(empty.size(), QSize(297, 297));
     QCOMPARE(qAlpha(empty.pixel(150, 150)), 0);
 
-    QTest::mouseClick(w.ApplyTempButton, Qt::LeftButton);
-    w.HeightSpinEdit->setFocus();
-    w.HeightSpinEdit->selectAll();
-    QTest::keyClicks(w.HeightSpinEdit, QStringLiteral("5"));
+    QTest::mouseClick(Ui(w).apply, Qt::LeftButton);
+    Ui(w).outputHeight->setFocus();
+    Ui(w).outputHeight->selectAll();
+    QTest::keyClicks(Ui(w).outputHeight, QStringLiteral("5"));
     QCOMPARE(w.RenderCount(), 1);
     QCOMPARE(Read(SaveAs("last.png")).size(), QSize(160, 120));
 
-    QTest::mouseClick(w.SaveButton, Qt::LeftButton);  // cancelled
+    QTest::mouseClick(Ui(w).savePicture, Qt::LeftButton);  // cancelled
     QCOMPARE(fServices.SaveFilters.size(), std::size_t(3));
     int files = 0;
     for (const auto& e : std::filesystem::directory_iterator(fData->Path()))

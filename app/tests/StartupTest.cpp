@@ -7,7 +7,7 @@
 
 #include "AppTestSupport.h"
 #include "app/Skin.h"
-#include "app/Unit2.h"
+#include "app/AboutDialog.h"
 #include "core/RenderSettings.h"
 
 namespace quirlon::app::test {
@@ -19,7 +19,6 @@ class AppStartupTest : public QObject {
 
 private slots:
   void init() {
-    ResetSettings();
     fServices = TTestServices{};
     fData = std::make_unique<TDataFolder>();
     SetApplicationTitle(QStringLiteral("Quirlon 1.0"));
@@ -44,16 +43,16 @@ private slots:
     const QPalette plain = QApplication::palette();
     auto w = MakeWindow(fServices, *fData);
     QVERIFY(fServices.Errors.isEmpty());
-    QVERIFY(w->sSkinManager1().Active());
-    QCOMPARE(w->sSkinManager1().SkinName, std::string("Midnight Dark"));
-    QCOMPARE(w->sSkinManager1().SkinDirectory, fData->Path() + "Data");
+    QVERIFY(w->SkinManager().Active());
+    QCOMPARE(w->SkinManager().SkinName, std::string("Midnight Dark"));
+    QCOMPARE(w->SkinManager().SkinDirectory, fData->Path() + "Data");
     QCOMPARE(QApplication::style()->name().toLower(), QStringLiteral("fusion"));
     QCOMPARE(QApplication::palette().color(QPalette::Window), SkinPalette("Midnight Dark").color(QPalette::Window));
     QVERIFY(SkinPalette("Midnight Dark").color(QPalette::Window).lightness() < 128);
     ShowWindow(*w);
     w->close();
-    QVERIFY(!w->sSkinManager1().Active());
-    QVERIFY(w->ImgView->isHidden());
+    QVERIFY(!w->SkinManager().Active());
+    QVERIFY(Ui(*w).preview->isHidden());
     QCOMPARE(QApplication::palette().color(QPalette::Window), plain.color(QPalette::Window));
   }
 
@@ -64,16 +63,16 @@ private slots:
       QCOMPARE(fServices.Errors.size(), 1);
       const QString expected = QStringLiteral("Cannot open file \"%1\". ").arg(QString::fromStdString(fData->File("Data/SkinName.dat")));
       QVERIFY2(fServices.Errors[0].startsWith(expected), qPrintable(fServices.Errors[0]));
-      QVERIFY(!w->sSkinManager1().Active());
-      QCOMPARE(w->sSkinManager1().SkinDirectory, std::string());
+      QVERIFY(!w->SkinManager().Active());
+      QCOMPARE(w->SkinManager().SkinDirectory, std::string());
       QCOMPARE(w->windowTitle(), QStringLiteral("maker"));  // the title step came first
     }
     fData->Write("Data/SkinName.dat", "");
     auto w = MakeWindow(fServices, *fData);
     QCOMPARE(fServices.Errors.size(), 2);
     QCOMPARE(fServices.Errors[1], QStringLiteral("List index out of bounds (0)"));
-    QCOMPARE(w->sSkinManager1().SkinDirectory, fData->Path() + "Data");
-    QVERIFY(!w->sSkinManager1().Active());
+    QCOMPARE(w->SkinManager().SkinDirectory, fData->Path() + "Data");
+    QVERIFY(!w->SkinManager().Active());
   }
 
   void aMissingTemplateFolderKeepsTheFirstTitleAndTheLookOff() {
@@ -82,20 +81,20 @@ private slots:
     QCOMPARE(fServices.Errors, QStringList{QStringLiteral("List index out of bounds (0)")});
     QCOMPARE(fServices.ErrorTitles, QStringList{QStringLiteral("Quirlon 1.0")});
     QCOMPARE(w->windowTitle(), QStringLiteral("Quirlon 1.0"));
-    QVERIFY(!w->sSkinManager1().Active());
+    QVERIFY(!w->SkinManager().Active());
     // Still usable: the hidden lists and the preview were set up before the failing step.
-    QCOMPARE(w->ResamplerClassNamesList->currentIndex(), 1);
-    const raster::TPaintStages& stages = w->View().PaintStages();
-    QCOMPARE(stages.StageAt(0).Stage, raster::StageCustom);
+    QCOMPARE(Ui(*w).resamplerList->currentIndex(), 1);
+    const view::TPaintStages& stages = w->View().PaintStages();
+    QCOMPARE(stages.StageAt(0).Stage, view::StageCustom);
     QCOMPARE(stages.StageAt(0).Parameter, 1u);
-    QCOMPARE(stages.StageAt(stages.Count() - 1).Stage, raster::StageCustom);
+    QCOMPARE(stages.StageAt(stages.Count() - 1).Stage, view::StageCustom);
     QCOMPARE(stages.StageAt(stages.Count() - 1).Parameter, 2u);
   }
 
   void theAboutBoxReadsItsFilesAndOpensTheLink() {
     fData->Write("Data/About.dat", "first line\r\nsecond line\r\n");
     fData->Write("Data/LinkAdr.dat", "https://example.org/one\nhttps://example.org/two\n");
-    TForm2 about(fServices, fData->Path());
+    AboutDialog about(fServices, fData->Path());
     QVERIFY(fServices.Errors.isEmpty());
     QCOMPARE(about.size(), QSize(309, 226));
     QCOMPARE(about.windowTitle(), QString());
@@ -130,7 +129,7 @@ private slots:
   void aboutBoxFailuresStopItsCreationAtTheFailingStep() {
     fData->Remove("Data/About.dat");
     {
-      TForm2 about(fServices, fData->Path());
+      AboutDialog about(fServices, fData->Path());
       QCOMPARE(fServices.Errors.size(), 1);
       QVERIFY(fServices.Errors[0].startsWith(QStringLiteral("Cannot open file \"")));
       QCOMPARE(about.sMemo2->toPlainText(), QStringLiteral("sMemo2"));
@@ -142,13 +141,13 @@ private slots:
     fData->Write("Data/About.dat", "text\n");
     fData->Write("Data/LinkAdr.dat", "");
     {
-      TForm2 about(fServices, fData->Path());
+      AboutDialog about(fServices, fData->Path());
       QCOMPARE(fServices.Errors.last(), QStringLiteral("List index out of bounds (0)"));
       QVERIFY(about.LogoImage->Empty());
     }
     fData->Write("Data/LinkAdr.dat", "https://example.org\n");
     fData->Write("Data/Logo.jpg", "not a jpeg at all");
-    TForm2 about(fServices, fData->Path());
+    AboutDialog about(fServices, fData->Path());
     QCOMPARE(fServices.Errors.size(), 3);
     QCOMPARE(about.AboutLink, std::string("https://example.org"));
     QVERIFY(about.LogoImage->Empty());
@@ -156,7 +155,7 @@ private slots:
 
   void theAboutToolButtonShowsTheBoxModallyAgainAndAgain() {
     auto w = MakeWindow(fServices, *fData);
-    TForm2 about(fServices, fData->Path(), w.get());
+    AboutDialog about(fServices, fData->Path(), w.get());
     w->SetAboutBox(&about);
     ShowWindow(*w);
     about.sMemo2->setPlainText(QStringLiteral("edited"));
@@ -166,7 +165,7 @@ private slots:
         wasModal = about.isVisible() && QApplication::activeModalWidget() == &about;
         about.close();
       });
-      QTest::mouseClick(w->AboutToolButton, Qt::LeftButton);
+      QTest::mouseClick(Ui(*w).about, Qt::LeftButton);
       QVERIFY(wasModal);
       QVERIFY(!about.isVisible());
     }

@@ -354,21 +354,17 @@ TEST(OptionsTest, ColoursAndSettings) {
                      "--reflection-blur", "7", "--reflection-brightness", "-6", "--shadow-density", "5",
                      "--shadow-color", "#000001", "--shadow-blur", "4", "--shading", "3", "--shading-color",
                      "clBlue", "--highlights", "2", "--highlight-color", "$000102"});
-  core::TRenderSettings s;
-  core::TSourceFiles files;
-  files[2] = "kept.png";
-  ApplyOptions(o, s, files);
-  EXPECT_TRUE(s.SlotUsesColor[2]);
-  EXPECT_EQ(s.SlotColor[2], 0x00FF00);
-  EXPECT_EQ(files[2], "kept.png");  // a colour keeps the slot's file name
-  EXPECT_FALSE(s.SlotUsesColor[3]);  // an existing file wins
-  EXPECT_EQ(files[3], picture);
-  EXPECT_FALSE(s.SlotUsesColor[4]);  // neither: a file, so the loader names what is wrong
-  EXPECT_EQ(files[4], "missing.png");
-  EXPECT_EQ(s.SlotColor[5], 0xFF0000);
-  EXPECT_TRUE(s.SlotUsesColor[1]);  // untouched slots keep their start values
-  EXPECT_EQ(s.SlotColor[1], 0xFFFFFF);
-  EXPECT_TRUE(s.TransparentBackground && s.LargeDiscArea);
+  core::TRenderRequest request;
+  ApplyOptions(o, request);
+  const core::TRenderSettings& s = request.Settings;
+  auto slot = [&](int n) -> const core::TSlotSource& { return request.Sources[n - 1]; };
+  EXPECT_TRUE(slot(2).UsesColour());
+  EXPECT_EQ(slot(2).Colour, 0x00FF00);
+  EXPECT_EQ(slot(3), core::TSlotSource::OfFile(picture));  // an existing file wins
+  EXPECT_EQ(slot(4), core::TSlotSource::OfFile("missing.png"));  // neither: a file, so the loader names what is wrong
+  EXPECT_EQ(slot(5).Colour, 0xFF0000);
+  EXPECT_EQ(slot(1), core::TSlotSource::OfColour(0xFFFFFF));  // untouched slots keep their start values
+  EXPECT_TRUE(request.TransparentBackground && request.LargeDiscArea);
   EXPECT_FALSE(s.FadeReflection || s.ShowReflection || s.ShowShadow);
   EXPECT_EQ(s.ReflectionOpacity, 9);
   EXPECT_EQ(s.ReflectionLength, 8);
@@ -383,12 +379,13 @@ TEST(OptionsTest, ColoursAndSettings) {
   EXPECT_EQ(s.HighlightColor, 0x000102);
 
   // Options left out leave the start values.
-  core::TRenderSettings d;
-  ApplyOptions(Parse({"-o", "a"}), d, files);
-  EXPECT_EQ(d, core::TRenderSettings{});
+  core::TRenderRequest d;
+  ApplyOptions(Parse({"-o", "a"}), d);
+  EXPECT_EQ(d.Settings, core::TRenderSettings{});
+  EXPECT_EQ(d.Sources, core::DefaultSlotSources());
 
   try {
-    ApplyOptions(Parse({"-o", "a", "--source", "back=clRed"}), d, files);
+    ApplyOptions(Parse({"-o", "a", "--source", "back=clRed"}), d);
     ADD_FAILURE();
   } catch (const UsageError& e) {
     EXPECT_EQ(std::string(e.what()),

@@ -19,7 +19,6 @@
 #include "core/Render.h"
 #include "core/Template.h"
 #include "imagefiles/Picture.h"
-#include "raster/ImgView32.h"
 
 namespace {
 
@@ -48,46 +47,39 @@ std::map<std::string, std::string> PreviewSources(const std::string& displayName
   return out;
 }
 
-struct TRenderRequest {
+struct TLibraryJob {
   int Number = 1;
   int Width = 800;
   int Height = 600;
   core::TRenderSettings Settings;
-  core::TSourceFiles Sources;
+  core::TSlotSources Sources = core::DefaultSlotSources();
+  bool TransparentBackground = false;
+  bool LargeDiscArea = false;
 };
 
-void UsePicture(TRenderRequest& r, int slot, const std::string& file) {
-  r.Sources[slot] = file;
-  r.Settings.SlotUsesColor[slot] = false;
+void UsePicture(TLibraryJob& r, int slot, const std::string& file) {
+  r.Sources[slot - 1] = core::TSlotSource::OfFile(file);
 }
 
 // Pictures in all nine slots: the backdrop behind, and products' artwork in every slot.
-void UseAllPictures(TRenderRequest& r) {
+void UseAllPictures(TLibraryJob& r) {
   const std::array<const char*, 9> files = {"backdrop.jpg",   "box-front.jpg",  "box-side.jpg",
                                             "box-top.jpg",    "disc-label.jpg", "box2-front.jpg",
                                             "box2-side.jpg",  "box2-top.jpg",   "disc2-label.jpg"};
   for (int slot = 1; slot <= 9; ++slot) UsePicture(r, slot, kRoot + "/examples/" + files[slot - 1]);
 }
 
-std::unique_ptr<raster::TBitmap32> Render(TRenderRequest r) {
-  core::TLayerKinds kinds;
-  core::TShadeBitmap32List masks;
-  masks.Build();
-  r.Settings.CurrentTemplate = r.Number;
-  core::TRenderEnvironment env;
-  env.Settings = &r.Settings;
-  env.Sources = &r.Sources;
-  env.LayerKinds = &kinds;
-  env.ShadeMasks = &masks;
-  env.TemplatesFolder = kTemplates;
-  env.CustomFolder = kRoot + "/data/custom/";
-  raster::TImgView32 view;
-  raster::ConfigurePreviewView(view);
-  core::ApplyTemplate(view, r.Width, r.Height, env);
-  auto flat = std::make_unique<raster::TBitmap32>();
-  flat->SetSize(view.Bitmap().Width(), view.Bitmap().Height());
-  view.PaintInto(*flat, flat->BoundsRect());
-  return flat;
+std::unique_ptr<raster::TBitmap32> Render(const TLibraryJob& r) {
+  core::TRenderRequest request;
+  request.Template.File = kTemplates + core::TemplateEntry(core::ListTemplates(kTemplates), r.Number);
+  request.Settings = r.Settings;
+  request.Sources = r.Sources;
+  request.TransparentBackground = r.TransparentBackground;
+  request.LargeDiscArea = r.LargeDiscArea;
+  request.Width = r.Width;
+  request.Height = r.Height;
+  request.CustomFolder = kRoot + "/data/custom/";
+  return core::Flatten(core::Render(request));
 }
 
 struct TPointF {
@@ -163,7 +155,7 @@ TEST(TemplateLibrary, FilesSortIntoTheWindowsNumbering) {
 }
 
 TEST_P(EveryTemplate, DefaultColoursAtTheDefaultSize) {
-  TRenderRequest r;
+  TLibraryJob r;
   r.Number = GetParam();
   const auto flatPtr = Render(r);
     const raster::TBitmap32& flat = *flatPtr;
@@ -178,12 +170,12 @@ TEST_P(EveryTemplate, DefaultColoursAtTheDefaultSize) {
 
 TEST_P(EveryTemplate, PicturesInEverySlotTransparentAtOddSizes) {
   for (auto [w, h] : {std::pair{801, 333}, std::pair{333, 801}, std::pair{800, 600}}) {
-    TRenderRequest r;
+    TLibraryJob r;
     r.Number = GetParam();
     r.Width = w;
     r.Height = h;
     UseAllPictures(r);
-    r.Settings.TransparentBackground = true;
+    r.TransparentBackground = true;
     const auto flatPtr = Render(r);
     const raster::TBitmap32& flat = *flatPtr;
     ASSERT_EQ(flat.Width(), w);
@@ -194,11 +186,11 @@ TEST_P(EveryTemplate, PicturesInEverySlotTransparentAtOddSizes) {
 }
 
 TEST_P(EveryTemplate, SmallestCanvasAndLargeDisc) {
-  TRenderRequest r;
+  TLibraryJob r;
   r.Number = GetParam();
   r.Width = 32;
   r.Height = 32;
-  r.Settings.LargeDiscArea = true;
+  r.LargeDiscArea = true;
   const auto flatPtr = Render(r);
     const raster::TBitmap32& flat = *flatPtr;
   EXPECT_EQ(flat.Width(), 32);
@@ -206,9 +198,9 @@ TEST_P(EveryTemplate, SmallestCanvasAndLargeDisc) {
 
   r.Width = 640;
   r.Height = 480;
-  r.Settings.TransparentBackground = true;
+  r.TransparentBackground = true;
   UseAllPictures(r);
-  r.Settings.TransparentBackground = true;
+  r.TransparentBackground = true;
   EXPECT_GE(AlphaAt(*Render(r), MainFace(File(), 640, 480).Point), 250) << File();
 }
 
@@ -221,12 +213,12 @@ TEST(TemplateLibrary, LargestCanvas) {
     const auto names = Templates();
     const auto it = std::find(names.begin(), names.end(), std::string(name) + ".ini");
     ASSERT_NE(it, names.end()) << name;
-    TRenderRequest r;
+    TLibraryJob r;
     r.Number = static_cast<int>(it - names.begin()) + 1;
     r.Width = 2048;
     r.Height = 2048;
     for (const auto& [slot, file] : PreviewSources(name)) UsePicture(r, core::SourceSlotIndex(slot), file);
-    r.Settings.TransparentBackground = true;
+    r.TransparentBackground = true;
     const auto flatPtr = Render(r);
     const raster::TBitmap32& flat = *flatPtr;
     ASSERT_EQ(flat.Width(), 2048);
@@ -237,9 +229,9 @@ TEST(TemplateLibrary, LargestCanvas) {
 
 // The large disc prints almost to the centre; the normal one leaves a translucent hub there.
 TEST(TemplateLibrary, LargeDiscReachesTheHub) {
-  TRenderRequest r;
+  TLibraryJob r;
   r.Number = 10;
-  r.Settings.TransparentBackground = true;
+  r.TransparentBackground = true;
   const auto probe = MainFace(Templates().at(9), 800, 600);
   ASSERT_EQ(probe.Type, "disc");
   // 0.3 of the radius out from the centre, straight up (the disc is upright: its height on
@@ -247,7 +239,7 @@ TEST(TemplateLibrary, LargeDiscReachesTheHub) {
   const double radiusY = 2 * (probe.DiscCentre.Y - probe.Point.Y);
   const TPointF inHub{probe.DiscCentre.X, probe.DiscCentre.Y - 0.3 * radiusY};
   const auto normal = Render(r);
-  r.Settings.LargeDiscArea = true;
+  r.LargeDiscArea = true;
   const auto large = Render(r);
   EXPECT_LT(AlphaAt(*normal, inHub), 120);
   EXPECT_GE(AlphaAt(*large, inHub), 250);
@@ -350,18 +342,18 @@ TEST_P(FacesMeet, WithoutSeams) {
   const auto file = Templates().at(number - 1);
   for (auto [w, h] : {std::pair{2048, 1536}, std::pair{801, 600}, std::pair{400, 300}, std::pair{333, 250},
                       std::pair{200, 150}}) {
-    TRenderRequest r;
+    TLibraryJob r;
     r.Number = number;
     r.Width = w;
     r.Height = h;
-    for (int slot = 2; slot <= 9; ++slot) r.Settings.SlotColor[slot] = 0x808080;
+    for (int slot = 2; slot <= 9; ++slot) r.Sources[slot - 1] = core::TSlotSource::OfColour(0x808080);
     r.Settings.ShadingStrength = 0;
     r.Settings.HighlightStrength = 0;
     r.Settings.ShowShadow = false;
     r.Settings.ShowReflection = false;
-    r.Settings.SlotColor[1] = 0xFFFFFF;
+    r.Sources[1 - 1] = core::TSlotSource::OfColour(0xFFFFFF);
     const auto onWhite = Render(r);
-    r.Settings.SlotColor[1] = 0x000000;
+    r.Sources[1 - 1] = core::TSlotSource::OfColour(0x000000);
     const auto onBlack = Render(r);
 
     const auto quads = FaceQuads(file, w, h);
@@ -425,7 +417,7 @@ TEST(TemplateLibrary, GoldenRenders) {
     const auto names = Templates();
     const auto it = std::find(names.begin(), names.end(), std::string(name) + ".ini");
     ASSERT_NE(it, names.end()) << name;
-    TRenderRequest r;
+    TLibraryJob r;
     r.Number = static_cast<int>(it - names.begin()) + 1;
     r.Width = 400;
     r.Height = 300;

@@ -23,7 +23,6 @@
 #include "core/Effects.h"
 #include "core/Render.h"
 #include "imagefiles/OutputWriters.h"
-#include "raster/ImgView32.h"
 
 namespace quirlon::core {
 namespace {
@@ -109,7 +108,6 @@ void WriteTable(const std::map<std::string, std::string>& Table) {
 class GoldenChecksum : public ::testing::TestWithParam<fs::path> {
 protected:
   void SetUp() override {
-    masks.Build();
     // Slots: pictures of different shapes, and plain colours, so both paths are frozen.
     const struct {
       int Slot;
@@ -120,12 +118,11 @@ protected:
       MakePicture(b, p.W, p.H, static_cast<std::uint32_t>(p.Slot));
       const std::string path = scratch.PathOf("slot" + std::to_string(p.Slot) + ".bmp");
       imagefiles::SaveBmp(b, path, 96);
-      sources[p.Slot] = path;
-      settings.SlotUsesColor[p.Slot] = false;
+      sources[p.Slot - 1] = TSlotSource::OfFile(path);
     }
-    settings.SlotColor[4] = 0x3060C0;
-    settings.SlotColor[6] = 0x10A0F0;
-    settings.SlotColor[9] = 0x806040;
+    sources[4 - 1] = TSlotSource::OfColour(0x3060C0);
+    sources[6 - 1] = TSlotSource::OfColour(0x10A0F0);
+    sources[9 - 1] = TSlotSource::OfColour(0x806040);
     // Every effect on, away from its neutral value.
     settings.ReflectionOpacity = 200;
     settings.ReflectionBlur = 15;
@@ -142,32 +139,19 @@ protected:
   }
 
   std::uint64_t Render(const fs::path& Template, TCanvasSize Size) {
-    // The template alone in a folder, so it is template number 1.
-    testing::ScratchFolder folder;
-    fs::copy_file(Template, folder.PathOf(Template.filename().string()));
-    TRenderEnvironment env;
-    env.Settings = &settings;
-    env.Sources = &sources;
-    env.LayerKinds = &kinds;
-    env.ShadeMasks = &masks;
-    env.TemplatesFolder = folder.Folder();
-    env.CustomFolder = std::string(QUIRLON_SOURCE_DIR) + "/data/custom/";  // the bundled "customfile" pictures
-    settings.CurrentTemplate = 1;
-
-    raster::TImgView32 view;
-    raster::ConfigurePreviewView(view);
-    ApplyTemplate(view, Size.Width, Size.Height, env);
-    TBitmap32 flat;
-    flat.SetSize(view.Bitmap().Width(), view.Bitmap().Height());
-    view.PaintInto(flat, flat.BoundsRect());
-    return PixelHash(flat);
+    TRenderRequest request;
+    request.Template.File = Template.string();
+    request.Settings = settings;
+    request.Sources = sources;
+    request.CustomFolder = std::string(QUIRLON_SOURCE_DIR) + "/data/custom/";  // the bundled "customfile" pictures
+    request.Width = Size.Width;
+    request.Height = Size.Height;
+    return PixelHash(*Flatten(core::Render(request)));
   }
 
   testing::ScratchFolder scratch;
   TRenderSettings settings;
-  TSourceFiles sources;
-  TLayerKinds kinds;
-  TShadeBitmap32List masks;
+  TSlotSources sources = DefaultSlotSources();
 };
 
 // One test per template, each at the three sizes.

@@ -1,4 +1,4 @@
-#include "core/Core.h"
+#include "core/QuadWarp.h"
 
 #include <gtest/gtest.h>
 

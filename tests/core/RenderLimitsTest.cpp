@@ -9,7 +9,6 @@
 #include "core/Platform.h"
 #include "core/Render.h"
 #include "raster/Errors.h"
-#include "raster/ImgView32.h"
 #include "tests/ScratchFolder.h"
 
 namespace quirlon::core {
@@ -19,26 +18,20 @@ namespace fs = std::filesystem;
 
 struct TRenderFixture {
   testing::ScratchFolder Root;
-  TRenderSettings Settings;
-  TSourceFiles Sources;
-  TLayerKinds Kinds;
-  TShadeBitmap32List Masks;
-  TRenderEnvironment Env;
-  raster::TImgView32 View;
+  TRenderRequest Request;
 
   explicit TRenderFixture(const std::string& templateText) {
-    fs::create_directories(Root.PathOf("Templates"));
     fs::create_directories(Root.PathOf("custom"));
-    Root.Write("Templates/t.ini", templateText);
-    Masks.Build();
-    Env.Settings = &Settings;
-    Env.Sources = &Sources;
-    Env.LayerKinds = &Kinds;
-    Env.ShadeMasks = &Masks;
-    Env.TemplatesFolder = Root.Folder() + "Templates/";
-    Env.CustomFolder = Root.Folder() + "custom/";
+    Root.Write("t.ini", templateText);
+    Request.Template.File = TemplatePath();
+    Request.CustomFolder = Root.Folder() + "custom/";
   }
-  std::string TemplatePath() const { return Root.PathOf("Templates/t.ini"); }
+  std::string TemplatePath() const { return Root.PathOf("t.ini"); }
+  TRenderResult Render(int Width, int Height) {
+    Request.Width = Width;
+    Request.Height = Height;
+    return core::Render(Request);
+  }
 };
 
 std::string ErrorOf(auto&& f) {
@@ -50,25 +43,23 @@ std::string ErrorOf(auto&& f) {
   return "";
 }
 
-TEST(RenderLimitsTest, AbsurdCanvasSizesAreRefusedBeforeTheCanvasChanges) {
+TEST(RenderLimitsTest, AbsurdCanvasSizesAreRefused) {
   TRenderFixture r("[Image]\nwidth=100\nheight=100\n");
-  ApplyTemplate(r.View, 40, 30, r.Env);
-  ASSERT_EQ(r.View.Bitmap().Width(), 40);
+  EXPECT_EQ(r.Render(40, 30).Width(), 40);
   struct TCase {
     int W, H;
   };
   // One side too long; each side allowed but the area too large; both at int32's end.
   for (const TCase c : {TCase{16385, 32}, TCase{32, 16385}, TCase{16384, 4097}, TCase{2147483647, 2147483647}}) {
-    const std::string error = ErrorOf([&] { ApplyTemplate(r.View, c.W, c.H, r.Env); });
+    const std::string error = ErrorOf([&] { r.Render(c.W, c.H); });
     EXPECT_EQ(error, Format("Canvas is too large (%d x %d)", c.W, c.H));
-    EXPECT_EQ(r.View.Bitmap().Width(), 40);
-    EXPECT_EQ(r.View.Bitmap().Height(), 30);
   }
   // The largest allowed area and negative sides (which count as 0) still render.
-  EXPECT_EQ(ErrorOf([&] { ApplyTemplate(r.View, -5, 7, r.Env); }), "");
-  EXPECT_EQ(r.View.Bitmap().Width(), 0);
-  EXPECT_EQ(ErrorOf([&] { ApplyTemplate(r.View, 8192, 8192, r.Env); }), "");
-  EXPECT_EQ(r.View.Bitmap().Width(), 8192);
+  TRenderResult result;
+  EXPECT_EQ(ErrorOf([&] { result = r.Render(-5, 7); }), "");
+  EXPECT_EQ(result.Width(), 0);
+  EXPECT_EQ(ErrorOf([&] { result = r.Render(8192, 8192); }), "");
+  EXPECT_EQ(result.Width(), 8192);
 }
 
 TEST(RenderLimitsTest, TemplateFileOverOneMebibyteIsRefusedByName) {
@@ -78,18 +69,14 @@ TEST(RenderLimitsTest, TemplateFileOverOneMebibyteIsRefusedByName) {
   std::string exact = head + std::string(limit - head.size() - 1, 'x') + "\n";
   ASSERT_EQ(exact.size(), limit);
   TRenderFixture r(exact);
-  r.Kinds = {"old"};
-  ApplyTemplate(r.View, 10, 10, r.Env);
-  ASSERT_EQ(r.Kinds, TLayerKinds{"customcolor"});
-  EXPECT_EQ(r.View.Bitmap().Width(), 10);
+  const TRenderResult result = r.Render(10, 10);
+  ASSERT_EQ(result.Layers.size(), 1u);
+  EXPECT_EQ(result.Layers[0].Role.TypeText, "customcolor");
+  EXPECT_EQ(result.Width(), 10);
 
-  r.Root.Write("Templates/t.ini", exact + "y");
-  r.Kinds = {"old"};
-  const std::string error = ErrorOf([&] { ApplyTemplate(r.View, 10, 10, r.Env); });
+  r.Root.Write("t.ini", exact + "y");
+  const std::string error = ErrorOf([&] { r.Render(10, 10); });
   EXPECT_EQ(error, "Template file \"" + r.TemplatePath() + "\" is too large (1048577 bytes; at most 1 MiB)");
-  // Refused when the template is opened: the canvas and background are done, no layer is built.
-  EXPECT_EQ(r.Kinds, TLayerKinds{"old"});
-  EXPECT_EQ(r.View.Layers().Count(), 0);
 }
 
 TEST(RenderLimitsTest, MoreLayersThanMemoryHoldsAreRefusedBeforeTheFirstOne) {
@@ -100,16 +87,11 @@ TEST(RenderLimitsTest, MoreLayersThanMemoryHoldsAreRefusedBeforeTheFirstOne) {
     return t;
   };
   TRenderFixture r(layers(254));
-  r.Settings.TransparentBackground = true;
-  r.Kinds = {"old"};
-  const std::string error = ErrorOf([&] { ApplyTemplate(r.View, 2048, 2048, r.Env); });
+  r.Request.TransparentBackground = true;
+  const std::string error = ErrorOf([&] { r.Render(2048, 2048); });
   EXPECT_EQ(error, "Template \"" + r.TemplatePath() + "\" has too many layers for a canvas of 2048 x 2048 pixels (254 layers)");
-  EXPECT_EQ(r.Kinds, TLayerKinds{"old"});
-  EXPECT_EQ(r.View.Layers().Count(), 0);
   // The same template on a small canvas is fine: the budget is memory, not a layer count.
-  ApplyTemplate(r.View, 16, 16, r.Env);
-  EXPECT_EQ(r.Kinds.size(), 254u);
-  EXPECT_EQ(r.View.Layers().Count(), 254);
+  EXPECT_EQ(r.Render(16, 16).Layers.size(), 254u);
 }
 
 TEST(RenderLimitsTest, TryReadFileStopsJustPastTheLimit) {

@@ -1,22 +1,13 @@
 #include <gtest/gtest.h>
 
+#include "core/Render.h"
 #include "core/RenderSettings.h"
-#include "raster/Errors.h"
+#include "core/Slots.h"
 
 using namespace quirlon::core;
 
 TEST(RenderSettings, StartValues) {
   const TRenderSettings s;
-  EXPECT_EQ(s.CurrentSlot, 1);
-  EXPECT_EQ(s.CurrentTemplate, 1);
-  const quirlon::raster::TColor colours[] = {0xFFFFFF, 0xC0DCC0, 0x808000, 0x800080, 0xF0CAA6,
-                                             0x000080, 0x008080, 0xFFFF00, 0xC0DCC0};
-  for (int slot = 1; slot <= 9; ++slot) {
-    EXPECT_EQ(s.SlotColor[slot], colours[slot - 1]) << "slot " << slot;
-    EXPECT_TRUE(s.SlotUsesColor[slot]) << "slot " << slot;
-  }
-  // SIDE is red 0, green 128, blue 128 in 0x00BBGGRR.
-  EXPECT_EQ(quirlon::raster::Color32(s.SlotColor[3]), quirlon::raster::Color32(0, 128, 128));
   EXPECT_TRUE(s.ShowReflection);
   EXPECT_TRUE(s.FadeReflection);
   EXPECT_EQ(s.ReflectionOpacity, 255);
@@ -31,11 +22,20 @@ TEST(RenderSettings, StartValues) {
   EXPECT_EQ(s.HighlightStrength, 255);
   EXPECT_EQ(s.ShadingColor, 0);
   EXPECT_EQ(s.HighlightColor, 0xFFFFFF);
-  EXPECT_FALSE(s.TransparentBackground);
-  EXPECT_FALSE(s.LargeDiscArea);
   EXPECT_TRUE(s.InRange());
-  EXPECT_EQ(RenderSettings, s);
-  for (int slot = 1; slot <= 9; ++slot) EXPECT_TRUE(SourceFiles[slot].empty());
+  // A fresh request: every slot at its start-up colour, nothing transparent, the small disc area.
+  const TRenderRequest r;
+  const quirlon::raster::TColor colours[] = {0xFFFFFF, 0xC0DCC0, 0x808000, 0x800080, 0xF0CAA6,
+                                             0x000080, 0x008080, 0xFFFF00, 0xC0DCC0};
+  for (int slot = 1; slot <= 9; ++slot) {
+    EXPECT_TRUE(r.Sources[slot - 1].UsesColour()) << "slot " << slot;
+    EXPECT_EQ(r.Sources[slot - 1].Colour, colours[slot - 1]) << "slot " << slot;
+  }
+  // SIDE is red 0, green 128, blue 128 in 0x00BBGGRR.
+  EXPECT_EQ(quirlon::raster::Color32(r.Sources[SlotIndex(TSlot::Side)].Colour), quirlon::raster::Color32(0, 128, 128));
+  EXPECT_FALSE(r.TransparentBackground);
+  EXPECT_FALSE(r.LargeDiscArea);
+  EXPECT_EQ(r.Settings, s);
 }
 
 TEST(RenderSettings, Ranges) {
@@ -43,7 +43,6 @@ TEST(RenderSettings, Ranges) {
   s.ReflectionBrightness = -50;
   s.ReflectionLength = 1;
   s.ReflectionBlur = 100;
-  s.CurrentTemplate = 15;
   EXPECT_TRUE(s.InRange());
   s.ReflectionBrightness = 51;
   EXPECT_FALSE(s.InRange());
@@ -53,25 +52,20 @@ TEST(RenderSettings, Ranges) {
   s.ReflectionLength = 50;
   s.ShadowBlur = 101;
   EXPECT_FALSE(s.InRange());
-  s.ShadowBlur = 25;
-  s.CurrentSlot = 10;
-  EXPECT_FALSE(s.InRange());
   EXPECT_EQ(kReflectionBrightnessRange.Clamp(-80), -50);
-  EXPECT_EQ(kCurrentTemplateRange.Clamp(0), 1);
   EXPECT_EQ(kShadowDensityRange.Clamp(300), 255);
 }
 
-TEST(RenderSettings, SlotIndicesOutsideOneToNine) {
-  TRenderSettings s;
-  EXPECT_THROW(s.SlotColor[0], quirlon::EListError);
-  EXPECT_THROW(s.SlotUsesColor[10], quirlon::EListError);
-  try {
-    (void)SourceFiles[-1];
-    FAIL();
-  } catch (const quirlon::EListError& e) {
-    EXPECT_STREQ(e.what(), "List index out of bounds (-1)");
+TEST(RenderSettings, SlotTable) {
+  // Names, captions and option names agree with each other and with the numbering 1..9.
+  for (int slot = 1; slot <= kSlotCount; ++slot) {
+    const TSlotInfo* info = FindSlot(slot);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(SlotNumber(info->Slot), slot);
+    EXPECT_EQ(SourceSlotIndex(info->Name), slot);
+    EXPECT_EQ(SourceSlotIndex(info->Option), slot);
   }
-  TSourceFiles files;
-  files[9] = "/tmp/disc.png";
-  EXPECT_EQ(files[9], "/tmp/disc.png");
+  EXPECT_EQ(FindSlot(0), nullptr);
+  EXPECT_EQ(FindSlot(10), nullptr);
+  EXPECT_EQ(FindSlot(6)->Caption, "FRONT 2");
 }

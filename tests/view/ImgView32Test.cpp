@@ -6,10 +6,12 @@
 
 #include "raster/Bitmap32.h"
 #include "raster/Errors.h"
-#include "raster/ImgView32.h"
+#include "view/ImgView32.h"
 #include "raster/Layers.h"
 
-namespace quirlon::raster {
+namespace quirlon::view {
+
+using namespace quirlon::raster;
 namespace {
 
 constexpr TColor32 kGrey = 0xFFB0B0B0u, kWhite = 0xFFFFFFFFu, kBlack = 0xFF000000u;
@@ -34,12 +36,11 @@ TEST(ImgView32Test, ProgramConfigurationOfTheStageList) {
   const TPaintStages& st = p.view.PaintStages();
   ASSERT_EQ(st.Count(), 6);
   const TPaintStage expected[] = {
-      {true, true, StageCustom, 1},      {true, false, StageControlFrame, 0},
-      {true, true, StageDrawBitmap, 0},  {true, false, StageBitmapFrame, 0},
-      {true, true, StageDrawLayers, 0x80000000u}, {false, true, StageCustom, 2},
+      {true, StageCustom, 1},      {false, StageControlFrame, 0},
+      {true, StageDrawBitmap, 0},  {false, StageBitmapFrame, 0},
+      {true, StageDrawLayers, 0x80000000u}, {true, StageCustom, 2},
   };
   for (int i = 0; i < 6; ++i) {
-    EXPECT_EQ(st.StageAt(i).DesignTime, expected[i].DesignTime) << i;
     EXPECT_EQ(st.StageAt(i).RunTime, expected[i].RunTime) << i;
     EXPECT_EQ(st.StageAt(i).Stage, expected[i].Stage) << i;
     EXPECT_EQ(st.StageAt(i).Parameter, expected[i].Parameter) << i;
@@ -61,7 +62,6 @@ TEST(ImgView32Test, ProgramConfigurationOfTheStageList) {
 
   TPaintStages stages;
   TPaintStage& added = stages.AddStage();
-  EXPECT_FALSE(added.DesignTime);
   EXPECT_TRUE(added.RunTime);
   EXPECT_EQ(added.Stage, 0u);
   EXPECT_EQ(added.Parameter, 0u);
@@ -329,26 +329,6 @@ TEST(ImgView32Test, PaintIntoMapsTheCanvasAndRestoresTheViewAfterErrors) {
   EXPECT_EQ(p.view.CachedScaleX(), 24330);  // the preview's own geometry again
 }
 
-// ------------------------------------------------------------------------------------------------
-// Bitmap list
-
-TEST(ImgView32Test, BitmapListHandsOutItsBitmapsByIndex) {
-  TBitmap32List list;
-  list.Bitmaps().Add().Bitmap().SetSize(4, 3);
-  list.Bitmaps().Add().Bitmap().SetSize(2, 2);
-  EXPECT_EQ(list.BitmapAt(0).Width(), 4);
-  EXPECT_EQ(list.BitmapAt(1).Height(), 2);
-  for (int bad : {-1, 2}) {
-    try {
-      list.BitmapAt(bad);
-      FAIL() << bad;
-    } catch (const EListError& e) {
-      EXPECT_EQ(e.Message(), "List index out of bounds (" + std::to_string(bad) + ")");
-    }
-  }
-  list.Bitmaps().Delete(0);
-  EXPECT_EQ(list.BitmapAt(0).Width(), 2);
-}
 
 }  // namespace
-}  // namespace quirlon::raster
+}  // namespace quirlon::view

@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
-#include "raster/ImgView32.h"
+#include "view/ImgView32.h"
 
-namespace quirlon::raster {
+namespace quirlon::view {
 
 // Gives every bitmap layer of View, in order, a new resampler of class SelectedResampler (the
 // old one is freed), applies KernelClassNamesListChange, and notifies each bitmap once. An empty
@@ -22,4 +22,4 @@ std::optional<bool> ResamplerClassNamesListChange(TCustomImage32& View, const st
 // when some layer needs it.
 void KernelClassNamesListChange(TCustomImage32& View, const std::string& SelectedKernel);
 
-}  // namespace quirlon::raster
+}  // namespace quirlon::view

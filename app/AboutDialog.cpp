@@ -1,4 +1,4 @@
-#include "app/Unit2.h"
+#include "app/AboutDialog.h"
 
 #include <QtGlobal>
 
@@ -71,9 +71,9 @@ QString CreditsText() {
   return entries.join(QStringLiteral("\n---\n"));
 }
 
-TForm2::TForm2(TWindowServices& Services, std::string DataFolder, QWidget* Parent)
+AboutDialog::AboutDialog(TWindowServices& Services, std::string DataFolder, QWidget* Parent)
     : QDialog(Parent), fServices(Services), fDataFolder(std::move(DataFolder)) {
-  setObjectName(QStringLiteral("Form2"));
+  setObjectName(QStringLiteral("aboutDialog"));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   setWindowTitle(QString());
@@ -108,7 +108,7 @@ TForm2::TForm2(TWindowServices& Services, std::string DataFolder, QWidget* Paren
   FormCreate();
 }
 
-void TForm2::FormCreate() {
+void AboutDialog::FormCreate() {
   try {
     const std::string data = fDataFolder + "Data" + core::kPathSeparator;
     const std::vector<std::string> about = core::ReadTextFileLines(data + "About.dat");
@@ -124,7 +124,7 @@ void TForm2::FormCreate() {
   }
 }
 
-void TForm2::ShowModalOver(QWidget* Owner) {
+void AboutDialog::ShowModalOver(QWidget* Owner) {
   if (Owner != nullptr) {
     const QRect frame = Owner->geometry();
     move(frame.center() - QPoint(width() / 2, height() / 2));
@@ -132,7 +132,7 @@ void TForm2::ShowModalOver(QWidget* Owner) {
   exec();
 }
 
-void TForm2::LogoImageClick() {
+void AboutDialog::LogoImageClick() {
   if (AboutLink.empty()) return;
   fServices.OpenDocument(QString::fromStdString(AboutLink));
 }

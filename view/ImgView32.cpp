@@ -1,9 +1,11 @@
-#include "raster/ImgView32.h"
+#include "view/ImgView32.h"
 
 #include "raster/Errors.h"
 #include "raster/Numeric.h"
 
-namespace quirlon::raster {
+namespace quirlon::view {
+
+using namespace quirlon::raster;
 
 // ---------------------------------------------------------------------------------------------
 // TPaintStages
@@ -119,7 +121,6 @@ void TCustomImage32::InitDefaultStages() {
   fPaintStages.Clear();
   auto add = [this](std::uint32_t Stage, bool RunTime, std::uint32_t Parameter) {
     TPaintStage& s = fPaintStages.AddStage();
-    s.DesignTime = true;
     s.RunTime = RunTime;
     s.Stage = Stage;
     s.Parameter = Parameter;
@@ -413,19 +414,4 @@ void ConfigurePreviewView(TCustomImage32& View) {
   View.Changed();  // the stage list is not watched
 }
 
-// ---------------------------------------------------------------------------------------------
-// TBitmap32Collection
-
-TBitmap32Item& TBitmap32Collection::Add() { return *fItems.emplace_back(std::make_unique<TBitmap32Item>()); }
-
-TBitmap32Item& TBitmap32Collection::Items(std::int32_t Index) const {
-  if (Index < 0 || Index >= Count()) throw EListError(Format(kListIndexError, Index));
-  return *fItems[static_cast<std::size_t>(Index)];
-}
-
-void TBitmap32Collection::Delete(std::int32_t Index) {
-  Items(Index);  // range check
-  fItems.erase(fItems.begin() + Index);
-}
-
-}  // namespace quirlon::raster
+}  // namespace quirlon::view

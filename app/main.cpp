@@ -2,8 +2,8 @@
 #include <QApplication>
 
 #include "app/Platform.h"
-#include "app/Unit1.h"
-#include "app/Unit2.h"
+#include "app/AboutDialog.h"
+#include "app/MainWindow.h"
 
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
@@ -12,10 +12,10 @@ int main(int argc, char* argv[]) {
 
   quirlon::app::TQtWindowServices services;
   const quirlon::app::TAppPaths paths = quirlon::app::TAppPaths::BesideExecutable();
-  quirlon::app::TForm1 form1(services, paths);
-  quirlon::app::TForm2 form2(services, paths.DataFolder, &form1);
-  form1.SetAboutBox(&form2);
+  quirlon::app::MainWindow window(services, paths);
+  quirlon::app::AboutDialog about(services, paths.DataFolder, &window);
+  window.SetAboutBox(&about);
 
-  form1.show();
+  window.show();
   return application.exec();
 }

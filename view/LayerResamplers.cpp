@@ -1,10 +1,12 @@
-#include "raster/LayerResamplers.h"
+#include "view/LayerResamplers.h"
 
 #include "raster/Errors.h"
 #include "raster/Kernels.h"
 #include "raster/Resamplers.h"
 
-namespace quirlon::raster {
+namespace quirlon::view {
+
+using namespace quirlon::raster;
 
 namespace {
 // Restores a bitmap's update counter when the work inside BeginUpdate fails.
@@ -67,4 +69,4 @@ void KernelClassNamesListChange(TCustomImage32& View, const std::string& Selecte
   }
 }
 
-}  // namespace quirlon::raster
+}  // namespace quirlon::view

@@ -16,12 +16,12 @@ namespace quirlon::app {
 // entries separated by a line "---".
 QString CreditsText();
 
-class TForm2 : public QDialog {
+class AboutDialog : public QDialog {
   Q_OBJECT
 public:
   // Builds the layout and runs FormCreate (reading "Data/About.dat", "Data/LinkAdr.dat" and
   // "Data/Logo.jpg" from DataFolder). The box stays hidden.
-  TForm2(TWindowServices& Services, std::string DataFolder, QWidget* Parent = nullptr);
+  AboutDialog(TWindowServices& Services, std::string DataFolder, QWidget* Parent = nullptr);
 
   QTabWidget* AboutPageControl;
   QWidget* AboutPage;

@@ -18,7 +18,23 @@
 #include "raster/Bitmap32.h"
 #include "raster/Layers.h"
 
-namespace quirlon::raster {
+namespace quirlon::view {
+
+// The raster engine's types this layer builds on.
+using raster::kFixedOne;
+using raster::kLayerVisible;
+using raster::TBitmap32;
+using raster::TColor;
+using raster::TColor32;
+using raster::TCustomLayer;
+using raster::TFixed16;
+using raster::TLayerCollection;
+using raster::TNotifyEvent;
+using raster::TObject;
+using raster::TPersistent;
+using raster::TPoint;
+using raster::TRect;
+
 
 // Stage kinds.
 inline constexpr std::uint32_t StageCustom = 1;           // raises OnPaintStage
@@ -30,7 +46,6 @@ inline constexpr std::uint32_t StageControlFrame = 6;     // platform focus fram
 inline constexpr std::uint32_t StageBitmapFrame = 7;      // platform focus frame: nothing here
 
 struct TPaintStage {
-  bool DesignTime = false;  // only meaningful inside a form designer
   bool RunTime = true;
   std::uint32_t Stage = 0;
   std::uint32_t Parameter = 0;
@@ -40,7 +55,7 @@ struct TPaintStage {
 class TPaintStages : public TObject {
 public:
   std::string ClassName() const override { return "TPaintStages"; }
-  // Appends an entry (DesignTime false, RunTime true, Stage 0, Parameter 0) for the caller to fill.
+  // Appends an entry (RunTime true, Stage 0, Parameter 0) for the caller to fill.
   TPaintStage& AddStage();
   // Throws EListError "List index out of bounds (%d)" outside 0 .. Count - 1.
   TPaintStage& StageAt(std::int32_t Index);
@@ -245,42 +260,4 @@ void ImgViewPaintStage(TCustomImage32& Sender, TBitmap32& Buffer, std::uint32_t 
 // appended stage for the frame, and ImgViewPaintStage as OnPaintStage.
 void ConfigurePreviewView(TCustomImage32& View);
 
-// A list of bitmaps held by a component (the built-in mask pictures).
-class TBitmap32Item : public TPersistent {
-public:
-  TBitmap32Item() : fBitmap(std::make_unique<TBitmap32>()) {}
-  std::string ClassName() const override { return "TBitmap32Item"; }
-  TBitmap32& Bitmap() { return *fBitmap; }
-  const TBitmap32& Bitmap() const { return *fBitmap; }
-
-private:
-  std::unique_ptr<TBitmap32> fBitmap;
-};
-
-class TBitmap32Collection : public TPersistent {
-public:
-  std::string ClassName() const override { return "TBitmap32Collection"; }
-  TBitmap32Item& Add();
-  std::int32_t Count() const { return static_cast<std::int32_t>(fItems.size()); }
-  // Throws EListError "List index out of bounds (%d)" outside 0 .. Count - 1.
-  TBitmap32Item& Items(std::int32_t Index) const;
-  void Delete(std::int32_t Index);
-  void Clear() { fItems.clear(); }
-
-private:
-  std::vector<std::unique_ptr<TBitmap32Item>> fItems;
-};
-
-class TBitmap32List : public TPersistent {
-public:
-  std::string ClassName() const override { return "TBitmap32List"; }
-  TBitmap32Collection& Bitmaps() { return fBitmaps; }
-  const TBitmap32Collection& Bitmaps() const { return fBitmaps; }
-  // The bitmap of item Index. Throws EListError "List index out of bounds (%d)".
-  TBitmap32& BitmapAt(std::int32_t Index) const { return fBitmaps.Items(Index).Bitmap(); }
-
-private:
-  TBitmap32Collection fBitmaps;
-};
-
-}  // namespace quirlon::raster
+}  // namespace quirlon::view

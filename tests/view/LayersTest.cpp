@@ -7,13 +7,15 @@
 
 #include "raster/Bitmap32.h"
 #include "raster/Errors.h"
-#include "raster/LayerResamplers.h"
+#include "view/LayerResamplers.h"
 #include "raster/ExpBlur.h"
-#include "raster/ImgView32.h"
+#include "view/ImgView32.h"
 #include "support/ReferenceMix.h"
 #include "raster/Layers.h"
 
-namespace quirlon::raster {
+namespace quirlon::view {
+
+using namespace quirlon::raster;
 namespace {
 
 // ------------------------------------------------------------------------------------------------
@@ -508,4 +510,4 @@ TEST(FlattenTest, RandomStacksMatchAPlainPerPixelComposite) {
 }
 
 }  // namespace
-}  // namespace quirlon::raster
+}  // namespace quirlon::view

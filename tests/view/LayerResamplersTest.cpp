@@ -5,12 +5,14 @@
 #include <vector>
 
 #include "raster/Errors.h"
-#include "raster/ImgView32.h"
+#include "view/ImgView32.h"
 #include "support/ReferenceMix.h"
-#include "raster/LayerResamplers.h"
+#include "view/LayerResamplers.h"
 #include "raster/Resamplers.h"
 
-namespace quirlon::raster {
+namespace quirlon::view {
+
+using namespace quirlon::raster;
 namespace {
 
 using testref::RefMix;
@@ -179,4 +181,4 @@ TEST(LayerResamplersTest, ReducedCanvasIsDrawnTransparentThroughItsNearestResamp
 }
 
 }  // namespace
-}  // namespace quirlon::raster
+}  // namespace quirlon::view

@@ -1,0 +1,553 @@
+#include "app/MainWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSignalBlocker>
+
+#include "app/AboutDialog.h"
+#include "core/Platform.h"
+#include "core/Template.h"
+#include "imagefiles/OutputWriters.h"
+#include "imagefiles/Picture.h"
+#include "raster/Errors.h"
+#include "raster/Kernels.h"
+#include "view/LayerResamplers.h"
+#include "raster/Resamplers.h"
+
+namespace quirlon::app {
+
+namespace {
+
+// The toolbar's two icons: a pencil for saving, a blue plus sign for the about box.
+QIcon PencilIcon() {
+  QPixmap pixmap(16, 16);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  QPainterPath body;
+  body.moveTo(3, 11);
+  body.lineTo(11, 3);
+  body.lineTo(13, 5);
+  body.lineTo(5, 13);
+  body.closeSubpath();
+  p.fillPath(body, QColor(232, 176, 40));
+  p.setPen(QPen(QColor(90, 60, 10), 1));
+  p.drawPath(body);
+  QPainterPath tip;
+  tip.moveTo(3, 11);
+  tip.lineTo(5, 13);
+  tip.lineTo(2, 14);
+  tip.closeSubpath();
+  p.fillPath(tip, QColor(60, 60, 60));
+  p.fillRect(QRectF(11, 2, 2.5, 2.5), QColor(220, 110, 120));
+  return QIcon(pixmap);
+}
+
+QIcon PlusIcon() {
+  QPixmap pixmap(16, 16);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  const QColor blue(40, 90, 200);
+  p.fillRect(6, 2, 4, 12, blue);
+  p.fillRect(2, 6, 12, 4, blue);
+  return QIcon(pixmap);
+}
+
+template <class W>
+W* Place(W* widget, const char* name, int left, int top, int width, int height) {
+  widget->setObjectName(QString::fromLatin1(name));
+  widget->setGeometry(left, top, width, height);
+  return widget;
+}
+
+TAutoSizeLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int left, int top, int width,
+                          int height, int pixels = 0) {
+  auto* label = new TAutoSizeLabel(text, parent);
+  label->setObjectName(QString::fromLatin1(name));
+  if (pixels > 0) label->setFont(SansFont(pixels));
+  label->Place(left, top, width, height);
+  return label;
+}
+
+QCheckBox* MakeCheckBox(QWidget* parent, const char* name, const QString& text, bool checked, int left, int top,
+                        int width, int height) {
+  auto* box = Place(new QCheckBox(text, parent), name, left, top, width, height);
+  box->setChecked(checked);
+  // The style's indicator may be wider than the designed one: the caption keeps its room.
+  box->resize(qMax(width, box->sizeHint().width()), height);
+  return box;
+}
+
+QFrame* MakeBevel(QWidget* parent, const char* name, int left, int top, int width, int height) {
+  auto* bevel = Place(new QFrame(parent), name, left, top, width, height);
+  bevel->setFrameStyle(QFrame::Box | QFrame::Raised);
+  return bevel;
+}
+
+}  // namespace
+
+QIcon ApplicationIcon() {
+  QPixmap pixmap(64, 64);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(Qt::NoPen);
+  auto quad = [&p](std::initializer_list<QPointF> points, const QBrush& brush) {
+    p.setBrush(brush);
+    p.drawPolygon(QPolygonF(QList<QPointF>(points)));
+  };
+  QLinearGradient front(0, 6, 0, 46);
+  front.setColorAt(0, QColor(0x4f, 0x86, 0xd9));
+  front.setColorAt(1, QColor(0x24, 0x4f, 0x98));
+  QLinearGradient floor(0, 44, 0, 60);
+  floor.setColorAt(0, QColor(0x4f, 0x86, 0xd9, 115));
+  floor.setColorAt(1, QColor(0x4f, 0x86, 0xd9, 0));
+  quad({{12, 10}, {38, 6}, {38, 44}, {12, 46}}, front);
+  quad({{38, 6}, {52, 12}, {52, 42}, {38, 44}}, QColor(0x1b, 0x3a, 0x70));
+  quad({{12, 46}, {38, 44}, {38, 60}, {12, 58}}, floor);
+  quad({{38, 44}, {52, 42}, {52, 54}, {38, 60}}, QColor(0x1b, 0x3a, 0x70, 64));
+  quad({{16, 16}, {34, 13}, {34, 24}, {16, 26}}, QColor(255, 255, 255, 217));
+  return QIcon(pixmap);
+}
+
+TAppPaths TAppPaths::BesideExecutable() { return {core::ExecutableFolder(), core::ExecutableFileName()}; }
+
+QString SlotCaption(std::int32_t Slot) {
+  const core::TSlotInfo* info = core::FindSlot(Slot);
+  if (info == nullptr) return {};
+  return QString::fromLatin1(info->Caption.data(), static_cast<qsizetype>(info->Caption.size()));
+}
+
+MainWindow::MainWindow(TWindowServices& Services, TAppPaths Paths, QWidget* Parent)
+    : QWidget(Parent), fServices(Services), fPaths(std::move(Paths)) {
+  BuildLayout();
+  StartUp();
+  ConnectHandlers();
+}
+
+MainWindow::~MainWindow() {
+  // The controls outlive this body (QWidget frees them later) and may still signal while the
+  // window goes away, a number field losing the focus for one: no handler may run from here on.
+  for (QObject* child : findChildren<QObject*>()) QObject::disconnect(child, nullptr, this, nullptr);
+}
+
+view::TImgView32& MainWindow::View() { return fPreview->View(); }
+
+std::vector<std::string> MainWindow::LayerKinds() const {
+  std::vector<std::string> kinds;
+  for (const core::TRenderedLayer& layer : fResult.Layers)
+    if (!layer.Role.Background) kinds.push_back(layer.Role.TypeText);
+  return kinds;
+}
+
+void MainWindow::BuildLayout() {
+  setObjectName(QStringLiteral("mainWindow"));
+  setWindowTitle(ApplicationTitle());
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  setFixedSize(633, 523);
+  move(312, 222);
+  setFont(SansFont(11));
+  setBackgroundRole(QPalette::Button);
+  setAutoFillBackground(true);
+
+  fToolBar = Place(new QToolBar(this), "toolBar", 0, 0, 633, 49);
+  fToolBar->setMovable(false);
+  fToolBar->setFloatable(false);
+  fToolBar->setIconSize(QSize(16, 16));
+  fSavePicture = Place(new QToolButton(fToolBar), "savePicture", 0, 2, 71, 36);
+  fSavePicture->setText(QStringLiteral("Save picture"));
+  fSavePicture->setIcon(PencilIcon());
+  fAbout = Place(new QToolButton(fToolBar), "about", 71, 2, 67, 36);
+  fAbout->setText(QStringLiteral("About..."));
+  fAbout->setIcon(PlusIcon());
+  for (QToolButton* b : {fSavePicture, fAbout}) {
+    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    b->setIconSize(QSize(16, 16));
+    b->setAutoRaise(true);
+    b->setFocusPolicy(Qt::NoFocus);
+  }
+
+  fTemplatePanel = Place(new TCaptionPanel(QStringLiteral("TOP"), this), "templatePanel", 8, 64, 153, 249);
+  fTemplatePanel->setFont(SansFont(19));
+  fTemplateName = MakeLabel(fTemplatePanel, "templateName", QStringLiteral("BOX1"), 8, 16, 45, 23, 19);
+  auto* templateFrame = MakeBevel(fTemplatePanel, "templateFrame", 8, 56, 137, 185);
+  fTemplatePreview = Place(new TPictureBox(fTemplatePanel), "templatePreview", 16, 104, 120, 90);
+  fApply = Place(new QPushButton(QStringLiteral("APPLY >>"), fTemplatePanel), "apply", 40, 208, 99, 25);
+  fApply->setFont(SansFont(11));
+  fTemplateArrows = Place(new TUpDown(1, 1, 1, this), "templateArrows", 8, 320, 153, 33);
+
+  fPreview = Place(new TPreviewWidget(this), "preview", 168, 56, 297, 297);
+  fPreview->SyncViewport();
+
+  auto* outputPanel = Place(new QFrame(this), "outputPanel", 168, 360, 297, 57);
+  outputPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  auto* widthLabel = MakeLabel(outputPanel, "widthLabel", QStringLiteral("Width:"), 8, 16, 37, 14, 12);
+  fOutputWidth = Place(new TSpinEdit(32, 2048, 800, outputPanel), "outputWidth", 48, 16, 49, 21);
+  auto* heightLabel = MakeLabel(outputPanel, "heightLabel", QStringLiteral("Height:"), 104, 16, 40, 14, 12);
+  fOutputHeight = Place(new TSpinEdit(32, 2048, 600, outputPanel), "outputHeight", 144, 16, 49, 21);
+  auto* dpiLabel = MakeLabel(outputPanel, "dpiLabel", QStringLiteral("DPI:"), 208, 16, 21, 13);
+  fOutputDpi = Place(new TSpinEdit(60, 600, 96, outputPanel), "outputDpi", 232, 16, 49, 21);
+
+  fSourcePanel =
+      Place(new TCaptionPanel(QStringLiteral("Click to load image"), this), "sourcePanel", 472, 64, 153, 249);
+  fSourcePanel->setFont(SansFont(15));
+  fSourcePanel->SetAcceptFiles(true);
+  fSourceName = MakeLabel(fSourcePanel, "sourceName", SlotCaption(1), 8, 16, 120, 23, 19);
+  fSourceClearPicture = Place(new TPictureBox(fSourcePanel), "sourceClearPicture", 80, 16, 33, 33);
+  auto* sourceFrame = MakeBevel(fSourcePanel, "sourceFrame", 8, 56, 137, 129);
+  fSourcePicture = Place(new TPictureBox(fSourcePanel), "sourcePicture", 16, 64, 121, 113);
+  fSourceColour = Place(new TColorSelect(fServices, fState.Sources[0].Colour, 40, fSourcePanel),
+                                 "sourceColour", 48, 192, 57, 49);
+  fSourceArrows = Place(new TUpDown(1, core::kSlotCount, 1, this),
+                            "sourceArrows", 472, 320, 153, 33);
+
+  fTransparentBackground = MakeCheckBox(this, "transparentBackground", QStringLiteral("Transparent background"), false, 480, 360, 138, 20);
+  fTransparentBackground->setFocusPolicy(Qt::ClickFocus);
+  fLargeDiscArea = MakeCheckBox(this, "largeDiscArea", QStringLiteral("Large disc area"), false, 480, 384, 93, 20);
+
+  fEffectPages = Place(new QTabWidget(this), "effectPages", 0, 416, 633, 105);
+  auto* reflectionPage = new QWidget;
+  reflectionPage->setObjectName(QStringLiteral("reflectionPage"));
+  auto* shadowPage = new QWidget;
+  shadowPage->setObjectName(QStringLiteral("shadowPage"));
+  auto* objectPage = new QWidget;
+  objectPage->setObjectName(QStringLiteral("objectPage"));
+  fEffectPages->addTab(reflectionPage, QStringLiteral("Reflection"));
+  fEffectPages->addTab(shadowPage, QStringLiteral("Shadow"));
+  fEffectPages->addTab(objectPage, QStringLiteral("Object"));
+  fEffectPages->setCurrentIndex(0);
+
+  // Drawn above the right end of the tab strip, and clickable there.
+  fFlipWhenSaved = MakeCheckBox(this, "flipWhenSaved", QStringLiteral("Flip when saved"), false, 480, 408, 97, 20);
+  fFlipWhenSaved->raise();
+
+  const core::TRenderSettings defaults;
+  fShowReflections =
+      MakeCheckBox(reflectionPage, "showReflections", QStringLiteral("Show"), defaults.ShowReflection, 8, 8, 46, 20);
+  fFadeReflections =
+      MakeCheckBox(reflectionPage, "fadeReflections", QStringLiteral("Fade"), defaults.FadeReflection, 8, 40, 44, 20);
+  auto* opacityLabel = MakeLabel(reflectionPage, "opacityLabel", QStringLiteral("Opacity"), 112, 8, 37, 13);
+  fReflectionOpacity = Place(new TTrackBar(0, 255, defaults.ReflectionOpacity, reflectionPage),
+                                    "reflectionOpacity", 160, 4, 150, 25);
+  auto* lengthLabel = MakeLabel(reflectionPage, "lengthLabel", QStringLiteral("Length"), 112, 40, 33, 13);
+  fReflectionLength = Place(new TTrackBar(1, 100, defaults.ReflectionLength, reflectionPage),
+                                   "reflectionLength", 160, 35, 150, 25);
+  auto* brightnessLabel = MakeLabel(reflectionPage, "brightnessLabel", QStringLiteral("Brightness"), 360, 8, 50, 13);
+  fReflectionBrightness = Place(new TTrackBar(-50, 50, defaults.ReflectionBrightness, reflectionPage),
+                                       "reflectionBrightness", 424, 5, 150, 25);
+  auto* reflectionBlurLabel = MakeLabel(reflectionPage, "reflectionBlurLabel", QStringLiteral("Blur reflections"), 339, 40, 71, 13);
+  fReflectionBlur =
+      Place(new TTrackBar(0, 100, defaults.ReflectionBlur, reflectionPage), "reflectionBlur", 424, 35, 150, 25);
+
+  fShowShadows =
+      MakeCheckBox(shadowPage, "showShadows", QStringLiteral("Show"), defaults.ShowShadow, 8, 32, 54, 19);
+  auto* densityLabel = MakeLabel(shadowPage, "densityLabel", QStringLiteral("Density"), 238, 8, 36, 13);
+  fShadowDensity =
+      Place(new TTrackBar(0, 255, defaults.ShadowDensity, shadowPage), "shadowDensity", 280, 4, 150, 28);
+  fShadowColour =
+      Place(new TColorSelect(fServices, defaults.ShadowColor, 25, shadowPage), "shadowColour", 432, 0, 41, 33);
+  auto* shadowBlurLabel = MakeLabel(shadowPage, "shadowBlurLabel", QStringLiteral("Blur shadow"), 214, 53, 58, 13);
+  fShadowBlur =
+      Place(new TTrackBar(0, 100, defaults.ShadowBlur, shadowPage), "shadowBlur", 280, 49, 150, 25);
+
+  auto* shadingLabel = MakeLabel(objectPage, "shadingLabel", QStringLiteral("Shading"), 40, 8, 38, 13);
+  fShadingStrength =
+      Place(new TTrackBar(0, 255, defaults.ShadingStrength, objectPage), "shadingStrength", 104, 8, 150, 25);
+  fShadingColour = Place(new TColorSelect(fServices, defaults.ShadingColor, 25, objectPage),
+                                   "shadingColour", 256, 0, 41, 33);
+  auto* highlightLabel = MakeLabel(objectPage, "highlightLabel", QStringLiteral("Highlights"), 40, 48, 46, 13);
+  fHighlightStrength =
+      Place(new TTrackBar(0, 255, defaults.HighlightStrength, objectPage), "highlightStrength", 104, 48, 150, 25);
+  fHighlightColour = Place(new TColorSelect(fServices, defaults.HighlightColor, 25, objectPage),
+                                     "highlightColour", 256, 40, 41, 33);
+
+  fResamplerList = Place(new QComboBox(this), "resamplerList", 0, 360, 145, 21);
+  fResamplerList->hide();
+  fKernelList = Place(new QComboBox(this), "kernelList", 0, 384, 145, 21);
+  fKernelList->hide();
+
+  // Keyboard order.
+  QWidget::setTabOrder(fPreview, fSourceArrows);
+  QWidget::setTabOrder(fSourceArrows, fOutputWidth);
+  QWidget::setTabOrder(fOutputWidth, fOutputHeight);
+  QWidget::setTabOrder(fOutputHeight, fOutputDpi);
+  QWidget::setTabOrder(fOutputDpi, fApply);
+  QWidget::setTabOrder(fApply, fTemplateArrows);
+  QWidget::setTabOrder(fTemplateArrows, fEffectPages);
+  QWidget::setTabOrder(fEffectPages, fShowReflections);
+  QWidget::setTabOrder(fShowReflections, fFadeReflections);
+  QWidget::setTabOrder(fFadeReflections, fReflectionOpacity);
+  QWidget::setTabOrder(fReflectionOpacity, fReflectionLength);
+  QWidget::setTabOrder(fReflectionLength, fReflectionBrightness);
+  QWidget::setTabOrder(fReflectionBrightness, fReflectionBlur);
+  QWidget::setTabOrder(fReflectionBlur, fShowShadows);
+  QWidget::setTabOrder(fShowShadows, fShadowDensity);
+  QWidget::setTabOrder(fShadowDensity, fShadowBlur);
+  QWidget::setTabOrder(fShadowBlur, fShadingStrength);
+  QWidget::setTabOrder(fShadingStrength, fHighlightStrength);
+  QWidget::setTabOrder(fHighlightStrength, fLargeDiscArea);
+  QWidget::setTabOrder(fLargeDiscArea, fFlipWhenSaved);
+}
+
+void MainWindow::StartUp() {
+  Guarded([this] {
+    // 1. The preview: canvas fitted to the view and cleared, checkerboard and frame stages.
+    view::ConfigurePreviewView(View());
+    // 2. The hidden resampler and kernel lists, filled without running their handlers.
+    {
+      const QSignalBlocker blockResamplers(fResamplerList);
+      const QSignalBlocker blockKernels(fKernelList);
+      std::vector<std::string> names;
+      raster::GetResamplerClassNames(names);
+      for (const std::string& n : names) fResamplerList->addItem(QString::fromStdString(n));
+      names.clear();
+      raster::GetKernelClassNames(names);
+      for (const std::string& n : names) fKernelList->addItem(QString::fromStdString(n));
+      if (fResamplerList->count() > 1) fResamplerList->setCurrentIndex(1);
+      if (fKernelList->count() > 0) fKernelList->setCurrentIndex(0);
+    }
+    // 3. The chooser counts the templates in the folder; the first one's preview and name.
+    const std::size_t templates = core::ListTemplates(fPaths.DataFolder + core::kTemplatesFolder).size();
+    fTemplateArrows->SetRange(1, std::max<std::int32_t>(1, static_cast<std::int32_t>(templates)));
+    StepTemplate();
+    // 4. Titled after the executable.
+    const QString title = TitleFromExecutable(fPaths.ExecutableFileName);
+    SetApplicationTitle(title);
+    setWindowTitle(title);
+    // 5. The look named in the data folder.
+    const std::string skinFile = fPaths.DataFolder + "Data" + core::kPathSeparator + "SkinName.dat";
+    const std::vector<std::string> skin = core::ReadTextFileLines(skinFile);
+    fSkinManager.SkinDirectory = fPaths.DataFolder + "Data";
+    if (skin.empty()) throw EListError(Format(kListIndexError, 0));
+    fSkinManager.SkinName = skin.front();
+    fSkinManager.SetActive(true);
+  });
+}
+
+void MainWindow::ConnectHandlers() {
+  auto on = [this](auto* sender, auto signal, auto handler) {
+    connect(sender, signal, this, [this, handler] { Guarded([this, handler] { handler(); }); });
+  };
+  auto render = [this] { Render(); };
+  on(fSavePicture, &QToolButton::clicked, [this] { SavePicture(); });
+  on(fAbout, &QToolButton::clicked, [this] { ShowAbout(); });
+  on(fApply, &QPushButton::clicked, render);
+  on(fTemplateArrows, &TUpDown::Click, [this] { StepTemplate(); });
+  on(fSourceArrows, &TUpDown::Click, [this] { StepSlot(); });
+  on(fSourcePicture, &TPictureBox::Click, [this] { ChooseSourcePicture(); });
+  on(fSourceColour, &TColorSelect::Change, [this] { UseSourceColour(); });
+  on(fOutputWidth, &TSpinEdit::TextChange, [this] { SizeChanged(fOutputWidth); });
+  on(fOutputHeight, &TSpinEdit::TextChange, [this] { SizeChanged(fOutputHeight); });
+  on(fShowReflections, &QCheckBox::clicked, [this] {
+    fState.Settings.ShowReflection = fShowReflections->isChecked();
+    SetSwitchVisible(core::TLayerSwitch::Reflections, fState.Settings.ShowReflection);
+  });
+  on(fShowShadows, &QCheckBox::clicked, [this] {
+    fState.Settings.ShowShadow = fShowShadows->isChecked();
+    SetSwitchVisible(core::TLayerSwitch::Shadows, fState.Settings.ShowShadow);
+  });
+  on(fFadeReflections, &QCheckBox::clicked, [this] {
+    fState.Settings.FadeReflection = fFadeReflections->isChecked();
+    Render();
+  });
+  // Sliders render when the mouse lets go of them.
+  auto slider = [&](TTrackBar* bar, auto store) {
+    on(bar, &TTrackBar::MouseUp, [this, bar, store] {
+      store(fState.Settings, bar->value());
+      Render();
+    });
+  };
+  using S = core::TRenderSettings;
+  slider(fReflectionOpacity, [](S& s, int v) { s.ReflectionOpacity = static_cast<std::uint8_t>(v); });
+  slider(fReflectionBlur, [](S& s, int v) { s.ReflectionBlur = static_cast<std::uint8_t>(v); });
+  slider(fReflectionBrightness, [](S& s, int v) { s.ReflectionBrightness = v; });
+  slider(fReflectionLength, [](S& s, int v) { s.ReflectionLength = static_cast<std::uint8_t>(v); });
+  slider(fShadowDensity, [](S& s, int v) { s.ShadowDensity = static_cast<std::uint8_t>(v); });
+  slider(fShadowBlur, [](S& s, int v) { s.ShadowBlur = static_cast<std::uint8_t>(v); });
+  slider(fShadingStrength, [](S& s, int v) { s.ShadingStrength = static_cast<std::uint8_t>(v); });
+  slider(fHighlightStrength, [](S& s, int v) { s.HighlightStrength = static_cast<std::uint8_t>(v); });
+  auto colour = [&](TColorSelect* select, raster::TColor S::*field) {
+    on(select, &TColorSelect::Change, [this, select, field] {
+      fState.Settings.*field = select->Color();
+      Render();
+    });
+  };
+  colour(fShadowColour, &S::ShadowColor);
+  colour(fShadingColour, &S::ShadingColor);
+  colour(fHighlightColour, &S::HighlightColor);
+  on(fTransparentBackground, &QCheckBox::clicked, [this] {
+    fState.TransparentBackground = fTransparentBackground->isChecked();
+    Render();
+  });
+  on(fLargeDiscArea, &QCheckBox::clicked, [this] {
+    fState.LargeDiscArea = fLargeDiscArea->isChecked();
+    Render();
+  });
+  on(fResamplerList, &QComboBox::currentIndexChanged, [this] { ResamplerChosen(); });
+  on(fKernelList, &QComboBox::currentIndexChanged, [this] { KernelChosen(); });
+  connect(fSourcePanel, &TCaptionPanel::FileDropped, this,
+          [this](const QString& file) { Guarded([&] { AssignSourcePicture(fState.CurrentSlot, file.toStdString()); }); });
+  connect(fPreview, &TPreviewWidget::FileDropped, this, [this](const QString& file) {
+    Guarded([&] { AssignSourcePicture(core::SlotNumber(core::TSlot::Front), file.toStdString()); });
+  });
+}
+
+void MainWindow::Guarded(const std::function<void()>& Handler) {
+  try {
+    Handler();
+  } catch (const std::exception& e) {
+    ReportError(e);
+  }
+}
+
+void MainWindow::ReportError(const std::exception& Error) {
+  fServices.ShowError(this, ApplicationTitle(), QString::fromStdString(core::ErrorReportText(Error.what())));
+}
+
+// ---- Rendering --------------------------------------------------------------------------------
+
+void MainWindow::Render() {
+  const TBusyPointer busy(fServices);
+  ++fRenderCount;
+  core::TRenderRequest request;
+  const std::string folder = fPaths.DataFolder + core::kTemplatesFolder;
+  request.Template.File = folder + core::TemplateEntry(core::ListTemplates(folder), fState.Template);
+  request.Settings = fState.Settings;
+  request.Sources = fState.Sources;
+  request.TransparentBackground = fState.TransparentBackground;
+  request.LargeDiscArea = fState.LargeDiscArea;
+  request.Width = fOutputWidth->Value();
+  request.Height = fOutputHeight->Value();
+  request.CustomFolder = fPaths.DataFolder + core::kCustomFolder;
+  request.Pictures = &fPictures;
+  fResult = core::Render(request);
+  ShowResult();
+  emit Rendered(request.Width, request.Height);
+}
+
+void MainWindow::ShowResult() {
+  view::TImgView32& v = View();
+  v.Layers().Clear();
+  v.Bitmap().Assign(fResult.Canvas.get());
+  const raster::TSingleRect whole{0, 0, static_cast<float>(fResult.Width()), static_cast<float>(fResult.Height())};
+  for (const core::TRenderedLayer& layer : fResult.Layers) {
+    raster::TBitmapLayer& shown = raster::TBitmapLayer::Create(v.Layers());
+    shown.ShareBitmap(layer.Bitmap);
+    shown.SetScaled(true);
+    shown.SetLocation(whole);
+    shown.SetVisible(layer.Visible);
+  }
+  // The preview's layers are drawn with the resampler chosen in the hidden lists.
+  view::ResamplerClassNamesListChange(v, fResamplerList->currentText().toStdString(),
+                                      fKernelList->currentText().toStdString());
+}
+
+void MainWindow::SizeChanged(TSpinEdit* Field) {
+  if (Field->Value() >= Field->minimum()) Render();
+}
+
+// ---- Source panel -----------------------------------------------------------------------------
+
+void MainWindow::StepSlot() {
+  fState.CurrentSlot = fSourceArrows->Position();
+  ShowCurrentSlot();
+}
+
+void MainWindow::ShowCurrentSlot() {
+  const std::int32_t slot = fState.CurrentSlot;
+  fSourceName->SetCaption(SlotCaption(slot));
+  const std::string& file = fState.SlotFiles[static_cast<std::size_t>(slot - 1)];
+  fSourcePicture->SetPicture(file.empty() ? QImage() : LoadPicture(file));
+  fSourceColour->SetColor(fState.Sources[static_cast<std::size_t>(slot - 1)].Colour);
+}
+
+void MainWindow::ChooseSourcePicture() {
+  const auto file = fServices.OpenPicture(this, QStringLiteral("Choose Picture"), imagefiles::GraphicFilter());
+  if (!file) return;
+  AssignSourcePicture(fState.CurrentSlot, *file);
+}
+
+void MainWindow::AssignSourcePicture(std::int32_t Slot, const std::string& FileName) {
+  // Loaded before anything is stored: a picture that cannot be read is reported and the slot
+  // keeps the picture or colour it had.
+  const QImage picture = LoadPicture(FileName);
+  const auto index = static_cast<std::size_t>(Slot - 1);
+  fState.SlotFiles[index] = FileName;
+  const raster::TColor colour = fState.Sources[index].Colour;
+  fState.Sources[index] = core::TSlotSource::OfFile(FileName);
+  fState.Sources[index].Colour = colour;  // the colour stays for when the slot goes back to it
+  if (Slot == fState.CurrentSlot) fSourcePicture->SetPicture(picture);
+  Render();
+}
+
+void MainWindow::UseSourceColour() {
+  const auto index = static_cast<std::size_t>(fState.CurrentSlot - 1);
+  fState.Sources[index] = core::TSlotSource::OfColour(fSourceColour->Color());
+  Render();
+}
+
+// ---- Template chooser -------------------------------------------------------------------------
+
+void MainWindow::StepTemplate() {
+  fState.Template = fTemplateArrows->Position();
+  const std::vector<std::string> templates = core::ListTemplates(fPaths.DataFolder + core::kTemplatesFolder);
+  const std::string name = core::TemplateDisplayName(core::TemplateEntry(templates, fState.Template));
+  // Loaded before the preview changes: a missing preview leaves the old picture and caption.
+  const QImage preview = LoadPicture(core::TemplatePreviewPath(fPaths.DataFolder, name));
+  fTemplatePreview->SetPicture(preview);
+  fTemplateName->SetCaption(QString::fromStdString(name));
+}
+
+// ---- Settings ---------------------------------------------------------------------------------
+
+void MainWindow::SetSwitchVisible(core::TLayerSwitch Switch, bool Visible) {
+  const TBusyPointer busy(fServices);
+  raster::TLayerCollection& layers = View().Layers();
+  for (std::size_t i = 0; i < fResult.Layers.size(); ++i) {
+    core::TRenderedLayer& layer = fResult.Layers[i];
+    if (layer.Role.Switch() != Switch) continue;
+    layer.Visible = Visible;
+    if (static_cast<std::int32_t>(i) < layers.Count()) layers.LayerAt(static_cast<std::int32_t>(i)).SetVisible(Visible);
+  }
+}
+
+void MainWindow::ResamplerChosen() {
+  const std::optional<bool> showKernels = view::ResamplerClassNamesListChange(
+      View(), fResamplerList->currentText().toStdString(), fKernelList->currentText().toStdString());
+  if (showKernels) fKernelList->setVisible(*showKernels);
+}
+
+void MainWindow::KernelChosen() { view::KernelClassNamesListChange(View(), fKernelList->currentText().toStdString()); }
+
+// ---- Save and about ---------------------------------------------------------------------------
+
+void MainWindow::SavePicture() {
+  // Flattened before the dialog opens: the visible layers of the last render at its size.
+  std::unique_ptr<raster::TBitmap32> flat = core::Flatten(fResult);
+  if (fResult.Canvas == nullptr) {
+    // Before any render the preview's own canvas is what there is.
+    flat = std::make_unique<raster::TBitmap32>();
+    flat->SetSize(View().Bitmap().Width(), View().Bitmap().Height());
+  }
+  const auto file = fServices.SavePicture(this, kSaveFilter, kSaveDefaultExt, fLastSaveName);
+  if (!file) return;
+  fLastSaveName = *file;
+  imagefiles::SavePicture(*flat, *file, fOutputDpi->Value(), fFlipWhenSaved->isChecked());
+}
+
+void MainWindow::ShowAbout() {
+  if (fAboutBox == nullptr) return;
+  fAboutBox->ShowModalOver(this);
+}
+
+void MainWindow::closeEvent(QCloseEvent* Event) {
+  // The preview goes first, then the look.
+  fPreview->hide();
+  fSkinManager.SetActive(false);
+  QWidget::closeEvent(Event);
+}
+
+}  // namespace quirlon::app

@@ -1,0 +1,175 @@
+#pragma once
+// The main window: template chooser, preview, source panel, output size and the effect pages.
+// The window keeps its own state (TWindowState); every change stores its value there and then
+// renders the whole picture again through the render call, switches layers on or off, or does
+// nothing more. Errors raised inside a handler end it and are shown by the standard error report;
+// the window stays usable.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QWidget>
+
+#include "app/Controls.h"
+#include "app/Platform.h"
+#include "app/Skin.h"
+#include "core/Render.h"
+#include "view/ImgView32.h"
+
+namespace quirlon::app {
+
+class AboutDialog;
+
+// Where the window finds its data and what it is called: the folder beside the executable and
+// the executable's path, unless a caller (a test) names others.
+struct TAppPaths {
+  std::string DataFolder;          // ends in a separator; "Templates/", "Pics/", ... are appended
+  std::string ExecutableFileName;  // the window is titled after it
+
+  static TAppPaths BesideExecutable();
+};
+
+// The names the source panel shows for slots 1..9 ("FRONT 2" with a space, unlike the template
+// source names); "" for any other slot.
+QString SlotCaption(std::int32_t Slot);
+
+// The program's icon: a box standing on its reflection.
+QIcon ApplicationIcon();
+
+// The save dialog's filter list and default extension.
+inline constexpr const char* kSaveFilter =
+    "JPEG Image File (*.jpg)|*.jpg|PNG Image File (*.png)|*.png|Bitmaps (*.bmp)|*.bmp";
+inline constexpr const char* kSaveDefaultExt = ".bmp";
+
+// Everything the user has chosen; nothing of it is saved between runs.
+struct TWindowState {
+  std::int32_t Template = 1;     // 1-based entry of the template list
+  std::int32_t CurrentSlot = 1;  // the slot the source panel shows, 1..9
+  core::TRenderSettings Settings;
+  core::TSlotSources Sources = core::DefaultSlotSources();
+  // The picture last chosen for each slot (slot 1 at index 0); kept when the slot takes a colour,
+  // so the panel can still show it.
+  std::array<std::string, core::kSlotCount> SlotFiles;
+  bool TransparentBackground = false;
+  bool LargeDiscArea = false;
+};
+
+class MainWindow : public QWidget {
+  Q_OBJECT
+public:
+  // Builds the layout and runs the start-up steps.
+  MainWindow(TWindowServices& Services, TAppPaths Paths, QWidget* Parent = nullptr);
+  ~MainWindow() override;
+
+  void SetAboutBox(AboutDialog* AboutBox) { fAboutBox = AboutBox; }
+
+  const TWindowState& State() const { return fState; }
+  // The last finished render; empty before the first.
+  const core::TRenderResult& Result() const { return fResult; }
+  // The template layers' types of the last render, in file order.
+  std::vector<std::string> LayerKinds() const;
+  // The preview's view model.
+  view::TImgView32& View();
+  TSkinManager& SkinManager() { return fSkinManager; }
+  const TAppPaths& Paths() const { return fPaths; }
+  // Renders asked for so far (failed ones included).
+  int RenderCount() const { return fRenderCount; }
+
+  // The standard error report for an error that ended a handler.
+  void ReportError(const std::exception& Error);
+
+signals:
+  // After every render that finished, with the canvas size it rendered.
+  void Rendered(int Width, int Height);
+
+protected:
+  void closeEvent(QCloseEvent* Event) override;
+
+private:
+  void BuildLayout();
+  void ConnectHandlers();
+  void StartUp();
+  // Runs a handler, reporting what it raises.
+  void Guarded(const std::function<void()>& Handler);
+
+  // Renders the state at the size in the fields and shows the result.
+  void Render();
+  void ShowResult();
+  void ShowCurrentSlot();
+  void StepSlot();
+  void ChooseSourcePicture();
+  // Loads FileName for Slot first; only a picture that loaded is stored, shown and rendered.
+  void AssignSourcePicture(std::int32_t Slot, const std::string& FileName);
+  void UseSourceColour();
+  void StepTemplate();
+  void SizeChanged(TSpinEdit* Field);
+  // The reflection or shadow switch: layers shown or hidden by their role, without a render.
+  void SetSwitchVisible(core::TLayerSwitch Switch, bool Visible);
+  void ResamplerChosen();
+  void KernelChosen();
+  void SavePicture();
+  void ShowAbout();
+
+  TWindowServices& fServices;
+  TAppPaths fPaths;
+  AboutDialog* fAboutBox = nullptr;
+  TWindowState fState;
+  core::TRenderResult fResult;
+  // Source pictures decoded once and reused by the renders that follow while their files stay as they were.
+  imagefiles::TPictureCache fPictures;
+  TSkinManager fSkinManager;
+  std::string fLastSaveName;
+  int fRenderCount = 0;
+
+  // Controls; each widget's objectName is its field name without the "f".
+  QToolBar* fToolBar;
+  QToolButton* fSavePicture;
+  QToolButton* fAbout;
+  TCaptionPanel* fTemplatePanel;
+  TAutoSizeLabel* fTemplateName;
+  TPictureBox* fTemplatePreview;
+  QPushButton* fApply;
+  TUpDown* fTemplateArrows;
+  TPreviewWidget* fPreview;
+  TSpinEdit* fOutputWidth;
+  TSpinEdit* fOutputHeight;
+  TSpinEdit* fOutputDpi;
+  TCaptionPanel* fSourcePanel;
+  TAutoSizeLabel* fSourceName;
+  TPictureBox* fSourceClearPicture;
+  TPictureBox* fSourcePicture;
+  TColorSelect* fSourceColour;
+  TUpDown* fSourceArrows;
+  QCheckBox* fTransparentBackground;
+  QCheckBox* fLargeDiscArea;
+  QCheckBox* fFlipWhenSaved;
+  QTabWidget* fEffectPages;
+  QCheckBox* fShowReflections;
+  QCheckBox* fFadeReflections;
+  TTrackBar* fReflectionOpacity;
+  TTrackBar* fReflectionLength;
+  TTrackBar* fReflectionBrightness;
+  TTrackBar* fReflectionBlur;
+  QCheckBox* fShowShadows;
+  TTrackBar* fShadowDensity;
+  TColorSelect* fShadowColour;
+  TTrackBar* fShadowBlur;
+  TTrackBar* fShadingStrength;
+  TColorSelect* fShadingColour;
+  TTrackBar* fHighlightStrength;
+  TColorSelect* fHighlightColour;
+  QComboBox* fResamplerList;
+  QComboBox* fKernelList;
+};
+
+}  // namespace quirlon::app
