@@ -423,7 +423,7 @@ void MainWindow::Render() {
   request.Height = fOutputHeight->Value();
   request.CustomFolder = fPaths.DataFolder + core::kCustomFolder;
   request.Pictures = &fPictures;
-  fResult = core::Render(request);
+  fResult = core::ApplyTemplate(request);
   ShowResult();
   emit Rendered(request.Width, request.Height);
 }

@@ -49,7 +49,7 @@ struct TScene {
   core::TRenderResult Render(int w, int h) {
     Request.Width = w;
     Request.Height = h;
-    return core::Render(Request);
+    return core::ApplyTemplate(Request);
   }
 };
 

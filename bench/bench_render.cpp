@@ -38,7 +38,7 @@ void BM_Render(benchmark::State& state) {
                                                       static_cast<std::int32_t>(state.range(2)));
   std::size_t layers = 0;
   for (auto _ : state) {
-    const core::TRenderResult result = core::Render(request);
+    const core::TRenderResult result = core::ApplyTemplate(request);
     benchmark::DoNotOptimize(result.Canvas->Bits());
     layers = result.Layers.size();
   }
@@ -54,7 +54,7 @@ BENCHMARK(BM_Render)
 
 // Args: width, height. The box template, rendered once.
 void BM_Flatten(benchmark::State& state) {
-  const core::TRenderResult result = core::Render(
+  const core::TRenderResult result = core::ApplyTemplate(
       BundledRequest(1, static_cast<std::int32_t>(state.range(0)), static_cast<std::int32_t>(state.range(1))));
   for (auto _ : state) {
     const auto flat = core::Flatten(result);
@@ -68,7 +68,7 @@ BENCHMARK(BM_Flatten)->Args({800, 600})->Args({2048, 2048})->Unit(benchmark::kMi
 void BM_Save(benchmark::State& state) {
   static const char* kExtensions[] = {".png", ".jpg", ".bmp"};
   static const char* kNames[] = {"PNG", "JPEG", "BMP"};
-  const auto flat = core::Flatten(core::Render(
+  const auto flat = core::Flatten(core::ApplyTemplate(
       BundledRequest(1, static_cast<std::int32_t>(state.range(1)), static_cast<std::int32_t>(state.range(2)))));
   const std::string file = (std::filesystem::temp_directory_path() /
                             ("quirlon-bench-" + std::to_string(::getpid()) + kExtensions[state.range(0)]))

@@ -142,7 +142,7 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
   std::unique_ptr<raster::TBitmap32> flat;
   {
     // The layers go before the picture is encoded.
-    const core::TRenderResult result = core::Render(request);
+    const core::TRenderResult result = core::ApplyTemplate(request);
     flat = core::Flatten(result, core::TFlattenOptions{.Flip = o.flip});
   }
   imagefiles::SavePicture(*flat, o.output, o.dpi, false);

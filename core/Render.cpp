@@ -210,7 +210,7 @@ void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, con
 
 }  // namespace
 
-TRenderResult Render(const TRenderRequest& Request) {
+TRenderResult ApplyTemplate(const TRenderRequest& Request) {
   const std::int32_t width = Request.Width, height = Request.Height;
   if (width > kMaxCanvasSide || height > kMaxCanvasSide ||
       (width > 0 && height > 0 && std::int64_t(width) * height > kMaxCanvasPixels))

@@ -1,5 +1,5 @@
 #pragma once
-// The render: one call on values. A request (template, settings, sources, canvas size) goes in; a
+// The render (ApplyTemplate): one call on values. A request (template, settings, sources, canvas size) goes in; a
 // result that owns its layers, each tagged with its role, comes out. Flatten turns a result into
 // the picture that is saved. Nothing is kept between calls and nothing is shared but what the
 // request hands in, so two threads may render two requests at the same moment.
@@ -11,7 +11,7 @@
 //   request.Width = 1600;
 //   request.Height = 1200;
 //   request.CustomFolder = "data/custom/";
-//   const core::TRenderResult result = core::Render(request);
+//   const core::TRenderResult result = core::ApplyTemplate(request);
 //   const auto picture = core::Flatten(result);
 //   imagefiles::SavePng(*picture, "box.png", 96);
 #include <array>
@@ -115,7 +115,7 @@ struct TRenderResult {
 // EOutOfResources(kCanvasTooLarge) before anything is read; a template that cannot be read,
 // pictures that cannot be loaded and layers over the memory budget raise their errors. Nothing of
 // a failed render is kept.
-TRenderResult Render(const TRenderRequest& Request);
+TRenderResult ApplyTemplate(const TRenderRequest& Request);
 
 struct TFlattenOptions {
   bool HideReflections = false;  // also hide what the result shows

@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   request.Width = width;
   request.Height = height;
   try {
-    const core::TRenderResult result = core::Render(request);
+    const core::TRenderResult result = core::ApplyTemplate(request);
     // Whatever was built must be consistent with the canvas.
     if (result.Width() != width || result.Height() != height) __builtin_trap();
     for (const core::TRenderedLayer& layer : result.Layers)

@@ -79,7 +79,7 @@ std::unique_ptr<raster::TBitmap32> Render(const TLibraryJob& r) {
   request.Width = r.Width;
   request.Height = r.Height;
   request.CustomFolder = kRoot + "/data/custom/";
-  return core::Flatten(core::Render(request));
+  return core::Flatten(core::ApplyTemplate(request));
 }
 
 struct TPointF {

@@ -51,8 +51,8 @@ TEST(ConcurrentRenderTest, TwoTemplatesOnTwoThreadsGiveTheirOwnPixels) {
   disc.LargeDiscArea = true;
   disc.Settings.HighlightStrength = 99;
 
-  const std::uint64_t boxAlone = Hash(Render(box));
-  const std::uint64_t discAlone = Hash(Render(disc));
+  const std::uint64_t boxAlone = Hash(ApplyTemplate(box));
+  const std::uint64_t discAlone = Hash(ApplyTemplate(disc));
   ASSERT_NE(boxAlone, discAlone);
 
   imagefiles::TPictureCache shared;
@@ -61,8 +61,8 @@ TEST(ConcurrentRenderTest, TwoTemplatesOnTwoThreadsGiveTheirOwnPixels) {
     TRenderRequest a = box, b = disc;
     if (round % 2 == 1) a.Pictures = b.Pictures = &shared;
     std::uint64_t hashA = 0, hashB = 0;
-    std::thread first([&] { hashA = Hash(Render(a)); });
-    std::thread second([&] { hashB = Hash(Render(b)); });
+    std::thread first([&] { hashA = Hash(ApplyTemplate(a)); });
+    std::thread second([&] { hashB = Hash(ApplyTemplate(b)); });
     first.join();
     second.join();
     ASSERT_EQ(hashA, boxAlone) << "round " << round;

@@ -146,7 +146,7 @@ protected:
     request.CustomFolder = std::string(QUIRLON_SOURCE_DIR) + "/data/custom/";  // the bundled "customfile" pictures
     request.Width = Size.Width;
     request.Height = Size.Height;
-    return PixelHash(*Flatten(core::Render(request)));
+    return PixelHash(*Flatten(core::ApplyTemplate(request)));
   }
 
   testing::ScratchFolder scratch;

@@ -30,7 +30,7 @@ struct TRenderFixture {
   TRenderResult Render(int Width, int Height) {
     Request.Width = Width;
     Request.Height = Height;
-    return core::Render(Request);
+    return core::ApplyTemplate(Request);
   }
 };
 

@@ -116,7 +116,7 @@ protected:
   void Render(std::int32_t w = 400, std::int32_t h = 400) {
     request.Width = w;
     request.Height = h;
-    result = core::Render(request);
+    result = core::ApplyTemplate(request);
   }
   void UseFile(int Slot, const std::string& File) { request.Sources[Slot - 1] = TSlotSource::OfFile(File); }
   raster::TColor SlotColour(int Slot) const { return request.Sources[Slot - 1].Colour; }
