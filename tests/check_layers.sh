@@ -11,7 +11,8 @@ check() { # folder, forbidden pattern, why
 }
 check raster     'imagefiles/|core/|cli/|app/|png\.h|jpeglib|zlib|agg_|Q[A-Z]|qt' 'upper layers, codecs, AGG or Qt'
 check imagefiles 'core/|cli/|app/|agg_|Q[A-Z]|qt'                       'core, front ends, AGG or Qt'
-check core       'cli/|app/|png\.h|jpeglib|gif_lib|tiffio|magick/|Q[A-Z]|qt' 'front ends, codecs or Qt'
-check cli        'app/|Q[A-Z]|qt'                                        'the window or Qt'
+check core       'cli/|app/|png\.h|jpeglib|gif_lib|tiffio|[Mm]agick|ImageMagick|Q[A-Z]|qt' 'front ends, codecs or Qt'
+check cli        'app/|png\.h|jpeglib|gif_lib|tiffio|[Mm]agick|ImageMagick|Q[A-Z]|qt' 'codecs, the window or Qt'
+check app        'png\.h|jpeglib|gif_lib|tiffio|[Mm]agick|ImageMagick|agg_' 'codecs or AGG'
 [ $bad -eq 0 ] && echo "layer includes: ok"
 exit $bad
