@@ -46,6 +46,8 @@ void CloseGif(GifFileType* gif) {
 }  // namespace
 
 TGraphic DecodeGif(std::span<const std::uint8_t> Data) {
+  if (Data.size() < 6 || std::memcmp(Data.data(), "GIF8", 4) != 0) Invalid("the file does not start with a GIF header");
+  if (Data.size() < 13) Invalid("the file ends inside the GIF header");
   TSource src{Data.data(), Data.size(), 0};
   int error = 0;
   const std::unique_ptr<GifFileType, void (*)(GifFileType*)> gif(DGifOpen(&src, GifRead, &error), &CloseGif);
