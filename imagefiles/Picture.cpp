@@ -312,8 +312,13 @@ namespace {
 TGraphic DecodeFile(const std::string& FileName) {
   const std::string ext = PictureExtension(FileName);
   const TFileFormat* format = FileFormats().Find(ext);
-  if (!format)
+  if (!format) {
+    // A device or a FIFO (/dev/zero, a pipe) is the graver fault; stat neither opens nor waits.
+    struct stat st {};
+    if (::stat(FileName.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+      throw EFOpenError(Format(kFOpenError, FileName.c_str(), kNotRegularFile));
     throw EInvalidGraphic(Format(kPictureLoadError, FileName.c_str(), Format(kUnknownExtension, ext.c_str()).c_str()));
+  }
   const std::vector<std::uint8_t> data = ReadWholeFile(FileName);
   try {
     return DecodePicture(*format, data);
