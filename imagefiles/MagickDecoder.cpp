@@ -159,20 +159,30 @@ TGraphic DecodeMagick(std::span<const std::uint8_t> Data, const std::string& For
     } catch (const Magick::Warning&) {
     } catch (const Magick::Exception& e) {
       failure = MagickWords(e.what());
+      // The system's policy file may allow less memory than we ask for; it cannot be raised here.
+      if (failure.find("resources exhausted") != std::string::npos)
+        failure += quirlon::Format(": the picture needs more memory than ImageMagick may use on this system (%llu MiB)",
+                                   static_cast<unsigned long long>(
+                                       MagickCore::GetMagickResourceLimit(MagickCore::MemoryResource) >> 20));
     }
     if (deadline.Passed) Refuse(quirlon::Format("the picture takes more than %d seconds to read", kMagickSeconds), invalid);
     if (!failure.empty()) Refuse(failure, invalid);
   };
   run([&] {
-    image.subImage(0);  // the first frame (a Photoshop file's merged picture) only
-    image.subRange(1);
     image.magick(Format);  // sets "PSD:" in front of the name: the coder is not guessed
     MagickCore::SetImageInfoProgressMonitor(image.imageInfo(), &MagickProgress, &deadline);
     image.ping(Magick::Blob(Data.data(), Data.size()));
   });
   // Refused by the header, before any pixel memory is taken.
   CheckPictureSize(static_cast<std::int64_t>(image.columns()), static_cast<std::int64_t>(image.rows()));
-  run([&] { image.read(Magick::Blob(Data.data(), Data.size())); });
+  run([&] {
+    // The first frame (a Photoshop file's merged picture) only. Set after the ping: ImageMagick 6
+    // loses a string on every ping of a frame range.
+    image.subImage(0);
+    image.subRange(1);
+    image.magick(Format);
+    image.read(Magick::Blob(Data.data(), Data.size()));
+  });
   const std::int64_t width = static_cast<std::int64_t>(image.columns()), height = static_cast<std::int64_t>(image.rows());
   if (width == 0 || height == 0) Refuse("the picture has no pixels", invalid);
   CheckPictureSize(width, height);

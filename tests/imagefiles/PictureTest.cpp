@@ -551,3 +551,24 @@ TEST(PictureCacheTest, ErrorsAreNotKeptAndTheLimitHolds) {
 
 }  // namespace
 }  // namespace quirlon::imagefiles
+
+namespace quirlon::imagefiles {
+namespace {
+
+TEST(PictureCacheTest, TooLargeToKeepIsSharedWhileHeld) {
+  TPictureCache cache(1000);  // less than any picture below
+  const std::string big = WriteFilledBmp("big-cached.bmp", 100, 100, 0xFF000004u);
+  const auto first = cache.Load(big);
+  EXPECT_EQ(cache.Count(), 0u);
+  // The second layer that shows it gets the same picture, decoded once.
+  EXPECT_EQ(cache.Load(big), first);
+  // A changed file is read again even while the old picture is held.
+  WriteFilledBmp("big-cached.bmp", 100, 99, 0xFF000005u);
+  const auto changed = cache.Load(big);
+  EXPECT_NE(changed, first);
+  EXPECT_EQ(changed->Height, 99);
+  EXPECT_EQ(first->Height, 100);
+}
+
+}  // namespace
+}  // namespace quirlon::imagefiles
