@@ -23,8 +23,8 @@
 #ifndef QUIRLON_TIFF_VERSION
 #define QUIRLON_TIFF_VERSION "unknown"
 #endif
-#ifndef QUIRLON_GRAPHICSMAGICK_VERSION
-#define QUIRLON_GRAPHICSMAGICK_VERSION "unknown"
+#ifndef QUIRLON_IMAGEMAGICK_VERSION
+#define QUIRLON_IMAGEMAGICK_VERSION "unknown"
 #endif
 
 namespace quirlon::app {
@@ -65,8 +65,8 @@ QString CreditsText() {
                      "contributors\nhttps://giflib.sourceforge.net/"),
       QStringLiteral("libtiff " QUIRLON_TIFF_VERSION "\nlibtiff License (BSD-like)\nCopyright (c) 1988-1997 Sam "
                      "Leffler, Copyright (c) 1991-1997 Silicon Graphics, Inc.\nhttps://libtiff.gitlab.io/libtiff/"),
-      QStringLiteral("GraphicsMagick " QUIRLON_GRAPHICSMAGICK_VERSION "\nMIT License (X11 style)\nCopyright (C) "
-                     "2002-2024 GraphicsMagick Group\nhttp://www.graphicsmagick.org/"),
+      QStringLiteral("ImageMagick (Magick++) " QUIRLON_IMAGEMAGICK_VERSION "\nImageMagick License\nCopyright (C) "
+                     "1999 ImageMagick Studio LLC\nhttps://imagemagick.org/"),
   };
   return entries.join(QStringLiteral("\n---\n"));
 }

@@ -5,6 +5,8 @@
 #include <functional>
 #include <map>
 
+#include "imagefiles/Picture.h"
+
 namespace quirlon::cli {
 namespace {
 
@@ -46,6 +48,8 @@ const std::map<std::string, Spec>& Table() {
         }}},
       {"--transparent", {false, [](Options& o, auto&, auto&) { o.transparent = true; }}},
       {"--large-disc", {false, [](Options& o, auto&, auto&) { o.largeDisc = true; }}},
+      {"--max-megapixels",
+       {true, [](Options& o, auto& n, auto& v) { o.maxMegapixels = ParseRanged(n, v, 1, 128); }}},
       {"--reflection-opacity",
        {true, [](Options& o, auto& n, auto& v) { o.reflectionOpacity = ParseRanged(n, v, 0, 255); }}},
       {"--reflection-length",
@@ -122,6 +126,8 @@ Renders a box shot from a template and saves it as PNG, JPEG or BMP.
                                VALUE is a file, "#RRGGBB" or a colour text such as clRed or $0000FF
       --transparent            no background: transparent where no layer draws
       --large-disc             the large-area disc artwork
+      --max-megapixels N       largest source picture loaded, in millions of pixels, 1..128
+                               (default 50); larger pictures are refused
 
 Reflection:
       --reflection-opacity N   0..255 (default 255)

@@ -30,6 +30,7 @@ struct Options {
   bool hideShadows = false;
   std::optional<int> shading, highlights;
   std::optional<std::string> shadingColor, highlightColor;
+  int maxMegapixels = 50;  // largest source picture, in millions of pixels
 };
 
 // Thrown for a usage error (exit status 2); the message is one line.

@@ -89,6 +89,7 @@ void ApplyOptions(const Options& o, core::TRenderRequest& request) {
       request.Sources[static_cast<std::size_t>(slot - 1)] = core::TSlotSource::OfFile(value);
     }
   }
+  request.MaxPicturePixels = std::int64_t{o.maxMegapixels} * 1000000;
   request.TransparentBackground = o.transparent;
   request.LargeDiscArea = o.largeDisc;
   if (o.reflectionOpacity) s.ReflectionOpacity = static_cast<std::uint8_t>(*o.reflectionOpacity);

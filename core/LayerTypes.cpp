@@ -84,17 +84,18 @@ void PrepareShading(const TLayerContext& Layer, TBitmap32& P, TBitmap32& T, cons
 
 }  // namespace
 
-void LoadSlotPicture(TBitmap32& Bitmap, const TSlotSource& Source, imagefiles::TPictureCache& Pictures) {
+void LoadSlotPicture(TBitmap32& Bitmap, const TSlotSource& Source, imagefiles::TPictureCache& Pictures,
+                     std::int64_t MaxPixels) {
   if (Source.Kind == TSlotSource::TKind::Picture && Source.Picture != nullptr)
     imagefiles::Assign(Bitmap, *Source.Picture);
   else
-    imagefiles::LoadFromFile(Bitmap, Source.File, Pictures);
+    imagefiles::LoadFromFile(Bitmap, Source.File, Pictures, MaxPixels);
 }
 
 void FillFromSlot(TBitmap32& Bitmap, int Slot, const TLayerEnvironment& Env) {
   const TSlotSource& source = Env.Sources[static_cast<std::size_t>(Slot - 1)];
   if (source.UsesColour()) Bitmap.Clear(raster::Color32(source.Colour));
-  else LoadSlotPicture(Bitmap, source, Env.Pictures);
+  else LoadSlotPicture(Bitmap, source, Env.Pictures, Env.MaxPicturePixels);
 }
 
 void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitmap32& Canvas,
@@ -155,7 +156,8 @@ void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitma
     case ltRoundRectShade:
     case ltRoundRectHighlight: PrepareShading(Layer, P, T, Canvas, Env); break;
 
-    case ltCustomFile: imagefiles::LoadFromFile(P, CustomFilePath(Env.CustomFolder, Layer.Source), Env.Pictures); break;
+    case ltCustomFile: imagefiles::LoadFromFile(P, CustomFilePath(Env.CustomFolder, Layer.Source), Env.Pictures, Env.MaxPicturePixels);
+      break;
 
     case ltCustomColor:
     case ltCustomColorReflection:

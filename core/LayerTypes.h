@@ -17,6 +17,7 @@ struct TLayerEnvironment {
   const TShadeBitmap32List& ShadeMasks;
   std::string CustomFolder;  // ends in a separator
   imagefiles::TPictureCache& Pictures;
+  std::int64_t MaxPicturePixels = imagefiles::kDefaultPicturePixels;
 };
 
 struct TLayerContext {
@@ -45,6 +46,7 @@ bool ShownBySettings(TLayerType Type, const TRenderSettings& Settings);
 // size).
 void FillFromSlot(raster::TBitmap32& Bitmap, int Slot, const TLayerEnvironment& Env);
 // A slot's picture into Bitmap; the slot must not use a colour.
-void LoadSlotPicture(raster::TBitmap32& Bitmap, const TSlotSource& Source, imagefiles::TPictureCache& Pictures);
+void LoadSlotPicture(raster::TBitmap32& Bitmap, const TSlotSource& Source, imagefiles::TPictureCache& Pictures,
+                     std::int64_t MaxPixels);
 
 }  // namespace quirlon::core

@@ -98,14 +98,15 @@ void UseLinearResampler(TBitmap32& Bitmap) {
 
 // The background picture stretched onto the canvas, merged so the saved picture stays opaque over
 // an opaque canvas.
-TRenderedLayer BackgroundPictureLayer(const TSlotSource& Source, imagefiles::TPictureCache& Pictures) {
+TRenderedLayer BackgroundPictureLayer(const TSlotSource& Source, imagefiles::TPictureCache& Pictures,
+                                      std::int64_t MaxPixels) {
   TRenderedLayer layer;
   layer.Role.Background = true;
   layer.Bitmap = std::make_shared<TBitmap32>();
   TBitmap32& b = *layer.Bitmap;
   b.SetCombineMode(raster::cmBlend);
   b.SetDrawMode(raster::dmBlend);
-  LoadSlotPicture(b, Source, Pictures);
+  LoadSlotPicture(b, Source, Pictures, MaxPixels);
   b.SetCombineMode(raster::cmMerge);
   return layer;
 }
@@ -234,14 +235,14 @@ TRenderResult ApplyTemplate(const TRenderRequest& Request) {
     if (background.UsesColour()) {
       canvas.Clear(raster::Color32(background.Colour));
     } else {
-      result.Layers.push_back(BackgroundPictureLayer(background, pictures));
+      result.Layers.push_back(BackgroundPictureLayer(background, pictures, Request.MaxPicturePixels));
       UseLinearResampler(*result.Layers.back().Bitmap);
     }
   }
 
   CheckLayerMemory(*parsed, canvas, Request.MemoryBudget);
-  const TLayerEnvironment env{Request.Settings, Request.Sources, Request.LargeDiscArea, SharedShadeMasks(),
-                              Request.CustomFolder, pictures};
+  const TLayerEnvironment env{Request.Settings,     Request.Sources, Request.LargeDiscArea, SharedShadeMasks(),
+                              Request.CustomFolder, pictures,        Request.MaxPicturePixels};
   BuildTemplateLayers(*parsed, canvas, env, result.Layers);
   return result;
 }

@@ -78,6 +78,8 @@ struct TRenderRequest {
   std::string CustomFolder;
   // The most memory the template's layers may take at the canvas size.
   std::int64_t MemoryBudget = kMaxRenderBytes;
+  // The most pixels a source picture may have (at most imagefiles::kMaxPicturePixels).
+  std::int64_t MaxPicturePixels = imagefiles::kDefaultPicturePixels;
   // Decoded pictures kept across renders (safe to share between threads). Without one, the render
   // keeps its own, so a face and its reflection decode once.
   imagefiles::TPictureCache* Pictures = nullptr;

@@ -170,19 +170,27 @@ def pictures_tiff():
     put("picture_tiff", "grey.tif", tiff(b"\0\x40\x80\xc0\xff\x10", bits=(8,), photometric=1))
 
 
+def pictures_tga():
+    bgr = b"".join(bytes([b, g, r]) for row in reversed(PIXELS) for (r, g, b) in row)
+    put("picture_tga", "rgb.tga", struct.pack("<BBBHHBHHHHBB", 0, 0, 2, 0, 0, 0, 0, 0, 3, 2, 24, 0) + bgr)
+    # RLE: one run packet of three, one raw packet of three.
+    rle = bytes([0x82]) + bgr[:3] + bytes([0x02]) + bgr[9:18]
+    put("picture_tga", "rle.tga", struct.pack("<BBBHHBHHHHBB", 0, 0, 10, 0, 0, 0, 0, 0, 3, 2, 24, 0) + rle)
+    # Grey with alpha, top-down, run-length packets that cross a row.
+    put("picture_tga", "la.tga", struct.pack("<BBBHHBHHHHBB", 0, 0, 11, 0, 0, 0, 0, 0, 2, 2, 16, 0x28) +
+        bytes([0x82, 200, 100, 0x00, 7, 255]))
+
+
 def pictures_magick():
-    exts = "tga pcx sgi rla ppm pgm pbm psd pcd cut wmf".split()
+    exts = "pcx sgi rla ppm pgm pbm psd pcd cut wmf fax".split()
     rgb = b"".join(bytes(p) for row in PIXELS for p in row)
     put("picture_magick", "p6.ppm", b"P6\n3 2\n255\n" + rgb, exts.index("ppm"))
     put("picture_magick", "p3.ppm", b"P3 3 2 255 255 0 0 0 255 0 0 0 255 255 255 255 0 0 0 128 64 32\n", exts.index("ppm"))
     put("picture_magick", "p5.pgm", b"P5\n3 2\n255\n\0\x40\x80\xc0\xff\x10", exts.index("pgm"))
     put("picture_magick", "p4.pbm", b"P4\n3 2\n\xa0\x40", exts.index("pbm"))
-    bgr = b"".join(bytes([b, g, r]) for row in reversed(PIXELS) for (r, g, b) in row)
-    tga = struct.pack("<BBBHHBHHHHBB", 0, 0, 2, 0, 0, 0, 0, 0, 3, 2, 24, 0) + bgr
-    put("picture_magick", "rgb.tga", tga, exts.index("tga"))
-    # RLE: one run packet of three, one raw packet of three.
-    rle = bytes([0x82]) + bgr[:3] + bytes([0x02]) + bgr[9:18]
-    put("picture_magick", "rle.tga", struct.pack("<BBBHHBHHHHBB", 0, 0, 10, 0, 0, 0, 0, 0, 3, 2, 24, 0) + rle, exts.index("tga"))
+    # Photoshop, 2 x 1 RGB, raw planes.
+    psd = b"8BPS" + struct.pack(">H6xHIIHH", 1, 3, 1, 2, 8, 3) + b"\0" * 12 + b"\0\0" + bytes([250, 10, 20, 30, 40, 50])
+    put("picture_magick", "rgb.psd", psd, exts.index("psd"))
     sgi = struct.pack(">HBBHHHHII4s80sI", 474, 0, 1, 3, 3, 2, 3, 0, 255, b"", b"seed", 0) + b"\0" * 404
     planes = b"".join(bytes(p[c] for row in reversed(PIXELS) for p in row) for c in range(3))
     put("picture_magick", "rgb.sgi", sgi + planes, exts.index("sgi"))
@@ -205,5 +213,6 @@ if __name__ == "__main__":
     pictures_png()
     pictures_gif()
     pictures_tiff()
+    pictures_tga()
     pictures_magick()
     blocks()

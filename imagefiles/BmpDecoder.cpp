@@ -15,7 +15,7 @@ namespace {
 
 enum : std::uint32_t { kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3, kBiAlphaBitfields = 6 };
 
-[[noreturn]] void Invalid() { throw EInvalidGraphic(kInvalidBitmap); }
+[[noreturn]] void Invalid(const char* reason) { Refuse(reason, kInvalidBitmap); }
 
 std::uint32_t U16(const std::uint8_t* p) { return p[0] | (p[1] << 8); }
 std::uint32_t U32(const std::uint8_t* p) {
@@ -32,7 +32,7 @@ struct TChannel {
     if (mask == 0) return;
     Shift = std::countr_zero(mask);
     Max = mask >> Shift;
-    if ((Max & (Max + 1)) != 0) Invalid();  // not one contiguous run of bits
+    if ((Max & (Max + 1)) != 0) Invalid("a bit-field mask is not one run of bits");
   }
   std::uint32_t Get(std::uint32_t v) const {
     if (Max == 0) return 0;
@@ -58,16 +58,16 @@ struct TDibHeader {
 // Reads the info header at `at` (and masks stored after a 40-byte header); returns the offset
 // just after header and masks, where the palette starts.
 std::size_t ReadDibHeader(std::span<const std::uint8_t> d, std::size_t at, TDibHeader& h) {
-  if (d.size() < at + 4) Invalid();
+  if (d.size() < at + 4) Invalid("the file ends inside the bitmap header");
   h.HeaderSize = U32(&d[at]);
-  if (h.HeaderSize < 12 || h.HeaderSize > d.size() - at) Invalid();
+  if (h.HeaderSize < 12 || h.HeaderSize > d.size() - at) Invalid("the bitmap header size is not valid");
   const std::uint8_t* p = &d[at];
   if (h.HeaderSize == 12) {
     h.Width = U16(p + 4);
     h.Height = static_cast<std::int16_t>(U16(p + 6));
     h.BitCount = U16(p + 10);
   } else {
-    if (h.HeaderSize < 16) Invalid();
+    if (h.HeaderSize < 16) Invalid("the bitmap header size is not valid");
     h.Width = static_cast<std::int32_t>(U32(p + 4));
     h.Height = static_cast<std::int32_t>(U32(p + 8));
     h.BitCount = U16(p + 14);
@@ -87,7 +87,7 @@ std::size_t ReadDibHeader(std::span<const std::uint8_t> d, std::size_t at, TDibH
     if (h.HeaderSize >= 52) {
       for (std::size_t i = 0; i < 3; ++i) h.Masks[i] = U32(p + 40 + 4 * i);
     } else {
-      if (d.size() - next < 4 * count) Invalid();
+      if (d.size() - next < 4 * count) Invalid("the file ends inside the bit-field masks");
       for (std::size_t i = 0; i < count; ++i) h.Masks[i] = U32(&d[next + 4 * i]);
       next += 4 * count;
     }
@@ -96,9 +96,9 @@ std::size_t ReadDibHeader(std::span<const std::uint8_t> d, std::size_t at, TDibH
     h.HasAlphaMask = h.Masks[3] != 0;
   } else if (h.HeaderSize == 64 && h.Compression == kBiBitfields) {
     // OS/2 2.x uses 3 for Huffman 1D, which nobody reads.
-    Invalid();
+    Invalid("OS/2 Huffman-compressed bitmaps cannot be read");
   }
-  if (h.Width <= 0 || h.Height <= 0) Invalid();
+  if (h.Width <= 0 || h.Height <= 0) Invalid("the width or height is not positive");
   return next;
 }
 
@@ -125,7 +125,7 @@ void DecodeRle(std::span<const std::uint8_t> src, bool four, std::int64_t width,
     ++x;
   };
   while (y < height) {
-    if (src.size() - i < 2) Invalid();
+    if (src.size() - i < 2) Invalid("the run-length data ends before the end-of-bitmap mark");
     const std::uint8_t count = src[i], value = src[i + 1];
     i += 2;
     if (count > 0) {
@@ -137,14 +137,14 @@ void DecodeRle(std::span<const std::uint8_t> src, bool four, std::int64_t width,
     } else if (value == 1) {
       return;
     } else if (value == 2) {
-      if (src.size() - i < 2) Invalid();
+      if (src.size() - i < 2) Invalid("the run-length data ends before the end-of-bitmap mark");
       x += src[i];
       y += src[i + 1];
       i += 2;
     } else {
       const std::size_t bytes = four ? (value + 1u) / 2 : value;
       const std::size_t padded = bytes + (bytes & 1);
-      if (src.size() - i < bytes) Invalid();
+      if (src.size() - i < bytes) Invalid("the run-length data ends before the end-of-bitmap mark");
       for (int k = 0; k < value && x < width; ++k) {
         const std::uint8_t b = src[i + (four ? k / 2 : k)];
         put(four ? static_cast<std::uint8_t>((k & 1) ? b & 0x0F : b >> 4) : b);
@@ -165,25 +165,25 @@ TGraphic DecodeDibAt(std::span<const std::uint8_t> d, std::size_t at, std::size_
   const std::size_t paletteAt = ReadDibHeader(d, at, h);
   if (icon) {
     h.Height /= 2;
-    if (h.Height <= 0 || h.TopDown) Invalid();
+    if (h.Height <= 0 || h.TopDown) Invalid("the icon image has no height or is stored top-down");
   }
   const std::uint32_t bpp = h.BitCount;
   const bool rle = h.Compression == kBiRle8 || h.Compression == kBiRle4;
   switch (h.Compression) {
     case kBiRgb:
-      if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) Invalid();
+      if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) Invalid("the number of bits per pixel is not 1, 4, 8, 16, 24 or 32");
       break;
     case kBiRle8:
-      if (bpp != 8 || h.TopDown || icon) Invalid();
+      if (bpp != 8 || h.TopDown || icon) Invalid("run-length encoding with 8 bits needs an 8-bit bottom-up bitmap");
       break;
     case kBiRle4:
-      if (bpp != 4 || h.TopDown || icon) Invalid();
+      if (bpp != 4 || h.TopDown || icon) Invalid("run-length encoding with 4 bits needs a 4-bit bottom-up bitmap");
       break;
     case kBiBitfields:
     case kBiAlphaBitfields:
-      if (bpp != 16 && bpp != 32) Invalid();
+      if (bpp != 16 && bpp != 32) Invalid("bit fields need 16 or 32 bits per pixel");
       break;
-    default: Invalid();
+    default: Invalid("the compression method is not one of the known ones");
   }
   CheckPictureSize(h.Width, h.Height);
 
@@ -193,10 +193,10 @@ TGraphic DecodeDibAt(std::span<const std::uint8_t> d, std::size_t at, std::size_
   if (bpp <= 8) {
     const std::size_t entry = h.HeaderSize == 12 ? 3 : 4;
     std::size_t count = h.ColorsUsed == 0 ? (std::size_t{1} << bpp) : h.ColorsUsed;
-    if (count > 256) Invalid();
+    if (count > 256) Invalid("the colour table has more than 256 entries");
     // A palette that runs into the pixel data is read only as far as it goes.
     if (bitsOffset > paletteAt) count = std::min(count, (bitsOffset - paletteAt) / entry);
-    if ((d.size() - paletteAt) / entry < count) Invalid();
+    if ((d.size() - paletteAt) / entry < count) Invalid("the file ends inside the colour table");
     for (std::size_t i = 0; i < count; ++i) {
       const std::uint8_t* e = &d[paletteAt + i * entry];
       palette[i] = raster::Color32(e[2], e[1], e[0]);
@@ -206,12 +206,12 @@ TGraphic DecodeDibAt(std::span<const std::uint8_t> d, std::size_t at, std::size_
     paletteEnd = paletteAt + 4 * static_cast<std::size_t>(h.ColorsUsed);  // optimisation palette, unused
   }
   if (bitsOffset == 0) bitsOffset = paletteEnd;
-  if (bitsOffset >= d.size()) Invalid();
+  if (bitsOffset >= d.size()) Invalid("the pixel data lies beyond the end of the file");
 
   const std::int64_t w = h.Width, ht = h.Height;
   const std::uint64_t stride = ((static_cast<std::uint64_t>(w) * bpp + 31) / 32) * 4;
   const std::span<const std::uint8_t> bits = d.subspan(bitsOffset);
-  if (!rle && bits.size() / stride < static_cast<std::uint64_t>(ht)) Invalid();
+  if (!rle && bits.size() / stride < static_cast<std::uint64_t>(ht)) Invalid("the file ends before the last row of pixels");
 
   TGraphic g;
   g.Kind = icon ? pkIcon : pkBitmap;
@@ -295,7 +295,7 @@ TGraphic DecodeDibAt(std::span<const std::uint8_t> d, std::size_t at, std::size_
     if (!g.UsesAlpha) {
       const std::uint64_t maskStride = ((static_cast<std::uint64_t>(w) + 31) / 32) * 4;
       const std::size_t maskAt = static_cast<std::size_t>(stride * ht);
-      if ((bits.size() - maskAt) / maskStride < static_cast<std::uint64_t>(ht)) Invalid();
+      if ((bits.size() - maskAt) / maskStride < static_cast<std::uint64_t>(ht)) Invalid("the file ends inside the icon's transparency mask");
       g.Mask.resize(g.Pixels.size());
       for (std::int64_t r = 0; r < ht; ++r) {
         const std::uint8_t* in = bits.data() + maskAt + static_cast<std::size_t>(r * maskStride);
@@ -318,7 +318,7 @@ TGraphic DecodeBmp(std::span<const std::uint8_t> Data) {
         headerSize == 108 || headerSize == 124)
       return DecodeDibAt(Data, 0, 0, false);
   }
-  if (Data.size() < 14 + 12 || Data[0] != 'B' || Data[1] != 'M') Invalid();
+  if (Data.size() < 14 + 12 || Data[0] != 'B' || Data[1] != 'M') Invalid("the file does not start with a bitmap header");
   const std::uint32_t offBits = U32(&Data[10]);
   // An offset inside the headers cannot be right: fall back to "right after the palette".
   return DecodeDibAt(Data, 14, offBits < 14 + 12 ? 0 : offBits, false);

@@ -1,6 +1,8 @@
 #pragma once
 // The decoders behind the picture registry. Each takes the whole file in memory and returns a
 // complete picture or throws EInvalidGraphic with its own message; none returns a partial picture.
+// Every message says in words what is wrong and ends with the decoder's fixed message; the loader
+// puts the file name in front.
 #include <cstdint>
 #include <span>
 #include <string>
@@ -9,8 +11,11 @@
 
 namespace quirlon::imagefiles::detail {
 
-// Throws "Picture is too large (%d x %d)" beyond kMaxPictureSide or kMaxPicturePixels; call it
-// before allocating pixels.
+// Throws EInvalidGraphic("<Reason>. <Fixed>"), the reason's first letter in capitals.
+[[noreturn]] void Refuse(const std::string& Reason, const std::string& Fixed);
+
+// Throws "Picture is too large (%d x %d)" (with the limit it passes) beyond kMaxPictureSide or the
+// pixel limit of the DecodePicture running on this thread; call it before allocating pixels.
 void CheckPictureSize(std::int64_t Width, std::int64_t Height);
 
 TGraphic DecodeBmp(std::span<const std::uint8_t> Data);
@@ -22,7 +27,12 @@ TGraphic DecodeJpeg(std::span<const std::uint8_t> Data);
 TGraphic DecodePng(std::span<const std::uint8_t> Data);
 TGraphic DecodeGif(std::span<const std::uint8_t> Data);
 TGraphic DecodeTiff(std::span<const std::uint8_t> Data);
-// Format is GraphicsMagick's name ("TGA"); Description names the format in errors.
+TGraphic DecodeTga(std::span<const std::uint8_t> Data);
+// Format is ImageMagick's coder ("PSD"), one of RoutedMagickCoders(); Description names the format
+// in errors.
+// Whether the shut-in ImageMagick may read with a coder, or run a delegate (it may run none).
+bool MagickMayRead(const std::string& Coder);
+bool MagickMayRunDelegate(const std::string& Delegate);
 TGraphic DecodeMagick(std::span<const std::uint8_t> Data, const std::string& Format,
                       const std::string& Description, TPictureKind Kind);
 

@@ -30,7 +30,13 @@ extern "C" int GifRead(GifFileType* gif, GifByteType* out, int length) {
   return static_cast<int>(n);
 }
 
-[[noreturn]] void Invalid() { throw EInvalidGraphic(Format(kInvalidImageFormat, "GIF")); }
+[[noreturn]] void Invalid(const char* reason) { Refuse(reason, Format(kInvalidImageFormat, "GIF")); }
+
+// giflib's words for its error code.
+[[noreturn]] void InvalidByCode(int code) {
+  const char* text = GifErrorString(code);
+  Invalid(text ? text : "giflib cannot read the file");
+}
 
 void CloseGif(GifFileType* gif) {
   int error = 0;
@@ -40,34 +46,37 @@ void CloseGif(GifFileType* gif) {
 }  // namespace
 
 TGraphic DecodeGif(std::span<const std::uint8_t> Data) {
+  if (Data.size() < 6 || std::memcmp(Data.data(), "GIF8", 4) != 0) Invalid("the file does not start with a GIF header");
+  if (Data.size() < 13) Invalid("the file ends inside the GIF header");
   TSource src{Data.data(), Data.size(), 0};
   int error = 0;
   const std::unique_ptr<GifFileType, void (*)(GifFileType*)> gif(DGifOpen(&src, GifRead, &error), &CloseGif);
-  if (!gif) Invalid();
+  if (!gif) InvalidByCode(error);
 
   int transparent = -1;
   for (;;) {
     GifRecordType type = UNDEFINED_RECORD_TYPE;
-    if (DGifGetRecordType(gif.get(), &type) != GIF_OK) Invalid();
-    if (type == TERMINATE_RECORD_TYPE) Invalid();  // no picture at all
+    if (DGifGetRecordType(gif.get(), &type) != GIF_OK) InvalidByCode(gif->Error);
+    if (type == TERMINATE_RECORD_TYPE) Invalid("the file holds no picture");
     if (type == EXTENSION_RECORD_TYPE) {
       int code = 0;
       GifByteType* block = nullptr;
-      if (DGifGetExtension(gif.get(), &code, &block) != GIF_OK) Invalid();
+      if (DGifGetExtension(gif.get(), &code, &block) != GIF_OK) InvalidByCode(gif->Error);
       if (code == GRAPHICS_EXT_FUNC_CODE && block && block[0] >= 4)
         transparent = (block[1] & 1) ? block[4] : -1;
       while (block) {
-        if (DGifGetExtensionNext(gif.get(), &block) != GIF_OK) Invalid();
+        if (DGifGetExtensionNext(gif.get(), &block) != GIF_OK) InvalidByCode(gif->Error);
       }
       continue;
     }
-    if (type != IMAGE_DESC_RECORD_TYPE) Invalid();
-    if (DGifGetImageDesc(gif.get()) != GIF_OK) Invalid();
+    if (type != IMAGE_DESC_RECORD_TYPE) Invalid("a record of unknown type comes before the picture");
+    if (DGifGetImageDesc(gif.get()) != GIF_OK) InvalidByCode(gif->Error);
     break;
   }
 
   const GifImageDesc& frame = gif->Image;
-  if (frame.Width <= 0 || frame.Height <= 0 || frame.Left < 0 || frame.Top < 0) Invalid();
+  if (frame.Width <= 0 || frame.Height <= 0 || frame.Left < 0 || frame.Top < 0)
+    Invalid("the first frame has no pixels or lies outside the screen");
   CheckPictureSize(frame.Width, frame.Height);
   // The logical screen decides the size; a screen without size takes the frame's.
   std::int64_t width = gif->SWidth, height = gif->SHeight;
@@ -92,7 +101,8 @@ TGraphic DecodeGif(std::span<const std::uint8_t> Data) {
   // Decode the frame's indices, de-interlacing as we go.
   std::vector<GifPixelType> indices(static_cast<std::size_t>(frame.Width) * frame.Height);
   auto readRow = [&](int y) {
-    if (DGifGetLine(gif.get(), &indices[static_cast<std::size_t>(y) * frame.Width], frame.Width) != GIF_OK) Invalid();
+    if (DGifGetLine(gif.get(), &indices[static_cast<std::size_t>(y) * frame.Width], frame.Width) != GIF_OK)
+      InvalidByCode(gif->Error);
   };
   if (frame.Interlace) {
     static constexpr int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};

@@ -18,7 +18,7 @@ std::uint32_t U32BE(const std::uint8_t* p) {
   return (static_cast<std::uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
 }
 
-[[noreturn]] void Invalid() { throw EInvalidGraphic(kInvalidBitmap); }
+[[noreturn]] void Invalid(const char* reason) { Refuse(reason, kInvalidBitmap); }
 
 constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
@@ -54,9 +54,10 @@ bool Measure(std::span<const std::uint8_t> img, TCandidate& c) {
 }  // namespace
 
 TGraphic DecodeIcon(std::span<const std::uint8_t> Data) {
-  if (Data.size() < 6 || U16(&Data[0]) != 0 || (U16(&Data[2]) != 1 && U16(&Data[2]) != 2)) Invalid();
+  if (Data.size() < 6 || U16(&Data[0]) != 0 || (U16(&Data[2]) != 1 && U16(&Data[2]) != 2))
+    Invalid("the file does not start with an icon directory");
   const std::uint32_t count = U16(&Data[4]);
-  if (count == 0 || (Data.size() - 6) / 16 < count) Invalid();
+  if (count == 0 || (Data.size() - 6) / 16 < count) Invalid("the icon directory is empty or longer than the file");
   TCandidate best;
   bool found = false;
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -71,7 +72,7 @@ TGraphic DecodeIcon(std::span<const std::uint8_t> Data) {
       found = true;
     }
   }
-  if (!found) Invalid();
+  if (!found) Invalid("no image of the icon lies inside the file");
 
   if (std::memcmp(best.Image.data(), kPngSignature, 8) == 0) {
     TGraphic g = DecodePng(best.Image);

@@ -25,11 +25,13 @@ struct TJpegError {
   jpeg_error_mgr Manager;  // first member: libjpeg sees a jpeg_error_mgr*
   std::jmp_buf Jump;
   int Code;
+  char Text[JMSG_LENGTH_MAX];  // libjpeg's words for Code
 };
 
 extern "C" void JpegErrorExit(j_common_ptr cinfo) {
   auto* err = reinterpret_cast<TJpegError*>(cinfo->err);
   err->Code = cinfo->err->msg_code;
+  if (err->Text[0] == '\0') (*cinfo->err->format_message)(cinfo, err->Text);
   std::longjmp(err->Jump, 1);
 }
 
@@ -52,6 +54,8 @@ extern "C" void JpegProgress(j_common_ptr cinfo) {
   auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
   if (d->input_scan_number > kMaxScans) {
     cinfo->err->msg_code = JERR_BAD_PROGRESSION;
+    std::snprintf(reinterpret_cast<TJpegError*>(cinfo->err)->Text, JMSG_LENGTH_MAX,
+                  "the progressive picture has more than %d scans", kMaxScans);
     JpegErrorExit(cinfo);
   }
 }
@@ -133,9 +137,11 @@ TGraphic DecodeJpeg(std::span<const std::uint8_t> Data) {
   job->Error.Manager.emit_message = JpegEmitMessage;
   job->Error.Manager.output_message = JpegOutputMessage;
   job->Error.Code = 0;
-  auto fail = [&]() -> TGraphic { throw EInvalidGraphic(Format(kJpegError, job->Error.Code)); };
+  job->Error.Text[0] = '\0';
+  auto fail = [&]() -> TGraphic { Refuse(job->Error.Text, Format(kJpegError, job->Error.Code)); };
   if (Data.empty()) {
     job->Error.Code = JERR_INPUT_EMPTY;
+    std::snprintf(job->Error.Text, JMSG_LENGTH_MAX, "the file is empty");
     return fail();
   }
   if (!Guarded(job, CreateStep)) return fail();

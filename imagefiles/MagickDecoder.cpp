@@ -1,14 +1,24 @@
-// The side formats through GraphicsMagick. The format always comes from our registry (the file
-// name's extension), never from GraphicsMagick's own guess, so a file cannot pick a different
-// reader by its contents. The library is initialised once, without signal handlers, and its
-// resource limits match ours.
+// The rarer formats through ImageMagick's Magick++. The library is shut in when it starts, in code,
+// whatever its system policy file says:
+// - only the coders the format table routes to it may be loaded or read (RoutedMagickCoders);
+// - no delegate: it never runs an external program (Ghostscript and the like), and no file names
+//   indirectly ("@list"), so a picture can neither run anything nor reach another file or the network;
+// - its pixel cache stays in memory (no disk, no mapped files, so nothing in the temporary folder),
+//   within the picture limits, on one thread;
+// - a decode that runs past kMagickSeconds is cancelled through the progress monitor (the library's
+//   own time limit counts from the start of the process and then ends it).
+// The coder always comes from our table, never from ImageMagick's guess, so a file cannot pick a
+// reader by its contents. A policy that cannot be set makes every one of these formats unsupported.
+#include <algorithm>
+#include <bit>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
-#include <memory>
 #include <mutex>
+#include <string>
+#include <unistd.h>
 
-#include <magick/api.h>
+#include <Magick++.h>
 
 #include "imagefiles/Decoders.h"
 #include "raster/Errors.h"
@@ -17,121 +27,182 @@ namespace quirlon::imagefiles::detail {
 
 namespace {
 
-extern "C" void MagickQuiet(const ExceptionType, const char*, const char*) {}
+constexpr int kMagickSeconds = 20;
+// Pixel cache of the largest picture at 16 bits a sample, four samples, and some room.
+constexpr MagickCore::MagickSizeType kMagickMemory = static_cast<MagickCore::MagickSizeType>(kMaxPicturePixels) * 8 + (64u << 20);
 
-// GraphicsMagick's fatal errors (its own state is broken, for example a lock it cannot create)
-// must not return into the library: say why and stop.
-// (The GNU attribute, not [[noreturn]]: it is part of the handler's pointer type.)
-extern "C" __attribute__((noreturn)) void MagickFatal(const ExceptionType, const char* reason,
+extern "C" void MagickQuiet(const MagickCore::ExceptionType, const char*, const char*) {}
+
+// Fatal errors mean ImageMagick's own state is broken (a lock it cannot create): it must not
+// return into the library, so say why and stop.
+extern "C" __attribute__((noreturn)) void MagickFatal(const MagickCore::ExceptionType, const char* reason,
                                                      const char* description) {
-  const char* parts[] = {"GraphicsMagick: fatal error: ", reason ? reason : "", " ", description ? description : "", "\n"};
+  const char* parts[] = {"ImageMagick: fatal error: ", reason ? reason : "", " ", description ? description : "", "\n"};
   for (const char* p : parts)
     if (::write(STDERR_FILENO, p, std::strlen(p)) < 0) break;
   std::abort();
 }
 
-void InitialiseMagick() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    ExceptionInfo exception;
-    GetExceptionInfo(&exception);
-    InitializeMagickEx(nullptr, MAGICK_OPT_NO_SIGNAL_HANDER, &exception);
-    DestroyExceptionInfo(&exception);
-    // Reports go into the exception records we check; nothing is printed.
-    SetErrorHandler(&MagickQuiet);
-    SetWarningHandler(&MagickQuiet);
-    SetFatalErrorHandler(&MagickFatal);
-    SetMagickResourceLimit(WidthResource, kMaxPictureSide);
-    SetMagickResourceLimit(HeightResource, kMaxPictureSide);
-    SetMagickResourceLimit(PixelsResource, kMaxPicturePixels);
-    SetMagickResourceLimit(MemoryResource, 2048LL * 1024 * 1024);
-    SetMagickResourceLimit(MapResource, 2048LL * 1024 * 1024);
-    SetMagickResourceLimit(DiskResource, 0);  // no pixel cache in temporary files
-  });
+std::string JoinedCoders(const std::vector<std::string>& coders) {
+  std::string list;
+  for (const std::string& c : coders) list += (list.empty() ? "" : ",") + c;
+  return "{" + list + "}";
 }
 
-struct TExceptionGuard {
-  ExceptionInfo Info;
-  TExceptionGuard() { GetExceptionInfo(&Info); }
-  ~TExceptionGuard() { DestroyExceptionInfo(&Info); }
-  TExceptionGuard(const TExceptionGuard&) = delete;
-  TExceptionGuard& operator=(const TExceptionGuard&) = delete;
-  // Errors, and warnings that say the picture is damaged (GraphicsMagick then returns what it got).
-  bool Failed() const { return Info.severity >= ErrorException || Info.severity == CorruptImageWarning; }
+// Later rules win over earlier ones and over the system's file, so each domain is closed first and
+// then opened for our coders alone. Modules need read and write rights to be loaded.
+std::string LockedPolicy() {
+  const std::string coders = JoinedCoders(RoutedMagickCoders());
+  return "<policymap>\n"
+         "  <policy domain=\"delegate\" rights=\"none\" pattern=\"*\"/>\n"
+         "  <policy domain=\"path\" rights=\"none\" pattern=\"@*\"/>\n"
+         "  <policy domain=\"filter\" rights=\"none\" pattern=\"*\"/>\n"
+         "  <policy domain=\"coder\" rights=\"none\" pattern=\"*\"/>\n"
+         "  <policy domain=\"coder\" rights=\"read\" pattern=\"" + coders + "\"/>\n"
+         "  <policy domain=\"module\" rights=\"none\" pattern=\"*\"/>\n"
+         "  <policy domain=\"module\" rights=\"read|write\" pattern=\"" + coders + "\"/>\n"
+         "</policymap>\n";
+}
+
+bool Authorized(MagickCore::PolicyDomain domain, MagickCore::PolicyRights rights, const std::string& pattern) {
+  return MagickCore::IsRightsAuthorized(domain, rights, pattern.c_str()) != MagickCore::MagickFalse;
+}
+
+// True once ImageMagick runs shut in; false when it could not be (then nothing is handed to it).
+bool InitialiseMagick() {
+  static std::once_flag once;
+  static bool ready = false;
+  std::call_once(once, [] {
+    // Without signal handlers: the program's own stay in place.
+    Magick::InitializeMagick(nullptr);
+    MagickCore::SetErrorHandler(&MagickQuiet);
+    MagickCore::SetWarningHandler(&MagickQuiet);
+    MagickCore::SetFatalErrorHandler(&MagickFatal);
+    MagickCore::ExceptionInfo* exception = MagickCore::AcquireExceptionInfo();
+    const bool policySet = MagickCore::SetMagickSecurityPolicy(LockedPolicy().c_str(), exception) != MagickCore::MagickFalse;
+    MagickCore::DestroyExceptionInfo(exception);
+    using Magick::ResourceLimits;
+    ResourceLimits::width(kMaxPictureSide);
+    ResourceLimits::height(kMaxPictureSide);
+    ResourceLimits::area(kMaxPicturePixels);
+    ResourceLimits::memory(kMagickMemory);
+    ResourceLimits::map(0);
+    ResourceLimits::disk(0);
+    ResourceLimits::thread(1);
+    ResourceLimits::listLength(64);
+    ready = policySet && !Authorized(MagickCore::CoderPolicyDomain, MagickCore::ReadPolicyRights, "EPS") &&
+            !Authorized(MagickCore::DelegatePolicyDomain, MagickCore::ExecutePolicyRights, "ps:alpha");
+  });
+  return ready;
+}
+
+struct TDeadline {
+  std::chrono::steady_clock::time_point End;
+  bool Passed = false;
 };
 
-// PostScript is rendered by Ghostscript, which GraphicsMagick runs as a separate program.
-bool HaveDelegateFor(const std::string& format) {
-  if (format != "EPS") return true;
-  const char* path = std::getenv("PATH");
-  std::string dirs = path ? path : "";
-  for (std::size_t start = 0; start <= dirs.size();) {
-    const std::size_t end = std::min(dirs.find(':', start), dirs.size());
-    const std::string dir = dirs.substr(start, end - start);
-    if (!dir.empty() && access((dir + "/gs").c_str(), X_OK) == 0) return true;
-    start = end + 1;
-  }
-  return false;
+// Called by the coders as they go; false makes them stop.
+extern "C" MagickCore::MagickBooleanType MagickProgress(const char*, const MagickCore::MagickOffsetType,
+                                                       const MagickCore::MagickSizeType, void* data) {
+  auto* deadline = static_cast<TDeadline*>(data);
+  if (std::chrono::steady_clock::now() > deadline->End) deadline->Passed = true;
+  return deadline->Passed ? MagickCore::MagickFalse : MagickCore::MagickTrue;
 }
 
-using TImagePtr = std::unique_ptr<Image, void (*)(Image*)>;
-using TImageInfoPtr = std::unique_ptr<ImageInfo, void (*)(ImageInfo*)>;
+// ImageMagick's words without the program name in front and the source position behind:
+// "prog: improper image header `picture' @ error/tga.c/ReadTGAImage/205".
+std::string MagickWords(const std::string& what) {
+  std::string text = what;
+  if (const std::size_t at = text.find(" @ "); at != std::string::npos) text.erase(at);
+  if (const std::size_t colon = text.find(": "); colon != std::string::npos && colon < 40) text.erase(0, colon + 2);
+  if (const std::size_t quote = text.find(" `"); quote != std::string::npos) text.erase(quote);
+  return text;
+}
 
 }  // namespace
 
-TGraphic DecodeMagick(std::span<const std::uint8_t> Data, const std::string& Format,
-                      const std::string& Description, TPictureKind Kind) {
+bool MagickMayRead(const std::string& Coder) {
+  return InitialiseMagick() && Authorized(MagickCore::CoderPolicyDomain, MagickCore::ReadPolicyRights, Coder) &&
+         Authorized(MagickCore::ModulePolicyDomain, MagickCore::ReadPolicyRights, Coder);
+}
+
+bool MagickMayRunDelegate(const std::string& Delegate) {
   InitialiseMagick();
+  return Authorized(MagickCore::DelegatePolicyDomain, MagickCore::ExecutePolicyRights, Delegate);
+}
+
+TGraphic DecodeMagick(std::span<const std::uint8_t> Data, const std::string& Format, const std::string& Description,
+                      TPictureKind Kind) {
   const std::string noDecoder = quirlon::Format(kNoDecoder, Description.c_str());
-  if (Format.empty()) throw EInvalidGraphic(noDecoder);
+  const std::vector<std::string> routed = RoutedMagickCoders();
+  if (std::find(routed.begin(), routed.end(), Format) == routed.end()) throw EInvalidGraphic(noDecoder);
+  if (!InitialiseMagick()) Refuse("ImageMagick could not be shut in, so it reads nothing", noDecoder);
   {
-    TExceptionGuard exception;
-    const MagickInfo* info = GetMagickInfo(Format.c_str(), &exception.Info);
-    if (!info || !info->decoder || !HaveDelegateFor(Format)) throw EInvalidGraphic(noDecoder);
+    MagickCore::ExceptionInfo* exception = MagickCore::AcquireExceptionInfo();
+    const MagickCore::MagickInfo* info = MagickCore::GetMagickInfo(Format.c_str(), exception);
+    MagickCore::DestroyExceptionInfo(exception);
+    if (!info || !info->decoder) throw EInvalidGraphic(noDecoder);
   }
-  auto invalid = [&]() -> TGraphic { throw EInvalidGraphic(quirlon::Format(kInvalidImageFormat, Format.c_str())); };
-  if (Data.empty()) return invalid();
+  const std::string invalid = quirlon::Format(kInvalidImageFormat, Format.c_str());
+  if (Data.empty()) Refuse("the file is empty", invalid);
 
-  TImageInfoPtr info(CloneImageInfo(nullptr), &DestroyImageInfo);
-  if (!info) return invalid();
-  // "TGA:" fixes the reader; only the first frame is read.
-  const std::string name = Format + ":picture";
-  std::strncpy(info->filename, name.c_str(), MaxTextExtent - 1);
-  std::strncpy(info->magick, Format.c_str(), MaxTextExtent - 1);
-  info->subimage = 0;
-  info->subrange = 1;
-
-  {
-    TExceptionGuard exception;
-    TImagePtr ping(PingBlob(info.get(), Data.data(), Data.size(), &exception.Info), &DestroyImageList);
-    if (!ping) {
-      if (exception.Info.severity == ResourceLimitError) CheckPictureSize(kMaxPictureSide + 1, kMaxPictureSide + 1);
-      return invalid();
+  TDeadline deadline{std::chrono::steady_clock::now() + std::chrono::seconds(kMagickSeconds)};
+  Magick::Image image;
+  // Warnings come as exceptions after the step has finished: damage means a partial picture, any
+  // other warning leaves a whole one.
+  auto run = [&](auto&& step) {
+    std::string failure;
+    try {
+      step();
+    } catch (const Magick::WarningCorruptImage& e) {
+      failure = MagickWords(e.what());
+    } catch (const Magick::Warning&) {
+    } catch (const Magick::Exception& e) {
+      failure = MagickWords(e.what());
+      // The system's policy file may allow less memory than we ask for; it cannot be raised here.
+      if (failure.find("resources exhausted") != std::string::npos)
+        failure += quirlon::Format(": the picture needs more memory than ImageMagick may use on this system (%llu MiB)",
+                                   static_cast<unsigned long long>(
+                                       MagickCore::GetMagickResourceLimit(MagickCore::MemoryResource) >> 20));
     }
-    CheckPictureSize(ping->columns, ping->rows);
-  }
-
-  TExceptionGuard exception;
-  TImagePtr image(BlobToImage(info.get(), Data.data(), Data.size(), &exception.Info), &DestroyImageList);
-  if (!image || exception.Failed()) return invalid();
-  if (image->columns == 0 || image->rows == 0) return invalid();
-  CheckPictureSize(image->columns, image->rows);
+    if (deadline.Passed) Refuse(quirlon::Format("the picture takes more than %d seconds to read", kMagickSeconds), invalid);
+    if (!failure.empty()) Refuse(failure, invalid);
+  };
+  run([&] {
+    image.magick(Format);  // sets "PSD:" in front of the name: the coder is not guessed
+    MagickCore::SetImageInfoProgressMonitor(image.imageInfo(), &MagickProgress, &deadline);
+    image.ping(Magick::Blob(Data.data(), Data.size()));
+  });
+  // Refused by the header, before any pixel memory is taken.
+  CheckPictureSize(static_cast<std::int64_t>(image.columns()), static_cast<std::int64_t>(image.rows()));
+  run([&] {
+    // The first frame (a Photoshop file's merged picture) only. Set after the ping: ImageMagick 6
+    // loses a string on every ping of a frame range.
+    image.subImage(0);
+    image.subRange(1);
+    image.magick(Format);
+    image.read(Magick::Blob(Data.data(), Data.size()));
+  });
+  const std::int64_t width = static_cast<std::int64_t>(image.columns()), height = static_cast<std::int64_t>(image.rows());
+  if (width == 0 || height == 0) Refuse("the picture has no pixels", invalid);
+  CheckPictureSize(width, height);
 
   TGraphic g;
   g.Kind = Kind;
-  g.Width = static_cast<std::int32_t>(image->columns);
-  g.Height = static_cast<std::int32_t>(image->rows);
-  g.PixelFormat = image->matte ? pf32bit : pf24bit;
+  g.Width = static_cast<std::int32_t>(width);
+  g.Height = static_cast<std::int32_t>(height);
+  const bool alpha = image.matte();
+  g.PixelFormat = alpha ? pf32bit : pf24bit;
   g.UsesAlpha = Kind != pkBitmap;
-  g.Pixels.resize(static_cast<std::size_t>(g.Width) * g.Height);
-  TExceptionGuard dispatch;
-  if (DispatchImage(image.get(), 0, 0, image->columns, image->rows, "RGBA", CharPixel, g.Pixels.data(),
-                    &dispatch.Info) != MagickPass)
-    return invalid();
-  for (TColor32& p : g.Pixels) {
-    std::uint8_t b[4];
-    std::memcpy(b, &p, 4);
-    p = raster::Color32(b[0], b[1], b[2], image->matte ? b[3] : 255);
+  g.Pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  // B, G, R, A bytes are a TColor32 in memory; without alpha ImageMagick gives it as 255.
+  static_assert(std::endian::native == std::endian::little);
+  try {
+    image.write(0, 0, static_cast<std::size_t>(width), static_cast<std::size_t>(height), "BGRA", Magick::CharPixel,
+                g.Pixels.data());
+  } catch (const Magick::Error& e) {
+    Refuse(MagickWords(e.what()), invalid);
+  } catch (const Magick::Warning&) {
   }
   return g;
 }

@@ -1,12 +1,14 @@
 #include "imagefiles/Picture.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <sys/stat.h>
 
 #include "imagefiles/Decoders.h"
@@ -17,58 +19,165 @@ namespace quirlon::imagefiles {
 
 namespace {
 
+using namespace std::string_view_literals;
+
 std::string LowerCase(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
 
+// Signatures: the first bytes every file of a format starts with. Each is strict enough that no
+// file of a format without a signature (Targa, fax, Alias/Wavefront, Dr. Halo) can pass for it.
+bool StartsWith(std::span<const std::uint8_t> d, std::size_t at, std::string_view bytes) {
+  return d.size() >= at + bytes.size() && std::memcmp(d.data() + at, bytes.data(), bytes.size()) == 0;
+}
+std::uint32_t Le32(std::span<const std::uint8_t> d, std::size_t at) {
+  return d[at] | (d[at + 1] << 8) | (d[at + 2] << 16) | (std::uint32_t{d[at + 3]} << 24);
+}
+
+bool IsPng(std::span<const std::uint8_t> d) { return StartsWith(d, 0, "\x89PNG\r\n\x1a\n"sv); }
+bool IsJpeg(std::span<const std::uint8_t> d) { return StartsWith(d, 0, "\xFF\xD8\xFF"sv); }
+bool IsGif(std::span<const std::uint8_t> d) { return StartsWith(d, 0, "GIF87a"sv) || StartsWith(d, 0, "GIF89a"sv); }
+bool IsBmp(std::span<const std::uint8_t> d) {
+  // "BM" and an info header of at least the old 12 bytes. Bitmaps without the file header (DIB
+  // files) have no signature; their extension leads them to the same reader.
+  return StartsWith(d, 0, "BM"sv) && d.size() >= 18 && Le32(d, 14) >= 12;
+}
+bool IsTiff(std::span<const std::uint8_t> d) {
+  return StartsWith(d, 0, "II*\0"sv) || StartsWith(d, 0, "II+\0"sv) || StartsWith(d, 0, "MM\0*"sv) ||
+         StartsWith(d, 0, "MM\0+"sv);
+}
+bool IsIcon(std::span<const std::uint8_t> d) {
+  // Reserved 0, type 1, at least one image whose directory entry has its reserved byte 0. (Type 2,
+  // cursors, is also how most Targa files start; an icon file of that type needs the .ico name.)
+  return StartsWith(d, 0, "\0\0\1\0"sv) && d.size() >= 22 && (d[4] | d[5]) != 0 && d[9] == 0;
+}
+bool IsWebP(std::span<const std::uint8_t> d) { return StartsWith(d, 0, "RIFF"sv) && StartsWith(d, 8, "WEBP"sv); }
+bool IsPsd(std::span<const std::uint8_t> d) {
+  return StartsWith(d, 0, "8BPS"sv) && d.size() >= 6 && d[4] == 0 && (d[5] == 1 || d[5] == 2);
+}
+bool IsPaintShopPro(std::span<const std::uint8_t> d) { return StartsWith(d, 0, "Paint Shop Pro Image File\n\x1a"sv); }
+bool IsPostScript(std::span<const std::uint8_t> d) {
+  // Text PostScript, or the binary header of DOS EPS files.
+  return StartsWith(d, 0, "%!PS"sv) || StartsWith(d, 0, "\xC5\xD0\xD3\xC6"sv);
+}
+bool IsPdf(std::span<const std::uint8_t> d) { return StartsWith(d, 0, "%PDF-"sv); }
+bool IsSgi(std::span<const std::uint8_t> d) {
+  return StartsWith(d, 0, "\x01\xDA"sv) && d.size() >= 4 && d[2] <= 1 && (d[3] == 1 || d[3] == 2);
+}
+bool IsPnm(std::span<const std::uint8_t> d) {
+  return d.size() >= 3 && d[0] == 'P' && d[1] >= '1' && d[1] <= '7' && std::isspace(d[2]);
+}
+bool IsPcx(std::span<const std::uint8_t> d) {
+  // Manufacturer 10, a known version, RLE or none, a known depth, the reserved byte 0, 1 to 4 planes.
+  if (d.size() < 128 || d[0] != 0x0A) return false;
+  const bool version = d[1] == 0 || (d[1] >= 2 && d[1] <= 5);
+  const bool depth = d[3] == 1 || d[3] == 2 || d[3] == 4 || d[3] == 8;
+  return version && d[2] <= 1 && depth && d[64] == 0 && d[65] >= 1 && d[65] <= 4;
+}
+bool IsPhotoCd(std::span<const std::uint8_t> d) { return StartsWith(d, 2048, "PCD_IPI"sv); }
+bool IsWmf(std::span<const std::uint8_t> d) {
+  // The placeable header's key, or a plain header: memory or disk type, 9 words, version 1 or 3.
+  return StartsWith(d, 0, "\xD7\xCD\xC6\x9A"sv) || StartsWith(d, 0, "\x01\0\x09\0\0\x03"sv) ||
+         StartsWith(d, 0, "\x02\0\x09\0\0\x03"sv) ||
+         StartsWith(d, 0, "\x01\0\x09\0\0\x01"sv);
+}
+bool IsEmf(std::span<const std::uint8_t> d) { return d.size() >= 44 && Le32(d, 0) == 1 && StartsWith(d, 40, " EMF"sv); }
+
+// The one table of picture formats, in the order of the effective registry (the open dialog's
+// order); rows without an extension are known by their content only.
+struct TFormatRow {
+  const char* Extension;
+  const char* Description;
+  const char* Name;
+  TDecoder Decoder;
+  const char* MagickFormat;
+  TSignature Signature;
+};
+
+constexpr TFormatRow kFormatTable[] = {
+    {"bmp", "Windows bitmaps", "BMP", TDecoder::Bmp, "", IsBmp},
+    {"ico", "Windows icons", "ICO", TDecoder::Icon, "", IsIcon},
+    {"wmf", "Windows metafiles", "WMF", TDecoder::Metafile, "WMF", IsWmf},
+    // ImageMagick draws enhanced metafiles only on Windows.
+    {"emf", "Windows enhanced meta files", "EMF", TDecoder::Unsupported, "", IsEmf},
+    {"jfif", "JFIF images", "JPEG", TDecoder::Jpeg, "", IsJpeg},
+    {"jpg", "JPG images", "JPEG", TDecoder::Jpeg, "", IsJpeg},
+    {"jpe", "JPE images", "JPEG", TDecoder::Jpeg, "", IsJpeg},
+    {"jpeg", "JPEG images", "JPEG", TDecoder::Jpeg, "", IsJpeg},
+    {"rle", "Run length encoded Windows bitmaps", "BMP", TDecoder::Bmp, "", IsBmp},
+    {"dib", "Device independant Windows bitmaps", "BMP", TDecoder::Bmp, "", IsBmp},
+    {"win", "Truevision images", "TGA", TDecoder::Tga, "", nullptr},
+    {"vst", "Truevision images", "TGA", TDecoder::Tga, "", nullptr},
+    {"vda", "Truevision images", "TGA", TDecoder::Tga, "", nullptr},
+    {"tga", "Truevision images", "TGA", TDecoder::Tga, "", nullptr},
+    {"icb", "Truevision images", "TGA", TDecoder::Tga, "", nullptr},
+    {"tiff", "Macintosh TIFF images", "TIFF", TDecoder::Tiff, "", IsTiff},
+    {"tif", "PC TIF images", "TIFF", TDecoder::Tiff, "", IsTiff},
+    // Raw Group 3 pages have no header: only this name sends a file to the fax reader.
+    {"fax", "GFI fax images", "FAX", TDecoder::Magick, "FAX", nullptr},
+    // PostScript is a program: no interpreter ever runs on a user's file.
+    {"eps", "Encapsulated Postscript images", "EPS", TDecoder::Unsupported, "", IsPostScript},
+    {"pcx", "ZSoft Paintbrush images", "PCX", TDecoder::Magick, "PCX", IsPcx},
+    {"pcc", "ZSoft Paintbrush images", "PCX", TDecoder::Magick, "PCX", IsPcx},
+    // ImageMagick's SCR is another format (Spectrum screens).
+    {"scr", "Word 5.x screen capture images", "SCR", TDecoder::Unsupported, "", nullptr},
+    {"rpf", "Alias/Wavefront images", "RLA", TDecoder::Magick, "RLA", nullptr},
+    {"rla", "Alias/Wavefront images", "RLA", TDecoder::Magick, "RLA", nullptr},
+    {"sgi", "SGI true color images", "SGI", TDecoder::Magick, "SGI", IsSgi},
+    {"rgba", "SGI true color images with alpha", "SGI", TDecoder::Magick, "SGI", IsSgi},
+    {"rgb", "SGI true color images", "SGI", TDecoder::Magick, "SGI", IsSgi},
+    {"bw", "SGI black/white images", "SGI", TDecoder::Magick, "SGI", IsSgi},
+    {"psd", "Photoshop images", "PSD", TDecoder::Magick, "PSD", IsPsd},
+    {"pdd", "Photoshop images", "PSD", TDecoder::Magick, "PSD", IsPsd},
+    {"ppm", "Portable pixel map images", "PNM", TDecoder::Magick, "PNM", IsPnm},
+    {"pgm", "Portable gray map images", "PNM", TDecoder::Magick, "PNM", IsPnm},
+    {"pbm", "Portable bitmap images", "PNM", TDecoder::Magick, "PNM", IsPnm},
+    {"cel", "Autodesk images", "CEL", TDecoder::Unsupported, "", nullptr},
+    {"pic", "Autodesk images", "PIC", TDecoder::Unsupported, "", nullptr},
+    {"pcd", "Kodak Photo-CD images", "PCD", TDecoder::Magick, "PCD", IsPhotoCd},
+    {"gif", "CompuServe images", "GIF", TDecoder::Gif, "", IsGif},
+    {"cut", "Dr. Halo images", "CUT", TDecoder::Magick, "CUT", nullptr},
+    {"psp", "Paintshop Pro images", "PSP", TDecoder::Unsupported, "", IsPaintShopPro},
+    {"png", "Portable network graphic images", "PNG", TDecoder::Png, "", IsPng},
+    {"", "WebP images", "WebP", TDecoder::Unsupported, "", IsWebP},
+    {"", "PDF documents", "PDF", TDecoder::Unsupported, "", IsPdf},
+};
+
+TFileFormat FormatOf(const TFormatRow& row) {
+  return TFileFormat{row.Extension, row.Description, row.Decoder, row.MagickFormat, row.Name, row.Signature};
+}
+
 void RegisterAll(TFileFormatsList& list) {
-  // The platform's own formats, then JPEG, then the PNG library.
-  list.Add("wmf", "Windows metafiles", TDecoder::Metafile, "WMF");
-  list.Add("emf", "Windows enhanced meta files", TDecoder::Metafile, "EMF");
-  list.Add("ico", "Windows icons", TDecoder::Icon);
-  list.Add("bmp", "Windows bitmaps", TDecoder::Bmp);
-  list.Add("jpeg", "JPEG images", TDecoder::Jpeg);
-  list.Add("jpg", "JPG images", TDecoder::Jpeg);
-  list.Add("png", "Portable network graphic images", TDecoder::Png);
-  // The side formats register every extension again; being newest, these entries decide.
-  list.Add("bmp", "Windows bitmaps", TDecoder::Bmp);
-  list.Add("ico", "Windows icons", TDecoder::Icon);
-  list.Add("wmf", "Windows metafiles", TDecoder::Metafile, "WMF");
-  list.Add("emf", "Windows enhanced meta files", TDecoder::Metafile, "EMF");
-  list.Add("jfif", "JFIF images", TDecoder::Jpeg);
-  list.Add("jpg", "JPG images", TDecoder::Jpeg);
-  list.Add("jpe", "JPE images", TDecoder::Jpeg);
-  list.Add("jpeg", "JPEG images", TDecoder::Jpeg);
-  list.Add("rle", "Run length encoded Windows bitmaps", TDecoder::Bmp);
-  list.Add("dib", "Device independant Windows bitmaps", TDecoder::Bmp);
-  for (const char* ext : {"win", "vst", "vda", "tga", "icb"})
-    list.Add(ext, "Truevision images", TDecoder::Magick, "TGA");
-  list.Add("tiff", "Macintosh TIFF images", TDecoder::Tiff);
-  list.Add("tif", "PC TIF images", TDecoder::Tiff);
-  list.Add("fax", "GFI fax images", TDecoder::Tiff);
-  list.Add("eps", "Encapsulated Postscript images", TDecoder::Magick, "EPS");
-  list.Add("pcx", "ZSoft Paintbrush images", TDecoder::Magick, "PCX");
-  list.Add("pcc", "ZSoft Paintbrush images", TDecoder::Magick, "PCX");
-  list.Add("scr", "Word 5.x screen capture images", TDecoder::Magick);
-  list.Add("rpf", "Alias/Wavefront images", TDecoder::Magick, "RLA");
-  list.Add("rla", "Alias/Wavefront images", TDecoder::Magick, "RLA");
-  list.Add("sgi", "SGI true color images", TDecoder::Magick, "SGI");
-  list.Add("rgba", "SGI true color images with alpha", TDecoder::Magick, "SGI");
-  list.Add("rgb", "SGI true color images", TDecoder::Magick, "SGI");
-  list.Add("bw", "SGI black/white images", TDecoder::Magick, "SGI");
-  list.Add("psd", "Photoshop images", TDecoder::Magick, "PSD");
-  list.Add("pdd", "Photoshop images", TDecoder::Magick, "PSD");
-  list.Add("ppm", "Portable pixel map images", TDecoder::Magick, "PNM");
-  list.Add("pgm", "Portable gray map images", TDecoder::Magick, "PNM");
-  list.Add("pbm", "Portable bitmap images", TDecoder::Magick, "PNM");
-  list.Add("cel", "Autodesk images", TDecoder::Magick);
-  list.Add("pic", "Autodesk images", TDecoder::Magick);
-  list.Add("pcd", "Kodak Photo-CD images", TDecoder::Magick, "PCD");
-  list.Add("gif", "CompuServe images", TDecoder::Gif);
-  list.Add("cut", "Dr. Halo images", TDecoder::Magick, "CUT");
-  list.Add("psp", "Paintshop Pro images", TDecoder::Magick);
-  list.Add("png", "Portable network graphic images", TDecoder::Png);
+  // The platform's own formats, then JPEG, then the PNG library; the side formats then register
+  // every extension again and, being newest, decide.
+  for (const char* ext : {"wmf", "emf", "ico", "bmp", "jpeg", "jpg", "png"})
+    for (const TFormatRow& row : kFormatTable)
+      if (std::string_view(row.Extension) == ext) list.Add(FormatOf(row));
+  for (const TFormatRow& row : kFormatTable)
+    if (*row.Extension != '\0') list.Add(FormatOf(row));
+}
+
+// The pixel limit of the decode running on this thread; set for the length of one DecodePicture,
+// so that every decoder checks it before it allocates without each taking it as a parameter.
+thread_local std::int64_t tDecodeMaxPixels = kDefaultPicturePixels;
+
+class TDecodeLimit {
+public:
+  explicit TDecodeLimit(std::int64_t MaxPixels) : fSaved(tDecodeMaxPixels) {
+    tDecodeMaxPixels = std::clamp<std::int64_t>(MaxPixels, 1, kMaxPicturePixels);
+  }
+  ~TDecodeLimit() { tDecodeMaxPixels = fSaved; }
+  TDecodeLimit(const TDecodeLimit&) = delete;
+  TDecodeLimit& operator=(const TDecodeLimit&) = delete;
+
+private:
+  std::int64_t fSaved;
+};
+
+// The decoder's message with the file name in front, as one error for every decoder.
+[[noreturn]] void RethrowNamingFile(const std::string& fileName, const EInvalidGraphic& e) {
+  throw EInvalidGraphic(Format(kPictureLoadError, fileName.c_str(), e.what()));
 }
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& fileName) {
@@ -102,8 +211,13 @@ void TGraphic::DrawOver(TColor32 background, std::span<TColor32> out) const {
 
 void TFileFormatsList::Add(std::string Extension, std::string Description, TDecoder Decoder,
                            std::string MagickFormat) {
-  fFormats.push_back(TFileFormat{LowerCase(std::move(Extension)), std::move(Description), Decoder,
-                                 std::move(MagickFormat)});
+  Add(TFileFormat{std::move(Extension), std::move(Description), Decoder, std::move(MagickFormat), {}, nullptr});
+}
+
+void TFileFormatsList::Add(TFileFormat Format) {
+  Format.Extension = LowerCase(std::move(Format.Extension));
+  if (Format.Name.empty()) Format.Name = LowerCase(Format.Extension);
+  fFormats.push_back(std::move(Format));
 }
 
 const TFileFormat* TFileFormatsList::Find(const std::string& Extension) const {
@@ -129,6 +243,41 @@ const TFileFormatsList& FileFormats() {
   return list;
 }
 
+const std::vector<TFileFormat>& ContentOnlyFormats() {
+  static const std::vector<TFileFormat> formats = [] {
+    std::vector<TFileFormat> list;
+    for (const TFormatRow& row : kFormatTable)
+      if (*row.Extension == '\0') list.push_back(FormatOf(row));
+    return list;
+  }();
+  return formats;
+}
+
+const TFileFormat* FormatOfContent(std::span<const std::uint8_t> Data) {
+  for (const TFileFormat& f : FileFormats().Registrations())
+    if (f.Signature != nullptr && f.Signature(Data)) return FileFormats().Find(f.Extension);
+  for (const TFileFormat& f : ContentOnlyFormats())
+    if (f.Signature(Data)) return &f;
+  return nullptr;
+}
+
+const TFileFormat& ChooseFormat(const TFileFormat& ByExtension, std::span<const std::uint8_t> Data) {
+  if (ByExtension.Signature != nullptr && ByExtension.Signature(Data)) return ByExtension;
+  const TFileFormat* byContent = FormatOfContent(Data);
+  if (byContent == nullptr || byContent->Signature == ByExtension.Signature) return ByExtension;
+  return *byContent;
+}
+
+std::vector<std::string> RoutedMagickCoders() {
+  // The TIFF reader hands ImageMagick the sample layouts libtiff's RGBA interface does not take.
+  std::vector<std::string> coders = {"TIFF"};
+  for (const TFormatRow& row : kFormatTable)
+    if ((row.Decoder == TDecoder::Magick || row.Decoder == TDecoder::Metafile) &&
+        std::find(coders.begin(), coders.end(), row.MagickFormat) == coders.end())
+      coders.push_back(row.MagickFormat);
+  return coders;
+}
+
 std::string GraphicFilter() {
   const auto formats = FileFormats().Effective();
   std::string all;
@@ -146,7 +295,9 @@ std::string PictureExtension(const std::string& FileName) {
   return LowerCase(FileName.substr(dot + 1));
 }
 
-TGraphic DecodePicture(const TFileFormat& Format, std::span<const std::uint8_t> Data) {
+TGraphic DecodePicture(const TFileFormat& ByExtension, std::span<const std::uint8_t> Data, std::int64_t MaxPixels) {
+  const TDecodeLimit limit(MaxPixels);
+  const TFileFormat& Format = ChooseFormat(ByExtension, Data);
   switch (Format.Decoder) {
     case TDecoder::Bmp: return detail::DecodeBmp(Data);
     case TDecoder::Icon: return detail::DecodeIcon(Data);
@@ -154,20 +305,42 @@ TGraphic DecodePicture(const TFileFormat& Format, std::span<const std::uint8_t> 
     case TDecoder::Png: return detail::DecodePng(Data);
     case TDecoder::Gif: return detail::DecodeGif(Data);
     case TDecoder::Tiff: return detail::DecodeTiff(Data);
+    case TDecoder::Tga: return detail::DecodeTga(Data);
     case TDecoder::Metafile:
       return detail::DecodeMagick(Data, Format.MagickFormat, Format.Description, pkMetafile);
     case TDecoder::Magick:
       return detail::DecodeMagick(Data, Format.MagickFormat, Format.Description, pkBitmap);
+    case TDecoder::Unsupported: break;
   }
-  throw EInvalidGraphic(quirlon::Format(kUnknownExtension, Format.Extension.c_str()));
+  throw EInvalidGraphic(quirlon::Format(kNoDecoder, Format.Description.c_str()));
 }
 
-void TPicture::LoadFromFile(const std::string& FileName) {
+namespace {
+
+// The registered format of FileName, its bytes and their picture; every error but the file's own
+// (EFOpenError, which names it already) names the file.
+TGraphic DecodeFile(const std::string& FileName, std::int64_t MaxPixels) {
   const std::string ext = PictureExtension(FileName);
   const TFileFormat* format = FileFormats().Find(ext);
-  if (!format) throw EInvalidGraphic(Format(kUnknownExtension, ext.c_str()));
+  if (!format) {
+    // A device or a FIFO (/dev/zero, a pipe) is the graver fault; stat neither opens nor waits.
+    struct stat st {};
+    if (::stat(FileName.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+      throw EFOpenError(Format(kFOpenError, FileName.c_str(), kNotRegularFile));
+    throw EInvalidGraphic(Format(kPictureLoadError, FileName.c_str(), Format(kUnknownExtension, ext.c_str()).c_str()));
+  }
   const std::vector<std::uint8_t> data = ReadWholeFile(FileName);
-  fGraphic = std::make_unique<TGraphic>(DecodePicture(*format, data));
+  try {
+    return DecodePicture(*format, data, MaxPixels);
+  } catch (const EInvalidGraphic& e) {
+    RethrowNamingFile(FileName, e);
+  }
+}
+
+}  // namespace
+
+void TPicture::LoadFromFile(const std::string& FileName, std::int64_t MaxPixels) {
+  fGraphic = std::make_unique<TGraphic>(DecodeFile(FileName, MaxPixels));
 }
 
 void Assign(TBitmap32& Bitmap, const TGraphic& Source) {
@@ -224,9 +397,9 @@ void Assign(TBitmap32& Bitmap, const TPicture& Source) {
   }
 }
 
-void LoadFromFile(TBitmap32& Bitmap, const std::string& FileName) {
+void LoadFromFile(TBitmap32& Bitmap, const std::string& FileName, std::int64_t MaxPixels) {
   TPicture picture;
-  picture.LoadFromFile(FileName);
+  picture.LoadFromFile(FileName, MaxPixels);
   Assign(Bitmap, picture);
 }
 
@@ -248,7 +421,23 @@ std::size_t GraphicBytes(const TGraphic& g) { return g.Pixels.size() * sizeof(TC
 
 }  // namespace
 
-std::shared_ptr<const TGraphic> TPictureCache::Load(const std::string& FileName) {
+namespace {
+
+// A kept picture answers a load with a lower limit as decoding it again would.
+std::shared_ptr<const TGraphic> WithinLimit(std::shared_ptr<const TGraphic> Graphic, const std::string& FileName,
+                                            std::int64_t MaxPixels) {
+  const TDecodeLimit limit(MaxPixels);
+  try {
+    detail::CheckPictureSize(Graphic->Width, Graphic->Height);
+  } catch (const EInvalidGraphic& e) {
+    RethrowNamingFile(FileName, e);
+  }
+  return Graphic;
+}
+
+}  // namespace
+
+std::shared_ptr<const TGraphic> TPictureCache::Load(const std::string& FileName, std::int64_t MaxPixels) {
   std::lock_guard<std::mutex> lock(fMutex);
   std::array<std::int64_t, 7> identity{};
   // Examined before reading: a file that changes while it is read is read again next time.
@@ -258,18 +447,23 @@ std::shared_ptr<const TGraphic> TPictureCache::Load(const std::string& FileName)
     if (known && fEntries[i].Identity == identity) {
       std::rotate(fEntries.begin() + static_cast<std::ptrdiff_t>(i), fEntries.begin() + static_cast<std::ptrdiff_t>(i) + 1,
                   fEntries.end());
-      return fEntries.back().Graphic;
+      return WithinLimit(fEntries.back().Graphic, FileName, MaxPixels);
     }
     fEntries.erase(fEntries.begin() + static_cast<std::ptrdiff_t>(i));
     break;
   }
+  std::erase_if(fPassing, [](const TPassing& p) { return p.Graphic.expired(); });
+  for (const TPassing& p : fPassing)
+    if (known && p.FileName == FileName && p.Identity == identity)
+      if (std::shared_ptr<const TGraphic> graphic = p.Graphic.lock()) return WithinLimit(graphic, FileName, MaxPixels);
   // As TPicture::LoadFromFile, the decoded picture moved rather than copied.
-  const TFileFormat* format = FileFormats().Find(PictureExtension(FileName));
-  if (!format) throw EInvalidGraphic(Format(kUnknownExtension, PictureExtension(FileName).c_str()));
-  auto graphic = std::make_shared<const TGraphic>(DecodePicture(*format, ReadWholeFile(FileName)));
+  auto graphic = std::make_shared<const TGraphic>(DecodeFile(FileName, MaxPixels));
   if (!known) return graphic;  // nothing to tell a later change by
   const std::size_t bytes = GraphicBytes(*graphic);
-  if (bytes > fMaxBytes) return graphic;
+  if (bytes > fMaxBytes) {
+    fPassing.push_back(TPassing{FileName, identity, graphic});
+    return graphic;
+  }
   std::size_t total = bytes;
   for (const TEntry& e : fEntries) total += e.Bytes;
   while (total > fMaxBytes && !fEntries.empty()) {
@@ -280,8 +474,8 @@ std::shared_ptr<const TGraphic> TPictureCache::Load(const std::string& FileName)
   return graphic;
 }
 
-void LoadFromFile(TBitmap32& Bitmap, const std::string& FileName, TPictureCache& Cache) {
-  const std::shared_ptr<const TGraphic> graphic = Cache.Load(FileName);
+void LoadFromFile(TBitmap32& Bitmap, const std::string& FileName, TPictureCache& Cache, std::int64_t MaxPixels) {
+  const std::shared_ptr<const TGraphic> graphic = Cache.Load(FileName, MaxPixels);
   Assign(Bitmap, *graphic);
 }
 
@@ -298,9 +492,23 @@ TGraphic ExportBitmap(const TBitmap32& Bitmap) {
 namespace detail {
 
 void CheckPictureSize(std::int64_t Width, std::int64_t Height) {
-  if (Width > kMaxPictureSide || Height > kMaxPictureSide || Width * Height > kMaxPicturePixels)
-    throw EInvalidGraphic(Format(kPictureTooLarge, static_cast<int>(std::min<std::int64_t>(Width, INT32_MAX)),
-                                 static_cast<int>(std::min<std::int64_t>(Height, INT32_MAX))));
+  const std::int64_t limit = tDecodeMaxPixels;
+  const bool tooWide = Width > kMaxPictureSide || Height > kMaxPictureSide;
+  if (!tooWide && Width * Height <= limit) return;
+  const int w = static_cast<int>(std::min<std::int64_t>(Width, INT32_MAX));
+  const int h = static_cast<int>(std::min<std::int64_t>(Height, INT32_MAX));
+  const std::string reason =
+      tooWide ? Format("A picture may have at most %d pixels a side", kMaxPictureSide)
+              : Format("A picture may have at most %lld million pixels; this one has %lld million",
+                       static_cast<long long>(limit / 1000000), static_cast<long long>((Width * Height + 999999) / 1000000));
+  Refuse(reason, Format(kPictureTooLarge, w, h));
+}
+
+void Refuse(const std::string& Reason, const std::string& Fixed) {
+  std::string reason = Reason;
+  if (!reason.empty()) reason[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(reason[0])));
+  while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ' || reason.back() == '\n')) reason.pop_back();
+  throw EInvalidGraphic(reason.empty() ? Fixed : reason + ". " + Fixed);
 }
 
 }  // namespace detail

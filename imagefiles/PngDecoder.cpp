@@ -6,6 +6,7 @@
 // libpng reports errors by longjmp; as for JPEG, every libpng call runs in a step function without
 // destructible locals under one setjmp, and the error becomes an exception afterwards.
 #include <csetjmp>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -30,17 +31,22 @@ struct TJob {
   int BitDepth, ColorType;
   bool HasAlpha;           // alpha channel or tRNS
   png_bytep* RowPointers;  // Height rows of Width * 4 bytes
+  char Error[200];         // libpng's words for what stopped it
 };
 
 extern "C" void PngRead(png_structp png, png_bytep out, png_size_t length) {
   auto* job = static_cast<TJob*>(png_get_io_ptr(png));
-  if (job->Size - job->Position < length) png_error(png, "read past end of data");
+  if (job->Size - job->Position < length) png_error(png, "the file ends before the picture data does");
   if (length == 0) return;
   std::memcpy(out, job->Data + job->Position, length);
   job->Position += length;
 }
 
-extern "C" void PngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+extern "C" void PngError(png_structp png, png_const_charp message) {
+  if (auto* job = static_cast<TJob*>(png_get_error_ptr(png)); job && message)
+    std::snprintf(job->Error, sizeof job->Error, "%s", message);
+  png_longjmp(png, 1);
+}
 extern "C" void PngWarning(png_structp, png_const_charp) {}
 
 void CreateStep(TJob* job) {
@@ -72,7 +78,7 @@ void DecodeStep(TJob* job) {
   png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
   png_set_interlace_handling(png);
   png_read_update_info(png, info);
-  if (png_get_rowbytes(png, info) != static_cast<png_size_t>(job->Width) * 4) png_error(png, "unexpected row size");
+  if (png_get_rowbytes(png, info) != static_cast<png_size_t>(job->Width) * 4) png_error(png, "the rows have an unexpected size");
   png_read_image(png, job->RowPointers);
   png_read_end(png, nullptr);
 }
@@ -99,8 +105,14 @@ bool Guarded(TJob* job, void (*step)(TJob*)) {
 }  // namespace
 
 TGraphic DecodePng(std::span<const std::uint8_t> Data) {
-  auto fail = []() -> TGraphic { throw EInvalidGraphic(Format(kInvalidImageFormat, "PNG")); };
-  if (Data.size() < 8 || png_sig_cmp(Data.data(), 0, 8) != 0 || !ChunksFit(Data)) return fail();
+  TJob job{};
+  auto fail = [&job]() -> TGraphic { Refuse(job.Error, Format(kInvalidImageFormat, "PNG")); };
+  auto failWith = [&](const char* reason) -> TGraphic {
+    std::snprintf(job.Error, sizeof job.Error, "%s", reason);
+    return fail();
+  };
+  if (Data.size() < 8 || png_sig_cmp(Data.data(), 0, 8) != 0) return failWith("the file does not start with the PNG signature");
+  if (!ChunksFit(Data)) return failWith("a chunk runs past the end of the file");
   // The size is refused from the header alone, whatever follows it.
   if (Data.size() >= 24 && std::memcmp(&Data[12], "IHDR", 4) == 0) {
     auto be32 = [&](std::size_t at) {
@@ -108,11 +120,10 @@ TGraphic DecodePng(std::span<const std::uint8_t> Data) {
     };
     CheckPictureSize(be32(16), be32(20));
   }
-  TJob job{};
   job.Data = Data.data();
   job.Size = Data.size();
-  job.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning);
-  if (!job.Png) return fail();
+  job.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &job, PngError, PngWarning);
+  if (!job.Png) return failWith("out of memory");
   auto destroy = [](TJob* j) { png_destroy_read_struct(&j->Png, j->Info ? &j->Info : nullptr, nullptr); };
   const std::unique_ptr<TJob, decltype(destroy)> handle(&job, destroy);
   if (!Guarded(&job, CreateStep) || !Guarded(&job, ReadInfoStep)) return fail();

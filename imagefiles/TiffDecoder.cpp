@@ -1,6 +1,7 @@
-// TIFF and fax through libtiff's RGBA interface: the first directory, top row first. libtiff hands
-// back premultiplied colour wherever there is alpha; we return it to straight alpha. A fax file that
-// is not wrapped in TIFF goes to GraphicsMagick's raw Group 3 reader.
+// TIFF through libtiff's RGBA interface: the first directory, top row first. libtiff hands back
+// premultiplied colour wherever there is alpha; we return it to straight alpha. Sample layouts the
+// RGBA interface does not take go to ImageMagick's TIFF reader.
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -43,9 +44,22 @@ extern "C" int TiffClose(thandle_t) { return 0; }
 extern "C" toff_t TiffSize(thandle_t h) { return static_cast<TSource*>(h)->Size; }
 extern "C" int TiffMap(thandle_t, void**, toff_t*) { return 0; }
 extern "C" void TiffUnmap(thandle_t, void*, toff_t) {}
+// libtiff's first error, in its words ("module: text").
+struct TErrorText {
+  char Text[256];
+};
+
+extern "C" int TiffError(TIFF*, void* user, const char* module, const char* fmt, va_list args) {
+  auto* error = static_cast<TErrorText*>(user);
+  if (error->Text[0] != '\0') return 1;
+  int used = module && *module ? std::snprintf(error->Text, sizeof error->Text, "%s: ", module) : 0;
+  if (used < 0 || static_cast<std::size_t>(used) >= sizeof error->Text) used = 0;
+  std::vsnprintf(error->Text + used, sizeof error->Text - static_cast<std::size_t>(used), fmt, args);
+  return 1;
+}
 extern "C" int TiffQuiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
-[[noreturn]] void Invalid() { throw EInvalidGraphic(Format(kInvalidImageFormat, "TIFF")); }
+[[noreturn]] void Invalid(const char* reason) { Refuse(reason, Format(kInvalidImageFormat, "TIFF")); }
 
 bool IsTiff(std::span<const std::uint8_t> d) {
   if (d.size() < 4) return false;
@@ -57,33 +71,30 @@ bool IsTiff(std::span<const std::uint8_t> d) {
 }  // namespace
 
 TGraphic DecodeTiff(std::span<const std::uint8_t> Data) {
-  if (!IsTiff(Data)) {
-    // Raw fax pages have no signature; anything else that is not TIFF is damage.
-    if (Data.size() >= 2 && !(Data[0] == 'I' && Data[1] == 'I') && !(Data[0] == 'M' && Data[1] == 'M'))
-      return DecodeMagick(Data, "FAX", "GFI fax images", pkBitmap);
-    Invalid();
-  }
+  if (!IsTiff(Data)) Invalid("the file does not start with a TIFF header");
+  TErrorText error{};
+  auto invalid = [&error](const char* fallback) { Invalid(error.Text[0] != '\0' ? error.Text : fallback); };
   TSource src{Data.data(), Data.size(), 0};
   const std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)> options(TIFFOpenOptionsAlloc(),
                                                                              &TIFFOpenOptionsFree);
-  if (!options) Invalid();
-  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), &TiffQuiet, nullptr);
+  if (!options) Invalid("out of memory");
+  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), &TiffError, &error);
   TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &TiffQuiet, nullptr);
   TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxLibraryAllocation);
   const std::unique_ptr<TIFF, void (*)(TIFF*)> tif(
       TIFFClientOpenExt("picture", "rm", &src, TiffRead, TiffWrite, TiffSeek, TiffClose, TiffSize, TiffMap,
                         TiffUnmap, options.get()),
       &TIFFClose);
-  if (!tif) Invalid();
+  if (!tif) invalid("libtiff cannot read the first directory");
 
   char message[1024] = {};
-  // Sample layouts the RGBA interface does not take (12-bit and the like) go to GraphicsMagick,
+  // Sample layouts the RGBA interface does not take (12-bit and the like) go to ImageMagick,
   // which reads them through libtiff's scanline interface.
   if (!TIFFRGBAImageOK(tif.get(), message)) return DecodeMagick(Data, "TIFF", "TIFF images", pkBitmap);
   std::uint32_t width = 0, height = 0;
   if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height))
-    Invalid();
-  if (width == 0 || height == 0) Invalid();
+    invalid("the picture has no width or height");
+  if (width == 0 || height == 0) Invalid("the picture has no width or height");
   CheckPictureSize(width, height);
   std::uint16_t extraCount = 0;
   std::uint16_t* extraTypes = nullptr;
@@ -101,7 +112,7 @@ TGraphic DecodeTiff(std::span<const std::uint8_t> Data) {
   static_assert(sizeof(std::uint32_t) == sizeof(TColor32));
   if (!TIFFReadRGBAImageOriented(tif.get(), width, height, reinterpret_cast<std::uint32_t*>(g.Pixels.data()),
                                  ORIENTATION_TOPLEFT, 1))
-    Invalid();
+    invalid("libtiff cannot read the pixels");
   // libtiff packs A, B, G, R from the high byte down; ours is A, R, G, B.
   for (TColor32& p : g.Pixels) {
     const std::uint32_t r = TIFFGetR(p), gr = TIFFGetG(p), b = TIFFGetB(p), a = TIFFGetA(p);

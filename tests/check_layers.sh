@@ -12,8 +12,9 @@ check() { # folder, forbidden pattern, why
 }
 check raster     'imagefiles/|core/|view/|cli/|app/|png\.h|jpeglib|zlib|agg_|Q[A-Z]|qt' 'upper layers, codecs, AGG or Qt'
 check view       'imagefiles/|core/|cli/|app/|png\.h|jpeglib|zlib|agg_|Q[A-Z]|qt' 'files, the render, front ends, codecs or Qt'
-check imagefiles 'core/|cli/|app/|agg_|Q[A-Z]|qt'                       'core, front ends, AGG or Qt'
-check core       'view/|cli/|app/|png\.h|jpeglib|gif_lib|tiffio|magick/|Q[A-Z]|qt' 'front ends, codecs or Qt'
-check cli        'view/|app/|Q[A-Z]|qt'                                  'the view model, the window or Qt'
+check imagefiles 'core/|view/|cli/|app/|agg_|Q[A-Z]|qt'                       'core, front ends, AGG or Qt'
+check core       'view/|cli/|app/|png\.h|jpeglib|gif_lib|tiffio|[Mm]agick|ImageMagick|Q[A-Z]|qt' 'the view model, front ends, codecs or Qt'
+check cli        'view/|app/|png\.h|jpeglib|gif_lib|tiffio|[Mm]agick|ImageMagick|Q[A-Z]|qt' 'the view model, codecs, the window or Qt'
+check app        'png\.h|jpeglib|gif_lib|tiffio|[Mm]agick|ImageMagick|agg_' 'codecs or AGG'
 [ $bad -eq 0 ] && echo "layer includes: ok"
 exit $bad

@@ -125,7 +125,8 @@ private slots:
     fData->Write("notes.txt", "hello");
     fServices.OpenAnswers.push_back(fData->File("notes.txt"));
     QTest::mouseClick(Ui(w).sourcePicture, Qt::LeftButton);
-    QCOMPARE(fServices.Errors.last(), QStringLiteral("Unknown picture file extension (.txt)"));
+    QCOMPARE(fServices.Errors.last(),
+             QStringLiteral("Picture \"%1\": Unknown picture file extension (.txt)").arg(QString::fromStdString(fData->File("notes.txt"))));
     QCOMPARE(fWindow->State().SlotFiles[2 - 1], GoodPicture());
 
     // A cancelled dialog changes nothing.

@@ -115,7 +115,7 @@ private slots:
 
     const QString credits = about.sMemo1->toPlainText();
     for (const char* library : {"Qt ", "libpng", "zlib", "libjpeg-turbo", "Anti-Grain Geometry", "giflib", "libtiff",
-                                "GraphicsMagick"})
+                                "ImageMagick"})
       QVERIFY2(credits.contains(QLatin1String(library)), library);
     QCOMPARE(credits.count(QStringLiteral("\n---\n")), 7);
     QVERIFY(!credits.contains(QStringLiteral("unknown")));

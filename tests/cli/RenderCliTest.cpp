@@ -140,7 +140,7 @@ TEST(RenderCliTest, ErrorsAndExitCodes) {
       {"-o a.png --shadow-color bluish", 2, "quirlon-render: --shadow-color: 'bluish' is not a valid integer value\n"},
       {"-o a.png --source front=missing.png", 1,
        "Cannot open file \"missing.png\". No such file or directory.\n"},
-      {"-o a.png --source front=notes.txt", 1, "Unknown picture file extension (.txt)\n"},
+      {"-o a.png --source front=notes.txt", 1, "Picture \"notes.txt\": Unknown picture file extension (.txt)\n"},
       {"-o a.png --bogus", 2, "quirlon-render: unknown option '--bogus' (see --help)\n"},
       {"-o a.png --width 31", 2, "quirlon-render: --width takes a whole number from 32 to 2048, not '31'\n"},
       {"-o a.png --dpi=601", 2, "quirlon-render: --dpi takes a whole number from 60 to 600, not '601'\n"},

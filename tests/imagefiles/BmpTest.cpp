@@ -207,50 +207,54 @@ TEST(BmpTest, OldHeaderAndBareDib) {
 }
 
 TEST(BmpTest, DamagedHeadersAreRefused) {
+  // Each refusal says what is wrong before the fixed message.
   auto message = [](const std::vector<std::uint8_t>& bytes) {
     try {
       Load(bytes);
     } catch (const Exception& e) {
-      return std::string(e.what());
+      return testing::AfterFileName(e.what(), (testing::ScratchDir() / "test.bmp").string());
     }
     return std::string("loaded");
   };
+  auto invalid = [](const std::string& reason) { return reason + ". " + kInvalidBitmap; };
   TBmpSpec good = Spec(2, 2, 24);
   good.Bits = Rows({{1, 2, 3, 4, 5, 6}, {7, 8, 9, 10, 11, 12}});
   ASSERT_EQ(message(MakeBmp(good)), "loaded");
 
   auto bad = good;
   bad.Bpp = 7;
-  EXPECT_EQ(message(MakeBmp(bad)), kInvalidBitmap);
+  EXPECT_EQ(message(MakeBmp(bad)), invalid("The number of bits per pixel is not 1, 4, 8, 16, 24 or 32"));
   bad = good;
   bad.Compression = 1;  // RLE8 on 24 bits
-  EXPECT_EQ(message(MakeBmp(bad)), kInvalidBitmap);
+  EXPECT_EQ(message(MakeBmp(bad)), invalid("Run-length encoding with 8 bits needs an 8-bit bottom-up bitmap"));
   bad = good;
   bad.Width = 0;
-  EXPECT_EQ(message(MakeBmp(bad)), kInvalidBitmap);
+  EXPECT_EQ(message(MakeBmp(bad)), invalid("The width or height is not positive"));
   auto truncated = MakeBmp(good);
   truncated.resize(truncated.size() - 1);
-  EXPECT_EQ(message(truncated), kInvalidBitmap);
+  EXPECT_EQ(message(truncated), invalid("The file ends before the last row of pixels"));
   auto offset = MakeBmp(good);
   testing::TBytes patch{offset};
   patch.PutU32(10, 100000);  // pixel data beyond the end
-  EXPECT_EQ(message(patch.Data), kInvalidBitmap);
+  EXPECT_EQ(message(patch.Data), invalid("The pixel data lies beyond the end of the file"));
   bad = good;
   bad.Palette.assign(300, 0);  // more palette entries than 8 bits can index
   bad.Bpp = 8;
-  EXPECT_EQ(message(MakeBmp(bad)), kInvalidBitmap);
+  EXPECT_EQ(message(MakeBmp(bad)), invalid("The colour table has more than 256 entries"));
 
   // Sizes are refused before pixels (the data is not there at all).
   bad = good;
   bad.Width = 20000;
   bad.Height = 1;
-  EXPECT_EQ(message(MakeBmp(bad)), "Picture is too large (20000 x 1)");
+  const std::string side = "A picture may have at most 16384 pixels a side. ";
+  EXPECT_EQ(message(MakeBmp(bad)), side + "Picture is too large (20000 x 1)");
   bad.Width = 16384;
   bad.Height = -16384;
-  EXPECT_EQ(message(MakeBmp(bad)), "Picture is too large (16384 x 16384)");
+  EXPECT_EQ(message(MakeBmp(bad)),
+            "A picture may have at most 50 million pixels; this one has 269 million. Picture is too large (16384 x 16384)");
   bad.Width = 0x7FFFFFFF;
   bad.Height = 0x7FFFFFFF;
-  EXPECT_EQ(message(MakeBmp(bad)), "Picture is too large (2147483647 x 2147483647)");
+  EXPECT_EQ(message(MakeBmp(bad)), side + "Picture is too large (2147483647 x 2147483647)");
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 namespace quirlon::imagefiles {
 namespace {
 
+using testing::AfterFileName;
 using testing::HaveTestData;
 using testing::ReadBytes;
 using testing::TBytes;
@@ -91,9 +92,9 @@ TEST(PictureLoadTest, ExtensionAndOpenErrors) {
   EXPECT_EQ(PictureExtension("dir.v2\\noext"), "");
   EXPECT_EQ(PictureExtension("trailing."), "");
 
-  EXPECT_EQ(ErrorOf("notes.txt"), "Unknown picture file extension (.txt)");
-  EXPECT_EQ(ErrorOf(""), "Unknown picture file extension (.)");
-  EXPECT_EQ(ErrorOf("folder.d/README"), "Unknown picture file extension (.)");
+  EXPECT_EQ(ErrorOf("notes.txt"), "Picture \"notes.txt\": Unknown picture file extension (.txt)");
+  EXPECT_EQ(ErrorOf(""), "Picture \"\": Unknown picture file extension (.)");
+  EXPECT_EQ(ErrorOf("folder.d/README"), "Picture \"folder.d/README\": Unknown picture file extension (.)");
   const std::string missing = (testing::ScratchDir() / "missing.png").string();
   EXPECT_EQ(ErrorOf(missing), "Cannot open file \"" + missing + "\". No such file or directory");
   try {
@@ -105,20 +106,25 @@ TEST(PictureLoadTest, ExtensionAndOpenErrors) {
   const std::string folder = (testing::ScratchDir() / "folder.bmp").string();
   std::filesystem::create_directories(folder);
   EXPECT_EQ(ErrorOf(folder), "Cannot open file \"" + folder + "\". Is a directory");
-  EXPECT_EQ(ErrorOf(WriteScratch("empty.png", {})), "Cannot load image. Invalid or unexpected PNG image format.");
-  EXPECT_EQ(ErrorOf(WriteScratch("empty.jpg", {})), Format("JPEG error #%d", 42));  // JERR_INPUT_EMPTY
-  EXPECT_EQ(ErrorOf(WriteScratch("empty.bmp", {})), "Bitmap image is not valid");
-  EXPECT_EQ(ErrorOf(WriteScratch("empty.gif", {})), "Cannot load image. Invalid or unexpected GIF image format.");
-  EXPECT_EQ(ErrorOf(WriteScratch("empty.tif", {})), "Cannot load image. Invalid or unexpected TIFF image format.");
-  EXPECT_EQ(ErrorOf(WriteScratch("empty.tga", {})), "Cannot load image. Invalid or unexpected TGA image format.");
-  EXPECT_EQ(ErrorOf(WriteScratch("x.psp", {1, 2, 3})),
-            "Cannot load image. Paintshop Pro images are not supported on this system.");
-  EXPECT_EQ(ErrorOf(WriteScratch("x.emf", {1, 2, 3})),
-            "Cannot load image. Windows enhanced meta files are not supported on this system.");
-  for (const char* ext : {"scr", "cel", "pic"})
-    EXPECT_NE(ErrorOf(WriteScratch(std::string("x.") + ext, {1, 2, 3})).find("are not supported on this system"),
-              std::string::npos)
-        << ext;
+  // Every decoder's refusal of an empty file: the file, what is wrong, the fixed message.
+  const std::vector<std::pair<std::string, std::string>> empty = {
+      {"png", "The file does not start with the PNG signature. Cannot load image. Invalid or unexpected PNG image format."},
+      {"jpg", "The file is empty. JPEG error #42"},  // JERR_INPUT_EMPTY
+      {"bmp", "The file does not start with a bitmap header. Bitmap image is not valid"},
+      {"ico", "The file does not start with an icon directory. Bitmap image is not valid"},
+      {"gif", "The file does not start with a GIF header. Cannot load image. Invalid or unexpected GIF image format."},
+      {"tif", "The file does not start with a TIFF header. Cannot load image. Invalid or unexpected TIFF image format."},
+      {"tga", "The file ends inside the Targa header. Cannot load image. Invalid or unexpected TGA image format."},
+      {"pcx", "The file is empty. Cannot load image. Invalid or unexpected PCX image format."},
+      {"psp", "Cannot load image. Paintshop Pro images are not supported on this system."},
+      {"emf", "Cannot load image. Windows enhanced meta files are not supported on this system."},
+      {"eps", "Cannot load image. Encapsulated Postscript images are not supported on this system."},
+      {"scr", "Cannot load image. Word 5.x screen capture images are not supported on this system."},
+      {"cel", "Cannot load image. Autodesk images are not supported on this system."}};
+  for (const auto& [ext, message] : empty) {
+    const std::string file = WriteScratch("empty." + ext, {});
+    EXPECT_EQ(AfterFileName(ErrorOf(file), file), message) << ext;
+  }
 }
 
 TEST(PictureLoadTest, SideFormatsAreChosenByTheExtension) {
@@ -140,9 +146,6 @@ TEST(PictureLoadTest, SideFormatsAreChosenByTheExtension) {
       EXPECT_TRUE(std::equal(b.Bits(), b.Bits() + b.PixelCount(), reference.Bits())) << ext;
     }
   }
-  // The file's contents do not choose another reader: a PNG named .tga is a damaged Targa file.
-  EXPECT_EQ(ErrorOf(WriteScratch("png.tga", ReadBytes(TestData("pngsuite/basn2c08.png")))),
-            "Cannot load image. Invalid or unexpected TGA image format.");
 }
 
 TEST(PictureLoadTest, FailedLoadLeavesTheBitmapAsItWas) {
@@ -296,8 +299,9 @@ TEST(PictureAssignTest, IconsTakeTheBestImageAndItsTransparency) {
   EXPECT_EQ(b.PixelAt(1, 0), 0x00FFFFFFu);
 
   // A mask that is missing is damage.
-  EXPECT_EQ(ErrorOf(WriteScratch("nomask.ico", IconFile({IconDib(2, 1, 24, {}, rgb, {})}, {{2, 1}}))),
-            kInvalidBitmap);
+  const std::string noMask = WriteScratch("nomask.ico", IconFile({IconDib(2, 1, 24, {}, rgb, {})}, {{2, 1}}));
+  EXPECT_EQ(AfterFileName(ErrorOf(noMask), noMask),
+            std::string("The file ends inside the icon's transparency mask. ") + kInvalidBitmap);
 }
 
 TEST(PictureJpegTest, OpaqueFullSizeByAnyJpegName) {
@@ -446,13 +450,16 @@ TEST(PictureSizeLimitTest, HugeHeadersAreRefusedBeforePixels) {
   png.Bytes({static_cast<std::uint8_t>(crc >> 24), static_cast<std::uint8_t>(crc >> 16),
              static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc)});
   png.Bytes({0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82});
-  EXPECT_EQ(ErrorOf(WriteScratch("huge.png", png.Data)), "Picture is too large (65535 x 65535)");
+  const std::string side = "A picture may have at most 16384 pixels a side. ";
+  const std::string hugePng = WriteScratch("huge.png", png.Data);
+  EXPECT_EQ(AfterFileName(ErrorOf(hugePng), hugePng), side + "Picture is too large (65535 x 65535)");
 
   // GIF: logical screen and frame of 20000 x 10.
   TBytes gif;
   gif.Bytes({'G', 'I', 'F', '8', '9', 'a'}).U16(20000).U16(10).U8(0).U8(0).U8(0);
   gif.U8(0x2C).U16(0).U16(0).U16(20000).U16(10).U8(0).U8(2).U8(2).U8(0x4C).U8(0x01).U8(0).U8(0x3B);
-  EXPECT_EQ(ErrorOf(WriteScratch("huge.gif", gif.Data)), "Picture is too large (20000 x 10)");
+  const std::string hugeGif = WriteScratch("huge.gif", gif.Data);
+  EXPECT_EQ(AfterFileName(ErrorOf(hugeGif), hugeGif), side + "Picture is too large (20000 x 10)");
 
   if (!HaveTestData()) return;
   // JPEG: the frame header of a real file patched to 16000 x 9000 (144 million pixels).
@@ -462,7 +469,9 @@ TEST(PictureSizeLimitTest, HugeHeadersAreRefusedBeforePixels) {
       jpeg[i + 5] = 9000 >> 8, jpeg[i + 6] = 9000 & 0xFF, jpeg[i + 7] = 16000 >> 8, jpeg[i + 8] = 16000 & 0xFF;
       break;
     }
-  EXPECT_EQ(ErrorOf(WriteScratch("huge.jpg", jpeg)), "Picture is too large (16000 x 9000)");
+  const std::string hugeJpeg = WriteScratch("huge.jpg", jpeg);
+  EXPECT_EQ(AfterFileName(ErrorOf(hugeJpeg), hugeJpeg),
+            "A picture may have at most 50 million pixels; this one has 144 million. Picture is too large (16000 x 9000)");
 }
 
 }  // namespace
@@ -525,7 +534,7 @@ TEST(PictureCacheTest, ErrorsAreNotKeptAndTheLimitHolds) {
       LoadFromFile(b, bad, cache);
       FAIL();
     } catch (const Exception& e) {
-      EXPECT_EQ(std::string(e.what()), "Bitmap image is not valid");
+      EXPECT_EQ(AfterFileName(e.what(), bad), std::string("The file does not start with a bitmap header. ") + kInvalidBitmap);
     }
   }
   EXPECT_EQ(cache.Count(), 0u);
@@ -538,6 +547,41 @@ TEST(PictureCacheTest, ErrorsAreNotKeptAndTheLimitHolds) {
   cache.Load(d);  // room for two: c goes
   EXPECT_EQ(cache.Count(), 2u);
   EXPECT_EQ(cache.Load(a), pa);
+  // The pixel limit is the caller's: a kept picture over a lower limit is refused as its decoder
+  // refuses it, and a limit on one thread does not reach a load on another.
+  std::string refused;
+  try {
+    cache.Load(a, 9999);
+  } catch (const EInvalidGraphic& e) {
+    refused = e.what();
+  }
+  EXPECT_EQ(refused, "Picture \"" + a + "\": A picture may have at most 0 million pixels; this one has 1 million. "
+                     "Picture is too large (100 x 100)");
+  EXPECT_THROW(LoadFromFile(b, c, 9999), EInvalidGraphic);
+  std::thread other([&] { EXPECT_EQ(cache.Load(a), pa); });
+  other.join();
+  EXPECT_EQ(cache.Load(a, 10000), pa);
+}
+
+}  // namespace
+}  // namespace quirlon::imagefiles
+
+namespace quirlon::imagefiles {
+namespace {
+
+TEST(PictureCacheTest, TooLargeToKeepIsSharedWhileHeld) {
+  TPictureCache cache(1000);  // less than any picture below
+  const std::string big = WriteFilledBmp("big-cached.bmp", 100, 100, 0xFF000004u);
+  const auto first = cache.Load(big);
+  EXPECT_EQ(cache.Count(), 0u);
+  // The second layer that shows it gets the same picture, decoded once.
+  EXPECT_EQ(cache.Load(big), first);
+  // A changed file is read again even while the old picture is held.
+  WriteFilledBmp("big-cached.bmp", 100, 99, 0xFF000005u);
+  const auto changed = cache.Load(big);
+  EXPECT_NE(changed, first);
+  EXPECT_EQ(changed->Height, 99);
+  EXPECT_EQ(first->Height, 100);
 }
 
 }  // namespace

@@ -42,6 +42,16 @@ inline std::vector<std::uint8_t> ReadBytes(const fs::path& p) {
   return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
+// A load error without its `Picture "<file>": ` lead, which must name File; "" when it does not.
+inline std::string AfterFileName(const std::string& message, const std::string& file) {
+  const std::string lead = "Picture \"" + file + "\": ";
+  if (message.rfind(lead, 0) != 0) {
+    ADD_FAILURE() << "\"" << message << "\" does not start with " << lead;
+    return "";
+  }
+  return message.substr(lead.size());
+}
+
 struct TBytes {
   std::vector<std::uint8_t> Data;
   TBytes& U8(std::uint32_t v) {

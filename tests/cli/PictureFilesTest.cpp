@@ -1,0 +1,270 @@
+// Source pictures through the real quirlon-render: special files refused at once, PostScript never
+// interpreted, formats told by their content, load errors that name the file, and decompression
+// bombs refused before they take memory. Each run is wrapped in `timeout`, so a hang fails the test.
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/ScratchFolder.h"
+#include "tests/cli/RunRender.h"
+
+namespace quirlon::cli {
+namespace {
+
+using testing::ScratchFolder;
+namespace fs = std::filesystem;
+
+struct TTimedResult {
+  TResult Result;
+  double Seconds = 0;
+  long PeakKilobytes = 0;  // largest resident size of the run
+};
+
+// quirlon-render with Args in Dir, killed after 60 s; Environment goes in front ("PATH=... TMPDIR=...").
+// Run from a child of its own, so that the peak memory measured is this run's alone.
+TTimedResult RunTimed(const ScratchFolder& dir, const std::string& args, const std::string& environment = "") {
+  int fds[2];
+  EXPECT_EQ(::pipe(fds), 0);
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    const std::string out = dir.PathOf(".stdout"), err = dir.PathOf(".stderr");
+    const std::string command = "cd " + Quote(dir.Folder()) + " && " + environment + " exec timeout -s KILL 60 " +
+                                Quote(QUIRLON_RENDER) + " " + args + " >" + Quote(out) + " 2>" + Quote(err);
+    const int raw = std::system(command.c_str());
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    const long report[2] = {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, usage.ru_maxrss};
+    if (::write(fds[1], report, sizeof report) != sizeof report) ::_exit(1);
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  long report[2] = {-1, 0};
+  EXPECT_EQ(::read(fds[0], report, sizeof report), static_cast<ssize_t>(sizeof report));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  TTimedResult r;
+  r.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  r.Result.Status = static_cast<int>(report[0]);
+  r.PeakKilobytes = report[1];
+  r.Result.Out = ReadText(dir.PathOf(".stdout"));
+  r.Result.Err = ReadText(dir.PathOf(".stderr"));
+  fs::remove(dir.PathOf(".stdout"));
+  fs::remove(dir.PathOf(".stderr"));
+  return r;
+}
+
+// Seconds a refusal may take: no reading, no decoding (sanitizer builds start slowly).
+constexpr double kAtOnce = 10.0;
+
+TEST(PictureFilesTest, SpecialFilesAreRefusedAtOnce) {
+  ScratchFolder dir;
+  ASSERT_EQ(::mkfifo(dir.PathOf("pipe.png").c_str(), 0600), 0);
+  fs::create_directories(dir.PathOf("custom"));
+  ASSERT_EQ(::mkfifo(dir.PathOf("custom/pipe.bmp").c_str(), 0600), 0);
+  fs::create_directories(dir.PathOf("tpl"));
+  dir.Write("tpl/custom.ini", "[Image]\nwidth=200\nheight=200\n[Layer1]\ntype=customfile\nsource=pipe.bmp\n"
+                              "A.X=10\nA.Y=10\nB.X=190\nB.Y=10\nC.X=190\nC.Y=190\nD.X=10\nD.Y=190\n");
+  fs::create_symlink("/dev/zero", dir.PathOf("zero.png"));
+  fs::create_symlink("/dev/urandom", dir.PathOf("random.jpg"));
+  struct TCase {
+    std::string Args, File;
+  };
+  const std::vector<TCase> cases = {
+      {"--source front=pipe.png", "pipe.png"},
+      {"--templates tpl -t custom", "custom/pipe.bmp"},
+      {"--source front=/dev/zero", "/dev/zero"},
+      {"--source side=/dev/urandom", "/dev/urandom"},
+      {"--source front=zero.png", "zero.png"},
+      {"--source background=random.jpg", "random.jpg"}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Args);
+    const TTimedResult r = RunTimed(dir, c.Args + " -o out.png");
+    EXPECT_EQ(r.Result.Status, 1);
+    EXPECT_TRUE(r.Result.Err.ends_with(c.File + "\". Not a regular file.\n")) << r.Result.Err;
+    EXPECT_EQ(r.Result.Err.rfind("Cannot open file \"", 0), 0u) << r.Result.Err;
+    EXPECT_LT(r.Seconds, kAtOnce);
+    EXPECT_FALSE(fs::exists(dir.PathOf("out.png")));
+  }
+}
+
+// A program named `gs` first on the path that would leave a mark, and a temporary folder of our own.
+struct TPostScriptTrap {
+  ScratchFolder& Dir;
+  std::string Environment;
+  explicit TPostScriptTrap(ScratchFolder& dir) : Dir(dir) {
+    fs::create_directories(dir.PathOf("bin"));
+    fs::create_directories(dir.PathOf("tmp"));
+    dir.Write("bin/gs", "#!/bin/sh\ntouch " + Quote(dir.PathOf("gs-ran")) + "\nexec /usr/bin/gs \"$@\"\n");
+    fs::permissions(dir.PathOf("bin/gs"), fs::perms::owner_all);
+    Environment = "PATH=" + Quote(dir.PathOf("bin")) + ":\"$PATH\" TMPDIR=" + Quote(dir.PathOf("tmp")) +
+                  " MAGICK_TEMPORARY_PATH=" + Quote(dir.PathOf("tmp"));
+  }
+  bool GhostscriptRan() const { return fs::exists(Dir.PathOf("gs-ran")); }
+  bool TemporaryFolderEmpty() const { return fs::is_empty(Dir.PathOf("tmp")); }
+};
+
+TEST(PictureFilesTest, PostScriptNeverRuns) {
+  ScratchFolder dir;
+  const TPostScriptTrap trap(dir);
+  const std::string loop = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 100 100\n{} loop\n";
+  const std::string writes = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 100 100\n(" + dir.PathOf("tmp/written") +
+                             ") (w) file dup (owned) writestring closefile\nshowpage\n";
+  // The EPS name, and the names of formats ImageMagick reads: the content decides either way.
+  for (const char* name : {"loop.eps", "writes.eps", "loop.pcx", "writes.ppm", "loop.fax", "writes.cut", "loop.tga"}) {
+    SCOPED_TRACE(name);
+    dir.Write(name, std::string(name).starts_with("loop") ? loop : writes);
+    const TTimedResult r = RunTimed(dir, std::string("--source front=") + name + " -o out.png", trap.Environment);
+    EXPECT_EQ(r.Result.Status, 1);
+    EXPECT_EQ(r.Result.Err, std::string("Picture \"") + name +
+                                "\": Cannot load image. Encapsulated Postscript images are not supported on this system.\n");
+    EXPECT_LT(r.Seconds, kAtOnce);
+    EXPECT_FALSE(trap.GhostscriptRan());
+    EXPECT_TRUE(trap.TemporaryFolderEmpty());
+  }
+
+  // ImageMagick still reads what it is there for, and leaves nothing behind either: a Photoshop file.
+  std::string psd = std::string("8BPS\0\1\0\0\0\0\0\0\0\3\0\0\0\2\0\0\0\2\0\x08\0\3", 26) + std::string(12, '\0') +
+                    std::string("\0\0", 2) + std::string(4, '\xC8') + std::string(4, '\x10') + std::string(4, '\x20');
+  dir.Write("art.psd", psd);
+  const TTimedResult r = RunTimed(dir, "--source front=art.psd -o out.png", trap.Environment);
+  EXPECT_EQ(r.Result.Status, 0) << r.Result.Err;
+  EXPECT_FALSE(trap.GhostscriptRan());
+  EXPECT_TRUE(trap.TemporaryFolderEmpty());
+}
+
+// A PNG of Width x Height grey pixels, all 0, compressed as far as zlib goes.
+std::string ZeroPng(std::uint32_t width, std::uint32_t height) {
+  auto be32 = [](std::string& s, std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) s += static_cast<char>(v >> shift);
+  };
+  auto chunk = [&](std::string& out, const char* type, const std::string& data) {
+    be32(out, static_cast<std::uint32_t>(data.size()));
+    const std::string body = std::string(type, 4) + data;
+    out += body;
+    be32(out, static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()))));
+  };
+  z_stream z{};
+  deflateInit(&z, 9);
+  const std::vector<Bytef> row(width + 1, 0);
+  std::string idat;
+  std::vector<Bytef> buffer(1 << 16);
+  for (std::uint32_t y = 0; y <= height; ++y) {
+    z.next_in = const_cast<Bytef*>(row.data());
+    z.avail_in = y < height ? static_cast<uInt>(row.size()) : 0;
+    const int flush = y < height ? Z_NO_FLUSH : Z_FINISH;
+    do {
+      z.next_out = buffer.data();
+      z.avail_out = static_cast<uInt>(buffer.size());
+      deflate(&z, flush);
+      idat.append(reinterpret_cast<const char*>(buffer.data()), buffer.size() - z.avail_out);
+    } while (z.avail_out == 0);
+  }
+  deflateEnd(&z);
+  std::string header;
+  be32(header, width);
+  be32(header, height);
+  header += std::string("\x08\0\0\0\0", 5);  // 8-bit grey, no interlace
+  std::string png = "\x89PNG\r\n\x1a\n";
+  chunk(png, "IHDR", header);
+  chunk(png, "IDAT", idat);
+  chunk(png, "IEND", "");
+  return png;
+}
+
+// An 8-bit run-length bitmap of Width x Height that ends at once: every pixel is colour 0.
+std::string RleBmp(std::uint32_t width, std::uint32_t height) {
+  std::string s;
+  auto le = [&](std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) s += static_cast<char>(v >> (8 * i));
+  };
+  const std::uint32_t bitsAt = 14 + 40 + 1024;
+  s += "BM";
+  le(bitsAt + 2, 4), le(0, 4), le(bitsAt, 4);
+  le(40, 4), le(width, 4), le(height, 4), le(1, 2), le(8, 2), le(1, 4), le(2, 4), le(2835, 4), le(2835, 4), le(256, 4),
+      le(0, 4);
+  for (int i = 0; i < 256; ++i) le(static_cast<std::uint32_t>(i) * 0x010101u, 4);
+  s += std::string("\0\1", 2);
+  return s;
+}
+
+TEST(PictureFilesTest, BombsAreRefusedBeforeTheyTakeMemory) {
+  ScratchFolder dir;
+  const std::string png = ZeroPng(11000, 11000), bmp = RleBmp(11000, 11000);
+  EXPECT_LT(png.size(), 130u * 1024);
+  EXPECT_LT(bmp.size(), 1100u);
+  dir.Write("bomb.png", png);
+  dir.Write("bomb.bmp", bmp);
+  const std::string tooLarge =
+      "\": A picture may have at most 50 million pixels; this one has 121 million. Picture is too large (11000 x 11000)\n";
+  for (const char* name : {"bomb.png", "bomb.bmp"}) {
+    SCOPED_TRACE(name);
+    const TTimedResult r = RunTimed(dir, std::string("-t 1 --source front=") + name + " -o out.png");
+    EXPECT_EQ(r.Result.Status, 1);
+    EXPECT_EQ(r.Result.Err, std::string("Picture \"") + name + tooLarge);
+    EXPECT_LT(r.Seconds, kAtOnce);
+    // The picture would take 484 MB four bytes a pixel, several times over on its way to the layer.
+    EXPECT_LT(r.PeakKilobytes, 150 * 1024);
+  }
+  // The limit is the user's to lower (or raise up to 128 million pixels).
+  dir.Write("small.bmp", RleBmp(3000, 2000));
+  TTimedResult r = RunTimed(dir, "--source front=small.bmp --max-megapixels 5 -o out.png");
+  EXPECT_EQ(r.Result.Status, 1);
+  EXPECT_EQ(r.Result.Err, "Picture \"small.bmp\": A picture may have at most 5 million pixels; this one has 6 million. "
+                          "Picture is too large (3000 x 2000)\n");
+  r = RunTimed(dir, "--source front=small.bmp --max-megapixels 6 -o out.png");
+  EXPECT_EQ(r.Result.Status, 0) << r.Result.Err;
+  r = RunTimed(dir, "--source front=small.bmp --max-megapixels 129 -o out.png");
+  EXPECT_EQ(r.Result.Status, 2);
+  EXPECT_EQ(r.Result.Err, "quirlon-render: --max-megapixels takes a whole number from 1 to 128, not '129'\n");
+}
+
+TEST(PictureFilesTest, ContentDecidesAndErrorsNameTheFile) {
+  ScratchFolder dir;
+  // A picture written by the renderer itself, then the same bytes under other names.
+  ASSERT_EQ(RunTimed(dir, "-t 1 --width 64 --height 48 -o art.png").Result.Status, 0);
+  const std::string png = ReadText(dir.PathOf("art.png"));
+  ASSERT_EQ(RunTimed(dir, "-t 1 --width 64 --height 48 -o art.jpg").Result.Status, 0);
+  const std::string jpeg = ReadText(dir.PathOf("art.jpg"));
+  dir.Write("png-named.jpg", png);
+  dir.Write("jpeg-named.png", jpeg);
+  dir.Write("png-named.tga", png);
+  for (const char* name : {"png-named.jpg", "jpeg-named.png", "png-named.tga"}) {
+    const TTimedResult r = RunTimed(dir, std::string("--source front=") + name + " -o out.png");
+    EXPECT_EQ(r.Result.Status, 0) << name << ": " << r.Result.Err;
+  }
+
+  // Not a TIFF under a TIFF name: said so, never decoded as fax dots.
+  dir.Write("noise.tif", std::string(4096, '\x5A'));
+  dir.Write("cut.jpg", jpeg.substr(0, jpeg.size() / 2));
+  dir.Write("notes.txt", "hello");
+  struct TCase {
+    std::string File, Err;
+  };
+  const std::vector<TCase> cases = {
+      {"noise.tif", "Picture \"noise.tif\": The file does not start with a TIFF header. "
+                    "Cannot load image. Invalid or unexpected TIFF image format.\n"},
+      {"cut.jpg", "Picture \"cut.jpg\": Premature end of JPEG file. JPEG error #120.\n"},
+      {"notes.txt", "Picture \"notes.txt\": Unknown picture file extension (.txt)\n"}};
+  for (const TCase& c : cases) {
+    const TTimedResult r = RunTimed(dir, "--source front=" + c.File + " -o out.png");
+    EXPECT_EQ(r.Result.Status, 1);
+    EXPECT_EQ(r.Result.Err, c.Err);
+  }
+}
+
+}  // namespace
+}  // namespace quirlon::cli
