@@ -144,7 +144,8 @@ std::string HelpText() {
   return R"(Usage: quirlon-render -o FILE [options]
 Renders a box shot from a template and saves it as PNG, JPEG or BMP.
 
-  -o, --output FILE            picture to write; .png gives PNG, .jpg JPEG, anything else BMP
+  -o, --output FILE            picture to write; .png gives PNG, .jpg JPEG, anything else BMP;
+                               a device, a FIFO or /dev/stdout is written to, never replaced
   -t, --template N|NAME        template number (as the window counts) or display name (default 1)
       --templates DIR          template folder (default: Templates beside the executable);
                                "custom" is looked up beside that folder
