@@ -89,9 +89,9 @@ void RequireTemplates(const std::vector<std::string>& templates, const std::stri
     what = std::string("cannot be read: ") + std::strerror(errno);
   else
     what = "holds no templates";
-  const std::string message = "template folder \"" + folderText + "\" " + what;
-  if (givenByUser) throw UsageError(message);
-  throw std::runtime_error(message);
+  const std::string folderAndWhat = "folder \"" + folderText + "\" " + what;
+  if (givenByUser) throw UsageError("template " + folderAndWhat);
+  throw std::runtime_error("Template " + folderAndWhat);
 }
 
 }  // namespace

@@ -569,6 +569,13 @@ TEST(HostileUseTest, TemplateNumbersAndFoldersThatLeadNowhereAreUsageErrors) {
   // The last template and the one-template folder still render.
   EXPECT_EQ(RunRender(dir, "-t " + std::to_string(bundled) + " -o out.png --width 64 --height 64").Status, 0);
   EXPECT_EQ(RunRender(dir, "--templates one -t 001 -o out.png --width 64 --height 64").Status, 0);
+
+  // A copy of the program without its data beside it: the installation is broken, not the call.
+  fs::create_directories(dir.PathOf("bare"));
+  fs::copy_file(QUIRLON_RENDER, dir.PathOf("bare/quirlon-render"));
+  const TResult r = RunScript(dir, "./bare/quirlon-render --list");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err, "Template folder \"" + fs::canonical(dir.PathOf("bare")).string() + "/Templates/\" does not exist.\n");
 }
 
 }  // namespace
