@@ -132,32 +132,6 @@ TEST(IniFileTest, Utf16WithAByteOrderMarkBecomesUtf8) {
   for (const TCase& c : cases) EXPECT_EQ(TextAsUtf8(c.Bytes), c.Utf8) << ::testing::PrintToString(c.Bytes);
 }
 
-TEST(IniFileTest, CarriageReturnsAloneEndLinesAndKeysAreCounted) {
-  using namespace std::string_literals;
-  struct TCase {
-    std::string Text;
-    bool HasKeys;
-    std::int32_t X, Y;
-  };
-  const TCase cases[] = {
-      {"[A]\rx=1\r\ry=2\r", true, 1, 2},
-      {"[A]\r\nx=1\ny=2", true, 1, 2},
-      {"\xFF\xFE" "[\0A\0]\0\r\0x\0=\0" "1\0\r\0y\0=\0" "2\0"s, true, 1, 2},
-      {"[A]\rx\r=1\ry=2 \r3", true, 0, 2},  // a line end splits what it stands in
-      {"[A]\n", false, 0, 0},
-      {"x=1\n[A]\n", false, 0, 0},  // a key before any section belongs to none
-      {"[A]\nx=\n", true, 0, 0},
-      {"", false, 0, 0},
-  };
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.Text));
-    const TIniFile ini = TIniFile::FromText("t.ini", c.Text);
-    EXPECT_EQ(ini.HasKeys(), c.HasKeys);
-    EXPECT_EQ(ini.ReadInteger("A", "x", 0), c.X);
-    EXPECT_EQ(ini.ReadInteger("A", "y", 0), c.Y);
-  }
-}
-
 TEST(IniFileTest, UnreadableFileBehavesAsEmpty) {
   ScratchFolder dir;
   const std::string pipe = dir.PathOf("pipe.ini");

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "core/IniFile.h"
@@ -142,40 +141,6 @@ TEST(RenderLimitsTest, DiscArtworkCountsTwiceForTheTwoLargestDiscs) {
   r.Env.MemoryBudget = need;
   EXPECT_EQ(ErrorOf([&] { ApplyTemplate(r.View, 64, 64, r.Env); }), "");
   EXPECT_EQ(r.View.Layers().Count(), 3);
-}
-
-TEST(RenderLimitsTest, TheDefaultBudgetIsAtMostHalfThePhysicalMemory) {
-  // MemTotal as the kernel reports it, read here without the program's code.
-  std::ifstream meminfo("/proc/meminfo");
-  std::string key;
-  long long kib = 0;
-  while (meminfo >> key) {
-    if (key == "MemTotal:") {
-      meminfo >> kib;
-      break;
-    }
-    meminfo.ignore(1 << 20, '\n');
-  }
-  ASSERT_GT(kib, 0);
-  const TRenderEnvironment env;
-  EXPECT_EQ(env.MemoryBudget, MachineMemoryBudget());
-  EXPECT_LE(env.MemoryBudget, kib * 1024 / 2);
-  EXPECT_GT(env.MemoryBudget, 64LL * 1024 * 1024);  // enough for any bundled template at 2048 x 2048
-}
-
-TEST(RenderLimitsTest, ByteCounts) {
-  struct TCase {
-    std::int64_t Bytes;
-    bool RoundUp;
-    const char* Text;
-  };
-  const TCase cases[] = {
-      {0, false, "0 bytes"},           {1023, true, "1023 bytes"},          {1024, false, "1.0 KiB"},
-      {1536, false, "1.5 KiB"},        {1537, false, "1.5 KiB"},            {1537, true, "1.6 KiB"},
-      {1048575, false, "1023.9 KiB"},  {1048576, true, "1.0 MiB"},          {4LL << 30, false, "4.0 GiB"},
-      {(4LL << 30) + 1, true, "4.1 GiB"}, {(4LL << 30) - 1, false, "3.9 GiB"}, {INT64_MAX, false, "7.9 EiB"},
-  };
-  for (const TCase& c : cases) EXPECT_EQ(ByteCountText(c.Bytes, c.RoundUp), c.Text) << c.Bytes;
 }
 
 TEST(RenderLimitsTest, TryReadFileStopsJustPastTheLimit) {
