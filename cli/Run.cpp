@@ -83,12 +83,15 @@ void RequireTemplates(const std::vector<std::string>& templates, const std::stri
   if (!templates.empty()) return;
   struct stat info {};
   std::string what;
-  if (::stat(folder.c_str(), &info) != 0)
-    what = errno == ENOTDIR ? "is not a folder" : errno == ENOENT ? "does not exist" : std::string("cannot be read: ") + std::strerror(errno);
-  else if (::access(folder.c_str(), R_OK | X_OK) != 0)
+  if (::stat(folder.c_str(), &info) != 0) {
+    if (errno == ENOTDIR) what = "is not a folder";
+    else if (errno == ENOENT) what = "does not exist";
+    else what = std::string("cannot be read: ") + std::strerror(errno);
+  } else if (::access(folder.c_str(), R_OK | X_OK) != 0) {
     what = std::string("cannot be read: ") + std::strerror(errno);
-  else
+  } else {
     what = "holds no templates";
+  }
   const std::string folderAndWhat = "folder \"" + folderText + "\" " + what;
   if (givenByUser) throw UsageError("template " + folderAndWhat);
   throw std::runtime_error("Template " + folderAndWhat);

@@ -245,7 +245,8 @@ std::unique_ptr<TBitmap32> DrawDisc(TDiscKind kind, const TBitmap32& source, std
 }  // namespace
 
 void CheckDiscArtworkSize(std::int32_t Width, std::int32_t Height) {
-  if (Width > kMaxDiscSide || Height > kMaxDiscSide) throw EOutOfResources(Format(kDiscTooLarge, Width, Height, kMaxDiscSide));
+  if (Width > kMaxDiscSide || Height > kMaxDiscSide)
+    throw EOutOfResources(Format(kDiscTooLarge, Width, Height, kMaxDiscSide));
 }
 
 std::unique_ptr<TBitmap32> DrawDiscArtwork(const TBitmap32& Source, std::int32_t Width, std::int32_t Height) {

@@ -58,7 +58,8 @@ TIniFile TIniFile::FromText(const std::string& FileName, std::string_view Text) 
 namespace {
 
 bool StartsWithUtf16Mark(std::string_view Bytes) {
-  return Bytes.size() >= 2 && ((Bytes[0] == '\xFF' && Bytes[1] == '\xFE') || (Bytes[0] == '\xFE' && Bytes[1] == '\xFF'));
+  if (Bytes.size() < 2) return false;
+  return (Bytes[0] == '\xFF' && Bytes[1] == '\xFE') || (Bytes[0] == '\xFE' && Bytes[1] == '\xFF');
 }
 
 void AppendUtf8(std::string& Out, std::uint32_t CodePoint) {

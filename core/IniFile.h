@@ -9,11 +9,11 @@
 //
 // Lines end at LF, CR or CR LF. A leading UTF-8 byte order mark is skipped; a text that starts
 // with a UTF-16 byte order mark (FF FE little-endian, FE FF big-endian) is converted to UTF-8
-// first (TextAsUtf8). Section and key names match without regard to ASCII case. When a section name occurs
-// twice, the first section of that name answers every lookup (the later one is still listed by
-// ReadSections); when a key occurs twice in a section, the first line wins.
+// first (TextAsUtf8). Section and key names match without regard to ASCII case. When a section
+// name occurs twice, the first section of that name answers every lookup (the later one is still
+// listed by ReadSections); when a key occurs twice in a section, the first line wins.
 // The file is read once, when the reader is constructed; a file that does not exist or cannot be
-// read behaves as an empty file.
+// read behaves as an empty file here (the render refuses such a file before it gets this far).
 #include <cstddef>
 #include <cstdint>
 #include <string>

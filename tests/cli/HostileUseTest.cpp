@@ -110,7 +110,8 @@ TEST(HostileUseTest, SpecialFilesAreWrittenThroughNeverReplaced) {
   const std::vector<TCase> cases = {
       {"null device", small + " -o " + Quote(dev.Null), 0, ""},
       {"link to the null device", "ln -s " + Quote(dev.Null) + " null.png && " + small + " -o null.png", 0, ""},
-      {"full device", small + " -o " + Quote(dev.Full), 1, "Cannot create file \"" + dev.Full + "\". No space left on device.\n"},
+      {"full device", small + " -o " + Quote(dev.Full), 1,
+       "Cannot create file \"" + dev.Full + "\". No space left on device.\n"},
       {"FIFO without a reader", "mkfifo lonely.png && " + small + " -o lonely.png", 1,
        "Cannot create file \"lonely.png\". No program is reading from the FIFO.\n"},
       {"link loop", "ln -s loop-b.png loop-a.png && ln -s loop-a.png loop-b.png && " + small + " -o loop-a.png", 1,
