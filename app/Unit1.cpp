@@ -324,10 +324,10 @@ void TForm1::FormCreate() {
     SetApplicationTitle(title);
     setWindowTitle(title);
     // 6. The look named in the data folder.
-    const std::vector<std::string> skin =
-        core::ReadTextFileLines(fPaths.DataFolder + "Data" + core::kPathSeparator + "SkinName.dat");
+    const std::string skinFile = fPaths.DataFolder + "Data" + core::kPathSeparator + "SkinName.dat";
+    const std::vector<std::string> skin = core::ReadTextFileLines(skinFile);
     fSkinManager.SkinDirectory = fPaths.DataFolder + "Data";
-    if (skin.empty()) throw EListError(Format(kListIndexError, 0));
+    if (skin.empty()) throw EListError(Format(kEmptySkinFile, skinFile.c_str()));
     fSkinManager.SkinName = skin.front();
     fSkinManager.SetActive(true);
   });

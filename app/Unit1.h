@@ -49,6 +49,9 @@ inline constexpr const char* kSaveFilter =
     "JPEG Image File (*.jpg)|*.jpg|PNG Image File (*.png)|*.png|Bitmaps (*.bmp)|*.bmp";
 inline constexpr const char* kSaveDefaultExt = ".bmp";
 
+// "Data/SkinName.dat" without a line.
+inline constexpr const char* kEmptySkinFile = "Skin file \"%s\" is empty: its first line must name the skin";
+
 class TForm1 : public QWidget {
   Q_OBJECT
 public:

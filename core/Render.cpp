@@ -5,6 +5,7 @@
 #include <functional>
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -111,10 +112,42 @@ std::unique_ptr<TBitmap32> NewWorkingBitmap(const TBitmap32& canvas, bool sized 
 
 }  // namespace
 
+std::int64_t TemplateMemoryNeed(std::int32_t Width, std::int32_t Height, std::int64_t LayerCount,
+                                const std::vector<std::int64_t>& ExtraBytes) {
+  const std::int64_t canvasBytes = std::int64_t(std::max(Width, 0)) * std::max(Height, 0) * 4;
+  std::int64_t largest[2] = {0, 0};
+  for (const std::int64_t extra : ExtraBytes) {
+    if (extra > largest[0]) {
+      largest[1] = largest[0];
+      largest[0] = extra;
+    } else if (extra > largest[1]) {
+      largest[1] = extra;
+    }
+  }
+  const std::int64_t building = std::min<std::int64_t>(LayerCount, 2);
+  return canvasBytes * (LayerCount + 1) + building * 3 * canvasBytes + largest[0] + largest[1];
+}
+
+std::string ByteCountText(std::int64_t Bytes, bool RoundUp) {
+  static constexpr const char* kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+  if (Bytes < 1024) return std::to_string(Bytes) + " bytes";
+  std::size_t unit = 0;
+  long double scale = 1024;
+  while (unit + 1 < std::size(kUnits) && Bytes >= scale * 1024) {
+    scale *= 1024;
+    ++unit;
+  }
+  const long double tenths = static_cast<long double>(Bytes) * 10 / scale;
+  const auto shown = static_cast<long long>(RoundUp ? std::ceil(tenths) : std::floor(tenths));
+  return Format("%lld.%lld %s", shown / 10, shown % 10, kUnits[unit]);
+}
+
 void BuildTemplateLayers(const std::string& Path, TCustomImage32& View, TRenderEnvironment& Env) {
   std::string text;
-  // Read at most one byte past the limit; a file that cannot be read counts as empty.
-  if (!TryReadFile(Path, text, kMaxTemplateFileSize)) text.clear();
+  std::string reason;
+  // Read at most one byte past the limit.
+  if (!TryReadFile(Path, text, kMaxTemplateFileSize, &reason))
+    throw EFOpenError(Format(kFOpenError, Path.c_str(), reason.c_str()));
   if (std::int64_t(text.size()) > kMaxTemplateFileSize) {
     std::error_code ec;
     const auto bytes = std::filesystem::file_size(Path, ec);
@@ -122,18 +155,15 @@ void BuildTemplateLayers(const std::string& Path, TCustomImage32& View, TRenderE
   }
   const TIniFile ini = TIniFile::FromText(Path, text);
   text.clear();
+  // Whatever lies in the template folder counts as a template: a file that is none (a picture,
+  // text in an unknown encoding, an empty file) is said to be none rather than giving nothing.
+  if (!ini.SectionExists("Image") || !ini.HasKeys()) throw EFOpenError(Format(kNotATemplate, Path.c_str()));
   const TTemplateImageSize size = ReadTemplateImageSize(ini);
   TBitmap32& canvas = View.Bitmap();
   const TTemplateFit fit = ComputeTemplateFit(size.Width, size.Height, canvas.Width(), canvas.Height());
 
   std::vector<std::string> sections;
   ReadLayerSections(ini, sections);
-  // Every layer keeps a canvas-sized bitmap; three more exist while one is built.
-  const std::int64_t canvasBytes = std::int64_t(canvas.Width()) * canvas.Height() * 4;
-  if (canvasBytes * (std::int64_t(sections.size()) + 3) > kMaxRenderBytes)
-    throw EOutOfResources(Format(kTooManyLayers, Path.c_str(), canvas.Width(), canvas.Height(),
-                                 static_cast<int>(sections.size())));
-  Env.LayerKinds->clear();
 
   // The layers are built apart from one another and only then put on the view in template order:
   // the view, LayerKinds and the first error come out as one layer after the other would leave them.
@@ -145,30 +175,39 @@ void BuildTemplateLayers(const std::string& Path, TCustomImage32& View, TRenderE
   };
   std::vector<TJob> jobs;
   jobs.reserve(sections.size());
-  std::exception_ptr readFailure;
   for (const std::string& section : sections) {
-    TTemplateLayer spec;
+    TJob& job = jobs.emplace_back();
     try {
-      spec = ReadTemplateLayer(ini, section);
+      const TTemplateLayer spec = ReadTemplateLayer(ini, section);
+      job.Type = spec.Type;
+      TLayerContext& layer = job.Layer;
+      layer.Type = LayerTypeFromText(spec.Type);
+      layer.Source = spec.Source;
+      layer.Slot = SourceSlotIndex(spec.Source);
+      auto fitPoint = [&](raster::TPoint p) {
+        return raster::TPoint{FitCoordinate(p.X, fit.FitScale, fit.OffX), FitCoordinate(p.Y, fit.FitScale, fit.OffY)};
+      };
+      layer.A = fitPoint(spec.A);
+      layer.B = fitPoint(spec.B);
+      layer.C = fitPoint(spec.C);
+      layer.D = fitPoint(spec.D);
+      layer.Overscan = true;
     } catch (...) {
-      readFailure = std::current_exception();  // after the layers before it, as it would come
+      job.Failure = std::current_exception();  // after the layers before it, as it would come
       break;
     }
-    TJob& job = jobs.emplace_back();
-    job.Type = spec.Type;
-    TLayerContext& layer = job.Layer;
-    layer.Type = LayerTypeFromText(spec.Type);
-    layer.Source = spec.Source;
-    layer.Slot = SourceSlotIndex(spec.Source);
-    auto fitPoint = [&](raster::TPoint p) {
-      return raster::TPoint{FitCoordinate(p.X, fit.FitScale, fit.OffX), FitCoordinate(p.Y, fit.FitScale, fit.OffY)};
-    };
-    layer.A = fitPoint(spec.A);
-    layer.B = fitPoint(spec.B);
-    layer.C = fitPoint(spec.C);
-    layer.D = fitPoint(spec.D);
-    layer.Overscan = true;
   }
+
+  std::vector<std::int64_t> extraBytes;
+  for (const TJob& job : jobs)
+    if (!job.Failure) extraBytes.push_back(PreparationExtraBytes(job.Layer));
+  const std::int64_t need =
+      TemplateMemoryNeed(canvas.Width(), canvas.Height(), static_cast<std::int64_t>(jobs.size()), extraBytes);
+  if (need > Env.MemoryBudget)
+    throw EOutOfResources(Format(kTemplateNeedsTooMuchMemory, Path.c_str(), ByteCountText(need, true).c_str(),
+                                 canvas.Width(), canvas.Height(), static_cast<int>(jobs.size()),
+                                 ByteCountText(std::max<std::int64_t>(Env.MemoryBudget, 0)).c_str()));
+  Env.LayerKinds->clear();
 
   imagefiles::TPictureCache layerPictures;  // both threads load through one cache
   TRenderEnvironment env = Env;
@@ -196,6 +235,7 @@ void BuildTemplateLayers(const std::string& Path, TCustomImage32& View, TRenderE
   auto builder = [&](TBitmap32& maskScratch) {
     for (std::size_t n = next++; n < order.size(); n = next++) {
       TJob& job = jobs[order[n]];
+      if (job.Failure) continue;  // its corners could not even be placed
       try {
         build(job, maskScratch);
       } catch (...) {
@@ -225,7 +265,6 @@ void BuildTemplateLayers(const std::string& Path, TCustomImage32& View, TRenderE
 
     FinishLayer(job.Layer, bitmapLayer, Env);
   }
-  if (readFailure) std::rethrow_exception(readFailure);
 }
 
 std::string CustomFilePath(const std::string& CustomFolder, const std::string& Name) {

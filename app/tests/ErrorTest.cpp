@@ -146,6 +146,18 @@ private slots:
     QCOMPARE(fServices.Errors.size(), 2);
     QVERIFY(fServices.Errors[1].startsWith(QStringLiteral("Cannot open file \"")));
   }
+
+  void anUnknownResamplerNameIsNamedWithTheOnesThereAre() {
+    Open(1);
+    TForm1& w = *fWindow;
+    QTest::mouseClick(w.ApplyTempButton, Qt::LeftButton);  // layers for the choice to reach
+    QVERIFY(fServices.Errors.isEmpty());
+    w.ResamplerClassNamesList->addItem(QStringLiteral("TNoSuchResampler"));
+    w.ResamplerClassNamesList->setCurrentIndex(w.ResamplerClassNamesList->count() - 1);
+    QCOMPARE(fServices.Errors, QStringList{QStringLiteral("Unknown resampler \"TNoSuchResampler\"; the resamplers are "
+                                                          "TNearestResampler, TLinearResampler, TDraftResampler, "
+                                                          "TKernelResampler.")});
+  }
 };
 
 QUIRLON_APP_TEST(AppErrorTest);
