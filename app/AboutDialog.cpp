@@ -116,7 +116,7 @@ void AboutDialog::FormCreate() {
     for (const std::string& line : about) lines << QString::fromStdString(line);
     sMemo2->setPlainText(lines.join(QLatin1Char('\n')));
     const std::vector<std::string> link = core::ReadTextFileLines(data + "LinkAdr.dat");
-    if (link.empty()) throw EListError(Format(kListIndexError, 0));
+    if (link.empty()) throw EListError(Format(kEmptyLinkFile, (data + "LinkAdr.dat").c_str()));
     AboutLink = link.front();
     LogoImage->SetPicture(LoadPicture(data + "Logo.jpg"));
   } catch (const std::exception& e) {

@@ -12,6 +12,9 @@
 
 namespace quirlon::app {
 
+// "Data/LinkAdr.dat" without a line.
+inline constexpr const char* kEmptyLinkFile = "Link file \"%s\" is empty: its first line must be the address the logo opens";
+
 // The "Used libraries" page: each library with version, licence, authors and address, the
 // entries separated by a line "---".
 QString CreditsText();

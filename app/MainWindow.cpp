@@ -321,7 +321,7 @@ void MainWindow::StartUp() {
     const std::string skinFile = fPaths.DataFolder + "Data" + core::kPathSeparator + "SkinName.dat";
     const std::vector<std::string> skin = core::ReadTextFileLines(skinFile);
     fSkinManager.SkinDirectory = fPaths.DataFolder + "Data";
-    if (skin.empty()) throw EListError(Format(kListIndexError, 0));
+    if (skin.empty()) throw EListError(Format(kEmptySkinFile, skinFile.c_str()));
     fSkinManager.SkinName = skin.front();
     fSkinManager.SetActive(true);
   });

@@ -51,6 +51,9 @@ inline constexpr const char* kSaveFilter =
     "JPEG Image File (*.jpg)|*.jpg|PNG Image File (*.png)|*.png|Bitmaps (*.bmp)|*.bmp";
 inline constexpr const char* kSaveDefaultExt = ".bmp";
 
+// "Data/SkinName.dat" without a line.
+inline constexpr const char* kEmptySkinFile = "Skin file \"%s\" is empty: its first line must name the skin";
+
 // Everything the user has chosen; nothing of it is saved between runs.
 struct TWindowState {
   std::int32_t Template = 1;     // 1-based entry of the template list

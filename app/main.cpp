@@ -4,8 +4,10 @@
 #include "app/Platform.h"
 #include "app/AboutDialog.h"
 #include "app/MainWindow.h"
+#include "imagefiles/SafeFile.h"
 
 int main(int argc, char* argv[]) {
+  quirlon::imagefiles::InstallSaveSignalHandlers();
   QApplication application(argc, argv);
   quirlon::app::SetApplicationTitle(QStringLiteral("Quirlon 1.0"));
   QApplication::setWindowIcon(quirlon::app::ApplicationIcon());

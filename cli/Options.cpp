@@ -1,6 +1,7 @@
 #include "cli/Options.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -19,6 +20,39 @@ int ParseRanged(const std::string& option, const std::string& text, int lo, int 
                      ", not '" + text + "'");
   return static_cast<int>(v);
 }
+
+}  // namespace
+
+std::int64_t ParseByteSize(const std::string& option, const std::string& text) {
+  auto refuse = [&]() -> std::int64_t {
+    throw UsageError(option + " takes a size in bytes, or with K, M, G or T (1024-based) such as 512M or 2G, not '" +
+                     text + "'");
+  };
+  std::size_t i = 0;
+  std::int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    const int digit = text[i] - '0';
+    if (value > (INT64_MAX - digit) / 10) return refuse();
+    value = value * 10 + digit;
+  }
+  if (i == 0) return refuse();
+  int shift = 0;
+  if (i + 1 == text.size()) {
+    switch (text[i]) {
+      case 'k': case 'K': shift = 10; break;
+      case 'm': case 'M': shift = 20; break;
+      case 'g': case 'G': shift = 30; break;
+      case 't': case 'T': shift = 40; break;
+      default: return refuse();
+    }
+  } else if (i != text.size()) {
+    return refuse();
+  }
+  if (value == 0 || value > (INT64_MAX >> shift)) return refuse();
+  return value << shift;
+}
+
+namespace {
 
 struct Spec {
   bool takesValue;
@@ -67,6 +101,7 @@ const std::map<std::string, Spec>& Table() {
       {"--shading-color", {true, [](Options& o, auto&, auto& v) { o.shadingColor = v; }}},
       {"--highlights", {true, [](Options& o, auto& n, auto& v) { o.highlights = ParseRanged(n, v, 0, 255); }}},
       {"--highlight-color", {true, [](Options& o, auto&, auto& v) { o.highlightColor = v; }}},
+      {"--memory-limit", {true, [](Options& o, auto& n, auto& v) { o.memoryLimit = ParseByteSize(n, v); }}},
   };
   return table;
 }
@@ -113,7 +148,8 @@ std::string HelpText() {
   return R"(Usage: quirlon-render -o FILE [options]
 Renders a box shot from a template and saves it as PNG, JPEG or BMP.
 
-  -o, --output FILE            picture to write; .png gives PNG, .jpg JPEG, anything else BMP
+  -o, --output FILE            picture to write; .png gives PNG, .jpg JPEG, anything else BMP;
+                               a device, a FIFO or /dev/stdout is written to, never replaced
   -t, --template N|NAME        template number (as the window counts) or display name (default 1)
       --templates DIR          template folder (default: Templates beside the executable);
                                "custom" is looked up beside that folder
@@ -147,6 +183,9 @@ Object:
       --highlights N           highlight strength 0..255 (default 255)
       --highlight-color COLOUR (default white)
 
+      --memory-limit SIZE      the most memory the render's layers may take, in bytes or with
+                               K, M, G or T (1024-based), e.g. 2G; at most, and by default,
+                               half of the machine's memory
       --list                   print "N<TAB>display name" for every template and exit
       --verbose                say what was written
       --version                print the version and exit

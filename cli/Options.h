@@ -1,5 +1,6 @@
 #pragma once
 // Command-line options of quirlon-render. Parsing only: no file is touched here.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -31,6 +32,7 @@ struct Options {
   std::optional<int> shading, highlights;
   std::optional<std::string> shadingColor, highlightColor;
   int maxMegapixels = 50;  // largest source picture, in millions of pixels
+  std::optional<std::int64_t> memoryLimit;  // bytes; lowers the machine's budget, never raises it
 };
 
 // Thrown for a usage error (exit status 2); the message is one line.
@@ -44,6 +46,9 @@ private:
 };
 
 Options ParseOptions(const std::vector<std::string>& args);  // args without the program name
+// A size in bytes: digits, optionally followed by K, M, G or T (powers of 1024, either case).
+// UsageError naming Option for anything else, for 0 and for sizes beyond int64.
+std::int64_t ParseByteSize(const std::string& option, const std::string& text);
 std::string HelpText();
 
 }  // namespace quirlon::cli

@@ -1,8 +1,14 @@
 #include "cli/Run.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <climits>
+#include <stdexcept>
 
 #include "core/Platform.h"
 #include "core/Render.h"
@@ -45,14 +51,50 @@ std::string ParentFolder(const std::string& folderWithSeparator) {
   return f.substr(0, slash + 1);
 }
 
-// Template number as the window counts, or a display name.
-std::int32_t ResolveTemplate(const std::string& ref, const std::vector<std::string>& templates) {
+std::string TemplateCount(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " template" : " templates");
+}
+
+// Template number as the window counts, or a display name. FolderText names the folder in the
+// message for a number beyond the list.
+std::int32_t ResolveTemplate(const std::string& ref, const std::vector<std::string>& templates,
+                             const std::string& folderText) {
   bool digits = !ref.empty();
   for (char c : ref) digits = digits && std::isdigit(static_cast<unsigned char>(c));
-  if (digits && ref.size() < 10) return static_cast<std::int32_t>(std::stol(ref));
+  if (digits) {
+    const std::size_t first = std::min(ref.find_first_not_of('0'), ref.size());
+    const std::string significant = ref.substr(first);
+    const long long number = significant.size() > 9 ? LLONG_MAX : (significant.empty() ? 0 : std::stoll(significant));
+    if (number < 1 || number > static_cast<long long>(templates.size()))
+      throw UsageError("there is no template " + ref + ": the folder \"" + folderText + "\" holds " +
+                       TemplateCount(templates.size()) + ", numbered from 1 (see --list)");
+    return static_cast<std::int32_t>(number);
+  }
   for (std::size_t i = 0; i < templates.size(); ++i)
     if (core::TemplateDisplayName(templates[i]) == ref) return static_cast<std::int32_t>(i + 1);
   throw UsageError("no template named '" + ref + "' (see --list)");
+}
+
+// An empty or missing template folder stops everything, --list included: a usage error for a
+// folder given with --templates, an error of the installation (exit status 1) for the one beside
+// the executable.
+void RequireTemplates(const std::vector<std::string>& templates, const std::string& folder,
+                      const std::string& folderText, bool givenByUser) {
+  if (!templates.empty()) return;
+  struct stat info {};
+  std::string what;
+  if (::stat(folder.c_str(), &info) != 0) {
+    if (errno == ENOTDIR) what = "is not a folder";
+    else if (errno == ENOENT) what = "does not exist";
+    else what = std::string("cannot be read: ") + std::strerror(errno);
+  } else if (::access(folder.c_str(), R_OK | X_OK) != 0) {
+    what = std::string("cannot be read: ") + std::strerror(errno);
+  } else {
+    what = "holds no templates";
+  }
+  const std::string folderAndWhat = "folder \"" + folderText + "\" " + what;
+  if (givenByUser) throw UsageError("template " + folderAndWhat);
+  throw std::runtime_error("Template " + folderAndWhat);
 }
 
 }  // namespace
@@ -126,6 +168,8 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
     customFolder = ParentFolder(templatesFolder) + core::kCustomFolder;
   }
   const std::vector<std::string> templates = core::ListTemplates(templatesFolder);
+  const std::string folderText = o.templatesDir.empty() ? templatesFolder : o.templatesDir;
+  RequireTemplates(templates, templatesFolder, folderText, !o.templatesDir.empty());
 
   if (o.list) {
     for (std::size_t i = 0; i < templates.size(); ++i)
@@ -135,10 +179,12 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
 
   core::TRenderRequest request;
   ApplyOptions(o, request);
-  request.Template.File = templatesFolder + core::TemplateEntry(templates, ResolveTemplate(o.templateRef, templates));
+  request.Template.File =
+      templatesFolder + core::TemplateEntry(templates, ResolveTemplate(o.templateRef, templates, folderText));
   request.CustomFolder = customFolder;
   request.Width = o.width;
   request.Height = o.height;
+  if (o.memoryLimit) request.MemoryBudget = std::min(request.MemoryBudget, *o.memoryLimit);
 
   std::unique_ptr<raster::TBitmap32> flat;
   {

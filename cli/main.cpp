@@ -8,9 +8,11 @@
 #include "cli/Options.h"
 #include "cli/Run.h"
 #include "core/Platform.h"
+#include "imagefiles/SafeFile.h"
 
 int main(int argc, char** argv) {
   using namespace quirlon;
+  imagefiles::InstallSaveSignalHandlers();
   std::vector<std::string> args(argv + 1, argv + argc);
   cli::Options options;
   try {

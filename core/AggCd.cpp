@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "raster/Errors.h"
+
 // AGG's path reader leaves its vertex outputs to the vertex source, which GCC cannot see through.
 #pragma GCC diagnostic push
 #if !defined(__clang__)
@@ -179,6 +181,7 @@ enum class TDiscKind { Normal, LargeArea };
 
 std::unique_ptr<TBitmap32> DrawDisc(TDiscKind kind, const TBitmap32& source, std::int32_t width,
                                     std::int32_t height) {
+  CheckDiscArtworkSize(width, height);
   auto artwork = std::make_unique<TBitmap32>();
   artwork->SetSize(width, height);
   if (width <= 0 || height <= 0 || artwork->Bits() == nullptr) return artwork;
@@ -240,6 +243,11 @@ std::unique_ptr<TBitmap32> DrawDisc(TDiscKind kind, const TBitmap32& source, std
 }
 
 }  // namespace
+
+void CheckDiscArtworkSize(std::int32_t Width, std::int32_t Height) {
+  if (Width > kMaxDiscSide || Height > kMaxDiscSide)
+    throw EOutOfResources(Format(kDiscTooLarge, Width, Height, kMaxDiscSide));
+}
 
 std::unique_ptr<TBitmap32> DrawDiscArtwork(const TBitmap32& Source, std::int32_t Width, std::int32_t Height) {
   return DrawDisc(TDiscKind::Normal, Source, Width, Height);

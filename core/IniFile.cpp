@@ -55,15 +55,71 @@ TIniFile TIniFile::FromText(const std::string& FileName, std::string_view Text) 
   return ini;
 }
 
+namespace {
+
+bool StartsWithUtf16Mark(std::string_view Bytes) {
+  if (Bytes.size() < 2) return false;
+  return (Bytes[0] == '\xFF' && Bytes[1] == '\xFE') || (Bytes[0] == '\xFE' && Bytes[1] == '\xFF');
+}
+
+void AppendUtf8(std::string& Out, std::uint32_t CodePoint) {
+  if (CodePoint < 0x80) {
+    Out += static_cast<char>(CodePoint);
+  } else if (CodePoint < 0x800) {
+    Out += static_cast<char>(0xC0 | (CodePoint >> 6));
+    Out += static_cast<char>(0x80 | (CodePoint & 0x3F));
+  } else if (CodePoint < 0x10000) {
+    Out += static_cast<char>(0xE0 | (CodePoint >> 12));
+    Out += static_cast<char>(0x80 | ((CodePoint >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (CodePoint & 0x3F));
+  } else {
+    Out += static_cast<char>(0xF0 | (CodePoint >> 18));
+    Out += static_cast<char>(0x80 | ((CodePoint >> 12) & 0x3F));
+    Out += static_cast<char>(0x80 | ((CodePoint >> 6) & 0x3F));
+    Out += static_cast<char>(0x80 | (CodePoint & 0x3F));
+  }
+}
+
+}  // namespace
+
+std::string TextAsUtf8(std::string_view Bytes) {
+  if (!StartsWithUtf16Mark(Bytes)) return std::string(Bytes);
+  const bool bigEndian = Bytes[0] == '\xFE';
+  auto unit = [&](std::size_t i) {
+    const auto a = static_cast<std::uint8_t>(Bytes[i]), b = static_cast<std::uint8_t>(Bytes[i + 1]);
+    return static_cast<std::uint32_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
+  };
+  constexpr std::uint32_t kReplacement = 0xFFFD;
+  std::string out;
+  out.reserve(Bytes.size() / 2);
+  const std::size_t end = Bytes.size() & ~std::size_t{1};
+  for (std::size_t i = 2; i < end; i += 2) {
+    const std::uint32_t u = unit(i);
+    if (u >= 0xD800 && u <= 0xDBFF && i + 2 < end && unit(i + 2) >= 0xDC00 && unit(i + 2) <= 0xDFFF) {
+      AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (unit(i + 2) - 0xDC00));
+      i += 2;
+    } else {
+      AppendUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? kReplacement : u);
+    }
+  }
+  return out;
+}
+
 void TIniFile::Parse(std::string_view Text) {
   fSections.clear();
+  std::string converted;
+  if (StartsWithUtf16Mark(Text)) {
+    converted = TextAsUtf8(Text);
+    Text = converted;
+  }
   std::string_view rest(Text);
   if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
   TSection* current = nullptr;
   while (!rest.empty()) {
-    const std::size_t lf = rest.find('\n');
-    std::string_view line = Trim(rest.substr(0, lf));
-    rest.remove_prefix(lf == std::string_view::npos ? rest.size() : lf + 1);
+    // LF, CR LF and CR alone all end a line (CR LF leaves an empty line, which is skipped).
+    const std::size_t lineEnd = rest.find_first_of("\r\n");
+    std::string_view line = Trim(rest.substr(0, lineEnd));
+    rest.remove_prefix(lineEnd == std::string_view::npos ? rest.size() : lineEnd + 1);
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
       const std::size_t close = line.rfind(']');
@@ -104,6 +160,12 @@ const TIniFile::TSection* TIniFile::FindSection(const std::string& Section) cons
 }
 
 bool TIniFile::SectionExists(const std::string& Section) const { return FindSection(Section) != nullptr; }
+
+bool TIniFile::HasKeys() const {
+  for (const TSection& s : fSections)
+    if (!s.Keys.empty()) return true;
+  return false;
+}
 
 std::string TIniFile::ReadString(const std::string& Section, const std::string& Key, const std::string& Default) const {
   const TSection* section = FindSection(Section);

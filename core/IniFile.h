@@ -7,12 +7,13 @@
 //                    after it, both with leading and trailing blanks (space, tab, CR, VT, FF) trimmed
 //   ;comment         ignored, as are blank lines, lines without "=" and lines before the first section
 //
-// Lines end at LF (a CR before it is a trailing blank); a leading UTF-8 byte order mark is
-// skipped. Section and key names match without regard to ASCII case. When a section name occurs
-// twice, the first section of that name answers every lookup (the later one is still listed by
-// ReadSections); when a key occurs twice in a section, the first line wins.
+// Lines end at LF, CR or CR LF. A leading UTF-8 byte order mark is skipped; a text that starts
+// with a UTF-16 byte order mark (FF FE little-endian, FE FF big-endian) is converted to UTF-8
+// first (TextAsUtf8). Section and key names match without regard to ASCII case. When a section
+// name occurs twice, the first section of that name answers every lookup (the later one is still
+// listed by ReadSections); when a key occurs twice in a section, the first line wins.
 // The file is read once, when the reader is constructed; a file that does not exist or cannot be
-// read behaves as an empty file.
+// read behaves as an empty file here (the render refuses such a file before it gets this far).
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -40,6 +41,9 @@ public:
   // name cut short), and an empty section name "[]" ends the list.
   void ReadSections(std::vector<std::string>& List) const;
   bool SectionExists(const std::string& Section) const;
+  // Whether any section holds a "key=value" line: false for an empty file and for text that
+  // only looks like one.
+  bool HasKeys() const;
 
   // The value of Key in Section: trimmed, one pair of enclosing single or double quotation marks
   // removed, cut at a NUL character and to kIniValueLimit characters. Default when the file, the
@@ -65,6 +69,11 @@ private:
   std::string fFileName;
   std::vector<TSection> fSections;
 };
+
+// Bytes as UTF-8 text: a UTF-16 text with its byte order mark is converted (pairs of surrogates
+// joined, a lone surrogate becoming U+FFFD, an odd last byte dropped) without the mark; anything
+// else comes back as it is.
+std::string TextAsUtf8(std::string_view Bytes);
 
 // Integer syntax of every number the templates hold: optional leading spaces, an optional "+" or
 // "-", then decimal digits, or hexadecimal digits after "$", "x", "X", "0x" or "0X". Decimal

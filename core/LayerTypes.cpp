@@ -32,6 +32,9 @@ std::int32_t CornerDistance(std::int32_t a, std::int32_t b) {
   return static_cast<std::int32_t>(std::min<std::int64_t>(d, INT32_MAX));
 }
 
+std::int32_t DiscArtworkWidth(const TLayerContext& Layer) { return CornerDistance(Layer.B.X, Layer.A.X); }
+std::int32_t DiscArtworkHeight(const TLayerContext& Layer) { return CornerDistance(Layer.D.Y, Layer.A.Y); }
+
 void ResizeToCanvas(TBitmap32& Target, const TBitmap32& Canvas) {
   Target.Clear(0);
   Target.SetSizeFrom(&Canvas);
@@ -125,9 +128,10 @@ void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitma
 
     case ltDisc:
     case ltDiscReflection: {
+      const std::int32_t w = DiscArtworkWidth(Layer);
+      const std::int32_t h = DiscArtworkHeight(Layer);
+      CheckDiscArtworkSize(w, h);  // before the slot's picture is even loaded
       FillFromSlot(T, Layer.Slot, Env);
-      const std::int32_t w = CornerDistance(Layer.B.X, Layer.A.X);
-      const std::int32_t h = CornerDistance(Layer.D.Y, Layer.A.Y);
       std::unique_ptr<TBitmap32> artwork =
           Env.LargeDiscArea ? DrawLargeDiscArtwork(T, w, h) : DrawDiscArtwork(T, w, h);
       ResizeToCanvas(T, Canvas);
@@ -167,6 +171,14 @@ void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitma
 
     case ltUnknown: break;
   }
+}
+
+std::int64_t PreparationExtraBytes(const TLayerContext& Layer) {
+  if ((Layer.Type != ltDisc && Layer.Type != ltDiscReflection) || Layer.Slot < 0) return 0;
+  const std::int32_t w = DiscArtworkWidth(Layer);
+  const std::int32_t h = DiscArtworkHeight(Layer);
+  if (w > kMaxDiscSide || h > kMaxDiscSide) return 0;
+  return 2 * std::int64_t(w) * h * 4;
 }
 
 bool PictureLoadsFromFile(const TLayerContext& Layer, const TLayerEnvironment& Env) {

@@ -1,6 +1,7 @@
 #pragma once
 // What each layer type puts into its layer: the preparation fills the picture bitmap before the
 // warp, the finishing adjusts the finished layer (blur, brightness, opacity, visibility).
+#include <cstdint>
 #include <string>
 
 #include "core/Effects.h"
@@ -29,6 +30,11 @@ struct TLayerContext {
   // Set by the driver after the warp: outside it the layer's pixels are 0 (transparent black).
   raster::TRect Content;
 };
+
+// Bytes the preparation of Layer takes besides the canvas-sized picture, target and edge mask:
+// the artwork of a disc (|B.X - A.X| x |D.Y - A.Y| pixels) and its copy in the picture bitmap.
+// 0 for other types and for a disc the drawing refuses, whose error comes when it is built.
+std::int64_t PreparationExtraBytes(const TLayerContext& Layer);
 
 // Fills Picture by the layer's type; may clear Overscan and set Target's MasterAlpha. Target is
 // left transparent black at the canvas size.

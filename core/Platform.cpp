@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
@@ -32,6 +33,32 @@ std::string ExecutableFolder() {
   const std::size_t slash = exe.rfind(kPathSeparator);
   if (slash == std::string::npos) return std::string(".") + kPathSeparator;
   return exe.substr(0, slash + 1);
+}
+
+std::int64_t MachineMemoryBudget() {
+  static const std::int64_t budget = [] {
+    std::int64_t memory = INT64_MAX;
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGE_SIZE);
+    if (pages > 0 && pageSize > 0 && pages <= INT64_MAX / pageSize) memory = std::int64_t(pages) * pageSize;
+    // The limit of the control group, version 2 then version 1; "max" or an absurd number means none.
+    for (const char* file : {"/sys/fs/cgroup/memory.max", "/sys/fs/cgroup/memory/memory.limit_in_bytes"}) {
+      std::string text;
+      if (!TryReadFile(file, text, 64)) continue;
+      std::int64_t limit = 0;
+      for (std::size_t i = 0; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        const int digit = text[i] - '0';
+        if (limit > (INT64_MAX - digit) / 10) {
+          limit = INT64_MAX;
+          break;
+        }
+        limit = limit * 10 + digit;
+      }
+      if (limit > 0 && limit < memory) memory = limit;
+    }
+    return memory / 2;
+  }();
+  return budget;
 }
 
 void ListFiles(const std::string& Folder, std::vector<std::string>& List) {

@@ -18,6 +18,11 @@ std::string ExecutableFileName();
 // Folder of the running executable, ending in kPathSeparator; data folders are appended to it.
 std::string ExecutableFolder();
 
+// The memory a render may take by default: half of what the machine gives this program, that is
+// half of its physical memory, or of the memory limit of its control group (a container) when that
+// is lower. Worked out once per process.
+std::int64_t MachineMemoryBudget();
+
 // Appends the plain names of the entries of Folder (which ends in a separator) that are not
 // folders: hidden files and files of any name or extension included, symbolic links to folders
 // excluded. Sorted by byte-wise comparison, so the numbering stays the same between calls.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <exception>
 #include <memory>
@@ -111,19 +112,46 @@ TRenderedLayer BackgroundPictureLayer(const TSlotSource& Source, imagefiles::TPi
   return layer;
 }
 
-// Every layer keeps a canvas-sized bitmap; three more exist while one is built.
-void CheckLayerMemory(const TTemplate& Template, const TBitmap32& Canvas, std::int64_t Budget) {
-  const std::int64_t canvasBytes = std::int64_t(Canvas.Width()) * Canvas.Height() * 4;
-  if (canvasBytes * (std::int64_t(Template.Layers.size()) + 3) > Budget)
-    throw EOutOfResources(Format(kTooManyLayers, Template.Name.c_str(), Canvas.Width(), Canvas.Height(),
-                                 static_cast<int>(Template.Layers.size())));
+}  // namespace
+
+std::int64_t TemplateMemoryNeed(std::int32_t Width, std::int32_t Height, std::int64_t LayerCount,
+                                const std::vector<std::int64_t>& ExtraBytes) {
+  const std::int64_t canvasBytes = std::int64_t(std::max(Width, 0)) * std::max(Height, 0) * 4;
+  std::int64_t largest[2] = {0, 0};
+  for (const std::int64_t extra : ExtraBytes) {
+    if (extra > largest[0]) {
+      largest[1] = largest[0];
+      largest[0] = extra;
+    } else if (extra > largest[1]) {
+      largest[1] = extra;
+    }
+  }
+  const std::int64_t building = std::min<std::int64_t>(LayerCount, 2);
+  return canvasBytes * (LayerCount + 1) + building * 3 * canvasBytes + largest[0] + largest[1];
 }
 
-// The template's layers, built apart from one another by two builders (the caller and the pixel
+std::string ByteCountText(std::int64_t Bytes, bool RoundUp) {
+  static constexpr const char* kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+  if (Bytes < 1024) return std::to_string(Bytes) + " bytes";
+  std::size_t unit = 0;
+  long double scale = 1024;
+  while (unit + 1 < std::size(kUnits) && Bytes >= scale * 1024) {
+    scale *= 1024;
+    ++unit;
+  }
+  const long double tenths = static_cast<long double>(Bytes) * 10 / scale;
+  const auto shown = static_cast<long long>(RoundUp ? std::ceil(tenths) : std::floor(tenths));
+  return Format("%lld.%lld %s", shown / 10, shown % 10, kUnits[unit]);
+}
+
+namespace {
+
+
+// The template's layers, refused before any is built when they need more than MemoryBudget, built apart from one another by two builders (the caller and the pixel
 // loops' helper), largest first so that neither is left alone with a big one at the end, then put
 // in template order. The first failure in template order is the one raised.
 void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, const TLayerEnvironment& Env,
-                         std::vector<TRenderedLayer>& Layers) {
+                         std::int64_t MemoryBudget, std::vector<TRenderedLayer>& Layers) {
   const TTemplateFit fit = ComputeTemplateFit(Template.Size.Width, Template.Size.Height, Canvas.Width(), Canvas.Height());
   struct TJob {
     const TTemplateLayer* Spec = nullptr;
@@ -131,24 +159,41 @@ void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, con
     std::unique_ptr<TBitmap32> Target;
     std::exception_ptr Failure;
   };
-  std::vector<TJob> jobs(Template.Layers.size());
-  for (std::size_t i = 0; i < jobs.size(); ++i) {
-    const TTemplateLayer& spec = Template.Layers[i];
-    TJob& job = jobs[i];
+  std::vector<TJob> jobs;
+  jobs.reserve(Template.Layers.size());
+  for (const TTemplateLayer& spec : Template.Layers) {
+    TJob& job = jobs.emplace_back();
     job.Spec = &spec;
-    TLayerContext& layer = job.Layer;
-    layer.Type = LayerTypeFromText(spec.Type);
-    layer.Source = spec.Source;
-    layer.Slot = SourceSlotIndex(spec.Source);
-    auto fitPoint = [&](raster::TPoint p) {
-      return raster::TPoint{FitCoordinate(p.X, fit.FitScale, fit.OffX), FitCoordinate(p.Y, fit.FitScale, fit.OffY)};
-    };
-    layer.A = fitPoint(spec.A);
-    layer.B = fitPoint(spec.B);
-    layer.C = fitPoint(spec.C);
-    layer.D = fitPoint(spec.D);
-    layer.Overscan = true;
+    try {
+      TLayerContext& layer = job.Layer;
+      layer.Type = LayerTypeFromText(spec.Type);
+      layer.Source = spec.Source;
+      layer.Slot = SourceSlotIndex(spec.Source);
+      auto fitPoint = [&](raster::TPoint p) {
+        return raster::TPoint{FitCoordinate(p.X, fit.FitScale, fit.OffX), FitCoordinate(p.Y, fit.FitScale, fit.OffY)};
+      };
+      layer.A = fitPoint(spec.A);
+      layer.B = fitPoint(spec.B);
+      layer.C = fitPoint(spec.C);
+      layer.D = fitPoint(spec.D);
+      layer.Overscan = true;
+    } catch (...) {
+      // Corners that cannot even be placed fail the layer, after the layers before it, as any
+      // other error of the layer would.
+      job.Failure = std::current_exception();
+      break;
+    }
   }
+
+  std::vector<std::int64_t> extraBytes;
+  for (const TJob& job : jobs)
+    if (!job.Failure) extraBytes.push_back(PreparationExtraBytes(job.Layer));
+  const std::int64_t need =
+      TemplateMemoryNeed(Canvas.Width(), Canvas.Height(), static_cast<std::int64_t>(jobs.size()), extraBytes);
+  if (need > MemoryBudget)
+    throw EOutOfResources(Format(kTemplateNeedsTooMuchMemory, Template.Name.c_str(), ByteCountText(need, true).c_str(),
+                                 Canvas.Width(), Canvas.Height(), static_cast<int>(jobs.size()),
+                                 ByteCountText(std::max<std::int64_t>(MemoryBudget, 0)).c_str()));
 
   auto build = [&](TJob& job, TBitmap32& maskScratch) {
     TLayerContext& layer = job.Layer;
@@ -179,6 +224,7 @@ void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, con
   auto builder = [&](TBitmap32& maskScratch) {
     for (std::size_t n = next++; n < order.size(); n = next++) {
       TJob& job = jobs[order[n]];
+      if (job.Failure) continue;  // its corners could not even be placed
       try {
         build(job, maskScratch);
       } catch (...) {
@@ -240,10 +286,9 @@ TRenderResult ApplyTemplate(const TRenderRequest& Request) {
     }
   }
 
-  CheckLayerMemory(*parsed, canvas, Request.MemoryBudget);
   const TLayerEnvironment env{Request.Settings,     Request.Sources, Request.LargeDiscArea, SharedShadeMasks(),
                               Request.CustomFolder, pictures,        Request.MaxPicturePixels};
-  BuildTemplateLayers(*parsed, canvas, env, result.Layers);
+  BuildTemplateLayers(*parsed, canvas, env, Request.MemoryBudget, result.Layers);
   return result;
 }
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "core/LayerTraits.h"
+#include "core/Platform.h"
 #include "core/RenderSettings.h"
 #include "core/Slots.h"
 #include "core/Template.h"
@@ -30,14 +31,13 @@
 namespace quirlon::core {
 
 // Limits a render checks before it allocates: the window and the command line ask for 32..2048
-// pixels a side, so these only stop sizes that would exhaust memory. The layer budget counts
-// every canvas-sized bitmap a template keeps (one per layer) plus the working bitmaps of one layer.
+// pixels a side, so these only stop sizes that would exhaust memory. The memory a template needs
+// is checked against the request's MemoryBudget (TemplateMemoryNeed).
 inline constexpr std::int32_t kMaxCanvasSide = 16384;
 inline constexpr std::int64_t kMaxCanvasPixels = 64LL * 1024 * 1024;
-inline constexpr std::int64_t kMaxRenderBytes = 4LL * 1024 * 1024 * 1024;
 inline constexpr const char* kCanvasTooLarge = "Canvas is too large (%d x %d)";
-inline constexpr const char* kTooManyLayers =
-    "Template \"%s\" has too many layers for a canvas of %d x %d pixels (%d layers)";
+inline constexpr const char* kTemplateNeedsTooMuchMemory =
+    "Template \"%s\" needs %s of memory at %d x %d pixels (%d layers), more than the %s a render may take";
 
 // What one slot shows: a plain colour, a picture file, or a picture already decoded.
 struct TSlotSource {
@@ -76,8 +76,9 @@ struct TRenderRequest {
   bool LargeDiscArea = false;          // the large-area disc artwork
   // Where the pictures of "customfile" layers are; ends in a separator.
   std::string CustomFolder;
-  // The most memory the template's layers may take at the canvas size.
-  std::int64_t MemoryBudget = kMaxRenderBytes;
+  // The most memory, in bytes, that the layers of one render may take (TemplateMemoryNeed); by
+  // default half of what the machine (or its container) has.
+  std::int64_t MemoryBudget = MachineMemoryBudget();
   // The most pixels a source picture may have (at most imagefiles::kMaxPicturePixels).
   std::int64_t MaxPicturePixels = imagefiles::kDefaultPicturePixels;
   // Decoded pictures kept across renders (safe to share between threads). Without one, the render
@@ -142,6 +143,16 @@ TTemplateFit ComputeTemplateFit(std::int32_t TemplateWidth, std::int32_t Templat
 // A template coordinate in canvas pixels: rnd(Value x FitScale) + Offset, the sum wrapping to 32 bits.
 // Raises "Invalid floating point operation" when the rounded product does not fit an int32.
 std::int32_t FitCoordinate(std::int32_t Value, double FitScale, std::int32_t Offset);
+
+// The bytes a render of LayerCount layers keeps at its peak on a Width x Height canvas: the canvas
+// and every layer's bitmap, plus the work of the two layers built at once (picture, target and edge
+// mask each, and the largest two of ExtraBytes, what their preparation takes besides).
+std::int64_t TemplateMemoryNeed(std::int32_t Width, std::int32_t Height, std::int64_t LayerCount,
+                                const std::vector<std::int64_t>& ExtraBytes);
+
+// Bytes as people read them: "512 bytes", "3.5 KiB", "16.0 MiB", "4.2 GiB". With RoundUp the
+// last digit is rounded up, so that a need is never shown below what it is.
+std::string ByteCountText(std::int64_t Bytes, bool RoundUp = false);
 
 // The picture file that a "customfile" layer names: CustomFolder + Name, refused with
 // "Cannot open file \"%s\". %s" when Name is empty or absolute, has a ".." component or resolves outside

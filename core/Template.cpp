@@ -93,15 +93,21 @@ TTemplate ParseTemplate(const TIniFile& Ini) {
 
 TTemplate ReadTemplateFile(const std::string& Path) {
   std::string text;
-  // Read at most one byte past the limit; a file that cannot be read counts as empty.
-  if (!TryReadFile(Path, text, kMaxTemplateFileSize)) text.clear();
+  std::string reason;
+  // Read at most one byte past the limit.
+  if (!TryReadFile(Path, text, kMaxTemplateFileSize, &reason))
+    throw EFOpenError(Format(kFOpenError, Path.c_str(), reason.c_str()));
   if (std::int64_t(text.size()) > kMaxTemplateFileSize) {
     std::error_code ec;
     const auto bytes = std::filesystem::file_size(Path, ec);
     throw EFOpenError(Format(kTemplateTooLarge, Path.c_str(),
                              ec ? static_cast<long long>(text.size()) : static_cast<long long>(bytes)));
   }
-  return ParseTemplate(TIniFile::FromText(Path, text));
+  const TIniFile ini = TIniFile::FromText(Path, text);
+  // Whatever lies in the template folder counts as a template: a file that is none (a picture,
+  // text in an unknown encoding, an empty file) is said to be none rather than giving nothing.
+  if (!ini.SectionExists("Image") || !ini.HasKeys()) throw EFOpenError(Format(kNotATemplate, Path.c_str()));
+  return ParseTemplate(ini);
 }
 
 TShadingDirection ShadingDirectionFromText(std::string_view Source) {

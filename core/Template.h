@@ -79,11 +79,15 @@ struct TTemplate {
 // Template files beyond this many bytes are refused unread.
 inline constexpr std::int64_t kMaxTemplateFileSize = 1024 * 1024;
 inline constexpr const char* kTemplateTooLarge = "Template file \"%s\" is too large (%lld bytes; at most 1 MiB)";
+inline constexpr const char* kNotATemplate = "Template \"%s\" is not a template file";
 
 // The template in Ini: [Image] size and every layer section (ReadLayerSections) in file order.
 TTemplate ParseTemplate(const TIniFile& Ini);
-// Reads and parses the template file at Path. A file over kMaxTemplateFileSize raises
-// EFOpenError(kTemplateTooLarge); one that cannot be read behaves as an empty file.
+// Reads and parses the template file at Path. Refuses, with EFOpenError:
+//   a file that cannot be read (a FIFO, a device, a dangling link, no permission):
+//     "Cannot open file \"%s\". %s" with the reason;
+//   a file over kMaxTemplateFileSize: kTemplateTooLarge;
+//   a file without an [Image] section or without any key: kNotATemplate.
 TTemplate ReadTemplateFile(const std::string& Path);
 
 // The shading directions named by the source of the six shading types, compared exactly; any

@@ -9,6 +9,25 @@ namespace quirlon::view {
 using namespace quirlon::raster;
 
 namespace {
+
+std::string NameList(const std::vector<std::string>& Names) {
+  std::string list;
+  for (const std::string& n : Names) list += (list.empty() ? "" : ", ") + n;
+  return list;
+}
+
+[[noreturn]] void UnknownResampler(const std::string& Name) {
+  std::vector<std::string> names;
+  GetResamplerClassNames(names);
+  throw EListError(Format(kUnknownResampler, Name.c_str(), NameList(names).c_str()));
+}
+
+[[noreturn]] void UnknownKernel(const std::string& Name) {
+  std::vector<std::string> names;
+  GetKernelClassNames(names);
+  throw EListError(Format(kUnknownKernel, Name.c_str(), NameList(names).c_str()));
+}
+
 // Restores a bitmap's update counter when the work inside BeginUpdate fails.
 class TBitmapUpdate {
 public:
@@ -33,7 +52,7 @@ std::optional<bool> ResamplerClassNamesListChange(TCustomImage32& View, const st
                                                   const std::string& SelectedKernel) {
   if (SelectedResampler.empty()) return std::nullopt;
   const TResamplerClass* cls = FindResamplerClass(SelectedResampler);
-  if (!cls) throw EListError(Format(kListIndexError, -1));
+  if (!cls) UnknownResampler(SelectedResampler);
   std::optional<bool> showKernels;
   TLayerCollection& layers = View.Layers();
   for (std::int32_t i = 0; i < layers.Count(); ++i) {
@@ -64,7 +83,7 @@ void KernelClassNamesListChange(TCustomImage32& View, const std::string& Selecte
     auto* resampler = dynamic_cast<TKernelResampler*>(&layer->Bitmap().Resampler());
     if (!resampler) continue;
     const TKernelClass* cls = FindKernelClass(SelectedKernel);
-    if (!cls) throw EListError(Format(kListIndexError, -1));
+    if (!cls) UnknownKernel(SelectedKernel);
     resampler->SetKernel(cls->Create());
   }
 }

@@ -157,6 +157,18 @@ private slots:
     QCOMPARE(fServices.Errors.size(), 2);
     QVERIFY(fServices.Errors[1].startsWith(QStringLiteral("Cannot open file \"")));
   }
+
+  void anUnknownResamplerNameIsNamedWithTheOnesThereAre() {
+    Open(1);
+    MainWindow& w = *fWindow;
+    QTest::mouseClick(Ui(w).apply, Qt::LeftButton);  // layers for the choice to reach
+    QVERIFY(fServices.Errors.isEmpty());
+    Ui(w).resamplerList->addItem(QStringLiteral("TNoSuchResampler"));
+    Ui(w).resamplerList->setCurrentIndex(Ui(w).resamplerList->count() - 1);
+    QCOMPARE(fServices.Errors, QStringList{QStringLiteral("Unknown resampler \"TNoSuchResampler\"; the resamplers are "
+                                                          "TNearestResampler, TLinearResampler, TDraftResampler, "
+                                                          "TKernelResampler.")});
+  }
 };
 
 QUIRLON_APP_TEST(AppErrorTest);

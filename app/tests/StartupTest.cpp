@@ -70,7 +70,9 @@ private slots:
     fData->Write("Data/SkinName.dat", "");
     auto w = MakeWindow(fServices, *fData);
     QCOMPARE(fServices.Errors.size(), 2);
-    QCOMPARE(fServices.Errors[1], QStringLiteral("List index out of bounds (0)"));
+    // The file and what is wrong with it (the report adds the final full stop).
+    QCOMPARE(fServices.Errors[1], QStringLiteral("Skin file \"%1\" is empty: its first line must name the skin.")
+                                      .arg(QString::fromStdString(fData->File("Data/SkinName.dat"))));
     QCOMPARE(w->SkinManager().SkinDirectory, fData->Path() + "Data");
     QVERIFY(!w->SkinManager().Active());
   }
@@ -142,7 +144,9 @@ private slots:
     fData->Write("Data/LinkAdr.dat", "");
     {
       AboutDialog about(fServices, fData->Path());
-      QCOMPARE(fServices.Errors.last(), QStringLiteral("List index out of bounds (0)"));
+      QCOMPARE(fServices.Errors.last(),
+               QStringLiteral("Link file \"%1\" is empty: its first line must be the address the logo opens.")
+                   .arg(QString::fromStdString(fData->File("Data/LinkAdr.dat"))));
       QVERIFY(about.LogoImage->Empty());
     }
     fData->Write("Data/LinkAdr.dat", "https://example.org\n");

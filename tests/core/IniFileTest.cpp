@@ -104,6 +104,34 @@ TEST(IniFileTest, LfOnlyAndByteOrderMark) {
   EXPECT_EQ(ini.ReadInteger("B", "y", 0), 2);
 }
 
+TEST(IniFileTest, Utf16WithAByteOrderMarkBecomesUtf8) {
+  using namespace std::string_literals;
+  struct TCase {
+    std::string Bytes;
+    std::string Utf8;
+  };
+  // Expected bytes written out by hand from the Unicode code charts.
+  const TCase cases[] = {
+      {"\xFF\xFE" "A\0"s, "A"},
+      {"\xFE\xFF" "\0A"s, "A"},
+      {"\xFF\xFE" "\x80\0"s, "\xC2\x80"},                        // U+0080, the first of two bytes
+      {"\xFE\xFF" "\x07\xFF"s, "\xDF\xBF"},                      // U+07FF, the last of two bytes
+      {"\xFF\xFE" "\x00\x08"s, "\xE0\xA0\x80"},                  // U+0800
+      {"\xFF\xFE" "\xAC\x20"s, "\xE2\x82\xAC"},                  // the euro sign
+      {"\xFF\xFE" "\xFF\xFF"s, "\xEF\xBF\xBF"},                  // U+FFFF
+      {"\xFF\xFE" "\x34\xD8\x1E\xDD"s, "\xF0\x9D\x84\x9E"},      // U+1D11E as a surrogate pair
+      {"\xFE\xFF" "\xDB\xFF\xDF\xFF"s, "\xF4\x8F\xBF\xBF"},      // U+10FFFF, big-endian
+      {"\xFF\xFE" "\x34\xD8" "A\0"s, "\xEF\xBF\xBD" "A"},          // a high surrogate alone
+      {"\xFF\xFE" "\x1E\xDD\x34\xD8"s, "\xEF\xBF\xBD\xEF\xBF\xBD"},  // low before high
+      {"\xFF\xFE" "A\0B"s, "A"},                                // an odd last byte
+      {"\xFF\xFE" "\0\0"s, "\0"s},                              // NUL stays (a value ends there)
+      {"\xFF\xFE"s, ""},
+      {"A\0B\0"s, "A\0B\0"s},                                   // no mark: left as it is
+      {"\xEF\xBB\xBF" "A"s, "\xEF\xBB\xBF" "A"},
+  };
+  for (const TCase& c : cases) EXPECT_EQ(TextAsUtf8(c.Bytes), c.Utf8) << ::testing::PrintToString(c.Bytes);
+}
+
 TEST(IniFileTest, UnreadableFileBehavesAsEmpty) {
   ScratchFolder dir;
   const std::string pipe = dir.PathOf("pipe.ini");

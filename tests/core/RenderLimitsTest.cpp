@@ -2,6 +2,7 @@
 // is allocated: absurd canvas sizes, oversized template files, and more layers than memory holds.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -79,19 +80,49 @@ TEST(RenderLimitsTest, TemplateFileOverOneMebibyteIsRefusedByName) {
   EXPECT_EQ(error, "Template file \"" + r.TemplatePath() + "\" is too large (1048577 bytes; at most 1 MiB)");
 }
 
-TEST(RenderLimitsTest, MoreLayersThanMemoryHoldsAreRefusedBeforeTheFirstOne) {
-  // 2048 x 2048 x 4 bytes = 16 MiB a layer: 253 layers plus three working bitmaps fill 4 GiB.
-  auto layers = [](int n) {
-    std::string t = "[Image]\nwidth=8\nheight=8\n";
-    for (int i = 0; i < n; ++i) t += "[Layer" + std::to_string(i) + "]\n";
-    return t;
-  };
-  TRenderFixture r(layers(254));
+// Layer sections with nothing but a type: the budget is checked before any of them is built.
+std::string ManyLayers(int n, const std::string& type = "shadow") {
+  std::string t = "[Image]\nwidth=64\nheight=64\n";
+  for (int i = 0; i < n; ++i) t += "[Layer" + std::to_string(i) + "]\ntype=" + type + "\n";
+  return t;
+}
+
+TEST(RenderLimitsTest, TemplatesNeedingMoreThanTheBudgetAreRefusedBeforeTheFirstLayer) {
+  // 64 x 64 x 4 bytes = 16 KiB a canvas. 254 layers keep 254 of them, the canvas one more, and the
+  // two layers built at once three each (picture, target, edge mask): 261 x 16 KiB = 4176 KiB.
+  const std::int64_t need = 261 * 16 * 1024;
+  TRenderFixture r(ManyLayers(254));
   r.Request.TransparentBackground = true;
-  const std::string error = ErrorOf([&] { r.Render(2048, 2048); });
-  EXPECT_EQ(error, "Template \"" + r.TemplatePath() + "\" has too many layers for a canvas of 2048 x 2048 pixels (254 layers)");
-  // The same template on a small canvas is fine: the budget is memory, not a layer count.
-  EXPECT_EQ(r.Render(16, 16).Layers.size(), 254u);
+  r.Request.MemoryBudget = need - 1;
+  const std::string error = ErrorOf([&] { r.Render(64, 64); });
+  // 4176 KiB is 4.08 MiB, shown rounded up; the budget just below it rounded down.
+  EXPECT_EQ(error, "Template \"" + r.TemplatePath() +
+                       "\" needs 4.1 MiB of memory at 64 x 64 pixels (254 layers), more than the 4.0 MiB a render may take");
+  // Exactly the need is enough; so is a smaller canvas: the budget is memory, not a layer count.
+  r.Request.MemoryBudget = need;
+  EXPECT_EQ(r.Render(64, 64).Layers.size(), 254u);
+  r.Request.MemoryBudget = need - 1;
+  EXPECT_EQ(r.Render(63, 64).Layers.size(), 254u);
+}
+
+TEST(RenderLimitsTest, DiscArtworkCountsTwiceForTheTwoLargestDiscs) {
+  // Discs reaching far beyond a 64 x 64 canvas: their artwork has the size of the corners, and it
+  // exists twice while the layer is built (the drawing and its copy in the picture bitmap).
+  auto disc = [](int n, int w, int h) {
+    return Format("[Layer%d]\ntype=disc\nsource=disc\nA.X=0\nA.Y=0\nB.X=%d\nB.Y=0\nC.X=%d\nC.Y=%d\nD.X=0\nD.Y=%d\n", n, w, w,
+                  h, h);
+  };
+  TRenderFixture r("[Image]\nwidth=64\nheight=64\n" + disc(1, 100, 50) + disc(2, 1000, 500) + disc(3, 300, 200));
+  r.Request.TransparentBackground = true;
+  const std::int64_t canvas = 64 * 64 * 4;
+  const std::int64_t need = canvas * (3 + 1) + 2 * 3 * canvas + 2 * (1000 * 500 * 4) + 2 * (300 * 200 * 4);
+  r.Request.MemoryBudget = need - 1;
+  EXPECT_NE(ErrorOf([&] { r.Render(64, 64); }).find(" needs 4.5 MiB of memory at 64 x 64 pixels (3 layers)"),
+            std::string::npos);
+  r.Request.MemoryBudget = need;
+  TRenderResult result;
+  EXPECT_EQ(ErrorOf([&] { result = r.Render(64, 64); }), "");
+  EXPECT_EQ(result.Layers.size(), 3u);
 }
 
 TEST(RenderLimitsTest, TryReadFileStopsJustPastTheLimit) {

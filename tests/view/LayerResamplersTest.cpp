@@ -75,11 +75,18 @@ TEST(LayerResamplersTest, NoSelectionNoLayersAndUnknownNames) {
     ResamplerClassNamesListChange(p.view, "TNoSuchResampler", "TBoxKernel");
     FAIL();
   } catch (const EListError& e) {
-    EXPECT_EQ(e.Message(), "List index out of bounds (-1)");
+    // The unknown name, and every name there is, in the registry's order.
+    EXPECT_EQ(e.Message(), "Unknown resampler \"TNoSuchResampler\"; the resamplers are TNearestResampler, "
+                           "TLinearResampler, TDraftResampler, TKernelResampler");
   }
   KernelClassNamesListChange(p.view, "TNoSuchKernel");  // no layer needs a kernel
   ResamplerClassNamesListChange(p.view, "TKernelResampler", "TBoxKernel");
-  EXPECT_THROW(KernelClassNamesListChange(p.view, "TNoSuchKernel"), EListError);
+  try {
+    KernelClassNamesListChange(p.view, "TNoSuchKernel");
+    FAIL();
+  } catch (const EListError& e) {
+    EXPECT_EQ(e.Message().rfind("Unknown kernel \"TNoSuchKernel\"; the kernels are TBoxKernel, ", 0), 0u) << e.Message();
+  }
   EXPECT_EQ(a.Bitmap().UpdateCount(), 0);
 }
 
