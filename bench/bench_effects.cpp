@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "core/AggCd.h"
+#include "core/DiscArtwork.h"
 #include "core/Effects.h"
 #include "raster/Bitmap32.h"
 #include "raster/ExpBlur.h"

@@ -61,47 +61,47 @@ struct Spec {
 
 const std::map<std::string, Spec>& Table() {
   static const std::map<std::string, Spec> table = {
-      {"--help", {false, [](Options& o, auto&, auto&) { o.help = true; }}},
-      {"--version", {false, [](Options& o, auto&, auto&) { o.version = true; }}},
-      {"--list", {false, [](Options& o, auto&, auto&) { o.list = true; }}},
-      {"--verbose", {false, [](Options& o, auto&, auto&) { o.verbose = true; }}},
-      {"--output", {true, [](Options& o, auto&, auto& v) { o.output = v; }}},
-      {"--template", {true, [](Options& o, auto&, auto& v) { o.templateRef = v; }}},
-      {"--templates", {true, [](Options& o, auto&, auto& v) { o.templatesDir = v; }}},
-      {"--width", {true, [](Options& o, auto& n, auto& v) { o.width = ParseRanged(n, v, 32, 2048); }}},
-      {"--height", {true, [](Options& o, auto& n, auto& v) { o.height = ParseRanged(n, v, 32, 2048); }}},
-      {"--dpi", {true, [](Options& o, auto& n, auto& v) { o.dpi = ParseRanged(n, v, 60, 600); }}},
-      {"--flip", {false, [](Options& o, auto&, auto&) { o.flip = true; }}},
+      {"--help", {false, [](Options& o, auto&, auto&) { o.Help = true; }}},
+      {"--version", {false, [](Options& o, auto&, auto&) { o.Version = true; }}},
+      {"--list", {false, [](Options& o, auto&, auto&) { o.List = true; }}},
+      {"--verbose", {false, [](Options& o, auto&, auto&) { o.Verbose = true; }}},
+      {"--output", {true, [](Options& o, auto&, auto& v) { o.Output = v; }}},
+      {"--template", {true, [](Options& o, auto&, auto& v) { o.TemplateRef = v; }}},
+      {"--templates", {true, [](Options& o, auto&, auto& v) { o.TemplatesDir = v; }}},
+      {"--width", {true, [](Options& o, auto& n, auto& v) { o.Width = ParseRanged(n, v, 32, 2048); }}},
+      {"--height", {true, [](Options& o, auto& n, auto& v) { o.Height = ParseRanged(n, v, 32, 2048); }}},
+      {"--dpi", {true, [](Options& o, auto& n, auto& v) { o.Dpi = ParseRanged(n, v, 60, 600); }}},
+      {"--flip", {false, [](Options& o, auto&, auto&) { o.Flip = true; }}},
       {"--source",
        {true,
         [](Options& o, auto& n, auto& v) {
           const auto eq = v.find('=');
           if (eq == std::string::npos || eq == 0 || eq + 1 == v.size())
             throw UsageError(n + " takes SLOT=VALUE, not '" + v + "'");
-          o.sources.emplace_back(v.substr(0, eq), v.substr(eq + 1));
+          o.Sources.emplace_back(v.substr(0, eq), v.substr(eq + 1));
         }}},
-      {"--transparent", {false, [](Options& o, auto&, auto&) { o.transparent = true; }}},
-      {"--large-disc", {false, [](Options& o, auto&, auto&) { o.largeDisc = true; }}},
+      {"--transparent", {false, [](Options& o, auto&, auto&) { o.Transparent = true; }}},
+      {"--large-disc", {false, [](Options& o, auto&, auto&) { o.LargeDisc = true; }}},
       {"--max-megapixels",
-       {true, [](Options& o, auto& n, auto& v) { o.maxMegapixels = ParseRanged(n, v, 1, 128); }}},
+       {true, [](Options& o, auto& n, auto& v) { o.MaxMegapixels = ParseRanged(n, v, 1, 128); }}},
       {"--reflection-opacity",
-       {true, [](Options& o, auto& n, auto& v) { o.reflectionOpacity = ParseRanged(n, v, 0, 255); }}},
+       {true, [](Options& o, auto& n, auto& v) { o.ReflectionOpacity = ParseRanged(n, v, 0, 255); }}},
       {"--reflection-length",
-       {true, [](Options& o, auto& n, auto& v) { o.reflectionLength = ParseRanged(n, v, 1, 100); }}},
-      {"--reflection-blur", {true, [](Options& o, auto& n, auto& v) { o.reflectionBlur = ParseRanged(n, v, 0, 100); }}},
+       {true, [](Options& o, auto& n, auto& v) { o.ReflectionLength = ParseRanged(n, v, 1, 100); }}},
+      {"--reflection-blur", {true, [](Options& o, auto& n, auto& v) { o.ReflectionBlur = ParseRanged(n, v, 0, 100); }}},
       {"--reflection-brightness",
-       {true, [](Options& o, auto& n, auto& v) { o.reflectionBrightness = ParseRanged(n, v, -50, 50); }}},
-      {"--no-fade", {false, [](Options& o, auto&, auto&) { o.noFade = true; }}},
-      {"--hide-reflections", {false, [](Options& o, auto&, auto&) { o.hideReflections = true; }}},
-      {"--shadow-density", {true, [](Options& o, auto& n, auto& v) { o.shadowDensity = ParseRanged(n, v, 0, 255); }}},
-      {"--shadow-color", {true, [](Options& o, auto&, auto& v) { o.shadowColor = v; }}},
-      {"--shadow-blur", {true, [](Options& o, auto& n, auto& v) { o.shadowBlur = ParseRanged(n, v, 0, 100); }}},
-      {"--hide-shadows", {false, [](Options& o, auto&, auto&) { o.hideShadows = true; }}},
-      {"--shading", {true, [](Options& o, auto& n, auto& v) { o.shading = ParseRanged(n, v, 0, 255); }}},
-      {"--shading-color", {true, [](Options& o, auto&, auto& v) { o.shadingColor = v; }}},
-      {"--highlights", {true, [](Options& o, auto& n, auto& v) { o.highlights = ParseRanged(n, v, 0, 255); }}},
-      {"--highlight-color", {true, [](Options& o, auto&, auto& v) { o.highlightColor = v; }}},
-      {"--memory-limit", {true, [](Options& o, auto& n, auto& v) { o.memoryLimit = ParseByteSize(n, v); }}},
+       {true, [](Options& o, auto& n, auto& v) { o.ReflectionBrightness = ParseRanged(n, v, -50, 50); }}},
+      {"--no-fade", {false, [](Options& o, auto&, auto&) { o.NoFade = true; }}},
+      {"--hide-reflections", {false, [](Options& o, auto&, auto&) { o.HideReflections = true; }}},
+      {"--shadow-density", {true, [](Options& o, auto& n, auto& v) { o.ShadowDensity = ParseRanged(n, v, 0, 255); }}},
+      {"--shadow-color", {true, [](Options& o, auto&, auto& v) { o.ShadowColor = v; }}},
+      {"--shadow-blur", {true, [](Options& o, auto& n, auto& v) { o.ShadowBlur = ParseRanged(n, v, 0, 100); }}},
+      {"--hide-shadows", {false, [](Options& o, auto&, auto&) { o.HideShadows = true; }}},
+      {"--shading", {true, [](Options& o, auto& n, auto& v) { o.Shading = ParseRanged(n, v, 0, 255); }}},
+      {"--shading-color", {true, [](Options& o, auto&, auto& v) { o.ShadingColor = v; }}},
+      {"--highlights", {true, [](Options& o, auto& n, auto& v) { o.Highlights = ParseRanged(n, v, 0, 255); }}},
+      {"--highlight-color", {true, [](Options& o, auto&, auto& v) { o.HighlightColor = v; }}},
+      {"--memory-limit", {true, [](Options& o, auto& n, auto& v) { o.MemoryLimit = ParseByteSize(n, v); }}},
   };
   return table;
 }
@@ -139,8 +139,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
     it->second.apply(o, name, value);
     if (name == "--output") sawOutput = true;
   }
-  if (!o.help && !o.version && !o.list && !sawOutput) throw UsageError("-o FILE is required (see --help)");
-  if (sawOutput && o.output.empty()) throw UsageError("--output needs a file name");
+  if (!o.Help && !o.Version && !o.List && !sawOutput) throw UsageError("-o FILE is required (see --help)");
+  if (sawOutput && o.Output.empty()) throw UsageError("--output needs a file name");
   return o;
 }
 

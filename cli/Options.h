@@ -9,30 +9,30 @@
 namespace quirlon::cli {
 
 struct Options {
-  bool help = false;
-  bool version = false;
-  bool list = false;
-  bool verbose = false;
-  std::string output;
-  std::string templateRef = "1";  // number as the window counts, or display name
-  std::string templatesDir;       // empty: "Templates" beside the executable
-  int width = 800;
-  int height = 600;
-  int dpi = 96;
-  bool flip = false;
-  std::vector<std::pair<std::string, std::string>> sources;  // slot name as given, value
-  bool transparent = false;
-  bool largeDisc = false;
-  std::optional<int> reflectionOpacity, reflectionLength, reflectionBlur, reflectionBrightness;
-  bool noFade = false;
-  bool hideReflections = false;
-  std::optional<int> shadowDensity, shadowBlur;
-  std::optional<std::string> shadowColor;
-  bool hideShadows = false;
-  std::optional<int> shading, highlights;
-  std::optional<std::string> shadingColor, highlightColor;
-  int maxMegapixels = 50;  // largest source picture, in millions of pixels
-  std::optional<std::int64_t> memoryLimit;  // bytes; lowers the machine's budget, never raises it
+  bool Help = false;
+  bool Version = false;
+  bool List = false;
+  bool Verbose = false;
+  std::string Output;
+  std::string TemplateRef = "1";  // number as the window counts, or display name
+  std::string TemplatesDir;       // empty: "Templates" beside the executable
+  int Width = 800;
+  int Height = 600;
+  int Dpi = 96;
+  bool Flip = false;
+  std::vector<std::pair<std::string, std::string>> Sources;  // slot name as given, value
+  bool Transparent = false;
+  bool LargeDisc = false;
+  std::optional<int> ReflectionOpacity, ReflectionLength, ReflectionBlur, ReflectionBrightness;
+  bool NoFade = false;
+  bool HideReflections = false;
+  std::optional<int> ShadowDensity, ShadowBlur;
+  std::optional<std::string> ShadowColor;
+  bool HideShadows = false;
+  std::optional<int> Shading, Highlights;
+  std::optional<std::string> ShadingColor, HighlightColor;
+  int MaxMegapixels = 50;  // largest source picture, in millions of pixels
+  std::optional<std::int64_t> MemoryLimit;  // bytes; lowers the machine's budget, never raises it
 };
 
 // Thrown for a usage error (exit status 2); the message is one line.

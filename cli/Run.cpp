@@ -110,11 +110,13 @@ raster::TColor ParseColourOption(const std::string& option, const std::string& t
 
 void ApplyOptions(const Options& o, core::TRenderRequest& request) {
   core::TRenderSettings& s = request.Settings;
-  for (const auto& [slotName, value] : o.sources) {
+  for (const auto& [slotName, value] : o.Sources) {
     const int slot = core::SourceSlotIndex(slotName);
-    if (slot < 0)
-      throw UsageError("unknown slot '" + slotName +
-                       "' (background, front, side, top, disc, front2, side2, top2, disc2)");
+    if (slot < 0) {
+      std::string known;
+      for (const core::TSlotInfo& info : core::kSlots) known += (known.empty() ? "" : ", ") + std::string(info.Option);
+      throw UsageError("unknown slot '" + slotName + "' (" + known + ")");
+    }
     // An existing file wins; otherwise a colour; otherwise it is taken as a file, so the loader
     // names what is wrong with it.
     if (!FileExists(value) && (IsHexColour(value) || [&] {
@@ -131,47 +133,47 @@ void ApplyOptions(const Options& o, core::TRenderRequest& request) {
       request.Sources[static_cast<std::size_t>(slot - 1)] = core::TSlotSource::OfFile(value);
     }
   }
-  request.MaxPicturePixels = std::int64_t{o.maxMegapixels} * 1000000;
-  request.TransparentBackground = o.transparent;
-  request.LargeDiscArea = o.largeDisc;
-  if (o.reflectionOpacity) s.ReflectionOpacity = static_cast<std::uint8_t>(*o.reflectionOpacity);
-  if (o.reflectionLength) s.ReflectionLength = static_cast<std::uint8_t>(*o.reflectionLength);
-  if (o.reflectionBlur) s.ReflectionBlur = static_cast<std::uint8_t>(*o.reflectionBlur);
-  if (o.reflectionBrightness) s.ReflectionBrightness = *o.reflectionBrightness;
-  if (o.noFade) s.FadeReflection = false;
-  if (o.hideReflections) s.ShowReflection = false;
-  if (o.shadowDensity) s.ShadowDensity = static_cast<std::uint8_t>(*o.shadowDensity);
-  if (o.shadowColor) s.ShadowColor = ParseColourOption("--shadow-color", *o.shadowColor);
-  if (o.shadowBlur) s.ShadowBlur = static_cast<std::uint8_t>(*o.shadowBlur);
-  if (o.hideShadows) s.ShowShadow = false;
-  if (o.shading) s.ShadingStrength = static_cast<std::uint8_t>(*o.shading);
-  if (o.shadingColor) s.ShadingColor = ParseColourOption("--shading-color", *o.shadingColor);
-  if (o.highlights) s.HighlightStrength = static_cast<std::uint8_t>(*o.highlights);
-  if (o.highlightColor) s.HighlightColor = ParseColourOption("--highlight-color", *o.highlightColor);
+  request.MaxPicturePixels = std::int64_t{o.MaxMegapixels} * 1000000;
+  request.TransparentBackground = o.Transparent;
+  request.LargeDiscArea = o.LargeDisc;
+  if (o.ReflectionOpacity) s.ReflectionOpacity = static_cast<std::uint8_t>(*o.ReflectionOpacity);
+  if (o.ReflectionLength) s.ReflectionLength = static_cast<std::uint8_t>(*o.ReflectionLength);
+  if (o.ReflectionBlur) s.ReflectionBlur = static_cast<std::uint8_t>(*o.ReflectionBlur);
+  if (o.ReflectionBrightness) s.ReflectionBrightness = *o.ReflectionBrightness;
+  if (o.NoFade) s.FadeReflection = false;
+  if (o.HideReflections) s.ShowReflection = false;
+  if (o.ShadowDensity) s.ShadowDensity = static_cast<std::uint8_t>(*o.ShadowDensity);
+  if (o.ShadowColor) s.ShadowColor = ParseColourOption("--shadow-color", *o.ShadowColor);
+  if (o.ShadowBlur) s.ShadowBlur = static_cast<std::uint8_t>(*o.ShadowBlur);
+  if (o.HideShadows) s.ShowShadow = false;
+  if (o.Shading) s.ShadingStrength = static_cast<std::uint8_t>(*o.Shading);
+  if (o.ShadingColor) s.ShadingColor = ParseColourOption("--shading-color", *o.ShadingColor);
+  if (o.Highlights) s.HighlightStrength = static_cast<std::uint8_t>(*o.Highlights);
+  if (o.HighlightColor) s.HighlightColor = ParseColourOption("--highlight-color", *o.HighlightColor);
 }
 
 int Run(const Options& o, std::ostream& out, std::ostream& err) {
   (void)err;
-  if (o.help) {
+  if (o.Help) {
     out << HelpText();
     return 0;
   }
-  if (o.version) {
+  if (o.Version) {
     out << "quirlon-render 1.0\n";
     return 0;
   }
 
   std::string templatesFolder = core::ExecutableFolder() + core::kTemplatesFolder;
   std::string customFolder = core::ExecutableFolder() + core::kCustomFolder;
-  if (!o.templatesDir.empty()) {
-    templatesFolder = EnsureSeparator(o.templatesDir);
+  if (!o.TemplatesDir.empty()) {
+    templatesFolder = EnsureSeparator(o.TemplatesDir);
     customFolder = ParentFolder(templatesFolder) + core::kCustomFolder;
   }
   const std::vector<std::string> templates = core::ListTemplates(templatesFolder);
-  const std::string folderText = o.templatesDir.empty() ? templatesFolder : o.templatesDir;
-  RequireTemplates(templates, templatesFolder, folderText, !o.templatesDir.empty());
+  const std::string folderText = o.TemplatesDir.empty() ? templatesFolder : o.TemplatesDir;
+  RequireTemplates(templates, templatesFolder, folderText, !o.TemplatesDir.empty());
 
-  if (o.list) {
+  if (o.List) {
     for (std::size_t i = 0; i < templates.size(); ++i)
       out << (i + 1) << '\t' << core::TemplateDisplayName(templates[i]) << '\n';
     return 0;
@@ -180,24 +182,24 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
   core::TRenderRequest request;
   ApplyOptions(o, request);
   request.Template.File =
-      templatesFolder + core::TemplateEntry(templates, ResolveTemplate(o.templateRef, templates, folderText));
+      templatesFolder + core::TemplateEntry(templates, ResolveTemplate(o.TemplateRef, templates, folderText));
   request.CustomFolder = customFolder;
-  request.Width = o.width;
-  request.Height = o.height;
-  if (o.memoryLimit) request.MemoryBudget = std::min(request.MemoryBudget, *o.memoryLimit);
+  request.Width = o.Width;
+  request.Height = o.Height;
+  if (o.MemoryLimit) request.MemoryBudget = std::min(request.MemoryBudget, *o.MemoryLimit);
 
   std::unique_ptr<raster::TBitmap32> flat;
   {
     // The layers go before the picture is encoded.
     const core::TRenderResult result = core::ApplyTemplate(request);
-    flat = core::Flatten(result, core::TFlattenOptions{.Flip = o.flip});
+    flat = core::Flatten(result, core::TFlattenOptions{.Flip = o.Flip});
   }
-  imagefiles::SavePicture(*flat, o.output, o.dpi, false);
+  imagefiles::SavePicture(*flat, o.Output, o.Dpi, false);
 
-  if (o.verbose) {
+  if (o.Verbose) {
     static const char* kNames[] = {"BMP", "JPEG", "PNG"};
-    out << "wrote " << o.output << " (" << flat->Width() << " x " << flat->Height() << ", "
-        << kNames[imagefiles::OutputFormatOf(o.output)] << ", " << o.dpi << " dpi)\n";
+    out << "wrote " << o.Output << " (" << flat->Width() << " x " << flat->Height() << ", "
+        << kNames[imagefiles::OutputFormatOf(o.Output)] << ", " << o.Dpi << " dpi)\n";
   }
   return 0;
 }

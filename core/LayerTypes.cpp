@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "core/AggCd.h"
+#include "core/DiscArtwork.h"
 #include "core/Effects.h"
 #include "core/QuadWarp.h"
 #include "imagefiles/Picture.h"

@@ -226,13 +226,13 @@ void ExpectUsageError(std::vector<std::string> args, const std::string& message)
 
 TEST(OptionsTest, DefaultsAndValues) {
   Options o = Parse({"-o", "x.png"});
-  EXPECT_EQ(o.output, "x.png");
-  EXPECT_EQ(o.templateRef, "1");
-  EXPECT_EQ(o.width, 800);
-  EXPECT_EQ(o.height, 600);
-  EXPECT_EQ(o.dpi, 96);
-  EXPECT_FALSE(o.flip || o.transparent || o.largeDisc || o.noFade || o.hideReflections || o.hideShadows);
-  EXPECT_FALSE(o.reflectionOpacity || o.shadowDensity || o.shading || o.highlights || o.shadowColor);
+  EXPECT_EQ(o.Output, "x.png");
+  EXPECT_EQ(o.TemplateRef, "1");
+  EXPECT_EQ(o.Width, 800);
+  EXPECT_EQ(o.Height, 600);
+  EXPECT_EQ(o.Dpi, 96);
+  EXPECT_FALSE(o.Flip || o.Transparent || o.LargeDisc || o.NoFade || o.HideReflections || o.HideShadows);
+  EXPECT_FALSE(o.ReflectionOpacity || o.ShadowDensity || o.Shading || o.Highlights || o.ShadowColor);
 
   o = Parse({"--output=y.bmp", "-t", "disc", "--width=32", "--height", "2048", "--dpi", "600", "--flip",
              "--source", "front=a.png", "--source=Disc=#123456", "--transparent", "--large-disc",
@@ -240,32 +240,32 @@ TEST(OptionsTest, DefaultsAndValues) {
              "--reflection-brightness", "-50", "--no-fade", "--hide-reflections", "--shadow-density=255",
              "--shadow-color", "clRed", "--shadow-blur", "100", "--hide-shadows", "--shading", "7",
              "--shading-color", "#010203", "--highlights", "255", "--highlight-color", "clWhite", "--verbose"});
-  EXPECT_EQ(o.output, "y.bmp");
-  EXPECT_EQ(o.templateRef, "disc");
-  EXPECT_EQ(o.width, 32);
-  EXPECT_EQ(o.height, 2048);
-  EXPECT_EQ(o.dpi, 600);
-  EXPECT_TRUE(o.flip && o.transparent && o.largeDisc && o.noFade && o.hideReflections && o.hideShadows && o.verbose);
-  ASSERT_EQ(o.sources.size(), 2u);
-  EXPECT_EQ(o.sources[0], (std::pair<std::string, std::string>{"front", "a.png"}));
-  EXPECT_EQ(o.sources[1], (std::pair<std::string, std::string>{"Disc", "#123456"}));  // first "=" splits
-  EXPECT_EQ(o.reflectionOpacity, 0);
-  EXPECT_EQ(o.reflectionLength, 100);
-  EXPECT_EQ(o.reflectionBlur, 0);
-  EXPECT_EQ(o.reflectionBrightness, -50);
-  EXPECT_EQ(o.shadowDensity, 255);
-  EXPECT_EQ(o.shadowColor, "clRed");
-  EXPECT_EQ(o.shadowBlur, 100);
-  EXPECT_EQ(o.shading, 7);
-  EXPECT_EQ(o.shadingColor, "#010203");
-  EXPECT_EQ(o.highlights, 255);
-  EXPECT_EQ(o.highlightColor, "clWhite");
+  EXPECT_EQ(o.Output, "y.bmp");
+  EXPECT_EQ(o.TemplateRef, "disc");
+  EXPECT_EQ(o.Width, 32);
+  EXPECT_EQ(o.Height, 2048);
+  EXPECT_EQ(o.Dpi, 600);
+  EXPECT_TRUE(o.Flip && o.Transparent && o.LargeDisc && o.NoFade && o.HideReflections && o.HideShadows && o.Verbose);
+  ASSERT_EQ(o.Sources.size(), 2u);
+  EXPECT_EQ(o.Sources[0], (std::pair<std::string, std::string>{"front", "a.png"}));
+  EXPECT_EQ(o.Sources[1], (std::pair<std::string, std::string>{"Disc", "#123456"}));  // first "=" splits
+  EXPECT_EQ(o.ReflectionOpacity, 0);
+  EXPECT_EQ(o.ReflectionLength, 100);
+  EXPECT_EQ(o.ReflectionBlur, 0);
+  EXPECT_EQ(o.ReflectionBrightness, -50);
+  EXPECT_EQ(o.ShadowDensity, 255);
+  EXPECT_EQ(o.ShadowColor, "clRed");
+  EXPECT_EQ(o.ShadowBlur, 100);
+  EXPECT_EQ(o.Shading, 7);
+  EXPECT_EQ(o.ShadingColor, "#010203");
+  EXPECT_EQ(o.Highlights, 255);
+  EXPECT_EQ(o.HighlightColor, "clWhite");
 
   // The last of a repeated option wins; --list, --help and --version need no output.
-  EXPECT_EQ(Parse({"-o", "a", "-o", "b"}).output, "b");
-  EXPECT_TRUE(Parse({"--list"}).list);
-  EXPECT_TRUE(Parse({"--help", "--width", "100"}).help);
-  EXPECT_TRUE(Parse({"--version"}).version);
+  EXPECT_EQ(Parse({"-o", "a", "-o", "b"}).Output, "b");
+  EXPECT_TRUE(Parse({"--list"}).List);
+  EXPECT_TRUE(Parse({"--help", "--width", "100"}).Help);
+  EXPECT_TRUE(Parse({"--version"}).Version);
 }
 
 TEST(OptionsTest, UsageErrors) {

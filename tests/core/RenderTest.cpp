@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/AggCd.h"
+#include "core/DiscArtwork.h"
 #include "core/LayerTypes.h"
 #include "core/Platform.h"
 #include "raster/Errors.h"

@@ -1,4 +1,4 @@
-#include "core/AggCd.h"
+#include "core/DiscArtwork.h"
 
 #include <algorithm>
 #include <vector>

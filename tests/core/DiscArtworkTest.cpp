@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-#include "core/AggCd.h"
+#include "core/DiscArtwork.h"
 #include "raster/Bitmap32.h"
 
 using namespace quirlon::core;
