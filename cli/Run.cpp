@@ -19,24 +19,6 @@
 namespace quirlon::cli {
 namespace {
 
-bool IsHexColour(const std::string& text) {
-  if (text.size() != 7 || text[0] != '#') return false;
-  for (std::size_t i = 1; i < 7; ++i)
-    if (!std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
-  return true;
-}
-
-raster::TColor HexToTColor(const std::string& text) {
-  const unsigned long rgb = std::stoul(text.substr(1), nullptr, 16);
-  const unsigned r = (rgb >> 16) & 0xFF, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
-  return static_cast<raster::TColor>(r | (g << 8) | (b << 16));
-}
-
-bool FileExists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
-}
-
 std::string EnsureSeparator(std::string folder) {
   if (folder.empty()) return std::string(".") + core::kPathSeparator;
   if (folder.back() != core::kPathSeparator) folder.push_back(core::kPathSeparator);
@@ -99,59 +81,6 @@ void RequireTemplates(const std::vector<std::string>& templates, const std::stri
 
 }  // namespace
 
-raster::TColor ParseColourOption(const std::string& option, const std::string& text) {
-  if (IsHexColour(text)) return HexToTColor(text);
-  try {
-    return core::StringToColor(text);
-  } catch (const std::exception& e) {
-    throw UsageError(option + ": " + e.what());
-  }
-}
-
-void ApplyOptions(const Options& o, core::TRenderRequest& request) {
-  core::TRenderSettings& s = request.Settings;
-  for (const auto& [slotName, value] : o.Sources) {
-    const int slot = core::SourceSlotIndex(slotName);
-    if (slot < 0) {
-      std::string known;
-      for (const core::TSlotInfo& info : core::kSlots) known += (known.empty() ? "" : ", ") + std::string(info.Option);
-      throw UsageError("unknown slot '" + slotName + "' (" + known + ")");
-    }
-    // An existing file wins; otherwise a colour; otherwise it is taken as a file, so the loader
-    // names what is wrong with it.
-    if (!FileExists(value) && (IsHexColour(value) || [&] {
-          try {
-            core::StringToColor(value);
-            return true;
-          } catch (const std::exception&) {
-            return false;
-          }
-        }())) {
-      request.Sources[static_cast<std::size_t>(slot - 1)] =
-          core::TSlotSource::OfColour(ParseColourOption("--source", value));
-    } else {
-      request.Sources[static_cast<std::size_t>(slot - 1)] = core::TSlotSource::OfFile(value);
-    }
-  }
-  request.MaxPicturePixels = std::int64_t{o.MaxMegapixels} * 1000000;
-  request.TransparentBackground = o.Transparent;
-  request.LargeDiscArea = o.LargeDisc;
-  if (o.ReflectionOpacity) s.ReflectionOpacity = static_cast<std::uint8_t>(*o.ReflectionOpacity);
-  if (o.ReflectionLength) s.ReflectionLength = static_cast<std::uint8_t>(*o.ReflectionLength);
-  if (o.ReflectionBlur) s.ReflectionBlur = static_cast<std::uint8_t>(*o.ReflectionBlur);
-  if (o.ReflectionBrightness) s.ReflectionBrightness = *o.ReflectionBrightness;
-  if (o.NoFade) s.FadeReflection = false;
-  if (o.HideReflections) s.ShowReflection = false;
-  if (o.ShadowDensity) s.ShadowDensity = static_cast<std::uint8_t>(*o.ShadowDensity);
-  if (o.ShadowColor) s.ShadowColor = ParseColourOption("--shadow-color", *o.ShadowColor);
-  if (o.ShadowBlur) s.ShadowBlur = static_cast<std::uint8_t>(*o.ShadowBlur);
-  if (o.HideShadows) s.ShowShadow = false;
-  if (o.Shading) s.ShadingStrength = static_cast<std::uint8_t>(*o.Shading);
-  if (o.ShadingColor) s.ShadingColor = ParseColourOption("--shading-color", *o.ShadingColor);
-  if (o.Highlights) s.HighlightStrength = static_cast<std::uint8_t>(*o.Highlights);
-  if (o.HighlightColor) s.HighlightColor = ParseColourOption("--highlight-color", *o.HighlightColor);
-}
-
 int Run(const Options& o, std::ostream& out, std::ostream& err) {
   (void)err;
   if (o.Help) {
@@ -163,15 +92,16 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
     return 0;
   }
 
+  const core::TJob& job = o.Job;
   std::string templatesFolder = core::ExecutableFolder() + core::kTemplatesFolder;
   std::string customFolder = core::ExecutableFolder() + core::kCustomFolder;
-  if (!o.TemplatesDir.empty()) {
-    templatesFolder = EnsureSeparator(o.TemplatesDir);
+  if (!job.TemplatesFolder.empty()) {
+    templatesFolder = EnsureSeparator(job.TemplatesFolder);
     customFolder = ParentFolder(templatesFolder) + core::kCustomFolder;
   }
   const std::vector<std::string> templates = core::ListTemplates(templatesFolder);
-  const std::string folderText = o.TemplatesDir.empty() ? templatesFolder : o.TemplatesDir;
-  RequireTemplates(templates, templatesFolder, folderText, !o.TemplatesDir.empty());
+  const std::string folderText = job.TemplatesFolder.empty() ? templatesFolder : job.TemplatesFolder;
+  RequireTemplates(templates, templatesFolder, folderText, !job.TemplatesFolder.empty());
 
   if (o.List) {
     for (std::size_t i = 0; i < templates.size(); ++i)
@@ -179,27 +109,23 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
     return 0;
   }
 
-  core::TRenderRequest request;
-  ApplyOptions(o, request);
+  core::TRenderRequest request = job.Request;
   request.Template.File =
-      templatesFolder + core::TemplateEntry(templates, ResolveTemplate(o.TemplateRef, templates, folderText));
+      templatesFolder + core::TemplateEntry(templates, ResolveTemplate(job.Template, templates, folderText));
   request.CustomFolder = customFolder;
-  request.Width = o.Width;
-  request.Height = o.Height;
-  if (o.MemoryLimit) request.MemoryBudget = std::min(request.MemoryBudget, *o.MemoryLimit);
 
   std::unique_ptr<raster::TBitmap32> flat;
   {
     // The layers go before the picture is encoded.
     const core::TRenderResult result = core::ApplyTemplate(request);
-    flat = core::Flatten(result, core::TFlattenOptions{.Flip = o.Flip});
+    flat = core::Flatten(result, core::TFlattenOptions{.Flip = job.Output.Flip});
   }
-  imagefiles::SavePicture(*flat, o.Output, o.Dpi, false);
+  imagefiles::SavePicture(*flat, job.Output.File, job.Output.Dpi, false);
 
   if (o.Verbose) {
     static const char* kNames[] = {"BMP", "JPEG", "PNG"};
-    out << "wrote " << o.Output << " (" << flat->Width() << " x " << flat->Height() << ", "
-        << kNames[imagefiles::OutputFormatOf(o.Output)] << ", " << o.Dpi << " dpi)\n";
+    out << "wrote " << job.Output.File << " (" << flat->Width() << " x " << flat->Height() << ", "
+        << kNames[imagefiles::OutputFormatOf(job.Output.File)] << ", " << job.Output.Dpi << " dpi)\n";
   }
   return 0;
 }

@@ -13,10 +13,4 @@ namespace quirlon::cli {
 // leave as exceptions (exit status 1), bad option values as UsageError (exit status 2).
 int Run(const Options& options, std::ostream& out, std::ostream& err);
 
-// "#RRGGBB" or any colour text a "customcolor" layer accepts; UsageError otherwise.
-raster::TColor ParseColourOption(const std::string& option, const std::string& text);
-
-// Applies the options to a render request: settings, sources and switches.
-void ApplyOptions(const Options& options, core::TRenderRequest& request);
-
 }  // namespace quirlon::cli

@@ -1,5 +1,5 @@
-// quirlon-render: the box shot from the command line, over the same code path as the window:
-// ApplyTemplate into a view, then the save flow's flatten, mirror and writer.
+// quirlon-render: the box shot from the command line, over the same render call as the window:
+// ApplyTemplate, then Flatten and the writer.
 #include <cstdio>
 #include <iostream>
 #include <string>

@@ -226,43 +226,51 @@ void ExpectUsageError(std::vector<std::string> args, const std::string& message)
 
 TEST(OptionsTest, DefaultsAndValues) {
   Options o = Parse({"-o", "x.png"});
-  EXPECT_EQ(o.Output, "x.png");
-  EXPECT_EQ(o.TemplateRef, "1");
-  EXPECT_EQ(o.Width, 800);
-  EXPECT_EQ(o.Height, 600);
-  EXPECT_EQ(o.Dpi, 96);
-  EXPECT_FALSE(o.Flip || o.Transparent || o.LargeDisc || o.NoFade || o.HideReflections || o.HideShadows);
-  EXPECT_FALSE(o.ReflectionOpacity || o.ShadowDensity || o.Shading || o.Highlights || o.ShadowColor);
+  const core::TJob fresh;
+  EXPECT_EQ(o.Job.Output.File, "x.png");
+  EXPECT_EQ(o.Job.Template, "1");
+  EXPECT_EQ(o.Job.Request.Width, 800);
+  EXPECT_EQ(o.Job.Request.Height, 600);
+  EXPECT_EQ(o.Job.Output.Dpi, 96);
+  EXPECT_FALSE(o.Job.Output.Flip || o.Job.Request.TransparentBackground || o.Job.Request.LargeDiscArea);
+  EXPECT_EQ(o.Job.Request.Settings, fresh.Request.Settings);
+  EXPECT_EQ(o.Job.Request.Sources, core::DefaultSlotSources());
 
   o = Parse({"--output=y.bmp", "-t", "disc", "--width=32", "--height", "2048", "--dpi", "600", "--flip",
-             "--source", "front=a.png", "--source=Disc=#123456", "--transparent", "--large-disc",
+             "--source", "front=#0000FF", "--source=Disc=#123456", "--transparent", "--large-disc",
              "--reflection-opacity", "0", "--reflection-length", "100", "--reflection-blur", "0",
              "--reflection-brightness", "-50", "--no-fade", "--hide-reflections", "--shadow-density=255",
              "--shadow-color", "clRed", "--shadow-blur", "100", "--hide-shadows", "--shading", "7",
-             "--shading-color", "#010203", "--highlights", "255", "--highlight-color", "clWhite", "--verbose"});
-  EXPECT_EQ(o.Output, "y.bmp");
-  EXPECT_EQ(o.TemplateRef, "disc");
-  EXPECT_EQ(o.Width, 32);
-  EXPECT_EQ(o.Height, 2048);
-  EXPECT_EQ(o.Dpi, 600);
-  EXPECT_TRUE(o.Flip && o.Transparent && o.LargeDisc && o.NoFade && o.HideReflections && o.HideShadows && o.Verbose);
-  ASSERT_EQ(o.Sources.size(), 2u);
-  EXPECT_EQ(o.Sources[0], (std::pair<std::string, std::string>{"front", "a.png"}));
-  EXPECT_EQ(o.Sources[1], (std::pair<std::string, std::string>{"Disc", "#123456"}));  // first "=" splits
-  EXPECT_EQ(o.ReflectionOpacity, 0);
-  EXPECT_EQ(o.ReflectionLength, 100);
-  EXPECT_EQ(o.ReflectionBlur, 0);
-  EXPECT_EQ(o.ReflectionBrightness, -50);
-  EXPECT_EQ(o.ShadowDensity, 255);
-  EXPECT_EQ(o.ShadowColor, "clRed");
-  EXPECT_EQ(o.ShadowBlur, 100);
-  EXPECT_EQ(o.Shading, 7);
-  EXPECT_EQ(o.ShadingColor, "#010203");
-  EXPECT_EQ(o.Highlights, 255);
-  EXPECT_EQ(o.HighlightColor, "clWhite");
+             "--shading-color", "#010203", "--highlights", "255", "--highlight-color", "clWhite", "--verbose",
+             "--top", "clLime"});
+  const core::TJob& j = o.Job;
+  const core::TRenderSettings& s = j.Request.Settings;
+  EXPECT_EQ(j.Output.File, "y.bmp");
+  EXPECT_EQ(j.Template, "disc");
+  EXPECT_EQ(j.Request.Width, 32);
+  EXPECT_EQ(j.Request.Height, 2048);
+  EXPECT_EQ(j.Output.Dpi, 600);
+  EXPECT_TRUE(j.Output.Flip && j.Request.TransparentBackground && j.Request.LargeDiscArea && o.Verbose);
+  EXPECT_FALSE(s.FadeReflection || s.ShowReflection || s.ShowShadow);
+  // --source SLOT=VALUE (the first "=" splits, the slot in any case) and --SLOT VALUE are one key.
+  EXPECT_EQ(j.Request.Sources[core::SlotIndex(core::TSlot::Front)], core::TSlotSource::OfColour(0xFF0000));
+  EXPECT_EQ(j.Request.Sources[core::SlotIndex(core::TSlot::Disc)], core::TSlotSource::OfColour(0x563412));
+  EXPECT_EQ(j.Request.Sources[core::SlotIndex(core::TSlot::Top)], core::TSlotSource::OfColour(0x00FF00));
+  EXPECT_EQ(o.JobValues[6], (std::pair<std::string, std::string>{"front", "#0000FF"}));
+  EXPECT_EQ(s.ReflectionOpacity, 0);
+  EXPECT_EQ(s.ReflectionLength, 100);
+  EXPECT_EQ(s.ReflectionBlur, 0);
+  EXPECT_EQ(s.ReflectionBrightness, -50);
+  EXPECT_EQ(s.ShadowDensity, 255);
+  EXPECT_EQ(s.ShadowColor, 0x0000FF);
+  EXPECT_EQ(s.ShadowBlur, 100);
+  EXPECT_EQ(s.ShadingStrength, 7);
+  EXPECT_EQ(s.ShadingColor, 0x030201);
+  EXPECT_EQ(s.HighlightStrength, 255);
+  EXPECT_EQ(s.HighlightColor, 0xFFFFFF);
 
   // The last of a repeated option wins; --list, --help and --version need no output.
-  EXPECT_EQ(Parse({"-o", "a", "-o", "b"}).Output, "b");
+  EXPECT_EQ(Parse({"-o", "a", "-o", "b"}).Job.Output.File, "b");
   EXPECT_TRUE(Parse({"--list"}).List);
   EXPECT_TRUE(Parse({"--help", "--width", "100"}).Help);
   EXPECT_TRUE(Parse({"--version"}).Version);
@@ -293,6 +301,9 @@ TEST(OptionsTest, UsageErrors) {
     SCOPED_TRACE(bad);
     ExpectUsageError({"-o", "a", "--source", bad}, std::string("--source takes SLOT=VALUE, not '") + bad + "'");
   }
+  ExpectUsageError({"-o", "a", "--source", "back=clRed"},
+                   "unknown slot 'back' (background, front, side, top, disc, front2, side2, top2, disc2)");
+  ExpectUsageError({"-o", "a", "--shadow-color", "#GG0000"}, "--shadow-color: '#GG0000' is not a valid integer value");
 }
 
 TEST(OptionsTest, HelpNamesEveryOptionAndEveryOptionParses) {
@@ -306,6 +317,7 @@ TEST(OptionsTest, HelpNamesEveryOptionAndEveryOptionParses) {
       {"--shadow-color", "clRed"}, {"--shadow-blur", "1"}, {"--hide-shadows", ""}, {"--shading", "1"},
       {"--shading-color", "clRed"}, {"--highlights", "1"}, {"--highlight-color", "clRed"}, {"--list", ""},
       {"--verbose", ""}, {"--version", ""}, {"-h, --help", ""}, {"--memory-limit", "2G"},
+      {"--max-megapixels", "9"}, {"--front", "clRed"}, {"--disc2", "#102030"},
   };
   for (const auto& [shown, value] : options) {
     SCOPED_TRACE(shown);
@@ -323,7 +335,7 @@ TEST(OptionsTest, ByteSizes) {
       {"1", 1}, {"512", 512}, {"4k", 4096}, {"4K", 4096}, {"3M", 3 << 20}, {"2G", 2LL << 30}, {"1t", 1LL << 40},
       {"0001M", 1 << 20}, {"8388607T", 8388607LL << 40}, {"9223372036854775807", INT64_MAX},
   };
-  for (const auto& [text, bytes] : good) EXPECT_EQ(ParseByteSize("--m", text), bytes) << text;
+  for (const auto& [text, bytes] : good) EXPECT_EQ(core::ParseByteSize("m", text), bytes) << text;
   for (const char* bad : {"", "0", "0G", "G", "2GB", "2 G", "-1", "+1", "1.5G", "8388608T", "9223372036854775808", "2P"}) {
     SCOPED_TRACE(bad);
     ExpectUsageError({"-o", "a", "--memory-limit", bad},
@@ -332,68 +344,73 @@ TEST(OptionsTest, ByteSizes) {
   }
 }
 
-TEST(OptionsTest, ColoursAndSettings) {
-  EXPECT_EQ(ParseColourOption("--x", "#FF8000"), 0x0080FF);  // 0x00BBGGRR
-  EXPECT_EQ(ParseColourOption("--x", "#ff8000"), 0x0080FF);
-  EXPECT_EQ(ParseColourOption("--x", "clRed"), 0x0000FF);
-  EXPECT_EQ(ParseColourOption("--x", "CLRED"), 0x0000FF);
-  EXPECT_EQ(ParseColourOption("--x", "$FF"), 0xFF);
-  EXPECT_EQ(ParseColourOption("--x", "255"), 255);
+// The same keys in a batch file or a scene: values as text, files relative to the file's folder,
+// switches both ways, and errors that name the key without dashes.
+TEST(JobKeysTest, ValuesAsBatchFilesAndScenesGiveThem) {
+  EXPECT_EQ(core::ParseColourValue("x", "#FF8000"), 0x0080FF);  // 0x00BBGGRR
+  EXPECT_EQ(core::ParseColourValue("x", "#ff8000"), 0x0080FF);
+  EXPECT_EQ(core::ParseColourValue("x", "CLRED"), 0x0000FF);
+  EXPECT_EQ(core::ParseColourValue("x", "$FF"), 0xFF);
+  EXPECT_EQ(core::ParseColourValue("x", "255"), 255);
   for (const char* bad : {"#GG0000", "#FF00", "red", ""}) {
     SCOPED_TRACE(bad);
     try {
-      ParseColourOption("--x", bad);
+      core::ParseColourValue("x", bad);
       ADD_FAILURE();
-    } catch (const UsageError& e) {
-      EXPECT_EQ(std::string(e.what()), std::string("--x: '") + bad + "' is not a valid integer value");
+    } catch (const core::EJobValue& e) {
+      EXPECT_EQ(e.Key(), "x");
+      EXPECT_EQ(e.Detail(), std::string(": '") + bad + "' is not a valid integer value");
     }
   }
 
   ScratchFolder dir;
   const std::string picture = dir.Write("clRed", "a file named like a colour");
-  Options o = Parse({"-o", "a", "--source", "front=clLime", "--source", "Side=" + picture, "--source",
-                     "top=missing.png", "--source", "DISC=#0000FF", "--transparent", "--large-disc", "--no-fade",
-                     "--hide-reflections", "--hide-shadows", "--reflection-opacity", "9", "--reflection-length", "8",
-                     "--reflection-blur", "7", "--reflection-brightness", "-6", "--shadow-density", "5",
-                     "--shadow-color", "#000001", "--shadow-blur", "4", "--shading", "3", "--shading-color",
-                     "clBlue", "--highlights", "2", "--highlight-color", "$000102"});
-  core::TRenderRequest request;
-  ApplyOptions(o, request);
-  const core::TRenderSettings& s = request.Settings;
-  auto slot = [&](int n) -> const core::TSlotSource& { return request.Sources[n - 1]; };
-  EXPECT_TRUE(slot(2).UsesColour());
-  EXPECT_EQ(slot(2).Colour, 0x00FF00);
-  EXPECT_EQ(slot(3), core::TSlotSource::OfFile(picture));  // an existing file wins
-  EXPECT_EQ(slot(4), core::TSlotSource::OfFile("missing.png"));  // neither: a file, so the loader names what is wrong
-  EXPECT_EQ(slot(5).Colour, 0xFF0000);
-  EXPECT_EQ(slot(1), core::TSlotSource::OfColour(0xFFFFFF));  // untouched slots keep their start values
-  EXPECT_TRUE(request.TransparentBackground && request.LargeDiscArea);
-  EXPECT_FALSE(s.FadeReflection || s.ShowReflection || s.ShowShadow);
-  EXPECT_EQ(s.ReflectionOpacity, 9);
-  EXPECT_EQ(s.ReflectionLength, 8);
-  EXPECT_EQ(s.ReflectionBlur, 7);
-  EXPECT_EQ(s.ReflectionBrightness, -6);
-  EXPECT_EQ(s.ShadowDensity, 5);
-  EXPECT_EQ(s.ShadowColor, 0x010000);
-  EXPECT_EQ(s.ShadowBlur, 4);
-  EXPECT_EQ(s.ShadingStrength, 3);
-  EXPECT_EQ(s.ShadingColor, 0xFF0000);
-  EXPECT_EQ(s.HighlightStrength, 2);
-  EXPECT_EQ(s.HighlightColor, 0x000102);
+  core::TJob job;
+  struct TValue {
+    const char* Key;
+    std::string Value;
+  };
+  for (const TValue& v : {TValue{"side", "clRed"}, TValue{"top", "missing.png"}, TValue{"front", "clLime"},
+                          TValue{"output", "out/box.png"}, TValue{"transparent", "YES"}, TValue{"flip", "0"},
+                          TValue{"no-fade", "true"}, TValue{"hide-shadows", ""}, TValue{"width", "1200"}})
+    core::ApplyJobValue(job, v.Key, v.Value, dir.Folder());
+  auto slot = [&](core::TSlot s) -> const core::TSlotSource& { return job.Request.Sources[core::SlotIndex(s)]; };
+  EXPECT_EQ(slot(core::TSlot::Side), core::TSlotSource::OfFile(dir.PathOf("clRed")));  // an existing file wins
+  // Neither a file nor a colour: a file, so that the loader names what is wrong.
+  EXPECT_EQ(slot(core::TSlot::Top), core::TSlotSource::OfFile(dir.PathOf("missing.png")));
+  EXPECT_EQ(slot(core::TSlot::Front), core::TSlotSource::OfColour(0x00FF00));
+  EXPECT_EQ(job.Output.File, dir.PathOf("out/box.png"));
+  EXPECT_TRUE(job.Request.TransparentBackground);
+  EXPECT_FALSE(job.Output.Flip);
+  EXPECT_FALSE(job.Request.Settings.FadeReflection);
+  EXPECT_FALSE(job.Request.Settings.ShowShadow);
+  EXPECT_EQ(job.Request.Width, 1200);
+  // An absolute file stays as it is.
+  core::ApplyJobValue(job, "front", picture, "/elsewhere");
+  EXPECT_EQ(slot(core::TSlot::Front), core::TSlotSource::OfFile(picture));
 
-  // Options left out leave the start values.
-  core::TRenderRequest d;
-  ApplyOptions(Parse({"-o", "a"}), d);
-  EXPECT_EQ(d.Settings, core::TRenderSettings{});
-  EXPECT_EQ(d.Sources, core::DefaultSlotSources());
-
-  try {
-    ApplyOptions(Parse({"-o", "a", "--source", "back=clRed"}), d);
-    ADD_FAILURE();
-  } catch (const UsageError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "unknown slot 'back' (background, front, side, top, disc, front2, side2, top2, disc2)");
+  struct TBad {
+    const char* Key;
+    const char* Value;
+    const char* Detail;
+  };
+  for (const TBad& b : {TBad{"widht", "100", " is not a known key"},
+                        TBad{"width", "2049", " takes a whole number from 32 to 2048, not '2049'"},
+                        TBad{"flip", "maybe", " is a switch: on (1, true, yes) or off (0, false, no), not 'maybe'"},
+                        TBad{"output", "", " needs a file name"}}) {
+    SCOPED_TRACE(b.Key);
+    try {
+      core::ApplyJobValue(job, b.Key, b.Value);
+      ADD_FAILURE();
+    } catch (const core::EJobValue& e) {
+      EXPECT_EQ(e.Key(), b.Key);
+      EXPECT_EQ(e.Detail(), b.Detail);
+    }
   }
+  // Every key of the table is a long option the help names.
+  const std::string help = HelpText();
+  for (const core::TJobKey& key : core::JobKeys())
+    EXPECT_NE(help.find("--" + std::string(key.Name) + (key.Argument.empty() ? "" : " ")), std::string::npos) << key.Name;
 }
 
 }  // namespace

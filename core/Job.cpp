@@ -1,0 +1,225 @@
+#include "core/Job.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "core/Template.h"
+
+namespace quirlon::core {
+
+namespace {
+
+std::int32_t NumberValue(const TJobKey& key, const std::string& text) {
+  errno = 0;
+  char* end = nullptr;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE || v < key.Min || v > key.Max)
+    throw EJobValue(std::string(key.Name), " takes a whole number from " + std::to_string(key.Min) + " to " +
+                                               std::to_string(key.Max) + ", not '" + text + "'");
+  return static_cast<std::int32_t>(v);
+}
+
+bool SwitchValue(std::string_view key, const std::string& text) {
+  std::string lower;
+  for (char c : text) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower.empty() || lower == "1" || lower == "true" || lower == "yes" || lower == "on") return true;
+  if (lower == "0" || lower == "false" || lower == "no" || lower == "off") return false;
+  throw EJobValue(std::string(key), " is a switch: on (1, true, yes) or off (0, false, no), not '" + text + "'");
+}
+
+bool IsHexColour(const std::string& text) {
+  if (text.size() != 7 || text[0] != '#') return false;
+  for (std::size_t i = 1; i < 7; ++i)
+    if (!std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
+  return true;
+}
+
+std::string InFolder(const std::string& file, const std::string& baseFolder) {
+  if (baseFolder.empty() || file.empty() || file.front() == '/') return file;
+  return baseFolder.back() == '/' ? baseFolder + file : baseFolder + "/" + file;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+const TJobKey& KeyNamed(std::string_view name);
+
+// The table's appliers: each finds its own row for the range and the name in messages.
+#define QUIRLON_NUMBER(field, key)                                                         \
+  [](TJob& j, const std::string& v, const std::string&) {                                  \
+    j.field = static_cast<decltype(j.field)>(NumberValue(KeyNamed(key), v));               \
+  }
+#define QUIRLON_SWITCH(field, key, on) \
+  [](TJob& j, const std::string& v, const std::string&) { j.field = SwitchValue(key, v) == on; }
+#define QUIRLON_COLOUR(field, key) \
+  [](TJob& j, const std::string& v, const std::string&) { j.field = ParseColourValue(key, v); }
+#define QUIRLON_SLOT(slot)                                                                \
+  [](TJob& j, const std::string& v, const std::string& base) {                            \
+    j.Request.Sources[SlotIndex(slot)] = SlotSourceValue(v, base);                        \
+  }
+
+const std::vector<TJobKey>& Table() {
+  using K = TJobKeyKind;
+  static const std::vector<TJobKey> keys = {
+      {"output", K::File, "FILE", "", "picture to write", 0, 0,
+       [](TJob& j, const std::string& v, const std::string& base) {
+         if (v.empty()) throw EJobValue("output", " needs a file name");
+         j.Output.File = InFolder(v, base);
+       }},
+      {"template", K::Text, "N|NAME", "", "template number (as the window counts) or display name (default 1)", 0, 0,
+       [](TJob& j, const std::string& v, const std::string&) { j.Template = v; }},
+      {"templates", K::Folder, "DIR", "",
+       "template folder (default: Templates beside the executable);\n\"custom\" is looked up beside that folder", 0, 0,
+       [](TJob& j, const std::string& v, const std::string& base) { j.TemplatesFolder = InFolder(v, base); }},
+      {"width", K::Number, "N", "", "canvas width, 32..2048 (default 800)", 32, 2048,
+       QUIRLON_NUMBER(Request.Width, "width")},
+      {"height", K::Number, "N", "", "canvas height, 32..2048 (default 600)", 32, 2048,
+       QUIRLON_NUMBER(Request.Height, "height")},
+      {"dpi", K::Number, "N", "", "resolution stored in the file, 60..600 (default 96)", 60, 600,
+       QUIRLON_NUMBER(Output.Dpi, "dpi")},
+      {"flip", K::Switch, "", "", "mirror the picture left to right", 0, 0, QUIRLON_SWITCH(Output.Flip, "flip", true)},
+      {"background", K::Source, "FILE|COLOUR", "Sources", "the picture or colour behind the product", 0, 0,
+       QUIRLON_SLOT(TSlot::Background)},
+      {"front", K::Source, "FILE|COLOUR", "Sources", "front of the (first) product", 0, 0, QUIRLON_SLOT(TSlot::Front)},
+      {"side", K::Source, "FILE|COLOUR", "Sources", "side or spine of the (first) product", 0, 0,
+       QUIRLON_SLOT(TSlot::Side)},
+      {"top", K::Source, "FILE|COLOUR", "Sources", "top of the (first) product", 0, 0, QUIRLON_SLOT(TSlot::Top)},
+      {"disc", K::Source, "FILE|COLOUR", "Sources", "label of the (first) disc", 0, 0, QUIRLON_SLOT(TSlot::Disc)},
+      {"front2", K::Source, "FILE|COLOUR", "Sources", "front of the second product", 0, 0, QUIRLON_SLOT(TSlot::Front2)},
+      {"side2", K::Source, "FILE|COLOUR", "Sources", "side of the second product", 0, 0, QUIRLON_SLOT(TSlot::Side2)},
+      {"top2", K::Source, "FILE|COLOUR", "Sources", "top of the second product", 0, 0, QUIRLON_SLOT(TSlot::Top2)},
+      {"disc2", K::Source, "FILE|COLOUR", "Sources", "label of the second disc", 0, 0, QUIRLON_SLOT(TSlot::Disc2)},
+      {"transparent", K::Switch, "", "", "no background: transparent where no layer draws", 0, 0,
+       QUIRLON_SWITCH(Request.TransparentBackground, "transparent", true)},
+      {"large-disc", K::Switch, "", "", "the large-area disc artwork", 0, 0,
+       QUIRLON_SWITCH(Request.LargeDiscArea, "large-disc", true)},
+      {"max-megapixels", K::Number, "N",
+       "", "largest source picture loaded, in millions of pixels, 1..128\n(default 50); larger pictures are refused", 1,
+       128,
+       [](TJob& j, const std::string& v, const std::string&) {
+         j.Request.MaxPicturePixels = std::int64_t{NumberValue(KeyNamed("max-megapixels"), v)} * 1000000;
+       }},
+      {"memory-limit", K::Size, "SIZE", "",
+       "the most memory the render's layers may take, in bytes or with\nK, M, G or T (1024-based), e.g. 2G; at most, "
+       "and by default,\nhalf of the machine's memory",
+       0, 0,
+       [](TJob& j, const std::string& v, const std::string&) {
+         j.Request.MemoryBudget = std::min(MachineMemoryBudget(), ParseByteSize("memory-limit", v));
+       }},
+      {"reflection-opacity", K::Number, "N", "Reflection", "0..255 (default 255)", 0, 255,
+       QUIRLON_NUMBER(Request.Settings.ReflectionOpacity, "reflection-opacity")},
+      {"reflection-length", K::Number, "N", "Reflection", "1..100 (default 50)", 1, 100,
+       QUIRLON_NUMBER(Request.Settings.ReflectionLength, "reflection-length")},
+      {"reflection-blur", K::Number, "N", "Reflection", "0..100 (default 15)", 0, 100,
+       QUIRLON_NUMBER(Request.Settings.ReflectionBlur, "reflection-blur")},
+      {"reflection-brightness", K::Number, "N", "Reflection", "-50..50 (default 0)", -50, 50,
+       QUIRLON_NUMBER(Request.Settings.ReflectionBrightness, "reflection-brightness")},
+      {"no-fade", K::Switch, "", "Reflection", "do not fade reflections", 0, 0,
+       QUIRLON_SWITCH(Request.Settings.FadeReflection, "no-fade", false)},
+      {"hide-reflections", K::Switch, "", "Reflection", "leave the reflections out", 0, 0,
+       QUIRLON_SWITCH(Request.Settings.ShowReflection, "hide-reflections", false)},
+      {"shadow-density", K::Number, "N", "Shadow", "0..255 (default 255)", 0, 255,
+       QUIRLON_NUMBER(Request.Settings.ShadowDensity, "shadow-density")},
+      {"shadow-color", K::Colour, "COLOUR", "Shadow", "(default black)", 0, 0,
+       QUIRLON_COLOUR(Request.Settings.ShadowColor, "shadow-color")},
+      {"shadow-blur", K::Number, "N", "Shadow", "0..100 (default 25)", 0, 100,
+       QUIRLON_NUMBER(Request.Settings.ShadowBlur, "shadow-blur")},
+      {"hide-shadows", K::Switch, "", "Shadow", "leave the shadows out", 0, 0,
+       QUIRLON_SWITCH(Request.Settings.ShowShadow, "hide-shadows", false)},
+      {"shading", K::Number, "N", "Object", "shading strength 0..255 (default 255)", 0, 255,
+       QUIRLON_NUMBER(Request.Settings.ShadingStrength, "shading")},
+      {"shading-color", K::Colour, "COLOUR", "Object", "(default black)", 0, 0,
+       QUIRLON_COLOUR(Request.Settings.ShadingColor, "shading-color")},
+      {"highlights", K::Number, "N", "Object", "highlight strength 0..255 (default 255)", 0, 255,
+       QUIRLON_NUMBER(Request.Settings.HighlightStrength, "highlights")},
+      {"highlight-color", K::Colour, "COLOUR", "Object", "(default white)", 0, 0,
+       QUIRLON_COLOUR(Request.Settings.HighlightColor, "highlight-color")},
+  };
+  return keys;
+}
+
+#undef QUIRLON_NUMBER
+#undef QUIRLON_SWITCH
+#undef QUIRLON_COLOUR
+#undef QUIRLON_SLOT
+
+const TJobKey& KeyNamed(std::string_view name) { return *FindJobKey(name); }
+
+}  // namespace
+
+const std::vector<TJobKey>& JobKeys() { return Table(); }
+
+const TJobKey* FindJobKey(std::string_view Name) {
+  for (const TJobKey& key : Table())
+    if (key.Name == Name) return &key;
+  return nullptr;
+}
+
+void ApplyJobValue(TJob& Job, std::string_view Key, const std::string& Value, const std::string& BaseFolder) {
+  const TJobKey* key = FindJobKey(Key);
+  if (key == nullptr) throw EJobValue(std::string(Key), " is not a known key");
+  key->Apply(Job, Value, BaseFolder);
+}
+
+raster::TColor ParseColourValue(std::string_view Key, const std::string& Text) {
+  if (IsHexColour(Text)) {
+    const unsigned long rgb = std::stoul(Text.substr(1), nullptr, 16);
+    const unsigned r = (rgb >> 16) & 0xFF, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
+    return static_cast<raster::TColor>(r | (g << 8) | (b << 16));
+  }
+  try {
+    return StringToColor(Text);
+  } catch (const std::exception& e) {
+    throw EJobValue(std::string(Key), std::string(": ") + e.what());
+  }
+}
+
+TSlotSource SlotSourceValue(const std::string& Value, const std::string& BaseFolder) {
+  const std::string file = InFolder(Value, BaseFolder);
+  if (!Exists(file)) {
+    if (IsHexColour(Value)) return TSlotSource::OfColour(ParseColourValue("", Value));
+    try {
+      return TSlotSource::OfColour(StringToColor(Value));
+    } catch (const std::exception&) {
+      // Neither: a file after all, whose loader says what is wrong.
+    }
+  }
+  return TSlotSource::OfFile(file);
+}
+
+std::int64_t ParseByteSize(std::string_view Key, const std::string& Text) {
+  auto refuse = [&]() -> std::int64_t {
+    throw EJobValue(std::string(Key),
+                    " takes a size in bytes, or with K, M, G or T (1024-based) such as 512M or 2G, not '" + Text + "'");
+  };
+  std::size_t i = 0;
+  std::int64_t value = 0;
+  for (; i < Text.size() && Text[i] >= '0' && Text[i] <= '9'; ++i) {
+    const int digit = Text[i] - '0';
+    if (value > (INT64_MAX - digit) / 10) return refuse();
+    value = value * 10 + digit;
+  }
+  if (i == 0) return refuse();
+  int shift = 0;
+  if (i + 1 == Text.size()) {
+    switch (Text[i]) {
+      case 'k': case 'K': shift = 10; break;
+      case 'm': case 'M': shift = 20; break;
+      case 'g': case 'G': shift = 30; break;
+      case 't': case 'T': shift = 40; break;
+      default: return refuse();
+    }
+  } else if (i != Text.size()) {
+    return refuse();
+  }
+  if (value == 0 || value > (INT64_MAX >> shift)) return refuse();
+  return value << shift;
+}
+
+}  // namespace quirlon::core

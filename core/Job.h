@@ -1,0 +1,79 @@
+#pragma once
+// One box shot as everything outside the program describes it: the command line's options, a
+// batch file's row, a scene file, a web form. All of them name a value by the same key, the long
+// option name without its dashes ("reflection-opacity", "front", "output"); this is the one table
+// of those keys, with their ranges, their help text and how each one changes a job.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Render.h"
+#include "raster/Errors.h"
+
+namespace quirlon::core {
+
+// Where a finished picture goes and how it is written.
+struct TJobOutput {
+  std::string File;
+  std::int32_t Dpi = 96;
+  bool Flip = false;  // mirrored left to right
+};
+
+struct TJob {
+  std::string Template = "1";   // number as the window counts, display name, or a template file
+  std::string TemplatesFolder;  // where numbers and names are looked up; empty: beside the program
+  TRenderRequest Request;       // all but the template file, which the caller resolves
+  TJobOutput Output;
+};
+
+// A key that does not exist or a value a key does not take. Detail goes after the key's name as
+// the caller writes it ("--width" on the command line, "width" in a batch file): " takes a whole
+// number from 32 to 2048, not 'x'".
+class EJobValue : public Exception {
+public:
+  EJobValue(std::string Key, std::string Detail)
+      : Exception(Key + Detail), fKey(std::move(Key)), fDetail(std::move(Detail)) {}
+  const std::string& Key() const { return fKey; }
+  const std::string& Detail() const { return fDetail; }
+
+private:
+  std::string fKey;
+  std::string fDetail;
+};
+
+// What a key's value is, for the help text and for the forms that ask for it.
+enum class TJobKeyKind : std::uint8_t { Switch, Number, Colour, Source, Text, File, Folder, Size };
+
+struct TJobKey {
+  std::string_view Name;
+  TJobKeyKind Kind;
+  std::string_view Argument;  // as the help shows it ("N", "COLOUR"); empty for switches
+  std::string_view Section;   // the help's heading the key is listed under ("" first)
+  std::string_view Help;      // what it does, with its range and default
+  std::int32_t Min = 0;       // Number: the range, both ends included
+  std::int32_t Max = 0;
+  // Sets the value on Job. Files are taken relative to BaseFolder unless absolute (empty: as given).
+  void (*Apply)(TJob& Job, const std::string& Value, const std::string& BaseFolder) = nullptr;
+};
+
+const std::vector<TJobKey>& JobKeys();
+// The key of that exact name, or nullptr.
+const TJobKey* FindJobKey(std::string_view Name);
+
+// Sets Key = Value on Job. Throws EJobValue for an unknown key or a value the key does not take.
+// A switch takes "", "1", "true", "yes" or "on" for on and "0", "false", "no" or "off" for off.
+void ApplyJobValue(TJob& Job, std::string_view Key, const std::string& Value, const std::string& BaseFolder = {});
+
+// "#RRGGBB", or any colour text a "customcolor" layer accepts (a colour name or an integer).
+// Throws EJobValue naming Key otherwise.
+raster::TColor ParseColourValue(std::string_view Key, const std::string& Text);
+
+// What a slot shows for Value: an existing file wins; otherwise a colour; otherwise it is taken as
+// a file, so that the loader names what is wrong with it.
+TSlotSource SlotSourceValue(const std::string& Value, const std::string& BaseFolder);
+
+// A size in bytes, or with K, M, G or T (1024-based) such as "512M"; EJobValue naming Key otherwise.
+std::int64_t ParseByteSize(std::string_view Key, const std::string& Text);
+
+}  // namespace quirlon::core
