@@ -104,7 +104,7 @@ Renders a box shot from a template and saves it as PNG, JPEG or BMP.
 )";
   auto line = [&](const std::string& left, std::string_view help) {
     std::string l = left;
-    if (l.size() < 31) l.resize(31, ' ');
+    if (l.size() < 30) l.resize(31, ' ');
     else l += "  ";
     std::string body(help);
     for (std::size_t at = body.find('\n'); at != std::string::npos; at = body.find('\n', at + 1))
