@@ -27,7 +27,9 @@ bool HasCorner(const TSceneItem& Item, const TVec3& P) {
   return std::any_of(Item.World.begin(), Item.World.end(), [&](const TVec3& w) { return SamePoint(P, w); });
 }
 
-bool SharesEdge(const TSceneItem& Item, const TVec3& P, const TVec3& Q) { return HasCorner(Item, P) && HasCorner(Item, Q); }
+bool SharesEdge(const TSceneItem& Item, const TVec3& P, const TVec3& Q) {
+  return HasCorner(Item, P) && HasCorner(Item, Q);
+}
 
 bool IsReflection(const std::string& Type) { return Type.find("reflection") != std::string::npos; }
 
@@ -46,6 +48,25 @@ bool Hidden(const TPlaneQuad& Quad, const std::vector<TPlaneQuad>& Cover, int Sa
   return true;
 }
 
+// How an underlay turns the corners its reach cannot keep.
+struct TUnderlayStyle {
+  // At a corner on the outline, how far (template units) the corner may slide along the
+  // neighbour's outline; a long slide keeps the full reach but leaves the shared edge bare near
+  // the corner, a short one covers it there with a narrower reach.
+  double SlideReaches = 1.5;  // times the reach
+  double SlideLimit = 1e300;
+  // At a corner inside the product whose reach cannot be kept, extend the corner's own other edge
+  // into the neighbour as far as it stays under it, instead of leaving the corner where it is.
+  bool ExtendInside = false;
+};
+
+constexpr double kUnlimited = 1e300;
+// The first rules' underlay; by rules 2 the same with corners inside extended, and a second one
+// whose corners on the outline slide 2.5 units at most.
+constexpr TUnderlayStyle kFirstRulesUnderlay{1.5, kUnlimited, false};
+constexpr TUnderlayStyle kLongSlideUnderlay{1.5, kUnlimited, true};
+constexpr TUnderlayStyle kShortSlideUnderlay{1.5, 2.5, true};
+
 // The underlay of A: every edge a later neighbour shares moved into that neighbour by Reach (at
 // most half across it), every other edge moved inside A by Inset. Outline[k] tells whether edge k
 // lies on the product's outline. Every point of the result (with integer corners) lies within
@@ -53,7 +74,7 @@ bool Hidden(const TPlaneQuad& Quad, const std::vector<TPlaneQuad>& Cover, int Sa
 std::optional<TPlaneQuad> UnderlayCorners(const std::vector<TSceneItem>& Items, const TSceneItem& A,
                                           const std::array<std::optional<TSharedEdge>, 4>& Edges,
                                           const std::array<bool, 4>& Outline, double Reach, double Inset,
-                                          const std::vector<TPlaneQuad>& Cover) {
+                                          const std::vector<TPlaneQuad>& Cover, const TUnderlayStyle& Style) {
   const TPlaneQuad& P = A.Corners;
   auto linesFor = [&](double scale) {
     std::array<TPlaneLine, 4> out;
@@ -102,7 +123,7 @@ std::optional<TPlaneQuad> UnderlayCorners(const std::vector<TSceneItem>& Items, 
             const TPlanePoint o = along.Point, d = along.Direction;
             const double length = Hypot(d.X, d.Y);
             const double sharedLength = Hypot(P[e].X - P[(e + 1) % 4].X, P[e].Y - P[(e + 1) % 4].Y);
-            const double most = std::min(1.5 * Reach, 0.25 * sharedLength);
+            const double most = std::min({Style.SlideReaches * Reach, 0.25 * sharedLength, Style.SlideLimit});
             const double t0 = ((P[k].X - o.X) * d.X + (P[k].Y - o.Y) * d.Y) / length;
             double t = ((corner.X - o.X) * d.X + (corner.Y - o.Y) * d.Y) / length;
             t = t0 + std::max(-most, std::min(most, t - t0));
@@ -111,10 +132,39 @@ std::optional<TPlaneQuad> UnderlayCorners(const std::vector<TSceneItem>& Items, 
         }
       } else {
         // Inside the product (or a thin neighbour): reach less until the corner lies under it.
+        bool under = false;
         for (double scale : {1.0, 0.75, 0.5, 0.25, 0.0}) {
           const auto scaled = linesFor(scale);
           found = Intersect(scaled[before], scaled[after], corner);
-          if (found && QuadDistance(RoundedPoint(corner), target) <= 0) break;
+          under = found && QuadDistance(RoundedPoint(corner), target) <= 0;
+          // (By rules 2 a corner too far away to be kept does not count as under the neighbour.)
+          if (under && Style.ExtendInside)
+            under = Hypot(corner.X - P[k].X, corner.Y - P[k].Y) <= 4 * Reach;
+          if (under) break;
+        }
+        if (!under && Style.ExtendInside) {
+          // By rules 2 the own edge (shared with an earlier face), extended beyond the corner,
+          // runs under the neighbour as far as the reach asks and the neighbour allows.
+          const TPlanePoint& from = P[own == before ? (k + 3) % 4 : (k + 1) % 4];
+          const TPlanePoint n = Edges[e]->Normal;
+          double ux = P[k].X - from.X, uy = P[k].Y - from.Y;
+          const double length = Hypot(ux, uy);
+          const double along = length > 1e-9 ? (ux * n.X + uy * n.Y) / length : 0.0;
+          if (along > 0.02) {
+            ux /= length;
+            uy /= length;
+            const double full = std::min(std::min(Reach, 0.5 * Edges[e]->Across) / along, 3.5 * Reach);
+            constexpr int kSteps = 24;
+            for (int step = kSteps; step > 0; --step) {
+              const double t = full * step / kSteps;
+              const TPlanePoint moved{P[k].X + ux * t, P[k].Y + uy * t};
+              if (QuadDistance(RoundedPoint(moved), target) <= 0) {
+                corner = moved;
+                found = true;
+                break;
+              }
+            }
+          }
         }
       }
     }
@@ -137,7 +187,7 @@ bool TakesNoUnderlap(const std::string& Type) {
   return Type == "disc" || Type == "discreflection" || Type == "roundrect";
 }
 
-void UnderlapSharedEdges(std::vector<TSceneItem>& Items, double Reach, double UnderlayReach) {
+void UnderlapSharedEdges(std::vector<TSceneItem>& Items, double Reach, double UnderlayReach, int Rules) {
   if (Reach <= 0) return;
   std::vector<TPlaneQuad> moved;
   moved.reserve(Items.size());
@@ -237,7 +287,10 @@ void UnderlapSharedEdges(std::vector<TSceneItem>& Items, double Reach, double Un
       }
       corners[k] = {a.Corners[k].X + reach * dx, a.Corners[k].Y + reach * dy};
     }
-    if (tapers && UnderlayReach > 0 && !IsReflection(a.Type)) {
+    // By rules 2 every face with a later neighbour gets underlays: 3 units of reach are less than a
+    // pixel in small pictures.
+    const bool shares = std::any_of(edges.begin(), edges.end(), [](const auto& e) { return e.has_value(); });
+    if ((tapers || (Rules > kFirstSeamRules && shares)) && UnderlayReach > 0 && !IsReflection(a.Type)) {
       std::array<bool, 4> outline;
       for (int k = 0; k < 4; ++k) {
         const TVec3 &p = a.World[k], &q = a.World[(k + 1) % 4];
@@ -250,7 +303,17 @@ void UnderlapSharedEdges(std::vector<TSceneItem>& Items, double Reach, double Un
       std::vector<TPlaneQuad> cover;
       for (std::size_t j = i; j < Items.size(); ++j)
         if (!TakesNoUnderlap(Items[j].Type)) cover.push_back(RoundedQuad(Items[j].Corners));
-      a.Underlay = UnderlayCorners(Items, a, edges, outline, UnderlayReach, kUnderlayInset, cover);
+      auto underlay = [&](const TUnderlayStyle& style) {
+        return UnderlayCorners(Items, a, edges, outline, UnderlayReach, kUnderlayInset, cover, style);
+      };
+      if (Rules <= kFirstSeamRules) {
+        a.Underlay = underlay(kFirstRulesUnderlay);
+      } else {
+        a.Underlay = underlay(kLongSlideUnderlay);
+        a.CornerUnderlay = underlay(kShortSlideUnderlay);
+        if (a.CornerUnderlay && a.Underlay && RoundedQuad(*a.CornerUnderlay) == RoundedQuad(*a.Underlay))
+          a.CornerUnderlay.reset();
+      }
     }
     moved.push_back(corners);
   }

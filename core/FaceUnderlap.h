@@ -25,6 +25,14 @@ inline constexpr double kBump = 0.5;
 inline constexpr double kUnderlayReach = 8.0;
 inline constexpr double kUnderlayInset = 1.5;
 
+// The rules faces meet by, numbered as they were made. Rules 1 give a face whose reach tapers one
+// underlay (the bundled templates were made by them, and their layers stay as they are). Rules 2
+// also let an underlay's corner inside the product follow its own edge under the neighbour, and
+// add a second underlay whose corners on the outline slide only a short way along the neighbour,
+// so that the shared edge is covered close to the outline too.
+inline constexpr int kFirstSeamRules = 1;
+inline constexpr int kSeamRules = 2;
+
 // A layer that rides on a face's corners, with what the template says about it.
 struct TOverlayNote {
   std::string Type;
@@ -43,6 +51,7 @@ struct TSceneItem {
   TPlaneQuad Corners;
   std::vector<TOverlayNote> Overlays;
   std::optional<TPlaneQuad> Underlay;
+  std::optional<TPlaneQuad> CornerUnderlay;  // drawn before Underlay (rules 2)
 };
 
 // Round things (discs, rounded cards) take no part: the corners of their quadrilaterals are bare.
@@ -50,8 +59,9 @@ bool TakesNoUnderlap(const std::string& Type);
 
 // Moves each shared edge of an earlier item by Reach into the later item that shares it; a corner
 // on two such edges moves so that both edges shift by Reach. An item whose reach tapers at a
-// corner on the outline also gets an underlay reaching UnderlayReach (none when it is 0).
-// Nothing happens for a Reach of 0 or less.
-void UnderlapSharedEdges(std::vector<TSceneItem>& Items, double Reach, double UnderlayReach = kUnderlayReach);
+// corner on the outline also gets an underlay reaching UnderlayReach (none when it is 0), and by
+// Rules 2 a second one. Nothing happens for a Reach of 0 or less.
+void UnderlapSharedEdges(std::vector<TSceneItem>& Items, double Reach, double UnderlayReach = kUnderlayReach,
+                         int Rules = kSeamRules);
 
 }  // namespace quirlon::core

@@ -222,8 +222,10 @@ TProductScene MakeProductScene(std::string_view Kind, double Width, double Heigh
   TProduct product;
   product.Kind = std::string(Kind);
   const TProductKind& kind = KindOf(product);
+  // A disc given only its diameter is as tall as it is wide.
+  const double usualHeight = kind.Solid == TSolid::Disc && Width > 0 ? Width : kind.Height;
   const TProductSize size = CheckedProductSize(
-      kind, {Width > 0 ? Width : kind.Width, Height > 0 ? Height : kind.Height, Depth > 0 ? Depth : kind.Depth});
+      kind, {Width > 0 ? Width : kind.Width, Height > 0 ? Height : usualHeight, Depth > 0 ? Depth : kind.Depth});
   product.Width = size.Width;
   product.Height = size.Height;
   product.Depth = size.Depth;

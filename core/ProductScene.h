@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/Camera.h"
+#include "core/FaceUnderlap.h"
 #include "core/ProductGeometry.h"
 #include "core/ProductKind.h"
 
@@ -21,7 +22,7 @@ struct TProduct {
   double Width = 0, Height = 0, Depth = 0;
   // Where it stands: a box's front-left-bottom corner, the lowest point of a disc, a card's
   // bottom-left corner.
-  TVec3 Position;
+  TVec3 Position{};
   double Turn = 0;  // degrees about its own vertical axis through Position; positive turns the front left
   double Lift = 0;  // height of its bottom above the floor
   double Tilt = 0;  // degrees a card leans back
@@ -48,6 +49,9 @@ struct TProductScene {
   // Layers over a face (by its name) in place of the automatic shade and highlight; an empty list
   // leaves the face plain.
   std::map<std::string, std::vector<TLayerOverlay>> Overlays;
+  // The rules its faces meet by (FaceUnderlap.h): the latest for a new scene; a template keeps the
+  // ones it was made by, so that making it again gives the same layers.
+  int SeamRules = kSeamRules;
   friend bool operator==(const TProductScene&, const TProductScene&) = default;
 };
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/ProductError.h"
+#include "core/FaceUnderlap.h"
 #include "core/ProductValues.h"
 #include "core/Template.h"
 
@@ -164,6 +165,10 @@ std::optional<TProductScene> ReadProductSection(const TIniFile& Ini) {
   }
   scene.FloorAt = reader.Number("floor", scene.FloorAt, 0, 1);
   scene.ShadowSpread = reader.Number("shadow", scene.ShadowSpread, 0, kMaxShadowSpread);
+  scene.SeamRules = static_cast<int>(reader.Number("seams", kSeamRules, kFirstSeamRules, kSeamRules));
+  if (scene.SeamRules != reader.Number("seams", kSeamRules, kFirstSeamRules, kSeamRules))
+    throw EBadProductValue("Template \"" + Ini.FileName() + "\": [Product] seams=" + reader.Text("seams") +
+                           " is not a whole number");
   for (const auto& faces : SceneFaces(scene))
     for (const TProductFace& face : faces)
       if (const std::string key = "overlay." + face.Name; reader.Has(key)) scene.Overlays[face.Name] = reader.Overlays(key);
@@ -192,6 +197,7 @@ std::string ProductSectionText(const TProductScene& Scene) {
   line("fill", FormatNumber(Scene.FillX) + "," + FormatNumber(Scene.FillY));
   line("floor", FormatNumber(Scene.FloorAt));
   line("shadow", FormatNumber(Scene.ShadowSpread));
+  line("seams", std::to_string(Scene.SeamRules));
   for (const auto& [face, overlays] : Scene.Overlays) line("overlay." + face, OverlaysText(overlays));
   return text;
 }

@@ -1,7 +1,9 @@
 #include "core/ProductValues.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <tuple>
 #include <vector>
 
@@ -14,6 +16,13 @@ namespace quirlon::core {
 namespace {
 
 constexpr const char* kSizeSyntax = "WxH or WxHxD in mm or in (for example 127x203x15mm or 5x8in)";
+
+// A number as messages show it: six significant digits at most.
+std::string Shown(double Value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", Value);
+  return text;
+}
 
 std::string Quoted(std::string_view Text) {
   std::string quoted = "\"";
@@ -34,22 +43,25 @@ std::string_view StripUnit(std::string_view Text, double& Millimetres) {
   return Text;
 }
 
-// "Width 0 mm is out of range: 10 to 1000 mm", with the inch figures when the value came in inches.
-void CheckSide(std::string_view What, double Value, double Unit, double Min, double Max, std::string_view From) {
+// "Width 0 mm is out of range: 10 to 1000 mm", with the inch figures when the value came in inches,
+// From after the value and Note after the range.
+void CheckSide(std::string_view What, double Value, double Unit, double Min, double Max, std::string_view From,
+               std::string_view Note = "") {
   if (Value >= Min && Value <= Max) return;
   std::string message = std::string(What) + " ";
   if (Unit != 1)
-    message += FormatNumber(Value / Unit) + " in (" + FormatNumber(Value) + " mm)";
+    message += Shown(Value / Unit) + " in (" + Shown(Value) + " mm)";
   else
-    message += FormatNumber(Value) + " mm";
+    message += Shown(Value) + " mm";
   if (!From.empty()) message.append(" ").append(From);
-  message.append(" is out of range: ").append(FormatNumber(Min)).append(" to ").append(FormatNumber(Max)).append(" mm");
+  message.append(" is out of range: ").append(Shown(Min)).append(" to ").append(Shown(Max)).append(" mm");
   if (Unit != 1)
     message.append(" (")
-        .append(FormatNumber(std::round(Min / Unit * 100) / 100))
+        .append(Shown(std::round(Min / Unit * 100) / 100))
         .append(" to ")
-        .append(FormatNumber(std::round(Max / Unit * 100) / 100))
+        .append(Shown(std::round(Max / Unit * 100) / 100))
         .append(" in)");
+  if (!Note.empty()) message.append(", ").append(Note);
   throw EBadProductValue(message);
 }
 
@@ -114,23 +126,23 @@ double ParseLength(std::string_view Text, std::string_view What, double Min, dou
 
 TProductSize CheckedProductSize(const TProductKind& Kind, const TProductSize& Size) {
   CheckSide("Width", Size.Width, 1, kMinSide, kMaxSide, "");
-  switch (Kind.Solid) {
-    case TSolid::Disc:
-      if (Size.Height != 0 && Size.Height != Size.Width)
-        throw EBadProductValue("A disc is round: its height " + FormatNumber(Size.Height) +
-                               " mm must equal its diameter " + FormatNumber(Size.Width) + " mm");
-      return {Size.Width, Size.Width, 0};
-    case TSolid::Card:
-      CheckSide("Height", Size.Height, 1, kMinSide, kMaxSide, "");
-      return {Size.Width, Size.Height, 0};
-    case TSolid::Box:
-      break;
+  if (Kind.Solid == TSolid::Disc) {
+    if (Size.Height != 0 && Size.Height != Size.Width)
+      throw EBadProductValue("A disc is round: its height " + Shown(Size.Height) + " mm must equal its diameter " +
+                             Shown(Size.Width) + " mm");
+    return {Size.Width, Size.Width, 0};
   }
   CheckSide("Height", Size.Height, 1, kMinSide, kMaxSide, "");
+  if (std::max(Size.Width, Size.Height) > kMaxProportion * std::min(Size.Width, Size.Height))
+    throw EBadProductValue("Width " + Shown(Size.Width) + " mm and height " + Shown(Size.Height) +
+                           " mm are out of proportion: one may be at most " + Shown(kMaxProportion) +
+                           " times the other");
+  if (Kind.Solid == TSolid::Card) return {Size.Width, Size.Height, 0};
   if (Size.Depth == 0)
     throw EBadProductValue("A " + std::string(Kind.Name) +
                            " needs a depth: give the size as WxHxD, or the pages or spine of a book");
-  CheckSide("Depth", Size.Depth, 1, kMinDepth, kMaxDepth, "");
+  CheckSide("Depth", Size.Depth, 1, kMinDepth, std::max(Size.Width, Size.Height), "",
+            "at most the larger of width and height");
   return Size;
 }
 
@@ -148,20 +160,32 @@ double SpineThickness(std::int32_t Pages, TPaper Paper) {
   return Pages * (Paper == TPaper::White ? kWhitePageThickness : kCreamPageThickness);
 }
 
-TAngleRange YawRange(const TProductScene& Scene) {
-  if (Scene.Products.size() != 1) return {-45, 45};
-  if (KindOf(Scene.Products[0]).Solid != TSolid::Box) return {-80, 80};
-  return {-180, 180};
+bool TAngleRange::Contains(double Angle) const {
+  return Angle >= Min && Angle <= Max && !(std::fabs(std::fabs(Angle) - 90) < EdgeOnGap);
 }
 
-TAngleRange PitchRange(const TProductScene&) { return {0, 40}; }
+std::string TAngleRange::Text() const {
+  if (EdgeOnGap == 0) return Shown(Min) + " to " + Shown(Max) + " degrees";
+  return Shown(Min) + " to " + Shown(-90 - EdgeOnGap) + ", " + Shown(-90 + EdgeOnGap) + " to " +
+         Shown(90 - EdgeOnGap) + " or " + Shown(90 + EdgeOnGap) + " to " + Shown(Max) + " degrees";
+}
+
+TAngleRange YawRange(const TProductScene& Scene) {
+  if (Scene.Products.size() != 1) return {-45, 45, 0};
+  const TProduct& product = Scene.Products[0];
+  if (KindOf(product).Solid != TSolid::Box) return {-75, 75, 0};
+  // Seen nearly edge-on, the front or back shows as a sliver meeting its neighbours at sharp
+  // corners; more of a thin product is such a sliver.
+  return {-180, 180, product.Depth < kThinDepthShare * product.Width ? kThinEdgeOnGap : kEdgeOnGap};
+}
+
+TAngleRange PitchRange(const TProductScene&) { return {0, 40, 0}; }
 
 void CheckViewAngles(const TProductScene& Scene, double Yaw, double Pitch) {
   for (const auto& [name, value, range] : {std::tuple{"Yaw", Yaw, YawRange(Scene)},
                                            std::tuple{"Pitch", Pitch, PitchRange(Scene)}})
-    if (!(value >= range.Min && value <= range.Max))
-      throw EBadProductValue(std::string(name) + " " + FormatNumber(value) + " is out of range (" +
-                             FormatNumber(range.Min) + " to " + FormatNumber(range.Max) + " degrees)");
+    if (!range.Contains(value))
+      throw EBadProductValue(std::string(name) + " " + Shown(value) + " is out of range (" + range.Text() + ")");
 }
 
 TProductSize FitSizeToArt(const TProductKind& Kind, const TProductSize& Size, std::optional<TPictureSize> Front,

@@ -19,6 +19,9 @@ inline constexpr double kMillimetresPerInch = 25.4;
 // Every side of a product, in millimetres. A disc's diameter is its width.
 inline constexpr double kMinSide = 10, kMaxSide = 1000;
 inline constexpr double kMinDepth = 0.5, kMaxDepth = 1000;
+// Width and height may differ by this factor at most, and the depth may not exceed the larger of
+// them: beyond, faces become slivers that cannot be drawn cleanly.
+inline constexpr double kMaxProportion = 4;
 
 // Width x height x depth in millimetres; Depth 0 when not given.
 struct TProductSize {
@@ -33,9 +36,9 @@ TProductSize ParseProductSize(std::string_view Text);
 // ("Spine", "Bleed"), which give the range Min to Max millimetres.
 double ParseLength(std::string_view Text, std::string_view What, double Min, double Max);
 
-// Size with each side checked against the ranges above for Kind: a disc takes only a diameter
-// (a height, if given, must equal it), a card no depth; a box-like kind needs all three. Returns
-// the size the product is built with.
+// Size with each side checked against the ranges and proportions above for Kind: a disc takes
+// only a diameter (a height, if given, must equal it), a card no depth; a box-like kind needs all
+// three. Returns the size the product is built with.
 TProductSize CheckedProductSize(const TProductKind& Kind, const TProductSize& Size);
 
 // ---- Books ---------------------------------------------------------------------------------
@@ -52,12 +55,21 @@ double SpineThickness(std::int32_t Pages, TPaper Paper);
 
 // ---- View angles ---------------------------------------------------------------------------
 
+// Min to Max degrees, but for angles within EdgeOnGap of +-90 (none when it is 0).
 struct TAngleRange {
   double Min = 0, Max = 0;
+  double EdgeOnGap = 0;
+  bool Contains(double Angle) const;
+  std::string Text() const;  // "-75 to 75 degrees"
 };
 // Yaw: a single box-like product may be seen from all round (its back cover shows past 90
-// degrees either way); a disc or a card, which have one face, from -80 to 80; a scene of two
-// products, which may hide one another, from -45 to 45.
+// degrees either way) but not within kEdgeOnGap of edge-on, where its front or back would show as
+// a sliver, nor a thin one (its depth less than kThinDepthShare of its width) within
+// kThinEdgeOnGap; a disc or a card, which have one face, from -75 to 75; a scene of two products,
+// which may hide one another, from -45 to 45.
+inline constexpr double kEdgeOnGap = 12;
+inline constexpr double kThinDepthShare = 0.1;
+inline constexpr double kThinEdgeOnGap = 25;
 TAngleRange YawRange(const TProductScene& Scene);
 // Pitch: 0 (level with the target, no top showing) to 40 degrees from above.
 TAngleRange PitchRange(const TProductScene& Scene);

@@ -83,6 +83,19 @@ std::vector<TProductFace> OrderedVisibleFaces(const TProductScene& Scene) {
     for (auto& face : faces)
       if (camera.Sees(face.Normal(), face.Corners[0])) group.Faces.push_back(std::move(face));
     if (group.Faces.empty()) continue;
+    if (Scene.SeamRules >= 2) {
+      // From the smallest face in the picture to the largest, so that every face reaches under a
+      // larger neighbour: the room under a thin face is too narrow to reach into.
+      auto area = [&](const TProductFace& face) {
+        std::array<TPlanePoint, 4> p;
+        for (int i = 0; i < 4; ++i) p[i] = camera.Project(face.Corners[i], Scene.Width);
+        double twice = 0;
+        for (int i = 0; i < 4; ++i) twice += p[i].X * p[(i + 1) % 4].Y - p[(i + 1) % 4].X * p[i].Y;
+        return std::fabs(twice);
+      };
+      std::stable_sort(group.Faces.begin(), group.Faces.end(),
+                       [&](const TProductFace& a, const TProductFace& b) { return area(a) < area(b); });
+    }
     TVec3 sum = group.Faces[0].Centre();
     for (std::size_t i = 1; i < group.Faces.size(); ++i) sum = Add(sum, group.Faces[i].Centre());
     const TVec3 centre = Scale(sum, 1.0 / static_cast<double>(group.Faces.size()));
@@ -177,12 +190,14 @@ std::vector<TSceneItem> SceneItems(const TProductScene& Scene) {
 
 TGeneratedTemplate GenerateTemplate(const TProductScene& Scene) {
   auto items = SceneItems(Scene);
-  UnderlapSharedEdges(items, kUnderlap);
+  UnderlapSharedEdges(items, kUnderlap, kUnderlayReach, Scene.SeamRules);
   TGeneratedTemplate out;
   out.Size = {Scene.Width, Scene.Height};
-  auto add = [&](const std::string& type, const std::string& source, const TPlaneQuad& quad, const std::string& note) {
+  auto add = [&](const std::string& type, const std::string& source, const TPlaneQuad& quad, const std::string& note,
+                 TLayerRole role) {
     out.Layers.push_back(MakeLayer(out.Layers.size() + 1, type, source, quad));
     out.Notes.push_back(note);
+    out.Roles.push_back(role);
   };
   const auto faces = OrderedVisibleFaces(Scene);
   bool standsOnFloor = false;
@@ -191,12 +206,19 @@ TGeneratedTemplate GenerateTemplate(const TProductScene& Scene) {
   if (standsOnFloor) {
     const TSceneFit fit(Scene);
     const auto polygon = ShadowPolygon(faces, Scene.ShadowSpread);
-    add("shadow", "", {fit(polygon[0]), fit(polygon[1]), fit(polygon[2]), fit(polygon[3])}, kShadowNote);
+    add("shadow", "", {fit(polygon[0]), fit(polygon[1]), fit(polygon[2]), fit(polygon[3])}, kShadowNote,
+        TLayerRole::Shadow);
   }
   for (const TSceneItem& item : items) {
-    if (item.Underlay) add(item.Type, item.Source, *item.Underlay, item.Name + " again, reaching under its neighbours");
-    add(item.Type, item.Source, item.Corners, item.Name);
-    for (const TOverlayNote& overlay : item.Overlays) add(overlay.Type, overlay.Source, item.Corners, overlay.Note);
+    const bool reflection = item.Type.find("reflection") != std::string::npos;
+    if (item.CornerUnderlay)
+      add(item.Type, item.Source, *item.CornerUnderlay, item.Name + " again, reaching under its neighbours near the outline",
+          TLayerRole::Underlay);
+    if (item.Underlay)
+      add(item.Type, item.Source, *item.Underlay, item.Name + " again, reaching under its neighbours", TLayerRole::Underlay);
+    add(item.Type, item.Source, item.Corners, item.Name, reflection ? TLayerRole::Reflection : TLayerRole::Face);
+    for (const TOverlayNote& overlay : item.Overlays)
+      add(overlay.Type, overlay.Source, item.Corners, overlay.Note, reflection ? TLayerRole::Reflection : TLayerRole::Overlay);
   }
   return out;
 }

@@ -12,20 +12,31 @@
 
 namespace quirlon::core {
 
+// What a generated layer is for.
+enum class TLayerRole {
+  Shadow,      // the soft floor shadow
+  Reflection,  // a face mirrored below the floor, or the shading mirrored with it
+  Underlay,    // a copy of a face reaching under its neighbours, hidden but for the seams
+  Face,        // a face of a product
+  Overlay,     // shading, a highlight or a picture over a face
+};
+
 // A template made from a scene: its coordinate space and its layers in drawing order, sections
 // named "Layer1", "Layer2", ...; a shadow has the source "unknown", as a template without one
-// reads. Notes[i] says what layer i shows ("reflection of front").
+// reads. Notes[i] says what layer i shows ("reflection of front"), Roles[i] what it is for.
 struct TGeneratedTemplate {
   TTemplateImageSize Size;
   std::vector<TTemplateLayer> Layers;
   std::vector<std::string> Notes;
+  std::vector<TLayerRole> Roles;
 };
 
 // Towards the light: from the front, upper left.
 TVec3 LightDirection();
 
-// The faces the camera sees, product by product from the farthest (the faces of one convex product
-// never overlap, so their order among themselves does not matter).
+// The faces the camera sees, product by product from the farthest. The faces of one convex product
+// never overlap, so their order among themselves is free: the first seam rules keep the kind's
+// order, later ones draw them from the smallest in the picture to the largest.
 std::vector<TProductFace> OrderedVisibleFaces(const TProductScene& Scene);
 
 // The floor quadrilateral beside and behind Faces, away from the light: their footprint swept along

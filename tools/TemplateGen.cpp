@@ -111,7 +111,9 @@ std::vector<TLibraryEntry> Library() {
 
 // The template file of Entry: its comment, where it comes from, [Image], [Product] and the layers.
 std::string TemplateFile(const TLibraryEntry& Entry) {
-  const auto ini = core::TIniFile::FromText(Entry.Name + ".ini", "[Image]\nwidth=800\nheight=600\n[Product]\n" + Entry.Product);
+  // The bundled templates were made by the first seam rules; they keep them, and so their pixels.
+  const auto ini = core::TIniFile::FromText(Entry.Name + ".ini", "[Image]\nwidth=800\nheight=600\n[Product]\n" +
+                                                                    Entry.Product + "seams=1\n");
   const auto scene = core::ReadProductSection(ini);
   return core::TemplateText(core::GenerateTemplate(*scene), {Entry.Comment, "Made by tools/TemplateGen.cpp."},
                             core::ProductSectionText(*scene));
