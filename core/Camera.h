@@ -9,16 +9,16 @@
 namespace quirlon::core {
 
 struct TCameraSetup {
-  double Yaw = 0;        // degrees
-  double Pitch = 0;      // degrees
-  double Distance = 0;   // millimetres from Target
-  double Focal = 50;     // millimetres of a 36 mm frame
+  double Yaw = 0;       // degrees
+  double Pitch = 0;     // degrees
+  double Distance = 0;  // millimetres from Target
+  double Focal = 50;    // millimetres of a 36 mm frame
   TVec3 Target;
   friend bool operator==(const TCameraSetup&, const TCameraSetup&) = default;
 };
 
 class TCamera {
-public:
+ public:
   explicit TCamera(const TCameraSetup& Setup);
 
   const TCameraSetup& Setup() const { return fSetup; }
@@ -32,7 +32,7 @@ public:
   // True when a flat face with this unit normal through Corner turns its front towards the camera.
   bool Sees(const TVec3& Normal, const TVec3& Corner) const;
 
-private:
+ private:
   TCameraSetup fSetup;
   TVec3 fForward, fRight, fUp{0.0, 1.0, 0.0}, fPosition;
 };

@@ -38,8 +38,8 @@ void SplitCoverWrap(const raster::TBitmap32& Wrap, const std::string& Name, cons
   const std::string wrapName = "Cover wrap \"" + Name + "\"";
   auto check = [&](const char* what, double value, double min, double max) {
     if (!(value >= min && value <= max))
-      throw EBadProductValue(wrapName + ": " + what + " " + Millimetres(value) + " is out of range (" + Millimetres(min) +
-                             " to " + Millimetres(max) + ")");
+      throw EBadProductValue(wrapName + ": " + what + " " + Millimetres(value) + " is out of range (" +
+                             Millimetres(min) + " to " + Millimetres(max) + ")");
   };
   check("trim width", Layout.TrimWidth, kMinSide, kMaxSide);
   check("trim height", Layout.TrimHeight, kMinSide, kMaxSide);

@@ -138,8 +138,7 @@ std::optional<TPlaneQuad> UnderlayCorners(const std::vector<TSceneItem>& Items, 
           found = Intersect(scaled[before], scaled[after], corner);
           under = found && QuadDistance(RoundedPoint(corner), target) <= 0;
           // (By rules 2 a corner too far away to be kept does not count as under the neighbour.)
-          if (under && Style.ExtendInside)
-            under = Hypot(corner.X - P[k].X, corner.Y - P[k].Y) <= 4 * Reach;
+          if (under && Style.ExtendInside) under = Hypot(corner.X - P[k].X, corner.Y - P[k].Y) <= 4 * Reach;
           if (under) break;
         }
         if (!under && Style.ExtendInside) {

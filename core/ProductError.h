@@ -9,7 +9,7 @@
 namespace quirlon::core {
 
 class EBadProductValue : public Exception {
-public:
+ public:
   explicit EBadProductValue(const std::string& message) : Exception(message) {}
 };
 

@@ -1,6 +1,8 @@
 #include "core/ProductGeometry.h"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <utility>
 
@@ -75,49 +77,63 @@ TVec3 TurnAbout(const TVec3& P, const TVec3& Origin, double Degrees) {
   return Add(Origin, {d.X * std::cos(a) + d.Z * std::sin(a), d.Y, -d.X * std::sin(a) + d.Z * std::cos(a)});
 }
 
-double Hypot(double X, double Y) {
-  double a = std::fabs(X), b = std::fabs(Y);
-  if (std::isinf(a) || std::isinf(b)) return std::numeric_limits<double>::infinity();
-  if (std::isnan(a) || std::isnan(b)) return std::numeric_limits<double>::quiet_NaN();
-  if (a < b) std::swap(a, b);
-  if (b == 0) return a;
-  int ea, eb;
-  std::frexp(a, &ea);
-  std::frexp(b, &eb);
-  // b below a 2^-60 part of a changes sqrt(a^2 + b^2) by less than a quarter unit: the answer is a.
-  if (ea - eb > 60) return a;
-  // Scaled by a power of two to [1, 2): exact, and far from overflow and underflow.
-  const double sa = std::ldexp(a, 1 - ea), sb = std::ldexp(b, 1 - ea);
-  double h = std::sqrt(sa * sa + sb * sb);  // within an ulp of the exact root, in [1, 3)
+namespace {
+
+// The neighbours of a positive normal double.
+double NextUp(double X) { return std::bit_cast<double>(std::bit_cast<std::uint64_t>(X) + 1); }
+double NextDown(double X) { return std::bit_cast<double>(std::bit_cast<std::uint64_t>(X) - 1); }
+
+// sqrt(A^2 + B^2) rounded to nearest for A >= B > 0 within 2^-400 to 2^400, where every square and
+// every rounding error of one is a normal double.
+double RoundedRoot(double A, double B) {
+  double h = std::sqrt(A * A + B * B);  // within an ulp of the exact root
   for (int step = 0; step < 4; ++step) {
-    const double upSpacing = h < 2 ? 0x1p-52 : 0x1p-51;
-    const double downSpacing = h <= 1 ? 0x1p-53 : h <= 2 ? 0x1p-52 : 0x1p-51;
-    // S - h^2, good to about 2^-100 (h^2 is within a factor two of the sum, so their difference
-    // is exact); S less the square of either midpoint to a neighbour follows exactly enough to
-    // decide the rounding unless it lies within 2^-90 of zero, where it is decided exactly.
-    const double aa = sa * sa, bb = sb * sb, hh = h * h;
+    const double upSpacing = NextUp(h) - h, downSpacing = h - NextDown(h);
+    // S - h^2, good to about 2^-100 of S (h^2 is within a factor two of the sum, so their
+    // difference is exact); S less the square of either midpoint to a neighbour follows exactly
+    // enough to decide the rounding unless it lies within 2^-90 S of zero, where it is decided
+    // exactly.
+    const double aa = A * A, bb = B * B, hh = h * h;
     double sum, sumError;
     TwoSum(aa, bb, sum, sumError);
     const double residual =
-        (sum - hh) + (((sumError + std::fma(sa, sa, -aa)) + std::fma(sb, sb, -bb)) - std::fma(h, h, -hh));
-    constexpr double kDoubt = 0x1p-90;
+        (sum - hh) + (((sumError + std::fma(A, A, -aa)) + std::fma(B, B, -bb)) - std::fma(h, h, -hh));
+    const double doubt = hh * 0x1p-90;
     const double aboveUpperMid = residual - h * upSpacing - upSpacing * upSpacing / 4;
-    int aboveUpper = aboveUpperMid > kDoubt ? 1 : aboveUpperMid < -kDoubt ? -1 : 0;
-    if (aboveUpper == 0) aboveUpper = MidpointSign(sa, sb, h, upSpacing / 2);
+    int aboveUpper = aboveUpperMid > doubt ? 1 : aboveUpperMid < -doubt ? -1 : 0;
+    if (aboveUpper == 0) aboveUpper = MidpointSign(A, B, h, upSpacing / 2);
     if (aboveUpper > 0 || (aboveUpper == 0 && EvenSignificand(h + upSpacing))) {
       h += upSpacing;
       continue;
     }
     const double aboveLowerMid = residual + h * downSpacing - downSpacing * downSpacing / 4;
-    int aboveLower = aboveLowerMid > kDoubt ? 1 : aboveLowerMid < -kDoubt ? -1 : 0;
-    if (aboveLower == 0) aboveLower = MidpointSign(sa, sb, h, -downSpacing / 2);
+    int aboveLower = aboveLowerMid > doubt ? 1 : aboveLowerMid < -doubt ? -1 : 0;
+    if (aboveLower == 0) aboveLower = MidpointSign(A, B, h, -downSpacing / 2);
     if (aboveLower < 0 || (aboveLower == 0 && EvenSignificand(h - downSpacing))) {
       h -= downSpacing;
       continue;
     }
     break;
   }
-  return std::ldexp(h, ea - 1);
+  return h;
+}
+
+}  // namespace
+
+double Hypot(double X, double Y) {
+  double a = std::fabs(X), b = std::fabs(Y);
+  if (std::isinf(a) || std::isinf(b)) return std::numeric_limits<double>::infinity();
+  if (std::isnan(a) || std::isnan(b)) return std::numeric_limits<double>::quiet_NaN();
+  if (a < b) std::swap(a, b);
+  if (b == 0) return a;
+  if (a <= 0x1p400 && b >= 0x1p-400) return RoundedRoot(a, b);
+  int ea, eb;
+  std::frexp(a, &ea);
+  std::frexp(b, &eb);
+  // b below a 2^-60 part of a changes sqrt(a^2 + b^2) by less than a quarter unit: the answer is a.
+  if (ea - eb > 60) return a;
+  // Scaled by a power of two to [1, 2): exact, and far from overflow and underflow.
+  return std::ldexp(RoundedRoot(std::ldexp(a, 1 - ea), std::ldexp(b, 1 - ea)), ea - 1);
 }
 
 std::int32_t RoundCoordinate(double Value) {

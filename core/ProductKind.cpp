@@ -11,8 +11,11 @@ constexpr TFaceFill kRightSide{"right", "normal", "SIDE"};
 constexpr TFaceFill kPagesRight{"right", "customcolor", kPageEdgeColour};
 constexpr TFaceFill kPagesTop{"top", "customcolor", kPageEdgeColour};
 
-// Box faces are listed front, right, left, top, back: the order they are drawn in when several
-// show (faces of one convex solid never overlap, so any fixed order serves).
+// Box faces are listed front, right, left, top, back: the order the first seam rules draw them in
+// (faces of one convex solid never overlap, so any fixed order serves).
+// clang-format off
+// Each row: name, solid, usual width, height and depth (mm), usual yaw and pitch (degrees), the
+// face fills and their count, the front's own overlays and its picture.
 constexpr TProductKind kKinds[] = {
     // Software boxes are printed on both sides.
     {"box", TSolid::Box, 190, 235, 60, 30, 14,
@@ -35,6 +38,7 @@ constexpr TProductKind kKinds[] = {
     {"tile", TSolid::Card, 150, 150, 0, 22, 10, {TFaceFill{"card", "roundrect", "FRONT"}}, 1,
      "roundrecthighlight lefttop, roundrectshade rightdown", ""},
 };
+// clang-format on
 
 }  // namespace
 

@@ -35,8 +35,8 @@ std::vector<TSolidFace> BoxFaces(const TProduct& p) {
 std::vector<TSolidFace> DiscFaces(const TProduct& p) {
   const double r = p.Width / 2.0;
   const double x = p.Position.X, z = p.Position.Z, y0 = p.Position.Y + p.Lift;
-  const std::array<TVec3, 4> flat = {
-      TVec3{x - r, y0 + 2 * r, z}, TVec3{x + r, y0 + 2 * r, z}, TVec3{x + r, y0, z}, TVec3{x - r, y0, z}};
+  const std::array<TVec3, 4> flat = {TVec3{x - r, y0 + 2 * r, z}, TVec3{x + r, y0 + 2 * r, z}, TVec3{x + r, y0, z},
+                                     TVec3{x - r, y0, z}};
   TSolidFace face{"disc", {}};
   for (int i = 0; i < 4; ++i) face.Corners[i] = TurnAbout(flat[i], p.Position, p.Turn);
   return {face};

@@ -59,10 +59,10 @@ struct TProductScene {
 // bottom-left as seen from its front side) and the layer that fills it.
 struct TProductFace {
   std::array<TVec3, 4> Corners;
-  std::string Type;            // "normal", "customcolor", "disc" or "roundrect"
-  std::string Source;          // slot name or colour
-  std::string Name;            // "front", "left", ...; "front1", "front2" in a scene of two boxes
-  std::string ReflectionType;  // the layer type of its floor reflection, "" for none
+  std::string Type;                          // "normal", "customcolor", "disc" or "roundrect"
+  std::string Source;                        // slot name or colour
+  std::string Name;                          // "front", "left", ...; "front1", "front2" in a scene of two boxes
+  std::string ReflectionType;                // the layer type of its floor reflection, "" for none
   std::vector<TLayerOverlay> FixedOverlays;  // the kind's own in place of the automatic ones
   bool HasFixedOverlays = false;
   std::vector<TLayerOverlay> Extras;  // drawn over it after its shading (a case's gloss)

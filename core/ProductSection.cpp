@@ -1,10 +1,11 @@
 #include "core/ProductSection.h"
 
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
-#include "core/ProductError.h"
 #include "core/FaceUnderlap.h"
+#include "core/ProductError.h"
 #include "core/ProductValues.h"
 #include "core/Template.h"
 
@@ -18,6 +19,13 @@ constexpr double kMinFocal = 10, kMaxFocal = 600;
 constexpr double kMaxTilt = 80;
 constexpr double kMaxShadowSpread = 1000;
 constexpr std::int32_t kMaxFrameSide = 100000;
+
+// A range bound as messages show it.
+std::string Shown(double Value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.10g", Value);
+  return text;
+}
 
 std::string Trimmed(std::string_view Text) {
   const std::size_t first = Text.find_first_not_of(" \t");
@@ -36,7 +44,7 @@ std::vector<std::string> SplitAt(std::string_view Text, char Separator) {
 }
 
 class TProductReader {
-public:
+ public:
   explicit TProductReader(const TIniFile& Ini) : fIni(Ini) {}
 
   bool Has(const std::string& Key) const { return fIni.ReadString(kProductSection, Key, "\x01") != "\x01"; }
@@ -54,8 +62,7 @@ public:
       double value = 0;
       if (parts.size() != Count || !ParseNumber(part, value))
         Fail(Key, Count == 1 ? "is not a number" : "is not " + std::to_string(Count) + " numbers separated by commas");
-      if (!(value >= Min && value <= Max))
-        Fail(Key, "is out of range (" + FormatNumber(Min) + " to " + FormatNumber(Max) + ")");
+      if (!(value >= Min && value <= Max)) Fail(Key, "is out of range (" + Shown(Min) + " to " + Shown(Max) + ")");
       values.push_back(value);
     }
     return values;
@@ -108,13 +115,11 @@ public:
     return out;
   }
 
-private:
+ private:
   const TIniFile& fIni;
 };
 
-std::string PointText(const TVec3& P) {
-  return FormatNumber(P.X) + "," + FormatNumber(P.Y) + "," + FormatNumber(P.Z);
-}
+std::string PointText(const TVec3& P) { return FormatNumber(P.X) + "," + FormatNumber(P.Y) + "," + FormatNumber(P.Z); }
 
 std::string SizeText(const TProduct& Product) {
   std::string text = FormatNumber(Product.Width) + "x" + FormatNumber(Product.Height);
@@ -125,7 +130,8 @@ std::string SizeText(const TProduct& Product) {
 std::string OverlaysText(const std::vector<TLayerOverlay>& Overlays) {
   if (Overlays.empty()) return "none";
   std::string text;
-  for (const TLayerOverlay& overlay : Overlays) text += (text.empty() ? "" : ", ") + overlay.Type + " " + overlay.Source;
+  for (const TLayerOverlay& overlay : Overlays)
+    text += (text.empty() ? "" : ", ") + overlay.Type + " " + overlay.Source;
   return text;
 }
 
@@ -171,7 +177,8 @@ std::optional<TProductScene> ReadProductSection(const TIniFile& Ini) {
                            " is not a whole number");
   for (const auto& faces : SceneFaces(scene))
     for (const TProductFace& face : faces)
-      if (const std::string key = "overlay." + face.Name; reader.Has(key)) scene.Overlays[face.Name] = reader.Overlays(key);
+      if (const std::string key = "overlay." + face.Name; reader.Has(key))
+        scene.Overlays[face.Name] = reader.Overlays(key);
   return scene;
 }
 

@@ -166,8 +166,8 @@ bool TAngleRange::Contains(double Angle) const {
 
 std::string TAngleRange::Text() const {
   if (EdgeOnGap == 0) return Shown(Min) + " to " + Shown(Max) + " degrees";
-  return Shown(Min) + " to " + Shown(-90 - EdgeOnGap) + ", " + Shown(-90 + EdgeOnGap) + " to " +
-         Shown(90 - EdgeOnGap) + " or " + Shown(90 + EdgeOnGap) + " to " + Shown(Max) + " degrees";
+  return Shown(Min) + " to " + Shown(-90 - EdgeOnGap) + ", " + Shown(-90 + EdgeOnGap) + " to " + Shown(90 - EdgeOnGap) +
+         " or " + Shown(90 + EdgeOnGap) + " to " + Shown(Max) + " degrees";
 }
 
 TAngleRange YawRange(const TProductScene& Scene) {
@@ -182,8 +182,8 @@ TAngleRange YawRange(const TProductScene& Scene) {
 TAngleRange PitchRange(const TProductScene&) { return {0, 40, 0}; }
 
 void CheckViewAngles(const TProductScene& Scene, double Yaw, double Pitch) {
-  for (const auto& [name, value, range] : {std::tuple{"Yaw", Yaw, YawRange(Scene)},
-                                           std::tuple{"Pitch", Pitch, PitchRange(Scene)}})
+  for (const auto& [name, value, range] :
+       {std::tuple{"Yaw", Yaw, YawRange(Scene)}, std::tuple{"Pitch", Pitch, PitchRange(Scene)}})
     if (!range.Contains(value))
       throw EBadProductValue(std::string(name) + " " + Shown(value) + " is out of range (" + range.Text() + ")");
 }

@@ -44,7 +44,8 @@ TSceneItem MakeItem(const std::string& Type, const std::string& Source, const st
   return item;
 }
 
-TTemplateLayer MakeLayer(std::size_t Number, const std::string& Type, const std::string& Source, const TPlaneQuad& Quad) {
+TTemplateLayer MakeLayer(std::size_t Number, const std::string& Type, const std::string& Source,
+                         const TPlaneQuad& Quad) {
   TTemplateLayer layer;
   layer.Section = "Layer" + std::to_string(Number);
   layer.Type = Type;
@@ -102,7 +103,8 @@ std::vector<TProductFace> OrderedVisibleFaces(const TProductScene& Scene) {
     group.Distance = Dot(Sub(centre, camera.Position()), camera.Forward());
     groups.push_back(std::move(group));
   }
-  std::stable_sort(groups.begin(), groups.end(), [](const TGroup& a, const TGroup& b) { return -a.Distance < -b.Distance; });
+  std::stable_sort(groups.begin(), groups.end(),
+                   [](const TGroup& a, const TGroup& b) { return -a.Distance < -b.Distance; });
   std::vector<TProductFace> out;
   for (auto& group : groups)
     for (auto& face : group.Faces) out.push_back(std::move(face));
@@ -169,7 +171,8 @@ std::vector<TSceneItem> SceneItems(const TProductScene& Scene) {
   std::vector<TSceneItem> items;
   for (const TProductFace& face : faces) {
     if (face.ReflectionType.empty() || !(face.OnFloor() || face.Type == "disc")) continue;
-    TSceneItem item = MakeItem(face.ReflectionType, face.Source, "reflection of " + face.Name, face.ReflectedCorners(), fit);
+    TSceneItem item =
+        MakeItem(face.ReflectionType, face.Source, "reflection of " + face.Name, face.ReflectedCorners(), fit);
     for (const TLayerOverlay& overlay : FaceOverlays(Scene, face)) {
       if (overlay.Type == "shade") item.Overlays.push_back({"blurshade", overlay.Source, "shade mirrored with it"});
       if (overlay.Type == "highlight")
@@ -212,13 +215,15 @@ TGeneratedTemplate GenerateTemplate(const TProductScene& Scene) {
   for (const TSceneItem& item : items) {
     const bool reflection = item.Type.find("reflection") != std::string::npos;
     if (item.CornerUnderlay)
-      add(item.Type, item.Source, *item.CornerUnderlay, item.Name + " again, reaching under its neighbours near the outline",
-          TLayerRole::Underlay);
+      add(item.Type, item.Source, *item.CornerUnderlay,
+          item.Name + " again, reaching under its neighbours near the outline", TLayerRole::Underlay);
     if (item.Underlay)
-      add(item.Type, item.Source, *item.Underlay, item.Name + " again, reaching under its neighbours", TLayerRole::Underlay);
+      add(item.Type, item.Source, *item.Underlay, item.Name + " again, reaching under its neighbours",
+          TLayerRole::Underlay);
     add(item.Type, item.Source, item.Corners, item.Name, reflection ? TLayerRole::Reflection : TLayerRole::Face);
     for (const TOverlayNote& overlay : item.Overlays)
-      add(overlay.Type, overlay.Source, item.Corners, overlay.Note, reflection ? TLayerRole::Reflection : TLayerRole::Overlay);
+      add(overlay.Type, overlay.Source, item.Corners, overlay.Note,
+          reflection ? TLayerRole::Reflection : TLayerRole::Overlay);
   }
   return out;
 }

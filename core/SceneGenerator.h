@@ -52,11 +52,11 @@ std::vector<TLayerOverlay> AutomaticOverlays(const TProductFace& Face);
 // Template coordinates (before rounding) of a world point: the products' outline fills its share
 // of the frame, centred across, the lowest floor point at FloorAt of the height.
 class TSceneFit {
-public:
+ public:
   explicit TSceneFit(const TProductScene& Scene);
   TPlanePoint operator()(const TVec3& P) const;
 
-private:
+ private:
   TCamera fCamera;
   double fFrameWidth, fScale, fOffsetX, fOffsetY;
 };

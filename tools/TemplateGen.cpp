@@ -28,14 +28,15 @@ namespace fs = std::filesystem;
 using namespace quirlon;
 
 struct TLibraryEntry {
-  std::string Name;     // file name without ".ini", as the window lists it
-  std::string Comment;  // what it shows
+  std::string Name;                             // file name without ".ini", as the window lists it
+  std::string Comment;                          // what it shows
   std::map<std::string, std::string> Previews;  // slot -> sample artwork, relative to the root
-  std::string Product;  // the [Product] keys
+  std::string Product;                          // the [Product] keys
 };
 
 using TArt = std::map<std::string, std::string>;
-const TArt kBoxArt = {{"FRONT", "examples/box-front.jpg"}, {"SIDE", "examples/box-side.jpg"}, {"TOP", "examples/box-top.jpg"}};
+const TArt kBoxArt = {
+    {"FRONT", "examples/box-front.jpg"}, {"SIDE", "examples/box-side.jpg"}, {"TOP", "examples/box-top.jpg"}};
 const TArt kBox2Art = {
     {"FRONT2", "examples/box2-front.jpg"}, {"SIDE2", "examples/box2-side.jpg"}, {"TOP2", "examples/box2-top.jpg"}};
 const TArt kBookArt = {{"FRONT", "examples/book-front.jpg"}, {"SIDE", "examples/book-spine.jpg"}};
@@ -112,8 +113,8 @@ std::vector<TLibraryEntry> Library() {
 // The template file of Entry: its comment, where it comes from, [Image], [Product] and the layers.
 std::string TemplateFile(const TLibraryEntry& Entry) {
   // The bundled templates were made by the first seam rules; they keep them, and so their pixels.
-  const auto ini = core::TIniFile::FromText(Entry.Name + ".ini", "[Image]\nwidth=800\nheight=600\n[Product]\n" +
-                                                                    Entry.Product + "seams=1\n");
+  const auto ini = core::TIniFile::FromText(
+      Entry.Name + ".ini", "[Image]\nwidth=800\nheight=600\n[Product]\n" + Entry.Product + "seams=1\n");
   const auto scene = core::ReadProductSection(ini);
   return core::TemplateText(core::GenerateTemplate(*scene), {Entry.Comment, "Made by tools/TemplateGen.cpp."},
                             core::ProductSectionText(*scene));
@@ -138,7 +139,8 @@ std::string PreviewList(const std::vector<TLibraryEntry>& Library) {
 // The documentation page: Skeleton with every "@TEMPLATE_ROWS@" replaced by the template table's
 // rows (number, preview, product, sources used).
 std::string DocsPage(const std::vector<TLibraryEntry>& Library, std::string Skeleton) {
-  static const std::vector<std::string> kSlotOrder = {"FRONT", "SIDE", "TOP", "DISC", "FRONT2", "SIDE2", "TOP2", "DISC2"};
+  static const std::vector<std::string> kSlotOrder = {"FRONT",  "SIDE",  "TOP",  "DISC",
+                                                      "FRONT2", "SIDE2", "TOP2", "DISC2"};
   std::string rows;
   for (const TLibraryEntry& entry : Library) {
     const std::size_t blank = entry.Name.find(' ');
@@ -195,7 +197,8 @@ int Run(int argc, char** argv) {
   for (const TLibraryEntry& entry : library)
     outputs.emplace_back(root / "data" / "Templates" / (entry.Name + ".ini"), TemplateFile(entry));
   outputs.emplace_back(root / "tools" / "previews.txt", PreviewList(library));
-  outputs.emplace_back(root / "data" / "Docs" / "index.html", DocsPage(library, ReadFile(root / "tools" / "docs.html.in")));
+  outputs.emplace_back(root / "data" / "Docs" / "index.html",
+                       DocsPage(library, ReadFile(root / "tools" / "docs.html.in")));
 
   if (!check) {
     fs::create_directories(root / "data" / "Templates");

@@ -58,10 +58,10 @@ TEST(CoverWrap, EachPartGetsOnlyItsOwnPixels) {
   const TCase cases[] = {
       {{127, 203.2, 20.32, 3.175}, 300 / 25.4, 300 / 25.4},  // 5 x 8 in, 320 cream pages, at 300 dpi
       {{152.4, 228.6, 12.5, 3.175}, 4, 4},
-      {{127, 203, 15, 3}, 1, 1},             // every line on a pixel edge
-      {{127, 203, 15, 3}, 2.37, 2.41},       // slightly different densities across and down
-      {{210, 280, 4, 0}, 3, 3},              // no bleed
-      {{100, 100, 0.5, 3.175}, 4.1, 4.1},    // a spine of two pixels
+      {{127, 203, 15, 3}, 1, 1},           // every line on a pixel edge
+      {{127, 203, 15, 3}, 2.37, 2.41},     // slightly different densities across and down
+      {{210, 280, 4, 0}, 3, 3},            // no bleed
+      {{100, 100, 0.5, 3.175}, 4.1, 4.1},  // a spine of two pixels
   };
   for (const auto& c : cases) {
     raster::TBitmap32 wrap, back, spine, front;

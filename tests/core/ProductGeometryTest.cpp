@@ -33,8 +33,9 @@ TEST(ProductGeometry, HypotIsCorrectlyRounded) {
   struct TCase {
     double X, Y, Expected;
   };
-  const TCase exact[] = {{3, 4, 5}, {-5, 12, 13}, {0, -7.5, 7.5}, {1e-300, 0, 1e-300}, {8, 15, 17},
-                         {1e300, 1e300, 1.4142135623730951e300}, {1, 1e-40, 1}};
+  const TCase exact[] = {{3, 4, 5},           {-5, 12, 13}, {0, -7.5, 7.5},
+                         {1e-300, 0, 1e-300}, {8, 15, 17},  {1e300, 1e300, 1.4142135623730951e300},
+                         {1, 1e-40, 1}};
   for (const auto& c : exact) EXPECT_EQ(Hypot(c.X, c.Y), c.Expected) << c.X << " " << c.Y;
   EXPECT_TRUE(std::isinf(Hypot(std::numeric_limits<double>::infinity(), 1)));
   EXPECT_TRUE(std::isnan(Hypot(std::nan(""), 1)));

@@ -30,11 +30,9 @@ TEST(ProductSize, ReadsSidesAndUnits) {
     TProductSize Size;
   };
   const TCase cases[] = {
-      {"127x203x15mm", {127, 203, 15}},
-      {"127x203x15", {127, 203, 15}},
+      {"127x203x15mm", {127, 203, 15}}, {"127x203x15", {127, 203, 15}},
       {"5x8in", {127, 203.2, 0}},  // 25.4 mm to the inch
-      {"5.5X8.5IN", {139.7, 215.9, 0}},
-      {"6x9x0.75in", {152.4, 228.6, 19.05}},
+      {"5.5X8.5IN", {139.7, 215.9, 0}}, {"6x9x0.75in", {152.4, 228.6, 19.05}},
       {"1000x10x0.5", {1000, 10, 0.5}},
   };
   for (const auto& c : cases) {
@@ -78,12 +76,22 @@ TEST(ProductSize, EachKindTakesTheSidesItHas) {
   EXPECT_EQ(CheckedProductSize(tile, {150, 100, 9}), (TProductSize{150, 100, 0}));
   EXPECT_NE(ErrorOf([&] { CheckedProductSize(disc, {120, 80, 0}); }).find("A disc is round"), std::string::npos);
   EXPECT_NE(ErrorOf([&] { CheckedProductSize(box, {120, 80, 0}); }).find("A box needs a depth"), std::string::npos);
-  EXPECT_EQ(ErrorOf([&] { CheckedProductSize(box, {120, 80, 0.1}); }), "Depth 0.1 mm is out of range: 0.5 to 120 mm, at most the larger of width and height");
-  EXPECT_EQ(ErrorOf([&] { CheckedProductSize(box, {120, 80, 121}); }), "Depth 121 mm is out of range: 0.5 to 120 mm, at most the larger of width and height");
-  EXPECT_EQ(ErrorOf([&] { CheckedProductSize(box, {400, 99, 10}); }), "Width 400 mm and height 99 mm are out of proportion: one may be at most 4 times the other");
+  EXPECT_EQ(ErrorOf([&] {
+              CheckedProductSize(box, {120, 80, 0.1});
+            }),
+            "Depth 0.1 mm is out of range: 0.5 to 120 mm, at most the larger of width and height");
+  EXPECT_EQ(ErrorOf([&] {
+              CheckedProductSize(box, {120, 80, 121});
+            }),
+            "Depth 121 mm is out of range: 0.5 to 120 mm, at most the larger of width and height");
+  EXPECT_EQ(ErrorOf([&] {
+              CheckedProductSize(box, {400, 99, 10});
+            }),
+            "Width 400 mm and height 99 mm are out of proportion: one may be at most 4 times the other");
   EXPECT_EQ(CheckedProductSize(box, {400, 100, 400}), (TProductSize{400, 100, 400}));
-  EXPECT_NE(ErrorOf([&] { ParseLength("0mm", "Spine", kMinDepth, kMaxDepth); })
-                .find("Spine 0 mm is out of range: 0.5 to 1000 mm"),
+  EXPECT_NE(ErrorOf([&] {
+              ParseLength("0mm", "Spine", kMinDepth, kMaxDepth);
+            }).find("Spine 0 mm is out of range: 0.5 to 1000 mm"),
             std::string::npos);
   EXPECT_DOUBLE_EQ(ParseLength("0.125in", "Bleed", 0, 25), 3.175);
   EXPECT_DOUBLE_EQ(ParseLength("3", "Bleed", 0, 25), 3);
@@ -117,19 +125,27 @@ TEST(ViewAngles, RangesByScene) {
       {{"box", 190, 235, 60}, "", 78, 0, ""},
       {{"box", 190, 235, 60}, "", -102, 0, ""},
       {{"box", 190, 235, 60}, "", 90, 0, "Yaw 90 is out of range (-180 to -102, -78 to 78 or 102 to 180 degrees)"},
-      {{"box", 190, 235, 60}, "", -101.5, 0,
+      {{"box", 190, 235, 60},
+       "",
+       -101.5,
+       0,
        "Yaw -101.5 is out of range (-180 to -102, -78 to 78 or 102 to 180 degrees)"},
       {{"paperback", 127, 203, 16}, "", -180, 0, ""},
-      {{"box", 190, 235, 60}, "", 180.5, 10,
+      {{"box", 190, 235, 60},
+       "",
+       180.5,
+       10,
        "Yaw 180.5 is out of range (-180 to -102, -78 to 78 or 102 to 180 degrees)"},
       {{"box", 190, 235, 60}, "", 30, -1, "Pitch -1 is out of range (0 to 40 degrees)"},
       {{"box", 190, 235, 60}, "", 30, 41, "Pitch 41 is out of range (0 to 40 degrees)"},
       // Thinner than a tenth of its width: not within 25 degrees of edge-on.
       {{"magazine", 210, 280, 4}, "", 65, 10, ""},
       {{"magazine", 210, 280, 4}, "", -115, 10, ""},
-      {{"magazine", 210, 280, 4}, "", 90, 10,
-       "Yaw 90 is out of range (-180 to -115, -65 to 65 or 115 to 180 degrees)"},
-      {{"paperback", 127, 203, 12.6}, "", -65.5, 10,
+      {{"magazine", 210, 280, 4}, "", 90, 10, "Yaw 90 is out of range (-180 to -115, -65 to 65 or 115 to 180 degrees)"},
+      {{"paperback", 127, 203, 12.6},
+       "",
+       -65.5,
+       10,
        "Yaw -65.5 is out of range (-180 to -115, -65 to 65 or 115 to 180 degrees)"},
       {{"disc", 120, 120}, "", 75, 6, ""},
       {{"disc", 120, 120}, "", -76, 6, "Yaw -76 is out of range (-75 to 75 degrees)"},
@@ -173,8 +189,8 @@ TProjectedFront ProjectFront(const TProductScene& Scene) {
   }
   auto across = [&](int a, int b) { return std::fabs(p[b].X - p[a].X); };
   auto down = [&](int a, int b) { return std::fabs(p[b].Y - p[a].Y); };
-  return {across(0, 1), down(1, 2), across(3, 2), down(0, 3), std::min(depth[0], depth[1]),
-          std::max(depth[0], depth[1])};
+  return {
+      across(0, 1), down(1, 2), across(3, 2), down(0, 3), std::min(depth[0], depth[1]), std::max(depth[0], depth[1])};
 }
 
 TEST(FitToArt, TheFrontTakesTheFrontPicturesProportions) {
@@ -204,13 +220,18 @@ TEST(FitToArt, TheFrontTakesTheFrontPicturesProportions) {
 
 TEST(FitToArt, PicturesOutOfProportionAreRefused) {
   const auto& box = *FindProductKind("box");
-  EXPECT_EQ(ErrorOf([&] { FitSizeToArt(box, {190, 235, 60}, TPictureSize{5000, 100}, std::nullopt); }),
+  EXPECT_EQ(ErrorOf([&] {
+              FitSizeToArt(box, {190, 235, 60}, TPictureSize{5000, 100}, std::nullopt);
+            }),
             "The front's width 11750 mm from the FRONT picture's proportions (5000 x 100 pixels) is out of range: 10 "
             "to 1000 mm");
-  EXPECT_NE(ErrorOf([&] { FitSizeToArt(box, {190, 235, 60}, std::nullopt, TPictureSize{1, 1000}); })
-                .find("The spine's depth 0.235 mm from the SIDE picture's proportions (1 x 1000 pixels)"),
+  EXPECT_NE(ErrorOf([&] {
+              FitSizeToArt(box, {190, 235, 60}, std::nullopt, TPictureSize{1, 1000});
+            }).find("The spine's depth 0.235 mm from the SIDE picture's proportions (1 x 1000 pixels)"),
             std::string::npos);
-  EXPECT_EQ(ErrorOf([&] { FitSizeToArt(box, {190, 235, 60}, TPictureSize{0, 10}, std::nullopt); }),
+  EXPECT_EQ(ErrorOf([&] {
+              FitSizeToArt(box, {190, 235, 60}, TPictureSize{0, 10}, std::nullopt);
+            }),
             "The FRONT picture has no pixels to take its proportions from");
   // A disc keeps its size; a box without pictures too.
   EXPECT_EQ(FitSizeToArt(*FindProductKind("disc"), {120, 120, 0}, TPictureSize{300, 100}, std::nullopt),

@@ -78,7 +78,7 @@ double Width(TPlanePoint P, TPlanePoint N, const TQuad& Q) {
     const double ex = b.X - a.X, ey = b.Y - a.Y;
     const double den = N.X * ey - N.Y * ex;
     if (std::fabs(den) < 1e-12) continue;
-    const double u = ((a.X - P.X) * ey - (a.Y - P.Y) * ex) / den;  // along the ray
+    const double u = ((a.X - P.X) * ey - (a.Y - P.Y) * ex) / den;    // along the ray
     const double v = ((a.X - P.X) * N.Y - (a.Y - P.Y) * N.X) / den;  // along the edge
     if (u > 1e-6 && v >= -1e-9 && v <= 1 + 1e-9) best = std::min(best, u);
   }
@@ -376,7 +376,7 @@ TEST(SceneFaces, SlotsAndNamesOfOneAndTwoProducts) {
 
 TEST(SceneFaces, CasesCarryTheirPictures) {
   for (const auto& [kind, picture] : std::map<std::string, std::string>{{"jewel-case", "jewelcase-gloss.png"},
-                                                                       {"keep-case", "keepcase-sleeve.png"}}) {
+                                                                        {"keep-case", "keepcase-sleeve.png"}}) {
     const auto generated = GenerateTemplate(MakeProductScene(kind));
     int found = 0;
     for (std::size_t i = 0; i < generated.Layers.size(); ++i)

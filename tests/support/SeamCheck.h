@@ -41,8 +41,8 @@ struct TSeamLayers {
 namespace seams {
 
 inline std::unique_ptr<raster::TBitmap32> RenderGrey(const std::string& TemplatesFolder, int Number,
-                                                    const std::string& CustomFolder, int Width, int Height,
-                                                    raster::TColor Background) {
+                                                     const std::string& CustomFolder, int Width, int Height,
+                                                     raster::TColor Background) {
   core::TRenderSettings settings;
   core::TSourceFiles sources;
   for (int slot = 2; slot <= 9; ++slot) settings.SlotColor[slot] = 0x808080;
@@ -95,9 +95,11 @@ struct TFaceQuads {
 
 inline TFaceQuads FaceQuads(const TSeamLayers& Template, int w, int h) {
   TFaceQuads out;
-  const double s = std::min(static_cast<double>(w) / Template.Size.Width, static_cast<double>(h) / Template.Size.Height);
+  const double s =
+      std::min(static_cast<double>(w) / Template.Size.Width, static_cast<double>(h) / Template.Size.Height);
   out.FitScale = s;
-  const double ox = std::nearbyint((w - Template.Size.Width * s) / 2), oy = std::nearbyint((h - Template.Size.Height * s) / 2);
+  const double ox = std::nearbyint((w - Template.Size.Width * s) / 2),
+               oy = std::nearbyint((h - Template.Size.Height * s) / 2);
   for (std::size_t i = 0; i < Template.Layers.size(); ++i) {
     const auto& l = Template.Layers[i];
     std::array<TSeamPoint, 4> q;
