@@ -18,7 +18,6 @@
 #include "core/ProductValues.h"
 #include "core/SceneGenerator.h"
 #include "core/Template.h"
-#include "core/TemplateWriter.h"
 
 namespace quirlon::core {
 namespace {
@@ -217,29 +216,6 @@ TEST(ProductLibrary, EveryTemplateHasPreviewArtwork) {
     }
   }
   EXPECT_EQ(count, static_cast<int>(ListTemplates(kTemplates).size()));
-}
-
-TEST(ProductLibrary, TemplateTextReadsBackAsTheLayers) {
-  auto scene = MakeProductScene("keep-case", 135, 190, 14, -40, 20);
-  const auto generated = GenerateTemplate(scene);
-  const std::string text = TemplateText(generated, {"A keep case", "Made in a test."}, ProductSectionText(scene));
-  EXPECT_EQ(
-      text.rfind("; A keep case\n; Made in a test.\n[Image]\nwidth=800\nheight=600\n\n[Product]\nkind=keep-case\n", 0),
-      0u);
-  const TIniFile ini = TIniFile::FromText("k.ini", text);
-  std::vector<std::string> sections;
-  ReadLayerSections(ini, sections);
-  ASSERT_EQ(sections.size(), generated.Layers.size());
-  for (std::size_t i = 0; i < sections.size(); ++i) {
-    const auto layer = ReadTemplateLayer(ini, sections[i]);
-    EXPECT_EQ(layer.Type, generated.Layers[i].Type);
-    EXPECT_EQ(layer.Source, generated.Layers[i].Source);
-    EXPECT_TRUE(layer.A == generated.Layers[i].A && layer.D == generated.Layers[i].D);
-  }
-  EXPECT_EQ(*ReadProductSection(ini), scene);
-  EXPECT_EQ(text.back(), '\n');  // one line end, no blank line at the end
-  EXPECT_NE(text[text.size() - 2], '\n');
-  EXPECT_NE(text.find("\n; soft shadow on the floor\n[Layer1]\ntype=shadow\nA.X="), std::string::npos);
 }
 
 }  // namespace

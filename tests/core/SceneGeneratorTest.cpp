@@ -374,21 +374,6 @@ TEST(SceneFaces, SlotsAndNamesOfOneAndTwoProducts) {
   }
 }
 
-TEST(SceneFaces, CasesCarryTheirPictures) {
-  for (const auto& [kind, picture] : std::map<std::string, std::string>{{"jewel-case", "jewelcase-gloss.png"},
-                                                                        {"keep-case", "keepcase-sleeve.png"}}) {
-    const auto generated = GenerateTemplate(MakeProductScene(kind));
-    int found = 0;
-    for (std::size_t i = 0; i < generated.Layers.size(); ++i)
-      if (generated.Layers[i].Type == "customfile") {
-        EXPECT_EQ(generated.Layers[i].Source, picture);
-        EXPECT_EQ(generated.Notes[i], "customfile on front");
-        ++found;
-      }
-    EXPECT_EQ(found, 1) << kind;
-  }
-}
-
 TEST(SceneGenerator, LaterRulesDrawTheSmallestFaceFirst) {
   for (double yaw : {-150.0, -30.0, 35.0, 120.0}) {
     const auto generated = GenerateTemplate(MakeProductScene("box", 190, 235, 60, yaw, 20));
