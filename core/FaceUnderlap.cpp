@@ -1,6 +1,7 @@
 #include "core/FaceUnderlap.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 
 namespace quirlon::core {
@@ -51,21 +52,24 @@ bool Hidden(const TPlaneQuad& Quad, const std::vector<TPlaneQuad>& Cover, int Sa
 // How an underlay turns the corners its reach cannot keep.
 struct TUnderlayStyle {
   // At a corner on the outline, how far (template units) the corner may slide along the
-  // neighbour's outline; a long slide keeps the full reach but leaves the shared edge bare near
-  // the corner, a short one covers it there with a narrower reach.
-  double SlideReaches = 1.5;  // times the reach
+  // neighbour's outline besides 1.5 reach and a quarter of the shared edge: a long slide keeps the
+  // full reach but leaves the shared edge bare near the corner, a short one covers it there with a
+  // narrower reach.
   double SlideLimit = 1e300;
   // At a corner inside the product whose reach cannot be kept, extend the corner's own other edge
   // into the neighbour as far as it stays under it, instead of leaving the corner where it is.
   bool ExtendInside = false;
+  // When the underlay would fold over or show, keep every corner that can move (rather than
+  // leaving corners where they are in corner order until it fits).
+  bool KeepFittingCorners = false;
 };
 
 constexpr double kUnlimited = 1e300;
 // The first rules' underlay; by rules 2 the same with corners inside extended, and a second one
-// whose corners on the outline slide 2.5 units at most.
-constexpr TUnderlayStyle kFirstRulesUnderlay{1.5, kUnlimited, false};
-constexpr TUnderlayStyle kLongSlideUnderlay{1.5, kUnlimited, true};
-constexpr TUnderlayStyle kShortSlideUnderlay{1.5, 2.5, true};
+// whose corners on the outline slide 4 units at most.
+constexpr TUnderlayStyle kFirstRulesUnderlay{kUnlimited, false, false};
+constexpr TUnderlayStyle kLongSlideUnderlay{kUnlimited, true, true};
+constexpr TUnderlayStyle kShortSlideUnderlay{4, true, true};
 
 // The underlay of A: every edge a later neighbour shares moved into that neighbour by Reach (at
 // most half across it), every other edge moved inside A by Inset. Outline[k] tells whether edge k
@@ -123,7 +127,7 @@ std::optional<TPlaneQuad> UnderlayCorners(const std::vector<TSceneItem>& Items, 
             const TPlanePoint o = along.Point, d = along.Direction;
             const double length = Hypot(d.X, d.Y);
             const double sharedLength = Hypot(P[e].X - P[(e + 1) % 4].X, P[e].Y - P[(e + 1) % 4].Y);
-            const double most = std::min({Style.SlideReaches * Reach, 0.25 * sharedLength, Style.SlideLimit});
+            const double most = std::min({1.5 * Reach, 0.25 * sharedLength, Style.SlideLimit});
             const double t0 = ((P[k].X - o.X) * d.X + (P[k].Y - o.Y) * d.Y) / length;
             double t = ((corner.X - o.X) * d.X + (corner.Y - o.Y) * d.Y) / length;
             t = t0 + std::max(-most, std::min(most, t - t0));
@@ -171,12 +175,29 @@ std::optional<TPlaneQuad> UnderlayCorners(const std::vector<TSceneItem>& Items, 
     out[k] = corner;
   }
   // A corner that would fold the quadrilateral over, or let it show, stays where it is.
-  auto fits = [&] { return ConvexLike(out, P) && Hidden(out, Cover); };
+  auto fits = [](const TPlaneQuad& quad, const TPlaneQuad& model, const std::vector<TPlaneQuad>& cover) {
+    return ConvexLike(quad, model) && Hidden(quad, cover);
+  };
+  // By rules 2 only as few corners as must stay do: the fewest, then the first in corner order.
+  auto keepFitting = [&] {
+    for (int count = 1; count < 4; ++count)
+      for (unsigned mask = 1; mask < 15; ++mask) {
+        if (std::popcount(mask) != count) continue;
+        TPlaneQuad candidate = out;
+        for (int k = 0; k < 4; ++k)
+          if (mask & (1u << k)) candidate[k] = P[k];
+        if (fits(candidate, P, Cover)) {
+          out = candidate;
+          return;
+        }
+      }
+  };
+  if (Style.KeepFittingCorners && !fits(out, P, Cover)) keepFitting();
   for (int k = 0; k < 4; ++k) {
-    if (fits()) break;
+    if (fits(out, P, Cover)) break;
     out[k] = P[k];
   }
-  if (!fits() || RoundedQuad(out) == RoundedQuad(P)) return std::nullopt;
+  if (!fits(out, P, Cover) || RoundedQuad(out) == RoundedQuad(P)) return std::nullopt;
   return out;
 }
 

@@ -27,9 +27,11 @@ inline constexpr double kUnderlayInset = 1.5;
 
 // The rules faces meet by, numbered as they were made. Rules 1 give a face whose reach tapers one
 // underlay (the bundled templates were made by them, and their layers stay as they are). Rules 2
-// also let an underlay's corner inside the product follow its own edge under the neighbour, and
-// add a second underlay whose corners on the outline slide only a short way along the neighbour,
-// so that the shared edge is covered close to the outline too.
+// (with the drawing order of SceneGenerator.h: a product's smallest face first) give every face
+// with a later neighbour two underlays: one whose corners on the outline slide far along the
+// neighbour's outline, one whose corners slide at most 4 units, so that the shared edge is
+// covered close to the outline too; an underlay's corner inside the product follows its own edge
+// under the neighbour, and a corner that would let the underlay show stays without the others.
 inline constexpr int kFirstSeamRules = 1;
 inline constexpr int kSeamRules = 2;
 

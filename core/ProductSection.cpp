@@ -171,10 +171,9 @@ std::optional<TProductScene> ReadProductSection(const TIniFile& Ini) {
   }
   scene.FloorAt = reader.Number("floor", scene.FloorAt, 0, 1);
   scene.ShadowSpread = reader.Number("shadow", scene.ShadowSpread, 0, kMaxShadowSpread);
-  scene.SeamRules = static_cast<int>(reader.Number("seams", kSeamRules, kFirstSeamRules, kSeamRules));
-  if (scene.SeamRules != reader.Number("seams", kSeamRules, kFirstSeamRules, kSeamRules))
-    throw EBadProductValue("Template \"" + Ini.FileName() + "\": [Product] seams=" + reader.Text("seams") +
-                           " is not a whole number");
+  const double rules = reader.Number("seams", kSeamRules, kFirstSeamRules, kSeamRules);
+  if (rules != std::floor(rules)) reader.Fail("seams", "is not a whole number");
+  scene.SeamRules = static_cast<int>(rules);
   for (const auto& faces : SceneFaces(scene))
     for (const TProductFace& face : faces)
       if (const std::string key = "overlay." + face.Name; reader.Has(key))

@@ -12,6 +12,7 @@
 //   fill=0.8,0.64  floor=0.74  shadow=30     the framing, the shadow's reach
 //   overlay.left=shade left    layers over a face in place of the automatic shade and highlight
 //                              ("type source" pairs separated by ", ", or "none")
+//   seams=1                    the rules its faces meet by (FaceUnderlap.h); the latest if left out
 #include <optional>
 #include <string>
 
