@@ -27,8 +27,8 @@ namespace quirlon::core {
 namespace {
 
 const std::string kRoot = QUIRLON_SOURCE_DIR;
-constexpr int kSamples = 240;     // products of one kind
-constexpr int kTwoProducts = 24;  // scenes of two
+constexpr int kSamples = 200;     // products of one kind
+constexpr int kTwoProducts = 16;  // scenes of two
 constexpr std::uint64_t kSeed = 20240617;
 
 struct TSample {
