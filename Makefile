@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan test-tsan fuzz demo previews goldens gallery artwork run screenshot install bench bench-peers clean
+.PHONY: all deps build test test-asan test-tsan fuzz demo templates previews goldens gallery artwork run screenshot install bench bench-peers clean
 
 all: build
 
@@ -46,6 +46,12 @@ DEMO_SOURCES = $(shell head -n 1 tools/previews.txt | cut -d'|' -f2 | tr ',' '\n
 demo: build
 	$(BUILD)/cli/quirlon-render -t 1 $(DEMO_SOURCES) -o boxshot.png
 	@echo "$(CURDIR)/boxshot.png"
+
+# The bundled templates (data/Templates), tools/previews.txt and the template table of
+# data/Docs/index.html, written by tools/TemplateGen.cpp from the product scenes it lists.
+templates: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target quirlon-templates
+	$(BUILD)/tools/quirlon-templates
 
 # Template previews (240 x 180) into the repository's data/Pics; the build keeps its own copy
 # beside the executables up to date by itself.
