@@ -197,7 +197,7 @@ TGeneratedTemplate GenerateTemplate(const TProductScene& Scene) {
   TGeneratedTemplate out;
   out.Size = {Scene.Width, Scene.Height};
   auto add = [&](const std::string& type, const std::string& source, const TPlaneQuad& quad, const std::string& note,
-                 TLayerRole role) {
+                 TGeneratedRole role) {
     out.Layers.push_back(MakeLayer(out.Layers.size() + 1, type, source, quad));
     out.Notes.push_back(note);
     out.Roles.push_back(role);
@@ -210,20 +210,20 @@ TGeneratedTemplate GenerateTemplate(const TProductScene& Scene) {
     const TSceneFit fit(Scene);
     const auto polygon = ShadowPolygon(faces, Scene.ShadowSpread);
     add("shadow", "", {fit(polygon[0]), fit(polygon[1]), fit(polygon[2]), fit(polygon[3])}, kShadowNote,
-        TLayerRole::Shadow);
+        TGeneratedRole::Shadow);
   }
   for (const TSceneItem& item : items) {
     const bool reflection = item.Type.find("reflection") != std::string::npos;
     if (item.CornerUnderlay)
       add(item.Type, item.Source, *item.CornerUnderlay,
-          item.Name + " again, reaching under its neighbours near the outline", TLayerRole::Underlay);
+          item.Name + " again, reaching under its neighbours near the outline", TGeneratedRole::Underlay);
     if (item.Underlay)
       add(item.Type, item.Source, *item.Underlay, item.Name + " again, reaching under its neighbours",
-          TLayerRole::Underlay);
-    add(item.Type, item.Source, item.Corners, item.Name, reflection ? TLayerRole::Reflection : TLayerRole::Face);
+          TGeneratedRole::Underlay);
+    add(item.Type, item.Source, item.Corners, item.Name, reflection ? TGeneratedRole::Reflection : TGeneratedRole::Face);
     for (const TOverlayNote& overlay : item.Overlays)
       add(overlay.Type, overlay.Source, item.Corners, overlay.Note,
-          reflection ? TLayerRole::Reflection : TLayerRole::Overlay);
+          reflection ? TGeneratedRole::Reflection : TGeneratedRole::Overlay);
   }
   return out;
 }

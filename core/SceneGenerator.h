@@ -13,7 +13,7 @@
 namespace quirlon::core {
 
 // What a generated layer is for.
-enum class TLayerRole {
+enum class TGeneratedRole {
   Shadow,      // the soft floor shadow
   Reflection,  // a face mirrored below the floor, or the shading mirrored with it
   Underlay,    // a copy of a face reaching under its neighbours, hidden but for the seams
@@ -28,7 +28,7 @@ struct TGeneratedTemplate {
   TTemplateImageSize Size;
   std::vector<TTemplateLayer> Layers;
   std::vector<std::string> Notes;
-  std::vector<TLayerRole> Roles;
+  std::vector<TGeneratedRole> Roles;
 };
 
 // Towards the light: from the front, upper left.

@@ -109,7 +109,7 @@ TEST_P(ProductSeams, FacesMeetWithoutSeams) {
     const TGeneratedTemplate generated = GenerateTemplate(sample.Scene);
     folder.Write("01 product.ini", TemplateText(generated, {sample.What}, ProductSectionText(sample.Scene)));
     testing::TSeamLayers layers{generated.Size, generated.Layers, {}};
-    for (TLayerRole role : generated.Roles) layers.Underlay.push_back(role == TLayerRole::Underlay);
+    for (TGeneratedRole role : generated.Roles) layers.Underlay.push_back(role == TGeneratedRole::Underlay);
     const auto report =
         testing::CheckSeams(folder.Folder(), 1, kRoot + "/data/custom/", shard.Width, shard.Height, layers);
     EXPECT_LE(report.Worst, 8) << sample.What << ", pixel " << report.WorstAt.X << ", " << report.WorstAt.Y;

@@ -329,7 +329,7 @@ TEST(Underlay, ComesRightBeforeItsFace) {
     if (generated.Layers[i].Source == "FRONT") front.push_back(generated.Layers[i].Type);
   EXPECT_EQ(front, (std::vector<std::string>{"reflection", "normal", "normal"}));
   for (std::size_t i = 0; i + 1 < generated.Layers.size(); ++i)
-    if (generated.Roles[i] == TLayerRole::Underlay) {
+    if (generated.Roles[i] == TGeneratedRole::Underlay) {
       EXPECT_EQ(generated.Layers[i + 1].Type, generated.Layers[i].Type);
       EXPECT_EQ(generated.Layers[i + 1].Source, generated.Layers[i].Source);
       EXPECT_EQ(generated.Notes[i], generated.Notes[i + 1] + " again, reaching under its neighbours");
@@ -379,7 +379,7 @@ TEST(SceneGenerator, LaterRulesDrawTheSmallestFaceFirst) {
     const auto generated = GenerateTemplate(MakeProductScene("box", 190, 235, 60, yaw, 20));
     std::vector<double> areas;
     for (std::size_t i = 0; i < generated.Layers.size(); ++i) {
-      if (generated.Roles[i] != TLayerRole::Face) continue;
+      if (generated.Roles[i] != TGeneratedRole::Face) continue;
       const auto& l = generated.Layers[i];
       const raster::TPoint q[] = {l.A, l.B, l.C, l.D};
       double twice = 0;

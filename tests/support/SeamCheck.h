@@ -14,7 +14,6 @@
 #include "core/Effects.h"
 #include "core/Render.h"
 #include "core/Template.h"
-#include "raster/ImgView32.h"
 
 namespace quirlon::testing {
 
@@ -43,32 +42,18 @@ namespace seams {
 inline std::unique_ptr<raster::TBitmap32> RenderGrey(const std::string& TemplatesFolder, int Number,
                                                      const std::string& CustomFolder, int Width, int Height,
                                                      raster::TColor Background) {
-  core::TRenderSettings settings;
-  core::TSourceFiles sources;
-  for (int slot = 2; slot <= 9; ++slot) settings.SlotColor[slot] = 0x808080;
-  settings.SlotColor[1] = Background;
-  settings.ShadingStrength = 0;
-  settings.HighlightStrength = 0;
-  settings.ShowShadow = false;
-  settings.ShowReflection = false;
-  settings.CurrentTemplate = Number;
-  core::TLayerKinds kinds;
-  core::TShadeBitmap32List masks;
-  masks.Build();
-  core::TRenderEnvironment env;
-  env.Settings = &settings;
-  env.Sources = &sources;
-  env.LayerKinds = &kinds;
-  env.ShadeMasks = &masks;
-  env.TemplatesFolder = TemplatesFolder;
-  env.CustomFolder = CustomFolder;
-  raster::TImgView32 view;
-  raster::ConfigurePreviewView(view);
-  core::ApplyTemplate(view, Width, Height, env);
-  auto flat = std::make_unique<raster::TBitmap32>();
-  flat->SetSize(view.Bitmap().Width(), view.Bitmap().Height());
-  view.PaintInto(*flat, flat->BoundsRect());
-  return flat;
+  core::TRenderRequest request;
+  for (int slot = 2; slot <= 9; ++slot) request.Sources[slot - 1] = core::TSlotSource::OfColour(0x808080);
+  request.Sources[0] = core::TSlotSource::OfColour(Background);
+  request.Settings.ShadingStrength = 0;
+  request.Settings.HighlightStrength = 0;
+  request.Settings.ShowShadow = false;
+  request.Settings.ShowReflection = false;
+  request.Template.File = TemplatesFolder + core::TemplateEntry(core::ListTemplates(TemplatesFolder), Number);
+  request.CustomFolder = CustomFolder;
+  request.Width = Width;
+  request.Height = Height;
+  return core::Flatten(core::ApplyTemplate(request));
 }
 
 inline bool InsideQuad(const std::array<TSeamPoint, 4>& q, TSeamPoint p) {
