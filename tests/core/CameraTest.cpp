@@ -35,6 +35,8 @@ const TProductFace& Named(const std::vector<TProductFace>& Faces, const std::str
     if (face.Name == Name) return face;
   throw std::runtime_error("no face " + Name);
 }
+// A face of a temporary list would dangle.
+const TProductFace& Named(std::vector<TProductFace>&&, const std::string&) = delete;
 
 TEST(Camera, LevelCameraInFrontOfTheOrigin) {
   // 1000 mm in front of the origin, focal 36 mm on a 36 mm frame 800 px wide: 800 px per unit of
@@ -66,7 +68,8 @@ TEST(Camera, PitchRaisesTheCameraAndKeepsTheImagePlaneUpright) {
 }
 
 TEST(Camera, FaceSquareToTheCameraStaysARectangle) {
-  const auto& front = Named(BoxFaces(200, 300, 50, {-100, 0, 0}), "front");
+  const auto faces = BoxFaces(200, 300, 50, {-100, 0, 0});
+  const auto& front = Named(faces, "front");
   for (double pitch : {0.0, 10.0, 25.0}) {
     const auto camera = MakeCamera(0, pitch, 1500, 50, {0, 150, 0});
     TPlanePoint p[4];
