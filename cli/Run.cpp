@@ -8,13 +8,18 @@
 #include <cerrno>
 #include <cstring>
 #include <climits>
+#include <optional>
 #include <stdexcept>
 
 #include "core/Platform.h"
+#include "core/ProductError.h"
+#include "core/ProductJob.h"
+#include "core/ProductSection.h"
 #include "core/Render.h"
 #include "core/Slots.h"
 #include "core/Template.h"
 #include "imagefiles/OutputWriters.h"
+#include "imagefiles/SafeFile.h"
 
 namespace quirlon::cli {
 namespace {
@@ -37,10 +42,22 @@ std::string TemplateCount(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " template" : " templates");
 }
 
-// Template number as the window counts, or a display name. FolderText names the folder in the
-// message for a number beyond the list.
-std::int32_t ResolveTemplate(const std::string& ref, const std::vector<std::string>& templates,
-                             const std::string& folderText) {
+// One entry of the numbered list: the bundled (or --templates) folder first, then the user's.
+struct TListedTemplate {
+  std::string Folder;  // ends in a separator
+  std::string File;
+};
+
+bool LooksLikeTemplateFile(const std::string& ref) {
+  struct stat info {};
+  return ref.find(core::kPathSeparator) != std::string::npos ||
+         (::stat(ref.c_str(), &info) == 0 && S_ISREG(info.st_mode));
+}
+
+// The file of a template number as the window counts, a display name or a template file.
+// FolderText names the folder in the message for a number beyond the list.
+std::string ResolveTemplate(const std::string& ref, const std::vector<TListedTemplate>& templates,
+                            const std::string& folderText) {
   bool digits = !ref.empty();
   for (char c : ref) digits = digits && std::isdigit(static_cast<unsigned char>(c));
   if (digits) {
@@ -50,10 +67,12 @@ std::int32_t ResolveTemplate(const std::string& ref, const std::vector<std::stri
     if (number < 1 || number > static_cast<long long>(templates.size()))
       throw UsageError("there is no template " + ref + ": the folder \"" + folderText + "\" holds " +
                        TemplateCount(templates.size()) + ", numbered from 1 (see --list)");
-    return static_cast<std::int32_t>(number);
+    const TListedTemplate& entry = templates[static_cast<std::size_t>(number - 1)];
+    return entry.Folder + entry.File;
   }
-  for (std::size_t i = 0; i < templates.size(); ++i)
-    if (core::TemplateDisplayName(templates[i]) == ref) return static_cast<std::int32_t>(i + 1);
+  for (const TListedTemplate& entry : templates)
+    if (core::TemplateDisplayName(entry.File) == ref) return entry.Folder + entry.File;
+  if (LooksLikeTemplateFile(ref)) return ref;
   throw UsageError("no template named '" + ref + "' (see --list)");
 }
 
@@ -99,20 +118,60 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
     templatesFolder = EnsureSeparator(job.TemplatesFolder);
     customFolder = ParentFolder(templatesFolder) + core::kCustomFolder;
   }
-  const std::vector<std::string> templates = core::ListTemplates(templatesFolder);
+  const std::vector<std::string> bundled = core::ListTemplates(templatesFolder);
   const std::string folderText = job.TemplatesFolder.empty() ? templatesFolder : job.TemplatesFolder;
-  RequireTemplates(templates, templatesFolder, folderText, !job.TemplatesFolder.empty());
+  RequireTemplates(bundled, templatesFolder, folderText, !job.TemplatesFolder.empty());
+  std::vector<TListedTemplate> templates;
+  for (const std::string& file : bundled) templates.push_back({templatesFolder, file});
+  // The user's own templates follow the bundled ones, numbered on; a folder given with
+  // --templates stands alone.
+  const std::string userFolder = job.TemplatesFolder.empty() ? core::UserTemplatesFolder() : std::string();
+  if (!userFolder.empty())
+    for (const std::string& file : core::ListTemplates(userFolder)) templates.push_back({userFolder, file});
 
   if (o.List) {
     for (std::size_t i = 0; i < templates.size(); ++i)
-      out << (i + 1) << '\t' << core::TemplateDisplayName(templates[i]) << '\n';
+      out << (i + 1) << '\t' << core::TemplateDisplayName(templates[i].File) << '\n';
     return 0;
   }
 
   core::TRenderRequest request = job.Request;
-  request.Template.File =
-      templatesFolder + core::TemplateEntry(templates, ResolveTemplate(job.Template, templates, folderText));
   request.CustomFolder = customFolder;
+  imagefiles::TPictureCache pictures;
+  request.Pictures = &pictures;
+  const core::TProductJob& product = job.Product;
+  if (!product.UsesModel()) {
+    request.Template.File = ResolveTemplate(job.Template, templates, folderText);
+  } else {
+    std::optional<core::TProductScene> templateScene;
+    if (product.Kind.empty()) {
+      request.Template.File = ResolveTemplate(job.Template, templates, folderText);
+      const core::TIniFile ini = core::ReadTemplateIni(request.Template.File);
+      try {
+        templateScene = core::ReadProductSection(ini);
+      } catch (const core::EBadProductValue& e) {
+        throw std::runtime_error(e.what());  // the file is at fault, not the command
+      }
+      if (!templateScene)
+        throw UsageError("template \"" + request.Template.File +
+                         "\" has no [Product] section to turn or resize; name a kind with --product KIND");
+    }
+    core::TProductTemplate built;
+    try {
+      built = core::BuildProductTemplate(product, templateScene ? &*templateScene : nullptr, request.Sources,
+                                         pictures, request.MaxPicturePixels);
+    } catch (const core::EBadProductValue& e) {
+      throw UsageError(e.what());
+    }
+    request.Template.Parsed = built.Template;
+    request.Sources = built.Sources;
+    if (!product.SaveTemplate.empty()) {
+      const std::string text = core::ProductTemplateText(built);
+      imagefiles::WriteFileSafely(product.SaveTemplate, text.data(), text.size());
+      if (o.Verbose) out << "wrote " << product.SaveTemplate << " (template)\n";
+    }
+    if (job.Output.File.empty()) return 0;
+  }
 
   std::unique_ptr<raster::TBitmap32> flat;
   {

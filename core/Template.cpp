@@ -91,7 +91,9 @@ TTemplate ParseTemplate(const TIniFile& Ini) {
   return t;
 }
 
-TTemplate ReadTemplateFile(const std::string& Path) {
+TTemplate ReadTemplateFile(const std::string& Path) { return ParseTemplate(ReadTemplateIni(Path)); }
+
+TIniFile ReadTemplateIni(const std::string& Path) {
   std::string text;
   std::string reason;
   // Read at most one byte past the limit.
@@ -107,7 +109,7 @@ TTemplate ReadTemplateFile(const std::string& Path) {
   // Whatever lies in the template folder counts as a template: a file that is none (a picture,
   // text in an unknown encoding, an empty file) is said to be none rather than giving nothing.
   if (!ini.SectionExists("Image") || !ini.HasKeys()) throw EFOpenError(Format(kNotATemplate, Path.c_str()));
-  return ParseTemplate(ini);
+  return ini;
 }
 
 TShadingDirection ShadingDirectionFromText(std::string_view Source) {

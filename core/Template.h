@@ -89,6 +89,8 @@ TTemplate ParseTemplate(const TIniFile& Ini);
 //   a file over kMaxTemplateFileSize: kTemplateTooLarge;
 //   a file without an [Image] section or without any key: kNotATemplate.
 TTemplate ReadTemplateFile(const std::string& Path);
+// The same file as read, checked alike, for its other sections ([Product]).
+TIniFile ReadTemplateIni(const std::string& Path);
 
 // The shading directions named by the source of the six shading types, compared exactly; any
 // other text is sdDefault.
