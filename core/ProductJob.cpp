@@ -75,14 +75,15 @@ TProductScene SceneFromModel(const TProductJob& Job, TSlotSources& Sources, imag
   const TProductKind& kind = KindNamed(Job.Kind);
   TProductSize size = Job.Size ? *Job.Size : Job.Trim ? *Job.Trim : TProductSize{kind.Width, kind.Height, 0};
   const std::optional<double> spine = GivenSpine(Job);
-  const bool depthGiven = spine || size.Depth > 0;
   if (spine) size.Depth = *spine;
-  else if (size.Depth == 0 && kind.Solid == TSolid::Box) size.Depth = kind.Depth;
+  // A size of two sides needs the depth from elsewhere (checked when the scene is made).
+  else if (!Job.Size && !Job.Trim && kind.Solid == TSolid::Box) size.Depth = kind.Depth;
   // A disc given one side is as tall as it is wide.
   if (kind.Solid == TSolid::Disc && !Job.Size) size.Height = size.Width;
 
   if (!Job.Wrap.empty()) {
-    const TWrapParts parts = SplitWrapFile(Job, WrapLayout(Job, size), Pictures, MaxPixels);
+    const std::optional<TProductSize> given = Job.Size || Job.Trim ? std::optional(size) : std::nullopt;
+    const TWrapParts parts = SplitWrapFile(Job, WrapLayout(Job, given), Pictures, MaxPixels);
     Sources[kFrontIndex] = parts.Front;
     Sources[kSideIndex] = parts.Spine;
     // The back goes to its slot once the scene names it.
@@ -91,9 +92,12 @@ TProductScene SceneFromModel(const TProductJob& Job, TSlotSources& Sources, imag
   const bool fit = Job.FitArt || (!Job.Size && !Job.Trim && Job.Wrap.empty());
   if (fit) {
     const auto front = SourcePictureSize(Sources[kFrontIndex], Pictures, MaxPixels);
-    const auto side = depthGiven ? std::nullopt : SourcePictureSize(Sources[kSideIndex], Pictures, MaxPixels);
+    // A spine given as such wins over the SIDE picture's proportions; the size's third side does not.
+    const auto side = spine ? std::nullopt : SourcePictureSize(Sources[kSideIndex], Pictures, MaxPixels);
     size = FitSizeToArt(kind, size, front, side);
   }
+  // Checked here: the scene maker would take a missing depth for the kind's usual one.
+  size = CheckedProductSize(kind, size);
   return MakeProductScene(kind.Name, size.Width, size.Height, size.Depth, Job.Yaw.value_or(kind.Yaw),
                           Job.Pitch.value_or(kind.Pitch));
 }

@@ -45,10 +45,11 @@ struct TProductTemplate {
 // - a kind (Job.Kind) makes a scene of one product from the model; otherwise TemplateScene, the
 //   [Product] section of the template the job names, is turned to the job's yaw and pitch (nullptr:
 //   the template has none, and the job may not ask for the model);
-// - the size is --size, or the wrap's trim; the depth comes from --spine, then --pages and --paper,
-//   then the size's third side, then the kind's usual depth;
+// - the size is --size, or the wrap's trim, or the kind's usual one; the depth comes from --spine,
+//   then --pages and --paper, then the size's third side (the kind's usual depth without a size);
 // - with FitArt, or with a kind and neither a size nor a trim, the front takes the FRONT picture's
-//   proportions and, when no spine is given, the depth the SIDE picture's (the height is kept);
+//   proportions and, unless --spine or --pages gives it, the depth the SIDE picture's (the height
+//   is kept);
 // - a wrap is split into BACK (the slot the scene names for it), SIDE and FRONT.
 // Pictures are read through Pictures with at most MaxPicturePixels pixels. Throws EBadProductValue
 // naming the value and its range for values that do not make a product (the caller's usage error),
