@@ -112,7 +112,13 @@ QIcon ApplicationIcon() {
   return QIcon(pixmap);
 }
 
-TAppPaths TAppPaths::BesideExecutable() { return {core::ExecutableFolder(), core::ExecutableFileName()}; }
+TAppPaths TAppPaths::BesideExecutable() {
+  return {core::ExecutableFolder(), core::ExecutableFileName(), core::UserTemplatesFolder()};
+}
+
+std::vector<std::string> MainWindow::TemplateFiles() const {
+  return core::ListTemplateLibrary(fPaths.DataFolder + core::kTemplatesFolder, fPaths.UserTemplatesFolder);
+}
 
 QString SlotCaption(std::int32_t Slot) {
   const core::TSlotInfo* info = core::FindSlot(Slot);
@@ -310,7 +316,7 @@ void MainWindow::StartUp() {
       if (fKernelList->count() > 0) fKernelList->setCurrentIndex(0);
     }
     // 3. The chooser counts the templates in the folder; the first one's preview and name.
-    const std::size_t templates = core::ListTemplates(fPaths.DataFolder + core::kTemplatesFolder).size();
+    const std::size_t templates = TemplateFiles().size();
     fTemplateArrows->SetRange(1, std::max<std::int32_t>(1, static_cast<std::int32_t>(templates)));
     StepTemplate();
     // 4. Titled after the executable.
@@ -413,8 +419,7 @@ void MainWindow::Render() {
   const TBusyPointer busy(fServices);
   ++fRenderCount;
   core::TRenderRequest request;
-  const std::string folder = fPaths.DataFolder + core::kTemplatesFolder;
-  request.Template.File = folder + core::TemplateEntry(core::ListTemplates(folder), fState.Template);
+  request.Template.File = core::TemplateEntry(TemplateFiles(), fState.Template);
   request.Settings = fState.Settings;
   request.Sources = fState.Sources;
   request.TransparentBackground = fState.TransparentBackground;
@@ -493,8 +498,8 @@ void MainWindow::UseSourceColour() {
 
 void MainWindow::StepTemplate() {
   fState.Template = fTemplateArrows->Position();
-  const std::vector<std::string> templates = core::ListTemplates(fPaths.DataFolder + core::kTemplatesFolder);
-  const std::string name = core::TemplateDisplayName(core::TemplateEntry(templates, fState.Template));
+  const std::string file = core::TemplateEntry(TemplateFiles(), fState.Template);
+  const std::string name = core::TemplateDisplayName(file.substr(file.rfind(core::kPathSeparator) + 1));
   // Loaded before the preview changes: a missing preview leaves the old picture and caption.
   const QImage preview = LoadPicture(core::TemplatePreviewPath(fPaths.DataFolder, name));
   fTemplatePreview->SetPicture(preview);

@@ -42,11 +42,7 @@ std::string TemplateCount(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " template" : " templates");
 }
 
-// One entry of the numbered list: the bundled (or --templates) folder first, then the user's.
-struct TListedTemplate {
-  std::string Folder;  // ends in a separator
-  std::string File;
-};
+std::string FileNameOf(const std::string& path) { return path.substr(path.rfind(core::kPathSeparator) + 1); }
 
 bool LooksLikeTemplateFile(const std::string& ref) {
   struct stat info {};
@@ -56,7 +52,7 @@ bool LooksLikeTemplateFile(const std::string& ref) {
 
 // The file of a template number as the window counts, a display name or a template file.
 // FolderText names the folder in the message for a number beyond the list.
-std::string ResolveTemplate(const std::string& ref, const std::vector<TListedTemplate>& templates,
+std::string ResolveTemplate(const std::string& ref, const std::vector<std::string>& templates,
                             const std::string& folderText) {
   bool digits = !ref.empty();
   for (char c : ref) digits = digits && std::isdigit(static_cast<unsigned char>(c));
@@ -67,11 +63,10 @@ std::string ResolveTemplate(const std::string& ref, const std::vector<TListedTem
     if (number < 1 || number > static_cast<long long>(templates.size()))
       throw UsageError("there is no template " + ref + ": the folder \"" + folderText + "\" holds " +
                        TemplateCount(templates.size()) + ", numbered from 1 (see --list)");
-    const TListedTemplate& entry = templates[static_cast<std::size_t>(number - 1)];
-    return entry.Folder + entry.File;
+    return templates[static_cast<std::size_t>(number - 1)];
   }
-  for (const TListedTemplate& entry : templates)
-    if (core::TemplateDisplayName(entry.File) == ref) return entry.Folder + entry.File;
+  for (const std::string& path : templates)
+    if (core::TemplateDisplayName(FileNameOf(path)) == ref) return path;
   if (LooksLikeTemplateFile(ref)) return ref;
   throw UsageError("no template named '" + ref + "' (see --list)");
 }
@@ -121,17 +116,14 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
   const std::vector<std::string> bundled = core::ListTemplates(templatesFolder);
   const std::string folderText = job.TemplatesFolder.empty() ? templatesFolder : job.TemplatesFolder;
   RequireTemplates(bundled, templatesFolder, folderText, !job.TemplatesFolder.empty());
-  std::vector<TListedTemplate> templates;
-  for (const std::string& file : bundled) templates.push_back({templatesFolder, file});
   // The user's own templates follow the bundled ones, numbered on; a folder given with
   // --templates stands alone.
-  const std::string userFolder = job.TemplatesFolder.empty() ? core::UserTemplatesFolder() : std::string();
-  if (!userFolder.empty())
-    for (const std::string& file : core::ListTemplates(userFolder)) templates.push_back({userFolder, file});
+  const std::vector<std::string> templates = core::ListTemplateLibrary(
+      templatesFolder, job.TemplatesFolder.empty() ? core::UserTemplatesFolder() : std::string());
 
   if (o.List) {
     for (std::size_t i = 0; i < templates.size(); ++i)
-      out << (i + 1) << '\t' << core::TemplateDisplayName(templates[i].File) << '\n';
+      out << (i + 1) << '\t' << core::TemplateDisplayName(FileNameOf(templates[i])) << '\n';
     return 0;
   }
 

@@ -18,6 +18,14 @@ std::vector<std::string> ListTemplates(const std::string& TemplatesFolder) {
   return list;
 }
 
+std::vector<std::string> ListTemplateLibrary(const std::string& BundledFolder, const std::string& UserFolder) {
+  std::vector<std::string> paths;
+  for (const std::string& folder : {BundledFolder, UserFolder})
+    if (!folder.empty())
+      for (const std::string& file : ListTemplates(folder)) paths.push_back(folder + file);
+  return paths;
+}
+
 const std::string& TemplateEntry(const std::vector<std::string>& Templates, std::int32_t Number) {
   const std::int64_t index = static_cast<std::int64_t>(Number) - 1;
   if (index < 0 || index >= static_cast<std::int64_t>(Templates.size()))

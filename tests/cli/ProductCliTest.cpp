@@ -3,6 +3,7 @@
 // picture's proportions, and a full cover wrap cut into its faces.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -291,6 +292,43 @@ TEST(ProductCliTest, CoverWrapPutsEachPartOnItsFace) {
       EXPECT_EQ(CountPixels(p, yellowOrMagenta), 0u);
     }
   }
+}
+
+// The user's own templates: listed after the fourteen bundled ones, numbered on, chosen by number,
+// name or path; XDG_DATA_HOME names their base folder, ~/.local/share stands in without it.
+TEST(ProductCliTest, UserTemplatesFollowTheBundledOnes) {
+  ScratchFolder dir;
+  fs::create_directories(dir.PathOf("data/quirlon/Templates"));
+  fs::create_directories(dir.PathOf("home/.local/share/quirlon/Templates"));
+  ASSERT_EQ(RunRender(dir, "--product magazine --size 200x270x3 --save-template 'data/quirlon/Templates/My magazine.ini'")
+                .Status,
+            0);
+  fs::copy_file(dir.PathOf("data/quirlon/Templates/My magazine.ini"),
+                dir.PathOf("home/.local/share/quirlon/Templates/Home magazine.ini"));
+  const std::string xdg = "XDG_DATA_HOME=" + Quote(dir.PathOf("data"));
+  const std::string home = "XDG_DATA_HOME= HOME=" + Quote(dir.PathOf("home"));
+  const std::string bundled = RunRender(dir, "--list", "XDG_DATA_HOME=" + Quote(dir.PathOf("none"))).Out;
+  ASSERT_EQ(std::count(bundled.begin(), bundled.end(), '\n'), 14);
+
+  for (const auto& [prefix, name] : {std::pair{xdg, std::string("My magazine")}, {home, "Home magazine"}}) {
+    SCOPED_TRACE(prefix);
+    EXPECT_EQ(RunRender(dir, "--list", prefix).Out, bundled + "15\t" + name + "\n");
+    ASSERT_EQ(RunRender(dir, "-t 15 -o by-number.png", prefix).Status, 0);
+    ASSERT_EQ(RunRender(dir, "-t " + Quote(name) + " -o by-name.png", prefix).Status, 0);
+    EXPECT_TRUE(DecodePng(dir.PathOf("by-number.png")).Rgba == DecodePng(dir.PathOf("by-name.png")).Rgba);
+    const TResult beyond = RunRender(dir, "-t 16 -o x.png", prefix);
+    EXPECT_EQ(beyond.Status, 2);
+    EXPECT_NE(beyond.Err.find("holds 15 templates"), std::string::npos) << beyond.Err;
+    // A folder given with --templates stands alone.
+    EXPECT_EQ(RunRender(dir, "--templates " + Quote(std::string(QUIRLON_SOURCE_DIR) + "/data/Templates") + " --list",
+                        prefix)
+                  .Out,
+              bundled);
+  }
+  const TResult byPath = RunRender(dir, "-t 'data/quirlon/Templates/My magazine.ini' -o by-path.png");
+  ASSERT_EQ(byPath.Status, 0) << byPath.Err;
+  EXPECT_TRUE(DecodePng(dir.PathOf("by-path.png")).Rgba == DecodePng(dir.PathOf("by-name.png")).Rgba);
+  EXPECT_EQ(RunRender(dir, "-t ./missing.ini -o x.png").Status, 1);
 }
 
 }  // namespace
