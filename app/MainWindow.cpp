@@ -1,5 +1,7 @@
 #include "app/MainWindow.h"
 
+#include <QFileInfo>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QPainter>
@@ -500,8 +502,12 @@ void MainWindow::StepTemplate() {
   fState.Template = fTemplateArrows->Position();
   const std::string file = core::TemplateEntry(TemplateFiles(), fState.Template);
   const std::string name = core::TemplateDisplayName(file.substr(file.rfind(core::kPathSeparator) + 1));
-  // Loaded before the preview changes: a missing preview leaves the old picture and caption.
-  const QImage preview = LoadPicture(core::TemplatePreviewPath(fPaths.DataFolder, name));
+  // Loaded before the preview changes: a missing preview of a bundled template leaves the old
+  // picture and caption. The user's own templates have none until one is put beside the bundled.
+  const std::string previewFile = core::TemplatePreviewPath(fPaths.DataFolder, name);
+  const bool bundled = file.rfind(fPaths.DataFolder + core::kTemplatesFolder, 0) == 0;
+  const QImage preview = bundled || QFileInfo::exists(QString::fromStdString(previewFile)) ? LoadPicture(previewFile)
+                                                                                           : QImage();
   fTemplatePreview->SetPicture(preview);
   fTemplateName->SetCaption(QString::fromStdString(name));
 }
