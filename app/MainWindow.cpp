@@ -1,9 +1,8 @@
 #include "app/MainWindow.h"
 
-#include <QFileInfo>
-
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSignalBlocker>
