@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan test-tsan fuzz demo templates previews goldens gallery artwork run screenshot install bench bench-peers clean
+.PHONY: all deps build test test-asan test-tsan fuzz demo templates previews goldens gallery product-gallery artwork run screenshot install bench bench-peers clean
 
 all: build
 
@@ -87,6 +87,18 @@ gallery: build
 	  $(BUILD)/tools/quirlon-artwork gallery docs/gallery.png 4 "$$@"
 	$(BUILD)/cli/quirlon-render --templates data/Templates -t 2 $$(sed -n 2p tools/previews.txt | cut -d'|' -f2 | tr ',' '\n' | sed 's/^/--source /') \
 	  --transparent --width 480 --height 360 -o docs/transparent.png
+
+# docs/products.png: one paperback from its dimensions at three page counts and three angles.
+PRODUCT_ART = --source front=examples/book-front.jpg --source side=examples/book-spine.jpg
+product-gallery: build
+	rm -rf $(BUILD)/products && mkdir -p $(BUILD)/products
+	set -- ; for view in "100 30 14" "400 30 14" "800 30 14" "400 -35 12" "400 0 4" "400 50 24"; do \
+	  set -- $$view; n="$$1 pages, yaw $$2, pitch $$3"; \
+	  $(BUILD)/cli/quirlon-render --product paperback --size 127x203mm --pages $$1 --paper cream --yaw $$2 --pitch $$3 \
+	    $(PRODUCT_ART) --width 320 --height 240 -o "$(BUILD)/products/$$n.png" || exit 1; \
+	done
+	set -- ; for f in $(BUILD)/products/*.png; do set -- "$$@" "$$f" "$$(basename "$$f" .png)"; done; \
+	  $(BUILD)/tools/quirlon-artwork gallery docs/products.png 3 "$$@"
 
 # Sample artwork, the "customfile" pictures and the about box logo, drawn by our own tool.
 artwork: build

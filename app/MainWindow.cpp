@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSignalBlocker>
@@ -112,7 +113,13 @@ QIcon ApplicationIcon() {
   return QIcon(pixmap);
 }
 
-TAppPaths TAppPaths::BesideExecutable() { return {core::ExecutableFolder(), core::ExecutableFileName()}; }
+TAppPaths TAppPaths::BesideExecutable() {
+  return {core::ExecutableFolder(), core::ExecutableFileName(), core::UserTemplatesFolder()};
+}
+
+std::vector<std::string> MainWindow::TemplateFiles() const {
+  return core::ListTemplateLibrary(fPaths.DataFolder + core::kTemplatesFolder, fPaths.UserTemplatesFolder);
+}
 
 QString SlotCaption(std::int32_t Slot) {
   const core::TSlotInfo* info = core::FindSlot(Slot);
@@ -310,7 +317,7 @@ void MainWindow::StartUp() {
       if (fKernelList->count() > 0) fKernelList->setCurrentIndex(0);
     }
     // 3. The chooser counts the templates in the folder; the first one's preview and name.
-    const std::size_t templates = core::ListTemplates(fPaths.DataFolder + core::kTemplatesFolder).size();
+    const std::size_t templates = TemplateFiles().size();
     fTemplateArrows->SetRange(1, std::max<std::int32_t>(1, static_cast<std::int32_t>(templates)));
     StepTemplate();
     // 4. Titled after the executable.
@@ -413,8 +420,7 @@ void MainWindow::Render() {
   const TBusyPointer busy(fServices);
   ++fRenderCount;
   core::TRenderRequest request;
-  const std::string folder = fPaths.DataFolder + core::kTemplatesFolder;
-  request.Template.File = folder + core::TemplateEntry(core::ListTemplates(folder), fState.Template);
+  request.Template.File = core::TemplateEntry(TemplateFiles(), fState.Template);
   request.Settings = fState.Settings;
   request.Sources = fState.Sources;
   request.TransparentBackground = fState.TransparentBackground;
@@ -493,10 +499,14 @@ void MainWindow::UseSourceColour() {
 
 void MainWindow::StepTemplate() {
   fState.Template = fTemplateArrows->Position();
-  const std::vector<std::string> templates = core::ListTemplates(fPaths.DataFolder + core::kTemplatesFolder);
-  const std::string name = core::TemplateDisplayName(core::TemplateEntry(templates, fState.Template));
-  // Loaded before the preview changes: a missing preview leaves the old picture and caption.
-  const QImage preview = LoadPicture(core::TemplatePreviewPath(fPaths.DataFolder, name));
+  const std::string file = core::TemplateEntry(TemplateFiles(), fState.Template);
+  const std::string name = core::TemplateDisplayName(file.substr(file.rfind(core::kPathSeparator) + 1));
+  // Loaded before the preview changes: a missing preview of a bundled template leaves the old
+  // picture and caption. The user's own templates have none until one is put beside the bundled.
+  const std::string previewFile = core::TemplatePreviewPath(fPaths.DataFolder, name);
+  const bool bundled = file.rfind(fPaths.DataFolder + core::kTemplatesFolder, 0) == 0;
+  const QImage preview = bundled || QFileInfo::exists(QString::fromStdString(previewFile)) ? LoadPicture(previewFile)
+                                                                                           : QImage();
   fTemplatePreview->SetPicture(preview);
   fTemplateName->SetCaption(QString::fromStdString(name));
 }

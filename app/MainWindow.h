@@ -35,6 +35,7 @@ class AboutDialog;
 struct TAppPaths {
   std::string DataFolder;          // ends in a separator; "Templates/", "Pics/", ... are appended
   std::string ExecutableFileName;  // the window is titled after it
+  std::string UserTemplatesFolder;  // the user's own templates, listed after the bundled ones; "" for none
 
   static TAppPaths BesideExecutable();
 };
@@ -115,6 +116,8 @@ private:
   void AssignSourcePicture(std::int32_t Slot, const std::string& FileName);
   void UseSourceColour();
   void StepTemplate();
+  // The bundled templates, then the user's own, as full paths in the chooser's order.
+  std::vector<std::string> TemplateFiles() const;
   void SizeChanged(TSpinEdit* Field);
   // The reflection or shadow switch: layers shown or hidden by their role, without a render.
   void SetSwitchVisible(core::TLayerSwitch Switch, bool Visible);

@@ -93,13 +93,16 @@ Options ParseOptions(const std::vector<std::string>& args) {
     }
     ApplyValue(o, std::string(key->Name), takesValue ? value : "1");
   }
-  if (!o.Help && !o.Version && !o.List && !sawOutput) throw UsageError("-o FILE is required (see --help)");
+  if (!o.Help && !o.Version && !o.List && !sawOutput && o.Job.Product.SaveTemplate.empty())
+    throw UsageError("-o FILE or --save-template FILE is required (see --help)");
   return o;
 }
 
 std::string HelpText() {
   std::string text = R"(Usage: quirlon-render -o FILE [options]
-Renders a box shot from a template and saves it as PNG, JPEG or BMP.
+       quirlon-render --product KIND [--size WxHxD] -o FILE [options]
+Renders a box shot from a template, or from a product's dimensions, and saves it as PNG, JPEG
+or BMP.
 
 )";
   auto line = [&](const std::string& left, std::string_view help) {

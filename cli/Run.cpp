@@ -8,13 +8,18 @@
 #include <cerrno>
 #include <cstring>
 #include <climits>
+#include <optional>
 #include <stdexcept>
 
 #include "core/Platform.h"
+#include "core/ProductError.h"
+#include "core/ProductJob.h"
+#include "core/ProductSection.h"
 #include "core/Render.h"
 #include "core/Slots.h"
 #include "core/Template.h"
 #include "imagefiles/OutputWriters.h"
+#include "imagefiles/SafeFile.h"
 
 namespace quirlon::cli {
 namespace {
@@ -37,10 +42,18 @@ std::string TemplateCount(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " template" : " templates");
 }
 
-// Template number as the window counts, or a display name. FolderText names the folder in the
-// message for a number beyond the list.
-std::int32_t ResolveTemplate(const std::string& ref, const std::vector<std::string>& templates,
-                             const std::string& folderText) {
+std::string FileNameOf(const std::string& path) { return path.substr(path.rfind(core::kPathSeparator) + 1); }
+
+bool LooksLikeTemplateFile(const std::string& ref) {
+  struct stat info {};
+  return ref.find(core::kPathSeparator) != std::string::npos ||
+         (::stat(ref.c_str(), &info) == 0 && S_ISREG(info.st_mode));
+}
+
+// The file of a template number as the window counts, a display name or a template file.
+// FolderText names the folder in the message for a number beyond the list.
+std::string ResolveTemplate(const std::string& ref, const std::vector<std::string>& templates,
+                            const std::string& folderText) {
   bool digits = !ref.empty();
   for (char c : ref) digits = digits && std::isdigit(static_cast<unsigned char>(c));
   if (digits) {
@@ -50,10 +63,11 @@ std::int32_t ResolveTemplate(const std::string& ref, const std::vector<std::stri
     if (number < 1 || number > static_cast<long long>(templates.size()))
       throw UsageError("there is no template " + ref + ": the folder \"" + folderText + "\" holds " +
                        TemplateCount(templates.size()) + ", numbered from 1 (see --list)");
-    return static_cast<std::int32_t>(number);
+    return templates[static_cast<std::size_t>(number - 1)];
   }
-  for (std::size_t i = 0; i < templates.size(); ++i)
-    if (core::TemplateDisplayName(templates[i]) == ref) return static_cast<std::int32_t>(i + 1);
+  for (const std::string& path : templates)
+    if (core::TemplateDisplayName(FileNameOf(path)) == ref) return path;
+  if (LooksLikeTemplateFile(ref)) return ref;
   throw UsageError("no template named '" + ref + "' (see --list)");
 }
 
@@ -99,20 +113,57 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
     templatesFolder = EnsureSeparator(job.TemplatesFolder);
     customFolder = ParentFolder(templatesFolder) + core::kCustomFolder;
   }
-  const std::vector<std::string> templates = core::ListTemplates(templatesFolder);
+  const std::vector<std::string> bundled = core::ListTemplates(templatesFolder);
   const std::string folderText = job.TemplatesFolder.empty() ? templatesFolder : job.TemplatesFolder;
-  RequireTemplates(templates, templatesFolder, folderText, !job.TemplatesFolder.empty());
+  RequireTemplates(bundled, templatesFolder, folderText, !job.TemplatesFolder.empty());
+  // The user's own templates follow the bundled ones, numbered on; a folder given with
+  // --templates stands alone.
+  const std::vector<std::string> templates = core::ListTemplateLibrary(
+      templatesFolder, job.TemplatesFolder.empty() ? core::UserTemplatesFolder() : std::string());
 
   if (o.List) {
     for (std::size_t i = 0; i < templates.size(); ++i)
-      out << (i + 1) << '\t' << core::TemplateDisplayName(templates[i]) << '\n';
+      out << (i + 1) << '\t' << core::TemplateDisplayName(FileNameOf(templates[i])) << '\n';
     return 0;
   }
 
   core::TRenderRequest request = job.Request;
-  request.Template.File =
-      templatesFolder + core::TemplateEntry(templates, ResolveTemplate(job.Template, templates, folderText));
   request.CustomFolder = customFolder;
+  imagefiles::TPictureCache pictures;
+  request.Pictures = &pictures;
+  const core::TProductJob& product = job.Product;
+  if (!product.UsesModel()) {
+    request.Template.File = ResolveTemplate(job.Template, templates, folderText);
+  } else {
+    std::optional<core::TProductScene> templateScene;
+    if (product.Kind.empty()) {
+      request.Template.File = ResolveTemplate(job.Template, templates, folderText);
+      const core::TIniFile ini = core::ReadTemplateIni(request.Template.File);
+      try {
+        templateScene = core::ReadProductSection(ini);
+      } catch (const core::EBadProductValue& e) {
+        throw std::runtime_error(e.what());  // the file is at fault, not the command
+      }
+      if (!templateScene)
+        throw UsageError("template \"" + request.Template.File +
+                         "\" has no [Product] section to turn or resize; name a kind with --product KIND");
+    }
+    core::TProductTemplate built;
+    try {
+      built = core::BuildProductTemplate(product, templateScene ? &*templateScene : nullptr, request.Sources,
+                                         pictures, request.MaxPicturePixels);
+    } catch (const core::EBadProductValue& e) {
+      throw UsageError(e.what());
+    }
+    request.Template.Parsed = built.Template;
+    request.Sources = built.Sources;
+    if (!product.SaveTemplate.empty()) {
+      const std::string text = core::ProductTemplateText(built);
+      imagefiles::WriteFileSafely(product.SaveTemplate, text.data(), text.size());
+      if (o.Verbose) out << "wrote " << product.SaveTemplate << " (template)\n";
+    }
+    if (job.Output.File.empty()) return 0;
+  }
 
   std::unique_ptr<raster::TBitmap32> flat;
   {

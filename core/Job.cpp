@@ -7,6 +7,9 @@
 #include <climits>
 #include <cstdlib>
 
+#include "core/ProductError.h"
+#include "core/CoverWrap.h"
+#include "core/ProductKind.h"
 #include "core/Template.h"
 
 namespace quirlon::core {
@@ -50,6 +53,23 @@ bool Exists(const std::string& path) {
 
 const TJobKey& KeyNamed(std::string_view name);
 
+// A product value read by its parser; its complaint is the key's.
+template <typename TRead>
+auto ProductValue(std::string_view key, TRead read) {
+  try {
+    return read();
+  } catch (const EBadProductValue& e) {
+    throw EJobValue(std::string(key), std::string(": ") + e.what());
+  }
+}
+
+double AngleValue(std::string_view key, const std::string& text) {
+  double value = 0;
+  if (!ParseNumber(text, value))
+    throw EJobValue(std::string(key), " takes an angle in degrees such as -35 or 12.5, not '" + text + "'");
+  return value;
+}
+
 // The table's appliers: each finds its own row for the range and the name in messages.
 #define QUIRLON_NUMBER(field, key)                                                         \
   [](TJob& j, const std::string& v, const std::string&) {                                  \
@@ -66,13 +86,16 @@ const TJobKey& KeyNamed(std::string_view name);
 
 const std::vector<TJobKey>& Table() {
   using K = TJobKeyKind;
+  static const std::string kProductHelp =
+      "build a product from its dimensions instead of a template:\n" + ProductKindNames();
   static const std::vector<TJobKey> keys = {
       {"output", K::File, "FILE", "", "picture to write", 0, 0,
        [](TJob& j, const std::string& v, const std::string& base) {
          if (v.empty()) throw EJobValue("output", " needs a file name");
          j.Output.File = InFolder(v, base);
        }},
-      {"template", K::Text, "N|NAME", "", "template number (as the window counts) or display name (default 1)", 0, 0,
+      {"template", K::Text, "N|NAME|FILE", "",
+       "template number (as the window counts), display name or a\ntemplate file (default 1)", 0, 0,
        [](TJob& j, const std::string& v, const std::string&) { j.Template = v; }},
       {"templates", K::Folder, "DIR", "",
        "template folder (default: Templates beside the executable);\n\"custom\" is looked up beside that folder", 0, 0,
@@ -140,6 +163,63 @@ const std::vector<TJobKey>& Table() {
        QUIRLON_NUMBER(Request.Settings.HighlightStrength, "highlights")},
       {"highlight-color", K::Colour, "COLOUR", "Object", "(default white)", 0, 0,
        QUIRLON_COLOUR(Request.Settings.HighlightColor, "highlight-color")},
+      {"product", K::Text, "KIND", "Product", kProductHelp, 0, 0,
+       [](TJob& j, const std::string& v, const std::string&) {
+         if (FindProductKind(v) == nullptr)
+           throw EJobValue("product", " takes one of " + ProductKindNames() + ", not '" + v + "'");
+         j.Product.Kind = v;
+       }},
+      {"size", K::Size, "WxHxD[mm|in]", "Product",
+       "front width x height x depth (spine), or WxH with --pages or --spine;\nmillimetres unless \"in\" follows",
+       0, 0,
+       [](TJob& j, const std::string& v, const std::string&) {
+         j.Product.Size = ProductValue("size", [&] { return ParseProductSize(v); });
+       }},
+      {"pages", K::Number, "N", "Product", "a book's page count, 2..2000: gives its spine", kMinPages, kMaxPages,
+       QUIRLON_NUMBER(Product.Pages, "pages")},
+      {"paper", K::Text, "white|cream", "Product", "the paper of --pages: 0.0572 or 0.0635 mm a page (default white)",
+       0, 0,
+       [](TJob& j, const std::string& v, const std::string&) {
+         j.Product.Paper = ProductValue("paper", [&] { return ParsePaper(v); });
+       }},
+      {"spine", K::Length, "LEN", "Product", "the spine (depth) in mm or in, 0.5..1000 mm", 0, 0,
+       [](TJob& j, const std::string& v, const std::string&) {
+         j.Product.Spine = ProductValue("spine", [&] { return ParseLength(v, "Spine", kMinDepth, kMaxDepth); });
+       }},
+      {"yaw", K::Angle, "DEG", "Product",
+       "turn the camera round the product; positive shows its left side\n(default: the product's usual view); also "
+       "on a template with a\n[Product] section",
+       0, 0, [](TJob& j, const std::string& v, const std::string&) { j.Product.Yaw = AngleValue("yaw", v); }},
+      {"pitch", K::Angle, "DEG", "Product", "look down on the product, 0..40 degrees; also on a template\nwith a "
+       "[Product] section", 0, 0,
+       [](TJob& j, const std::string& v, const std::string&) { j.Product.Pitch = AngleValue("pitch", v); }},
+      {"fit-art", K::Switch, "", "Product",
+       "the front takes the FRONT picture's proportions, the spine the\nSIDE picture's (the default with --product "
+       "and no --size)", 0, 0, QUIRLON_SWITCH(Product.FitArt, "fit-art", true)},
+      {"wrap", K::File, "FILE", "Product",
+       "a full cover wrap (back | spine | front with bleed) split into\nthe back cover, SIDE and FRONT", 0, 0,
+       [](TJob& j, const std::string& v, const std::string& base) {
+         if (v.empty()) throw EJobValue("wrap", " needs a file name");
+         j.Product.Wrap = InFolder(v, base);
+       }},
+      {"trim", K::Size, "WxH[mm|in]", "Product", "one cover of the wrap as trimmed (default: --size)", 0, 0,
+       [](TJob& j, const std::string& v, const std::string&) {
+         j.Product.Trim = ProductValue("trim", [&] {
+           const TProductSize trim = ParseProductSize(v);
+           if (trim.Depth != 0) throw EBadProductValue("Trim \"" + v + "\" has a depth: give WxH");
+           return trim;
+         });
+       }},
+      {"bleed", K::Length, "LEN", "Product", "the wrap's bleed all round, 0..25 mm (default 0.125in)", 0, 0,
+       [](TJob& j, const std::string& v, const std::string&) {
+         j.Product.Bleed = ProductValue("bleed", [&] { return ParseLength(v, "Bleed", 0, kMaxBleed); });
+       }},
+      {"save-template", K::File, "FILE", "Product",
+       "write the product as a template file (with its [Product] section);\n-o is then optional", 0, 0,
+       [](TJob& j, const std::string& v, const std::string& base) {
+         if (v.empty()) throw EJobValue("save-template", " needs a file name");
+         j.Product.SaveTemplate = InFolder(v, base);
+       }},
   };
   return keys;
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/ProductJob.h"
 #include "core/Render.h"
 #include "raster/Errors.h"
 
@@ -25,6 +26,7 @@ struct TJob {
   std::string TemplatesFolder;  // where numbers and names are looked up; empty: beside the program
   TRenderRequest Request;       // all but the template file, which the caller resolves
   TJobOutput Output;
+  TProductJob Product;  // a product from dimensions, or a template's product turned
 };
 
 // A key that does not exist or a value a key does not take. Detail goes after the key's name as
@@ -43,7 +45,7 @@ private:
 };
 
 // What a key's value is, for the help text and for the forms that ask for it.
-enum class TJobKeyKind : std::uint8_t { Switch, Number, Colour, Source, Text, File, Folder, Size };
+enum class TJobKeyKind : std::uint8_t { Switch, Number, Colour, Source, Text, File, Folder, Size, Length, Angle };
 
 struct TJobKey {
   std::string_view Name;

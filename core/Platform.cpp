@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
@@ -33,6 +34,20 @@ std::string ExecutableFolder() {
   const std::size_t slash = exe.rfind(kPathSeparator);
   if (slash == std::string::npos) return std::string(".") + kPathSeparator;
   return exe.substr(0, slash + 1);
+}
+
+std::string UserTemplatesFolder() {
+  const char* dataHome = std::getenv("XDG_DATA_HOME");
+  std::string base;
+  if (dataHome != nullptr && dataHome[0] == kPathSeparator) {
+    base = dataHome;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] == '\0') return "";
+    base = std::string(home) + "/.local/share";
+  }
+  if (base.back() != kPathSeparator) base.push_back(kPathSeparator);
+  return base + "quirlon/Templates/";
 }
 
 std::int64_t MachineMemoryBudget() {

@@ -18,6 +18,11 @@ std::string ExecutableFileName();
 // Folder of the running executable, ending in kPathSeparator; data folders are appended to it.
 std::string ExecutableFolder();
 
+// The user's own template folder, ending in kPathSeparator: "$XDG_DATA_HOME/quirlon/Templates/",
+// or "~/.local/share/quirlon/Templates/" when XDG_DATA_HOME is unset, empty or not absolute (as the
+// base directory rules say); "" when neither it nor HOME is set. It need not exist.
+std::string UserTemplatesFolder();
+
 // The memory a render may take by default: half of what the machine gives this program, that is
 // half of its physical memory, or of the memory limit of its control group (a container) when that
 // is lower. Worked out once per process.

@@ -18,6 +18,14 @@ std::vector<std::string> ListTemplates(const std::string& TemplatesFolder) {
   return list;
 }
 
+std::vector<std::string> ListTemplateLibrary(const std::string& BundledFolder, const std::string& UserFolder) {
+  std::vector<std::string> paths;
+  for (const std::string& folder : {BundledFolder, UserFolder})
+    if (!folder.empty())
+      for (const std::string& file : ListTemplates(folder)) paths.push_back(folder + file);
+  return paths;
+}
+
 const std::string& TemplateEntry(const std::vector<std::string>& Templates, std::int32_t Number) {
   const std::int64_t index = static_cast<std::int64_t>(Number) - 1;
   if (index < 0 || index >= static_cast<std::int64_t>(Templates.size()))
@@ -91,7 +99,9 @@ TTemplate ParseTemplate(const TIniFile& Ini) {
   return t;
 }
 
-TTemplate ReadTemplateFile(const std::string& Path) {
+TTemplate ReadTemplateFile(const std::string& Path) { return ParseTemplate(ReadTemplateIni(Path)); }
+
+TIniFile ReadTemplateIni(const std::string& Path) {
   std::string text;
   std::string reason;
   // Read at most one byte past the limit.
@@ -107,7 +117,7 @@ TTemplate ReadTemplateFile(const std::string& Path) {
   // Whatever lies in the template folder counts as a template: a file that is none (a picture,
   // text in an unknown encoding, an empty file) is said to be none rather than giving nothing.
   if (!ini.SectionExists("Image") || !ini.HasKeys()) throw EFOpenError(Format(kNotATemplate, Path.c_str()));
-  return ParseTemplate(ini);
+  return ini;
 }
 
 TShadingDirection ShadingDirectionFromText(std::string_view Source) {

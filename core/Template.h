@@ -30,6 +30,10 @@ inline constexpr std::int32_t kDefaultTemplateHeight = 600;
 // (ListFiles: every entry that is not a folder, sorted byte-wise). Empty for a missing folder.
 std::vector<std::string> ListTemplates(const std::string& TemplatesFolder);
 
+// The full paths of the templates of BundledFolder, then of UserFolder (the user's own, numbered
+// on after the bundled ones; "" for none), each folder as ListTemplates lists it.
+std::vector<std::string> ListTemplateLibrary(const std::string& BundledFolder, const std::string& UserFolder);
+
 // Entry Number (1-based) of Templates. Throws EListError("List index out of bounds (%d)") with
 // Number - 1 when there is no such entry (below 1 included).
 const std::string& TemplateEntry(const std::vector<std::string>& Templates, std::int32_t Number);
@@ -89,6 +93,8 @@ TTemplate ParseTemplate(const TIniFile& Ini);
 //   a file over kMaxTemplateFileSize: kTemplateTooLarge;
 //   a file without an [Image] section or without any key: kNotATemplate.
 TTemplate ReadTemplateFile(const std::string& Path);
+// The same file as read, checked alike, for its other sections ([Product]).
+TIniFile ReadTemplateIni(const std::string& Path);
 
 // The shading directions named by the source of the six shading types, compared exactly; any
 // other text is sdDefault.

@@ -136,7 +136,7 @@ TEST(RenderCliTest, ErrorsAndExitCodes) {
       {"-o a.png --dpi=601", 2, "quirlon-render: --dpi takes a whole number from 60 to 600, not '601'\n"},
       {"-o a.png --source middle=#FF0000", 2,
        "quirlon-render: unknown slot 'middle' (background, front, side, top, disc, front2, side2, top2, disc2)\n"},
-      {"--width 100", 2, "quirlon-render: -o FILE is required (see --help)\n"},
+      {"--width 100", 2, "quirlon-render: -o FILE or --save-template FILE is required (see --help)\n"},
       {"-o a.png stray", 2, "quirlon-render: unexpected argument 'stray' (see --help)\n"},
   };
   for (const TCase& c : cases) {
@@ -277,7 +277,7 @@ TEST(OptionsTest, DefaultsAndValues) {
 }
 
 TEST(OptionsTest, UsageErrors) {
-  ExpectUsageError({}, "-o FILE is required (see --help)");
+  ExpectUsageError({}, "-o FILE or --save-template FILE is required (see --help)");
   ExpectUsageError({"-o"}, "--output needs a value");
   ExpectUsageError({"--output="}, "--output needs a file name");
   ExpectUsageError({"-o", "a", "--width"}, "--width needs a value");
