@@ -89,6 +89,24 @@ TEST(SvgTest, ReferencesOutsideTheDocumentAreNotRead) {
   const TBitmap32& b = *bOwned;
   ASSERT_EQ(b.Width(), 2048);
   for (int x : {256, 512, 1536, 1800}) EXPECT_EQ(b.PixelAt(x, 512), 0u) << x;
+
+  // The same picture inside the document, as a data: URL, is drawn: images as such do draw.
+  const std::vector<std::uint8_t> bytes = testing::ReadBytes(png);
+  const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string base64;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::uint32_t n = (bytes[i] << 16) | ((i + 1 < bytes.size() ? bytes[i + 1] : 0) << 8) |
+                            (i + 2 < bytes.size() ? bytes[i + 2] : 0);
+    base64 += digits[n >> 18], base64 += digits[(n >> 12) & 63];
+    base64 += i + 1 < bytes.size() ? digits[(n >> 6) & 63] : '=';
+    base64 += i + 2 < bytes.size() ? digits[n & 63] : '=';
+  }
+  const auto inlineOwned = Load("inline.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                                               "xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"20\" height=\"10\">"
+                                               "<image width=\"10\" height=\"10\" xlink:href=\"data:image/png;base64," +
+                                                   base64 + "\"/></svg>");
+  EXPECT_EQ(inlineOwned->PixelAt(512, 512), 0xFFFFFFFFu);
+  EXPECT_EQ(inlineOwned->PixelAt(1536, 512), 0u);
 }
 
 TEST(SvgTest, OversizedAndDamagedDocumentsAreRefused) {
