@@ -6,7 +6,10 @@ decoder branch. The JPEG seeds are renders of our own templates:
     quirlon-render --templates data/Templates -t 1 --width 32 --height 32 \
         --source front=#3366CC --source side=clRed -o fuzz/corpus/picture_jpeg/box32.jpg
     quirlon-render --templates data/Templates -t 2 --width 40 --height 32 --dpi 300 \
-        -o fuzz/corpus/picture_jpeg/disc40.jpg"""
+        -o fuzz/corpus/picture_jpeg/disc40.jpg
+The WebP, HEIC and AVIF seeds (fuzz/corpus/picture_webp, picture_heif) are 8 x 8 and 16 x 16
+gradients written once with libwebp's and libheif's encoders (lossless, lossy, lossy with alpha);
+the SVG and PDF seeds are written below."""
 import os
 import struct
 import zlib
@@ -200,6 +203,31 @@ def pictures_magick():
     put("picture_magick", "pal8.pcx", hdr + body + b"\x0c" + bytes(range(256)) * 3, exts.index("pcx"))
 
 
+def pictures_vector():
+    put("picture_svg", "shapes.svg",
+        b'<?xml version="1.0"?>\n<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" '
+        b'width="12" height="8" viewBox="0 0 24 16"><defs><linearGradient id="g"><stop offset="0" stop-color="red"/>'
+        b'<stop offset="1" stop-color="blue" stop-opacity="0.5"/></linearGradient></defs>'
+        b'<rect width="24" height="16" fill="url(#g)"/><circle cx="12" cy="8" r="5" fill="#0f0" stroke="black"/>'
+        b'<use xlink:href="#c" x="2"/><text x="1" y="14" font-size="4">Aa</text>'
+        b'<path id="c" d="M1 1 L5 1 Q7 4 5 7 Z" fill="none" stroke="#333"/></svg>\n')
+    put("picture_svg", "viewbox.svg", b'<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 3 2"><rect width="3" height="1"/></svg>')
+    content = b"1 0 0 rg 0 0 36 36 re f 0 0 1 RG 2 w 0 0 m 72 36 l S BT /F1 12 Tf 4 20 Td (Aa) Tj ET"
+    objects = [b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+               b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 72 36] /Contents 4 0 R "
+               b"/Resources << /Font << /F1 5 0 R >> >> >>",
+               b"<< /Length %d >>\nstream\n" % len(content) + content + b"\nendstream",
+               b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"]
+    pdf, offsets = b"%PDF-1.4\n", []
+    for i, o in enumerate(objects):
+        offsets.append(len(pdf))
+        pdf += b"%d 0 obj\n" % (i + 1) + o + b"\nendobj\n"
+    xref = len(pdf)
+    pdf += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1) + b"".join(b"%010d 00000 n \n" % o for o in offsets)
+    pdf += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
+    put("picture_pdf", "page.pdf", pdf)
+
+
 def blocks():
     put("pixeldata", "two_by_two", struct.pack("<ii", 2, 2) + bytes(range(16)))
     put("pixeldata", "empty", struct.pack("<ii", 0, 0))
@@ -215,4 +243,5 @@ if __name__ == "__main__":
     pictures_tiff()
     pictures_tga()
     pictures_magick()
+    pictures_vector()
     blocks()

@@ -17,6 +17,12 @@ namespace quirlon::imagefiles::detail {
 // Throws "Picture is too large (%d x %d)" (with the limit it passes) beyond kMaxPictureSide or the
 // pixel limit of the DecodePicture running on this thread; call it before allocating pixels.
 void CheckPictureSize(std::int64_t Width, std::int64_t Height);
+// The pixel limit of the DecodePicture running on this thread: what drawn formats (SVG, PDF) may
+// grow to when they choose their own size.
+std::int64_t DecodePixelLimit();
+
+// A cairo-style pixel (colour premultiplied by alpha, B G R A bytes) with straight colour, rounded.
+TColor32 StraightFromPremultiplied(std::uint32_t Pixel);
 
 TGraphic DecodeBmp(std::span<const std::uint8_t> Data);
 // A DIB without file header (icons, clipboard): Data starts at the info header. Icon images carry
@@ -28,6 +34,10 @@ TGraphic DecodePng(std::span<const std::uint8_t> Data);
 TGraphic DecodeGif(std::span<const std::uint8_t> Data);
 TGraphic DecodeTiff(std::span<const std::uint8_t> Data);
 TGraphic DecodeTga(std::span<const std::uint8_t> Data);
+TGraphic DecodeWebP(std::span<const std::uint8_t> Data);
+TGraphic DecodeHeif(std::span<const std::uint8_t> Data);
+TGraphic DecodeSvg(std::span<const std::uint8_t> Data);
+TGraphic DecodePdf(std::span<const std::uint8_t> Data);
 // Format is ImageMagick's coder ("PSD"), one of RoutedMagickCoders(); Description names the format
 // in errors.
 // Whether the shut-in ImageMagick may read with a coder, or run a delegate (it may run none).

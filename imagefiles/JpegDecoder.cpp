@@ -35,17 +35,12 @@ extern "C" void JpegErrorExit(j_common_ptr cinfo) {
   std::longjmp(err->Jump, 1);
 }
 
-// Warnings that mean part of the picture is missing are errors here; corrupt entropy codes in
-// otherwise complete data only spoil pixels, as other readers accept them.
+// A file that ends early is an error here: the rest of the picture would be made up. Every other
+// warning (a damaged EXIF block, extra bytes between markers, a data segment cut short by the next
+// marker, corrupt entropy codes) leaves a whole picture with some spoilt pixels at worst, and other
+// readers accept those files.
 extern "C" void JpegEmitMessage(j_common_ptr cinfo, int level) {
-  if (level >= 0) return;
-  switch (cinfo->err->msg_code) {
-    case JWRN_JPEG_EOF:
-    case JWRN_HIT_MARKER:
-      JpegErrorExit(cinfo);
-      break;
-    default: break;
-  }
+  if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) JpegErrorExit(cinfo);
 }
 
 extern "C" void JpegOutputMessage(j_common_ptr) {}

@@ -53,6 +53,30 @@ bool IsIcon(std::span<const std::uint8_t> d) {
   return StartsWith(d, 0, "\0\0\1\0"sv) && d.size() >= 22 && (d[4] | d[5]) != 0 && d[9] == 0;
 }
 bool IsWebP(std::span<const std::uint8_t> d) { return StartsWith(d, 0, "RIFF"sv) && StartsWith(d, 8, "WEBP"sv); }
+std::uint32_t Be32(std::span<const std::uint8_t> d, std::size_t at) {
+  return (std::uint32_t{d[at]} << 24) | (d[at + 1] << 16) | (d[at + 2] << 8) | d[at + 3];
+}
+bool IsHeif(std::span<const std::uint8_t> d) {
+  // An ISO media file's first box, "ftyp", whose major or one of whose compatible brands is a HEIF
+  // still picture brand (HEVC or AV1 coded). Videos (isom, mp42, ...) carry none of them.
+  if (d.size() < 16 || !StartsWith(d, 4, "ftyp"sv)) return false;
+  const std::size_t box = Be32(d, 0);
+  if (box < 16 || box % 4 != 0) return false;
+  const std::size_t end = std::min(box, d.size());
+  for (std::size_t at = 8; at + 4 <= end; at += at == 8 ? 8 : 4)
+    for (std::string_view brand : {"heic"sv, "heix"sv, "heim"sv, "heis"sv, "hevc"sv, "hevx"sv, "mif1"sv, "msf1"sv,
+                                   "avif"sv, "avis"sv})
+      if (StartsWith(d, at, brand)) return true;
+  return false;
+}
+bool IsSvg(std::span<const std::uint8_t> d) {
+  // Markup (after a byte order mark and blanks) with an svg element in its first 4 KiB.
+  std::size_t at = StartsWith(d, 0, "\xEF\xBB\xBF"sv) ? 3 : 0;
+  while (at < d.size() && std::isspace(d[at])) ++at;
+  if (at >= d.size() || d[at] != '<') return false;
+  const std::string_view head(reinterpret_cast<const char*>(d.data()), std::min<std::size_t>(d.size(), 4096));
+  return head.find("<svg") != std::string_view::npos;
+}
 bool IsPsd(std::span<const std::uint8_t> d) {
   return StartsWith(d, 0, "8BPS"sv) && d.size() >= 6 && d[4] == 0 && (d[5] == 1 || d[5] == 2);
 }
@@ -140,8 +164,14 @@ constexpr TFormatRow kFormatTable[] = {
     {"cut", "Dr. Halo images", "CUT", TDecoder::Magick, "CUT", nullptr},
     {"psp", "Paintshop Pro images", "PSP", TDecoder::Unsupported, "", IsPaintShopPro},
     {"png", "Portable network graphic images", "PNG", TDecoder::Png, "", IsPng},
-    {"", "WebP images", "WebP", TDecoder::Unsupported, "", IsWebP},
-    {"", "PDF documents", "PDF", TDecoder::Unsupported, "", IsPdf},
+    {"webp", "WebP images", "WebP", TDecoder::WebP, "", IsWebP},
+    {"heic", "HEIF images", "HEIF", TDecoder::Heif, "", IsHeif},
+    {"heif", "HEIF images", "HEIF", TDecoder::Heif, "", IsHeif},
+    {"avif", "AVIF images", "HEIF", TDecoder::Heif, "", IsHeif},
+    {"svg", "Scalable vector graphics", "SVG", TDecoder::Svg, "", IsSvg},
+    // Compressed SVG starts as any gzip file does: only its name tells it.
+    {"svgz", "Scalable vector graphics, compressed", "SVG", TDecoder::Svg, "", nullptr},
+    {"pdf", "PDF documents", "PDF", TDecoder::Pdf, "", IsPdf},
 };
 
 TFileFormat FormatOf(const TFormatRow& row) {
@@ -269,8 +299,9 @@ const TFileFormat& ChooseFormat(const TFileFormat& ByExtension, std::span<const 
 }
 
 std::vector<std::string> RoutedMagickCoders() {
-  // The TIFF reader hands ImageMagick the sample layouts libtiff's RGBA interface does not take.
-  std::vector<std::string> coders = {"TIFF"};
+  // The TIFF reader hands ImageMagick the sample layouts libtiff's RGBA interface does not take;
+  // the GIF reader the files giflib refuses.
+  std::vector<std::string> coders = {"TIFF", "GIF"};
   for (const TFormatRow& row : kFormatTable)
     if ((row.Decoder == TDecoder::Magick || row.Decoder == TDecoder::Metafile) &&
         std::find(coders.begin(), coders.end(), row.MagickFormat) == coders.end())
@@ -303,9 +334,24 @@ TGraphic DecodePicture(const TFileFormat& ByExtension, std::span<const std::uint
     case TDecoder::Icon: return detail::DecodeIcon(Data);
     case TDecoder::Jpeg: return detail::DecodeJpeg(Data);
     case TDecoder::Png: return detail::DecodePng(Data);
-    case TDecoder::Gif: return detail::DecodeGif(Data);
+    case TDecoder::Gif:
+      try {
+        return detail::DecodeGif(Data);
+      } catch (const EInvalidGraphic&) {
+        // giflib is stricter than other readers (an LZW code size outside the format): ImageMagick
+        // gets a second try, and when it fails too, giflib's words stand.
+        try {
+          return detail::DecodeMagick(Data, "GIF", Format.Description, pkBitmap);
+        } catch (const EInvalidGraphic&) {
+        }
+        throw;
+      }
     case TDecoder::Tiff: return detail::DecodeTiff(Data);
     case TDecoder::Tga: return detail::DecodeTga(Data);
+    case TDecoder::WebP: return detail::DecodeWebP(Data);
+    case TDecoder::Heif: return detail::DecodeHeif(Data);
+    case TDecoder::Svg: return detail::DecodeSvg(Data);
+    case TDecoder::Pdf: return detail::DecodePdf(Data);
     case TDecoder::Metafile:
       return detail::DecodeMagick(Data, Format.MagickFormat, Format.Description, pkMetafile);
     case TDecoder::Magick:
@@ -502,6 +548,18 @@ void CheckPictureSize(std::int64_t Width, std::int64_t Height) {
               : Format("A picture may have at most %lld million pixels; this one has %lld million",
                        static_cast<long long>(limit / 1000000), static_cast<long long>((Width * Height + 999999) / 1000000));
   Refuse(reason, Format(kPictureTooLarge, w, h));
+}
+
+std::int64_t DecodePixelLimit() { return tDecodeMaxPixels; }
+
+TColor32 StraightFromPremultiplied(std::uint32_t Pixel) {
+  const std::uint32_t a = Pixel >> 24;
+  if (a == 255) return Pixel;
+  if (a == 0) return 0;
+  TColor32 out = a << 24;
+  for (int shift = 0; shift <= 16; shift += 8)
+    out |= std::min<std::uint32_t>(255, (((Pixel >> shift) & 0xFF) * 255 + a / 2) / a) << shift;
+  return out;
 }
 
 void Refuse(const std::string& Reason, const std::string& Fixed) {

@@ -90,6 +90,10 @@ enum class TDecoder : std::uint8_t {
   Gif,          // giflib, first frame
   Tiff,         // libtiff's RGBA interface
   Magick,       // ImageMagick through Magick++, told the coder by MagickFormat
+  WebP,         // libwebp: stills, and the first frame of an animation
+  Heif,         // libheif: the primary picture of a HEIC or AVIF file
+  Svg,          // librsvg: drawn at its own size, scaled up to a useful one
+  Pdf,          // poppler: the first page
   Unsupported,  // registered, but refused: "Cannot load image. %s are not supported on this system."
 };
 

@@ -173,6 +173,9 @@ private slots:
     QCOMPARE(fServices.OpenTitles, QStringList{QStringLiteral("Choose Picture")});
     QVERIFY(QString::fromStdString(fServices.OpenFilters.at(0)).startsWith(QStringLiteral("All (")));
     QVERIFY(QString::fromStdString(fServices.OpenFilters.at(0)).contains(QStringLiteral("*.png")));
+    // The formats covers arrive in from designers, web stores, printers and phones.
+    for (const char* ext : {"*.psd", "*.webp", "*.heic", "*.avif", "*.svg", "*.pdf"})
+      QVERIFY2(QtNameFilters(fServices.OpenFilters.at(0)).first().contains(QLatin1String(ext)), ext);
     QCOMPARE(w.RenderCount(), 1);
     QCOMPARE(fWindow->State().SlotFiles[2 - 1], GoodPicture());
     QVERIFY(!fWindow->State().Sources[2 - 1].UsesColour());

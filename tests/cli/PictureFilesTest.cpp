@@ -266,5 +266,52 @@ TEST(PictureFilesTest, ContentDecidesAndErrorsNameTheFile) {
   }
 }
 
+// The vector formats designers deliver, written here as text, as the front picture of a render:
+// the picture shows (its flat colour reaches the saved file), and an oversized or protected
+// document is refused with its name.
+TEST(PictureFilesTest, VectorSourcesRenderAndBadOnesNameTheFile) {
+  ScratchFolder dir;
+  dir.Write("cover.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"30\" height=\"40\">"
+                         "<rect width=\"30\" height=\"40\" fill=\"#ff0000\"/></svg>");
+  const std::string page = "1 0 0 rg 0 0 300 400 re f";
+  std::string pdf = "%PDF-1.4\n";
+  std::vector<std::size_t> at;
+  for (const std::string& object :
+       {std::string("<< /Type /Catalog /Pages 2 0 R >>"), std::string("<< /Type /Pages /Kids [3 0 R] /Count 1 >>"),
+        std::string("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 400] /Contents 4 0 R >>"),
+        "<< /Length " + std::to_string(page.size()) + " >>\nstream\n" + page + "\nendstream"}) {
+    at.push_back(pdf.size());
+    pdf += std::to_string(at.size()) + " 0 obj\n" + object + "\nendobj\n";
+  }
+  const std::size_t xref = pdf.size();
+  pdf += "xref\n0 5\n0000000000 65535 f \n";
+  for (std::size_t offset : at) {
+    char line[32];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+    pdf += line;
+  }
+  pdf += "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  dir.Write("cover.pdf", pdf);
+  for (const char* name : {"cover.svg", "cover.pdf"}) {
+    SCOPED_TRACE(name);
+    const TTimedResult r = RunTimed(dir, std::string("-t 1 --width 320 --height 240 --source front=") + name + " -o out.png");
+    ASSERT_EQ(r.Result.Status, 0) << r.Result.Err;
+    const TRgbaPicture out = DecodePng(dir.PathOf("out.png"));
+    int red = 0;
+    for (std::uint32_t y = 0; y < out.Height; ++y)
+      for (std::uint32_t x = 0; x < out.Width; ++x) {
+        const std::uint8_t* p = out.At(x, y);
+        red += p[0] > 200 && p[1] < 40 && p[2] < 40;
+      }
+    EXPECT_GT(red, 2000);  // the front face, a good part of the 320 x 240 picture
+  }
+  dir.Write("huge.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100000\" height=\"10\"/>");
+  const TTimedResult r = RunTimed(dir, "-t 1 --source front=huge.svg -o out.png");
+  EXPECT_EQ(r.Result.Status, 1);
+  EXPECT_EQ(r.Result.Err, "Picture \"huge.svg\": A picture may have at most 16384 pixels a side. "
+                          "Picture is too large (100000 x 10)\n");
+  EXPECT_LT(r.Seconds, kAtOnce);
+}
+
 }  // namespace
 }  // namespace quirlon::cli

@@ -186,10 +186,6 @@ bool HaveCorpus() { return fs::exists(fs::path(QUIRLON_TESTDATA) / "MANIFEST.tsv
 const std::vector<std::pair<std::string, std::string>> kRefused = {
     {".cur", "Unknown picture file extension (.cur)"},  // cursors are not a registered format
     {".pnm", "Unknown picture file extension (.pnm)"},
-    // LZW minimum code size 11 is outside the format; giflib refuses it.
-    {"pillow/gif/issue_2811.gif", "Cannot load image. Invalid or unexpected GIF image format."},
-    // The entropy data stops early ("premature end of data segment"): no made-up picture part.
-    {"pillow/jpeg/hopper_bad_exif.jpg", "Corrupt JPEG data: premature end of data segment. JPEG error #117"},
 };
 
 // Lossless files whose checksum differs for a known difference in conversion rules.

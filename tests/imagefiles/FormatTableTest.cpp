@@ -81,7 +81,13 @@ TEST(FormatTableTest, FirstBytesNameTheFormat) {
       {pcx, "PCX"},
       {photoCd, "PCD"},
       {{0xD7, 0xCD, 0xC6, 0x9A, 0, 0}, "WMF"},
-      {Bytes("Paint Shop Pro Image File\n\x1a"), "PSP"}};
+      {Bytes("Paint Shop Pro Image File\n\x1a"), "PSP"},
+      {Bytes(std::string_view("\0\0\0\x18" "ftypheic\0\0\0\0mif1heic", 24)), "HEIF"},
+      {Bytes(std::string_view("\0\0\0\x1c" "ftypavif\0\0\0\0avifmif1miaf", 28)), "HEIF"},
+      // A major brand of its own with a still-picture brand among the compatible ones.
+      {Bytes(std::string_view("\0\0\0\x18" "ftypMA1B\0\0\0\0" "avifmif1", 24)), "HEIF"},
+      {Bytes("<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\"/>"), "SVG"},
+      {Bytes("\xEF\xBB\xBF  \n<!-- drawn -->\n<svg width=\"1\" height=\"1\"/>"), "SVG"}};
   for (const auto& [data, name] : named) {
     const TFileFormat* f = FormatOfContent(data);
     ASSERT_NE(f, nullptr) << name;
@@ -98,6 +104,10 @@ TEST(FormatTableTest, FirstBytesNameTheFormat) {
       {0, 0, 2, 0, 1, 0, 16, 16, 0, 0, 1, 0, 32, 0},
       {10, 1, 1, 8},
       Bytes("hello, world"),
+      // An MP4 video's first box, markup without an svg element, and "<svg" in plain text.
+      Bytes(std::string_view("\0\0\0\x18" "ftypisom\0\0\0\0isommp42", 24)),
+      Bytes("<html><body>no picture</body></html>"),
+      Bytes("a <svg> element in words"),
       {}};
   for (const auto& data : unnamed) EXPECT_EQ(FormatOfContent(data), nullptr) << data.size();
 }
@@ -135,10 +145,12 @@ TEST(FormatTableTest, ContentChoosesTheDecoderBeforeTheName) {
   for (const char* name : {"cover.eps", "cover.png", "cover.tga", "cover.pcx", "cover.fax"})
     EXPECT_EQ(ErrorOf(WriteScratch(name, Bytes("%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 9 9\n{} loop\n"))), eps)
         << name;
-  EXPECT_EQ(ErrorOf(WriteScratch("web.png", Bytes("RIFF\x10\0\0\0WEBPVP8 "sv))),
-            "Cannot load image. WebP images are not supported on this system.");
-  EXPECT_EQ(ErrorOf(WriteScratch("doc.jpg", Bytes("%PDF-1.4\n"))),
-            "Cannot load image. PDF documents are not supported on this system.");
+  // Content that names a format of its own goes to that format's reader, whatever the name says.
+  EXPECT_TRUE(ErrorOf(WriteScratch("web.png", Bytes("RIFF\x10\0\0\0WEBPVP8 "sv)))
+                  .ends_with(". Cannot load image. Invalid or unexpected WebP image format."));
+  EXPECT_TRUE(ErrorOf(WriteScratch("doc.jpg", Bytes("%PDF-1.4\n"))).ends_with(". Cannot load image. Invalid or unexpected PDF image format."));
+  EXPECT_TRUE(ErrorOf(WriteScratch("phone.gif", Bytes(std::string_view("\0\0\0\x18" "ftypheic\0\0\0\0mif1heic", 24))))
+                  .ends_with(". Cannot load image. Invalid or unexpected HEIF image format."));
 }
 
 // A Targa file: 18-byte header, optional identification and colour map, then the pixels.

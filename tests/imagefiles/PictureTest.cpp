@@ -45,7 +45,8 @@ TEST(PictureRegistryTest, EffectiveOrderDescriptionsAndOverride) {
   const std::vector<std::string> expected = {
       "bmp", "ico", "wmf", "emf", "jfif", "jpg", "jpe", "jpeg", "rle", "dib", "win", "vst", "vda", "tga",
       "icb", "tiff", "tif", "fax", "eps", "pcx", "pcc", "scr", "rpf", "rla", "sgi", "rgba", "rgb", "bw",
-      "psd", "pdd", "ppm", "pgm", "pbm", "cel", "pic", "pcd", "gif", "cut", "psp", "png"};
+      "psd", "pdd", "ppm", "pgm", "pbm", "cel", "pic", "pcd", "gif", "cut", "psp", "png",
+      "webp", "heic", "heif", "avif", "svg", "svgz", "pdf"};
   std::vector<std::string> got;
   for (const TFileFormat* f : FileFormats().Effective()) got.push_back(f->Extension);
   EXPECT_EQ(got, expected);
@@ -61,7 +62,10 @@ TEST(PictureRegistryTest, EffectiveOrderDescriptionsAndOverride) {
       {"rgba", "SGI true color images with alpha"},   {"bw", "SGI black/white images"},
       {"pgm", "Portable gray map images"},            {"pcd", "Kodak Photo-CD images"},
       {"gif", "CompuServe images"},                   {"psp", "Paintshop Pro images"},
-      {"png", "Portable network graphic images"},     {"emf", "Windows enhanced meta files"}};
+      {"png", "Portable network graphic images"},     {"emf", "Windows enhanced meta files"},
+      {"webp", "WebP images"},                        {"avif", "AVIF images"},
+      {"heic", "HEIF images"},                        {"svg", "Scalable vector graphics"},
+      {"pdf", "PDF documents"}};
   for (const auto& [ext, text] : descriptions) {
     const TFileFormat* f = FileFormats().Find(ext);
     ASSERT_NE(f, nullptr) << ext;
@@ -83,6 +87,12 @@ TEST(PictureRegistryTest, EffectiveOrderDescriptionsAndOverride) {
   EXPECT_EQ(filter.rfind("All (*.bmp;*.ico;*.wmf;", 0), 0u);
   EXPECT_NE(filter.find("|Windows bitmaps (*.bmp)|*.bmp|"), std::string::npos);
   EXPECT_NE(filter.find("|Portable network graphic images (*.png)|*.png"), std::string::npos);
+  // The formats designers, web stores, printers and phones deliver are offered by the open dialog.
+  const std::string all = filter.substr(0, filter.find(')')) + ";";
+  for (const char* ext : {"webp", "heic", "heif", "avif", "svg", "svgz", "pdf", "psd"}) {
+    EXPECT_NE(all.find(std::string(";*.") + ext + ";"), std::string::npos) << ext;
+    EXPECT_NE(filter.find(std::string(" (*.") + ext + ")|*." + ext), std::string::npos) << ext;
+  }
 }
 
 TEST(PictureLoadTest, ExtensionAndOpenErrors) {
