@@ -209,6 +209,24 @@ private slots:
     QVERIFY2(p.status->text().contains(QStringLiteral("x 20.3 mm")), qPrintable(p.status->text()));
   }
 
+  void fitToArtworkTakesTheFrontPicturesProportions() {
+    Output(160, 120);
+    QTemporaryDir dir;
+    const QString front = dir.filePath(QStringLiteral("front.png"));
+    QImage picture(100, 160, QImage::Format_RGB32);  // 1 : 1.6
+    picture.fill(QColor(30, 60, 200));
+    QVERIFY(picture.save(front, "PNG"));
+    emit Ui(*fWindow).preview->FileDropped(front);
+    const TProductControls p = Product(*fWindow);
+    p.ChooseKind("paperback");
+    QVERIFY2(p.status->text().contains(QStringLiteral("127 x 203 x 16 mm")), qPrintable(p.status->text()));
+    p.fitToArtwork->click();
+    QVERIFY2(fServices.Errors.isEmpty(), qPrintable(fServices.Errors.join("; ")));
+    QVERIFY(fWindow->State().Product.FitArt);
+    // The height is kept: 203 mm / 1.6 = 126.875 mm wide, the spine as it was (SIDE is a colour).
+    QVERIFY2(p.status->text().contains(QStringLiteral("126.9 x 203 x 16 mm")), qPrintable(p.status->text()));
+  }
+
   void anglesOutsideTheViewAreRefusedWithAMessage() {
     Output(160, 120);
     const TProductControls p = Product(*fWindow);
