@@ -1,17 +1,25 @@
 #include "app/MainWindow.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QInputDialog>
 #include <QFileInfo>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSignalBlocker>
 
 #include "app/AboutDialog.h"
+#include "app/ProductPage.h"
 #include "core/Platform.h"
+#include "core/ProductError.h"
 #include "core/Template.h"
 #include "imagefiles/OutputWriters.h"
 #include "imagefiles/Picture.h"
+#include "imagefiles/SafeFile.h"
 #include "raster/Errors.h"
 #include "raster/Kernels.h"
 #include "view/LayerResamplers.h"
@@ -225,6 +233,8 @@ void MainWindow::BuildLayout() {
   fEffectPages->addTab(reflectionPage, QStringLiteral("Reflection"));
   fEffectPages->addTab(shadowPage, QStringLiteral("Shadow"));
   fEffectPages->addTab(objectPage, QStringLiteral("Object"));
+  fProductPage = new ProductPage;
+  fEffectPages->addTab(fProductPage, QStringLiteral("Product"));
   fEffectPages->setCurrentIndex(0);
 
   // Drawn above the right end of the tab strip, and clickable there.
@@ -393,6 +403,12 @@ void MainWindow::ConnectHandlers() {
     fState.LargeDiscArea = fLargeDiscArea->isChecked();
     Render();
   });
+  on(fProductPage, &ProductPage::Changed, [this] { ApplyProduct(fProductPage->Job(fState.Product)); });
+  on(fProductPage, &ProductPage::SplitWrapClicked, [this] {
+    const auto file = fServices.OpenPicture(this, QStringLiteral("Choose full cover wrap"), imagefiles::GraphicFilter());
+    if (file) SplitCoverWrap(*file);
+  });
+  on(fProductPage, &ProductPage::SaveTemplateClicked, [this] { AskProductTemplateName(); });
   on(fResamplerList, &QComboBox::currentIndexChanged, [this] { ResamplerChosen(); });
   on(fKernelList, &QComboBox::currentIndexChanged, [this] { KernelChosen(); });
   connect(fSourcePanel, &TCaptionPanel::FileDropped, this,
@@ -420,9 +436,23 @@ void MainWindow::Render() {
   const TBusyPointer busy(fServices);
   ++fRenderCount;
   core::TRenderRequest request;
-  request.Template.File = core::TemplateEntry(TemplateFiles(), fState.Template);
   request.Settings = fState.Settings;
   request.Sources = fState.Sources;
+  if (fState.Product.Kind.empty()) {
+    request.Template.File = core::TemplateEntry(TemplateFiles(), fState.Template);
+  } else {
+    // The product's layers are made on the spot; the wrap's parts fill its slots.
+    const core::TProductTemplate built = core::BuildProductTemplate(fState.Product, nullptr, fState.Sources,
+                                                                    fPictures, request.MaxPicturePixels);
+    request.Template.Parsed = built.Template;
+    request.Sources = built.Sources;
+    const core::TProduct& product = built.Scene.Products.front();
+    fProductPage->SetStatus(QStringLiteral("%1: %2 x %3 x %4 mm")
+                                .arg(QString::fromStdString(product.Kind),
+                                     QString::fromStdString(core::FormatNumber(std::round(product.Width * 10) / 10)),
+                                     QString::fromStdString(core::FormatNumber(std::round(product.Height * 10) / 10)),
+                                     QString::fromStdString(core::FormatNumber(std::round(product.Depth * 10) / 10))));
+  }
   request.TransparentBackground = fState.TransparentBackground;
   request.LargeDiscArea = fState.LargeDiscArea;
   request.Width = fOutputWidth->Value();
@@ -531,6 +561,63 @@ void MainWindow::ResamplerChosen() {
 }
 
 void MainWindow::KernelChosen() { view::KernelClassNamesListChange(View(), fKernelList->currentText().toStdString()); }
+
+// ---- Product page ---------------------------------------------------------------------------
+
+void MainWindow::ApplyProduct(const core::TProductJob& Product) {
+  const core::TProductJob previous = fState.Product;
+  fState.Product = Product;
+  try {
+    Render();
+  } catch (const core::EBadProductValue& e) {
+    fState.Product = previous;
+    fProductPage->Show(previous);
+    fProductPage->SetStatus(QString::fromStdString(e.what()));
+    throw;
+  }
+}
+
+void MainWindow::SplitCoverWrap(const std::string& WrapFile) {
+  core::TProductJob product = fProductPage->Job(fState.Product);
+  if (product.Kind.empty())
+    throw core::EBadProductValue("A cover wrap needs a product: choose its kind on the Product page first");
+  product.Wrap = WrapFile;
+  ApplyProduct(product);
+}
+
+void MainWindow::AskProductTemplateName() {
+  bool accepted = false;
+  const QString name = QInputDialog::getText(this, QStringLiteral("Save as template"), QStringLiteral("Template name:"),
+                                             QLineEdit::Normal, QString::fromStdString(fState.Product.Kind), &accepted);
+  if (accepted) SaveProductTemplate(name.trimmed().toStdString());
+}
+
+void MainWindow::SaveProductTemplate(const std::string& Name) {
+  if (fState.Product.Kind.empty())
+    throw core::EBadProductValue("Only a product can be saved as a template: choose its kind on the Product page first");
+  if (Name.empty() || Name.front() == '.' || Name.find_first_of("/\\") != std::string::npos)
+    throw core::EBadProductValue("Template name \"" + Name +
+                                 "\" cannot be used: give a name without folder separators that does not start with a dot");
+  if (fPaths.UserTemplatesFolder.empty())
+    throw core::EBadProductValue("There is no user template folder to save into: HOME and XDG_DATA_HOME are both unset");
+  const std::string file = fPaths.UserTemplatesFolder + Name + ".ini";
+  // Never over a user's file.
+  if (QFileInfo::exists(QString::fromStdString(file)))
+    throw core::EBadProductValue("Template \"" + file + "\" exists already: choose another name");
+  if (!QDir().mkpath(QString::fromStdString(fPaths.UserTemplatesFolder)))
+    throw core::EBadProductValue("Cannot create the user template folder \"" + fPaths.UserTemplatesFolder + "\"");
+  imagefiles::TPictureCache& pictures = fPictures;
+  const std::string text = core::ProductTemplateText(
+      core::BuildProductTemplate(fState.Product, nullptr, fState.Sources, pictures, imagefiles::kDefaultPicturePixels));
+  imagefiles::WriteFileSafely(file, text.data(), text.size());
+  // Listed at once and chosen; the product page keeps its product, which renders the same.
+  const std::vector<std::string> templates = TemplateFiles();
+  const auto found = std::find(templates.begin(), templates.end(), file);
+  fTemplateArrows->SetRange(1, std::max<std::int32_t>(1, static_cast<std::int32_t>(templates.size())));
+  if (found != templates.end()) fTemplateArrows->SetPosition(static_cast<std::int32_t>(found - templates.begin()) + 1);
+  StepTemplate();
+  fProductPage->SetStatus(QStringLiteral("Saved as template \"%1\"").arg(QString::fromStdString(Name)));
+}
 
 // ---- Save and about ---------------------------------------------------------------------------
 

@@ -23,12 +23,14 @@
 #include "app/Controls.h"
 #include "app/Platform.h"
 #include "app/Skin.h"
+#include "core/ProductJob.h"
 #include "core/Render.h"
 #include "view/ImgView32.h"
 
 namespace quirlon::app {
 
 class AboutDialog;
+class ProductPage;
 
 // Where the window finds its data and what it is called: the folder beside the executable and
 // the executable's path, unless a caller (a test) names others.
@@ -66,6 +68,8 @@ struct TWindowState {
   std::array<std::string, core::kSlotCount> SlotFiles;
   bool TransparentBackground = false;
   bool LargeDiscArea = false;
+  // The product of the "Product" page; without a kind the chosen template renders.
+  core::TProductJob Product;
 };
 
 class MainWindow : public QWidget {
@@ -91,6 +95,14 @@ public:
 
   // The standard error report for an error that ended a handler.
   void ReportError(const std::exception& Error);
+
+  // "Save as template..." once named: the product as Name.ini in the user template folder, then
+  // listed and chosen in the chooser. Refuses a name that is empty, holds a folder separator or
+  // starts with a dot, and a file that exists already.
+  void SaveProductTemplate(const std::string& Name);
+  // "Split full cover wrap..." once a file is chosen: the wrap's back, spine and front go to the
+  // product's slots, its trim and spine taken from the page's size fields.
+  void SplitCoverWrap(const std::string& WrapFile);
 
 signals:
   // After every render that finished, with the canvas size it rendered.
@@ -125,6 +137,10 @@ private:
   void KernelChosen();
   void SavePicture();
   void ShowAbout();
+  // Product is rendered and kept; a value the model refuses leaves the state and the page as
+  // they were and is reported.
+  void ApplyProduct(const core::TProductJob& Product);
+  void AskProductTemplateName();
 
   TWindowServices& fServices;
   TAppPaths fPaths;
@@ -176,6 +192,7 @@ private:
   TColorSelect* fHighlightColour;
   QComboBox* fResamplerList;
   QComboBox* fKernelList;
+  ProductPage* fProductPage;
 };
 
 }  // namespace quirlon::app

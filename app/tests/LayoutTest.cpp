@@ -203,10 +203,11 @@ private slots:
     QVERIFY(Ui(w).sourcePicture->Empty());
     QVERIFY(Ui(w).sourcePicture->pixmap().isNull());
     QVERIFY(Ui(w).sourceClearPicture->Empty());
-    QCOMPARE(Ui(w).effectPages->count(), 3);
+    QCOMPARE(Ui(w).effectPages->count(), 4);
     QCOMPARE(Ui(w).effectPages->tabText(0), QStringLiteral("Reflection"));
     QCOMPARE(Ui(w).effectPages->tabText(1), QStringLiteral("Shadow"));
     QCOMPARE(Ui(w).effectPages->tabText(2), QStringLiteral("Object"));
+    QCOMPARE(Ui(w).effectPages->tabText(3), QStringLiteral("Product"));
     QCOMPARE(Ui(w).effectPages->currentIndex(), 0);
 
     const std::vector<std::string> templates = fData->Templates();
