@@ -140,7 +140,7 @@ void BM_PngSave2048(benchmark::State& state) {
   const TBitmap32& flat = Shot();
   std::size_t size = 0;
   for (auto _ : state) {
-    const imagefiles::TPngImage png = imagefiles::Bitmap32ToPng(flat, 9, false);
+    const imagefiles::TPngImage png = imagefiles::Bitmap32ToPng(flat, imagefiles::TPngEffort::Default, false);
     std::vector<std::uint8_t> file;
     png.Write([&](const std::uint8_t* d, std::size_t n) { file.insert(file.end(), d, d + n); });
     size = file.size();

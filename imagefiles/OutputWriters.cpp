@@ -221,8 +221,8 @@ void SaveJpg(const TBitmap32& Bitmap, const std::string& FileName, std::int32_t 
   WriteFileSafely(FileName, file.data(), file.size());
 }
 
-void SavePng(const TBitmap32& Bitmap, const std::string& FileName, std::int32_t Dpi) {
-  TPngImage png = Bitmap32ToPng(Bitmap, 9, false);
+void SavePng(const TBitmap32& Bitmap, const std::string& FileName, std::int32_t Dpi, TPngEffort Effort) {
+  TPngImage png = Bitmap32ToPng(Bitmap, Effort, false);
   const std::uint32_t ppm = static_cast<std::uint32_t>(DpiToPixelsPerMeter(Dpi));
   std::vector<std::uint8_t> phys(9);
   for (int i = 0; i < 2; ++i) {

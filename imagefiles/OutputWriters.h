@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "imagefiles/Bitmap32ToPng.h"
 #include "raster/Bitmap32.h"
 
 namespace quirlon::imagefiles {
@@ -33,9 +34,10 @@ std::vector<std::uint8_t> EncodeJpg(const raster::TBitmap32& Bitmap, std::int32_
 
 void SaveBmp(const raster::TBitmap32& Bitmap, const std::string& FileName, std::int32_t Dpi);
 void SaveJpg(const raster::TBitmap32& Bitmap, const std::string& FileName, std::int32_t Dpi);
-// Bitmap32ToPng at level 9, not interlaced, with a pHYs chunk (ppm both ways, unit metre) directly
+// Bitmap32ToPng at Effort, not interlaced, with a pHYs chunk (ppm both ways, unit metre) directly
 // after IHDR. The image is built before the file is touched.
-void SavePng(const raster::TBitmap32& Bitmap, const std::string& FileName, std::int32_t Dpi);
+void SavePng(const raster::TBitmap32& Bitmap, const std::string& FileName, std::int32_t Dpi,
+             TPngEffort Effort = TPngEffort::Default);
 
 // The last steps of "Save picture" after the flatten: mirrors Flat left to right in place when
 // Flip is set, then writes it with the writer that FileName's extension chooses.

@@ -158,7 +158,8 @@ TEST(OutputWritersTest, FailedSaveLeavesNothingBehind) {
   b.SetSize(4, 4);
   b.Clear(0xFF336699);
   using Saver = void (*)(const TBitmap32&, const std::string&, std::int32_t);
-  for (Saver save : {Saver(&SaveBmp), Saver(&SaveJpg), Saver(&SavePng)}) {
+  const Saver savePng = [](const TBitmap32& b, const std::string& f, std::int32_t d) { SavePng(b, f, d); };
+  for (Saver save : {Saver(&SaveBmp), Saver(&SaveJpg), savePng}) {
     const std::string missing = dir.PathOf("no such folder/out.png");
     EXPECT_EQ(CreateErrorOf([&] { save(b, missing, 96); }),
               "Cannot create file \"" + missing + "\". No such file or directory");
