@@ -535,7 +535,7 @@ void MainWindow::SavePicture() {
   const auto file = fServices.SavePicture(this, kSaveFilter, kSaveDefaultExt, fLastSaveName);
   if (!file) return;
   fLastSaveName = *file;
-  imagefiles::SavePicture(*flat, *file, fOutputDpi->Value(), fFlipWhenSaved->isChecked());
+  imagefiles::SavePicture(*flat, *file, imagefiles::TSaveOptions{.Dpi = fOutputDpi->Value()}, fFlipWhenSaved->isChecked());
 }
 
 void MainWindow::ShowAbout() {
