@@ -10,6 +10,7 @@
 
 #include "raster/Errors.h"
 #include "raster/Parallel.h"
+#include "raster/PixelStore.h"
 
 namespace quirlon::imagefiles {
 
@@ -60,15 +61,28 @@ void FilterRows(const TPngImage& Png, std::vector<std::uint8_t>& Scratch, const 
     const std::uint32_t passWidth = (Png.Width - pass->XStart + pass->XStep - 1) / pass->XStep;
     const std::size_t rowBytes = static_cast<std::size_t>(passWidth) * 4;
     for (std::uint32_t y = pass->YStart; y < Png.Height; y += pass->YStep) {
-      const std::uint8_t* src = Png.Pixels.data() + y * stride;
       std::uint8_t* dst = Scratch.data() + 1;
       // Sub: each byte minus the byte one pixel to its left; the first pixel keeps its bytes.
       std::uint8_t left[4] = {0, 0, 0, 0};
-      for (std::uint32_t x = pass->XStart; x < Png.Width; x += pass->XStep) {
-        const std::uint8_t* p = src + static_cast<std::size_t>(x) * 4;
-        for (int c = 0; c < 4; ++c) {
-          *dst++ = static_cast<std::uint8_t>(p[c] - left[c]);
-          left[c] = p[c];
+      if (Png.Bitmap != nullptr) {
+        const raster::TColor32* src = Png.Bitmap->ScanLine(static_cast<std::int32_t>(y));
+        for (std::uint32_t x = pass->XStart; x < Png.Width; x += pass->XStep) {
+          const raster::TColor32 c = src[x];
+          const std::uint8_t p[4] = {static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
+                                     static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 24)};
+          for (int k = 0; k < 4; ++k) {
+            *dst++ = static_cast<std::uint8_t>(p[k] - left[k]);
+            left[k] = p[k];
+          }
+        }
+      } else {
+        const std::uint8_t* src = Png.Pixels.data() + y * stride;
+        for (std::uint32_t x = pass->XStart; x < Png.Width; x += pass->XStep) {
+          const std::uint8_t* p = src + static_cast<std::size_t>(x) * 4;
+          for (int k = 0; k < 4; ++k) {
+            *dst++ = static_cast<std::uint8_t>(p[k] - left[k]);
+            left[k] = p[k];
+          }
         }
       }
       Row(Scratch.data(), 1 + rowBytes);
@@ -113,11 +127,28 @@ TCompressor NewCompressor(int Level) {
   return c;
 }
 
-std::vector<std::uint8_t> AllFilteredRows(const TPngImage& Png) {
-  std::vector<std::uint8_t> data;
-  data.reserve(static_cast<std::size_t>(Png.Height) * (1 + static_cast<std::size_t>(Png.Width) * 4));
+// Canvas-sized, so taken from the pixel stores: huge pages where the system has them, and the block
+// is kept for the next save instead of being faulted in again.
+using TFilteredRows = std::vector<std::uint8_t, raster::TZeroedAllocator<std::uint8_t>>;
+
+TFilteredRows AllFilteredRows(const TPngImage& Png) {
+  TFilteredRows data;
+  std::size_t size = 0;
   std::vector<std::uint8_t> row;
-  FilterRows(Png, row, [&](const std::uint8_t* bytes, std::size_t size) { data.insert(data.end(), bytes, bytes + size); });
+  const bool interlaced = Png.InterlaceMethod == 1;
+  for (auto pass = interlaced ? std::begin(kAdam7) : std::begin(kWholeImage);
+       pass != (interlaced ? std::end(kAdam7) : std::end(kWholeImage)); ++pass) {
+    if (pass->XStart >= Png.Width || pass->YStart >= Png.Height) continue;
+    const std::size_t passWidth = (Png.Width - pass->XStart + pass->XStep - 1) / pass->XStep;
+    const std::size_t rows = (Png.Height - pass->YStart + pass->YStep - 1) / pass->YStep;
+    size += rows * (1 + passWidth * 4);
+  }
+  data.resize(size);
+  std::size_t at = 0;
+  FilterRows(Png, row, [&](const std::uint8_t* bytes, std::size_t count) {
+    std::memcpy(data.data() + at, bytes, count);
+    at += count;
+  });
   return data;
 }
 
@@ -187,16 +218,20 @@ void PutZlibHeader(std::uint8_t* p, int Level) {
   p[1] = static_cast<std::uint8_t>(header);
 }
 
-std::vector<std::uint8_t> CompressOneStream(const std::vector<std::uint8_t>& Data, int Level) {
+// Room for a compressor's worst case, left uninitialised: a vector would clear (and so fault in)
+// about a canvas of memory of which the output touches only its real size.
+std::unique_ptr<std::uint8_t[]> OutputRoom(std::size_t Bytes) { return std::make_unique_for_overwrite<std::uint8_t[]>(Bytes); }
+
+std::vector<std::uint8_t> CompressOneStream(const TFilteredRows& Data, int Level) {
   const TCompressor compressor = NewCompressor(Level);
-  std::vector<std::uint8_t> out(libdeflate_zlib_compress_bound(compressor.get(), Data.size()));
-  const std::size_t size = libdeflate_zlib_compress(compressor.get(), Data.data(), Data.size(), out.data(), out.size());
+  const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), Data.size());
+  const std::unique_ptr<std::uint8_t[]> room = OutputRoom(bound);
+  const std::size_t size = libdeflate_zlib_compress(compressor.get(), Data.data(), Data.size(), room.get(), bound);
   if (size == 0) throw EInvalidGraphic("PNG compression failed");
-  out.resize(size);
-  return out;
+  return std::vector<std::uint8_t>(room.get(), room.get() + size);
 }
 
-std::vector<std::uint8_t> CompressSlices(const std::vector<std::uint8_t>& Data, int Level, std::size_t Slices) {
+std::vector<std::uint8_t> CompressSlices(const TFilteredRows& Data, int Level, std::size_t Slices) {
   const std::size_t sliceSize = (Data.size() + Slices - 1) / Slices;
   std::vector<std::vector<std::uint8_t>> compressed(Slices);
   std::atomic<std::size_t> next{0};
@@ -207,10 +242,11 @@ std::vector<std::uint8_t> CompressSlices(const std::vector<std::uint8_t>& Data, 
       for (std::size_t i; (i = next.fetch_add(1)) < Slices;) {
         const std::size_t begin = i * sliceSize, length = std::min(Data.size() - begin, sliceSize);
         std::vector<std::uint8_t>& out = compressed[i];
-        out.resize(libdeflate_deflate_compress_bound(compressor.get(), length) + 8);
-        const std::size_t size =
-            libdeflate_deflate_compress(compressor.get(), Data.data() + begin, length, out.data(), out.size());
-        out.resize(size);
+        const std::size_t bound = libdeflate_deflate_compress_bound(compressor.get(), length);
+        const std::unique_ptr<std::uint8_t[]> room = OutputRoom(bound);
+        const std::size_t size = libdeflate_deflate_compress(compressor.get(), Data.data() + begin, length, room.get(), bound);
+        out.reserve(size + 8);  // MakeContinuing adds up to 5 bytes
+        out.assign(room.get(), room.get() + size);
         if (size == 0 || (i + 1 < Slices && !MakeContinuing(out))) failed = true;
       }
     } catch (...) {
@@ -238,7 +274,7 @@ std::vector<std::uint8_t> CompressSlices(const std::vector<std::uint8_t>& Data, 
 
 // Deflates the filtered rows and sends them as IDAT chunks of kIdatChunkSize bytes.
 void WriteImageData(const TPngImage& Png, const TPngImage::TSink& Sink) {
-  const std::vector<std::uint8_t> data = AllFilteredRows(Png);
+  const TFilteredRows data = AllFilteredRows(Png);
   const int level = DeflateLevelOf(Png.Effort);
   const std::size_t slices = SliceCount(data.size());
   const std::vector<std::uint8_t> stream = slices > 1 ? CompressSlices(data, level, slices) : CompressOneStream(data, level);
@@ -276,7 +312,10 @@ void TPngImage::InsertChunkAfter(std::string_view After, TPngChunk Chunk) {
 void TPngImage::Validate() const {
   if (Width == 0) throw EInvalidGraphic("Image width is zero in IHDR");
   if (Height == 0) throw EInvalidGraphic("Image height is zero in IHDR");
-  if (Pixels.size() != static_cast<std::size_t>(Width) * Height * 4) throw EInvalidGraphic("PNG pixel data does not match the header");
+  const bool matches = Bitmap != nullptr ? Pixels.empty() && static_cast<std::uint32_t>(Bitmap->Width()) == Width &&
+                                               static_cast<std::uint32_t>(Bitmap->Height()) == Height
+                                         : Pixels.size() == static_cast<std::size_t>(Width) * Height * 4;
+  if (!matches) throw EInvalidGraphic("PNG pixel data does not match the header");
 }
 
 void TPngImage::Write(const TSink& Sink) const {
@@ -309,18 +348,7 @@ TPngImage Bitmap32ToPng(const raster::TBitmap32& Source, TPngEffort Effort, bool
   png.InterlaceMethod = Interlaced ? 1 : 0;
   png.Effort = Effort;
   png.Chunks = {MakePngChunk("IHDR"), MakePngChunk("IDAT"), MakePngChunk("IEND")};
-  png.Pixels.resize(static_cast<std::size_t>(png.Width) * png.Height * 4);
-  std::uint8_t* dst = png.Pixels.data();
-  for (std::int32_t y = 0; y < Source.Height(); ++y) {
-    const raster::TColor32* src = Source.ScanLine(y);
-    for (std::int32_t x = 0; x < Source.Width(); ++x) {
-      const raster::TColor32 c = src[x];
-      *dst++ = static_cast<std::uint8_t>(c >> 16);
-      *dst++ = static_cast<std::uint8_t>(c >> 8);
-      *dst++ = static_cast<std::uint8_t>(c);
-      *dst++ = static_cast<std::uint8_t>(c >> 24);
-    }
-  }
+  png.Bitmap = &Source;  // read while writing: no copy of the canvas
   return png;
 }
 

@@ -46,6 +46,9 @@ public:
   TPngEffort Effort = TPngEffort::Default;
   std::vector<TPngChunk> Chunks;     // in file order
   std::vector<std::uint8_t> Pixels;  // Height rows of 4 x Width bytes R, G, B, A, top row first
+  // Or the rows are read from this bitmap while writing (Pixels then stays empty); the image must
+  // not be written after the bitmap is gone or changed in size.
+  const raster::TBitmap32* Bitmap = nullptr;
 
   // Puts Chunk directly after the first chunk of type After (at the end when there is none).
   void InsertChunkAfter(std::string_view After, TPngChunk Chunk);
@@ -62,7 +65,8 @@ public:
 
 // Header (Source's size, 8 bits, colour type 6, methods 0, interlace 0 or 1 for Adam7), chunk
 // list IHDR, IDAT, IEND, and for each pixel the R, G, B of the stored TColor32 unchanged with its
-// alpha. The caller owns the result.
+// alpha. The result reads Source's pixels when written (no copy is made): write it while Source
+// lives.
 TPngImage Bitmap32ToPng(const raster::TBitmap32& Source, TPngEffort Effort, bool Interlaced);
 
 }  // namespace quirlon::imagefiles

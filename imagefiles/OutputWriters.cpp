@@ -70,13 +70,19 @@ std::string OutputExtensionList() {
   std::string list;
   for (const TOutputFormatInfo& info : OutputFormats())
     for (std::string_view ext : info.Extensions)
-      if (!ext.empty()) list += (list.empty() ? "" : ", ") + std::string(ext);
+      if (!ext.empty()) {
+        if (!list.empty()) list += ", ";
+        list += ext;
+      }
   return list;
 }
 
 std::string OutputFormatNameList() {
   std::string list;
-  for (const TOutputFormatInfo& info : OutputFormats()) list += (list.empty() ? "" : "|") + std::string(info.Name);
+  for (const TOutputFormatInfo& info : OutputFormats()) {
+    if (!list.empty()) list += '|';
+    list += info.Name;
+  }
   return list;
 }
 
