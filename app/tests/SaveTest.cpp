@@ -134,6 +134,11 @@ private slots:
     }
     // The dialog proposes the name as it was saved.
     QCOMPARE(fServices.SaveInitialNames.back(), fData->File("f.jpeg"));
+    // Qt's dialog shows one entry per format, its first pattern the extension a bare name gets.
+    QCOMPARE(QtNameFilters(SaveFilter()),
+             (QStringList{QStringLiteral("PNG Image (*.png)"), QStringLiteral("JPEG Image (*.jpg *.jpeg *.jpe *.jfif)"),
+                          QStringLiteral("BMP Image (*.bmp *.dib)"), QStringLiteral("WebP Image (*.webp)"),
+                          QStringLiteral("TIFF Image (*.tif *.tiff)")}));
   }
 
   // The quality, the PNG effort and lossless WebP beside the save button reach the writers.
