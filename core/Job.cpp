@@ -98,8 +98,8 @@ const std::vector<TJobKey>& Table() {
        QUIRLON_NUMBER(Output.Dpi, "dpi")},
       {"quality", K::Number, "N", "", "JPEG and WebP quality, 1..100 (default 90)", 1, 100,
        QUIRLON_NUMBER(Output.Quality, "quality")},
-      {"png-effort", K::Text, "fast|default|small", "",
-       "PNG compression: fast (about a tenth larger), default (never\nlarger than zlib's best), small (smallest, slowest)", 0, 0,
+      {"png-effort", K::Text, "EFFORT", "",
+       "PNG compression: fast (about a tenth larger), default (never\nlarger than zlib's best) or small (smallest, slowest)", 0, 0,
        [](TJob& j, const std::string& v, const std::string&) {
          if (v == "fast") j.Output.PngEffort = imagefiles::TPngEffort::Fast;
          else if (v == "default") j.Output.PngEffort = imagefiles::TPngEffort::Default;
