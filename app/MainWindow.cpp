@@ -178,6 +178,16 @@ void MainWindow::BuildLayout() {
   fAbout = Place(new QToolButton(fToolBar), "about", 71, 2, 67, 36);
   fAbout->setText(QStringLiteral("About..."));
   fAbout->setIcon(PlusIcon());
+  // How pictures are saved, beside the button that saves them.
+  MakeLabel(fToolBar, "saveQualityLabel", QStringLiteral("Quality:"), 150, 13, 44, 14);
+  fSaveQuality = Place(new TSpinEdit(1, 100, 90, fToolBar), "saveQuality", 196, 10, 49, 21);
+  fSaveQuality->setToolTip(QStringLiteral("JPEG and WebP quality, 1 to 100"));
+  MakeLabel(fToolBar, "pngEffortLabel", QStringLiteral("PNG:"), 256, 13, 28, 14);
+  fPngEffort = Place(new QComboBox(fToolBar), "pngEffort", 286, 10, 81, 21);
+  fPngEffort->addItems({QStringLiteral("Fast"), QStringLiteral("Default"), QStringLiteral("Smallest")});
+  fPngEffort->setCurrentIndex(static_cast<int>(imagefiles::TPngEffort::Default));
+  fPngEffort->setToolTip(QStringLiteral("PNG compression: fast, default (never larger than zlib's best), smallest"));
+  fWebpLossless = MakeCheckBox(fToolBar, "webpLossless", QStringLiteral("Lossless WebP"), false, 376, 10, 100, 20);
   for (QToolButton* b : {fSavePicture, fAbout}) {
     b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     b->setIconSize(QSize(16, 16));
@@ -629,10 +639,33 @@ void MainWindow::SavePicture() {
     flat = std::make_unique<raster::TBitmap32>();
     flat->SetSize(View().Bitmap().Width(), View().Bitmap().Height());
   }
-  const auto file = fServices.SavePicture(this, kSaveFilter, kSaveDefaultExt, fLastSaveName);
-  if (!file) return;
-  fLastSaveName = *file;
-  imagefiles::SavePicture(*flat, *file, fOutputDpi->Value(), fFlipWhenSaved->isChecked());
+  const std::string firstExtension(imagefiles::OutputFormats().front().Extensions.front());
+  const auto answer = fServices.SavePicture(this, SaveFilter(), firstExtension, fLastSaveName);
+  if (!answer) return;
+  const std::string file = NameWithFilterExtension(answer->File, answer->Filter);
+  fLastSaveName = file;
+  const imagefiles::TSaveOptions options{.Dpi = fOutputDpi->Value(),
+                                         .Quality = fSaveQuality->Value(),
+                                         .Lossless = fWebpLossless->isChecked(),
+                                         .PngEffort = static_cast<imagefiles::TPngEffort>(fPngEffort->currentIndex())};
+  imagefiles::SavePicture(*flat, file, options, fFlipWhenSaved->isChecked());
+}
+
+std::string SaveFilter() {
+  std::string filter;
+  for (const imagefiles::TOutputFormatInfo& format : imagefiles::OutputFormats()) {
+    std::string patterns;
+    for (std::string_view ext : format.Extensions)
+      if (!ext.empty()) patterns += (patterns.empty() ? "*" : ";*") + std::string(ext);
+    filter += (filter.empty() ? "" : "|") + std::string(format.Description) + " Image (" + patterns + ")|" + patterns;
+  }
+  return filter;
+}
+
+std::string NameWithFilterExtension(const std::string& File, std::size_t Filter) {
+  if (imagefiles::OutputFormatOf(File)) return File;
+  const auto& formats = imagefiles::OutputFormats();
+  return File + std::string(formats[Filter < formats.size() ? Filter : 0].Extensions.front());
 }
 
 void MainWindow::ShowAbout() {

@@ -49,10 +49,12 @@ QString SlotCaption(std::int32_t Slot);
 // The program's icon: a box standing on its reflection.
 QIcon ApplicationIcon();
 
-// The save dialog's filter list and default extension.
-inline constexpr const char* kSaveFilter =
-    "JPEG Image File (*.jpg)|*.jpg|PNG Image File (*.png)|*.png|Bitmaps (*.bmp)|*.bmp";
-inline constexpr const char* kSaveDefaultExt = ".bmp";
+// The save dialog's filter list: one entry per output format in the writers' table, PNG first
+// ("PNG Image (*.png)|*.png|JPEG Image (*.jpg;*.jpeg;*.jpe;*.jfif)|*.jpg;*.jpeg;*.jpe;*.jfif|...").
+std::string SaveFilter();
+// File as saved after the dialog's entry Filter was chosen: unchanged when its extension names an
+// output format, otherwise with that entry's first extension added ("shot" and WebP: "shot.webp").
+std::string NameWithFilterExtension(const std::string& File, std::size_t Filter);
 
 // "Data/SkinName.dat" without a line.
 inline constexpr const char* kEmptySkinFile = "Skin file \"%s\" is empty: its first line must name the skin";
@@ -175,6 +177,9 @@ private:
   QCheckBox* fTransparentBackground;
   QCheckBox* fLargeDiscArea;
   QCheckBox* fFlipWhenSaved;
+  TSpinEdit* fSaveQuality;     // JPEG and WebP
+  QComboBox* fPngEffort;       // in TPngEffort's order
+  QCheckBox* fWebpLossless;
   QTabWidget* fEffectPages;
   QCheckBox* fShowReflections;
   QCheckBox* fFadeReflections;

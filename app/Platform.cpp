@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QUrl>
 
 namespace quirlon::app {
@@ -51,21 +52,31 @@ std::optional<std::string> TQtWindowServices::OpenPicture(QWidget* Owner, const 
   return QFileInfo(name).absoluteFilePath().toStdString();
 }
 
-std::optional<std::string> TQtWindowServices::SavePicture(QWidget* Owner, const std::string& Filter,
+std::optional<TSaveAnswer> TQtWindowServices::SavePicture(QWidget* Owner, const std::string& Filter,
                                                           const std::string& DefaultExt,
                                                           const std::string& InitialName) {
   QFileDialog dialog(Owner);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setNameFilters(QtNameFilters(Filter));
+  const QStringList filters = QtNameFilters(Filter);
+  dialog.setNameFilters(filters);
   QString suffix = QString::fromStdString(DefaultExt);
   if (suffix.startsWith(QLatin1Char('.'))) suffix.remove(0, 1);
   dialog.setDefaultSuffix(suffix);
+  // A name typed without an extension takes the one of the entry chosen: "(*.jpg *.jpeg)" gives jpg.
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& chosen) {
+    const int star = chosen.indexOf(QStringLiteral("*."));
+    if (star < 0) return;
+    const int end = chosen.indexOf(QRegularExpression(QStringLiteral("[ );]")), star);
+    dialog.setDefaultSuffix(chosen.mid(star + 2, end < 0 ? -1 : end - star - 2));
+  });
   dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
   dialog.setSizeGripEnabled(true);
   if (!InitialName.empty()) dialog.selectFile(QString::fromStdString(InitialName));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath().toStdString();
+  const qsizetype chosen = filters.indexOf(dialog.selectedNameFilter());
+  return TSaveAnswer{QFileInfo(dialog.selectedFiles().first()).absoluteFilePath().toStdString(),
+                     chosen < 0 ? 0 : static_cast<std::size_t>(chosen)};
 }
 
 std::optional<raster::TColor> TQtWindowServices::ChooseColor(QWidget* Owner, raster::TColor Initial) {

@@ -13,6 +13,12 @@ class QWidget;
 
 namespace quirlon::app {
 
+// What the save dialog answers: the file and the index of the filter entry chosen.
+struct TSaveAnswer {
+  std::string File;
+  std::size_t Filter = 0;
+};
+
 class TWindowServices {
 public:
   virtual ~TWindowServices() = default;
@@ -20,10 +26,11 @@ public:
   // Open dialog for one existing picture: Filter in "Text|patterns|Text|patterns" form. The full
   // path, or nothing on cancel.
   virtual std::optional<std::string> OpenPicture(QWidget* Owner, const QString& Title, const std::string& Filter) = 0;
-  // Save dialog: Filter as above (first entry selected), DefaultExt (".bmp") appended to a name
-  // typed without an extension, overwriting an existing file only after asking. InitialName is
-  // the last name chosen. The full path, or nothing on cancel.
-  virtual std::optional<std::string> SavePicture(QWidget* Owner, const std::string& Filter,
+  // Save dialog: Filter as above (first entry selected); a name typed without an extension gets
+  // the first extension of the chosen entry (DefaultExt, such as ".png", while the first is chosen);
+  // an existing file is overwritten only after asking. InitialName is the last name chosen. The
+  // full path and the chosen entry, or nothing on cancel.
+  virtual std::optional<TSaveAnswer> SavePicture(QWidget* Owner, const std::string& Filter,
                                                  const std::string& DefaultExt, const std::string& InitialName) = 0;
   // Colour picker starting at Initial (0x00BBGGRR). The confirmed colour, or nothing on cancel.
   virtual std::optional<raster::TColor> ChooseColor(QWidget* Owner, raster::TColor Initial) = 0;
@@ -44,7 +51,7 @@ public:
 class TQtWindowServices : public TWindowServices {
 public:
   std::optional<std::string> OpenPicture(QWidget* Owner, const QString& Title, const std::string& Filter) override;
-  std::optional<std::string> SavePicture(QWidget* Owner, const std::string& Filter, const std::string& DefaultExt,
+  std::optional<TSaveAnswer> SavePicture(QWidget* Owner, const std::string& Filter, const std::string& DefaultExt,
                                          const std::string& InitialName) override;
   std::optional<raster::TColor> ChooseColor(QWidget* Owner, raster::TColor Initial) override;
   void PushBusyPointer() override;

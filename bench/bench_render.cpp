@@ -73,7 +73,7 @@ void BM_Save(benchmark::State& state) {
   const std::string file = (std::filesystem::temp_directory_path() /
                             ("quirlon-bench-" + std::to_string(::getpid()) + kExtensions[state.range(0)]))
                                .string();
-  for (auto _ : state) imagefiles::SavePicture(*flat, file, 96, false);
+  for (auto _ : state) imagefiles::SavePicture(*flat, file, imagefiles::TSaveOptions{}, false);
   state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(file));
   state.SetLabel(kNames[state.range(0)]);
   std::filesystem::remove(file);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "imagefiles/OutputWriters.h"
 #include "imagefiles/Picture.h"
 
 namespace quirlon::cli {
@@ -95,14 +96,22 @@ Options ParseOptions(const std::vector<std::string>& args) {
   }
   if (!o.Help && !o.Version && !o.List && !sawOutput && o.Job.Product.SaveTemplate.empty())
     throw UsageError("-o FILE or --save-template FILE is required (see --help)");
+  if (sawOutput) {
+    // The format is settled before anything is rendered.
+    try {
+      core::OutputFormatOfJob(o.Job.Output);
+    } catch (const core::EJobValue& e) {
+      throw UsageError("--" + e.Key() + e.Detail());
+    }
+  }
   return o;
 }
 
 std::string HelpText() {
   std::string text = R"(Usage: quirlon-render -o FILE [options]
        quirlon-render --product KIND [--size WxHxD] -o FILE [options]
-Renders a box shot from a template, or from a product's dimensions, and saves it as PNG, JPEG
-or BMP.
+Renders a box shot from a template, or from a product's dimensions, and saves it as PNG, JPEG,
+WebP, TIFF or BMP.
 
 )";
   auto line = [&](const std::string& left, std::string_view help) {
@@ -125,7 +134,8 @@ or BMP.
     if (!key.Argument.empty()) left += " " + std::string(key.Argument);
     std::string help(key.Help);
     if (key.Name == "output")
-      help += "; .png gives PNG, .jpg JPEG, anything else BMP;\na device, a FIFO or /dev/stdout is written to, never replaced";
+      help += "; its extension names the format:\n" + imagefiles::OutputExtensionList() +
+              ";\n- writes to standard output (see --format);\na device or a FIFO is written to, never replaced";
     line(left, help);
     if (key.Name == "background")
       line("      --source SLOT=VALUE", "the same for any slot (repeatable); SLOT is one of\n" + SlotOptionNames() +

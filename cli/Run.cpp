@@ -10,6 +10,7 @@
 #include <climits>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include "core/Platform.h"
 #include "core/ProductError.h"
@@ -93,10 +94,20 @@ void RequireTemplates(const std::vector<std::string>& templates, const std::stri
   throw std::runtime_error("Template " + folderAndWhat);
 }
 
+// All of File to descriptor 1, past interruptions and short writes (a pipe takes it in pieces).
+void WriteToStandardOutput(const std::vector<std::uint8_t>& File) {
+  std::size_t done = 0;
+  while (done < File.size()) {
+    const ssize_t n = ::write(STDOUT_FILENO, File.data() + done, File.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw std::runtime_error(std::string("Cannot write to standard output. ") + std::strerror(n < 0 ? errno : EIO));
+    done += static_cast<std::size_t>(n);
+  }
+}
+
 }  // namespace
 
 int Run(const Options& o, std::ostream& out, std::ostream& err) {
-  (void)err;
   if (o.Help) {
     out << HelpText();
     return 0;
@@ -160,10 +171,14 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
     if (!product.SaveTemplate.empty()) {
       const std::string text = core::ProductTemplateText(built);
       imagefiles::WriteFileSafely(product.SaveTemplate, text.data(), text.size());
-      if (o.Verbose) out << "wrote " << product.SaveTemplate << " (template)\n";
+      if (o.Verbose) (job.Output.ToStandardOutput() ? err : out) << "wrote " << product.SaveTemplate << " (template)\n";
     }
     if (job.Output.File.empty()) return 0;
   }
+
+  const imagefiles::TOutputFormat format = OutputFormatOfJob(job.Output);
+  if (job.Output.ToStandardOutput() && ::isatty(STDOUT_FILENO))
+    throw UsageError("-o - writes picture data to standard output, which is a terminal; redirect or pipe it");
 
   std::unique_ptr<raster::TBitmap32> flat;
   {
@@ -171,12 +186,20 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
     const core::TRenderResult result = core::ApplyTemplate(request);
     flat = core::Flatten(result, core::TFlattenOptions{.Flip = job.Output.Flip});
   }
-  imagefiles::SavePicture(*flat, job.Output.File, job.Output.Dpi, false);
+  if (job.Output.ToStandardOutput()) {
+    out.flush();
+    const std::vector<std::uint8_t> file = imagefiles::EncodePicture(*flat, format, job.Output.SaveOptions());
+    WriteToStandardOutput(file);
+  } else {
+    imagefiles::SavePicture(*flat, job.Output.File, format, job.Output.SaveOptions(), false);
+  }
 
   if (o.Verbose) {
-    static const char* kNames[] = {"BMP", "JPEG", "PNG"};
-    out << "wrote " << job.Output.File << " (" << flat->Width() << " x " << flat->Height() << ", "
-        << kNames[imagefiles::OutputFormatOf(job.Output.File)] << ", " << job.Output.Dpi << " dpi)\n";
+    // The picture itself may be on standard output.
+    std::ostream& report = job.Output.ToStandardOutput() ? err : out;
+    report << "wrote " << (job.Output.ToStandardOutput() ? "standard output" : job.Output.File) << " ("
+           << flat->Width() << " x " << flat->Height() << ", " << imagefiles::OutputFormatInfo(format).Description
+           << ", " << job.Output.Dpi << " dpi)\n";
   }
   return 0;
 }

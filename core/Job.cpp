@@ -70,6 +70,12 @@ double AngleValue(std::string_view key, const std::string& text) {
   return value;
 }
 
+// Something that exists, links followed, and is neither a regular file nor a folder.
+bool IsSpecialFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
 // The table's appliers: each finds its own row for the range and the name in messages.
 #define QUIRLON_NUMBER(field, key)                                                         \
   [](TJob& j, const std::string& v, const std::string&) {                                  \
@@ -92,7 +98,7 @@ const std::vector<TJobKey>& Table() {
       {"output", K::File, "FILE", "", "picture to write", 0, 0,
        [](TJob& j, const std::string& v, const std::string& base) {
          if (v.empty()) throw EJobValue("output", " needs a file name");
-         j.Output.File = InFolder(v, base);
+         j.Output.File = v == "-" ? v : InFolder(v, base);
        }},
       {"template", K::Text, "N|NAME|FILE", "",
        "template number (as the window counts), display name or a\ntemplate file (default 1)", 0, 0,
@@ -104,8 +110,27 @@ const std::vector<TJobKey>& Table() {
        QUIRLON_NUMBER(Request.Width, "width")},
       {"height", K::Number, "N", "", "canvas height, 32..2048 (default 600)", 32, 2048,
        QUIRLON_NUMBER(Request.Height, "height")},
+      {"format", K::Text, "FORMAT", "", "png, jpeg, webp, bmp or tiff: the format for -o - (default png);\nwith a file name it must match the name's extension", 0, 0,
+       [](TJob& j, const std::string& v, const std::string&) {
+         const imagefiles::TOutputFormatInfo* format = imagefiles::FindOutputFormatNamed(v);
+         if (format == nullptr)
+           throw EJobValue("format", " takes " + imagefiles::OutputFormatNameList() + ", not '" + v + "'");
+         j.Output.Format = format->Format;
+       }},
       {"dpi", K::Number, "N", "", "resolution stored in the file, 60..600 (default 96)", 60, 600,
        QUIRLON_NUMBER(Output.Dpi, "dpi")},
+      {"quality", K::Number, "N", "", "JPEG and WebP quality, 1..100 (default 90)", 1, 100,
+       QUIRLON_NUMBER(Output.Quality, "quality")},
+      {"png-effort", K::Text, "EFFORT", "",
+       "PNG compression: fast (about a tenth larger), default (never\nlarger than zlib's best) or small (smallest, slowest)", 0, 0,
+       [](TJob& j, const std::string& v, const std::string&) {
+         if (v == "fast") j.Output.PngEffort = imagefiles::TPngEffort::Fast;
+         else if (v == "default") j.Output.PngEffort = imagefiles::TPngEffort::Default;
+         else if (v == "small") j.Output.PngEffort = imagefiles::TPngEffort::Small;
+         else throw EJobValue("png-effort", " takes fast, default or small, not '" + v + "'");
+       }},
+      {"lossless", K::Switch, "", "", "WebP without loss (every pixel exact)", 0, 0,
+       QUIRLON_SWITCH(Output.Lossless, "lossless", true)},
       {"flip", K::Switch, "", "", "mirror the picture left to right", 0, 0, QUIRLON_SWITCH(Output.Flip, "flip", true)},
       {"transparent", K::Switch, "", "", "no background: transparent where no layer draws", 0, 0,
        QUIRLON_SWITCH(Request.TransparentBackground, "transparent", true)},
@@ -245,6 +270,27 @@ void ApplyJobValue(TJob& Job, std::string_view Key, const std::string& Value, co
   const TJobKey* key = FindJobKey(Key);
   if (key == nullptr) throw EJobValue(std::string(Key), " is not a known key");
   key->Apply(Job, Value, BaseFolder);
+}
+
+imagefiles::TOutputFormat OutputFormatOfJob(const TJobOutput& Output) {
+  using imagefiles::OutputFormatInfo;
+  if (Output.ToStandardOutput()) return Output.Format.value_or(imagefiles::TOutputFormat::Png);
+  const std::optional<imagefiles::TOutputFormat> byName = imagefiles::OutputFormatOf(Output.File);
+  const std::string ext = imagefiles::OutputExtension(Output.File);
+  // A name without an extension cannot be mislabelled by a named format, nor can a device or a FIFO
+  // (/dev/stdout, a pipe), which is written through and has no name to speak of.
+  if (ext.empty() && (Output.Format || IsSpecialFile(Output.File)))
+    return Output.Format.value_or(imagefiles::TOutputFormat::Png);
+  if (!byName) {
+    throw EJobValue("output", std::string(": cannot tell the picture format from '") + Output.File + "' (" +
+                                  (ext.empty() ? std::string("no extension") : "unknown extension " + ext) +
+                                  "); use one of " + imagefiles::OutputExtensionList() + ", or - for standard output");
+  }
+  if (Output.Format && *Output.Format != *byName)
+    throw EJobValue("format", " " + std::string(OutputFormatInfo(*Output.Format).Name) + " does not match '" +
+                                  Output.File + "', which names " +
+                                  std::string(OutputFormatInfo(*byName).Description));
+  return *byName;
 }
 
 raster::TColor ParseColourValue(std::string_view Key, const std::string& Text) {

@@ -4,22 +4,38 @@
 // option name without its dashes ("reflection-opacity", "front", "output"); this is the one table
 // of those keys, with their ranges, their help text and how each one changes a job.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/ProductJob.h"
 #include "core/Render.h"
+#include "imagefiles/OutputWriters.h"
 #include "raster/Errors.h"
 
 namespace quirlon::core {
 
 // Where a finished picture goes and how it is written.
 struct TJobOutput {
-  std::string File;
+  std::string File;  // "-": standard output
+  std::optional<imagefiles::TOutputFormat> Format;  // given by name; otherwise File's extension decides
   std::int32_t Dpi = 96;
+  std::int32_t Quality = 90;  // JPEG and WebP
+  bool Lossless = false;      // WebP
+  imagefiles::TPngEffort PngEffort = imagefiles::TPngEffort::Default;
   bool Flip = false;  // mirrored left to right
+
+  bool ToStandardOutput() const { return File == "-"; }
+  imagefiles::TSaveOptions SaveOptions() const { return {Dpi, Quality, Lossless, PngEffort}; }
 };
+
+// The format Output is written in: the named format, else the one File's extension names, PNG for
+// standard output. A name without an extension takes the named format, and a device or FIFO
+// without one is PNG unless a format is named. Throws EJobValue for "output" when the name names
+// no format, or for "format" when the named format and the extension disagree; nothing is
+// rendered before this is known.
+imagefiles::TOutputFormat OutputFormatOfJob(const TJobOutput& Output);
 
 struct TJob {
   std::string Template = "1";   // number as the window counts, display name, or a template file

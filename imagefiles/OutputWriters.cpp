@@ -1,5 +1,7 @@
 #include "imagefiles/OutputWriters.h"
 
+#include <algorithm>
+#include <cstdarg>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +10,8 @@
 
 #include <jpeglib.h>
 #include <jerror.h>
+#include <tiffio.h>
+#include <webp/encode.h>
 
 #include "imagefiles/Bitmap32ToPng.h"
 #include "imagefiles/SafeFile.h"
@@ -15,6 +19,10 @@
 #include "raster/Numeric.h"
 
 namespace quirlon::imagefiles {
+
+namespace {
+constexpr const char* kFCreateErrorText = "Cannot create file \"%s\". %s";
+}
 
 using raster::TBitmap32;
 using raster::TColor32;
@@ -35,11 +43,56 @@ std::string OutputExtension(const std::string& FileName) {
   return ext;
 }
 
-TOutputFormat OutputFormatOf(const std::string& FileName) {
+const std::vector<TOutputFormatInfo>& OutputFormats() {
+  static const std::vector<TOutputFormatInfo> formats = {
+      {TOutputFormat::Png, "png", "PNG", {".png"}},
+      {TOutputFormat::Jpeg, "jpeg", "JPEG", {".jpg", ".jpeg", ".jpe", ".jfif"}},
+      {TOutputFormat::Bmp, "bmp", "BMP", {".bmp", ".dib"}},
+      {TOutputFormat::WebP, "webp", "WebP", {".webp"}},
+      {TOutputFormat::Tiff, "tiff", "TIFF", {".tif", ".tiff"}},
+  };
+  return formats;
+}
+
+const TOutputFormatInfo& OutputFormatInfo(TOutputFormat Format) {
+  for (const TOutputFormatInfo& info : OutputFormats())
+    if (info.Format == Format) return info;
+  return OutputFormats().front();
+}
+
+const TOutputFormatInfo* FindOutputFormatNamed(std::string_view Name) {
+  for (const TOutputFormatInfo& info : OutputFormats())
+    if (info.Name == Name) return &info;
+  return nullptr;
+}
+
+std::string OutputExtensionList() {
+  std::string list;
+  for (const TOutputFormatInfo& info : OutputFormats())
+    for (std::string_view ext : info.Extensions)
+      if (!ext.empty()) {
+        if (!list.empty()) list += ", ";
+        list += ext;
+      }
+  return list;
+}
+
+std::string OutputFormatNameList() {
+  std::string list;
+  for (const TOutputFormatInfo& info : OutputFormats()) {
+    if (!list.empty()) list += '|';
+    list += info.Name;
+  }
+  return list;
+}
+
+std::optional<TOutputFormat> OutputFormatOf(const std::string& FileName) {
   const std::string ext = OutputExtension(FileName);
-  if (ext == ".png") return ofPng;
-  if (ext == ".jpg") return ofJpg;
-  return ofBmp;
+  if (ext.empty()) return std::nullopt;
+  for (const TOutputFormatInfo& info : OutputFormats())
+    for (std::string_view known : info.Extensions)
+      if (known == ext) return info.Format;
+  return std::nullopt;
 }
 
 namespace {
@@ -141,6 +194,7 @@ void JpegTermDestination(j_compress_ptr cinfo) {
 struct TJpegJob {
   const TBitmap32* Bitmap;
   JSAMPLE* Row;  // 3 x width samples, owned by the caller
+  int Quality;
 };
 
 // All libjpeg calls of the encoder. No object with a destructor lives here, and nothing the
@@ -163,7 +217,7 @@ bool RunJpegEncoder(jpeg_compress_struct* cinfo, TJpegError* error, TJpegMemoryD
   cinfo->input_components = 3;
   cinfo->in_color_space = JCS_RGB;
   jpeg_set_defaults(cinfo);  // YCbCr 2x2/1x1/1x1, standard Huffman tables, JFIF 1.01
-  jpeg_set_quality(cinfo, 90, TRUE);
+  jpeg_set_quality(cinfo, job->Quality, TRUE);
   cinfo->dct_method = JDCT_FLOAT;
   jpeg_start_compress(cinfo, TRUE);
   while (cinfo->next_scanline < cinfo->image_height) {
@@ -189,12 +243,13 @@ struct TFreeDeleter {
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodeJpg(const TBitmap32& Bitmap, std::int32_t Dpi) {
+std::vector<std::uint8_t> EncodeJpg(const TBitmap32& Bitmap, std::int32_t Dpi, std::int32_t Quality) {
+  if (Quality < 1 || Quality > 100) throw EInvalidGraphic("JPEG quality must be from 1 to 100");
   std::vector<JSAMPLE> row(static_cast<std::size_t>(Bitmap.Width() > 0 ? Bitmap.Width() : 1) * 3);
   jpeg_compress_struct cinfo{};
   TJpegError error{};
   TJpegMemoryDest dest{};
-  TJpegJob job{&Bitmap, row.data()};
+  TJpegJob job{&Bitmap, row.data(), Quality};
   const bool ok = RunJpegEncoder(&cinfo, &error, &dest, &job);
   const std::unique_ptr<unsigned char, TFreeDeleter> out(dest.Buffer);  // also after a failure
   if (!ok) throw EInvalidGraphic(error.Message);
@@ -221,8 +276,10 @@ void SaveJpg(const TBitmap32& Bitmap, const std::string& FileName, std::int32_t 
   WriteFileSafely(FileName, file.data(), file.size());
 }
 
-void SavePng(const TBitmap32& Bitmap, const std::string& FileName, std::int32_t Dpi) {
-  TPngImage png = Bitmap32ToPng(Bitmap, 9, false);
+namespace {
+
+TPngImage PngWithResolution(const TBitmap32& Bitmap, std::int32_t Dpi, TPngEffort Effort) {
+  TPngImage png = Bitmap32ToPng(Bitmap, Effort, false);
   const std::uint32_t ppm = static_cast<std::uint32_t>(DpiToPixelsPerMeter(Dpi));
   std::vector<std::uint8_t> phys(9);
   for (int i = 0; i < 2; ++i) {
@@ -233,9 +290,24 @@ void SavePng(const TBitmap32& Bitmap, const std::string& FileName, std::int32_t 
   }
   phys[8] = 1;  // unit: metre
   png.InsertChunkAfter("IHDR", MakePngChunk("pHYs", std::move(phys)));
-  png.Validate();  // before the file is touched
+  png.Validate();
+  return png;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> EncodePng(const TBitmap32& Bitmap, std::int32_t Dpi, TPngEffort Effort) {
+  std::vector<std::uint8_t> file;
+  PngWithResolution(Bitmap, Dpi, Effort).Write([&](const std::uint8_t* data, std::size_t size) {
+    file.insert(file.end(), data, data + size);
+  });
+  return file;
+}
+
+void SavePng(const TBitmap32& Bitmap, const std::string& FileName, std::int32_t Dpi, TPngEffort Effort) {
+  const TPngImage png = PngWithResolution(Bitmap, Dpi, Effort);  // refused before the file is touched
   TSafeFileWriter file(FileName);
-  // The compressed stream goes out in pieces; a buffer keeps the number of system calls small.
+  // The chunks go out in pieces; a buffer keeps the number of system calls small.
   std::vector<std::uint8_t> pending;
   pending.reserve(kIdatChunkSize + 4096);
   png.Write([&](const std::uint8_t* data, std::size_t size) {
@@ -249,19 +321,204 @@ void SavePng(const TBitmap32& Bitmap, const std::string& FileName, std::int32_t 
   file.Commit();
 }
 
-void SavePicture(TBitmap32& Flat, const std::string& FileName, std::int32_t Dpi, bool Flip) {
-  if (Flip) Flat.MirrorHorizontal();
-  switch (OutputFormatOf(FileName)) {
-    case ofPng:
-      SavePng(Flat, FileName, Dpi);
-      break;
-    case ofJpg:
-      SaveJpg(Flat, FileName, Dpi);
-      break;
-    case ofBmp:
-      SaveBmp(Flat, FileName, Dpi);
-      break;
+namespace {
+
+// R, G, B, A bytes, top row first: what libwebp and libtiff take.
+std::vector<std::uint8_t> RgbaBytes(const TBitmap32& Bitmap) {
+  std::vector<std::uint8_t> rgba(static_cast<std::size_t>(Bitmap.Width()) * static_cast<std::size_t>(Bitmap.Height()) * 4);
+  std::uint8_t* dst = rgba.data();
+  for (std::int32_t y = 0; y < Bitmap.Height(); ++y) {
+    const TColor32* src = Bitmap.ScanLine(y);
+    for (std::int32_t x = 0; x < Bitmap.Width(); ++x, dst += 4) {
+      dst[0] = static_cast<std::uint8_t>(src[x] >> 16);
+      dst[1] = static_cast<std::uint8_t>(src[x] >> 8);
+      dst[2] = static_cast<std::uint8_t>(src[x]);
+      dst[3] = static_cast<std::uint8_t>(src[x] >> 24);
+    }
   }
+  return rgba;
+}
+
+const char* WebPReason(WebPEncodingError error) {
+  switch (error) {
+    case VP8_ENC_ERROR_OUT_OF_MEMORY:
+    case VP8_ENC_ERROR_BITSTREAM_OUT_OF_MEMORY: return "out of memory";
+    case VP8_ENC_ERROR_BAD_DIMENSION: return "the picture is too large for WebP (16383 pixels a side)";
+    case VP8_ENC_ERROR_FILE_TOO_BIG: return "the file would be over 4 GiB";
+    default: return "the encoder failed";
+  }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> EncodeWebP(const TBitmap32& Bitmap, std::int32_t Quality, bool Lossless) {
+  if (Bitmap.Width() <= 0 || Bitmap.Height() <= 0) throw EInvalidGraphic("Cannot write an empty picture as WebP");
+  if (Quality < 1 || Quality > 100) throw EInvalidGraphic("WebP quality must be from 1 to 100");
+  WebPConfig config;
+  if (!WebPConfigInit(&config)) throw EInvalidGraphic("WebP encoder version mismatch");
+  config.quality = static_cast<float>(Quality);
+  config.lossless = Lossless ? 1 : 0;
+  config.exact = Lossless ? 1 : 0;  // keep the colour under transparent pixels: lossless means every byte
+  config.thread_level = 1;
+  if (!WebPValidateConfig(&config)) throw EInvalidGraphic("Invalid WebP settings");
+  WebPPicture picture;
+  if (!WebPPictureInit(&picture)) throw EInvalidGraphic("WebP encoder version mismatch");
+  picture.use_argb = Lossless ? 1 : 0;
+  picture.width = Bitmap.Width();
+  picture.height = Bitmap.Height();
+  WebPMemoryWriter writer;
+  WebPMemoryWriterInit(&writer);
+  picture.writer = WebPMemoryWrite;
+  picture.custom_ptr = &writer;
+  struct TCleanUp {
+    WebPPicture* Picture;
+    WebPMemoryWriter* Writer;
+    ~TCleanUp() {
+      WebPPictureFree(Picture);
+      WebPMemoryWriterClear(Writer);
+    }
+  } cleanUp{&picture, &writer};
+  const std::vector<std::uint8_t> rgba = RgbaBytes(Bitmap);
+  if (!WebPPictureImportRGBA(&picture, rgba.data(), Bitmap.Width() * 4))
+    throw EInvalidGraphic(std::string("Cannot write WebP: ") + WebPReason(picture.error_code));
+  if (!WebPEncode(&config, &picture))
+    throw EInvalidGraphic(std::string("Cannot write WebP: ") + WebPReason(picture.error_code));
+  return std::vector<std::uint8_t>(writer.mem, writer.mem + writer.size);
+}
+
+namespace {
+
+// libtiff's client procedures over a growing block of memory.
+struct TTiffMemory {
+  std::vector<std::uint8_t> Bytes;
+  std::size_t Position = 0;
+};
+
+tsize_t TiffRead(thandle_t Handle, tdata_t Data, tsize_t Size) {
+  TTiffMemory* m = static_cast<TTiffMemory*>(Handle);
+  const std::size_t n = m->Position >= m->Bytes.size() ? 0 : std::min<std::size_t>(static_cast<std::size_t>(Size), m->Bytes.size() - m->Position);
+  if (n > 0) std::memcpy(Data, m->Bytes.data() + m->Position, n);
+  m->Position += n;
+  return static_cast<tsize_t>(n);
+}
+
+tsize_t TiffWrite(thandle_t Handle, tdata_t Data, tsize_t Size) {
+  TTiffMemory* m = static_cast<TTiffMemory*>(Handle);
+  const std::size_t n = static_cast<std::size_t>(Size);
+  try {
+    if (m->Position + n > m->Bytes.size()) m->Bytes.resize(m->Position + n);
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
+  std::memcpy(m->Bytes.data() + m->Position, Data, n);
+  m->Position += n;
+  return Size;
+}
+
+toff_t TiffSeek(thandle_t Handle, toff_t Offset, int Whence) {
+  TTiffMemory* m = static_cast<TTiffMemory*>(Handle);
+  const std::uint64_t base = Whence == SEEK_CUR ? m->Position : Whence == SEEK_END ? m->Bytes.size() : 0;
+  m->Position = static_cast<std::size_t>(base + Offset);
+  return m->Position;
+}
+
+int TiffClose(thandle_t) { return 0; }
+toff_t TiffSize(thandle_t Handle) { return static_cast<TTiffMemory*>(Handle)->Bytes.size(); }
+int TiffMap(thandle_t, tdata_t*, toff_t*) { return 0; }
+void TiffUnmap(thandle_t, tdata_t, toff_t) {}
+
+// libtiff reports through a handler; the writer keeps the first error to raise it.
+int KeepFirstTiffError(TIFF*, void* Message, const char* Module, const char* Format, va_list Arguments) {
+  std::string& message = *static_cast<std::string*>(Message);
+  if (!message.empty()) return 1;
+  char text[512];
+  std::vsnprintf(text, sizeof text, Format, Arguments);
+  message = std::string(Module != nullptr ? Module : "TIFF") + ": " + text;
+  return 1;
+}
+
+int IgnoreTiffWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+}  // namespace
+
+std::vector<std::uint8_t> EncodeTiff(const TBitmap32& Bitmap, std::int32_t Dpi) {
+  if (Bitmap.Width() <= 0 || Bitmap.Height() <= 0) throw EInvalidGraphic("Cannot write an empty picture as TIFF");
+  TTiffMemory memory;
+  std::string error;
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  TIFFOpenOptionsSetErrorHandlerExtR(options, KeepFirstTiffError, &error);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, IgnoreTiffWarning, nullptr);
+  TIFF* tiff = TIFFClientOpenExt("memory.tif", "wl", &memory, TiffRead, TiffWrite, TiffSeek, TiffClose, TiffSize,
+                                 TiffMap, TiffUnmap, options);
+  TIFFOpenOptionsFree(options);
+  if (tiff == nullptr) throw EInvalidGraphic("Cannot write TIFF: " + error);
+  struct TTiffClose {
+    void operator()(TIFF* t) const { TIFFClose(t); }
+  };
+  std::unique_ptr<TIFF, TTiffClose> guard(tiff);
+  const std::uint32_t width = static_cast<std::uint32_t>(Bitmap.Width());
+  const std::uint32_t height = static_cast<std::uint32_t>(Bitmap.Height());
+  const std::uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
+  bool ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width) && TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height) &&
+            TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 4) && TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8) &&
+            TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra) &&
+            TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
+            TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+            TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
+            TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) &&
+            TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) &&
+            TIFFSetField(tiff, TIFFTAG_ZIPQUALITY, 6) &&
+            TIFFSetField(tiff, TIFFTAG_XRESOLUTION, static_cast<double>(Dpi)) &&
+            TIFFSetField(tiff, TIFFTAG_YRESOLUTION, static_cast<double>(Dpi)) &&
+            TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) &&
+            TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
+  std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 4);
+  for (std::uint32_t y = 0; ok && y < height; ++y) {
+    const TColor32* src = Bitmap.ScanLine(static_cast<std::int32_t>(y));
+    for (std::uint32_t x = 0; x < width; ++x) {
+      row[x * 4 + 0] = static_cast<std::uint8_t>(src[x] >> 16);
+      row[x * 4 + 1] = static_cast<std::uint8_t>(src[x] >> 8);
+      row[x * 4 + 2] = static_cast<std::uint8_t>(src[x]);
+      row[x * 4 + 3] = static_cast<std::uint8_t>(src[x] >> 24);
+    }
+    ok = TIFFWriteScanline(tiff, row.data(), y, 0) == 1;
+  }
+  ok = ok && TIFFWriteDirectory(tiff);
+  guard.reset();
+  if (!ok) throw EInvalidGraphic("Cannot write TIFF: " + (error.empty() ? std::string("libtiff failed") : error));
+  return std::move(memory.Bytes);
+}
+
+std::vector<std::uint8_t> EncodePicture(const TBitmap32& Bitmap, TOutputFormat Format, const TSaveOptions& Options) {
+  switch (Format) {
+    case TOutputFormat::Png: return EncodePng(Bitmap, Options.Dpi, Options.PngEffort);
+    case TOutputFormat::Jpeg: return EncodeJpg(Bitmap, Options.Dpi, Options.Quality);
+    case TOutputFormat::Bmp: return EncodeBmp(Bitmap, Options.Dpi);
+    case TOutputFormat::WebP: return EncodeWebP(Bitmap, Options.Quality, Options.Lossless);
+    case TOutputFormat::Tiff: return EncodeTiff(Bitmap, Options.Dpi);
+  }
+  throw EInvalidGraphic("Unknown output format");
+}
+
+void SavePicture(TBitmap32& Flat, const std::string& FileName, TOutputFormat Format, const TSaveOptions& Options,
+                 bool Flip) {
+  if (Flip) Flat.MirrorHorizontal();
+  if (Format == TOutputFormat::Png) return SavePng(Flat, FileName, Options.Dpi, Options.PngEffort);
+  const std::vector<std::uint8_t> file = EncodePicture(Flat, Format, Options);
+  WriteFileSafely(FileName, file.data(), file.size());
+}
+
+void SavePicture(TBitmap32& Flat, const std::string& FileName, const TSaveOptions& Options, bool Flip) {
+  const std::optional<TOutputFormat> format = OutputFormatOf(FileName);
+  if (!format) {
+    const std::string ext = OutputExtension(FileName);
+    throw EFCreateError(Format(kFCreateErrorText, FileName.c_str(),
+                               ((ext.empty() ? std::string("The name has no picture extension")
+                                             : "Unknown picture extension \"" + ext + "\"") +
+                                "; use one of " + OutputExtensionList())
+                                   .c_str()));
+  }
+  SavePicture(Flat, FileName, *format, Options, Flip);
 }
 
 }  // namespace quirlon::imagefiles

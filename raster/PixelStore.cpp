@@ -1,5 +1,6 @@
 #include "raster/PixelStore.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -27,7 +28,7 @@ struct TBlock {
 
 class TBlockCache {
 public:
-  // A kept block of exactly Bytes (page-rounded): a render asks for the canvas size again and again.
+  // A kept block of exactly Bytes (as mapped): a render asks for the canvas size again and again.
   bool Take(std::size_t Bytes, TBlock& Out) {
     std::lock_guard<std::mutex> lock(fMutex);
     for (std::size_t i = fCount; i-- > 0;) {
@@ -84,10 +85,43 @@ TBlockCache& Cache() {
   return cache;
 }
 
-std::size_t PageRounded(std::size_t Bytes) {
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// The size a large block is mapped with: whole huge pages where that adds at most a quarter (an
+// 800 x 600 canvas of 1.92 MB takes one 2 MiB page: one fault instead of 469), else whole pages.
+std::size_t MappedSize(std::size_t Bytes) {
   constexpr std::size_t page = 4096;
-  return (Bytes + page - 1) / page * page;
+  const std::size_t pages = (Bytes + page - 1) / page * page;
+  const std::size_t huge = (Bytes + kHugePage - 1) / kHugePage * kHugePage;
+  return huge - pages <= pages / 4 ? huge : pages;
 }
+
+#if defined(__unix__)
+// Blocks of whole huge pages start on a 2 MiB boundary and ask for huge pages: a canvas is then
+// faulted in a few hundred large pages rather than thousands of small ones (the kernel clears the
+// same bytes either way). Where huge pages are off the advice is ignored. Only Bytes from the
+// returned address stay mapped, so the block is unmapped as any other.
+void* MapBlock(std::size_t Bytes) {
+#if defined(MADV_HUGEPAGE)
+  if (Bytes % kHugePage == 0) {
+    const std::size_t span = Bytes + kHugePage;
+    void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) throw std::bad_alloc();
+    char* const first = static_cast<char*>(raw);
+    char* const aligned = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(first) + kHugePage - 1) &
+                                                  ~(std::uintptr_t{kHugePage} - 1));
+    if (aligned > first) munmap(first, static_cast<std::size_t>(aligned - first));
+    char* const end = aligned + Bytes;
+    if (end < first + span) munmap(end, static_cast<std::size_t>(first + span - end));
+    madvise(aligned, Bytes, MADV_HUGEPAGE);
+    return aligned;
+  }
+#endif
+  void* p = mmap(nullptr, Bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  return p;
+}
+#endif
 
 }  // namespace
 
@@ -99,14 +133,13 @@ void* AllocateZeroed(std::size_t Bytes) {
     return p;
   }
   TBlock block;
-  if (Cache().Take(PageRounded(Bytes), block)) {
+  if (Cache().Take(MappedSize(Bytes), block)) {
     std::memset(block.Address, 0, Bytes);  // the tail past Bytes is never handed out
     return block.Address;
   }
-  const std::size_t mapped = PageRounded(Bytes);
+  const std::size_t mapped = MappedSize(Bytes);
 #if defined(__unix__)
-  void* p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED) throw std::bad_alloc();
+  void* p = MapBlock(mapped);
 #else
   void* p = std::calloc(mapped, 1);
   if (p == nullptr) throw std::bad_alloc();
@@ -121,7 +154,7 @@ void ReleaseZeroed(void* Block, std::size_t Bytes) noexcept {
     std::free(Block);
     return;
   }
-  Cache().Keep(TBlock{Block, PageRounded(Bytes)});
+  Cache().Keep(TBlock{Block, MappedSize(Bytes)});
 }
 
 }  // namespace quirlon::raster

@@ -67,10 +67,11 @@ def main():
     env = dict(os.environ, QUIRLON_BENCH_TEMPLATES=templates, QUIRLON_BENCH_COVER=f"{IN}/cover.bmp",
                QUIRLON_BENCH_SIDE=f"{IN}/side.bmp")
 
-    def ours_whole(w, h):
+    def ours_whole(w, h, effort="default"):
         out = os.path.join(work, f"quirlon_{w}x{h}.png")
         return hyperfine([a.render, "--templates", templates, "--template", "1", "--source", f"front={cover_png}",
-                          "--source", f"side={side_png}", "--width", str(w), "--height", str(h), "--output", out],
+                          "--source", f"side={side_png}", "--width", str(w), "--height", str(h), "--output", out,
+                          "--png-effort", effort],
                          runs=a.runs)
 
     # Our building blocks through Google Benchmark, repeated for medians and spreads.
@@ -89,15 +90,19 @@ def main():
             counters[b["run_name"]] = b["bytes"]
     q = {k: stats(v) for k, v in runs.items()}
 
-    print("\n== whole box shot: load sources, render, save PNG level 9")
+    print("\n== whole box shot: load sources, render, save PNG at the default effort")
     cover_img, side_img = pipeline_pil.load_arts()
     for w, h in ((2048, 1536), (800, 600)):
         ours = ours_whole(w, h)
         pil = time_fn(lambda: pipeline_pil.whole(w, h), runs=a.runs)
         im_out = os.path.join(work, f"im_{w}x{h}.png")
         im = hyperfine(pipeline_im.command(w, h, "bilinear", out=im_out), runs=a.runs)
-        goal(f"whole {w}x{h} vs Pillow+numpy", ours, pil, "Pillow+numpy", limit=0.5)
-        goal(f"whole {w}x{h} vs ImageMagick", ours, im, "ImageMagick ", limit=0.1)
+        big = w == 2048
+        goal(f"whole {w}x{h} vs Pillow+numpy", ours, pil, "Pillow+numpy", limit=0.4 if big else 0.5)
+        goal(f"whole {w}x{h} vs ImageMagick", ours, im, "ImageMagick ", limit=0.2 if big else 0.3)
+        if big:
+            goal(f"whole {w}x{h} --png-effort fast vs Pillow+numpy", ours_whole(w, h, "fast"), pil, "Pillow+numpy",
+                 limit=0.25)
 
     print("\n== render alone (no decode, no file)")
     for w, h in ((2048, 1536), (800, 600)):
@@ -125,13 +130,20 @@ def main():
          limit=0.1)
 
     png, z = q["BM_PngSave2048/real_time"], q["BM_ZlibOneStream2048/real_time"]
-    goal("PNG L9 save 2048x1536 vs one zlib L9 stream", png, z, "zlib 1 strm ", at_least=1.6)
+    goal("PNG default save 2048x1536 vs one zlib L9 stream", png, z, "zlib 1 strm ", at_least=5)
     pb, zb = counters.get("BM_PngSave2048/real_time", 0), counters.get("BM_ZlibOneStream2048/real_time", 0)
     if zb:
-        line = f"{'PNG size vs one zlib stream':46s} {pb:.0f} B vs {zb:.0f} B: {100 * (pb / zb - 1):+.2f} %  goal <= +1 %: " \
-               + ("met" if pb <= zb * 1.01 else "MISSED")
+        line = f"{'PNG size vs one zlib stream':46s} {pb:.0f} B vs {zb:.0f} B: {100 * (pb / zb - 1):+.2f} %  goal <= 0 %: " \
+               + ("met" if pb <= zb else "MISSED")
         ROWS.append(line)
         print(line)
+    for effort in ("Fast", "Small"):
+        name = f"BM_PngSave2048{effort}/real_time"
+        if name in q:
+            line = (f"{'PNG ' + effort.lower() + ' save 2048x1536':46s} quirlon {fmt(q[name])}, "
+                    f"{counters.get(name, 0):.0f} B ({100 * (counters.get(name, 0) / zb - 1):+.2f} % vs zlib L9)")
+            ROWS.append(line)
+            print(line)
 
     goal("preview repaint 297x297 vs 2048x2048 render", q["BM_PreviewRepaintAfterRender/real_time"],
          q["BM_RenderScene/2048/2048/real_time"], "render      ", limit=0.25)

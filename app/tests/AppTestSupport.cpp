@@ -28,7 +28,7 @@ std::optional<std::string> TTestServices::OpenPicture(QWidget*, const QString& T
   return answer;
 }
 
-std::optional<std::string> TTestServices::SavePicture(QWidget*, const std::string& Filter, const std::string& DefaultExt,
+std::optional<TSaveAnswer> TTestServices::SavePicture(QWidget*, const std::string& Filter, const std::string& DefaultExt,
                                                       const std::string& InitialName) {
   SaveFilters.push_back(Filter);
   SaveDefaultExts.push_back(DefaultExt);
@@ -129,6 +129,9 @@ TControls::TControls(QWidget& Window) {
   transparentBackground = Find<QCheckBox>(Window, "transparentBackground");
   largeDiscArea = Find<QCheckBox>(Window, "largeDiscArea");
   flipWhenSaved = Find<QCheckBox>(Window, "flipWhenSaved");
+  saveQuality = Find<TSpinEdit>(Window, "saveQuality");
+  pngEffort = Find<QComboBox>(Window, "pngEffort");
+  webpLossless = Find<QCheckBox>(Window, "webpLossless");
   effectPages = Find<QTabWidget>(Window, "effectPages");
   showReflections = Find<QCheckBox>(Window, "showReflections");
   fadeReflections = Find<QCheckBox>(Window, "fadeReflections");

@@ -32,7 +32,7 @@ struct TRegister {
 class TTestServices : public TWindowServices {
 public:
   std::deque<std::optional<std::string>> OpenAnswers;
-  std::deque<std::optional<std::string>> SaveAnswers;
+  std::deque<std::optional<TSaveAnswer>> SaveAnswers;
   std::deque<std::optional<raster::TColor>> ColorAnswers;
 
   QStringList OpenTitles;
@@ -44,7 +44,7 @@ public:
   QStringList OpenedDocuments;
 
   std::optional<std::string> OpenPicture(QWidget*, const QString& Title, const std::string& Filter) override;
-  std::optional<std::string> SavePicture(QWidget*, const std::string& Filter, const std::string& DefaultExt,
+  std::optional<TSaveAnswer> SavePicture(QWidget*, const std::string& Filter, const std::string& DefaultExt,
                                          const std::string& InitialName) override;
   std::optional<raster::TColor> ChooseColor(QWidget*, raster::TColor Initial) override;
   void PushBusyPointer() override;
@@ -99,6 +99,9 @@ struct TControls {
   QCheckBox* transparentBackground;
   QCheckBox* largeDiscArea;
   QCheckBox* flipWhenSaved;
+  TSpinEdit* saveQuality;
+  QComboBox* pngEffort;
+  QCheckBox* webpLossless;
   QTabWidget* effectPages;
   QCheckBox* showReflections;
   QCheckBox* fadeReflections;

@@ -38,6 +38,11 @@ private slots:
     row("toolBar", "mainWindow", 0, 0, 633, 49);
     row("savePicture", "toolBar", 0, 2, 71, 36);
     row("about", "toolBar", 71, 2, 67, 36);
+    row("saveQualityLabel", "toolBar", 150, 13, 44, 14);
+    row("saveQuality", "toolBar", 196, 10, 49, 21);
+    row("pngEffortLabel", "toolBar", 256, 13, 28, 14);
+    row("pngEffort", "toolBar", 286, 10, 81, 21);
+    row("webpLossless", "toolBar", 376, 10, 100, 20);
     row("templatePanel", "mainWindow", 8, 64, 153, 249);
     row("templateName", "templatePanel", 8, 16, 45, 23);
     row("templateFrame", "templatePanel", 8, 56, 137, 185);

@@ -38,9 +38,10 @@ class AppSaveTest : public QObject {
   TTestServices fServices;
   std::unique_ptr<MainWindow> fWindow;
 
-  std::string SaveAs(const std::string& name) {
+  // Answers the dialog with Name and the filter entry Filter (0: PNG, the first).
+  std::string SaveAs(const std::string& name, std::size_t filter = 0) {
     const std::string file = fData->File(name);
-    fServices.SaveAnswers.push_back(file);
+    fServices.SaveAnswers.push_back(TSaveAnswer{file, filter});
     QTest::mouseClick(Ui(*fWindow).savePicture, Qt::LeftButton);
     return file;
   }
@@ -71,9 +72,11 @@ private slots:
     Ui(*fWindow).outputDpi->setValue(60);
     const std::string bmp60 = SaveAs("shot60.bmp");
 
-    const std::string filter = "JPEG Image File (*.jpg)|*.jpg|PNG Image File (*.png)|*.png|Bitmaps (*.bmp)|*.bmp";
+    const std::string filter =
+        "PNG Image (*.png)|*.png|JPEG Image (*.jpg;*.jpeg;*.jpe;*.jfif)|*.jpg;*.jpeg;*.jpe;*.jfif|"
+        "BMP Image (*.bmp;*.dib)|*.bmp;*.dib|WebP Image (*.webp)|*.webp|TIFF Image (*.tif;*.tiff)|*.tif;*.tiff";
     QCOMPARE(fServices.SaveFilters, std::vector<std::string>(4, filter));
-    QCOMPARE(fServices.SaveDefaultExts, std::vector<std::string>(4, ".bmp"));
+    QCOMPARE(fServices.SaveDefaultExts, std::vector<std::string>(4, ".png"));
     // The dialog proposes the last chosen name again.
     QCOMPARE(fServices.SaveInitialNames, (std::vector<std::string>{"", png, jpg, bmp}));
 
@@ -107,6 +110,57 @@ private slots:
     const QImage fromBmp = Read(bmp);
     for (int y = 0; y < 120; y += 7)
       for (int x = 0; x < 160; x += 5) QCOMPARE(fromBmp.pixel(x, y) & 0xFFFFFFu, fromPng.pixel(x, y) & 0xFFFFFFu);
+  }
+
+  // A name typed without an extension gets the chosen entry's; a name with one keeps it, whatever
+  // the entry (the name is what the user sees), and its format follows the name.
+  void aNameWithoutExtensionGetsTheChosenFormats() {
+    QTest::mouseClick(Ui(*fWindow).apply, Qt::LeftButton);
+    const struct {
+      const char* Typed;
+      std::size_t Filter;
+      const char* Saved;
+      std::string Magic;
+    } cases[] = {
+        {"a", 0, "a.png", "\x89PNG"},      {"b", 1, "b.jpg", "\xFF\xD8\xFF"},   {"c", 2, "c.bmp", "BM"},
+        {"d", 3, "d.webp", "RIFF"},        {"e", 4, "e.tif", std::string("II*\0", 4)},
+        {"f.jpeg", 0, "f.jpeg", "\xFF\xD8\xFF"}, {"g.cover", 3, "g.cover.webp", "RIFF"},
+    };
+    for (const auto& c : cases) {
+      SaveAs(c.Typed, c.Filter);
+      const std::string bytes = ReadBytes(fData->File(c.Saved));
+      QVERIFY2(bytes.compare(0, c.Magic.size(), c.Magic) == 0, c.Saved);
+      QVERIFY2(!std::filesystem::exists(fData->File(c.Typed)) || std::string(c.Typed) == c.Saved, c.Typed);
+    }
+    // The dialog proposes the name as it was saved.
+    QCOMPARE(fServices.SaveInitialNames.back(), fData->File("f.jpeg"));
+    // Qt's dialog shows one entry per format, its first pattern the extension a bare name gets.
+    QCOMPARE(QtNameFilters(SaveFilter()),
+             (QStringList{QStringLiteral("PNG Image (*.png)"), QStringLiteral("JPEG Image (*.jpg *.jpeg *.jpe *.jfif)"),
+                          QStringLiteral("BMP Image (*.bmp *.dib)"), QStringLiteral("WebP Image (*.webp)"),
+                          QStringLiteral("TIFF Image (*.tif *.tiff)")}));
+  }
+
+  // The quality, the PNG effort and lossless WebP beside the save button reach the writers.
+  void saveSettingsReachTheWriters() {
+    QTest::mouseClick(Ui(*fWindow).apply, Qt::LeftButton);
+    QCOMPARE(Ui(*fWindow).saveQuality->Value(), 90);
+    QCOMPARE(Ui(*fWindow).pngEffort->currentText(), QStringLiteral("Default"));
+    QVERIFY(!Ui(*fWindow).webpLossless->isChecked());
+    const std::string jpg90 = ReadBytes(SaveAs("q90.jpg"));
+    const std::string webp90 = ReadBytes(SaveAs("q90.webp"));
+    const std::string pngDefault = ReadBytes(SaveAs("default.png"));
+    Ui(*fWindow).saveQuality->setValue(20);
+    Ui(*fWindow).pngEffort->setCurrentIndex(0);
+    QVERIFY(ReadBytes(SaveAs("q20.jpg")).size() < jpg90.size());
+    QVERIFY(ReadBytes(SaveAs("q20.webp")).size() < webp90.size());
+    const std::string pngFast = ReadBytes(SaveAs("fast.png"));
+    QVERIFY(pngFast.size() >= pngDefault.size());
+    QCOMPARE(Read(fData->File("fast.png")), Read(fData->File("default.png")));
+    // Lossy WebP is a "VP8 " or extended picture; lossless is "VP8L".
+    QVERIFY(webp90.substr(12, 4) != "VP8L");
+    QTest::mouseClick(Ui(*fWindow).webpLossless, Qt::LeftButton);
+    QCOMPARE(ReadBytes(SaveAs("lossless.webp")).substr(12, 4), std::string("VP8L"));
   }
 
   void flipMirrorsTheFileAndNotThePreview() {

@@ -143,12 +143,18 @@ TEST(HostileUseTest, SpecialFilesAreWrittenThroughNeverReplaced) {
 TEST(HostileUseTest, PipesAndFifosGetTheWholePicture) {
   ScratchFolder dir;
   const TDevices dev = Devices(dir);
-  // Standard output on a pipe: the pipe gets the file (BMP: the name has no extension), and
-  // the link to standard output stays a link.
+  // Standard output on a pipe: the pipe gets the file (PNG: a FIFO without an extension, or BMP when
+  // named), and the link to standard output stays a link.
   TResult r = RunScript(dir, "{ timeout 30 \"$R\" -t 1 --width 64 --height 48 -o " + Quote(dev.Stdout) +
-                                 "; echo $? >status; } | cat >piped");
+                                 "; echo $? >status; } | cat >piped.png");
   EXPECT_EQ(r.Status, 0);
   EXPECT_EQ(r.Err, "");
+  EXPECT_EQ(ReadText(dir.PathOf("status")), "0\n");
+  const TRgbaPicture piped = DecodePng(dir.PathOf("piped.png"));
+  EXPECT_EQ(piped.Width, 64u);
+  EXPECT_EQ(piped.Height, 48u);
+  r = RunScript(dir, "{ timeout 30 \"$R\" -t 1 --width 64 --height 48 --format bmp -o " + Quote(dev.Stdout) +
+                         "; echo $? >status; } | cat >piped");
   EXPECT_EQ(ReadText(dir.PathOf("status")), "0\n");
   EXPECT_TRUE(IsBmpOf(ScratchFolder::ReadBytes(dir.PathOf("piped")), 64, 48));
   struct stat info {};
@@ -171,7 +177,7 @@ TEST(HostileUseTest, PipesAndFifosGetTheWholePicture) {
   }
   // A reader that goes away makes the write fail with its reason, it does not kill the program.
   // (1 MiB of BMP in one write, far more than a pipe holds.)
-  r = RunScript(dir, "{ timeout 30 \"$R\" -t 1 --width 512 --height 512 -o " + Quote(dev.Stdout) +
+  r = RunScript(dir, "{ timeout 30 \"$R\" -t 1 --width 512 --height 512 --format bmp -o " + Quote(dev.Stdout) +
                          "; echo $? >status; } | head -c 10 >/dev/null");
   EXPECT_EQ(ReadText(dir.PathOf("status")), "1\n");
   EXPECT_EQ(r.Err, "Cannot create file \"" + dev.Stdout + "\". Broken pipe.\n");

@@ -270,7 +270,7 @@ TEST(OptionsTest, DefaultsAndValues) {
   EXPECT_EQ(s.HighlightColor, 0xFFFFFF);
 
   // The last of a repeated option wins; --list, --help and --version need no output.
-  EXPECT_EQ(Parse({"-o", "a", "-o", "b"}).Job.Output.File, "b");
+  EXPECT_EQ(Parse({"-o", "a.png", "-o", "b.bmp"}).Job.Output.File, "b.bmp");
   EXPECT_TRUE(Parse({"--list"}).List);
   EXPECT_TRUE(Parse({"--help", "--width", "100"}).Help);
   EXPECT_TRUE(Parse({"--version"}).Version);
@@ -280,30 +280,30 @@ TEST(OptionsTest, UsageErrors) {
   ExpectUsageError({}, "-o FILE or --save-template FILE is required (see --help)");
   ExpectUsageError({"-o"}, "--output needs a value");
   ExpectUsageError({"--output="}, "--output needs a file name");
-  ExpectUsageError({"-o", "a", "--width"}, "--width needs a value");
-  ExpectUsageError({"-o", "a", "--flip=yes"}, "--flip takes no value");
-  ExpectUsageError({"-o", "a", "--Width", "100"}, "unknown option '--Width' (see --help)");
-  ExpectUsageError({"-o", "a", "-x"}, "unexpected argument '-x' (see --help)");
-  ExpectUsageError({"-o", "a", "box"}, "unexpected argument 'box' (see --help)");
+  ExpectUsageError({"-o", "a.png", "--width"}, "--width needs a value");
+  ExpectUsageError({"-o", "a.png", "--flip=yes"}, "--flip takes no value");
+  ExpectUsageError({"-o", "a.png", "--Width", "100"}, "unknown option '--Width' (see --help)");
+  ExpectUsageError({"-o", "a.png", "-x"}, "unexpected argument '-x' (see --help)");
+  ExpectUsageError({"-o", "a.png", "box"}, "unexpected argument 'box' (see --help)");
   for (const char* bad : {"31", "2049", "", "abc", "100px", "1e3", "99999999999999999999"}) {
     SCOPED_TRACE(bad);
-    ExpectUsageError({"-o", "a", "--width", bad},
+    ExpectUsageError({"-o", "a.png", "--width", bad},
                      std::string("--width takes a whole number from 32 to 2048, not '") + bad + "'");
   }
-  ExpectUsageError({"-o", "a", "--dpi", "59"}, "--dpi takes a whole number from 60 to 600, not '59'");
-  ExpectUsageError({"-o", "a", "--reflection-length", "0"},
+  ExpectUsageError({"-o", "a.png", "--dpi", "59"}, "--dpi takes a whole number from 60 to 600, not '59'");
+  ExpectUsageError({"-o", "a.png", "--reflection-length", "0"},
                    "--reflection-length takes a whole number from 1 to 100, not '0'");
-  ExpectUsageError({"-o", "a", "--reflection-brightness", "51"},
+  ExpectUsageError({"-o", "a.png", "--reflection-brightness", "51"},
                    "--reflection-brightness takes a whole number from -50 to 50, not '51'");
-  ExpectUsageError({"-o", "a", "--shadow-density", "256"},
+  ExpectUsageError({"-o", "a.png", "--shadow-density", "256"},
                    "--shadow-density takes a whole number from 0 to 255, not '256'");
   for (const char* bad : {"front", "=a.png", "front="}) {
     SCOPED_TRACE(bad);
-    ExpectUsageError({"-o", "a", "--source", bad}, std::string("--source takes SLOT=VALUE, not '") + bad + "'");
+    ExpectUsageError({"-o", "a.png", "--source", bad}, std::string("--source takes SLOT=VALUE, not '") + bad + "'");
   }
-  ExpectUsageError({"-o", "a", "--source", "back=clRed"},
+  ExpectUsageError({"-o", "a.png", "--source", "back=clRed"},
                    "unknown slot 'back' (background, front, side, top, disc, front2, side2, top2, disc2)");
-  ExpectUsageError({"-o", "a", "--shadow-color", "#GG0000"}, "--shadow-color: '#GG0000' is not a valid integer value");
+  ExpectUsageError({"-o", "a.png", "--shadow-color", "#GG0000"}, "--shadow-color: '#GG0000' is not a valid integer value");
 }
 
 TEST(OptionsTest, HelpNamesEveryOptionAndEveryOptionParses) {
@@ -317,16 +317,17 @@ TEST(OptionsTest, HelpNamesEveryOptionAndEveryOptionParses) {
       {"--shadow-color", "clRed"}, {"--shadow-blur", "1"}, {"--hide-shadows", ""}, {"--shading", "1"},
       {"--shading-color", "clRed"}, {"--highlights", "1"}, {"--highlight-color", "clRed"}, {"--list", ""},
       {"--verbose", ""}, {"--version", ""}, {"-h, --help", ""}, {"--memory-limit", "2G"},
-      {"--max-megapixels", "9"}, {"--front", "clRed"}, {"--disc2", "#102030"},
+      {"--max-megapixels", "9"}, {"--front", "clRed"}, {"--disc2", "#102030"}, {"--format", "png"},
+      {"--quality", "1"}, {"--png-effort", "small"}, {"--lossless", ""},
   };
   for (const auto& [shown, value] : options) {
     SCOPED_TRACE(shown);
     EXPECT_NE(help.find("  " + shown + " "), std::string::npos);
     const std::string name = shown.substr(shown.rfind(' ') + 1);
-    std::vector<std::string> args{"-o", "a", name};
+    std::vector<std::string> args{"-o", "a.png", name};
     if (!value.empty()) args.push_back(value);
     EXPECT_NO_THROW(ParseOptions(args));
-    if (!value.empty()) ExpectUsageError({"-o", "a", name}, name + " needs a value");
+    if (!value.empty()) ExpectUsageError({"-o", "a.png", name}, name + " needs a value");
   }
 }
 
@@ -338,7 +339,7 @@ TEST(OptionsTest, ByteSizes) {
   for (const auto& [text, bytes] : good) EXPECT_EQ(core::ParseByteSize("m", text), bytes) << text;
   for (const char* bad : {"", "0", "0G", "G", "2GB", "2 G", "-1", "+1", "1.5G", "8388608T", "9223372036854775808", "2P"}) {
     SCOPED_TRACE(bad);
-    ExpectUsageError({"-o", "a", "--memory-limit", bad},
+    ExpectUsageError({"-o", "a.png", "--memory-limit", bad},
                      std::string("--memory-limit takes a size in bytes, or with K, M, G or T (1024-based) such as 512M "
                                  "or 2G, not '") + bad + "'");
   }

@@ -36,8 +36,19 @@ using testing::ScratchFolder;
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
 
+const TSaveOptions kAt96{};
+
 std::uint32_t LittleEndian32(const Bytes& f, std::size_t at) {
   return f[at] | (std::uint32_t(f[at + 1]) << 8) | (std::uint32_t(f[at + 2]) << 16) | (std::uint32_t(f[at + 3]) << 24);
+}
+
+std::string CreateErrorOf(const std::function<void()>& save) {
+  try {
+    save();
+  } catch (const EFCreateError& e) {
+    return e.Message();
+  }
+  return "no error";
 }
 
 TEST(OutputWritersTest, DpiToPixelsPerMeter) {
@@ -52,18 +63,23 @@ TEST(OutputWritersTest, DpiToPixelsPerMeter) {
 }
 
 TEST(OutputWritersTest, ExtensionChoosesTheWriter) {
+  using F = TOutputFormat;
+  const std::optional<F> none;
   const struct {
     const char* name;
-    TOutputFormat format;
+    std::optional<F> format;
   } cases[] = {
-      {"/p/box.png", ofPng},      {"/p/box.PNG", ofPng},   {"/p/box.Png", ofPng},  {"/p/box.jpg", ofJpg},
-      {"/p/box.JPG", ofJpg},      {"/p/box.jpeg", ofBmp},  {"/p/box.bmp", ofBmp},  {"/p/box", ofBmp},
-      {"/p.png/box", ofBmp},      {"/p/.png", ofPng},      {"box.png.bmp", ofBmp}, {"box.bmp.png", ofPng},
-      {"box.", ofBmp},            {"box.png ", ofBmp},
+      {"/p/box.png", F::Png},     {"/p/box.PNG", F::Png},    {"/p/box.Png", F::Png},   {"/p/box.jpg", F::Jpeg},
+      {"/p/box.JPG", F::Jpeg},    {"/p/box.jpeg", F::Jpeg},  {"/p/box.JPE", F::Jpeg},  {"/p/box.jfif", F::Jpeg},
+      {"/p/box.bmp", F::Bmp},     {"/p/box.DIB", F::Bmp},    {"/p/box.webp", F::WebP}, {"/p/box.WebP", F::WebP},
+      {"/p/box.tif", F::Tiff},    {"/p/box.TIFF", F::Tiff},  {"/p/box", none},         {"/p.png/box", none},
+      {"/p/.png", F::Png},        {"box.png.bmp", F::Bmp},   {"box.bmp.png", F::Png},  {"box.", none},
+      {"box.png ", none},         {"box.gif", none},         {"box.jpgx", none},       {"box.pn", none},
   };
   for (const auto& c : cases) EXPECT_EQ(OutputFormatOf(c.name), c.format) << c.name;
   EXPECT_EQ(OutputExtension("/a.b/C.TxT"), ".txt");
   EXPECT_EQ(OutputExtension("/a.b/c"), "");
+  EXPECT_EQ(OutputExtensionList(), ".png, .jpg, .jpeg, .jpe, .jfif, .bmp, .dib, .webp, .tif, .tiff");
 }
 
 TEST(OutputWritersTest, BmpBytes) {
@@ -118,7 +134,7 @@ TEST(OutputWritersTest, SavePictureMirrorsAndPicksTheWriter) {
   b.PixelRef(0, 0) = 0xFF000001;
   b.PixelRef(1, 0) = 0xFF000002;
   b.PixelRef(2, 0) = 0xFF000003;
-  SavePicture(b, dir.PathOf("flip.bmp"), 96, true);
+  SavePicture(b, dir.PathOf("flip.bmp"), kAt96, true);
   const Bytes f = ScratchFolder::ReadBytes(dir.PathOf("flip.bmp"));
   ASSERT_EQ(f.size(), 66u);
   EXPECT_EQ(f[54], 3);
@@ -126,31 +142,43 @@ TEST(OutputWritersTest, SavePictureMirrorsAndPicksTheWriter) {
   EXPECT_EQ(f[62], 1);
   EXPECT_EQ(b.PixelAt(0, 0), 0xFF000003u);  // mirrored in place, as the flattened copy is
 
-  SavePicture(b, dir.PathOf("same.bmp"), 96, false);
+  SavePicture(b, dir.PathOf("same.bmp"), kAt96, false);
   EXPECT_EQ(ScratchFolder::ReadBytes(dir.PathOf("same.bmp")), f);
 
-  SavePicture(b, dir.PathOf("caps.PNG"), 96, false);
-  SavePicture(b, dir.PathOf("photo.jpg"), 96, false);
-  SavePicture(b, dir.PathOf("photo.jpeg"), 96, false);
-  SavePicture(b, dir.PathOf("noext"), 96, false);
+  SavePicture(b, dir.PathOf("caps.PNG"), kAt96, false);
+  SavePicture(b, dir.PathOf("photo.jpg"), kAt96, false);
+  SavePicture(b, dir.PathOf("photo.jpeg"), kAt96, false);
+  SavePicture(b, dir.PathOf("photo.webp"), kAt96, false);
+  SavePicture(b, dir.PathOf("photo.tif"), kAt96, false);
   auto head = [&](const char* name) {
     const Bytes g = ScratchFolder::ReadBytes(dir.PathOf(name));
-    return std::string(g.begin(), g.begin() + 2);
+    return std::string(g.begin(), g.begin() + 4);
   };
-  EXPECT_EQ(head("caps.PNG"), "\x89P");
-  EXPECT_EQ(head("photo.jpg"), "\xFF\xD8");
-  EXPECT_EQ(head("photo.jpeg"), "BM");
-  EXPECT_EQ(head("noext"), "BM");
+  EXPECT_EQ(head("caps.PNG"), "\x89PNG");
+  EXPECT_EQ(head("photo.jpg"), "\xFF\xD8\xFF\xE0");
+  EXPECT_EQ(head("photo.jpeg"), "\xFF\xD8\xFF\xE0");
+  EXPECT_EQ(head("photo.webp"), "RIFF");
+  EXPECT_EQ(head(("photo.tif")), std::string("II*\0", 4));
 }
 
-std::string CreateErrorOf(const std::function<void()>& save) {
-  try {
-    save();
-  } catch (const EFCreateError& e) {
-    return e.Message();
+// A name that names no format is refused before anything is written, with the list of the names
+// that would do.
+TEST(OutputWritersTest, UnknownExtensionIsRefusedUnwritten) {
+  ScratchFolder dir;
+  TBitmap32 b;
+  b.SetSize(2, 2);
+  const std::string list = "; use one of .png, .jpg, .jpeg, .jpe, .jfif, .bmp, .dib, .webp, .tif, .tiff";
+  for (const std::string name : {"noext", "cover.gif", "box.", "box.png.txt"}) {
+    const std::string target = dir.PathOf(name);
+    const std::string ext = OutputExtension(target);
+    EXPECT_EQ(CreateErrorOf([&] { SavePicture(b, target, kAt96, false); }),
+              "Cannot create file \"" + target + "\". " +
+                  (ext.empty() ? std::string("The name has no picture extension") : "Unknown picture extension \"" + ext + "\"") +
+                  list);
   }
-  return "no error";
+  EXPECT_TRUE(dir.Entries().empty());
 }
+
 
 TEST(OutputWritersTest, FailedSaveLeavesNothingBehind) {
   ScratchFolder dir;
@@ -158,7 +186,8 @@ TEST(OutputWritersTest, FailedSaveLeavesNothingBehind) {
   b.SetSize(4, 4);
   b.Clear(0xFF336699);
   using Saver = void (*)(const TBitmap32&, const std::string&, std::int32_t);
-  for (Saver save : {Saver(&SaveBmp), Saver(&SaveJpg), Saver(&SavePng)}) {
+  const Saver savePng = [](const TBitmap32& b, const std::string& f, std::int32_t d) { SavePng(b, f, d); };
+  for (Saver save : {Saver(&SaveBmp), Saver(&SaveJpg), savePng}) {
     const std::string missing = dir.PathOf("no such folder/out.png");
     EXPECT_EQ(CreateErrorOf([&] { save(b, missing, 96); }),
               "Cannot create file \"" + missing + "\". No such file or directory");
@@ -191,7 +220,7 @@ TEST(OutputWritersTest, WriteFailureKeepsTheOldFile) {
   for (const char* name : {"old.bmp", "old.png", "old.jpg"}) {
     const std::string target = dir.PathOf(name);
     if (std::string(name) != "old.bmp") fs::copy_file(path, target);
-    messages.push_back(CreateErrorOf([&] { SavePicture(b, target, 96, false); }));
+    messages.push_back(CreateErrorOf([&] { SavePicture(b, target, kAt96, false); }));
   }
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, oldHandler);
@@ -303,7 +332,7 @@ TEST(OutputWritersTest, FullDiskKeepsTheOldFile) {
       { std::ofstream(target, std::ios::binary) << "the user's old picture " << name; }
       std::string message = "no error";
       try {
-        SavePicture(b, target, 96, false);
+        SavePicture(b, target, kAt96, false);
       } catch (const EFCreateError& e) {
         message = e.what();
       }
@@ -349,7 +378,7 @@ TEST(OutputWritersTest, PermissionDeniedForAnotherUser) {
     std::string out;
     for (const std::string& target : {foreign, own}) {
       try {
-        SavePicture(b, target, 96, false);
+        SavePicture(b, target, kAt96, false);
         out += "saved\n";
       } catch (const EFCreateError& e) {
         out += std::string(e.what()) + "\n";
@@ -378,7 +407,7 @@ TEST(OutputWritersTest, FolderAsTargetKeepsTheFolderAndItsContent) {
   const std::string inside = dir.Write("pictures.png/keep.txt", "inside");
   TBitmap32 b;
   Noise(b, 4);
-  EXPECT_EQ(CreateErrorOf([&] { SavePicture(b, dir.PathOf("pictures.png"), 96, true); }),
+  EXPECT_EQ(CreateErrorOf([&] { SavePicture(b, dir.PathOf("pictures.png"), kAt96, true); }),
             "Cannot create file \"" + dir.PathOf("pictures.png") + "\". Is a directory");
   EXPECT_TRUE(fs::is_directory(dir.PathOf("pictures.png")));
   EXPECT_EQ(ScratchFolder::ReadBytes(inside), (Bytes{'i', 'n', 's', 'i', 'd', 'e'}));
