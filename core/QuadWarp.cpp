@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "raster/Bounds.h"
+#include "raster/FilteredWarp.h"
 #include "raster/Numeric.h"
 #include "raster/Parallel.h"
 #include "raster/Polygon32.h"
@@ -11,6 +12,12 @@
 namespace quirlon::core {
 
 using namespace quirlon::raster;
+
+namespace {
+// Destination pixels the smooth warp reaches past its quadrilateral: the edge cut's anti-aliased
+// pixels and its band lie within one pixel of the corners' quadrilateral.
+constexpr std::int32_t kSmoothEdgeReach = 2;
+}  // namespace
 
 float OverscanFactor(double FitScale) {
   // Small layers (FitScale below 1) get more margin: the cut must never reach the warp's own edge.
@@ -33,14 +40,17 @@ TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale) {
 }
 
 TRect WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B, TPoint C, TPoint D, TBitmap32& Dst,
-                 bool Overscan, double FitScale, TBitmap32* MaskScratch, const TRect* DstContent) {
+                 bool Overscan, double FitScale, TBitmap32* MaskScratch, const TRect* DstContent,
+                 TSampling Sampling) {
   TQuadCorners q;
   const TPoint corners[4] = {A, B, C, D};
   for (int i = 0; i < 4; ++i) {
     q.X[i] = static_cast<float>(corners[i].X);
     q.Y[i] = static_cast<float>(corners[i].Y);
   }
-  if (Overscan) q = OverscanCorners(q, FitScale);
+  // Smooth sampling carries the picture's edge beyond the quadrilateral by itself, so its margin
+  // need not grow on small canvases: the picture keeps one framing at every size.
+  if (Overscan) q = OverscanCorners(q, Sampling == TSampling::Exact ? FitScale : 1.0);
   const float* x = q.X;
   const float* y = q.Y;
   TRect content = Dst.BoundsRect();
@@ -56,7 +66,8 @@ TRect WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B,
     t.SetX3(x[3]);
     t.SetY3(y[3]);
     t.SetSourceRect(ToSingleRect(SrcRect));
-    const TRect visited = WarpNearest(Dst, Src, t, Dst.BoundsRect());
+    const TRect visited = Sampling == TSampling::Exact ? WarpNearest(Dst, Src, t, Dst.BoundsRect())
+                                                       : WarpFiltered(Dst, Src, t, Dst.BoundsRect(), kSmoothEdgeReach);
     // The warp writes nowhere outside the area it visited.
     if (DstContent != nullptr) content = UnionRect(*DstContent, IntersectRect(visited, Dst.BoundsRect()));
   }

@@ -4,6 +4,7 @@
 // anti-aliased image of that quadrilateral, so every layer ends with a clean edge lying exactly on
 // the template's corners.
 #include "raster/Bitmap32.h"
+#include "core/RenderSettings.h"
 #include "raster/Color.h"
 
 namespace quirlon::core {
@@ -29,10 +30,12 @@ TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale);
 // allocated and cleared every time; only the part near the quadrilateral is painted and read.
 // DstContent, when given, is a rectangle outside which Dst is 0 (transparent black) on entry, so the
 // cut need not search the whole of Dst. Returns a rectangle outside which Dst is 0 afterwards (the
-// whole of Dst when DstContent is not given).
+// whole of Dst when DstContent is not given). Sampling chooses WarpNearest (Exact) or WarpFiltered
+// (Smooth) for the picture.
 raster::TRect WarpToQuad(const raster::TBitmap32& Src, const raster::TRect& SrcRect, raster::TPoint A, raster::TPoint B,
                          raster::TPoint C, raster::TPoint D, raster::TBitmap32& Dst, bool Overscan, double FitScale,
-                         raster::TBitmap32* MaskScratch = nullptr, const raster::TRect* DstContent = nullptr);
+                         raster::TBitmap32* MaskScratch = nullptr, const raster::TRect* DstContent = nullptr,
+                         TSampling Sampling = TSampling::Exact);
 
 // Paints into Mask (already sized) a grey image of the quadrilateral A, B, C, D (16.16 points):
 // opaque black outside, 0xFBFAFAFA (grey 250) on fully covered pixels, grey levels along the edges,

@@ -203,7 +203,7 @@ void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, con
     PrepareLayer(layer, *picture, *job.Target, Canvas, Env);
     const raster::TRect nothing;  // the target is transparent black until the warp
     layer.Content = WarpToQuad(*picture, picture->BoundsRect(), layer.A, layer.B, layer.C, layer.D, *job.Target,
-                               layer.Overscan, fit.FitScale, &maskScratch, &nothing);
+                               layer.Overscan, fit.FitScale, &maskScratch, &nothing, Env.Settings.Sampling);
     picture.reset();
     // The warp blends; the finished layer merges, so translucent layer pixels never make an opaque
     // background see-through in the saved picture.
