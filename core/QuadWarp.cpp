@@ -41,13 +41,15 @@ TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale) {
 
 TRect WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B, TPoint C, TPoint D, TBitmap32& Dst,
                  bool Overscan, double FitScale, TBitmap32* MaskScratch, const TRect* DstContent,
-                 TSampling Sampling) {
+                 TSampling Sampling, const TQuadCorners* Precise) {
   TQuadCorners q;
   const TPoint corners[4] = {A, B, C, D};
   for (int i = 0; i < 4; ++i) {
     q.X[i] = static_cast<float>(corners[i].X);
     q.Y[i] = static_cast<float>(corners[i].Y);
   }
+  if (Precise != nullptr) q = *Precise;
+  const TQuadCorners cut = q;
   // Smooth sampling carries the picture's edge beyond the quadrilateral by itself, so its margin
   // need not grow on small canvases: the picture keeps one framing at every size.
   if (Overscan) q = OverscanCorners(q, Sampling == TSampling::Exact ? FitScale : 1.0);
@@ -83,8 +85,8 @@ TRect WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B,
   mask.SetDrawMode(dmBlend);
   mask.SetOuterColor(0);
   if (maskArea.Right > maskArea.Left && maskArea.Bottom > maskArea.Top) mask.SetClipRect(maskArea);
-  DrawQuadMask(mask, TFixedPoint{FixedFromInt(A.X), FixedFromInt(A.Y)}, TFixedPoint{FixedFromInt(B.X), FixedFromInt(B.Y)},
-               TFixedPoint{FixedFromInt(C.X), FixedFromInt(C.Y)}, TFixedPoint{FixedFromInt(D.X), FixedFromInt(D.Y)});
+  const auto corner = [&](int i) { return TFixedPoint{ToFixed(cut.X[i]), ToFixed(cut.Y[i])}; };
+  DrawQuadMask(mask, corner(0), corner(1), corner(2), corner(3));
   // The cut keeps zero pixels zero and only lowers alpha elsewhere: the content stays where it was.
   ApplyEdgeMask(Dst, mask, maskArea, content);
   return content;

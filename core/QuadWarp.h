@@ -31,11 +31,13 @@ TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale);
 // DstContent, when given, is a rectangle outside which Dst is 0 (transparent black) on entry, so the
 // cut need not search the whole of Dst. Returns a rectangle outside which Dst is 0 afterwards (the
 // whole of Dst when DstContent is not given). Sampling chooses WarpNearest (Exact) or WarpFiltered
-// (Smooth) for the picture.
+// (Smooth) for the picture. Precise, when given, holds the corners before they were rounded to
+// whole pixels; the warp and the cut then use them instead of A, B, C, D (which still bound the
+// cut's area, so they must lie within a pixel of them).
 raster::TRect WarpToQuad(const raster::TBitmap32& Src, const raster::TRect& SrcRect, raster::TPoint A, raster::TPoint B,
                          raster::TPoint C, raster::TPoint D, raster::TBitmap32& Dst, bool Overscan, double FitScale,
                          raster::TBitmap32* MaskScratch = nullptr, const raster::TRect* DstContent = nullptr,
-                         TSampling Sampling = TSampling::Exact);
+                         TSampling Sampling = TSampling::Exact, const TQuadCorners* Precise = nullptr);
 
 // Paints into Mask (already sized) a grey image of the quadrilateral A, B, C, D (16.16 points):
 // opaque black outside, 0xFBFAFAFA (grey 250) on fully covered pixels, grey levels along the edges,

@@ -176,6 +176,11 @@ void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, con
       layer.B = fitPoint(spec.B);
       layer.C = fitPoint(spec.C);
       layer.D = fitPoint(spec.D);
+      const raster::TPoint corners[4] = {spec.A, spec.B, spec.C, spec.D};
+      for (int i = 0; i < 4; ++i) {
+        layer.Precise.X[i] = static_cast<float>(corners[i].X * static_cast<Extended>(fit.FitScale) + fit.OffX);
+        layer.Precise.Y[i] = static_cast<float>(corners[i].Y * static_cast<Extended>(fit.FitScale) + fit.OffY);
+      }
       layer.Overscan = true;
     } catch (...) {
       // Corners that cannot even be placed fail the layer, after the layers before it, as any
@@ -203,7 +208,8 @@ void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, con
     PrepareLayer(layer, *picture, *job.Target, Canvas, Env);
     const raster::TRect nothing;  // the target is transparent black until the warp
     layer.Content = WarpToQuad(*picture, picture->BoundsRect(), layer.A, layer.B, layer.C, layer.D, *job.Target,
-                               layer.Overscan, fit.FitScale, &maskScratch, &nothing, Env.Settings.Sampling);
+                               layer.Overscan, fit.FitScale, &maskScratch, &nothing, Env.Settings.Sampling,
+                               Env.Settings.Sampling == TSampling::Smooth ? &layer.Precise : nullptr);
     picture.reset();
     // The warp blends; the finished layer merges, so translucent layer pixels never make an opaque
     // background see-through in the saved picture.
