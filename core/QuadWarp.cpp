@@ -86,9 +86,12 @@ TRect WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B,
   mask.SetOuterColor(0);
   if (maskArea.Right > maskArea.Left && maskArea.Bottom > maskArea.Top) mask.SetClipRect(maskArea);
   const auto corner = [&](int i) { return TFixedPoint{ToFixed(cut.X[i]), ToFixed(cut.Y[i])}; };
-  DrawQuadMask(mask, corner(0), corner(1), corner(2), corner(3));
+  // Smooth sampling cuts by the plain coverage, so that an edge pixel's alpha is the share of it the
+  // face covers and faces meeting along an edge add up to a whole pixel.
+  const bool coverage = Sampling == TSampling::Smooth;
+  DrawQuadMask(mask, corner(0), corner(1), corner(2), corner(3), !coverage);
   // The cut keeps zero pixels zero and only lowers alpha elsewhere: the content stays where it was.
-  ApplyEdgeMask(Dst, mask, maskArea, content);
+  ApplyEdgeMask(Dst, mask, maskArea, content, coverage);
   return content;
 }
 
@@ -99,7 +102,7 @@ TRect QuadMaskBounds(TPoint A, TPoint B, TPoint C, TPoint D) {
   return TRect{left - 2, top - 2, right + 3, bottom + 3};
 }
 
-void DrawQuadMask(TBitmap32& Mask, TFixedPoint A, TFixedPoint B, TFixedPoint C, TFixedPoint D) {
+void DrawQuadMask(TBitmap32& Mask, TFixedPoint A, TFixedPoint B, TFixedPoint C, TFixedPoint D, bool EdgeBand) {
   TPolygon32 quad;
   quad.AddPoint(A);
   quad.AddPoint(B);
@@ -108,6 +111,11 @@ void DrawQuadMask(TBitmap32& Mask, TFixedPoint A, TFixedPoint B, TFixedPoint C, 
   quad.SetSmooth(true);
   quad.SetSubsampleMode(ss32x);
 
+  if (!EdgeBand) {
+    Mask.Clear(0xFF000000u);
+    quad.FillInto(Mask, 0xFFFFFFFFu);
+    return;
+  }
   // A band 0.05 pixel either side of the edges (the outline grown outward and inward), painted over
   // the quadrilateral's own anti-aliased edge.
   std::unique_ptr<TPolygon32> band;
@@ -126,11 +134,13 @@ void DrawQuadMask(TBitmap32& Mask, TFixedPoint A, TFixedPoint B, TFixedPoint C, 
 
 namespace {
 
-// One pixel of the cut: level mi of the brightest maxI (maxI >= 1).
-inline TColor32 CutAlpha(TColor32 t, int mi, int maxI) {
+// One pixel of the cut: level mi of the brightest maxI (maxI >= 1). With Proportional every alpha
+// is scaled by mi / maxI; otherwise an opaque pixel takes mi itself.
+inline TColor32 CutAlpha(TColor32 t, int mi, int maxI, bool Proportional) {
   if (mi == maxI) return t;  // mi < maxI below
   const int a = AlphaComponent(t);
-  if (a == 255) return SetAlpha(t, mi);
+  if (a == 255 && !Proportional) return SetAlpha(t, mi);
+  if (mi == 0) return Proportional ? 0 : SetAlpha(t, 0);
   // mi x a / maxI rounded half to even; exact in integers.
   const int p = mi * a;
   int q = p / maxI;
@@ -147,7 +157,8 @@ void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask, const TRect& MaskAr
   ApplyEdgeMask(Target, Mask, MaskArea, Target.BoundsRect());
 }
 
-void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask, const TRect& MaskArea, const TRect& TargetContent) {
+void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask, const TRect& MaskArea, const TRect& TargetContent,
+                   bool Proportional) {
   if (Target.Width() != Mask.Width() || Target.Height() != Mask.Height()) return;
   const std::size_t count = Target.PixelCount();
   if (count == 0 || Mask.PixelCount() != count) return;
@@ -187,7 +198,7 @@ void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask, const TRect& MaskAr
       const bool rowInArea = y >= area.Top && y < area.Bottom;
       for (std::int32_t x = work.Left; x < work.Right; ++x) {
         const bool inArea = rowInArea && x >= area.Left && x < area.Right;
-        t[x] = CutAlpha(t[x], inArea ? Intensity(m[x]) : 0, maxI);
+        t[x] = CutAlpha(t[x], inArea ? Intensity(m[x]) : 0, maxI, Proportional);
       }
     }
   });

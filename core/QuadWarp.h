@@ -41,9 +41,10 @@ raster::TRect WarpToQuad(const raster::TBitmap32& Src, const raster::TRect& SrcR
 
 // Paints into Mask (already sized) a grey image of the quadrilateral A, B, C, D (16.16 points):
 // opaque black outside, 0xFBFAFAFA (grey 250) on fully covered pixels, grey levels along the edges,
-// which a band 0.05 pixel either side of the edges brightens a little.
+// which a band 0.05 pixel either side of the edges brightens a little (without EdgeBand the grey
+// levels are the plain coverage).
 void DrawQuadMask(raster::TBitmap32& Mask, raster::TFixedPoint A, raster::TFixedPoint B, raster::TFixedPoint C,
-                  raster::TFixedPoint D);
+                  raster::TFixedPoint D, bool EdgeBand = true);
 
 // Cuts Target's alpha by the grey levels of Mask (same size; otherwise nothing happens). Pixels at
 // the mask's brightest level keep their alpha; elsewhere an opaque pixel takes the mask's grey
@@ -54,9 +55,10 @@ void ApplyEdgeMask(raster::TBitmap32& Target, const raster::TBitmap32& Mask);
 // non-zero pixels are visited, with the same result.
 void ApplyEdgeMask(raster::TBitmap32& Target, const raster::TBitmap32& Mask, const raster::TRect& MaskArea);
 // The same for a caller that knows every target pixel outside TargetContent is 0: only
-// TargetContent is searched for them.
+// TargetContent is searched for them. With Proportional every pixel's alpha is scaled by
+// level / brightest, opaque ones too, and a pixel cut to alpha 0 becomes transparent black.
 void ApplyEdgeMask(raster::TBitmap32& Target, const raster::TBitmap32& Mask, const raster::TRect& MaskArea,
-                   const raster::TRect& TargetContent);
+                   const raster::TRect& TargetContent, bool Proportional = false);
 
 // The rectangle outside which DrawQuadMask leaves every pixel as its clear left it.
 raster::TRect QuadMaskBounds(raster::TPoint A, raster::TPoint B, raster::TPoint C, raster::TPoint D);

@@ -207,6 +207,9 @@ void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, con
     job.Target = NewWorkingBitmap(Canvas);
     PrepareLayer(layer, *picture, *job.Target, Canvas, Env);
     const raster::TRect nothing;  // the target is transparent black until the warp
+    // Merged onto transparent black, a picture's pixels arrive unchanged (straight alpha, scaled
+    // only by the master alpha); the exact sampling keeps its blend, which darkens translucent ones.
+    if (Env.Settings.Sampling == TSampling::Smooth) picture->SetCombineMode(raster::cmMerge);
     layer.Content = WarpToQuad(*picture, picture->BoundsRect(), layer.A, layer.B, layer.C, layer.D, *job.Target,
                                layer.Overscan, fit.FitScale, &maskScratch, &nothing, Env.Settings.Sampling,
                                Env.Settings.Sampling == TSampling::Smooth ? &layer.Precise : nullptr);
