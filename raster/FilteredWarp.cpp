@@ -143,7 +143,18 @@ struct TWarpContext {
   double Reach;  // source pixels beyond the clip rectangle that still count as inside
   TColor32 Outer;
   bool MayShrink;
+  bool Uniform;  // every pixel of the clip rectangle has one colour
 };
+
+bool UniformColour(const TBitmap32& Src, const TRect& Clip) {
+  const TColor32 first = Src.ScanLine(Clip.Top)[Clip.Left];
+  for (std::int32_t y = Clip.Top; y < Clip.Bottom; ++y) {
+    const TColor32* row = Src.ScanLine(y);
+    for (std::int32_t x = Clip.Left; x < Clip.Right; ++x)
+      if (row[x] != first) return false;
+  }
+  return true;
+}
 
 // The sample of one mapped point (sx, sy) in source pixels, relative to the clip corner, with the
 // footprint's axes a and b (destination x and y steps in the source).
@@ -214,6 +225,10 @@ void FilteredRow(const TWarpContext& c, const TRowCombiner& Combiner, TColor32* 
         if (X >= c.Clip.Left - c.Reach && X < c.Clip.Right + c.Reach && Y >= c.Clip.Top - c.Reach &&
             Y < c.Clip.Bottom + c.Reach) {
           double ax = 0, ay = 0, bx = 0, by = 0;
+          if (c.Uniform) {
+            colors[k] = *c.Base;
+            continue;
+          }
           if (c.MayShrink) {
             ax = (R[0][0] - sx * R[0][2]) / w;
             ay = (R[0][1] - sy * R[0][2]) / w;
@@ -261,6 +276,10 @@ TRect WarpFiltered(TBitmap32& Dst, const TBitmap32& Src, TProjectiveTransformati
     }
     c.Reach = EdgeReach > 0 ? std::ceil(EdgeReach * std::min(widest, 1e6)) : 0;
     const bool empty = clip.Right <= clip.Left || clip.Bottom <= clip.Top;
+    // A picture of one colour (a shadow, a colour slot) looks the same however it is filtered: its
+    // colour is put straight, without a pyramid.
+    c.Uniform = !empty && UniformColour(Src, clip);
+    if (c.Uniform) deepest = 1;
     const TSourcePyramid pyramid(Src, empty ? 1 : std::min(deepest, 1e6));
     c.Pyramid = &pyramid;
     c.MayShrink = shrinks;

@@ -17,7 +17,7 @@
 
 namespace quirlon::raster {
 
-inline constexpr int kMaxFootprintSamples = 36;
+inline constexpr int kMaxFootprintSamples = 16;
 
 // A source picture with its box-halved copies, each level half the size of the one before
 // (rounded up), down to what the deepest footprint needs. Level 0 is the picture itself (not
