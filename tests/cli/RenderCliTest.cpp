@@ -65,7 +65,13 @@ TEST(RenderCliTest, TransparentLeavesAlphaZeroOutsideTheLayers) {
       if (x < 98 || x > 301 || y < 98 || y > 301) {
         ASSERT_EQ(p.At(x, y)[3], 0) << x << "," << y;
       }
-  // Inside: red blended onto transparent black with weight 255, (255 x 255 + 128) shr 8 = 254.
+  // Inside: the face's red, opaque (smooth sampling puts the picture's pixels as they are).
+  EXPECT_EQ(p.At(200, 200)[0], 255);
+  EXPECT_EQ(p.At(200, 200)[1], 0);
+  EXPECT_EQ(p.At(200, 200)[3], 255);
+  // Exact sampling: red blended onto transparent black with weight 255, (255 x 255 + 128) shr 8 = 254.
+  ASSERT_EQ(RunRender(dir, tpl + " -t square -o e.png --width 400 --height 400 --transparent --sampling exact").Status, 0);
+  p = DecodePng(dir.PathOf("e.png"));
   EXPECT_EQ(p.At(200, 200)[0], 254);
   EXPECT_EQ(p.At(200, 200)[1], 0);
   EXPECT_EQ(p.At(200, 200)[3], 254);
