@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "raster/Blend.h"
 #include "raster/Numeric.h"
@@ -33,24 +34,6 @@ TColor32 BoxAverage(TColor32 c0, TColor32 c1, TColor32 c2, TColor32 c3) {
     out |= static_cast<TColor32>((s + alphaSum / 2) / alphaSum) << shift;
   }
   return out;
-}
-
-inline void AddWeighted(TColor32 c, float w, float acc[4]) {
-  const float a = static_cast<float>(c >> 24) * (1.0f / 255.0f) * w;
-  acc[0] += static_cast<float>((c >> 16) & 0xFF) * a;
-  acc[1] += static_cast<float>((c >> 8) & 0xFF) * a;
-  acc[2] += static_cast<float>(c & 0xFF) * a;
-  acc[3] += a;
-}
-
-inline std::uint32_t ToByte(float v) { return static_cast<std::uint32_t>(std::clamp(v + 0.5f, 0.0f, 255.0f)); }
-
-// Alpha-weighted channels back to a straight-alpha colour.
-inline TColor32 FromWeighted(const float acc[4]) {
-  const std::uint32_t a = ToByte(acc[3] * 255.0f);
-  if (a == 0) return 0;
-  const float unweight = 1.0f / acc[3];
-  return (a << 24) | (ToByte(acc[0] * unweight) << 16) | (ToByte(acc[1] * unweight) << 8) | ToByte(acc[2] * unweight);
 }
 
 // The four opaque neighbours mixed by 8-bit fractions, two channels per 32-bit lane.
@@ -100,24 +83,6 @@ TSourcePyramid::TSourcePyramid(const TBitmap32& Src, double MaxFootprint) {
   }
 }
 
-void TSourcePyramid::SampleLevel(int L, double X, double Y, float Out[4]) const {
-  const TLevel& level = fLevels[static_cast<std::size_t>(L)];
-  // Texel centres of level L lie at (i + 0.5) x 2^L - 0.5 in level-0 coordinates.
-  const double scale = std::ldexp(1.0, -L);
-  const double lx = std::clamp((X + 0.5) * scale - 0.5, 0.0, static_cast<double>(level.Width - 1));
-  const double ly = std::clamp((Y + 0.5) * scale - 0.5, 0.0, static_cast<double>(level.Height - 1));
-  const auto x0 = static_cast<std::int32_t>(lx), y0 = static_cast<std::int32_t>(ly);
-  const std::int32_t x1 = std::min(x0 + 1, level.Width - 1), y1 = std::min(y0 + 1, level.Height - 1);
-  const auto fx = static_cast<float>(lx - x0), fy = static_cast<float>(ly - y0);
-  const TColor32* r0 = level.Bits + static_cast<std::size_t>(y0) * level.Stride;
-  const TColor32* r1 = level.Bits + static_cast<std::size_t>(y1) * level.Stride;
-  Out[0] = Out[1] = Out[2] = Out[3] = 0;
-  AddWeighted(r0[x0], (1 - fx) * (1 - fy), Out);
-  AddWeighted(r0[x1], fx * (1 - fy), Out);
-  AddWeighted(r1[x0], (1 - fx) * fy, Out);
-  AddWeighted(r1[x1], fx * fy, Out);
-}
-
 bool FootprintAxes(const TSingleMatrix& R, double X, double Y, double& Major, double& Minor) {
   const double w = R[0][2] * X + R[1][2] * Y + R[2][2];
   if (w == 0) return false;
@@ -137,71 +102,175 @@ namespace {
 struct TWarpContext {
   TSingleMatrix R;
   const TSourcePyramid* Pyramid;
-  const TColor32* Base;  // level 0 at the clip rectangle's corner
-  std::int32_t Stride, Width, Height;
   TRect Clip;
   double Reach;  // source pixels beyond the clip rectangle that still count as inside
   TColor32 Outer;
   bool MayShrink;
-  bool Uniform;  // every pixel of the clip rectangle has one colour
+  bool Uniform;     // every pixel of the clip rectangle has one colour
+  bool AlphaOnly;   // every pixel that shows has the colour Tint: only alpha varies
+  TColor32 Tint;    // that colour (alpha bits clear)
 };
 
-bool UniformColour(const TBitmap32& Src, const TRect& Clip) {
+struct TSourceTraits {
+  bool Uniform = true, AlphaOnly = true;
+  TColor32 Tint = 0;
+};
+
+// One pass over the clip rectangle, stopping once neither shortcut can apply.
+TSourceTraits SourceTraits(const TBitmap32& Src, const TRect& Clip) {
+  TSourceTraits t;
   const TColor32 first = Src.ScanLine(Clip.Top)[Clip.Left];
-  for (std::int32_t y = Clip.Top; y < Clip.Bottom; ++y) {
+  bool tinted = false;
+  for (std::int32_t y = Clip.Top; y < Clip.Bottom && (t.Uniform || t.AlphaOnly); ++y) {
     const TColor32* row = Src.ScanLine(y);
-    for (std::int32_t x = Clip.Left; x < Clip.Right; ++x)
-      if (row[x] != first) return false;
+    for (std::int32_t x = Clip.Left; x < Clip.Right; ++x) {
+      const TColor32 p = row[x];
+      t.Uniform = t.Uniform && p == first;
+      if (p >> 24 == 0) continue;  // shows no colour
+      if (!tinted) {
+        t.Tint = p & 0x00FFFFFFu;
+        tinted = true;
+      } else if ((p & 0x00FFFFFFu) != t.Tint) {
+        t.AlphaOnly = false;
+        if (!t.Uniform) break;
+      }
+    }
   }
-  return true;
+  return t;
 }
+
+// Alpha-weighted channel sums of bilinear taps. A tap's four weights add up to 65536; a weight
+// times an alpha is kept in 8 fewer bits, so one opaque tap adds kOpaqueTap to A and sums of a few
+// dozen taps stay within 32 bits.
+struct TTapSum {
+  std::uint32_t R = 0, G = 0, B = 0, A = 0;
+};
+constexpr std::uint32_t kOpaqueTap = 255 * 256;
+
+// A position on a level as a texel index and an 8-bit fraction, edge texels repeated.
+struct TTapPosition {
+  std::int32_t X0, X1, Y0, Y1;
+  std::uint32_t Fx, Fy;
+};
+
+// (X, Y) in level-0 pixel units (integers are pixel centres) on level L, whose texel is Span
+// level-0 pixels wide.
+inline TTapPosition TapPosition(const TSourcePyramid::TLevel& Level, double X, double Y, double InverseSpan) {
+  const double lx = std::clamp((X + 0.5) * InverseSpan - 0.5, 0.0, static_cast<double>(Level.Width - 1));
+  const double ly = std::clamp((Y + 0.5) * InverseSpan - 0.5, 0.0, static_cast<double>(Level.Height - 1));
+  const auto ix = static_cast<std::int64_t>(lx * 256 + 0.5), iy = static_cast<std::int64_t>(ly * 256 + 0.5);
+  TTapPosition p;
+  p.X0 = static_cast<std::int32_t>(ix >> 8);
+  p.Y0 = static_cast<std::int32_t>(iy >> 8);
+  p.Fx = static_cast<std::uint32_t>(ix & 255);
+  p.Fy = static_cast<std::uint32_t>(iy & 255);
+  p.X1 = std::min(p.X0 + 1, Level.Width - 1);
+  p.Y1 = std::min(p.Y0 + 1, Level.Height - 1);
+  return p;
+}
+
+inline void AddTexel(TColor32 c, std::uint32_t Weight, TTapSum& Sum) {
+  const std::uint32_t wa = (Weight * (c >> 24)) >> 8;
+  Sum.A += wa;
+  Sum.R += wa * ((c >> 16) & 0xFF);
+  Sum.G += wa * ((c >> 8) & 0xFF);
+  Sum.B += wa * (c & 0xFF);
+}
+
+inline void AddTap(const TSourcePyramid::TLevel& Level, const TTapPosition& P, TTapSum& Sum) {
+  const TColor32* r0 = Level.Bits + static_cast<std::size_t>(P.Y0) * Level.Stride;
+  const TColor32* r1 = Level.Bits + static_cast<std::size_t>(P.Y1) * Level.Stride;
+  const TColor32 c00 = r0[P.X0], c10 = r0[P.X1], c01 = r1[P.X0], c11 = r1[P.X1];
+  if ((c00 & c10 & c01 & c11) >> 24 == 255) {
+    const TColor32 c = MixOpaqueFour(c00, c10, c01, c11, P.Fx, P.Fy);
+    Sum.A += kOpaqueTap;
+    Sum.R += kOpaqueTap * ((c >> 16) & 0xFF);
+    Sum.G += kOpaqueTap * ((c >> 8) & 0xFF);
+    Sum.B += kOpaqueTap * (c & 0xFF);
+    return;
+  }
+  const std::uint32_t gx = 256 - P.Fx, gy = 256 - P.Fy;
+  AddTexel(c00, gx * gy, Sum);
+  AddTexel(c10, P.Fx * gy, Sum);
+  AddTexel(c01, gx * P.Fy, Sum);
+  AddTexel(c11, P.Fx * P.Fy, Sum);
+}
+
+// The mean of Taps taps as a straight-alpha colour.
+inline TColor32 TapMean(const TTapSum& Sum, std::uint32_t Taps) {
+  const std::uint32_t a = (Sum.A + Taps * 128) / (Taps * 256);
+  if (a == 0) return 0;
+  const float unweight = 1.0f / static_cast<float>(Sum.A);
+  const auto channel = [&](std::uint32_t v) {
+    return std::min<std::uint32_t>(255, static_cast<std::uint32_t>(static_cast<float>(v) * unweight + 0.5f));
+  };
+  return std::min<std::uint32_t>(a, 255) << 24 | channel(Sum.R) << 16 | channel(Sum.G) << 8 | channel(Sum.B);
+}
+
+// The alpha of one tap, times 65536.
+inline std::uint32_t AlphaTap(const TSourcePyramid::TLevel& Level, const TTapPosition& P) {
+  const TColor32* r0 = Level.Bits + static_cast<std::size_t>(P.Y0) * Level.Stride;
+  const TColor32* r1 = Level.Bits + static_cast<std::size_t>(P.Y1) * Level.Stride;
+  const std::uint32_t gx = 256 - P.Fx;
+  const std::uint32_t top = (r0[P.X0] >> 24) * gx + (r0[P.X1] >> 24) * P.Fx;
+  const std::uint32_t bottom = (r1[P.X0] >> 24) * gx + (r1[P.X1] >> 24) * P.Fx;
+  return top * (256 - P.Fy) + bottom * P.Fy;
+}
+
+constexpr double kInverseSpans[] = {1.0,        1.0 / 2,     1.0 / 4,     1.0 / 8,     1.0 / 16,    1.0 / 32,
+                                    1.0 / 64,   1.0 / 128,   1.0 / 256,   1.0 / 512,   1.0 / 1024,  1.0 / 2048,
+                                    1.0 / 4096, 1.0 / 8192,  1.0 / 16384, 1.0 / 32768, 1.0 / 65536, 1.0 / 131072};
 
 // The sample of one mapped point (sx, sy) in source pixels, relative to the clip corner, with the
 // footprint's axes a and b (destination x and y steps in the source).
 TColor32 FilteredSample(const TWarpContext& c, double sx, double sy, double ax, double ay, double bx, double by) {
-  const double la = std::hypot(ax, ay), lb = std::hypot(bx, by);
-  if (!c.MayShrink || std::max(la, lb) <= 1.0) {
-    // Bilinear between the four nearest pixels, edge pixels repeated.
-    const double px = std::clamp(sx, 0.0, static_cast<double>(c.Width - 1));
-    const double py = std::clamp(sy, 0.0, static_cast<double>(c.Height - 1));
-    const auto x0 = static_cast<std::int32_t>(px), y0 = static_cast<std::int32_t>(py);
-    const std::int32_t x1 = std::min(x0 + 1, c.Width - 1), y1 = std::min(y0 + 1, c.Height - 1);
-    const TColor32* r0 = c.Base + static_cast<std::size_t>(y0) * c.Stride;
-    const TColor32* r1 = c.Base + static_cast<std::size_t>(y1) * c.Stride;
-    const TColor32 c00 = r0[x0], c10 = r0[x1], c01 = r1[x0], c11 = r1[x1];
-    if ((c00 & c10 & c01 & c11) >> 24 == 255) {
-      const auto fx = static_cast<std::uint32_t>((px - x0) * 256 + 0.5);
-      const auto fy = static_cast<std::uint32_t>((py - y0) * 256 + 0.5);
-      return MixOpaqueFour(c00, c10, c01, c11, fx, fy);
-    }
-    float acc[4];
-    c.Pyramid->SampleLevel(0, sx, sy, acc);
-    return FromWeighted(acc);
-  }
-  // A grid of bilinear samples over the footprint's parallelogram, about one per source pixel, on
-  // the finest pyramid level where the grid stays within kMaxFootprintSamples.
+  const double la2 = ax * ax + ay * ay, lb2 = bx * bx + by * by;
   int level = 0;
-  double ua = la, ub = lb;
-  while (level + 1 < c.Pyramid->LevelCount() && std::ceil(ua) * std::ceil(ub) > kMaxFootprintSamples) {
-    ++level;
-    ua *= 0.5;
-    ub *= 0.5;
-  }
-  const int na = std::max(1, static_cast<int>(std::ceil(ua - 1e-6)));
-  const int nb = std::max(1, static_cast<int>(std::ceil(ub - 1e-6)));
-  float acc[4] = {0, 0, 0, 0};
-  for (int j = 0; j < nb; ++j) {
-    const double tb = (j + 0.5) / nb - 0.5;
-    for (int i = 0; i < na; ++i) {
-      const double ta = (i + 0.5) / na - 0.5;
-      float one[4];
-      c.Pyramid->SampleLevel(level, sx + ta * ax + tb * bx, sy + ta * ay + tb * by, one);
-      for (int n = 0; n < 4; ++n) acc[n] += one[n];
+  int taps = 1;
+  double mx = 0, my = 0;  // the longer axis, in level-0 pixels
+  if (c.MayShrink && std::max(la2, lb2) > 1.0) {
+    const bool aLonger = la2 >= lb2;
+    const double major2 = aLonger ? la2 : lb2, minor2 = aLonger ? lb2 : la2;
+    mx = aLonger ? ax : bx;
+    my = aLonger ? ay : by;
+    // The finest level whose texel is as wide as the shorter axis and that covers the longer one
+    // in kMaxFootprintTaps taps.
+    double span2 = 1;
+    const int deepest = std::min<int>(c.Pyramid->LevelCount(), std::size(kInverseSpans)) - 1;
+    constexpr double kTaps2 = static_cast<double>(kMaxFootprintTaps) * kMaxFootprintTaps;
+    while (level < deepest && (minor2 > span2 || major2 > kTaps2 * span2)) {
+      ++level;
+      span2 *= 4;
     }
+    taps = std::clamp(static_cast<int>(std::ceil(std::sqrt(major2 / span2) - 1e-6)), 1, kMaxFootprintTaps);
   }
-  const float inverse = 1.0f / static_cast<float>(na * nb);
-  for (float& v : acc) v *= inverse;
-  return FromWeighted(acc);
+  const TSourcePyramid::TLevel& lv = c.Pyramid->Level(level);
+  const double inverseSpan = kInverseSpans[level];
+  if (c.AlphaOnly) {
+    std::uint32_t alpha = 0;
+    for (int i = 0; i < taps; ++i) {
+      const double t = (i + 0.5) / taps - 0.5;
+      alpha += AlphaTap(lv, TapPosition(lv, sx + t * mx, sy + t * my, inverseSpan));
+    }
+    const std::uint32_t a = (alpha + static_cast<std::uint32_t>(taps) * 32768) / (static_cast<std::uint32_t>(taps) * 65536);
+    return a == 0 ? 0 : a << 24 | c.Tint;
+  }
+  if (taps == 1) {
+    const TTapPosition p = TapPosition(lv, sx, sy, inverseSpan);
+    const TColor32* r0 = lv.Bits + static_cast<std::size_t>(p.Y0) * lv.Stride;
+    const TColor32* r1 = lv.Bits + static_cast<std::size_t>(p.Y1) * lv.Stride;
+    const TColor32 c00 = r0[p.X0], c10 = r0[p.X1], c01 = r1[p.X0], c11 = r1[p.X1];
+    if ((c00 & c10 & c01 & c11) >> 24 == 255) return MixOpaqueFour(c00, c10, c01, c11, p.Fx, p.Fy);
+    TTapSum sum;
+    AddTap(lv, p, sum);
+    return TapMean(sum, 1);
+  }
+  TTapSum sum;
+  for (int i = 0; i < taps; ++i) {
+    const double t = (i + 0.5) / taps - 0.5;
+    AddTap(lv, TapPosition(lv, sx + t * mx, sy + t * my, inverseSpan), sum);
+  }
+  return TapMean(sum, static_cast<std::uint32_t>(taps));
 }
 
 void FilteredRow(const TWarpContext& c, const TRowCombiner& Combiner, TColor32* Row, std::int32_t Left,
@@ -226,7 +295,7 @@ void FilteredRow(const TWarpContext& c, const TRowCombiner& Combiner, TColor32* 
             Y < c.Clip.Bottom + c.Reach) {
           double ax = 0, ay = 0, bx = 0, by = 0;
           if (c.Uniform) {
-            colors[k] = *c.Base;
+            colors[k] = *c.Pyramid->Level(0).Bits;
             continue;
           }
           if (c.MayShrink) {
@@ -270,7 +339,7 @@ TRect WarpFiltered(TBitmap32& Dst, const TBitmap32& Src, TProjectiveTransformati
     for (const auto& p : corners) {
       double major = 0, minor = 0;
       if (!FootprintAxes(c.R, p[0], p[1], major, minor) || !std::isfinite(major)) continue;
-      deepest = std::max(deepest, std::sqrt(major * minor / kMaxFootprintSamples));
+      deepest = std::max({deepest, minor, major / kMaxFootprintTaps});
       shrinks = shrinks || major > 1;
       widest = std::max(widest, major);
     }
@@ -278,19 +347,15 @@ TRect WarpFiltered(TBitmap32& Dst, const TBitmap32& Src, TProjectiveTransformati
     const bool empty = clip.Right <= clip.Left || clip.Bottom <= clip.Top;
     // A picture of one colour (a shadow, a colour slot) looks the same however it is filtered: its
     // colour is put straight, without a pyramid.
-    c.Uniform = !empty && UniformColour(Src, clip);
+    const TSourceTraits traits = empty ? TSourceTraits{} : SourceTraits(Src, clip);
+    c.Uniform = !empty && traits.Uniform;
+    c.AlphaOnly = !empty && traits.AlphaOnly;
+    c.Tint = traits.Tint;
     if (c.Uniform) deepest = 1;
     const TSourcePyramid pyramid(Src, empty ? 1 : std::min(deepest, 1e6));
     c.Pyramid = &pyramid;
     c.MayShrink = shrinks;
-    if (!empty) {
-      c.Base = Src.ScanLine(clip.Top) + clip.Left;
-      c.Stride = Src.Width();
-      c.Width = clip.Right - clip.Left;
-      c.Height = clip.Bottom - clip.Top;
-    } else {
-      c.Clip = TRect{};  // nothing is inside: every pixel takes the outer colour
-    }
+    if (empty) c.Clip = TRect{};  // nothing is inside: every pixel takes the outer colour
     const TRowCombiner combiner(Src, Src.DrawMode(), Src.OnPixelCombine, TBlendRule::Pixel);
     auto band = [&](std::int32_t from, std::int32_t to) noexcept {
       for (std::int32_t j = from; j < to; ++j) FilteredRow(c, combiner, Dst.ScanLine(j), rows.Left, rows.Right, j);

@@ -3,12 +3,12 @@
 // pixel's footprint, so enlarged pictures come out smooth and shrunk ones keep their thin strokes.
 //
 // Enlarging (the footprint at most one source pixel wide) samples bilinearly between the four
-// nearest source pixels. Shrinking averages a grid of bilinear samples spread over the footprint's
-// parallelogram (the destination pixel's square mapped back into the source), about one sample per
-// source pixel, so the average is close to the footprint's area mean whatever the angle. Strongly
-// shrunk pictures are sampled on a box-halved copy instead, so that a grid never exceeds
-// kMaxFootprintSamples. Averages are taken on alpha-weighted colours, so transparent pixels lend
-// no colour to their neighbours.
+// nearest source pixels. Shrinking samples a pyramid of box-halved copies: the level is the one
+// whose texel is as wide as the footprint's shorter axis, and up to kMaxFootprintTaps bilinear taps
+// spread along the longer axis cover a footprint stretched by perspective without blurring it
+// across. Taps are integer (8-bit fractions) and averaged on alpha-weighted colours, so transparent
+// pixels lend no colour to their neighbours. A picture of one colour whose alpha alone varies (a
+// shade or highlight mask) is filtered on its alpha only.
 #include <cstdint>
 #include <vector>
 
@@ -17,7 +17,8 @@
 
 namespace quirlon::raster {
 
-inline constexpr int kMaxFootprintSamples = 16;
+// Taps along a footprint's longer axis; longer footprints move to a coarser level.
+inline constexpr int kMaxFootprintTaps = 4;
 
 // A source picture with its box-halved copies, each level half the size of the one before
 // (rounded up), down to what the deepest footprint needs. Level 0 is the picture itself (not
@@ -29,16 +30,15 @@ public:
   TSourcePyramid(const TBitmap32& Src, double MaxFootprint);
 
   int LevelCount() const { return static_cast<int>(fLevels.size()); }
-  // Bilinear sample of level L at a point in level-0 coordinates (integers are pixel centres),
-  // relative to the clip rectangle's top-left corner. Points beyond the level's pixels take the
-  // nearest edge pixel. Result: alpha-weighted channels (r x a, g x a, b x a, a), a in 0..1.
-  void SampleLevel(int L, double X, double Y, float Out[4]) const;
 
-private:
+  // One level's pixels: Width x Height straight-alpha colours, rows Stride apart.
   struct TLevel {
     const TColor32* Bits = nullptr;
     std::int32_t Width = 0, Height = 0, Stride = 0;
   };
+  const TLevel& Level(int L) const { return fLevels[static_cast<std::size_t>(L)]; }
+
+private:
   std::vector<TLevel> fLevels;
   std::vector<std::vector<TColor32>> fStore;  // levels 1 and up
 };
