@@ -221,6 +221,9 @@ constexpr double kInverseSpans[] = {1.0,        1.0 / 2,     1.0 / 4,     1.0 / 
                                     1.0 / 64,   1.0 / 128,   1.0 / 256,   1.0 / 512,   1.0 / 1024,  1.0 / 2048,
                                     1.0 / 4096, 1.0 / 8192,  1.0 / 16384, 1.0 / 32768, 1.0 / 65536, 1.0 / 131072};
 
+// How much wider than a texel a footprint may be before a coarser level (or another tap) is taken.
+constexpr double kLevelSlack = 1.4142135623730951;
+
 // The sample of one mapped point (sx, sy) in source pixels, relative to the clip corner, with the
 // footprint's axes a and b (destination x and y steps in the source).
 TColor32 FilteredSample(const TWarpContext& c, double sx, double sy, double ax, double ay, double bx, double by) {
@@ -233,16 +236,18 @@ TColor32 FilteredSample(const TWarpContext& c, double sx, double sy, double ax, 
     const double major2 = aLonger ? la2 : lb2, minor2 = aLonger ? lb2 : la2;
     mx = aLonger ? ax : bx;
     my = aLonger ? ay : by;
-    // The finest level whose texel is as wide as the shorter axis and that covers the longer one
-    // in kMaxFootprintTaps taps.
-    double span2 = 1;
-    const int deepest = std::min<int>(c.Pyramid->LevelCount(), std::size(kInverseSpans)) - 1;
+    // The finest level whose texel is at least the shorter axis over kLevelSlack, with taps each
+    // covering at most kLevelSlack texels of the longer axis: a footprint a little wider than a
+    // texel aliases less than a level's extra blur costs.
+    constexpr double kSlack2 = kLevelSlack * kLevelSlack;
     constexpr double kTaps2 = static_cast<double>(kMaxFootprintTaps) * kMaxFootprintTaps;
+    double span2 = kSlack2;  // squared texel width times the slack
+    const int deepest = std::min<int>(c.Pyramid->LevelCount(), std::size(kInverseSpans)) - 1;
     while (level < deepest && (minor2 > span2 || major2 > kTaps2 * span2)) {
       ++level;
       span2 *= 4;
     }
-    taps = std::clamp(static_cast<int>(std::ceil(std::sqrt(major2 / span2) - 1e-6)), 1, kMaxFootprintTaps);
+    while (taps < kMaxFootprintTaps && major2 > static_cast<double>(taps * taps) * span2) ++taps;
   }
   const TSourcePyramid::TLevel& lv = c.Pyramid->Level(level);
   const double inverseSpan = kInverseSpans[level];
@@ -282,32 +287,40 @@ void FilteredRow(const TWarpContext& c, const TRowCombiner& Combiner, TColor32* 
   const double u0 = R[1][0] * y + R[2][0], v0 = R[1][1] * y + R[2][1], w0 = R[1][2] * y + R[2][2];
   constexpr std::int32_t kRun = 64;
   TColor32 colors[kRun];
+  double sxs[kRun], sys[kRun], inverses[kRun];
+  const double left = c.Clip.Left - c.Reach, right = c.Clip.Right + c.Reach;
+  const double top = c.Clip.Top - c.Reach, bottom = c.Clip.Bottom + c.Reach;
   for (std::int32_t runStart = Left; runStart < Right; runStart += kRun) {
     const std::int32_t n = std::min(kRun, Right - runStart);
+    // The run's centres mapped first, without branches, so both vector lanes work. Where w is 0 the
+    // point has no image: infinities and NaNs fail the range test below.
     for (std::int32_t k = 0; k < n; ++k) {
       const double x = runStart + k + 0.5;
-      const double w = R[0][2] * x + w0;
-      TColor32 color = c.Outer;
-      if (w != 0) {
-        const double sx = (R[0][0] * x + u0) / w, sy = (R[0][1] * x + v0) / w;
-        const double X = std::floor(sx), Y = std::floor(sy);
-        if (X >= c.Clip.Left - c.Reach && X < c.Clip.Right + c.Reach && Y >= c.Clip.Top - c.Reach &&
-            Y < c.Clip.Bottom + c.Reach) {
-          double ax = 0, ay = 0, bx = 0, by = 0;
-          if (c.Uniform) {
-            colors[k] = *c.Pyramid->Level(0).Bits;
-            continue;
-          }
-          if (c.MayShrink) {
-            ax = (R[0][0] - sx * R[0][2]) / w;
-            ay = (R[0][1] - sy * R[0][2]) / w;
-            bx = (R[1][0] - sx * R[1][2]) / w;
-            by = (R[1][1] - sy * R[1][2]) / w;
-          }
-          color = FilteredSample(c, sx - 0.5 - c.Clip.Left, sy - 0.5 - c.Clip.Top, ax, ay, bx, by);
-        }
+      const double inverse = 1.0 / (R[0][2] * x + w0);
+      sxs[k] = (R[0][0] * x + u0) * inverse;
+      sys[k] = (R[0][1] * x + v0) * inverse;
+      inverses[k] = inverse;
+    }
+    for (std::int32_t k = 0; k < n; ++k) {
+      const double sx = sxs[k], sy = sys[k];
+      const double X = std::floor(sx), Y = std::floor(sy);
+      if (!(X >= left && X < right && Y >= top && Y < bottom)) {
+        colors[k] = c.Outer;
+        continue;
       }
-      colors[k] = color;
+      if (c.Uniform) {
+        colors[k] = *c.Pyramid->Level(0).Bits;
+        continue;
+      }
+      double ax = 0, ay = 0, bx = 0, by = 0;
+      if (c.MayShrink) {
+        const double inverse = inverses[k];
+        ax = (R[0][0] - sx * R[0][2]) * inverse;
+        ay = (R[0][1] - sy * R[0][2]) * inverse;
+        bx = (R[1][0] - sx * R[1][2]) * inverse;
+        by = (R[1][1] - sy * R[1][2]) * inverse;
+      }
+      colors[k] = FilteredSample(c, sx - 0.5 - c.Clip.Left, sy - 0.5 - c.Clip.Top, ax, ay, bx, by);
     }
     Combiner.Put(colors, Row + runStart, n);
   }
