@@ -109,6 +109,7 @@ struct TWarpContext {
   bool Uniform;     // every pixel of the clip rectangle has one colour
   bool AlphaOnly;   // every pixel that shows has the colour Tint: only alpha varies
   TColor32 Tint;    // that colour (alpha bits clear)
+  bool Enlarging;   // every footprint within a pixel, positions fit 24.8 fixed point: one tap each
 };
 
 struct TSourceTraits {
@@ -196,9 +197,20 @@ inline void AddTap(const TSourcePyramid::TLevel& Level, const TTapPosition& P, T
   AddTexel(c11, P.Fx * P.Fy, Sum);
 }
 
+// V / Taps rounded down, by constants the compiler turns into multiplications.
+inline std::uint32_t DivideByTaps(std::uint32_t V, std::uint32_t Taps) {
+  switch (Taps) {
+    case 1: return V;
+    case 2: return V / 2;
+    case 3: return V / 3;
+    case 4: return V / 4;
+    default: return V / Taps;
+  }
+}
+
 // The mean of Taps taps as a straight-alpha colour.
 inline TColor32 TapMean(const TTapSum& Sum, std::uint32_t Taps) {
-  const std::uint32_t a = (Sum.A + Taps * 128) / (Taps * 256);
+  const std::uint32_t a = DivideByTaps(Sum.A + Taps * 128, Taps) >> 8;
   if (a == 0) return 0;
   const float unweight = 1.0f / static_cast<float>(Sum.A);
   const auto channel = [&](std::uint32_t v) {
@@ -220,6 +232,24 @@ inline std::uint32_t AlphaTap(const TSourcePyramid::TLevel& Level, const TTapPos
 constexpr double kInverseSpans[] = {1.0,        1.0 / 2,     1.0 / 4,     1.0 / 8,     1.0 / 16,    1.0 / 32,
                                     1.0 / 64,   1.0 / 128,   1.0 / 256,   1.0 / 512,   1.0 / 1024,  1.0 / 2048,
                                     1.0 / 4096, 1.0 / 8192,  1.0 / 16384, 1.0 / 32768, 1.0 / 65536, 1.0 / 131072};
+
+// One bilinear tap of level Level at a 24.8 fixed-point texel position (already clamped).
+inline TColor32 SingleTap(const TSourcePyramid::TLevel& Level, std::int32_t Fx, std::int32_t Fy) {
+  TTapPosition p;
+  p.X0 = Fx >> 8;
+  p.Y0 = Fy >> 8;
+  p.Fx = static_cast<std::uint32_t>(Fx & 255);
+  p.Fy = static_cast<std::uint32_t>(Fy & 255);
+  p.X1 = std::min(p.X0 + 1, Level.Width - 1);
+  p.Y1 = std::min(p.Y0 + 1, Level.Height - 1);
+  const TColor32* r0 = Level.Bits + static_cast<std::size_t>(p.Y0) * Level.Stride;
+  const TColor32* r1 = Level.Bits + static_cast<std::size_t>(p.Y1) * Level.Stride;
+  const TColor32 c00 = r0[p.X0], c10 = r0[p.X1], c01 = r1[p.X0], c11 = r1[p.X1];
+  if ((c00 & c10 & c01 & c11) >> 24 == 255) return MixOpaqueFour(c00, c10, c01, c11, p.Fx, p.Fy);
+  TTapSum sum;
+  AddTap(Level, p, sum);
+  return TapMean(sum, 1);
+}
 
 // How much wider than a texel a footprint may be before a coarser level (or another tap) is taken.
 constexpr double kLevelSlack = 1.4142135623730951;
@@ -257,7 +287,8 @@ TColor32 FilteredSample(const TWarpContext& c, double sx, double sy, double ax, 
       const double t = (i + 0.5) / taps - 0.5;
       alpha += AlphaTap(lv, TapPosition(lv, sx + t * mx, sy + t * my, inverseSpan));
     }
-    const std::uint32_t a = (alpha + static_cast<std::uint32_t>(taps) * 32768) / (static_cast<std::uint32_t>(taps) * 65536);
+    const auto n = static_cast<std::uint32_t>(taps);
+    const std::uint32_t a = DivideByTaps(alpha + n * 32768, n) >> 16;
     return a == 0 ? 0 : a << 24 | c.Tint;
   }
   if (taps == 1) {
@@ -288,6 +319,9 @@ void FilteredRow(const TWarpContext& c, const TRowCombiner& Combiner, TColor32* 
   constexpr std::int32_t kRun = 64;
   TColor32 colors[kRun];
   double sxs[kRun], sys[kRun], inverses[kRun];
+  std::int32_t fixedX[kRun], fixedY[kRun];
+  const TSourcePyramid::TLevel base = c.Enlarging ? c.Pyramid->Level(0) : TSourcePyramid::TLevel{};
+  const double lastX = (base.Width - 1) * 256.0, lastY = (base.Height - 1) * 256.0;
   const double left = c.Clip.Left - c.Reach, right = c.Clip.Right + c.Reach;
   const double top = c.Clip.Top - c.Reach, bottom = c.Clip.Bottom + c.Reach;
   for (std::int32_t runStart = Left; runStart < Right; runStart += kRun) {
@@ -300,6 +334,21 @@ void FilteredRow(const TWarpContext& c, const TRowCombiner& Combiner, TColor32* 
       sxs[k] = (R[0][0] * x + u0) * inverse;
       sys[k] = (R[0][1] * x + v0) * inverse;
       inverses[k] = inverse;
+    }
+    if (c.Enlarging) {
+      // Every pixel one tap on the picture itself: the fixed-point positions are formed on both
+      // lanes too (NaNs clamp to 0; such points fail the range test anyway).
+      for (std::int32_t k = 0; k < n; ++k) {
+        const double fx = (sxs[k] - 0.5 - c.Clip.Left) * 256 + 0.5, fy = (sys[k] - 0.5 - c.Clip.Top) * 256 + 0.5;
+        fixedX[k] = static_cast<std::int32_t>(std::min(lastX, std::max(0.0, fx)));
+        fixedY[k] = static_cast<std::int32_t>(std::min(lastY, std::max(0.0, fy)));
+      }
+      for (std::int32_t k = 0; k < n; ++k) {
+        const double X = std::floor(sxs[k]), Y = std::floor(sys[k]);
+        colors[k] = X >= left && X < right && Y >= top && Y < bottom ? SingleTap(base, fixedX[k], fixedY[k]) : c.Outer;
+      }
+      Combiner.Put(colors, Row + runStart, n);
+      continue;
     }
     for (std::int32_t k = 0; k < n; ++k) {
       const double sx = sxs[k], sy = sys[k];
@@ -368,6 +417,8 @@ TRect WarpFiltered(TBitmap32& Dst, const TBitmap32& Src, TProjectiveTransformati
     const TSourcePyramid pyramid(Src, empty ? 1 : std::min(deepest, 1e6));
     c.Pyramid = &pyramid;
     c.MayShrink = shrinks;
+    // 24.8 fixed point holds positions on pictures up to 2^23 pixels across.
+    c.Enlarging = !empty && !shrinks && !c.Uniform && clip.Right - clip.Left < (1 << 23) && clip.Bottom - clip.Top < (1 << 23);
     if (empty) c.Clip = TRect{};  // nothing is inside: every pixel takes the outer colour
     const TRowCombiner combiner(Src, Src.DrawMode(), Src.OnPixelCombine, TBlendRule::Pixel);
     auto band = [&](std::int32_t from, std::int32_t to) noexcept {
