@@ -233,8 +233,7 @@ constexpr double kInverseSpans[] = {1.0,        1.0 / 2,     1.0 / 4,     1.0 / 
                                     1.0 / 64,   1.0 / 128,   1.0 / 256,   1.0 / 512,   1.0 / 1024,  1.0 / 2048,
                                     1.0 / 4096, 1.0 / 8192,  1.0 / 16384, 1.0 / 32768, 1.0 / 65536, 1.0 / 131072};
 
-// One bilinear tap of level Level at a 24.8 fixed-point texel position (already clamped).
-inline TColor32 SingleTap(const TSourcePyramid::TLevel& Level, std::int32_t Fx, std::int32_t Fy) {
+inline TTapPosition FixedTapPosition(const TSourcePyramid::TLevel& Level, std::int32_t Fx, std::int32_t Fy) {
   TTapPosition p;
   p.X0 = Fx >> 8;
   p.Y0 = Fy >> 8;
@@ -242,6 +241,12 @@ inline TColor32 SingleTap(const TSourcePyramid::TLevel& Level, std::int32_t Fx, 
   p.Fy = static_cast<std::uint32_t>(Fy & 255);
   p.X1 = std::min(p.X0 + 1, Level.Width - 1);
   p.Y1 = std::min(p.Y0 + 1, Level.Height - 1);
+  return p;
+}
+
+// One bilinear tap of level Level at a 24.8 fixed-point texel position (already clamped).
+inline TColor32 SingleTap(const TSourcePyramid::TLevel& Level, std::int32_t Fx, std::int32_t Fy) {
+  const TTapPosition p = FixedTapPosition(Level, Fx, Fy);
   const TColor32* r0 = Level.Bits + static_cast<std::size_t>(p.Y0) * Level.Stride;
   const TColor32* r1 = Level.Bits + static_cast<std::size_t>(p.Y1) * Level.Stride;
   const TColor32 c00 = r0[p.X0], c10 = r0[p.X1], c01 = r1[p.X0], c11 = r1[p.X1];
@@ -345,7 +350,16 @@ void FilteredRow(const TWarpContext& c, const TRowCombiner& Combiner, TColor32* 
       }
       for (std::int32_t k = 0; k < n; ++k) {
         const double X = std::floor(sxs[k]), Y = std::floor(sys[k]);
-        colors[k] = X >= left && X < right && Y >= top && Y < bottom ? SingleTap(base, fixedX[k], fixedY[k]) : c.Outer;
+        TColor32 color = c.Outer;
+        if (X >= left && X < right && Y >= top && Y < bottom) {
+          if (c.AlphaOnly) {
+            const std::uint32_t a = (AlphaTap(base, FixedTapPosition(base, fixedX[k], fixedY[k])) + 32768) >> 16;
+            color = a == 0 ? 0 : a << 24 | c.Tint;
+          } else {
+            color = SingleTap(base, fixedX[k], fixedY[k]);
+          }
+        }
+        colors[k] = color;
       }
       Combiner.Put(colors, Row + runStart, n);
       continue;
