@@ -16,13 +16,14 @@ namespace {
 TColor32 BoxAverage(TColor32 c0, TColor32 c1, TColor32 c2, TColor32 c3) {
   const TColor32 px[4] = {c0, c1, c2, c3};
   if ((c0 & c1 & c2 & c3) >> 24 == 255) {
-    TColor32 out = 0xFF000000u;
-    for (int shift = 0; shift < 24; shift += 8) {
-      std::uint32_t s = 2;
-      for (const TColor32 p : px) s += (p >> shift) & 0xFF;
-      out |= (s >> 2) << shift;
-    }
-    return out;
+    // Red and blue side by side in one word, green alone: four 8-bit values add up without carry.
+    const std::uint32_t rb =
+        (((c0 & 0x00FF00FFu) + (c1 & 0x00FF00FFu) + (c2 & 0x00FF00FFu) + (c3 & 0x00FF00FFu) + 0x00020002u) >> 2) &
+        0x00FF00FFu;
+    const std::uint32_t g =
+        (((c0 & 0x0000FF00u) + (c1 & 0x0000FF00u) + (c2 & 0x0000FF00u) + (c3 & 0x0000FF00u) + 0x00000200u) >> 2) &
+        0x0000FF00u;
+    return 0xFF000000u | rb | g;
   }
   std::uint32_t alphaSum = 0;
   for (const TColor32 p : px) alphaSum += p >> 24;
@@ -428,7 +429,8 @@ TRect WarpFiltered(TBitmap32& Dst, const TBitmap32& Src, TProjectiveTransformati
     c.AlphaOnly = !empty && traits.AlphaOnly;
     c.Tint = traits.Tint;
     if (c.Uniform) deepest = 1;
-    const TSourcePyramid pyramid(Src, empty ? 1 : std::min(deepest, 1e6));
+    // A level is taken once the footprint outgrows the one before it by the slack.
+    const TSourcePyramid pyramid(Src, empty ? 1 : std::min(deepest / kLevelSlack, 1e6));
     c.Pyramid = &pyramid;
     c.MayShrink = shrinks;
     // 24.8 fixed point holds positions on pictures up to 2^23 pixels across.
