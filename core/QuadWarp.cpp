@@ -1,6 +1,7 @@
 #include "core/QuadWarp.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "raster/Bounds.h"
 #include "raster/FilteredWarp.h"
@@ -17,6 +18,38 @@ namespace {
 // Destination pixels the smooth warp reaches past its quadrilateral: the edge cut's anti-aliased
 // pixels and its band lie within one pixel of the corners' quadrilateral.
 constexpr std::int32_t kSmoothEdgeReach = 2;
+
+// Faces thinner than this many pixels show the picture's average colour: a few pixels cannot show
+// a picture, and a squeezed sliver of one reads as noise.
+constexpr double kThinFaceWidth = 3.0;
+
+// The narrower of the quadrilateral's two midlines (between the midpoints of opposite edges).
+double QuadThickness(const TQuadCorners& Q) {
+  const auto midline = [&](int a, int b, int c, int d) {
+    return std::hypot((Q.X[a] + Q.X[b] - Q.X[c] - Q.X[d]) / 2.0, (Q.Y[a] + Q.Y[b] - Q.Y[c] - Q.Y[d]) / 2.0);
+  };
+  return std::min(midline(0, 1, 3, 2), midline(1, 2, 0, 3));
+}
+
+// The alpha-weighted mean colour of Rect of Src, in straight alpha.
+TColor32 AverageColour(const TBitmap32& Src, const TRect& Rect) {
+  const TRect r = IntersectRect(Rect, Src.BoundsRect());
+  double sum[4] = {0, 0, 0, 0};
+  for (std::int32_t y = r.Top; y < r.Bottom; ++y) {
+    const TColor32* row = Src.ScanLine(y);
+    for (std::int32_t x = r.Left; x < r.Right; ++x) {
+      const double a = (row[x] >> 24) / 255.0;
+      sum[0] += ((row[x] >> 16) & 0xFF) * a;
+      sum[1] += ((row[x] >> 8) & 0xFF) * a;
+      sum[2] += (row[x] & 0xFF) * a;
+      sum[3] += a;
+    }
+  }
+  const double n = static_cast<double>(r.Right - r.Left) * (r.Bottom - r.Top);
+  if (n <= 0 || sum[3] <= 0) return 0;
+  const auto byte = [](double v) { return static_cast<TColor32>(std::clamp(std::lround(v), 0L, 255L)); };
+  return byte(sum[3] / n * 255) << 24 | byte(sum[0] / sum[3]) << 16 | byte(sum[1] / sum[3]) << 8 | byte(sum[2] / sum[3]);
+}
 }  // namespace
 
 float OverscanFactor(double FitScale) {
@@ -57,6 +90,23 @@ TRect WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B,
   const float* y = q.Y;
   TRect content = Dst.BoundsRect();
 
+  // A face too thin to show its picture takes the picture's average colour, drawn as the picture
+  // would be.
+  TBitmap32 averaged;
+  const TBitmap32* picture = &Src;
+  TRect pictureRect = SrcRect;
+  if (Sampling == TSampling::Smooth && QuadThickness(cut) < kThinFaceWidth) {
+    averaged.SetSize(1, 1);
+    averaged.ScanLine(0)[0] = AverageColour(Src, SrcRect);
+    averaged.SetDrawMode(Src.DrawMode());
+    averaged.SetCombineMode(Src.CombineMode());
+    averaged.SetMasterAlpha(Src.MasterAlpha());
+    averaged.SetOuterColor(Src.OuterColor());
+    averaged.OnPixelCombine = Src.OnPixelCombine;
+    picture = &averaged;
+    pictureRect = averaged.BoundsRect();
+  }
+
   {
     TProjectiveTransformation t;
     t.SetX0(x[0]);
@@ -67,9 +117,9 @@ TRect WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B,
     t.SetY2(y[2]);
     t.SetX3(x[3]);
     t.SetY3(y[3]);
-    t.SetSourceRect(ToSingleRect(SrcRect));
+    t.SetSourceRect(ToSingleRect(pictureRect));
     const TRect visited = Sampling == TSampling::Exact ? WarpNearest(Dst, Src, t, Dst.BoundsRect())
-                                                       : WarpFiltered(Dst, Src, t, Dst.BoundsRect(), kSmoothEdgeReach);
+                                                       : WarpFiltered(Dst, *picture, t, Dst.BoundsRect(), kSmoothEdgeReach);
     // The warp writes nowhere outside the area it visited.
     if (DstContent != nullptr) content = UnionRect(*DstContent, IntersectRect(visited, Dst.BoundsRect()));
   }
