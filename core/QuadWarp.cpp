@@ -91,20 +91,30 @@ TRect WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B,
   TRect content = Dst.BoundsRect();
 
   // A face too thin to show its picture takes the picture's average colour, drawn as the picture
-  // would be.
+  // would be. Each pixel keeps its own alpha, so a picture's opaque and clear parts still cover
+  // as they did.
   TBitmap32 averaged;
   const TBitmap32* picture = &Src;
   TRect pictureRect = SrcRect;
-  if (Sampling == TSampling::Smooth && QuadThickness(cut) < kThinFaceWidth) {
-    averaged.SetSize(1, 1);
-    averaged.ScanLine(0)[0] = AverageColour(Src, SrcRect);
+  const TRect averagedRect = IntersectRect(SrcRect, Src.BoundsRect());
+  if (Sampling == TSampling::Smooth && QuadThickness(cut) < kThinFaceWidth && averagedRect.Right > averagedRect.Left &&
+      averagedRect.Bottom > averagedRect.Top) {
+    const TColor32 colour = AverageColour(Src, averagedRect) & 0x00FFFFFFu;
+    averaged.SetSize(averagedRect.Right - averagedRect.Left, averagedRect.Bottom - averagedRect.Top);
+    for (std::int32_t y = 0; y < averaged.Height(); ++y) {
+      const TColor32* from = Src.ScanLine(averagedRect.Top + y) + averagedRect.Left;
+      TColor32* to = averaged.ScanLine(y);
+      for (std::int32_t x = 0; x < averaged.Width(); ++x) to[x] = (from[x] & 0xFF000000u) | colour;
+    }
     averaged.SetDrawMode(Src.DrawMode());
     averaged.SetCombineMode(Src.CombineMode());
     averaged.SetMasterAlpha(Src.MasterAlpha());
     averaged.SetOuterColor(Src.OuterColor());
     averaged.OnPixelCombine = Src.OnPixelCombine;
     picture = &averaged;
-    pictureRect = averaged.BoundsRect();
+    // Only the part of SrcRect inside Src is copied: the rectangle moves with it.
+    pictureRect = TRect{SrcRect.Left - averagedRect.Left, SrcRect.Top - averagedRect.Top,
+                        SrcRect.Right - averagedRect.Left, SrcRect.Bottom - averagedRect.Top};
   }
 
   {

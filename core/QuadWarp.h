@@ -32,7 +32,7 @@ TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale);
 // cut need not search the whole of Dst. Returns a rectangle outside which Dst is 0 afterwards (the
 // whole of Dst when DstContent is not given). Sampling chooses WarpNearest (Exact) or WarpFiltered
 // (Smooth) for the picture; with Smooth, a face whose narrower midline is under 3 pixels shows the
-// picture's alpha-weighted average colour instead. Precise, when given, holds the corners before they were rounded to
+// picture's alpha-weighted average colour instead (each pixel keeping its alpha). Precise, when given, holds the corners before they were rounded to
 // whole pixels; the warp and the cut then use them instead of A, B, C, D (which still bound the
 // cut's area, so they must lie within a pixel of them).
 raster::TRect WarpToQuad(const raster::TBitmap32& Src, const raster::TRect& SrcRect, raster::TPoint A, raster::TPoint B,
