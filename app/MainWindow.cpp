@@ -291,6 +291,13 @@ void MainWindow::BuildLayout() {
   fHighlightColour = Place(new TColorSelect(fServices, defaults.HighlightColor, 25, objectPage),
                                      "highlightColour", 256, 40, 41, 33);
 
+  MakeLabel(objectPage, "samplingLabel", QStringLiteral("Sampling"), 340, 8, 44, 13);
+  fSampling = Place(new QComboBox(objectPage), "sampling", 400, 4, 97, 21);
+  for (const core::TSampling s : {core::TSampling::Smooth, core::TSampling::Exact})
+    fSampling->addItem(QString::fromUtf8(core::SamplingText(s).data(), static_cast<int>(core::SamplingText(s).size())),
+                       static_cast<int>(s));
+  fSampling->setCurrentIndex(fSampling->findData(static_cast<int>(defaults.Sampling)));
+
   fResamplerList = Place(new QComboBox(this), "resamplerList", 0, 360, 145, 21);
   fResamplerList->hide();
   fKernelList = Place(new QComboBox(this), "kernelList", 0, 384, 145, 21);
@@ -315,7 +322,8 @@ void MainWindow::BuildLayout() {
   QWidget::setTabOrder(fShadowDensity, fShadowBlur);
   QWidget::setTabOrder(fShadowBlur, fShadingStrength);
   QWidget::setTabOrder(fShadingStrength, fHighlightStrength);
-  QWidget::setTabOrder(fHighlightStrength, fLargeDiscArea);
+  QWidget::setTabOrder(fHighlightStrength, fSampling);
+  QWidget::setTabOrder(fSampling, fLargeDiscArea);
   QWidget::setTabOrder(fLargeDiscArea, fFlipWhenSaved);
 }
 
@@ -405,6 +413,10 @@ void MainWindow::ConnectHandlers() {
   colour(fShadowColour, &S::ShadowColor);
   colour(fShadingColour, &S::ShadingColor);
   colour(fHighlightColour, &S::HighlightColor);
+  on(fSampling, &QComboBox::activated, [this] {
+    fState.Settings.Sampling = static_cast<core::TSampling>(fSampling->currentData().toInt());
+    Render();
+  });
   on(fTransparentBackground, &QCheckBox::clicked, [this] {
     fState.TransparentBackground = fTransparentBackground->isChecked();
     Render();

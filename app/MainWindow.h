@@ -195,6 +195,7 @@ private:
   TColorSelect* fShadingColour;
   TTrackBar* fHighlightStrength;
   TColorSelect* fHighlightColour;
+  QComboBox* fSampling;  // how face pictures are sampled: smooth or exact
   QComboBox* fResamplerList;
   QComboBox* fKernelList;
   ProductPage* fProductPage;

@@ -52,6 +52,41 @@ BENCHMARK(BM_Render)
     ->Args({10, 2048, 2048})
     ->Unit(benchmark::kMillisecond);
 
+// Args: sampling (0 smooth, 1 exact), width, height. The box template with the sample artwork on its
+// three faces, every effect on: the cost of the default filtered sampling against the exact one.
+void BM_RenderSampling(benchmark::State& state) {
+  core::TRenderRequest request = BundledRequest(1, static_cast<std::int32_t>(state.range(1)),
+                                                static_cast<std::int32_t>(state.range(2)));
+  const std::string examples =
+      (std::filesystem::path(__FILE__).parent_path().parent_path() / "examples").string() + "/";
+  request.Sources[core::SlotIndex(core::TSlot::Front)] = core::TSlotSource::OfFile(examples + "box-front.jpg");
+  request.Sources[core::SlotIndex(core::TSlot::Side)] = core::TSlotSource::OfFile(examples + "box-side.jpg");
+  request.Sources[core::SlotIndex(core::TSlot::Top)] = core::TSlotSource::OfFile(examples + "box-top.jpg");
+  request.Settings.Sampling = state.range(0) == 0 ? core::TSampling::Smooth : core::TSampling::Exact;
+  imagefiles::TPictureCache pictures;  // decoded once, as the window keeps them
+  request.Pictures = &pictures;
+  for (auto _ : state) {
+    const core::TRenderResult result = core::ApplyTemplate(request);
+    benchmark::DoNotOptimize(result.Canvas->Bits());
+  }
+  state.SetLabel(state.range(0) == 0 ? "smooth" : "exact");
+}
+BENCHMARK(BM_RenderSampling)
+    ->Args({0, 800, 600})
+    ->Args({1, 800, 600})
+    ->Args({0, 2048, 1536})
+    ->Args({1, 2048, 1536})
+    ->Unit(benchmark::kMillisecond);
+// The same with the CPU time of every thread: the render builds layers and warps rows on a helper
+// thread, whose work the main thread's CPU time leaves out.
+BENCHMARK(BM_RenderSampling)
+    ->Args({0, 800, 600})
+    ->Args({1, 800, 600})
+    ->Args({0, 2048, 1536})
+    ->Args({1, 2048, 1536})
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
+
 // Args: width, height. The box template, rendered once.
 void BM_Flatten(benchmark::State& state) {
   const core::TRenderResult result = core::ApplyTemplate(

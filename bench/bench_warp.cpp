@@ -10,11 +10,15 @@ namespace {
 
 using namespace quirlon::raster;
 
+// Args: canvas width, height, sampling (0 exact, 1 smooth), and how many times the artwork is larger
+// than the face it lands on (1 about as large, 3 shrunk as at thumbnail sizes).
 void BM_WarpToQuad(benchmark::State& state) {
   const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
-  // Front cover artwork, portrait, about as large as the face it lands on.
+  const auto sampling = state.range(2) == 0 ? quirlon::core::TSampling::Exact : quirlon::core::TSampling::Smooth;
+  const int larger = static_cast<int>(state.range(3));
+  // Front cover artwork, portrait.
   TBitmap32 src;
-  src.SetSize(w * 5 / 8, h * 7 / 8);
+  src.SetSize(w * 5 / 8 * larger, h * 7 / 8 * larger);
   for (int y = 0; y < src.Height(); ++y)
     for (int x = 0; x < src.Width(); ++x)
       src.PixelRef(x, y) = 0xFF000000u | static_cast<TColor32>((x * 7) & 0xFF) << 16 |
@@ -31,7 +35,7 @@ void BM_WarpToQuad(benchmark::State& state) {
     state.PauseTiming();
     dst.Clear(0);
     state.ResumeTiming();
-    quirlon::core::WarpToQuad(src, src.BoundsRect(), a, b, c, d, dst, true, 1.0);
+    quirlon::core::WarpToQuad(src, src.BoundsRect(), a, b, c, d, dst, true, 1.0, nullptr, nullptr, sampling);
     benchmark::DoNotOptimize(dst.Bits());
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(w) * h);
@@ -40,6 +44,14 @@ void BM_WarpToQuad(benchmark::State& state) {
                                                                                   benchmark::Counter::kInvert);
 }
 
-BENCHMARK(BM_WarpToQuad)->Args({800, 600})->Args({2048, 2048})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WarpToQuad)
+    ->Args({800, 600, 0, 1})
+    ->Args({800, 600, 1, 1})
+    ->Args({800, 600, 0, 3})
+    ->Args({800, 600, 1, 3})
+    ->Args({2048, 2048, 0, 1})
+    ->Args({2048, 2048, 1, 1})
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

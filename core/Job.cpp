@@ -149,6 +149,12 @@ const std::vector<TJobKey>& Table() {
        [](TJob& j, const std::string& v, const std::string&) {
          j.Request.MemoryBudget = std::min(MachineMemoryBudget(), ParseByteSize("memory-limit", v));
        }},
+      {"sampling", K::Text, "smooth|exact", "",
+       "how face pictures are sampled: smooth (filtered, the default) or\nexact (nearest pixel, as earlier versions drew them)", 0, 0,
+       [](TJob& j, const std::string& v, const std::string&) {
+         if (!TextToSampling(v, j.Request.Settings.Sampling))
+           throw EJobValue("sampling", " takes smooth or exact, not '" + v + "'");
+       }},
       {"background", K::Source, "FILE|COLOUR", "Sources", "the picture or colour behind the product", 0, 0,
        QUIRLON_SLOT(TSlot::Background)},
       {"front", K::Source, "FILE|COLOUR", "Sources", "front of the (first) product", 0, 0, QUIRLON_SLOT(TSlot::Front)},

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/Effects.h"
+#include "core/QuadWarp.h"
 #include "core/Render.h"
 #include "core/Template.h"
 
@@ -26,6 +27,7 @@ struct TLayerContext {
   std::string Source;
   int Slot = -1;                       // -1 when the source names no slot
   raster::TPoint A, B, C, D;           // canvas pixels
+  TQuadCorners Precise;                // the same corners before rounding to whole pixels
   bool Overscan = true;
   // Set by the driver after the warp: outside it the layer's pixels are 0 (transparent black).
   raster::TRect Content;

@@ -1,8 +1,10 @@
 #include "core/QuadWarp.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "raster/Bounds.h"
+#include "raster/FilteredWarp.h"
 #include "raster/Numeric.h"
 #include "raster/Parallel.h"
 #include "raster/Polygon32.h"
@@ -11,6 +13,44 @@
 namespace quirlon::core {
 
 using namespace quirlon::raster;
+
+namespace {
+// Destination pixels the smooth warp reaches past its quadrilateral: the edge cut's anti-aliased
+// pixels and its band lie within one pixel of the corners' quadrilateral.
+constexpr std::int32_t kSmoothEdgeReach = 2;
+
+// Faces thinner than this many pixels show the picture's average colour: a few pixels cannot show
+// a picture, and a squeezed sliver of one reads as noise.
+constexpr double kThinFaceWidth = 3.0;
+
+// The narrower of the quadrilateral's two midlines (between the midpoints of opposite edges).
+double QuadThickness(const TQuadCorners& Q) {
+  const auto midline = [&](int a, int b, int c, int d) {
+    return std::hypot((Q.X[a] + Q.X[b] - Q.X[c] - Q.X[d]) / 2.0, (Q.Y[a] + Q.Y[b] - Q.Y[c] - Q.Y[d]) / 2.0);
+  };
+  return std::min(midline(0, 1, 3, 2), midline(1, 2, 0, 3));
+}
+
+// The alpha-weighted mean colour of Rect of Src, in straight alpha.
+TColor32 AverageColour(const TBitmap32& Src, const TRect& Rect) {
+  const TRect r = IntersectRect(Rect, Src.BoundsRect());
+  double sum[4] = {0, 0, 0, 0};
+  for (std::int32_t y = r.Top; y < r.Bottom; ++y) {
+    const TColor32* row = Src.ScanLine(y);
+    for (std::int32_t x = r.Left; x < r.Right; ++x) {
+      const double a = (row[x] >> 24) / 255.0;
+      sum[0] += ((row[x] >> 16) & 0xFF) * a;
+      sum[1] += ((row[x] >> 8) & 0xFF) * a;
+      sum[2] += (row[x] & 0xFF) * a;
+      sum[3] += a;
+    }
+  }
+  const double n = static_cast<double>(r.Right - r.Left) * (r.Bottom - r.Top);
+  if (n <= 0 || sum[3] <= 0) return 0;
+  const auto byte = [](double v) { return static_cast<TColor32>(std::clamp(std::lround(v), 0L, 255L)); };
+  return byte(sum[3] / n * 255) << 24 | byte(sum[0] / sum[3]) << 16 | byte(sum[1] / sum[3]) << 8 | byte(sum[2] / sum[3]);
+}
+}  // namespace
 
 float OverscanFactor(double FitScale) {
   // Small layers (FitScale below 1) get more margin: the cut must never reach the warp's own edge.
@@ -33,17 +73,49 @@ TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale) {
 }
 
 TRect WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B, TPoint C, TPoint D, TBitmap32& Dst,
-                 bool Overscan, double FitScale, TBitmap32* MaskScratch, const TRect* DstContent) {
+                 bool Overscan, double FitScale, TBitmap32* MaskScratch, const TRect* DstContent,
+                 TSampling Sampling, const TQuadCorners* Precise) {
   TQuadCorners q;
   const TPoint corners[4] = {A, B, C, D};
   for (int i = 0; i < 4; ++i) {
     q.X[i] = static_cast<float>(corners[i].X);
     q.Y[i] = static_cast<float>(corners[i].Y);
   }
-  if (Overscan) q = OverscanCorners(q, FitScale);
+  if (Precise != nullptr) q = *Precise;
+  const TQuadCorners cut = q;
+  // Smooth sampling carries the picture's edge beyond the quadrilateral by itself, so its margin
+  // need not grow on small canvases: the picture keeps one framing at every size.
+  if (Overscan) q = OverscanCorners(q, Sampling == TSampling::Exact ? FitScale : 1.0);
   const float* x = q.X;
   const float* y = q.Y;
   TRect content = Dst.BoundsRect();
+
+  // A face too thin to show its picture takes the picture's average colour, drawn as the picture
+  // would be. Each pixel keeps its own alpha, so a picture's opaque and clear parts still cover
+  // as they did.
+  TBitmap32 averaged;
+  const TBitmap32* picture = &Src;
+  TRect pictureRect = SrcRect;
+  const TRect averagedRect = IntersectRect(SrcRect, Src.BoundsRect());
+  if (Sampling == TSampling::Smooth && QuadThickness(cut) < kThinFaceWidth && averagedRect.Right > averagedRect.Left &&
+      averagedRect.Bottom > averagedRect.Top) {
+    const TColor32 colour = AverageColour(Src, averagedRect) & 0x00FFFFFFu;
+    averaged.SetSize(averagedRect.Right - averagedRect.Left, averagedRect.Bottom - averagedRect.Top);
+    for (std::int32_t y = 0; y < averaged.Height(); ++y) {
+      const TColor32* from = Src.ScanLine(averagedRect.Top + y) + averagedRect.Left;
+      TColor32* to = averaged.ScanLine(y);
+      for (std::int32_t x = 0; x < averaged.Width(); ++x) to[x] = (from[x] & 0xFF000000u) | colour;
+    }
+    averaged.SetDrawMode(Src.DrawMode());
+    averaged.SetCombineMode(Src.CombineMode());
+    averaged.SetMasterAlpha(Src.MasterAlpha());
+    averaged.SetOuterColor(Src.OuterColor());
+    averaged.OnPixelCombine = Src.OnPixelCombine;
+    picture = &averaged;
+    // Only the part of SrcRect inside Src is copied: the rectangle moves with it.
+    pictureRect = TRect{SrcRect.Left - averagedRect.Left, SrcRect.Top - averagedRect.Top,
+                        SrcRect.Right - averagedRect.Left, SrcRect.Bottom - averagedRect.Top};
+  }
 
   {
     TProjectiveTransformation t;
@@ -55,8 +127,9 @@ TRect WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B,
     t.SetY2(y[2]);
     t.SetX3(x[3]);
     t.SetY3(y[3]);
-    t.SetSourceRect(ToSingleRect(SrcRect));
-    const TRect visited = WarpNearest(Dst, Src, t, Dst.BoundsRect());
+    t.SetSourceRect(ToSingleRect(pictureRect));
+    const TRect visited = Sampling == TSampling::Exact ? WarpNearest(Dst, Src, t, Dst.BoundsRect())
+                                                       : WarpFiltered(Dst, *picture, t, Dst.BoundsRect(), kSmoothEdgeReach);
     // The warp writes nowhere outside the area it visited.
     if (DstContent != nullptr) content = UnionRect(*DstContent, IntersectRect(visited, Dst.BoundsRect()));
   }
@@ -72,10 +145,13 @@ TRect WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B,
   mask.SetDrawMode(dmBlend);
   mask.SetOuterColor(0);
   if (maskArea.Right > maskArea.Left && maskArea.Bottom > maskArea.Top) mask.SetClipRect(maskArea);
-  DrawQuadMask(mask, TFixedPoint{FixedFromInt(A.X), FixedFromInt(A.Y)}, TFixedPoint{FixedFromInt(B.X), FixedFromInt(B.Y)},
-               TFixedPoint{FixedFromInt(C.X), FixedFromInt(C.Y)}, TFixedPoint{FixedFromInt(D.X), FixedFromInt(D.Y)});
+  const auto corner = [&](int i) { return TFixedPoint{ToFixed(cut.X[i]), ToFixed(cut.Y[i])}; };
+  // Smooth sampling cuts by the plain coverage, so that an edge pixel's alpha is the share of it the
+  // face covers and faces meeting along an edge add up to a whole pixel.
+  const bool coverage = Sampling == TSampling::Smooth;
+  DrawQuadMask(mask, corner(0), corner(1), corner(2), corner(3), !coverage);
   // The cut keeps zero pixels zero and only lowers alpha elsewhere: the content stays where it was.
-  ApplyEdgeMask(Dst, mask, maskArea, content);
+  ApplyEdgeMask(Dst, mask, maskArea, content, coverage);
   return content;
 }
 
@@ -86,7 +162,7 @@ TRect QuadMaskBounds(TPoint A, TPoint B, TPoint C, TPoint D) {
   return TRect{left - 2, top - 2, right + 3, bottom + 3};
 }
 
-void DrawQuadMask(TBitmap32& Mask, TFixedPoint A, TFixedPoint B, TFixedPoint C, TFixedPoint D) {
+void DrawQuadMask(TBitmap32& Mask, TFixedPoint A, TFixedPoint B, TFixedPoint C, TFixedPoint D, bool EdgeBand) {
   TPolygon32 quad;
   quad.AddPoint(A);
   quad.AddPoint(B);
@@ -95,6 +171,11 @@ void DrawQuadMask(TBitmap32& Mask, TFixedPoint A, TFixedPoint B, TFixedPoint C, 
   quad.SetSmooth(true);
   quad.SetSubsampleMode(ss32x);
 
+  if (!EdgeBand) {
+    Mask.Clear(0xFF000000u);
+    quad.FillInto(Mask, 0xFFFFFFFFu);
+    return;
+  }
   // A band 0.05 pixel either side of the edges (the outline grown outward and inward), painted over
   // the quadrilateral's own anti-aliased edge.
   std::unique_ptr<TPolygon32> band;
@@ -113,11 +194,13 @@ void DrawQuadMask(TBitmap32& Mask, TFixedPoint A, TFixedPoint B, TFixedPoint C, 
 
 namespace {
 
-// One pixel of the cut: level mi of the brightest maxI (maxI >= 1).
-inline TColor32 CutAlpha(TColor32 t, int mi, int maxI) {
+// One pixel of the cut: level mi of the brightest maxI (maxI >= 1). With Proportional every alpha
+// is scaled by mi / maxI; otherwise an opaque pixel takes mi itself.
+inline TColor32 CutAlpha(TColor32 t, int mi, int maxI, bool Proportional) {
   if (mi == maxI) return t;  // mi < maxI below
   const int a = AlphaComponent(t);
-  if (a == 255) return SetAlpha(t, mi);
+  if (a == 255 && !Proportional) return SetAlpha(t, mi);
+  if (mi == 0) return Proportional ? 0 : SetAlpha(t, 0);
   // mi x a / maxI rounded half to even; exact in integers.
   const int p = mi * a;
   int q = p / maxI;
@@ -134,7 +217,8 @@ void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask, const TRect& MaskAr
   ApplyEdgeMask(Target, Mask, MaskArea, Target.BoundsRect());
 }
 
-void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask, const TRect& MaskArea, const TRect& TargetContent) {
+void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask, const TRect& MaskArea, const TRect& TargetContent,
+                   bool Proportional) {
   if (Target.Width() != Mask.Width() || Target.Height() != Mask.Height()) return;
   const std::size_t count = Target.PixelCount();
   if (count == 0 || Mask.PixelCount() != count) return;
@@ -174,7 +258,7 @@ void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask, const TRect& MaskAr
       const bool rowInArea = y >= area.Top && y < area.Bottom;
       for (std::int32_t x = work.Left; x < work.Right; ++x) {
         const bool inArea = rowInArea && x >= area.Left && x < area.Right;
-        t[x] = CutAlpha(t[x], inArea ? Intensity(m[x]) : 0, maxI);
+        t[x] = CutAlpha(t[x], inArea ? Intensity(m[x]) : 0, maxI, Proportional);
       }
     }
   });

@@ -4,6 +4,7 @@
 // anti-aliased image of that quadrilateral, so every layer ends with a clean edge lying exactly on
 // the template's corners.
 #include "raster/Bitmap32.h"
+#include "core/RenderSettings.h"
 #include "raster/Color.h"
 
 namespace quirlon::core {
@@ -29,16 +30,22 @@ TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale);
 // allocated and cleared every time; only the part near the quadrilateral is painted and read.
 // DstContent, when given, is a rectangle outside which Dst is 0 (transparent black) on entry, so the
 // cut need not search the whole of Dst. Returns a rectangle outside which Dst is 0 afterwards (the
-// whole of Dst when DstContent is not given).
+// whole of Dst when DstContent is not given). Sampling chooses WarpNearest (Exact) or WarpFiltered
+// (Smooth) for the picture; with Smooth, a face whose narrower midline is under 3 pixels shows the
+// picture's alpha-weighted average colour instead (each pixel keeping its alpha). Precise, when given, holds the corners before they were rounded to
+// whole pixels; the warp and the cut then use them instead of A, B, C, D (which still bound the
+// cut's area, so they must lie within a pixel of them).
 raster::TRect WarpToQuad(const raster::TBitmap32& Src, const raster::TRect& SrcRect, raster::TPoint A, raster::TPoint B,
                          raster::TPoint C, raster::TPoint D, raster::TBitmap32& Dst, bool Overscan, double FitScale,
-                         raster::TBitmap32* MaskScratch = nullptr, const raster::TRect* DstContent = nullptr);
+                         raster::TBitmap32* MaskScratch = nullptr, const raster::TRect* DstContent = nullptr,
+                         TSampling Sampling = TSampling::Exact, const TQuadCorners* Precise = nullptr);
 
 // Paints into Mask (already sized) a grey image of the quadrilateral A, B, C, D (16.16 points):
 // opaque black outside, 0xFBFAFAFA (grey 250) on fully covered pixels, grey levels along the edges,
-// which a band 0.05 pixel either side of the edges brightens a little.
+// which a band 0.05 pixel either side of the edges brightens a little (without EdgeBand the grey
+// levels are the plain coverage).
 void DrawQuadMask(raster::TBitmap32& Mask, raster::TFixedPoint A, raster::TFixedPoint B, raster::TFixedPoint C,
-                  raster::TFixedPoint D);
+                  raster::TFixedPoint D, bool EdgeBand = true);
 
 // Cuts Target's alpha by the grey levels of Mask (same size; otherwise nothing happens). Pixels at
 // the mask's brightest level keep their alpha; elsewhere an opaque pixel takes the mask's grey
@@ -49,9 +56,10 @@ void ApplyEdgeMask(raster::TBitmap32& Target, const raster::TBitmap32& Mask);
 // non-zero pixels are visited, with the same result.
 void ApplyEdgeMask(raster::TBitmap32& Target, const raster::TBitmap32& Mask, const raster::TRect& MaskArea);
 // The same for a caller that knows every target pixel outside TargetContent is 0: only
-// TargetContent is searched for them.
+// TargetContent is searched for them. With Proportional every pixel's alpha is scaled by
+// level / brightest, opaque ones too, and a pixel cut to alpha 0 becomes transparent black.
 void ApplyEdgeMask(raster::TBitmap32& Target, const raster::TBitmap32& Mask, const raster::TRect& MaskArea,
-                   const raster::TRect& TargetContent);
+                   const raster::TRect& TargetContent, bool Proportional = false);
 
 // The rectangle outside which DrawQuadMask leaves every pixel as its clear left it.
 raster::TRect QuadMaskBounds(raster::TPoint A, raster::TPoint B, raster::TPoint C, raster::TPoint D);

@@ -176,6 +176,11 @@ void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, con
       layer.B = fitPoint(spec.B);
       layer.C = fitPoint(spec.C);
       layer.D = fitPoint(spec.D);
+      const raster::TPoint corners[4] = {spec.A, spec.B, spec.C, spec.D};
+      for (int i = 0; i < 4; ++i) {
+        layer.Precise.X[i] = static_cast<float>(corners[i].X * static_cast<Extended>(fit.FitScale) + fit.OffX);
+        layer.Precise.Y[i] = static_cast<float>(corners[i].Y * static_cast<Extended>(fit.FitScale) + fit.OffY);
+      }
       layer.Overscan = true;
     } catch (...) {
       // Corners that cannot even be placed fail the layer, after the layers before it, as any
@@ -202,8 +207,12 @@ void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, con
     job.Target = NewWorkingBitmap(Canvas);
     PrepareLayer(layer, *picture, *job.Target, Canvas, Env);
     const raster::TRect nothing;  // the target is transparent black until the warp
+    // Merged onto transparent black, a picture's pixels arrive unchanged (straight alpha, scaled
+    // only by the master alpha); the exact sampling keeps its blend, which darkens translucent ones.
+    if (Env.Settings.Sampling == TSampling::Smooth) picture->SetCombineMode(raster::cmMerge);
     layer.Content = WarpToQuad(*picture, picture->BoundsRect(), layer.A, layer.B, layer.C, layer.D, *job.Target,
-                               layer.Overscan, fit.FitScale, &maskScratch, &nothing);
+                               layer.Overscan, fit.FitScale, &maskScratch, &nothing, Env.Settings.Sampling,
+                               Env.Settings.Sampling == TSampling::Smooth ? &layer.Precise : nullptr);
     picture.reset();
     // The warp blends; the finished layer merges, so translucent layer pixels never make an opaque
     // background see-through in the saved picture.

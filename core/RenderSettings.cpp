@@ -2,6 +2,17 @@
 
 namespace quirlon::core {
 
+std::string_view SamplingText(TSampling Sampling) { return Sampling == TSampling::Exact ? "exact" : "smooth"; }
+
+bool TextToSampling(std::string_view Text, TSampling& Sampling) {
+  for (const TSampling s : {TSampling::Smooth, TSampling::Exact})
+    if (Text == SamplingText(s)) {
+      Sampling = s;
+      return true;
+    }
+  return false;
+}
+
 bool TRenderSettings::InRange() const {
   return kReflectionOpacityRange.Contains(ReflectionOpacity) && kReflectionBlurRange.Contains(ReflectionBlur) &&
          kReflectionBrightnessRange.Contains(ReflectionBrightness) &&

@@ -26,6 +26,15 @@ inline constexpr TSettingRange kShadowBlurRange{0, 100};
 inline constexpr TSettingRange kShadingStrengthRange{0, 255};
 inline constexpr TSettingRange kHighlightStrengthRange{0, 255};
 
+// How face pictures are sampled when they are drawn onto their quadrilaterals: Smooth filters them
+// (bilinear when enlarged, averaged over each pixel's footprint when shrunk) and keeps edge colours
+// straight; Exact is the nearest-pixel arithmetic whose every pixel is fixed, kept selectable so
+// earlier renders can be reproduced bit for bit.
+enum class TSampling : std::uint8_t { Smooth, Exact };
+// "smooth" / "exact"; TextToSampling returns false for any other text.
+std::string_view SamplingText(TSampling Sampling);
+bool TextToSampling(std::string_view Text, TSampling& Sampling);
+
 // A default-constructed value holds the start-up settings. The renderer reads the numbers as they
 // are; InRange says whether every one lies in its range.
 struct TRenderSettings {
@@ -43,6 +52,7 @@ struct TRenderSettings {
   std::uint8_t HighlightStrength = 255;
   raster::TColor ShadingColor = 0x000000;
   raster::TColor HighlightColor = 0xFFFFFF;
+  TSampling Sampling = TSampling::Smooth;
 
   friend bool operator==(const TRenderSettings&, const TRenderSettings&) = default;
   bool InRange() const;

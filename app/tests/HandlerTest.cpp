@@ -373,6 +373,22 @@ private slots:
     QCOMPARE(w.RenderCount(), 3);
   }
 
+  void theSamplingListStartsSmoothAndRendersExactWhenChosen() {
+    SmallerOutput();
+    MainWindow& w = *fWindow;
+    auto* sampling = w.findChild<QComboBox*>(QStringLiteral("sampling"));
+    QVERIFY(sampling != nullptr);
+    QCOMPARE(sampling->count(), 2);
+    QCOMPARE(sampling->currentText(), QStringLiteral("smooth"));
+    QVERIFY(fWindow->State().Settings.Sampling == core::TSampling::Smooth);
+    // Chosen as a user does: the list opened from the keyboard, the next entry taken.
+    sampling->setFocus();
+    QTest::keyClick(sampling, Qt::Key_Down);
+    QCOMPARE(sampling->currentText(), QStringLiteral("exact"));
+    QVERIFY(fWindow->State().Settings.Sampling == core::TSampling::Exact);
+    QCOMPARE(w.RenderCount(), 1);
+  }
+
   void aFreshStartAndApplyRendersTheFirstTemplateInTheDefaultColours() {
     MainWindow& w = *fWindow;
     QSignalSpy spy(&w, &MainWindow::Rendered);

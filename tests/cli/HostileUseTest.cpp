@@ -425,7 +425,7 @@ TEST(HostileUseTest, EveryEncodingAndLineEndOfATemplateRendersTheSame) {
     SCOPED_TRACE(name);
     fs::create_directories(dir.PathOf(name));
     dir.Write(name + "/t.ini", bytes);
-    const TResult r = RunRender(dir, "--templates " + name + " -o " + name + ".png --width 100 --height 100 --transparent");
+    const TResult r = RunRender(dir, "--templates " + name + " -o " + name + ".png --width 100 --height 100 --transparent --sampling exact");
     ASSERT_EQ(r.Status, 0) << r.Err;
     const TRgbaPicture p = DecodePng(dir.PathOf(name + ".png"));
     if (reference.Rgba.empty()) {
@@ -562,6 +562,8 @@ TEST(HostileUseTest, TemplateNumbersAndFoldersThatLeadNowhereAreUsageErrors) {
       {"--templates /missing/ --list", "template folder \"/missing/\" does not exist"},
       {"--templates notes.txt", "template folder \"notes.txt\" is not a folder"},
       {"--memory-limit 0", "--memory-limit takes a size in bytes, or with K, M, G or T (1024-based) such as 512M or 2G, not '0'"},
+      {"--sampling fuzzy", "--sampling takes smooth or exact, not 'fuzzy'"},
+      {"--sampling Exact", "--sampling takes smooth or exact, not 'Exact'"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Args);

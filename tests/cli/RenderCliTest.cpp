@@ -65,7 +65,13 @@ TEST(RenderCliTest, TransparentLeavesAlphaZeroOutsideTheLayers) {
       if (x < 98 || x > 301 || y < 98 || y > 301) {
         ASSERT_EQ(p.At(x, y)[3], 0) << x << "," << y;
       }
-  // Inside: red blended onto transparent black with weight 255, (255 x 255 + 128) shr 8 = 254.
+  // Inside: the face's red, opaque (smooth sampling puts the picture's pixels as they are).
+  EXPECT_EQ(p.At(200, 200)[0], 255);
+  EXPECT_EQ(p.At(200, 200)[1], 0);
+  EXPECT_EQ(p.At(200, 200)[3], 255);
+  // Exact sampling: red blended onto transparent black with weight 255, (255 x 255 + 128) shr 8 = 254.
+  ASSERT_EQ(RunRender(dir, tpl + " -t square -o e.png --width 400 --height 400 --transparent --sampling exact").Status, 0);
+  p = DecodePng(dir.PathOf("e.png"));
   EXPECT_EQ(p.At(200, 200)[0], 254);
   EXPECT_EQ(p.At(200, 200)[1], 0);
   EXPECT_EQ(p.At(200, 200)[3], 254);
@@ -79,6 +85,39 @@ TEST(RenderCliTest, TransparentLeavesAlphaZeroOutsideTheLayers) {
   EXPECT_EQ(p.At(200, 200)[3], 255);
   EXPECT_GE(p.At(200, 200)[0], 252);
   EXPECT_LE(p.At(200, 200)[1], 3);
+}
+
+// A red box cut out on a transparent background, read back by libpng: with the default (smooth)
+// sampling its faces are opaque and only the outline is translucent; exact sampling, as earlier
+// versions drew it, leaves parts of the faces at alpha 253 to 254.
+TEST(RenderCliTest, SamplingChoosesTheDefaultSmoothOrTheExactPixels) {
+  ScratchFolder dir;
+  const std::string templates = Quote(std::string(QUIRLON_SOURCE_DIR) + "/data/Templates");
+  const std::string common = "--templates " + templates +
+                             " -t 1 --transparent --front clRed --side clRed --top clRed --hide-shadows"
+                             " --hide-reflections --shading 0 --highlights 0 --width 400 --height 300";
+  ASSERT_EQ(RunRender(dir, common + " -o default.png").Status, 0);
+  ASSERT_EQ(RunRender(dir, common + " --sampling smooth -o smooth.png").Status, 0);
+  ASSERT_EQ(RunRender(dir, common + " --sampling exact -o exact.png").Status, 0);
+  EXPECT_EQ(ReadText(dir.PathOf("default.png")), ReadText(dir.PathOf("smooth.png")));
+  auto translucent = [](const TRgbaPicture& p) {
+    std::int64_t n = 0;
+    for (std::uint32_t y = 0; y < p.Height; ++y)
+      for (std::uint32_t x = 0; x < p.Width; ++x) n += p.At(x, y)[3] > 0 && p.At(x, y)[3] < 255;
+    return n;
+  };
+  auto opaque = [](const TRgbaPicture& p) {
+    std::int64_t n = 0;
+    for (std::uint32_t y = 0; y < p.Height; ++y)
+      for (std::uint32_t x = 0; x < p.Width; ++x) n += p.At(x, y)[3] == 255;
+    return n;
+  };
+  const TRgbaPicture smooth = DecodePng(dir.PathOf("smooth.png"));
+  const TRgbaPicture exact = DecodePng(dir.PathOf("exact.png"));
+  // The box is about 140 x 200 pixels: an outline of about 700 pixels, a face area above 20000.
+  EXPECT_LT(translucent(smooth), 1500) << translucent(smooth);
+  EXPECT_GT(opaque(smooth), 20000);
+  EXPECT_GT(translucent(exact), 2 * translucent(smooth)) << translucent(exact);
 }
 
 TEST(RenderCliTest, FlipGivesTheExactMirrorImage) {

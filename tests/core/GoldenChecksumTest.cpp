@@ -136,6 +136,8 @@ protected:
     settings.ShadingColor = 0x101010;
     settings.HighlightStrength = 170;
     settings.HighlightColor = 0xF0FFFF;
+    // The frozen pixels are those of the exact sampling; smooth sampling is checked elsewhere.
+    settings.Sampling = TSampling::Exact;
   }
 
   std::uint64_t Render(const fs::path& Template, TCanvasSize Size) {

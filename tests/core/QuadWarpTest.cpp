@@ -355,5 +355,49 @@ TEST(EdgeMask, RestrictedCutEqualsWholeBitmapCut) {
   }
 }
 
+// Left half red, right half blue: the alpha-weighted mean is (127.5, 0, 127.5).
+void MakeHalves(TBitmap32& Src) {
+  Src.SetSize(180, 40);
+  for (std::int32_t y = 0; y < 40; ++y)
+    for (std::int32_t x = 0; x < 180; ++x) Src.ScanLine(y)[x] = x < 90 ? 0xFFFF0000u : 0xFF0000FFu;
+  Src.SetDrawMode(dmBlend);
+  Src.SetCombineMode(cmMerge);
+}
+
+TEST(WarpToQuad, SmoothFacesThinnerThanThreePixelsShowTheAverageColour) {
+  TBitmap32 src;
+  MakeHalves(src);
+  struct TCase {
+    std::int32_t Width;  // of a vertical face from y 10 to 70, starting at x 20
+    TSampling Sampling;
+    bool Averaged;
+  };
+  for (const TCase& c : {TCase{2, TSampling::Smooth, true}, TCase{12, TSampling::Smooth, false},
+                         TCase{2, TSampling::Exact, false}}) {
+    TBitmap32 dst;
+    dst.SetSize(60, 80);
+    dst.Clear(0);
+    WarpToQuad(src, src.BoundsRect(), TPoint{20, 10}, TPoint{20 + c.Width, 10}, TPoint{20 + c.Width, 70},
+               TPoint{20, 70}, dst, true, 1.0, nullptr, nullptr, c.Sampling);
+    int averaged = 0, other = 0;
+    for (std::int32_t y = 20; y < 60; ++y)
+      for (std::int32_t x = 20; x < 20 + c.Width; ++x) {
+        const TColor32 p = dst.ScanLine(y)[x];
+        const int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+        if ((c.Sampling == TSampling::Smooth && (p >> 24) == 255) && std::abs(r - 127.5) < 1 && g == 0 &&
+            std::abs(b - 127.5) < 1)
+          ++averaged;
+        else
+          ++other;
+      }
+    if (c.Averaged) {
+      EXPECT_EQ(other, 0) << c.Width;
+    } else {
+      EXPECT_GT(other, 0) << c.Width;  // the picture itself shows
+    }
+    EXPECT_EQ(averaged + other, 40 * c.Width);
+  }
+}
+
 }  // namespace
 }  // namespace quirlon::core

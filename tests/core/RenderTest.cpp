@@ -109,6 +109,8 @@ protected:
     settings.ReflectionBlur = 0;
     settings.ShadowBlur = 0;
     settings.FadeReflection = false;
+    // The pixel values below are those of the exact sampling.
+    settings.Sampling = TSampling::Exact;
   }
 
   // Writes the template and renders it.

@@ -1,0 +1,452 @@
+#include "raster/FilteredWarp.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+#include "raster/Blend.h"
+#include "raster/Numeric.h"
+#include "raster/Parallel.h"
+
+namespace quirlon::raster {
+
+namespace {
+
+// One texel of a 2 x 2 box: the alpha-weighted mean, back to straight alpha.
+TColor32 BoxAverage(TColor32 c0, TColor32 c1, TColor32 c2, TColor32 c3) {
+  const TColor32 px[4] = {c0, c1, c2, c3};
+  if ((c0 & c1 & c2 & c3) >> 24 == 255) {
+    // Red and blue side by side in one word, green alone: four 8-bit values add up without carry.
+    const std::uint32_t rb =
+        (((c0 & 0x00FF00FFu) + (c1 & 0x00FF00FFu) + (c2 & 0x00FF00FFu) + (c3 & 0x00FF00FFu) + 0x00020002u) >> 2) &
+        0x00FF00FFu;
+    const std::uint32_t g =
+        (((c0 & 0x0000FF00u) + (c1 & 0x0000FF00u) + (c2 & 0x0000FF00u) + (c3 & 0x0000FF00u) + 0x00000200u) >> 2) &
+        0x0000FF00u;
+    return 0xFF000000u | rb | g;
+  }
+  std::uint32_t alphaSum = 0;
+  for (const TColor32 p : px) alphaSum += p >> 24;
+  if (alphaSum == 0) return 0;
+  TColor32 out = static_cast<TColor32>((alphaSum + 2) >> 2) << 24;
+  for (int shift = 0; shift < 24; shift += 8) {
+    std::uint32_t s = 0;
+    for (const TColor32 p : px) s += ((p >> shift) & 0xFF) * (p >> 24);
+    out |= static_cast<TColor32>((s + alphaSum / 2) / alphaSum) << shift;
+  }
+  return out;
+}
+
+// The four opaque neighbours mixed by 8-bit fractions, two channels per 32-bit lane.
+inline TColor32 MixOpaqueFour(TColor32 c00, TColor32 c10, TColor32 c01, TColor32 c11, std::uint32_t fx,
+                              std::uint32_t fy) {
+  const auto lerp = [](TColor32 a, TColor32 b, std::uint32_t f) {
+    const std::uint32_t rbA = a & 0x00FF00FFu, rbB = b & 0x00FF00FFu;
+    const std::uint32_t gA = (a >> 8) & 0x00FF00FFu, gB = (b >> 8) & 0x00FF00FFu;
+    const std::uint32_t rb = ((rbA * (256 - f) + rbB * f + 0x00800080u) >> 8) & 0x00FF00FFu;
+    const std::uint32_t g = (gA * (256 - f) + gB * f + 0x00800080u) & 0xFF00FF00u;
+    return rb | g;
+  };
+  return lerp(lerp(c00, c10, fx), lerp(c01, c11, fx), fy) | 0xFF000000u;
+}
+
+}  // namespace
+
+TSourcePyramid::TSourcePyramid(const TBitmap32& Src, double MaxFootprint) {
+  const TRect clip = IntersectRect(Src.ClipRect(), Src.BoundsRect());
+  if (clip.Right <= clip.Left || clip.Bottom <= clip.Top) return;
+  TLevel base;
+  base.Bits = Src.ScanLine(clip.Top) + clip.Left;
+  base.Width = clip.Right - clip.Left;
+  base.Height = clip.Bottom - clip.Top;
+  base.Stride = Src.Width();
+  fLevels.push_back(base);
+  double span = 1;
+  while (span < MaxFootprint && (fLevels.back().Width > 1 || fLevels.back().Height > 1)) {
+    const TLevel& from = fLevels.back();
+    TLevel to;
+    to.Width = (from.Width + 1) / 2;
+    to.Height = (from.Height + 1) / 2;
+    to.Stride = to.Width;
+    std::vector<TColor32>& store = fStore.emplace_back(static_cast<std::size_t>(to.Width) * to.Height);
+    for (std::int32_t y = 0; y < to.Height; ++y) {
+      const TColor32* r0 = from.Bits + static_cast<std::size_t>(2 * y) * from.Stride;
+      const TColor32* r1 = from.Bits + static_cast<std::size_t>(std::min(2 * y + 1, from.Height - 1)) * from.Stride;
+      TColor32* out = store.data() + static_cast<std::size_t>(y) * to.Stride;
+      for (std::int32_t x = 0; x < to.Width; ++x) {
+        const std::int32_t x0 = 2 * x, x1 = std::min(2 * x + 1, from.Width - 1);
+        out[x] = BoxAverage(r0[x0], r0[x1], r1[x0], r1[x1]);
+      }
+    }
+    to.Bits = store.data();
+    fLevels.push_back(to);
+    span *= 2;
+  }
+}
+
+bool FootprintAxes(const TSingleMatrix& R, double X, double Y, double& Major, double& Minor) {
+  const double w = R[0][2] * X + R[1][2] * Y + R[2][2];
+  if (w == 0) return false;
+  const double sx = (R[0][0] * X + R[1][0] * Y + R[2][0]) / w;
+  const double sy = (R[0][1] * X + R[1][1] * Y + R[2][1]) / w;
+  // The derivatives of (u / w, v / w) along the destination's x and y.
+  const double ax = (R[0][0] - sx * R[0][2]) / w, ay = (R[0][1] - sy * R[0][2]) / w;
+  const double bx = (R[1][0] - sx * R[1][2]) / w, by = (R[1][1] - sy * R[1][2]) / w;
+  const double la = std::hypot(ax, ay), lb = std::hypot(bx, by);
+  Major = std::max(la, lb);
+  Minor = std::min(la, lb);
+  return true;
+}
+
+namespace {
+
+struct TWarpContext {
+  TSingleMatrix R;
+  const TSourcePyramid* Pyramid;
+  TRect Clip;
+  double Reach;  // source pixels beyond the clip rectangle that still count as inside
+  TColor32 Outer;
+  bool MayShrink;
+  bool Uniform;     // every pixel of the clip rectangle has one colour
+  bool AlphaOnly;   // every pixel that shows has the colour Tint: only alpha varies
+  TColor32 Tint;    // that colour (alpha bits clear)
+  bool Enlarging;   // every footprint within a pixel, positions fit 24.8 fixed point: one tap each
+};
+
+struct TSourceTraits {
+  bool Uniform = true, AlphaOnly = true;
+  TColor32 Tint = 0;
+};
+
+// One pass over the clip rectangle, stopping once neither shortcut can apply.
+TSourceTraits SourceTraits(const TBitmap32& Src, const TRect& Clip) {
+  TSourceTraits t;
+  const TColor32 first = Src.ScanLine(Clip.Top)[Clip.Left];
+  bool tinted = false;
+  for (std::int32_t y = Clip.Top; y < Clip.Bottom && (t.Uniform || t.AlphaOnly); ++y) {
+    const TColor32* row = Src.ScanLine(y);
+    for (std::int32_t x = Clip.Left; x < Clip.Right; ++x) {
+      const TColor32 p = row[x];
+      t.Uniform = t.Uniform && p == first;
+      if (p >> 24 == 0) continue;  // shows no colour
+      if (!tinted) {
+        t.Tint = p & 0x00FFFFFFu;
+        tinted = true;
+      } else if ((p & 0x00FFFFFFu) != t.Tint) {
+        t.AlphaOnly = false;
+        if (!t.Uniform) break;
+      }
+    }
+  }
+  return t;
+}
+
+// Alpha-weighted channel sums of bilinear taps. A tap's four weights add up to 65536; a weight
+// times an alpha is kept in 8 fewer bits, so one opaque tap adds kOpaqueTap to A and sums of a few
+// dozen taps stay within 32 bits.
+struct TTapSum {
+  std::uint32_t R = 0, G = 0, B = 0, A = 0;
+};
+constexpr std::uint32_t kOpaqueTap = 255 * 256;
+
+// A position on a level as a texel index and an 8-bit fraction, edge texels repeated.
+struct TTapPosition {
+  std::int32_t X0, X1, Y0, Y1;
+  std::uint32_t Fx, Fy;
+};
+
+// (X, Y) in level-0 pixel units (integers are pixel centres) on level L, whose texel is Span
+// level-0 pixels wide.
+inline TTapPosition TapPosition(const TSourcePyramid::TLevel& Level, double X, double Y, double InverseSpan) {
+  const double lx = std::clamp((X + 0.5) * InverseSpan - 0.5, 0.0, static_cast<double>(Level.Width - 1));
+  const double ly = std::clamp((Y + 0.5) * InverseSpan - 0.5, 0.0, static_cast<double>(Level.Height - 1));
+  const auto ix = static_cast<std::int64_t>(lx * 256 + 0.5), iy = static_cast<std::int64_t>(ly * 256 + 0.5);
+  TTapPosition p;
+  p.X0 = static_cast<std::int32_t>(ix >> 8);
+  p.Y0 = static_cast<std::int32_t>(iy >> 8);
+  p.Fx = static_cast<std::uint32_t>(ix & 255);
+  p.Fy = static_cast<std::uint32_t>(iy & 255);
+  p.X1 = std::min(p.X0 + 1, Level.Width - 1);
+  p.Y1 = std::min(p.Y0 + 1, Level.Height - 1);
+  return p;
+}
+
+inline void AddTexel(TColor32 c, std::uint32_t Weight, TTapSum& Sum) {
+  const std::uint32_t wa = (Weight * (c >> 24)) >> 8;
+  Sum.A += wa;
+  Sum.R += wa * ((c >> 16) & 0xFF);
+  Sum.G += wa * ((c >> 8) & 0xFF);
+  Sum.B += wa * (c & 0xFF);
+}
+
+inline void AddTap(const TSourcePyramid::TLevel& Level, const TTapPosition& P, TTapSum& Sum) {
+  const TColor32* r0 = Level.Bits + static_cast<std::size_t>(P.Y0) * Level.Stride;
+  const TColor32* r1 = Level.Bits + static_cast<std::size_t>(P.Y1) * Level.Stride;
+  const TColor32 c00 = r0[P.X0], c10 = r0[P.X1], c01 = r1[P.X0], c11 = r1[P.X1];
+  if ((c00 & c10 & c01 & c11) >> 24 == 255) {
+    const TColor32 c = MixOpaqueFour(c00, c10, c01, c11, P.Fx, P.Fy);
+    Sum.A += kOpaqueTap;
+    Sum.R += kOpaqueTap * ((c >> 16) & 0xFF);
+    Sum.G += kOpaqueTap * ((c >> 8) & 0xFF);
+    Sum.B += kOpaqueTap * (c & 0xFF);
+    return;
+  }
+  const std::uint32_t gx = 256 - P.Fx, gy = 256 - P.Fy;
+  AddTexel(c00, gx * gy, Sum);
+  AddTexel(c10, P.Fx * gy, Sum);
+  AddTexel(c01, gx * P.Fy, Sum);
+  AddTexel(c11, P.Fx * P.Fy, Sum);
+}
+
+// V / Taps rounded down, by constants the compiler turns into multiplications.
+inline std::uint32_t DivideByTaps(std::uint32_t V, std::uint32_t Taps) {
+  switch (Taps) {
+    case 1: return V;
+    case 2: return V / 2;
+    case 3: return V / 3;
+    case 4: return V / 4;
+    default: return V / Taps;
+  }
+}
+
+// The mean of Taps taps as a straight-alpha colour.
+inline TColor32 TapMean(const TTapSum& Sum, std::uint32_t Taps) {
+  const std::uint32_t a = DivideByTaps(Sum.A + Taps * 128, Taps) >> 8;
+  if (a == 0) return 0;
+  const float unweight = 1.0f / static_cast<float>(Sum.A);
+  const auto channel = [&](std::uint32_t v) {
+    return std::min<std::uint32_t>(255, static_cast<std::uint32_t>(static_cast<float>(v) * unweight + 0.5f));
+  };
+  return std::min<std::uint32_t>(a, 255) << 24 | channel(Sum.R) << 16 | channel(Sum.G) << 8 | channel(Sum.B);
+}
+
+// The alpha of one tap, times 65536.
+inline std::uint32_t AlphaTap(const TSourcePyramid::TLevel& Level, const TTapPosition& P) {
+  const TColor32* r0 = Level.Bits + static_cast<std::size_t>(P.Y0) * Level.Stride;
+  const TColor32* r1 = Level.Bits + static_cast<std::size_t>(P.Y1) * Level.Stride;
+  const std::uint32_t gx = 256 - P.Fx;
+  const std::uint32_t top = (r0[P.X0] >> 24) * gx + (r0[P.X1] >> 24) * P.Fx;
+  const std::uint32_t bottom = (r1[P.X0] >> 24) * gx + (r1[P.X1] >> 24) * P.Fx;
+  return top * (256 - P.Fy) + bottom * P.Fy;
+}
+
+constexpr double kInverseSpans[] = {1.0,        1.0 / 2,     1.0 / 4,     1.0 / 8,     1.0 / 16,    1.0 / 32,
+                                    1.0 / 64,   1.0 / 128,   1.0 / 256,   1.0 / 512,   1.0 / 1024,  1.0 / 2048,
+                                    1.0 / 4096, 1.0 / 8192,  1.0 / 16384, 1.0 / 32768, 1.0 / 65536, 1.0 / 131072};
+
+inline TTapPosition FixedTapPosition(const TSourcePyramid::TLevel& Level, std::int32_t Fx, std::int32_t Fy) {
+  TTapPosition p;
+  p.X0 = Fx >> 8;
+  p.Y0 = Fy >> 8;
+  p.Fx = static_cast<std::uint32_t>(Fx & 255);
+  p.Fy = static_cast<std::uint32_t>(Fy & 255);
+  p.X1 = std::min(p.X0 + 1, Level.Width - 1);
+  p.Y1 = std::min(p.Y0 + 1, Level.Height - 1);
+  return p;
+}
+
+// One bilinear tap of level Level at a 24.8 fixed-point texel position (already clamped).
+inline TColor32 SingleTap(const TSourcePyramid::TLevel& Level, std::int32_t Fx, std::int32_t Fy) {
+  const TTapPosition p = FixedTapPosition(Level, Fx, Fy);
+  const TColor32* r0 = Level.Bits + static_cast<std::size_t>(p.Y0) * Level.Stride;
+  const TColor32* r1 = Level.Bits + static_cast<std::size_t>(p.Y1) * Level.Stride;
+  const TColor32 c00 = r0[p.X0], c10 = r0[p.X1], c01 = r1[p.X0], c11 = r1[p.X1];
+  if ((c00 & c10 & c01 & c11) >> 24 == 255) return MixOpaqueFour(c00, c10, c01, c11, p.Fx, p.Fy);
+  TTapSum sum;
+  AddTap(Level, p, sum);
+  return TapMean(sum, 1);
+}
+
+// How much wider than a texel a footprint may be before a coarser level (or another tap) is taken.
+constexpr double kLevelSlack = 1.4142135623730951;
+
+// The sample of one mapped point (sx, sy) in source pixels, relative to the clip corner, with the
+// footprint's axes a and b (destination x and y steps in the source).
+TColor32 FilteredSample(const TWarpContext& c, double sx, double sy, double ax, double ay, double bx, double by) {
+  const double la2 = ax * ax + ay * ay, lb2 = bx * bx + by * by;
+  int level = 0;
+  int taps = 1;
+  double mx = 0, my = 0;  // the longer axis, in level-0 pixels
+  if (c.MayShrink && std::max(la2, lb2) > 1.0) {
+    const bool aLonger = la2 >= lb2;
+    const double major2 = aLonger ? la2 : lb2, minor2 = aLonger ? lb2 : la2;
+    mx = aLonger ? ax : bx;
+    my = aLonger ? ay : by;
+    // The finest level whose texel is at least the shorter axis over kLevelSlack, with taps each
+    // covering at most kLevelSlack texels of the longer axis: a footprint a little wider than a
+    // texel aliases less than a level's extra blur costs.
+    constexpr double kSlack2 = kLevelSlack * kLevelSlack;
+    constexpr double kTaps2 = static_cast<double>(kMaxFootprintTaps) * kMaxFootprintTaps;
+    double span2 = kSlack2;  // squared texel width times the slack
+    const int deepest = std::min<int>(c.Pyramid->LevelCount(), std::size(kInverseSpans)) - 1;
+    while (level < deepest && (minor2 > span2 || major2 > kTaps2 * span2)) {
+      ++level;
+      span2 *= 4;
+    }
+    while (taps < kMaxFootprintTaps && major2 > static_cast<double>(taps * taps) * span2) ++taps;
+  }
+  const TSourcePyramid::TLevel& lv = c.Pyramid->Level(level);
+  const double inverseSpan = kInverseSpans[level];
+  if (c.AlphaOnly) {
+    std::uint32_t alpha = 0;
+    for (int i = 0; i < taps; ++i) {
+      const double t = (i + 0.5) / taps - 0.5;
+      alpha += AlphaTap(lv, TapPosition(lv, sx + t * mx, sy + t * my, inverseSpan));
+    }
+    const auto n = static_cast<std::uint32_t>(taps);
+    const std::uint32_t a = DivideByTaps(alpha + n * 32768, n) >> 16;
+    return a == 0 ? 0 : a << 24 | c.Tint;
+  }
+  if (taps == 1) {
+    const TTapPosition p = TapPosition(lv, sx, sy, inverseSpan);
+    const TColor32* r0 = lv.Bits + static_cast<std::size_t>(p.Y0) * lv.Stride;
+    const TColor32* r1 = lv.Bits + static_cast<std::size_t>(p.Y1) * lv.Stride;
+    const TColor32 c00 = r0[p.X0], c10 = r0[p.X1], c01 = r1[p.X0], c11 = r1[p.X1];
+    if ((c00 & c10 & c01 & c11) >> 24 == 255) return MixOpaqueFour(c00, c10, c01, c11, p.Fx, p.Fy);
+    TTapSum sum;
+    AddTap(lv, p, sum);
+    return TapMean(sum, 1);
+  }
+  TTapSum sum;
+  for (int i = 0; i < taps; ++i) {
+    const double t = (i + 0.5) / taps - 0.5;
+    AddTap(lv, TapPosition(lv, sx + t * mx, sy + t * my, inverseSpan), sum);
+  }
+  return TapMean(sum, static_cast<std::uint32_t>(taps));
+}
+
+void FilteredRow(const TWarpContext& c, const TRowCombiner& Combiner, TColor32* Row, std::int32_t Left,
+                 std::int32_t Right, std::int32_t J) {
+  const TSingleMatrix& R = c.R;
+  // Pixels are areas: a destination pixel is sampled at its centre, and source pixel k spans
+  // [k, k + 1), so the picture lands where the edge cut (an area coverage) expects it.
+  const double y = J + 0.5;
+  const double u0 = R[1][0] * y + R[2][0], v0 = R[1][1] * y + R[2][1], w0 = R[1][2] * y + R[2][2];
+  constexpr std::int32_t kRun = 64;
+  TColor32 colors[kRun];
+  double sxs[kRun], sys[kRun], inverses[kRun];
+  std::int32_t fixedX[kRun], fixedY[kRun];
+  const TSourcePyramid::TLevel base = c.Enlarging ? c.Pyramid->Level(0) : TSourcePyramid::TLevel{};
+  const double lastX = (base.Width - 1) * 256.0, lastY = (base.Height - 1) * 256.0;
+  const double left = c.Clip.Left - c.Reach, right = c.Clip.Right + c.Reach;
+  const double top = c.Clip.Top - c.Reach, bottom = c.Clip.Bottom + c.Reach;
+  for (std::int32_t runStart = Left; runStart < Right; runStart += kRun) {
+    const std::int32_t n = std::min(kRun, Right - runStart);
+    // The run's centres mapped first, without branches, so both vector lanes work. Where w is 0 the
+    // point has no image: infinities and NaNs fail the range test below.
+    for (std::int32_t k = 0; k < n; ++k) {
+      const double x = runStart + k + 0.5;
+      const double inverse = 1.0 / (R[0][2] * x + w0);
+      sxs[k] = (R[0][0] * x + u0) * inverse;
+      sys[k] = (R[0][1] * x + v0) * inverse;
+      inverses[k] = inverse;
+    }
+    if (c.Enlarging) {
+      // Every pixel one tap on the picture itself: the fixed-point positions are formed on both
+      // lanes too (NaNs clamp to 0; such points fail the range test anyway).
+      for (std::int32_t k = 0; k < n; ++k) {
+        const double fx = (sxs[k] - 0.5 - c.Clip.Left) * 256 + 0.5, fy = (sys[k] - 0.5 - c.Clip.Top) * 256 + 0.5;
+        fixedX[k] = static_cast<std::int32_t>(std::min(lastX, std::max(0.0, fx)));
+        fixedY[k] = static_cast<std::int32_t>(std::min(lastY, std::max(0.0, fy)));
+      }
+      for (std::int32_t k = 0; k < n; ++k) {
+        const double X = std::floor(sxs[k]), Y = std::floor(sys[k]);
+        TColor32 color = c.Outer;
+        if (X >= left && X < right && Y >= top && Y < bottom) {
+          if (c.AlphaOnly) {
+            const std::uint32_t a = (AlphaTap(base, FixedTapPosition(base, fixedX[k], fixedY[k])) + 32768) >> 16;
+            color = a == 0 ? 0 : a << 24 | c.Tint;
+          } else {
+            color = SingleTap(base, fixedX[k], fixedY[k]);
+          }
+        }
+        colors[k] = color;
+      }
+      Combiner.Put(colors, Row + runStart, n);
+      continue;
+    }
+    for (std::int32_t k = 0; k < n; ++k) {
+      const double sx = sxs[k], sy = sys[k];
+      const double X = std::floor(sx), Y = std::floor(sy);
+      if (!(X >= left && X < right && Y >= top && Y < bottom)) {
+        colors[k] = c.Outer;
+        continue;
+      }
+      if (c.Uniform) {
+        colors[k] = *c.Pyramid->Level(0).Bits;
+        continue;
+      }
+      double ax = 0, ay = 0, bx = 0, by = 0;
+      if (c.MayShrink) {
+        const double inverse = inverses[k];
+        ax = (R[0][0] - sx * R[0][2]) * inverse;
+        ay = (R[0][1] - sy * R[0][2]) * inverse;
+        bx = (R[1][0] - sx * R[1][2]) * inverse;
+        by = (R[1][1] - sy * R[1][2]) * inverse;
+      }
+      colors[k] = FilteredSample(c, sx - 0.5 - c.Clip.Left, sy - 0.5 - c.Clip.Top, ax, ay, bx, by);
+    }
+    Combiner.Put(colors, Row + runStart, n);
+  }
+}
+
+}  // namespace
+
+TRect WarpFiltered(TBitmap32& Dst, const TBitmap32& Src, TProjectiveTransformation& Mapping, const TRect& DstClip,
+                   std::int32_t EdgeReach) {
+  TRect bounds = Mapping.GetTransformedBounds();
+  if (EdgeReach > 0) bounds = TRect{bounds.Left - EdgeReach, bounds.Top - EdgeReach, bounds.Right + EdgeReach, bounds.Bottom + EdgeReach};
+  TRect area = IntersectRect(IntersectRect(bounds, Dst.ClipRect()), DstClip);
+  if (area.Right < area.Left || area.Bottom < area.Top) return TRect{};
+  if (!Mapping.MatricesValid()) Mapping.UpdateMatrices();
+  const TRect rows = IntersectRect(area, Dst.BoundsRect());
+  const TRect clip = IntersectRect(Src.ClipRect(), Src.BoundsRect());
+  if (rows.Right > rows.Left && rows.Bottom > rows.Top) {
+    TWarpContext c{};
+    c.R = Mapping.ReverseMatrix();
+    c.Clip = clip;
+    c.Outer = Src.OuterColor();
+    // The deepest level any pixel of the face needs: footprints are largest at the corners.
+    double deepest = 1, widest = 1;
+    bool shrinks = false;
+    const float corners[4][2] = {{Mapping.X0(), Mapping.Y0()},
+                                 {Mapping.X1(), Mapping.Y1()},
+                                 {Mapping.X2(), Mapping.Y2()},
+                                 {Mapping.X3(), Mapping.Y3()}};
+    for (const auto& p : corners) {
+      double major = 0, minor = 0;
+      if (!FootprintAxes(c.R, p[0], p[1], major, minor) || !std::isfinite(major)) continue;
+      deepest = std::max({deepest, minor, major / kMaxFootprintTaps});
+      shrinks = shrinks || major > 1;
+      widest = std::max(widest, major);
+    }
+    c.Reach = EdgeReach > 0 ? std::ceil(EdgeReach * std::min(widest, 1e6)) : 0;
+    const bool empty = clip.Right <= clip.Left || clip.Bottom <= clip.Top;
+    // A picture of one colour (a shadow, a colour slot) looks the same however it is filtered: its
+    // colour is put straight, without a pyramid.
+    const TSourceTraits traits = empty ? TSourceTraits{} : SourceTraits(Src, clip);
+    c.Uniform = !empty && traits.Uniform;
+    c.AlphaOnly = !empty && traits.AlphaOnly;
+    c.Tint = traits.Tint;
+    if (c.Uniform) deepest = 1;
+    // A level is taken once the footprint outgrows the one before it by the slack.
+    const TSourcePyramid pyramid(Src, empty ? 1 : std::min(deepest / kLevelSlack, 1e6));
+    c.Pyramid = &pyramid;
+    c.MayShrink = shrinks;
+    // 24.8 fixed point holds positions on pictures up to 2^23 pixels across.
+    c.Enlarging = !empty && !shrinks && !c.Uniform && clip.Right - clip.Left < (1 << 23) && clip.Bottom - clip.Top < (1 << 23);
+    if (empty) c.Clip = TRect{};  // nothing is inside: every pixel takes the outer colour
+    const TRowCombiner combiner(Src, Src.DrawMode(), Src.OnPixelCombine, TBlendRule::Pixel);
+    auto band = [&](std::int32_t from, std::int32_t to) noexcept {
+      for (std::int32_t j = from; j < to; ++j) FilteredRow(c, combiner, Dst.ScanLine(j), rows.Left, rows.Right, j);
+    };
+    if (combiner.RowsIndependent() && &Src != &Dst)
+      ParallelFor(rows.Top, rows.Bottom, 32, band);
+    else
+      band(rows.Top, rows.Bottom);
+  }
+  Dst.AreaChanged(area);
+  return area;
+}
+
+}  // namespace quirlon::raster

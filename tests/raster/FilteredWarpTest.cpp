@@ -1,0 +1,172 @@
+// The filtered warp on small synthetic pictures, against area means worked out by hand: shrunk
+// patterns finer than a destination pixel average out instead of aliasing, transparent pixels lend
+// no colour, masks of one colour keep it, and enlarged pictures ramp linearly between pixels.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+#include "raster/Bitmap32.h"
+#include "raster/FilteredWarp.h"
+
+namespace quirlon::raster {
+namespace {
+
+int Channel(TColor32 c, int Shift) { return static_cast<int>((c >> Shift) & 0xFF); }
+
+using TPicture = std::unique_ptr<TBitmap32>;
+
+TPicture Picture(std::int32_t W, std::int32_t H, const std::function<TColor32(std::int32_t, std::int32_t)>& Pixel) {
+  auto picture = std::make_unique<TBitmap32>();
+  TBitmap32& b = *picture;
+  b.SetSize(W, H);
+  for (std::int32_t y = 0; y < H; ++y)
+    for (std::int32_t x = 0; x < W; ++x) b.ScanLine(y)[x] = Pixel(x, y);
+  // Merged onto transparent black, each sample arrives unchanged.
+  b.SetDrawMode(dmBlend);
+  b.SetCombineMode(cmMerge);
+  return picture;
+}
+
+// Src warped onto a transparent DstW x DstH picture with its corners at the four given points
+// (top-left, top-right, bottom-right, bottom-left).
+TPicture Warp(const TPicture& Src, std::int32_t DstW, std::int32_t DstH, const float (&X)[4], const float (&Y)[4]) {
+  auto warped = std::make_unique<TBitmap32>();
+  TBitmap32& dst = *warped;
+  dst.SetSize(DstW, DstH);
+  dst.Clear(0);
+  TProjectiveTransformation t;
+  t.SetX0(X[0]);
+  t.SetY0(Y[0]);
+  t.SetX1(X[1]);
+  t.SetY1(Y[1]);
+  t.SetX2(X[2]);
+  t.SetY2(Y[2]);
+  t.SetX3(X[3]);
+  t.SetY3(Y[3]);
+  t.SetSourceRect(ToSingleRect(Src->BoundsRect()));
+  WarpFiltered(dst, *Src, t, dst.BoundsRect());
+  return warped;
+}
+
+TPicture WarpToRectangle(const TPicture& Src, std::int32_t W, std::int32_t H) {
+  const float w = static_cast<float>(W), h = static_cast<float>(H);
+  return Warp(Src, W, H, {0, w, w, 0}, {0, 0, h, h});
+}
+
+// Black and white 1-pixel cells: any area of whole cells is grey 127.5.
+TColor32 Checker(std::int32_t x, std::int32_t y) { return ((x + y) & 1) != 0 ? 0xFFFFFFFFu : 0xFF000000u; }
+
+TEST(FilteredWarp, ShrunkCheckerboardAveragesToGrey) {
+  // Factor 2 and 4 cover whole cells exactly; 2.5 and 3.2 cover fractions, where the level's box
+  // and the taps' tents leave a little ripple. A nearest sample would give 0 or 255.
+  struct TCase {
+    std::int32_t SrcSize, DstSize;
+    int Tolerance;
+  };
+  for (const TCase& c : {TCase{64, 32, 1}, TCase{128, 32, 1}, TCase{80, 32, 6}, TCase{96, 30, 6}}) {
+    const TPicture src = Picture(c.SrcSize, c.SrcSize, Checker);
+    const TPicture dst = WarpToRectangle(src, c.DstSize, c.DstSize);
+    for (std::int32_t y = 0; y < c.DstSize; ++y)
+      for (std::int32_t x = 0; x < c.DstSize; ++x) {
+        const TColor32 p = dst->ScanLine(y)[x];
+        ASSERT_EQ(p >> 24, 255u) << c.SrcSize << " -> " << c.DstSize;
+        for (int shift = 0; shift < 24; shift += 8)
+          ASSERT_NEAR(Channel(p, shift), 127.5, c.Tolerance + 0.5)
+              << c.SrcSize << " -> " << c.DstSize << " at " << x << "," << y;
+      }
+  }
+}
+
+TEST(FilteredWarp, StripesShrunkAlongOneAxisOnlyAverageAcrossThem) {
+  // Columns alternate black and white; the picture is narrowed 4 x but keeps its height, so the
+  // footprint is four columns wide and one row tall: taps along it must average the stripes.
+  const TPicture src = Picture(128, 32, [](std::int32_t x, std::int32_t) { return (x & 1) ? 0xFFFFFFFFu : 0xFF000000u; });
+  const TPicture dst = WarpToRectangle(src, 32, 32);
+  double sum = 0;
+  for (std::int32_t y = 0; y < 32; ++y)
+    for (std::int32_t x = 0; x < 32; ++x) {
+      const int g = Channel(dst->ScanLine(y)[x], 8);
+      EXPECT_NEAR(g, 127.5, 24) << x << "," << y;  // taps 1.33 columns apart leave some ripple
+      sum += g;
+    }
+  EXPECT_NEAR(sum / (32 * 32), 127.5, 4);
+}
+
+TEST(FilteredWarp, PerspectiveShrinkOfCheckerboardStaysGrey) {
+  // A face turned away: the far edge a third of the near one, footprints long and slanted.
+  const TPicture src = Picture(256, 256, Checker);
+  const TPicture dst = Warp(src, 80, 80, {4, 76, 76, 4}, {4, 28, 52, 76});
+  int inside = 0;
+  for (std::int32_t y = 0; y < 80; ++y)
+    for (std::int32_t x = 8; x < 72; ++x) {
+      const TColor32 p = dst->ScanLine(y)[x];
+      if (p >> 24 != 255) continue;
+      ++inside;
+      EXPECT_NEAR(Channel(p, 16), 127.5, 24) << x << "," << y;
+    }
+  EXPECT_GT(inside, 2000);
+}
+
+TEST(FilteredWarp, TransparentPixelsLendNoColour) {
+  // Left half opaque (red and blue bands, so more than one colour shows); right half transparent
+  // but green underneath. Shrunk, the edge pixels turn translucent and must carry no green.
+  const TPicture src = Picture(128, 128, [](std::int32_t x, std::int32_t y) -> TColor32 {
+    if (x >= 66) return 0x0000FF00u;
+    return (y / 16) % 2 == 0 ? 0xFFFF0000u : 0xFF0000FFu;
+  });
+  const TPicture dst = WarpToRectangle(src, 32, 32);
+  int translucent = 0;
+  for (std::int32_t y = 0; y < 32; ++y)
+    for (std::int32_t x = 0; x < 32; ++x) {
+      const TColor32 p = dst->ScanLine(y)[x];
+      if (p >> 24 == 0) continue;
+      translucent += (p >> 24) < 255;
+      EXPECT_LE(Channel(p, 8), 1) << x << "," << y;
+    }
+  EXPECT_GT(translucent, 0);
+  // Far from the edge the right half stays clear, the left half opaque.
+  EXPECT_EQ(dst->ScanLine(16)[28] >> 24, 0u);
+  EXPECT_EQ(dst->ScanLine(16)[4] >> 24, 255u);
+}
+
+TEST(FilteredWarp, MaskOfOneColourKeepsItAndAveragesAlpha) {
+  // White with alpha rising 2 per column from column 8, as a highlight is (clear before it);
+  // halved, each destination pixel covers two columns whose mean alpha is 4x + 1.
+  const TPicture src = Picture(128, 64, [](std::int32_t x, std::int32_t) {
+    return x < 8 ? 0x00FFFFFFu : static_cast<TColor32>(2 * x) << 24 | 0x00FFFFFFu;
+  });
+  const TPicture dst = WarpToRectangle(src, 64, 32);
+  for (std::int32_t y = 0; y < 32; ++y) {
+    for (std::int32_t x = 5; x < 64; ++x) {
+      const TColor32 p = dst->ScanLine(y)[x];
+      EXPECT_NEAR(static_cast<double>(p >> 24), 4.0 * x + 1, 1.0) << x << "," << y;
+      EXPECT_EQ(p & 0x00FFFFFFu, 0x00FFFFFFu) << x << "," << y;
+    }
+    for (std::int32_t x = 0; x < 3; ++x) EXPECT_EQ(dst->ScanLine(y)[x], 0u) << x;  // no colour without alpha
+  }
+}
+
+TEST(FilteredWarp, EnlargedPictureRampsLinearlyBetweenPixelCentres) {
+  // Two pixels, black and white, stretched over 200: destination x maps to source
+  // u = (x + 0.5) / 100 - 0.5; the grey is 255 x u between the centres, flat beyond them.
+  const TPicture src = Picture(2, 1, [](std::int32_t x, std::int32_t) { return x == 0 ? 0xFF000000u : 0xFFFFFFFFu; });
+  const TPicture dst = WarpToRectangle(src, 200, 4);
+  for (std::int32_t x = 0; x < 200; ++x) {
+    const double u = std::clamp((x + 0.5) / 100.0 - 0.5, 0.0, 1.0);
+    EXPECT_NEAR(Channel(dst->ScanLine(2)[x], 0), 255 * u, 1.5) << x;
+  }
+}
+
+TEST(FilteredWarp, OneColourPictureIsPutUnchanged) {
+  const TPicture src = Picture(300, 200, [](std::int32_t, std::int32_t) { return 0x80123456u; });
+  const TPicture dst = Warp(src, 64, 64, {2, 60, 50, 10}, {5, 2, 62, 58});
+  EXPECT_EQ(dst->ScanLine(30)[30], 0x80123456u);
+}
+
+}  // namespace
+}  // namespace quirlon::raster
