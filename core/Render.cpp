@@ -209,7 +209,10 @@ void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, con
     const raster::TRect nothing;  // the target is transparent black until the warp
     // Merged onto transparent black, a picture's pixels arrive unchanged (straight alpha, scaled
     // only by the master alpha); the exact sampling keeps its blend, which darkens translucent ones.
-    if (Env.Settings.Sampling == TSampling::Smooth) picture->SetCombineMode(raster::cmMerge);
+    // Shade and highlight masks keep the blend in both samplings: their strengths were chosen with
+    // it, and merged they would brighten a face about twice as much.
+    if (Env.Settings.Sampling == TSampling::Smooth && !LayerTypeInfo(layer.Type).Shading)
+      picture->SetCombineMode(raster::cmMerge);
     layer.Content = WarpToQuad(*picture, picture->BoundsRect(), layer.A, layer.B, layer.C, layer.D, *job.Target,
                                layer.Overscan, fit.FitScale, &maskScratch, &nothing, Env.Settings.Sampling,
                                Env.Settings.Sampling == TSampling::Smooth ? &layer.Precise : nullptr);
