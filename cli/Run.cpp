@@ -11,6 +11,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "core/JobRunner.h"
 #include "core/Platform.h"
 #include "core/ProductError.h"
 #include "core/ProductJob.h"
@@ -95,8 +96,29 @@ void RequireTemplates(const std::vector<std::string>& templates, const std::stri
 
 }  // namespace
 
+TTemplateLibrary FindTemplateLibrary(const std::string& givenFolder) {
+  TTemplateLibrary library;
+  std::string templatesFolder = core::ExecutableFolder() + core::kTemplatesFolder;
+  library.CustomFolder = core::ExecutableFolder() + core::kCustomFolder;
+  if (!givenFolder.empty()) {
+    templatesFolder = EnsureSeparator(givenFolder);
+    library.CustomFolder = ParentFolder(templatesFolder) + core::kCustomFolder;
+  }
+  const std::vector<std::string> bundled = core::ListTemplates(templatesFolder);
+  library.FolderText = givenFolder.empty() ? templatesFolder : givenFolder;
+  RequireTemplates(bundled, templatesFolder, library.FolderText, !givenFolder.empty());
+  // The user's own templates follow the bundled ones, numbered on; a folder given with
+  // --templates stands alone.
+  library.Templates = core::ListTemplateLibrary(
+      templatesFolder, givenFolder.empty() ? core::UserTemplatesFolder() : std::string());
+  return library;
+}
+
+std::string ResolveTemplate(const std::string& ref, const TTemplateLibrary& library) {
+  return ResolveTemplate(ref, library.Templates, library.FolderText);
+}
+
 int Run(const Options& o, std::ostream& out, std::ostream& err) {
-  (void)err;
   if (o.Help) {
     out << HelpText();
     return 0;
@@ -105,21 +127,11 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
     out << "quirlon-render 1.0\n";
     return 0;
   }
+  if (!o.BatchFile.empty()) return RunBatchFile(o, out, err);
 
   const core::TJob& job = o.Job;
-  std::string templatesFolder = core::ExecutableFolder() + core::kTemplatesFolder;
-  std::string customFolder = core::ExecutableFolder() + core::kCustomFolder;
-  if (!job.TemplatesFolder.empty()) {
-    templatesFolder = EnsureSeparator(job.TemplatesFolder);
-    customFolder = ParentFolder(templatesFolder) + core::kCustomFolder;
-  }
-  const std::vector<std::string> bundled = core::ListTemplates(templatesFolder);
-  const std::string folderText = job.TemplatesFolder.empty() ? templatesFolder : job.TemplatesFolder;
-  RequireTemplates(bundled, templatesFolder, folderText, !job.TemplatesFolder.empty());
-  // The user's own templates follow the bundled ones, numbered on; a folder given with
-  // --templates stands alone.
-  const std::vector<std::string> templates = core::ListTemplateLibrary(
-      templatesFolder, job.TemplatesFolder.empty() ? core::UserTemplatesFolder() : std::string());
+  const TTemplateLibrary library = FindTemplateLibrary(job.TemplatesFolder);
+  const std::vector<std::string>& templates = library.Templates;
 
   if (o.List) {
     for (std::size_t i = 0; i < templates.size(); ++i)
@@ -127,55 +139,21 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
     return 0;
   }
 
-  core::TRenderRequest request = job.Request;
-  request.CustomFolder = customFolder;
-  imagefiles::TPictureCache pictures;
-  request.Pictures = &pictures;
-  const core::TProductJob& product = job.Product;
-  if (!product.UsesModel()) {
-    request.Template.File = ResolveTemplate(job.Template, templates, folderText);
-  } else {
-    std::optional<core::TProductScene> templateScene;
-    if (product.Kind.empty()) {
-      request.Template.File = ResolveTemplate(job.Template, templates, folderText);
-      const core::TIniFile ini = core::ReadTemplateIni(request.Template.File);
-      try {
-        templateScene = core::ReadProductSection(ini);
-      } catch (const core::EBadProductValue& e) {
-        throw std::runtime_error(e.what());  // the file is at fault, not the command
-      }
-      if (!templateScene)
-        throw UsageError("template \"" + request.Template.File +
-                         "\" has no [Product] section to turn or resize; name a kind with --product KIND");
-    }
-    core::TProductTemplate built;
-    try {
-      built = core::BuildProductTemplate(product, templateScene ? &*templateScene : nullptr, request.Sources,
-                                         pictures, request.MaxPicturePixels);
-    } catch (const core::EBadProductValue& e) {
-      throw UsageError(e.what());
-    }
-    request.Template.Parsed = built.Template;
-    request.Sources = built.Sources;
-    if (!product.SaveTemplate.empty()) {
-      const std::string text = core::ProductTemplateText(built);
-      imagefiles::WriteFileSafely(product.SaveTemplate, text.data(), text.size());
-      if (o.Verbose) out << "wrote " << product.SaveTemplate << " (template)\n";
-    }
-    if (job.Output.File.empty()) return 0;
+  core::TJob resolved = job;
+  resolved.Request.CustomFolder = library.CustomFolder;
+  const std::string templateFile =
+      job.Product.Kind.empty() ? ResolveTemplate(job.Template, library) : std::string();
+  core::TJobOutcome outcome;
+  try {
+    core::TJobResources resources;
+    outcome = core::RenderJob(resolved, templateFile, resources);
+  } catch (const core::EBadProductValue& e) {
+    throw UsageError(e.what());
   }
-
-  std::unique_ptr<raster::TBitmap32> flat;
-  {
-    // The layers go before the picture is encoded.
-    const core::TRenderResult result = core::ApplyTemplate(request);
-    flat = core::Flatten(result, core::TFlattenOptions{.Flip = job.Output.Flip});
-  }
-  imagefiles::SavePicture(*flat, job.Output.File, job.Output.Dpi, false);
-
-  if (o.Verbose) {
+  if (o.Verbose && outcome.WroteTemplate) out << "wrote " << job.Product.SaveTemplate << " (template)\n";
+  if (o.Verbose && outcome.Width > 0) {
     static const char* kNames[] = {"BMP", "JPEG", "PNG"};
-    out << "wrote " << job.Output.File << " (" << flat->Width() << " x " << flat->Height() << ", "
+    out << "wrote " << job.Output.File << " (" << outcome.Width << " x " << outcome.Height << ", "
         << kNames[imagefiles::OutputFormatOf(job.Output.File)] << ", " << job.Output.Dpi << " dpi)\n";
   }
   return 0;

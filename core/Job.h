@@ -14,6 +14,10 @@
 
 namespace quirlon::core {
 
+// The largest canvas side a job asks for: print sizes and store pages; the render's memory budget
+// still decides whether a template fits.
+inline constexpr std::int32_t kMaxJobCanvasSide = 8192;
+
 // Where a finished picture goes and how it is written.
 struct TJobOutput {
   std::string File;
@@ -31,7 +35,7 @@ struct TJob {
 
 // A key that does not exist or a value a key does not take. Detail goes after the key's name as
 // the caller writes it ("--width" on the command line, "width" in a batch file): " takes a whole
-// number from 32 to 2048, not 'x'".
+// number from 32 to 8192, not 'x'".
 class EJobValue : public Exception {
 public:
   EJobValue(std::string Key, std::string Detail)

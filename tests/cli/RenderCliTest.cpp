@@ -132,7 +132,7 @@ TEST(RenderCliTest, ErrorsAndExitCodes) {
        "Cannot open file \"missing.png\". No such file or directory.\n"},
       {"-o a.png --source front=notes.txt", 1, "Picture \"notes.txt\": Unknown picture file extension (.txt)\n"},
       {"-o a.png --bogus", 2, "quirlon-render: unknown option '--bogus' (see --help)\n"},
-      {"-o a.png --width 31", 2, "quirlon-render: --width takes a whole number from 32 to 2048, not '31'\n"},
+      {"-o a.png --width 31", 2, "quirlon-render: --width takes a whole number from 32 to 8192, not '31'\n"},
       {"-o a.png --dpi=601", 2, "quirlon-render: --dpi takes a whole number from 60 to 600, not '601'\n"},
       {"-o a.png --source middle=#FF0000", 2,
        "quirlon-render: unknown slot 'middle' (background, front, side, top, disc, front2, side2, top2, disc2)\n"},
@@ -285,10 +285,10 @@ TEST(OptionsTest, UsageErrors) {
   ExpectUsageError({"-o", "a", "--Width", "100"}, "unknown option '--Width' (see --help)");
   ExpectUsageError({"-o", "a", "-x"}, "unexpected argument '-x' (see --help)");
   ExpectUsageError({"-o", "a", "box"}, "unexpected argument 'box' (see --help)");
-  for (const char* bad : {"31", "2049", "", "abc", "100px", "1e3", "99999999999999999999"}) {
+  for (const char* bad : {"31", "8193", "", "abc", "100px", "1e3", "99999999999999999999"}) {
     SCOPED_TRACE(bad);
     ExpectUsageError({"-o", "a", "--width", bad},
-                     std::string("--width takes a whole number from 32 to 2048, not '") + bad + "'");
+                     std::string("--width takes a whole number from 32 to 8192, not '") + bad + "'");
   }
   ExpectUsageError({"-o", "a", "--dpi", "59"}, "--dpi takes a whole number from 60 to 600, not '59'");
   ExpectUsageError({"-o", "a", "--reflection-length", "0"},
@@ -395,7 +395,7 @@ TEST(JobKeysTest, ValuesAsBatchFilesAndScenesGiveThem) {
     const char* Detail;
   };
   for (const TBad& b : {TBad{"widht", "100", " is not a known key"},
-                        TBad{"width", "2049", " takes a whole number from 32 to 2048, not '2049'"},
+                        TBad{"width", "8193", " takes a whole number from 32 to 8192, not '8193'"},
                         TBad{"flip", "maybe", " is a switch: on (1, true, yes) or off (0, false, no), not 'maybe'"},
                         TBad{"output", "", " needs a file name"}}) {
     SCOPED_TRACE(b.Key);
