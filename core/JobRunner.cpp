@@ -35,8 +35,11 @@ TJobOutcome RenderJob(const TJob& Job, const std::string& TemplateFile, TJobReso
   request.Pictures = &pictures;
   const TProductJob& product = Job.Product;
   TJobOutcome outcome;
+  TJob fitted = Job;  // only its canvas is changed
   if (!product.UsesModel()) {
     if (Resources.Templates != nullptr) request.Template.Parsed = Resources.Templates->Load(TemplateFile);
+    else if (Job.WidthGiven != Job.HeightGiven)
+      request.Template.Parsed = std::make_shared<const TTemplate>(ReadTemplateFile(TemplateFile));
     else request.Template.File = TemplateFile;
   } else {
     std::optional<TProductScene> templateScene;
@@ -61,6 +64,11 @@ TJobOutcome RenderJob(const TJob& Job, const std::string& TemplateFile, TJobReso
       outcome.WroteTemplate = true;
     }
     if (Job.Output.File.empty()) return outcome;
+  }
+  if (request.Template.Parsed) {
+    FitCanvasToTemplate(fitted, request.Template.Parsed->Size.Width, request.Template.Parsed->Size.Height);
+    request.Width = fitted.Request.Width;
+    request.Height = fitted.Request.Height;
   }
   std::unique_ptr<raster::TBitmap32> flat;
   {

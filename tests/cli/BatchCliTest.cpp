@@ -177,7 +177,7 @@ TEST(BatchCliTest, CommandLineUnderRowsPathsBesideTheFile) {
   ASSERT_EQ(json.Status, 0) << json.Err;
   EXPECT_EQ(PictureSize(dir.PathOf("c.png")), std::make_pair(80, 40));
   EXPECT_EQ(DecodePng(dir.PathOf("c.png")).At(0, 0)[3], 0);  // transparent
-  EXPECT_EQ(PictureSize(dir.PathOf("d.bmp")), std::make_pair(64, 600));
+  EXPECT_EQ(PictureSize(dir.PathOf("d.bmp")), std::make_pair(64, 48));  // 64 x 600 / 800
 }
 
 struct TBadBatch {
