@@ -31,6 +31,8 @@ constexpr TOwnOption kOwnOptions[] = {
     {"--version", "", [](Options& o, const std::string&) { o.Version = true; }},
     {"--list", "", [](Options& o, const std::string&) { o.List = true; }},
     {"--verbose", "", [](Options& o, const std::string&) { o.Verbose = true; }},
+    {"--json", "", [](Options& o, const std::string&) { o.Json = true; }},
+    {"--quiet", "", [](Options& o, const std::string&) { o.Quiet = true; }},
     {"--batch", "FILE",
      [](Options& o, const std::string& v) {
        if (v.empty()) throw UsageError("--batch needs a file name (or - for standard input)");
@@ -132,6 +134,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
   if (!o.BatchFile.empty() && sawOutput)
     throw UsageError("-o cannot be given with --batch: every row names its own output");
   const bool batchOnly = o.Jobs != 0 || o.ShardCount != 1 || o.SkipExisting || o.Strict;
+  if (o.Json && !o.List) throw UsageError("--json goes with --list");
   if (o.BatchFile.empty() && batchOnly)
     throw UsageError("--jobs, --shard, --skip-existing and --strict go with --batch FILE");
   if (!o.Help && !o.Version && !o.List && o.BatchFile.empty() && !sawOutput && o.Job.Product.SaveTemplate.empty())
@@ -182,7 +185,11 @@ or BMP.
        "share one file");
   line("      --skip-existing", "skip a row whose output is newer than its template and pictures");
   line("      --strict", "any bad row stops the batch before anything is rendered");
-  line("      --list", "print \"N<TAB>display name\" for every template and exit");
+  line("      --list", "print \"N<TAB>display name<TAB>slots\" for every template and exit;\n"
+       "slots are the sources it shows, such as front,side,top");
+  line("      --json", "with --list: a JSON array of {\"number\", \"name\", \"slots\"}");
+  line("      --quiet", "no warnings (a source the template does not show, a slot it\n"
+       "shows left at its default colour)");
   line("      --verbose", "say what was written");
   line("      --version", "print the version and exit");
   line("  -h, --help", "print this help and exit");

@@ -15,6 +15,8 @@ struct Options {
   bool Version = false;
   bool List = false;
   bool Verbose = false;
+  bool Json = false;   // --list as JSON
+  bool Quiet = false;  // no warnings
   // --batch FILE ("-": standard input) and how its jobs run.
   std::string BatchFile;
   std::int32_t Jobs = 0;  // 0: one a core

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <climits>
 #include <optional>
@@ -94,6 +95,71 @@ void RequireTemplates(const std::vector<std::string>& templates, const std::stri
   throw std::runtime_error("Template " + folderAndWhat);
 }
 
+// The slots' option names ("front,side,top"); a template that cannot be read shows none.
+std::vector<std::string> SlotNamesOf(const std::string& file) {
+  std::vector<std::string> names;
+  try {
+    for (int slot : core::TemplateSlots(core::ReadTemplateFile(file))) names.emplace_back(core::FindSlot(slot)->Option);
+  } catch (const std::exception&) {
+  }
+  return names;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string json = "\"";
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') json += std::string("\\") + c;
+    else if (u < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+      json += escaped;
+    } else json += c;
+  }
+  return json + "\"";
+}
+
+void PrintTemplateList(const std::vector<std::string>& templates, bool json, std::ostream& out) {
+  if (json) out << "[";
+  for (std::size_t i = 0; i < templates.size(); ++i) {
+    const std::string name = core::TemplateDisplayName(FileNameOf(templates[i]));
+    const std::vector<std::string> slots = SlotNamesOf(templates[i]);
+    if (json) {
+      out << (i == 0 ? "\n" : ",\n") << "  {\"number\": " << (i + 1) << ", \"name\": " << JsonString(name)
+          << ", \"slots\": [";
+      for (std::size_t s = 0; s < slots.size(); ++s) out << (s == 0 ? "" : ", ") << JsonString(slots[s]);
+      out << "]}";
+      continue;
+    }
+    out << (i + 1) << '\t' << name << '\t';
+    for (std::size_t s = 0; s < slots.size(); ++s) out << (s == 0 ? "" : ",") << slots[s];
+    out << '\n';
+  }
+  if (json) out << (templates.empty() ? "]\n" : "\n]\n");
+}
+
+// A source given for a slot the template does not show, and a slot it shows left at its default
+// colour: both are usually mistakes in the call.
+void WarnAboutSlots(const Options& o, const core::TTemplate& shown, std::ostream& err) {
+  const std::vector<int> used = core::TemplateSlots(shown);
+  const std::string name = core::TemplateDisplayName(FileNameOf(shown.Name));
+  std::string defaulted;
+  for (const core::TSlotInfo& info : core::kSlots) {
+    if (info.Slot == core::TSlot::Background) continue;  // every template has a background
+    const bool given = std::any_of(o.JobValues.begin(), o.JobValues.end(),
+                                   [&](const auto& value) { return value.first == info.Option; });
+    const bool shows = std::find(used.begin(), used.end(), core::SlotNumber(info.Slot)) != used.end();
+    if (given && !shows)
+      err << "quirlon-render: warning: template \"" << name << "\" does not show " << info.Name << "; --source "
+          << info.Option << " is not used\n";
+    else if (!given && shows && o.Job.Product.Wrap.empty())
+      defaulted += (defaulted.empty() ? "" : ", ") + std::string(info.Option);
+  }
+  if (!defaulted.empty())
+    err << "quirlon-render: warning: template \"" << name << "\" shows " << defaulted
+        << " in the default colour (give --source SLOT=FILE|COLOUR)\n";
+}
+
 }  // namespace
 
 TTemplateLibrary FindTemplateLibrary(const std::string& givenFolder) {
@@ -134,8 +200,7 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
   const std::vector<std::string>& templates = library.Templates;
 
   if (o.List) {
-    for (std::size_t i = 0; i < templates.size(); ++i)
-      out << (i + 1) << '\t' << core::TemplateDisplayName(FileNameOf(templates[i])) << '\n';
+    PrintTemplateList(templates, o.Json, out);
     return 0;
   }
 
@@ -150,6 +215,7 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
   } catch (const core::EBadProductValue& e) {
     throw UsageError(e.what());
   }
+  if (!o.Quiet && outcome.Template) WarnAboutSlots(o, *outcome.Template, err);
   if (o.Verbose && outcome.WroteTemplate) out << "wrote " << job.Product.SaveTemplate << " (template)\n";
   if (o.Verbose && outcome.Width > 0) {
     static const char* kNames[] = {"BMP", "JPEG", "PNG"};

@@ -37,10 +37,9 @@ TJobOutcome RenderJob(const TJob& Job, const std::string& TemplateFile, TJobReso
   TJobOutcome outcome;
   TJob fitted = Job;  // only its canvas is changed
   if (!product.UsesModel()) {
-    if (Resources.Templates != nullptr) request.Template.Parsed = Resources.Templates->Load(TemplateFile);
-    else if (Job.WidthGiven != Job.HeightGiven)
-      request.Template.Parsed = std::make_shared<const TTemplate>(ReadTemplateFile(TemplateFile));
-    else request.Template.File = TemplateFile;
+    request.Template.Parsed = Resources.Templates != nullptr
+                                  ? Resources.Templates->Load(TemplateFile)
+                                  : std::make_shared<const TTemplate>(ReadTemplateFile(TemplateFile));
   } else {
     std::optional<TProductScene> templateScene;
     if (product.Kind.empty()) {
@@ -58,6 +57,7 @@ TJobOutcome RenderJob(const TJob& Job, const std::string& TemplateFile, TJobReso
                                                         request.Sources, pictures, request.MaxPicturePixels);
     request.Template.Parsed = built.Template;
     request.Sources = built.Sources;
+    outcome.Template = built.Template;
     if (!product.SaveTemplate.empty()) {
       const std::string text = ProductTemplateText(built);
       imagefiles::WriteFileSafely(product.SaveTemplate, text.data(), text.size());
@@ -65,6 +65,7 @@ TJobOutcome RenderJob(const TJob& Job, const std::string& TemplateFile, TJobReso
     }
     if (Job.Output.File.empty()) return outcome;
   }
+  outcome.Template = request.Template.Parsed;
   if (request.Template.Parsed) {
     FitCanvasToTemplate(fitted, request.Template.Parsed->Size.Width, request.Template.Parsed->Size.Height);
     request.Width = fitted.Request.Width;

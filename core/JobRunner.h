@@ -34,6 +34,7 @@ struct TJobResources {
 struct TJobOutcome {
   std::int32_t Width = 0, Height = 0;  // of the written picture; 0 when only a template was written
   bool WroteTemplate = false;
+  std::shared_ptr<const TTemplate> Template;  // what was rendered (or written)
 };
 
 // Renders Job with its template file TemplateFile (already resolved from Job.Template; unused for

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -37,7 +38,7 @@ std::string SquareTemplate(const ScratchFolder& dir, const std::string& layerTyp
 
 TEST(RenderCliTest, PngOverWhiteIsOpaqueEverywhere) {
   ScratchFolder dir;
-  const TResult r = RunRender(dir, "-t 1 -o box.png --width 320 --height 200 --source background=#FFFFFF");
+  const TResult r = RunRender(dir, "-t 1 -o box.png --width 320 --height 200 --source background=#FFFFFF --quiet");
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out, "");
   EXPECT_EQ(r.Err, "");
@@ -156,19 +157,39 @@ TEST(RenderCliTest, ListHelpVersionAndVerbose) {
   for (const auto& e : fs::directory_iterator(std::string(QUIRLON_SOURCE_DIR) + "/data/Templates"))
     names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
+  // Each with the slots its "source=" lines name, found here by scanning the text.
+  auto slotsIn = [](const std::string& file) {
+    const std::string text = ReadText(file);
+    const char* slots[] = {"FRONT", "SIDE", "TOP", "DISC", "FRONT2", "SIDE2", "TOP2", "DISC2"};
+    std::string list;
+    for (const char* slot : slots) {
+      const std::string line = std::string("\nsource=") + slot;
+      bool named = false;
+      for (std::size_t at = text.find(line); at != std::string::npos && !named; at = text.find(line, at + 1)) {
+        const char after = at + line.size() < text.size() ? text[at + line.size()] : '\n';
+        named = after == '\n' || after == '\r';
+      }
+      if (!named) continue;
+      std::string lower(slot);
+      for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      list += (list.empty() ? "" : ",") + lower;
+    }
+    return list;
+  };
   std::string expected;
   for (std::size_t i = 0; i < names.size(); ++i)
-    expected += std::to_string(i + 1) + "\t" + names[i].substr(0, names[i].size() - 4) + "\n";
+    expected += std::to_string(i + 1) + "\t" + names[i].substr(0, names[i].size() - 4) + "\t" +
+                slotsIn(std::string(QUIRLON_SOURCE_DIR) + "/data/Templates/" + names[i]) + "\n";
   TResult r = RunRender(dir, "--list");
   EXPECT_EQ(r.Status, 0);
   EXPECT_EQ(r.Out, expected);
-  EXPECT_NE(expected.find("\t01 Software box left\n"), std::string::npos);
-  EXPECT_NE(expected.find("\t10 Disc\n"), std::string::npos);
+  EXPECT_NE(expected.find("\t01 Software box left\tfront,side,top\n"), std::string::npos);
+  EXPECT_NE(expected.find("\t10 Disc\tdisc\n"), std::string::npos);
 
   fs::create_directories(dir.PathOf("tpl"));
   for (const char* name : {"b.ini", "a.ini", "readme", "x"}) dir.Write(std::string("tpl/") + name, "");
   r = RunRender(dir, "--list --templates tpl/");
-  EXPECT_EQ(r.Out, "1\ta\n2\tb\n3\tre\n4\t\n");
+  EXPECT_EQ(r.Out, "1\ta\t\n2\tb\t\n3\tre\t\n4\t\t\n");  // empty files show no slots
 
   r = RunRender(dir, "--help");
   EXPECT_EQ(r.Status, 0);
