@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -178,6 +179,21 @@ TEST(BatchCliTest, CommandLineUnderRowsPathsBesideTheFile) {
   EXPECT_EQ(PictureSize(dir.PathOf("c.png")), std::make_pair(80, 40));
   EXPECT_EQ(DecodePng(dir.PathOf("c.png")).At(0, 0)[3], 0);  // transparent
   EXPECT_EQ(PictureSize(dir.PathOf("d.bmp")), std::make_pair(64, 48));  // 64 x 600 / 800
+}
+
+// On a terminal (script(1) gives it one) a progress bar counts the jobs and a summary ends the
+// run; on a file or pipe, as every other test here runs, a good run prints nothing at all.
+TEST(BatchCliTest, ProgressOnlyOnATerminal) {
+  if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1)";
+  ScratchFolder dir;
+  dir.Write("b.csv", "output,width\na.bmp,40\nb.bmp,40\nc.bmp,40\n");
+  const TResult r = RunRender(dir, "x", "script -qec " + Quote(Quote(QUIRLON_RENDER) + " --batch b.csv --jobs 1") +
+                                         " /dev/null >tty.txt; exit $?; ");
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  const std::string tty = ReadText(dir.PathOf("tty.txt"));
+  EXPECT_NE(tty.find("] 1/3 "), std::string::npos) << tty;
+  EXPECT_NE(tty.find("] 3/3 "), std::string::npos) << tty;
+  EXPECT_NE(tty.find("3 jobs: 3 written, 0 skipped, 0 failed"), std::string::npos) << tty;
 }
 
 struct TBadBatch {
