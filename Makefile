@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan test-tsan fuzz demo templates previews goldens gallery product-gallery artwork run screenshot install bench bench-peers clean
+.PHONY: all deps build test test-asan test-tsan fuzz demo templates previews goldens gallery product-gallery artwork run screenshot install bench bench-peers bench-batch clean
 
 all: build
 
@@ -134,3 +134,7 @@ clean:
 # Times quirlon-render against the peer box-shot pipelines; prints every speed goal as a ratio.
 bench-peers: deps
 	BUILD=$(BUILD) scripts/bench-peers
+
+# 200 jobs as one --batch run against 200 processes two at a time; prints jobs/s and the ratio.
+bench-batch: build
+	scripts/bench-batch $(BUILD) 3

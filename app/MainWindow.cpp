@@ -14,6 +14,7 @@
 
 #include "app/AboutDialog.h"
 #include "app/ProductPage.h"
+#include "core/Job.h"
 #include "core/Platform.h"
 #include "core/ProductError.h"
 #include "core/Template.h"
@@ -210,9 +211,9 @@ void MainWindow::BuildLayout() {
   auto* outputPanel = Place(new QFrame(this), "outputPanel", 168, 360, 297, 57);
   outputPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
   auto* widthLabel = MakeLabel(outputPanel, "widthLabel", QStringLiteral("Width:"), 8, 16, 37, 14, 12);
-  fOutputWidth = Place(new TSpinEdit(32, 2048, 800, outputPanel), "outputWidth", 48, 16, 49, 21);
+  fOutputWidth = Place(new TSpinEdit(32, core::kMaxJobCanvasSide, 800, outputPanel), "outputWidth", 48, 16, 49, 21);
   auto* heightLabel = MakeLabel(outputPanel, "heightLabel", QStringLiteral("Height:"), 104, 16, 40, 14, 12);
-  fOutputHeight = Place(new TSpinEdit(32, 2048, 600, outputPanel), "outputHeight", 144, 16, 49, 21);
+  fOutputHeight = Place(new TSpinEdit(32, core::kMaxJobCanvasSide, 600, outputPanel), "outputHeight", 144, 16, 49, 21);
   auto* dpiLabel = MakeLabel(outputPanel, "dpiLabel", QStringLiteral("DPI:"), 208, 16, 21, 13);
   fOutputDpi = Place(new TSpinEdit(60, 600, 96, outputPanel), "outputDpi", 232, 16, 49, 21);
 

@@ -13,13 +13,47 @@ namespace {
 // Options of the command line itself; everything else is a key of the job.
 struct TOwnOption {
   std::string_view Name;
-  void (*Set)(Options&);
+  std::string_view Argument;  // empty for a switch
+  void (*Set)(Options&, const std::string& value);
 };
+
+std::int32_t WholeNumber(const std::string& option, const std::string& text, std::int32_t min, std::int32_t max) {
+  errno = 0;
+  char* end = nullptr;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE || v < min || v > max)
+    throw UsageError(option + " takes a whole number from " + std::to_string(min) + " to " + std::to_string(max) +
+                     ", not '" + text + "'");
+  return static_cast<std::int32_t>(v);
+}
+
 constexpr TOwnOption kOwnOptions[] = {
-    {"--help", [](Options& o) { o.Help = true; }},
-    {"--version", [](Options& o) { o.Version = true; }},
-    {"--list", [](Options& o) { o.List = true; }},
-    {"--verbose", [](Options& o) { o.Verbose = true; }},
+    {"--help", "", [](Options& o, const std::string&) { o.Help = true; }},
+    {"--version", "", [](Options& o, const std::string&) { o.Version = true; }},
+    {"--list", "", [](Options& o, const std::string&) { o.List = true; }},
+    {"--verbose", "", [](Options& o, const std::string&) { o.Verbose = true; }},
+    {"--json", "", [](Options& o, const std::string&) { o.Json = true; }},
+    {"--quiet", "", [](Options& o, const std::string&) { o.Quiet = true; }},
+    {"--batch", "FILE",
+     [](Options& o, const std::string& v) {
+       if (v.empty()) throw UsageError("--batch needs a file name (or - for standard input)");
+       o.BatchFile = v;
+     }},
+    {"--jobs", "N", [](Options& o, const std::string& v) { o.Jobs = WholeNumber("--jobs", v, 1, 256); }},
+    {"--shard", "K/N",
+     [](Options& o, const std::string& v) {
+       const auto slash = v.find('/');
+       const std::string bad = "--shard takes K/N with 1 <= K <= N, such as 2/8, not '" + v + "'";
+       if (slash == std::string::npos) throw UsageError(bad);
+       try {
+         o.ShardCount = WholeNumber("--shard", v.substr(slash + 1), 1, 1000000);
+         o.ShardIndex = WholeNumber("--shard", v.substr(0, slash), 1, o.ShardCount);
+       } catch (const UsageError&) {
+         throw UsageError(bad);
+       }
+     }},
+    {"--skip-existing", "", [](Options& o, const std::string&) { o.SkipExisting = true; }},
+    {"--strict", "", [](Options& o, const std::string&) { o.Strict = true; }},
 };
 
 std::string SlotOptionNames() {
@@ -62,8 +96,12 @@ Options ParseOptions(const std::vector<std::string>& args) {
     bool own = false;
     for (const TOwnOption& option : kOwnOptions)
       if (option.Name == name) {
-        if (inlineValue) throw UsageError(name + " takes no value");
-        option.Set(o);
+        if (option.Argument.empty() && inlineValue) throw UsageError(name + " takes no value");
+        if (!option.Argument.empty() && !inlineValue) {
+          if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
+          value = args[++i];
+        }
+        option.Set(o, value);
         own = true;
       }
     if (own) continue;
@@ -94,7 +132,13 @@ Options ParseOptions(const std::vector<std::string>& args) {
     }
     ApplyValue(o, std::string(key->Name), takesValue ? value : "1");
   }
-  if (!o.Help && !o.Version && !o.List && !sawOutput && o.Job.Product.SaveTemplate.empty())
+  if (!o.BatchFile.empty() && sawOutput)
+    throw UsageError("-o cannot be given with --batch: every row names its own output");
+  const bool batchOnly = o.Jobs != 0 || o.ShardCount != 1 || o.SkipExisting || o.Strict;
+  if (o.Json && !o.List) throw UsageError("--json goes with --list");
+  if (o.BatchFile.empty() && batchOnly)
+    throw UsageError("--jobs, --shard, --skip-existing and --strict go with --batch FILE");
+  if (!o.Help && !o.Version && !o.List && o.BatchFile.empty() && !sawOutput && o.Job.Product.SaveTemplate.empty())
     throw UsageError("-o FILE or --save-template FILE is required (see --help)");
   if (sawOutput) {
     // The format is settled before anything is rendered.
@@ -142,15 +186,29 @@ WebP, TIFF or BMP.
                                             ";\nVALUE is a file, \"#RRGGBB\" or a colour text such as clRed or $0000FF");
   }
   text += "\n";
-  line("      --list", "print \"N<TAB>display name\" for every template and exit");
+  line("      --batch FILE", "render every row of FILE (- for standard input): CSV with a\n"
+       "header row, or JSON Lines; the columns are the keys above without\n"
+       "their dashes; options given here apply to every row, a row's own\n"
+       "values win; relative paths are relative to FILE's folder");
+  line("      --jobs N", "jobs rendered at once, 1..256 (default: one a core)");
+  line("      --shard K/N", "only the rows i (from 0) with i mod N = K-1, so that N machines\n"
+       "share one file");
+  line("      --skip-existing", "skip a row whose output is newer than its template and pictures");
+  line("      --strict", "any bad row stops the batch before anything is rendered");
+  line("      --list", "print \"N<TAB>display name<TAB>slots\" for every template and exit;\n"
+       "slots are the sources it shows, such as front,side,top");
+  line("      --json", "with --list: a JSON array of {\"number\", \"name\", \"slots\"}");
+  line("      --quiet", "no warnings (a source the template does not show, a slot it\n"
+       "shows left at its default colour)");
   line("      --verbose", "say what was written");
   line("      --version", "print the version and exit");
   line("  -h, --help", "print this help and exit");
   text += R"(
-Every option above but --list, --verbose, --version and --help is also a key of batch files,
-scene files and the render service: its name without the dashes ("width", "front").
+Every option listed before --batch is also a key of batch files, scene files and the render
+service: its name without the dashes ("width", "front").
 
-Exit status: 0 success, 1 rendering, loading or saving failed, 2 usage error.
+Exit status: 0 success, 1 rendering, loading or saving failed (with --batch: any row failed),
+2 usage error.
 )";
   return text;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Command-line options of quirlon-render: a few of its own (--help, --list, ...) and every key of
 // a job (core/Job.h) as a long option, "--width 1000" for the key "width".
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +15,14 @@ struct Options {
   bool Version = false;
   bool List = false;
   bool Verbose = false;
+  bool Json = false;   // --list as JSON
+  bool Quiet = false;  // no warnings
+  // --batch FILE ("-": standard input) and how its jobs run.
+  std::string BatchFile;
+  std::int32_t Jobs = 0;  // 0: one a core
+  std::int32_t ShardIndex = 1, ShardCount = 1;  // --shard K/N
+  bool SkipExisting = false;
+  bool Strict = false;
   // The job's keys and values in the order given (a later value of a key wins).
   std::vector<std::pair<std::string, std::string>> JobValues;
   // The job they describe.

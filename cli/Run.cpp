@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <climits>
 #include <optional>
 #include <stdexcept>
 #include <vector>
 
+#include "core/JobRunner.h"
 #include "core/Platform.h"
 #include "core/ProductError.h"
 #include "core/ProductJob.h"
@@ -94,18 +96,94 @@ void RequireTemplates(const std::vector<std::string>& templates, const std::stri
   throw std::runtime_error("Template " + folderAndWhat);
 }
 
-// All of File to descriptor 1, past interruptions and short writes (a pipe takes it in pieces).
-void WriteToStandardOutput(const std::vector<std::uint8_t>& File) {
-  std::size_t done = 0;
-  while (done < File.size()) {
-    const ssize_t n = ::write(STDOUT_FILENO, File.data() + done, File.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw std::runtime_error(std::string("Cannot write to standard output. ") + std::strerror(n < 0 ? errno : EIO));
-    done += static_cast<std::size_t>(n);
+// The slots' option names ("front,side,top"); a template that cannot be read shows none.
+std::vector<std::string> SlotNamesOf(const std::string& file) {
+  std::vector<std::string> names;
+  try {
+    for (int slot : core::TemplateSlots(core::ReadTemplateFile(file))) names.emplace_back(core::FindSlot(slot)->Option);
+  } catch (const std::exception&) {
   }
+  return names;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string json = "\"";
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') json += std::string("\\") + c;
+    else if (u < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+      json += escaped;
+    } else json += c;
+  }
+  return json + "\"";
+}
+
+void PrintTemplateList(const std::vector<std::string>& templates, bool json, std::ostream& out) {
+  if (json) out << "[";
+  for (std::size_t i = 0; i < templates.size(); ++i) {
+    const std::string name = core::TemplateDisplayName(FileNameOf(templates[i]));
+    const std::vector<std::string> slots = SlotNamesOf(templates[i]);
+    if (json) {
+      out << (i == 0 ? "\n" : ",\n") << "  {\"number\": " << (i + 1) << ", \"name\": " << JsonString(name)
+          << ", \"slots\": [";
+      for (std::size_t s = 0; s < slots.size(); ++s) out << (s == 0 ? "" : ", ") << JsonString(slots[s]);
+      out << "]}";
+      continue;
+    }
+    out << (i + 1) << '\t' << name << '\t';
+    for (std::size_t s = 0; s < slots.size(); ++s) out << (s == 0 ? "" : ",") << slots[s];
+    out << '\n';
+  }
+  if (json) out << (templates.empty() ? "]\n" : "\n]\n");
+}
+
+// A source given for a slot the template does not show, and a slot it shows left at its default
+// colour: both are usually mistakes in the call.
+void WarnAboutSlots(const Options& o, const core::TTemplate& shown, std::ostream& err) {
+  const std::vector<int> used = core::TemplateSlots(shown);
+  const std::string name = core::TemplateDisplayName(FileNameOf(shown.Name));
+  std::string defaulted;
+  for (const core::TSlotInfo& info : core::kSlots) {
+    if (info.Slot == core::TSlot::Background) continue;  // every template has a background
+    const bool given = std::any_of(o.JobValues.begin(), o.JobValues.end(),
+                                   [&](const auto& value) { return value.first == info.Option; });
+    const bool shows = std::find(used.begin(), used.end(), core::SlotNumber(info.Slot)) != used.end();
+    if (given && !shows)
+      err << "quirlon-render: warning: template \"" << name << "\" does not show " << info.Name << "; --source "
+          << info.Option << " is not used\n";
+    else if (!given && shows && o.Job.Product.Wrap.empty())
+      defaulted += (defaulted.empty() ? "" : ", ") + std::string(info.Option);
+  }
+  if (!defaulted.empty())
+    err << "quirlon-render: warning: template \"" << name << "\" shows " << defaulted
+        << " in the default colour (give --source SLOT=FILE|COLOUR)\n";
 }
 
 }  // namespace
+
+TTemplateLibrary FindTemplateLibrary(const std::string& givenFolder) {
+  TTemplateLibrary library;
+  std::string templatesFolder = core::ExecutableFolder() + core::kTemplatesFolder;
+  library.CustomFolder = core::ExecutableFolder() + core::kCustomFolder;
+  if (!givenFolder.empty()) {
+    templatesFolder = EnsureSeparator(givenFolder);
+    library.CustomFolder = ParentFolder(templatesFolder) + core::kCustomFolder;
+  }
+  const std::vector<std::string> bundled = core::ListTemplates(templatesFolder);
+  library.FolderText = givenFolder.empty() ? templatesFolder : givenFolder;
+  RequireTemplates(bundled, templatesFolder, library.FolderText, !givenFolder.empty());
+  // The user's own templates follow the bundled ones, numbered on; a folder given with
+  // --templates stands alone.
+  library.Templates = core::ListTemplateLibrary(
+      templatesFolder, givenFolder.empty() ? core::UserTemplatesFolder() : std::string());
+  return library;
+}
+
+std::string ResolveTemplate(const std::string& ref, const TTemplateLibrary& library) {
+  return ResolveTemplate(ref, library.Templates, library.FolderText);
+}
 
 int Run(const Options& o, std::ostream& out, std::ostream& err) {
   if (o.Help) {
@@ -116,91 +194,39 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
     out << "quirlon-render 1.0\n";
     return 0;
   }
+  if (!o.BatchFile.empty()) return RunBatchFile(o, out, err);
 
   const core::TJob& job = o.Job;
-  std::string templatesFolder = core::ExecutableFolder() + core::kTemplatesFolder;
-  std::string customFolder = core::ExecutableFolder() + core::kCustomFolder;
-  if (!job.TemplatesFolder.empty()) {
-    templatesFolder = EnsureSeparator(job.TemplatesFolder);
-    customFolder = ParentFolder(templatesFolder) + core::kCustomFolder;
-  }
-  const std::vector<std::string> bundled = core::ListTemplates(templatesFolder);
-  const std::string folderText = job.TemplatesFolder.empty() ? templatesFolder : job.TemplatesFolder;
-  RequireTemplates(bundled, templatesFolder, folderText, !job.TemplatesFolder.empty());
-  // The user's own templates follow the bundled ones, numbered on; a folder given with
-  // --templates stands alone.
-  const std::vector<std::string> templates = core::ListTemplateLibrary(
-      templatesFolder, job.TemplatesFolder.empty() ? core::UserTemplatesFolder() : std::string());
+  const TTemplateLibrary library = FindTemplateLibrary(job.TemplatesFolder);
+  const std::vector<std::string>& templates = library.Templates;
 
   if (o.List) {
-    for (std::size_t i = 0; i < templates.size(); ++i)
-      out << (i + 1) << '\t' << core::TemplateDisplayName(FileNameOf(templates[i])) << '\n';
+    PrintTemplateList(templates, o.Json, out);
     return 0;
   }
 
-  core::TRenderRequest request = job.Request;
-  request.CustomFolder = customFolder;
-  imagefiles::TPictureCache pictures;
-  request.Pictures = &pictures;
-  const core::TProductJob& product = job.Product;
-  if (!product.UsesModel()) {
-    request.Template.File = ResolveTemplate(job.Template, templates, folderText);
-  } else {
-    std::optional<core::TProductScene> templateScene;
-    if (product.Kind.empty()) {
-      request.Template.File = ResolveTemplate(job.Template, templates, folderText);
-      const core::TIniFile ini = core::ReadTemplateIni(request.Template.File);
-      try {
-        templateScene = core::ReadProductSection(ini);
-      } catch (const core::EBadProductValue& e) {
-        throw std::runtime_error(e.what());  // the file is at fault, not the command
-      }
-      if (!templateScene)
-        throw UsageError("template \"" + request.Template.File +
-                         "\" has no [Product] section to turn or resize; name a kind with --product KIND");
-    }
-    core::TProductTemplate built;
-    try {
-      built = core::BuildProductTemplate(product, templateScene ? &*templateScene : nullptr, request.Sources,
-                                         pictures, request.MaxPicturePixels);
-    } catch (const core::EBadProductValue& e) {
-      throw UsageError(e.what());
-    }
-    request.Template.Parsed = built.Template;
-    request.Sources = built.Sources;
-    if (!product.SaveTemplate.empty()) {
-      const std::string text = core::ProductTemplateText(built);
-      imagefiles::WriteFileSafely(product.SaveTemplate, text.data(), text.size());
-      if (o.Verbose) (job.Output.ToStandardOutput() ? err : out) << "wrote " << product.SaveTemplate << " (template)\n";
-    }
-    if (job.Output.File.empty()) return 0;
-  }
-
-  const imagefiles::TOutputFormat format = OutputFormatOfJob(job.Output);
+  core::TJob resolved = job;
+  resolved.Request.CustomFolder = library.CustomFolder;
+  const std::string templateFile =
+      job.Product.Kind.empty() ? ResolveTemplate(job.Template, library) : std::string();
   if (job.Output.ToStandardOutput() && ::isatty(STDOUT_FILENO))
     throw UsageError("-o - writes picture data to standard output, which is a terminal; redirect or pipe it");
-
-  std::unique_ptr<raster::TBitmap32> flat;
-  {
-    // The layers go before the picture is encoded.
-    const core::TRenderResult result = core::ApplyTemplate(request);
-    flat = core::Flatten(result, core::TFlattenOptions{.Flip = job.Output.Flip});
+  // The picture itself may be on standard output.
+  std::ostream& report = job.Output.ToStandardOutput() ? err : out;
+  core::TJobOutcome outcome;
+  try {
+    core::TJobResources resources;
+    outcome = core::RenderJob(resolved, templateFile, resources);
+  } catch (const core::EBadProductValue& e) {
+    throw UsageError(e.what());
   }
-  if (job.Output.ToStandardOutput()) {
-    out.flush();
-    const std::vector<std::uint8_t> file = imagefiles::EncodePicture(*flat, format, job.Output.SaveOptions());
-    WriteToStandardOutput(file);
-  } else {
-    imagefiles::SavePicture(*flat, job.Output.File, format, job.Output.SaveOptions(), false);
-  }
-
-  if (o.Verbose) {
-    // The picture itself may be on standard output.
-    std::ostream& report = job.Output.ToStandardOutput() ? err : out;
+  if (!o.Quiet && outcome.Template) WarnAboutSlots(o, *outcome.Template, err);
+  if (o.Verbose && outcome.WroteTemplate) report << "wrote " << job.Product.SaveTemplate << " (template)\n";
+  if (o.Verbose && outcome.Width > 0)
     report << "wrote " << (job.Output.ToStandardOutput() ? "standard output" : job.Output.File) << " ("
-           << flat->Width() << " x " << flat->Height() << ", " << imagefiles::OutputFormatInfo(format).Description
-           << ", " << job.Output.Dpi << " dpi)\n";
-  }
+           << outcome.Width << " x " << outcome.Height << ", "
+           << imagefiles::OutputFormatInfo(core::OutputFormatOfJob(job.Output)).Description << ", "
+           << job.Output.Dpi << " dpi)\n";
   return 0;
 }
 

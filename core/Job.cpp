@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -90,6 +91,19 @@ bool IsSpecialFile(const std::string& path) {
     j.Request.Sources[SlotIndex(slot)] = SlotSourceValue(v, base);                        \
   }
 
+const std::string& PresetHelp() {
+  static const std::string help = [] {
+    std::string text = "a canvas size by name (later --width or --height override it):";
+    for (const TCanvasPreset& preset : CanvasPresets()) {
+      const std::string size = std::to_string(preset.Width) + " x " + std::to_string(preset.Height);
+      text += "\n  " + std::string(preset.Name) + std::string(13 - preset.Name.size(), ' ') + size +
+              std::string(12 - size.size(), ' ') + std::string(preset.Use);
+    }
+    return text;
+  }();
+  return help;
+}
+
 const std::vector<TJobKey>& Table() {
   using K = TJobKeyKind;
   static const std::string kProductHelp =
@@ -106,10 +120,29 @@ const std::vector<TJobKey>& Table() {
       {"templates", K::Folder, "DIR", "",
        "template folder (default: Templates beside the executable);\n\"custom\" is looked up beside that folder", 0, 0,
        [](TJob& j, const std::string& v, const std::string& base) { j.TemplatesFolder = InFolder(v, base); }},
-      {"width", K::Number, "N", "", "canvas width, 32..2048 (default 800)", 32, 2048,
-       QUIRLON_NUMBER(Request.Width, "width")},
-      {"height", K::Number, "N", "", "canvas height, 32..2048 (default 600)", 32, 2048,
-       QUIRLON_NUMBER(Request.Height, "height")},
+      {"width", K::Number, "N", "", "canvas width, 32..8192 (default 800; with only --height given,\nfrom the template's proportions)", 32, kMaxJobCanvasSide,
+       [](TJob& j, const std::string& v, const std::string&) {
+         j.Request.Width = NumberValue(KeyNamed("width"), v);
+         j.WidthGiven = true;
+       }},
+      {"height", K::Number, "N", "", "canvas height, 32..8192 (default 600; with only --width given,\nfrom the template's proportions)", 32, kMaxJobCanvasSide,
+       [](TJob& j, const std::string& v, const std::string&) {
+         j.Request.Height = NumberValue(KeyNamed("height"), v);
+         j.HeightGiven = true;
+       }},
+      {"preset", K::Text, "NAME", "", PresetHelp(), 0, 0,
+       [](TJob& j, const std::string& v, const std::string&) {
+         for (const TCanvasPreset& preset : CanvasPresets())
+           if (preset.Name == v) {
+             j.Request.Width = preset.Width;
+             j.Request.Height = preset.Height;
+             j.WidthGiven = j.HeightGiven = true;
+             return;
+           }
+         std::string names;
+         for (const TCanvasPreset& preset : CanvasPresets()) names += (names.empty() ? "" : ", ") + std::string(preset.Name);
+         throw EJobValue("preset", " takes one of " + names + ", not '" + v + "'");
+       }},
       {"format", K::Text, "FORMAT", "", "png, jpeg, webp, bmp or tiff: the format for -o - (default png);\nwith a file name it must match the name's extension", 0, 0,
        [](TJob& j, const std::string& v, const std::string&) {
          const imagefiles::TOutputFormatInfo* format = imagefiles::FindOutputFormatNamed(v);
@@ -263,6 +296,27 @@ const std::vector<TJobKey>& Table() {
 const TJobKey& KeyNamed(std::string_view name) { return *FindJobKey(name); }
 
 }  // namespace
+
+const std::vector<TCanvasPreset>& CanvasPresets() {
+  static const std::vector<TCanvasPreset> presets = {
+      {"square-post", 1080, 1080, "square social post"},
+      {"story", 1080, 1920, "portrait story or reel"},
+      {"link-preview", 1200, 630, "link preview card"},
+      {"store", 2000, 2000, "store product image"},
+      {"print", 4800, 3600, "print, 16 x 12 in at 300 dpi"},
+  };
+  return presets;
+}
+
+void FitCanvasToTemplate(TJob& Job, std::int32_t TemplateWidth, std::int32_t TemplateHeight) {
+  if (Job.WidthGiven == Job.HeightGiven || TemplateWidth <= 0 || TemplateHeight <= 0) return;
+  auto scaled = [](std::int32_t side, std::int32_t to, std::int32_t from) {
+    const std::int64_t v = (std::int64_t{side} * to * 2 + from) / (std::int64_t{from} * 2);  // nearest, half up
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, 32, kMaxJobCanvasSide));
+  };
+  if (Job.WidthGiven) Job.Request.Height = scaled(Job.Request.Width, TemplateHeight, TemplateWidth);
+  else Job.Request.Width = scaled(Job.Request.Height, TemplateWidth, TemplateHeight);
+}
 
 const std::vector<TJobKey>& JobKeys() { return Table(); }
 

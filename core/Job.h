@@ -16,6 +16,10 @@
 
 namespace quirlon::core {
 
+// The largest canvas side a job asks for: print sizes and store pages; the render's memory budget
+// still decides whether a template fits.
+inline constexpr std::int32_t kMaxJobCanvasSide = 8192;
+
 // Where a finished picture goes and how it is written.
 struct TJobOutput {
   std::string File;  // "-": standard output
@@ -43,11 +47,27 @@ struct TJob {
   TRenderRequest Request;       // all but the template file, which the caller resolves
   TJobOutput Output;
   TProductJob Product;  // a product from dimensions, or a template's product turned
+  // Which canvas sides were asked for: one side alone takes the other from the template's
+  // proportions (FitCanvasToTemplate).
+  bool WidthGiven = false;
+  bool HeightGiven = false;
 };
+
+// Sizes that shops and social networks ask for, by name ("--preset story").
+struct TCanvasPreset {
+  std::string_view Name;
+  std::int32_t Width, Height;
+  std::string_view Use;
+};
+const std::vector<TCanvasPreset>& CanvasPresets();
+
+// With only one side of Request's canvas given, the other follows the template's proportions
+// (TemplateWidth x TemplateHeight), rounded to the nearest pixel and kept within 32..8192.
+void FitCanvasToTemplate(TJob& Job, std::int32_t TemplateWidth, std::int32_t TemplateHeight);
 
 // A key that does not exist or a value a key does not take. Detail goes after the key's name as
 // the caller writes it ("--width" on the command line, "width" in a batch file): " takes a whole
-// number from 32 to 2048, not 'x'".
+// number from 32 to 8192, not 'x'".
 class EJobValue : public Exception {
 public:
   EJobValue(std::string Key, std::string Detail)

@@ -30,7 +30,7 @@
 
 namespace quirlon::core {
 
-// Limits a render checks before it allocates: the window and the command line ask for 32..2048
+// Limits a render checks before it allocates: the window and the command line ask for 32..8192
 // pixels a side, so these only stop sizes that would exhaust memory. The memory a template needs
 // is checked against the request's MemoryBudget (TemplateMemoryNeed).
 inline constexpr std::int32_t kMaxCanvasSide = 16384;

@@ -1,5 +1,7 @@
 #include "core/Template.h"
 
+#include <algorithm>
+
 #include <array>
 #include <filesystem>
 #include <system_error>
@@ -199,6 +201,18 @@ TColor StringToColor(const std::string& Text) {
   TColor color;
   if (IdentToColor(Text, color)) return color;
   return StrToInt(Text);
+}
+
+std::vector<int> TemplateSlots(const TTemplate& Template) {
+  std::vector<int> slots;
+  for (const TTemplateLayer& layer : Template.Layers) {
+    // Shade and highlight layers name a direction there ("top"), not a slot.
+    if (!LayerTypeInfo(LayerTypeFromText(layer.Type)).DrawsFromSlot) continue;
+    const int slot = SourceSlotIndex(layer.Source);
+    if (slot >= 1 && std::find(slots.begin(), slots.end(), slot) == slots.end()) slots.push_back(slot);
+  }
+  std::sort(slots.begin(), slots.end());
+  return slots;
 }
 
 }  // namespace quirlon::core

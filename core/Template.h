@@ -93,6 +93,8 @@ TTemplate ParseTemplate(const TIniFile& Ini);
 //   a file over kMaxTemplateFileSize: kTemplateTooLarge;
 //   a file without an [Image] section or without any key: kNotATemplate.
 TTemplate ReadTemplateFile(const std::string& Path);
+// The slots (1..9, see core/Slots.h) that Template's layers show, each once, in slot order.
+std::vector<int> TemplateSlots(const TTemplate& Template);
 // The same file as read, checked alike, for its other sections ([Product]).
 TIniFile ReadTemplateIni(const std::string& Path);
 

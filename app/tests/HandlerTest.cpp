@@ -122,17 +122,17 @@ private slots:
     QCOMPARE(spy.count(), 1);
   }
 
-  void aWidthAbove2048IsBroughtInRangeWhenTheFieldLosesFocus() {
+  void aWidthAbove8192IsBroughtInRangeWhenTheFieldLosesFocus() {
     QSignalSpy spy(fWindow.get(), &MainWindow::Rendered);
     Ui(*fWindow).outputWidth->setFocus();
     Ui(*fWindow).outputWidth->selectAll();
-    QTest::keyClicks(Ui(*fWindow).outputWidth, QStringLiteral("3000"));
-    QCOMPARE(Ui(*fWindow).outputWidth->Text(), QStringLiteral("3000"));
+    QTest::keyClicks(Ui(*fWindow).outputWidth, QStringLiteral("9000"));
+    QCOMPARE(Ui(*fWindow).outputWidth->Text(), QStringLiteral("9000"));
     Ui(*fWindow).outputHeight->setFocus();
-    QTRY_COMPARE(Ui(*fWindow).outputWidth->Text(), QStringLiteral("2048"));
+    QTRY_COMPARE(Ui(*fWindow).outputWidth->Text(), QStringLiteral("8192"));
     QVERIFY(!spy.isEmpty());
-    QCOMPARE(RenderedSizes(spy).last(), qMakePair(2048, 600));
-    for (const auto& size : RenderedSizes(spy)) QVERIFY(size.first <= 2048);
+    QCOMPARE(RenderedSizes(spy).last(), qMakePair(8192, 600));
+    for (const auto& size : RenderedSizes(spy)) QVERIFY(size.first <= 8192);
   }
 
   void aHeightBelow32RendersNothingButIsPassedWithTheNextWidthChange() {

@@ -148,7 +148,7 @@ private slots:
     QCOMPARE(Ui(w).sourcePanel->font().pixelSize(), 15);
 
     struct Spin { TSpinEdit* edit; int min, max, value; };
-    for (const Spin& s : {Spin{Ui(w).outputWidth, 32, 2048, 800}, Spin{Ui(w).outputHeight, 32, 2048, 600},
+    for (const Spin& s : {Spin{Ui(w).outputWidth, 32, 8192, 800}, Spin{Ui(w).outputHeight, 32, 8192, 600},
                           Spin{Ui(w).outputDpi, 60, 600, 96}}) {
       QCOMPARE(s.edit->minimum(), s.min);
       QCOMPARE(s.edit->maximum(), s.max);

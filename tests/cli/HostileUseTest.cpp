@@ -100,7 +100,7 @@ TEST(HostileUseTest, SpecialFilesAreWrittenThroughNeverReplaced) {
   ScratchFolder dir;
   const TDevices dev = Devices(dir);
   if (!dev.Missing.empty()) GTEST_SKIP() << dev.Missing;
-  const std::string small = "timeout 30 \"$R\" -t 1 --width 64 --height 48";
+  const std::string small = "timeout 30 \"$R\" -t 1 --quiet --width 64 --height 48";
   struct TCase {
     std::string Name;
     std::string Script;  // may set up the target first
@@ -145,7 +145,7 @@ TEST(HostileUseTest, PipesAndFifosGetTheWholePicture) {
   const TDevices dev = Devices(dir);
   // Standard output on a pipe: the pipe gets the file (PNG: a FIFO without an extension, or BMP when
   // named), and the link to standard output stays a link.
-  TResult r = RunScript(dir, "{ timeout 30 \"$R\" -t 1 --width 64 --height 48 -o " + Quote(dev.Stdout) +
+  TResult r = RunScript(dir, "{ timeout 30 \"$R\" -t 1 --quiet --width 64 --height 48 -o " + Quote(dev.Stdout) +
                                  "; echo $? >status; } | cat >piped.png");
   EXPECT_EQ(r.Status, 0);
   EXPECT_EQ(r.Err, "");
@@ -165,7 +165,7 @@ TEST(HostileUseTest, PipesAndFifosGetTheWholePicture) {
   for (const std::string target : {"fifo.png", "to-fifo.png"}) {
     SCOPED_TRACE(target);
     r = RunScript(dir, "[ -p fifo.png ] || mkfifo fifo.png; [ -L to-fifo.png ] || ln -s fifo.png to-fifo.png; "
-                       "timeout 30 cat fifo.png >got.png & timeout 30 \"$R\" -t 1 --width 64 --height 48 -o " + target +
+                       "timeout 30 cat fifo.png >got.png & timeout 30 \"$R\" -t 1 --quiet --width 64 --height 48 -o " + target +
                        "; s=$?; wait; exit $s");
     EXPECT_EQ(r.Status, 0);
     EXPECT_EQ(r.Err, "");

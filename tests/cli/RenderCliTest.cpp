@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -37,7 +38,7 @@ std::string SquareTemplate(const ScratchFolder& dir, const std::string& layerTyp
 
 TEST(RenderCliTest, PngOverWhiteIsOpaqueEverywhere) {
   ScratchFolder dir;
-  const TResult r = RunRender(dir, "-t 1 -o box.png --width 320 --height 200 --source background=#FFFFFF");
+  const TResult r = RunRender(dir, "-t 1 -o box.png --width 320 --height 200 --source background=#FFFFFF --quiet");
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out, "");
   EXPECT_EQ(r.Err, "");
@@ -171,7 +172,7 @@ TEST(RenderCliTest, ErrorsAndExitCodes) {
        "Cannot open file \"missing.png\". No such file or directory.\n"},
       {"-o a.png --source front=notes.txt", 1, "Picture \"notes.txt\": Unknown picture file extension (.txt)\n"},
       {"-o a.png --bogus", 2, "quirlon-render: unknown option '--bogus' (see --help)\n"},
-      {"-o a.png --width 31", 2, "quirlon-render: --width takes a whole number from 32 to 2048, not '31'\n"},
+      {"-o a.png --width 31", 2, "quirlon-render: --width takes a whole number from 32 to 8192, not '31'\n"},
       {"-o a.png --dpi=601", 2, "quirlon-render: --dpi takes a whole number from 60 to 600, not '601'\n"},
       {"-o a.png --source middle=#FF0000", 2,
        "quirlon-render: unknown slot 'middle' (background, front, side, top, disc, front2, side2, top2, disc2)\n"},
@@ -195,19 +196,39 @@ TEST(RenderCliTest, ListHelpVersionAndVerbose) {
   for (const auto& e : fs::directory_iterator(std::string(QUIRLON_SOURCE_DIR) + "/data/Templates"))
     names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
+  // Each with the slots its "source=" lines name, found here by scanning the text.
+  auto slotsIn = [](const std::string& file) {
+    const std::string text = ReadText(file);
+    const char* slots[] = {"FRONT", "SIDE", "TOP", "DISC", "FRONT2", "SIDE2", "TOP2", "DISC2"};
+    std::string list;
+    for (const char* slot : slots) {
+      const std::string line = std::string("\nsource=") + slot;
+      bool named = false;
+      for (std::size_t at = text.find(line); at != std::string::npos && !named; at = text.find(line, at + 1)) {
+        const char after = at + line.size() < text.size() ? text[at + line.size()] : '\n';
+        named = after == '\n' || after == '\r';
+      }
+      if (!named) continue;
+      std::string lower(slot);
+      for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      list += (list.empty() ? "" : ",") + lower;
+    }
+    return list;
+  };
   std::string expected;
   for (std::size_t i = 0; i < names.size(); ++i)
-    expected += std::to_string(i + 1) + "\t" + names[i].substr(0, names[i].size() - 4) + "\n";
+    expected += std::to_string(i + 1) + "\t" + names[i].substr(0, names[i].size() - 4) + "\t" +
+                slotsIn(std::string(QUIRLON_SOURCE_DIR) + "/data/Templates/" + names[i]) + "\n";
   TResult r = RunRender(dir, "--list");
   EXPECT_EQ(r.Status, 0);
   EXPECT_EQ(r.Out, expected);
-  EXPECT_NE(expected.find("\t01 Software box left\n"), std::string::npos);
-  EXPECT_NE(expected.find("\t10 Disc\n"), std::string::npos);
+  EXPECT_NE(expected.find("\t01 Software box left\tfront,side,top\n"), std::string::npos);
+  EXPECT_NE(expected.find("\t10 Disc\tdisc\n"), std::string::npos);
 
   fs::create_directories(dir.PathOf("tpl"));
   for (const char* name : {"b.ini", "a.ini", "readme", "x"}) dir.Write(std::string("tpl/") + name, "");
   r = RunRender(dir, "--list --templates tpl/");
-  EXPECT_EQ(r.Out, "1\ta\n2\tb\n3\tre\n4\t\n");
+  EXPECT_EQ(r.Out, "1\ta\t\n2\tb\t\n3\tre\t\n4\t\t\n");  // empty files show no slots
 
   r = RunRender(dir, "--help");
   EXPECT_EQ(r.Status, 0);
@@ -324,10 +345,10 @@ TEST(OptionsTest, UsageErrors) {
   ExpectUsageError({"-o", "a.png", "--Width", "100"}, "unknown option '--Width' (see --help)");
   ExpectUsageError({"-o", "a.png", "-x"}, "unexpected argument '-x' (see --help)");
   ExpectUsageError({"-o", "a.png", "box"}, "unexpected argument 'box' (see --help)");
-  for (const char* bad : {"31", "2049", "", "abc", "100px", "1e3", "99999999999999999999"}) {
+  for (const char* bad : {"31", "8193", "", "abc", "100px", "1e3", "99999999999999999999"}) {
     SCOPED_TRACE(bad);
     ExpectUsageError({"-o", "a.png", "--width", bad},
-                     std::string("--width takes a whole number from 32 to 2048, not '") + bad + "'");
+                     std::string("--width takes a whole number from 32 to 8192, not '") + bad + "'");
   }
   ExpectUsageError({"-o", "a.png", "--dpi", "59"}, "--dpi takes a whole number from 60 to 600, not '59'");
   ExpectUsageError({"-o", "a.png", "--reflection-length", "0"},
@@ -435,7 +456,7 @@ TEST(JobKeysTest, ValuesAsBatchFilesAndScenesGiveThem) {
     const char* Detail;
   };
   for (const TBad& b : {TBad{"widht", "100", " is not a known key"},
-                        TBad{"width", "2049", " takes a whole number from 32 to 2048, not '2049'"},
+                        TBad{"width", "8193", " takes a whole number from 32 to 8192, not '8193'"},
                         TBad{"flip", "maybe", " is a switch: on (1, true, yes) or off (0, false, no), not 'maybe'"},
                         TBad{"output", "", " needs a file name"}}) {
     SCOPED_TRACE(b.Key);

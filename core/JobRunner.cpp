@@ -1,0 +1,185 @@
+#include "core/JobRunner.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <algorithm>
+#include <atomic>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+
+#include "core/ProductError.h"
+#include "core/ProductSection.h"
+#include "core/Render.h"
+#include "imagefiles/OutputWriters.h"
+#include "imagefiles/SafeFile.h"
+
+namespace quirlon::core {
+
+std::shared_ptr<const TTemplate> TTemplateCache::Load(const std::string& File) {
+  {
+    std::lock_guard<std::mutex> lock(fMutex);
+    const auto found = fTemplates.find(File);
+    if (found != fTemplates.end()) return found->second;
+  }
+  // Parsed outside the lock: two threads may both parse a template the first time, one wins.
+  auto parsed = std::make_shared<const TTemplate>(ReadTemplateFile(File));
+  std::lock_guard<std::mutex> lock(fMutex);
+  return fTemplates.emplace(File, std::move(parsed)).first->second;
+}
+
+namespace {
+
+// All of File to descriptor 1, past interruptions and short writes (a pipe takes it in pieces).
+void WriteToStandardOutput(const std::vector<std::uint8_t>& File) {
+  std::size_t done = 0;
+  while (done < File.size()) {
+    const ssize_t n = ::write(STDOUT_FILENO, File.data() + done, File.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      throw std::runtime_error(std::string("Cannot write to standard output. ") + std::strerror(n < 0 ? errno : EIO));
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace
+
+TJobOutcome RenderJob(const TJob& Job, const std::string& TemplateFile, TJobResources& Resources) {
+  imagefiles::TPictureCache ownPictures;
+  imagefiles::TPictureCache& pictures = Resources.Pictures != nullptr ? *Resources.Pictures : ownPictures;
+  TRenderRequest request = Job.Request;
+  request.Pictures = &pictures;
+  const TProductJob& product = Job.Product;
+  TJobOutcome outcome;
+  TJob fitted = Job;  // only its canvas is changed
+  if (!product.UsesModel()) {
+    request.Template.Parsed = Resources.Templates != nullptr
+                                  ? Resources.Templates->Load(TemplateFile)
+                                  : std::make_shared<const TTemplate>(ReadTemplateFile(TemplateFile));
+  } else {
+    std::optional<TProductScene> templateScene;
+    if (product.Kind.empty()) {
+      const TIniFile ini = ReadTemplateIni(TemplateFile);
+      try {
+        templateScene = ReadProductSection(ini);
+      } catch (const EBadProductValue& e) {
+        throw std::runtime_error(e.what());  // the file is at fault, not the job
+      }
+      if (!templateScene)
+        throw EBadProductValue("template \"" + TemplateFile +
+                               "\" has no [Product] section to turn or resize; name a kind with --product KIND");
+    }
+    const TProductTemplate built = BuildProductTemplate(product, templateScene ? &*templateScene : nullptr,
+                                                        request.Sources, pictures, request.MaxPicturePixels);
+    request.Template.Parsed = built.Template;
+    request.Sources = built.Sources;
+    outcome.Template = built.Template;
+    if (!product.SaveTemplate.empty()) {
+      const std::string text = ProductTemplateText(built);
+      imagefiles::WriteFileSafely(product.SaveTemplate, text.data(), text.size());
+      outcome.WroteTemplate = true;
+    }
+    if (Job.Output.File.empty()) return outcome;
+  }
+  outcome.Template = request.Template.Parsed;
+  if (request.Template.Parsed) {
+    FitCanvasToTemplate(fitted, request.Template.Parsed->Size.Width, request.Template.Parsed->Size.Height);
+    request.Width = fitted.Request.Width;
+    request.Height = fitted.Request.Height;
+  }
+  std::unique_ptr<raster::TBitmap32> flat;
+  {
+    // The layers go before the picture is encoded.
+    const TRenderResult result = ApplyTemplate(request);
+    flat = Flatten(result, TFlattenOptions{.Flip = Job.Output.Flip});
+  }
+  const imagefiles::TOutputFormat format = OutputFormatOfJob(Job.Output);
+  if (Job.Output.ToStandardOutput())
+    WriteToStandardOutput(imagefiles::EncodePicture(*flat, format, Job.Output.SaveOptions()));
+  else
+    imagefiles::SavePicture(*flat, Job.Output.File, format, Job.Output.SaveOptions(), false);
+  outcome.Width = flat->Width();
+  outcome.Height = flat->Height();
+  return outcome;
+}
+
+namespace {
+
+// The file's modification time in nanoseconds, or nothing when it cannot be read.
+std::optional<std::int64_t> ModifiedAt(const std::string& file) {
+  struct stat info {};
+  if (file.empty() || ::stat(file.c_str(), &info) != 0) return std::nullopt;
+  return std::int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
+}
+
+}  // namespace
+
+bool OutputIsCurrent(const TJob& Job, const std::string& TemplateFile) {
+  const auto output = ModifiedAt(Job.Output.File);
+  if (!output) return false;
+  std::vector<std::string> inputs;
+  if (Job.Product.Kind.empty()) inputs.push_back(TemplateFile);
+  if (!Job.Product.Wrap.empty()) inputs.push_back(Job.Product.Wrap);
+  for (const TSlotSource& source : Job.Request.Sources)
+    if (source.Kind == TSlotSource::TKind::File) inputs.push_back(source.File);
+  for (const std::string& input : inputs) {
+    const auto at = ModifiedAt(input);
+    // An input that is not there makes the job run, so that it fails as it should.
+    if (!at || *at >= *output) return false;
+  }
+  return true;
+}
+
+TBatchSummary RunBatch(const std::vector<TBatchJob>& Jobs, const TBatchOptions& Options,
+                       const std::function<void(const TBatchReport&)>& OnJob) {
+  imagefiles::TPictureCache pictures(Options.PictureCacheBytes);
+  TTemplateCache templates;
+  TJobResources resources{&pictures, &templates};
+  std::atomic<std::size_t> next{0};
+  std::mutex reportMutex;
+  TBatchSummary summary;
+  std::size_t finished = 0;
+
+  auto report = [&](const TBatchJob& job, TBatchOutcome outcome, std::string message) {
+    std::lock_guard<std::mutex> lock(reportMutex);
+    ++finished;
+    (outcome == TBatchOutcome::Written   ? summary.Written
+     : outcome == TBatchOutcome::Skipped ? summary.Skipped
+                                         : summary.Failed)++;
+    if (OnJob) OnJob(TBatchReport{&job, outcome, std::move(message), finished, Jobs.size()});
+  };
+  auto work = [&] {
+    for (std::size_t i = next++; i < Jobs.size(); i = next++) {
+      const TBatchJob& job = Jobs[i];
+      if (!job.Error.empty()) {
+        report(job, TBatchOutcome::Failed, job.Error);
+        continue;
+      }
+      try {
+        if (Options.SkipExisting && OutputIsCurrent(job.Job, job.TemplateFile)) {
+          report(job, TBatchOutcome::Skipped, {});
+          continue;
+        }
+        RenderJob(job.Job, job.TemplateFile, resources);
+        report(job, TBatchOutcome::Written, {});
+      } catch (const std::exception& e) {
+        report(job, TBatchOutcome::Failed, e.what());
+      } catch (...) {
+        report(job, TBatchOutcome::Failed, "unknown error");
+      }
+    }
+  };
+  const std::size_t threads =
+      std::min<std::size_t>(static_cast<std::size_t>(std::max<std::int32_t>(1, Options.Threads)), Jobs.size());
+  std::vector<std::thread> workers;
+  for (std::size_t t = 1; t < threads; ++t) workers.emplace_back(work);
+  work();
+  for (std::thread& worker : workers) worker.join();
+  return summary;
+}
+
+}  // namespace quirlon::core
