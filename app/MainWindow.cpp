@@ -513,6 +513,11 @@ void MainWindow::ReceiveRender(const TRenderOutcome& Outcome) {
     if (layerSwitch == core::TLayerSwitch::Reflections) layer.Visible = fState.Settings.ShowReflection;
     if (layerSwitch == core::TLayerSwitch::Shadows) layer.Visible = fState.Settings.ShowShadow;
   }
+  // "Large disc area" changes nothing where the template draws no disc.
+  const bool hasDisc = std::any_of(fResult.Layers.begin(), fResult.Layers.end(), [](const core::TRenderedLayer& layer) {
+    return layer.Role.Type == core::ltDisc || layer.Role.Type == core::ltDiscReflection;
+  });
+  fLargeDiscArea->setEnabled(hasDisc);
   ShowResult();
   emit Rendered(Outcome.Width, Outcome.Height);
 }

@@ -116,6 +116,21 @@ private slots:
     QCOMPARE(fWindow->LayerKinds(), LayerTypesOf(fData->File("Templates/" + fData->Templates().front())));
   }
 
+  void largeDiscAreaIsEnabledOnlyWhereADiscIsDrawn() {
+    const std::vector<std::string> templates = fData->Templates();
+    TUpDown* arrows = Ui(*fWindow).templateArrows;
+    for (std::size_t i = 0; i < templates.size(); ++i) {
+      if (i > 0) QTest::mouseClick(arrows->NextButton(), Qt::LeftButton);
+      else QTest::mouseClick(Ui(*fWindow).apply, Qt::LeftButton);
+      Settle(*fWindow);
+      // Read from the file here: a layer of type "disc" or "discreflection".
+      bool disc = false;
+      for (const std::string& kind : LayerTypesOf(fData->File("Templates/" + templates[i])))
+        disc = disc || kind == "disc" || kind == "discreflection";
+      QCOMPARE(Ui(*fWindow).largeDiscArea->isEnabled(), disc);
+    }
+  }
+
   void everyTemplateNameIsSeenWholeOrInItsTooltip() {
     TUpDown* arrows = Ui(*fWindow).templateArrows;
     const std::vector<std::string> templates = fData->Templates();
