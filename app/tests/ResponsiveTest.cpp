@@ -128,7 +128,15 @@ private slots:
       for (const std::string& kind : LayerTypesOf(fData->File("Templates/" + templates[i])))
         disc = disc || kind == "disc" || kind == "discreflection";
       QCOMPARE(Ui(*fWindow).largeDiscArea->isEnabled(), disc);
+      if (disc && !fWindow->State().LargeDiscArea) {
+        const int renders = fWindow->RenderCount();
+        QTest::mouseClick(Ui(*fWindow).largeDiscArea, Qt::LeftButton);
+        QVERIFY(fWindow->State().LargeDiscArea);
+        Settle(*fWindow);
+        QCOMPARE(fWindow->RenderCount(), renders + 1);
+      }
     }
+    QVERIFY(fServices.Errors.isEmpty());
   }
 
   void everyTemplateNameIsSeenWholeOrInItsTooltip() {
