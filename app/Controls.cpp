@@ -89,6 +89,7 @@ TUpDown::TUpDown(std::int32_t Min, std::int32_t Max, std::int32_t Position, QWid
   }
   connect(fPrev, &QToolButton::clicked, this, [this] { Step(false); });
   connect(fNext, &QToolButton::clicked, this, [this] { Step(true); });
+  SetPosition(Position);
 }
 
 void TUpDown::SetRange(std::int32_t Min, std::int32_t Max) {
@@ -97,7 +98,12 @@ void TUpDown::SetRange(std::int32_t Min, std::int32_t Max) {
   SetPosition(fPosition);
 }
 
-void TUpDown::SetPosition(std::int32_t Value) { fPosition = Value < fMin ? fMin : (Value > fMax ? fMax : Value); }
+void TUpDown::SetPosition(std::int32_t Value) {
+  fPosition = Value < fMin ? fMin : (Value > fMax ? fMax : Value);
+  // An arrow that cannot step further says so.
+  fPrev->setEnabled(fPosition > fMin);
+  fNext->setEnabled(fPosition < fMax);
+}
 
 void TUpDown::Step(bool Next) {
   SetPosition(fPosition + (Next ? 1 : -1));

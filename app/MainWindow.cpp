@@ -6,13 +6,17 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QInputDialog>
 #include <QFileInfo>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScopeGuard>
 #include <QSignalBlocker>
 
 #include "app/AboutDialog.h"
+#include "app/BackgroundTask.h"
 #include "app/ProductPage.h"
 #include "core/Job.h"
 #include "core/Platform.h"
@@ -64,6 +68,14 @@ QIcon PlusIcon() {
   p.fillRect(2, 6, 12, 4, blue);
   return QIcon(pixmap);
 }
+
+// Changes closer together than this become one render; short enough that a drag looks live.
+constexpr int kRenderDelayMs = 30;
+// A render or save that ends sooner than this shows no busy pointer.
+constexpr int kBusyDelayMs = 150;
+// The template's name in the chooser: its designed size, and the smallest it shrinks to.
+constexpr int kTemplateNamePixels = 19;
+constexpr int kSmallestTemplateNamePixels = 11;
 
 template <class W>
 W* Place(W* widget, const char* name, int left, int top, int width, int height) {
@@ -138,12 +150,23 @@ QString SlotCaption(std::int32_t Slot) {
 
 MainWindow::MainWindow(TWindowServices& Services, TAppPaths Paths, QWidget* Parent)
     : QWidget(Parent), fServices(Services), fPaths(std::move(Paths)) {
+  fRenderWorker = new TRenderWorker(this);
+  fRenderTimer = new QTimer(this);
+  fRenderTimer->setSingleShot(true);
+  fRenderTimer->setInterval(kRenderDelayMs);
+  fBusyTimer = new QTimer(this);
+  fBusyTimer->setSingleShot(true);
+  fBusyTimer->setInterval(kBusyDelayMs);
   BuildLayout();
   StartUp();
   ConnectHandlers();
 }
 
 MainWindow::~MainWindow() {
+  // A render still running uses the picture cache, a member: it ends before the members go.
+  delete fRenderWorker;
+  fRenderWorker = nullptr;
+  if (fBusyShown) fServices.PopBusyPointer();
   // The controls outlive this body (QWidget frees them later) and may still signal while the
   // window goes away, a number field losing the focus for one: no handler may run from here on.
   for (QObject* child : findChildren<QObject*>()) QObject::disconnect(child, nullptr, this, nullptr);
@@ -368,10 +391,18 @@ void MainWindow::ConnectHandlers() {
     connect(sender, signal, this, [this, handler] { Guarded([this, handler] { handler(); }); });
   };
   auto render = [this] { Render(); };
+  connect(fRenderTimer, &QTimer::timeout, this, [this] { Guarded([this] { Render(); }); });
+  connect(fBusyTimer, &QTimer::timeout, this, [this] { UpdateBusyPointer(); });
+  connect(fRenderWorker, &TRenderWorker::Finished, this,
+          [this](const TRenderOutcome& outcome) { Guarded([&] { ReceiveRender(outcome); }); });
   on(fSavePicture, &QToolButton::clicked, [this] { SavePicture(); });
   on(fAbout, &QToolButton::clicked, [this] { ShowAbout(); });
   on(fApply, &QPushButton::clicked, render);
-  on(fTemplateArrows, &TUpDown::Click, [this] { StepTemplate(); });
+  on(fTemplateArrows, &TUpDown::Click, [this] {
+    const std::int32_t before = fState.Template;
+    StepTemplate();
+    if (fState.Template != before) RequestRender();
+  });
   on(fSourceArrows, &TUpDown::Click, [this] { StepSlot(); });
   on(fSourcePicture, &TPictureBox::Click, [this] { ChooseSourcePicture(); });
   on(fSourceColour, &TColorSelect::Change, [this] { UseSourceColour(); });
@@ -387,13 +418,13 @@ void MainWindow::ConnectHandlers() {
   });
   on(fFadeReflections, &QCheckBox::clicked, [this] {
     fState.Settings.FadeReflection = fFadeReflections->isChecked();
-    Render();
+    RequestRender();
   });
-  // Sliders render when the mouse lets go of them.
+  // Sliders render while they move, however they are moved (mouse, keys, wheel).
   auto slider = [&](TTrackBar* bar, auto store) {
-    on(bar, &TTrackBar::MouseUp, [this, bar, store] {
+    on(bar, &TTrackBar::valueChanged, [this, bar, store] {
       store(fState.Settings, bar->value());
-      Render();
+      RequestRender();
     });
   };
   using S = core::TRenderSettings;
@@ -408,7 +439,7 @@ void MainWindow::ConnectHandlers() {
   auto colour = [&](TColorSelect* select, raster::TColor S::*field) {
     on(select, &TColorSelect::Change, [this, select, field] {
       fState.Settings.*field = select->Color();
-      Render();
+      RequestRender();
     });
   };
   colour(fShadowColour, &S::ShadowColor);
@@ -416,15 +447,15 @@ void MainWindow::ConnectHandlers() {
   colour(fHighlightColour, &S::HighlightColor);
   on(fSampling, &QComboBox::activated, [this] {
     fState.Settings.Sampling = static_cast<core::TSampling>(fSampling->currentData().toInt());
-    Render();
+    RequestRender();
   });
   on(fTransparentBackground, &QCheckBox::clicked, [this] {
     fState.TransparentBackground = fTransparentBackground->isChecked();
-    Render();
+    RequestRender();
   });
   on(fLargeDiscArea, &QCheckBox::clicked, [this] {
     fState.LargeDiscArea = fLargeDiscArea->isChecked();
-    Render();
+    RequestRender();
   });
   on(fProductPage, &ProductPage::Changed, [this] { ApplyProduct(fProductPage->Job(fState.Product)); });
   on(fProductPage, &ProductPage::SplitWrapClicked, [this] {
@@ -455,8 +486,12 @@ void MainWindow::ReportError(const std::exception& Error) {
 
 // ---- Rendering --------------------------------------------------------------------------------
 
+void MainWindow::RequestRender() {
+  if (!fRenderTimer->isActive()) fRenderTimer->start();
+}
+
 void MainWindow::Render() {
-  const TBusyPointer busy(fServices);
+  fRenderTimer->stop();
   ++fRenderCount;
   core::TRenderRequest request;
   request.Settings = fState.Settings;
@@ -482,9 +517,57 @@ void MainWindow::Render() {
   request.Height = fOutputHeight->Value();
   request.CustomFolder = fPaths.DataFolder + core::kCustomFolder;
   request.Pictures = &fPictures;
-  fResult = core::ApplyTemplate(request);
+  fRenderWorker->Post(std::move(request));
+  if (!fBusyShown && !fBusyTimer->isActive()) fBusyTimer->start();
+}
+
+void MainWindow::ReceiveRender(const TRenderOutcome& Outcome) {
+  UpdateBusyPointer();
+  // A failure is news only for the newest request: a newer one is on its way already.
+  if (Outcome.Error) {
+    if (Outcome.Generation == fRenderWorker->LastPosted()) std::rethrow_exception(Outcome.Error);
+    return;
+  }
+  fResult = std::move(*Outcome.Result);
+  fShownGeneration = Outcome.Generation;
+  // The switches may have changed while the render ran: the layers follow the current ones.
+  for (core::TRenderedLayer& layer : fResult.Layers) {
+    const core::TLayerSwitch layerSwitch = layer.Role.Switch();
+    if (layerSwitch == core::TLayerSwitch::Reflections) layer.Visible = fState.Settings.ShowReflection;
+    if (layerSwitch == core::TLayerSwitch::Shadows) layer.Visible = fState.Settings.ShowShadow;
+  }
+  // "Large disc area" changes nothing where the template draws no disc.
+  const bool hasDisc = std::any_of(fResult.Layers.begin(), fResult.Layers.end(), [](const core::TRenderedLayer& layer) {
+    return layer.Role.Type == core::ltDisc || layer.Role.Type == core::ltDiscReflection;
+  });
+  fLargeDiscArea->setEnabled(hasDisc);
   ShowResult();
-  emit Rendered(request.Width, request.Height);
+  emit Rendered(Outcome.Width, Outcome.Height);
+}
+
+void MainWindow::UpdateBusyPointer() {
+  const bool busy = fRenderWorker->Pending();
+  if (busy && !fBusyShown && !fBusyTimer->isActive()) {
+    fServices.PushBusyPointer();
+    fBusyShown = true;
+  } else if (!busy) {
+    fBusyTimer->stop();
+    if (fBusyShown) fServices.PopBusyPointer();
+    fBusyShown = false;
+  }
+}
+
+bool MainWindow::WaitForRender(int TimeoutMs) {
+  if (fRenderTimer->isActive()) Guarded([this] { Render(); });
+  QElapsedTimer clock;
+  clock.start();
+  while (fRenderWorker->Pending()) {
+    if (clock.elapsed() > TimeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QCoreApplication::sendPostedEvents();
+    if (fRenderWorker->Pending()) QThread::msleep(1);
+  }
+  return true;
 }
 
 void MainWindow::ShowResult() {
@@ -505,7 +588,7 @@ void MainWindow::ShowResult() {
 }
 
 void MainWindow::SizeChanged(TSpinEdit* Field) {
-  if (Field->Value() >= Field->minimum()) Render();
+  if (Field->Value() >= Field->minimum()) RequestRender();
 }
 
 // ---- Source panel -----------------------------------------------------------------------------
@@ -561,7 +644,22 @@ void MainWindow::StepTemplate() {
   const QImage preview = bundled || QFileInfo::exists(QString::fromStdString(previewFile)) ? LoadPicture(previewFile)
                                                                                            : QImage();
   fTemplatePreview->SetPicture(preview);
-  fTemplateName->SetCaption(QString::fromStdString(name));
+  ShowTemplateName(QString::fromStdString(name));
+}
+
+void MainWindow::ShowTemplateName(const QString& Name) {
+  // The whole name where it fits: the caption's size first, a smaller one down to the window's
+  // text size, and only then cut, with the whole name in the tooltip.
+  const int room = fTemplatePanel->width() - 2 * fTemplateName->x();
+  int pixels = kTemplateNamePixels;
+  while (pixels > kSmallestTemplateNamePixels && QFontMetrics(SansFont(pixels)).horizontalAdvance(Name) > room)
+    --pixels;
+  const QFont font = SansFont(pixels);
+  fTemplateName->setFont(font);
+  const QString shown = QFontMetrics(font).elidedText(Name, Qt::ElideRight, room);
+  fTemplateName->SetCaption(shown);
+  fTemplateName->resize(std::min(fTemplateName->width(), room), fTemplateName->height());
+  fTemplateName->setToolTip(Name);
 }
 
 // ---- Settings ---------------------------------------------------------------------------------
@@ -645,13 +743,20 @@ void MainWindow::SaveProductTemplate(const std::string& Name) {
 // ---- Save and about ---------------------------------------------------------------------------
 
 void MainWindow::SavePicture() {
+  if (fSaving) return;
+  fSaving = true;
+  const auto saving = qScopeGuard([this] { fSaving = false; });
+  // What is saved is the render of the values shown now: a change still waiting or a render on
+  // its way is finished first, and before the first render there is one.
+  if (fResult.Canvas == nullptr || RenderPending()) {
+    const TBusyPointer busy(fServices);
+    if (!RenderPending()) Render();
+    if (!WaitForRender()) throw std::runtime_error("The picture could not be rendered in time; nothing was saved");
+    // A failed render has been reported; an older picture is not saved in its place.
+    if (fShownGeneration != fRenderWorker->LastPosted() || fResult.Canvas == nullptr) return;
+  }
   // Flattened before the dialog opens: the visible layers of the last render at its size.
   std::unique_ptr<raster::TBitmap32> flat = core::Flatten(fResult);
-  if (fResult.Canvas == nullptr) {
-    // Before any render the preview's own canvas is what there is.
-    flat = std::make_unique<raster::TBitmap32>();
-    flat->SetSize(View().Bitmap().Width(), View().Bitmap().Height());
-  }
   const std::string firstExtension(imagefiles::OutputFormats().front().Extensions.front());
   const auto answer = fServices.SavePicture(this, SaveFilter(), firstExtension, fLastSaveName);
   if (!answer) return;
@@ -661,7 +766,11 @@ void MainWindow::SavePicture() {
                                          .Quality = fSaveQuality->Value(),
                                          .Lossless = fWebpLossless->isChecked(),
                                          .PngEffort = static_cast<imagefiles::TPngEffort>(fPngEffort->currentIndex())};
-  imagefiles::SavePicture(*flat, file, options, fFlipWhenSaved->isChecked());
+  const TBusyPointer busy(fServices);
+  const bool flip = fFlipWhenSaved->isChecked();
+  // Encoding a large picture takes a while: it runs beside the event loop, which keeps the
+  // window answering.
+  RunBesideEventLoop([&flat, &file, &options, flip] { imagefiles::SavePicture(*flat, file, options, flip); });
 }
 
 std::string SaveFilter() {

@@ -16,12 +16,14 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QWidget>
 
 #include "app/Controls.h"
 #include "app/Platform.h"
+#include "app/RenderWorker.h"
 #include "app/Skin.h"
 #include "core/ProductJob.h"
 #include "core/Render.h"
@@ -92,8 +94,13 @@ public:
   view::TImgView32& View();
   TSkinManager& SkinManager() { return fSkinManager; }
   const TAppPaths& Paths() const { return fPaths; }
-  // Renders asked for so far (failed ones included).
+  // Renders handed to the worker so far (failed and superseded ones included).
   int RenderCount() const { return fRenderCount; }
+  // Whether a change waits for its render or a render is on its way.
+  bool RenderPending() const { return fRenderTimer->isActive() || fRenderWorker->Pending(); }
+  // Hands a change still waiting to the worker at once, then keeps the event loop running until
+  // the newest render is shown or has failed. False when TimeoutMs passed first.
+  bool WaitForRender(int TimeoutMs = 120000);
 
   // The standard error report for an error that ended a handler.
   void ReportError(const std::exception& Error);
@@ -120,8 +127,13 @@ private:
   // Runs a handler, reporting what it raises.
   void Guarded(const std::function<void()>& Handler);
 
-  // Renders the state at the size in the fields and shows the result.
+  // Hands the state at the size in the fields to the render worker now; the result is shown when
+  // it arrives. Errors of building the request (a product the model refuses) are raised here.
   void Render();
+  // A render soon: changes that come in a burst (a drag, keys held, typing) become one request.
+  void RequestRender();
+  void ReceiveRender(const TRenderOutcome& Outcome);
+  void UpdateBusyPointer();
   void ShowResult();
   void ShowCurrentSlot();
   void StepSlot();
@@ -130,6 +142,7 @@ private:
   void AssignSourcePicture(std::int32_t Slot, const std::string& FileName);
   void UseSourceColour();
   void StepTemplate();
+  void ShowTemplateName(const QString& Name);
   // The bundled templates, then the user's own, as full paths in the chooser's order.
   std::vector<std::string> TemplateFiles() const;
   void SizeChanged(TSpinEdit* Field);
@@ -154,6 +167,12 @@ private:
   TSkinManager fSkinManager;
   std::string fLastSaveName;
   int fRenderCount = 0;
+  TRenderWorker* fRenderWorker;
+  QTimer* fRenderTimer;  // the burst of changes that becomes one request
+  QTimer* fBusyTimer;    // the busy pointer shows only for renders longer than a moment
+  bool fBusyShown = false;
+  std::uint64_t fShownGeneration = 0;  // the render the preview shows
+  bool fSaving = false;                // a save waits for its render or its encoder
 
   // Controls; each widget's objectName is its field name without the "f".
   QToolBar* fToolBar;

@@ -227,4 +227,8 @@ std::vector<std::string> LayerTypesOf(const std::string& IniFile) {
   return types;
 }
 
+void Settle(MainWindow& Window) {
+  if (!Window.WaitForRender()) QFAIL("the render did not arrive");
+}
+
 }  // namespace quirlon::app::test

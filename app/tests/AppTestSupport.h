@@ -136,6 +136,9 @@ private:
 };
 inline TControls Ui(QWidget& Window) { return TControls(Window); }
 
+// Waits until the window shows the render of its current values (renders run on a worker).
+void Settle(MainWindow& Window);
+
 // Shows the window and waits until it is exposed and active (for keyboard and mouse tests).
 void ShowWindow(QWidget& Window);
 

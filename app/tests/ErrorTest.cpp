@@ -52,15 +52,16 @@ private slots:
 
     // The next render fails the same way, the pointer comes back, and nothing was rendered.
     QTest::mouseClick(Ui(w).apply, Qt::LeftButton);
+    Settle(w);
     QCOMPARE(fServices.Errors.size(), 2);
     QCOMPARE(fServices.Errors.last(), QStringLiteral("List index out of bounds (1)"));
-    QCOMPARE(fServices.BusyPushes, 1);
     QCOMPARE(fServices.BusyDepth, 0);
 
     // Back to a template that exists: everything works again.
     QTest::mouseClick(Ui(w).templateArrows->PrevButton(), Qt::LeftButton);
     QCOMPARE(fWindow->State().Template, 1);
     QTest::mouseClick(Ui(w).apply, Qt::LeftButton);
+    Settle(w);
     QCOMPARE(fServices.Errors.size(), 2);
     QCOMPARE(w.View().Bitmap().Width(), 160);
     QVERIFY(!w.LayerKinds().empty());
@@ -154,6 +155,7 @@ private slots:
     QCOMPARE(Ui(w).sourceColour->Color(), raster::TColor(0x808000));
     // Every render now reports the missing file, and the pointer always comes back.
     QTest::mouseClick(Ui(w).apply, Qt::LeftButton);
+    Settle(w);
     QCOMPARE(fServices.Errors.size(), 2);
     QVERIFY(fServices.Errors[1].startsWith(QStringLiteral("Cannot open file \"")));
   }

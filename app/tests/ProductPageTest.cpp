@@ -150,6 +150,7 @@ private slots:
     ShowWindow(*fWindow);
     Output(200, 150);
     QTest::mouseClick(Ui(*fWindow).apply, Qt::LeftButton);
+    Settle(*fWindow);
     const std::vector<raster::TColor32> templatePicture = Pixels(fWindow->Result());
     const TProductControls p = Product(*fWindow);
     p.ChooseKind("paperback");
@@ -170,7 +171,9 @@ private slots:
     QVERIFY(kept.Size == job.Size);
     QCOMPARE(*kept.Yaw, -35.0);
     QCOMPARE(*kept.Pitch, 12.0);
+    Settle(*fWindow);
     const std::vector<raster::TColor32> shown = Pixels(fWindow->Result());
+    Settle(*fWindow);
     QCOMPARE(fWindow->Result().Width(), 200);
     QVERIFY(shown != templatePicture);
     QVERIFY(shown == ModelPicture(job, *fData, 200, 150));
@@ -179,6 +182,7 @@ private slots:
     // Back to "Template": the chooser's template renders as before.
     p.ChooseKind("Template");
     QVERIFY(fWindow->State().Product.Kind.empty());
+    Settle(*fWindow);
     QVERIFY(Pixels(fWindow->Result()) == templatePicture);
   }
 
@@ -244,6 +248,7 @@ private slots:
     p.ChooseKind("box");
     QCOMPARE(p.yaw->minimum(), -180);
     QCOMPARE(p.yaw->maximum(), 180);
+    Settle(*fWindow);
     const std::vector<raster::TColor32> before = Pixels(fWindow->Result());
     const int rendersBefore = fWindow->RenderCount();
     TProductControls::Drag(p.yaw, 90);
@@ -254,6 +259,7 @@ private slots:
     // Refused: the state, the slider and the picture keep the view they had.
     QCOMPARE(*fWindow->State().Product.Yaw, 30.0);
     QCOMPARE(p.yaw->value(), 30);
+    Settle(*fWindow);
     QVERIFY(Pixels(fWindow->Result()) == before);
     QCOMPARE(fWindow->RenderCount(), rendersBefore + 1);
     // And the window goes on: the next angle renders.
@@ -270,6 +276,7 @@ private slots:
     const TProductControls p = Product(*fWindow);
     p.ChooseKind("hardcover");
     TProductControls::Drag(p.yaw, -20);
+    Settle(*fWindow);
     const std::vector<raster::TColor32> product = Pixels(fWindow->Result());
 
     fWindow->SaveProductTemplate("My hardcover");
@@ -284,6 +291,7 @@ private slots:
     // The template renders the product it was saved from.
     p.ChooseKind("Template");
     QVERIFY2(fServices.Errors.isEmpty(), qPrintable(fServices.Errors.join("; ")));
+    Settle(*fWindow);
     QVERIFY(Pixels(fWindow->Result()) == product);
   }
 
@@ -343,8 +351,10 @@ private slots:
     job.Yaw = 150;
     job.Pitch = 14;
     job.Wrap = wrapFile.toStdString();
+    Settle(*fWindow);
     QVERIFY(Pixels(fWindow->Result()) == ModelPicture(job, *fData, 200, 150));
     // Seen from behind, the red back cover shows.
+    Settle(*fWindow);
     const std::vector<raster::TColor32> shown = Pixels(fWindow->Result());
     const auto red = std::count_if(shown.begin(), shown.end(), [](raster::TColor32 c) {
       return ((c >> 16) & 0xFF) > 150 && ((c >> 8) & 0xFF) < 40 && (c & 0xFF) < 40;
@@ -352,11 +362,13 @@ private slots:
     QVERIFY2(red > 200, qPrintable(QString::number(red)));
 
     // A 1 in spine does not match the wrap's 0.5 in: refused, the product keeps its wrap.
+    Settle(*fWindow);
     const std::vector<raster::TColor32> before = Pixels(fWindow->Result());
     p.depth->setValue(1);
     QCOMPARE(fServices.Errors.size(), 1);
     QCOMPARE(p.depth->value(), 0.5);
     QCOMPARE(fWindow->State().Product.Wrap, wrapFile.toStdString());
+    Settle(*fWindow);
     QVERIFY(Pixels(fWindow->Result()) == before);
   }
 };

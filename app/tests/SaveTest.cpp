@@ -179,6 +179,7 @@ private slots:
   void hiddenLayersAreNotSaved() {
     MainWindow& w = *fWindow;
     QTest::mouseClick(Ui(w).apply, Qt::LeftButton);
+    Settle(w);
     bool reflections = false;
     for (const auto& k : w.LayerKinds()) reflections = reflections || k == "reflection";
     if (!reflections) QSKIP("the first template has no reflection layer");
@@ -196,16 +197,20 @@ private slots:
 
   void theFileHasTheSizeOfTheLastRenderAndCancelWritesNothing() {
     MainWindow& w = *fWindow;
-    // Before any render: the empty canvas the preview started with.
-    const QImage empty = Read(SaveAs("empty.png"));
-    QCOMPARE(empty.size(), QSize(297, 297));
-    QCOMPARE(qAlpha(empty.pixel(150, 150)), 0);
+    // Before any render: a save renders the values in the fields first, never an empty canvas.
+    const QImage first = Read(SaveAs("first.png"));
+    QCOMPARE(first.size(), QSize(160, 120));
+    QCOMPARE(qAlpha(first.pixel(80, 60)), 255);
+    QCOMPARE(w.RenderCount(), 1);
+    QCOMPARE(QColor(first.pixel(0, 0)), QColor(Qt::white));  // the default background colour
 
     QTest::mouseClick(Ui(w).apply, Qt::LeftButton);
+    Settle(w);
     Ui(w).outputHeight->setFocus();
     Ui(w).outputHeight->selectAll();
     QTest::keyClicks(Ui(w).outputHeight, QStringLiteral("5"));
-    QCOMPARE(w.RenderCount(), 1);
+    Settle(w);
+    QCOMPARE(w.RenderCount(), 2);
     QCOMPARE(Read(SaveAs("last.png")).size(), QSize(160, 120));
 
     QTest::mouseClick(Ui(w).savePicture, Qt::LeftButton);  // cancelled

@@ -1,0 +1,65 @@
+#pragma once
+// Renders off the window's thread. The window posts requests; one worker thread renders the
+// newest of them and hands the result back on the window's thread. A request still waiting when
+// a newer one arrives is dropped unrendered, so a drag never queues up work: the worker is at most
+// one render behind the newest value.
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include <QObject>
+
+#include "core/Render.h"
+
+namespace quirlon::app {
+
+// One finished render: the result, or the error that ended it.
+struct TRenderOutcome {
+  std::uint64_t Generation = 0;  // as Post returned it
+  std::int32_t Width = 0;        // the size that was asked for
+  std::int32_t Height = 0;
+  std::shared_ptr<core::TRenderResult> Result;  // null when the render failed
+  std::exception_ptr Error;
+};
+
+class TRenderWorker : public QObject {
+  Q_OBJECT
+public:
+  explicit TRenderWorker(QObject* Parent = nullptr);
+  // Waits for a render in progress to end; its result is not delivered.
+  ~TRenderWorker() override;
+
+  // Queues Request as the newest one and returns its generation (1, 2, ...). A request that
+  // waits unrendered is replaced.
+  std::uint64_t Post(core::TRenderRequest Request);
+  // The generation of the newest request posted; 0 before the first.
+  std::uint64_t LastPosted() const { return fLastPosted; }
+  // The generation of the newest outcome delivered by Finished; 0 before the first.
+  std::uint64_t LastDelivered() const { return fLastDelivered; }
+  // Whether the newest request has not been answered yet.
+  bool Pending() const { return fLastDelivered < fLastPosted; }
+
+signals:
+  // On the thread that made the worker, in generation order; a request dropped unrendered has
+  // no outcome.
+  void Finished(const TRenderOutcome& Outcome);
+
+private:
+  void Run();
+  void Deliver(TRenderOutcome Outcome);
+
+  std::mutex fMutex;
+  std::condition_variable fWake;
+  std::optional<core::TRenderRequest> fWaiting;
+  std::uint64_t fWaitingGeneration = 0;
+  bool fStopping = false;
+  std::uint64_t fLastPosted = 0;     // the window's thread only
+  std::uint64_t fLastDelivered = 0;  // the window's thread only
+  std::thread fThread;
+};
+
+}  // namespace quirlon::app

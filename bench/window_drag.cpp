@@ -1,0 +1,135 @@
+// How the window answers while a bar is dragged: the longest stall of its event loop and the
+// preview updates per second, for a drag across the shadow density bar at two output sizes, and
+// the longest stall while a picture is saved. Run from build/bench/ on Qt's offscreen platform:
+//   QT_QPA_PLATFORM=offscreen ./window_drag
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "app/Controls.h"
+#include "app/MainWindow.h"
+#include "app/Platform.h"
+
+namespace {
+
+using namespace quirlon;
+
+// Dialogs answered at once: saves go to one file in a temporary folder.
+class TBenchServices : public app::TWindowServices {
+public:
+  std::string SaveFile;
+  std::optional<std::string> OpenPicture(QWidget*, const QString&, const std::string&) override { return {}; }
+  std::optional<app::TSaveAnswer> SavePicture(QWidget*, const std::string&, const std::string&,
+                                              const std::string&) override {
+    return app::TSaveAnswer{SaveFile, 0};
+  }
+  std::optional<raster::TColor> ChooseColor(QWidget*, raster::TColor) override { return {}; }
+  void PushBusyPointer() override {}
+  void PopBusyPointer() override {}
+  void ShowError(QWidget*, const QString&, const QString& Message) override {
+    std::fprintf(stderr, "error: %s\n", qPrintable(Message));
+  }
+  void OpenDocument(const QString&) override {}
+};
+
+// Measures the longest gap between turns of the event loop while Work keeps it busy.
+class TStallMeter {
+public:
+  TStallMeter() {
+    fTicker.setInterval(0);
+    QObject::connect(&fTicker, &QTimer::timeout, [this] {
+      const qint64 now = fClock.nsecsElapsed();
+      if (now - fLast > fLongest) fLongest = now - fLast;
+      fLast = now;
+    });
+  }
+  void Start() {
+    fClock.start();
+    fLast = 0;
+    fLongest = 0;
+    fTicker.start();
+  }
+  double LongestMs() {
+    fTicker.stop();
+    return fLongest / 1e6;
+  }
+
+private:
+  QTimer fTicker;
+  QElapsedTimer fClock;
+  qint64 fLast = 0, fLongest = 0;
+};
+
+void Drag(app::MainWindow& Window, int Width, int Height) {
+  auto* width = Window.findChild<app::TSpinEdit*>(QStringLiteral("outputWidth"));
+  auto* height = Window.findChild<app::TSpinEdit*>(QStringLiteral("outputHeight"));
+  width->setValue(Width);
+  height->setValue(Height);
+  Window.WaitForRender();
+  auto* bar = Window.findChild<app::TTrackBar*>(QStringLiteral("shadowDensity"));
+  bar->setValue(0);
+  Window.WaitForRender();
+
+  int updates = 0;
+  const QMetaObject::Connection counting =
+      QObject::connect(&Window, &app::MainWindow::Rendered, [&updates](int, int) { ++updates; });
+  // The mouse moves the bar by 2 every 16 ms (a 60 Hz pointer), 0 to 254 in about two seconds.
+  QTimer mouse;
+  mouse.setInterval(16);
+  QObject::connect(&mouse, &QTimer::timeout, [&] {
+    if (bar->value() >= bar->maximum() - 1) {
+      mouse.stop();
+      return;
+    }
+    bar->setValue(bar->value() + 2);
+  });
+  TStallMeter meter;
+  QElapsedTimer clock;
+  clock.start();
+  meter.Start();
+  mouse.start();
+  while (mouse.isActive()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  const double dragSeconds = clock.nsecsElapsed() / 1e9;
+  const int updatesDuringDrag = updates;
+  Window.WaitForRender();
+  const double stall = meter.LongestMs();
+  QObject::disconnect(counting);
+  std::printf("%4d x %-4d drag %.2f s: %d preview updates, %.1f per second; longest event-loop stall %.1f ms\n", Width,
+              Height, dragSeconds, updatesDuringDrag, updatesDuringDrag / dragSeconds, stall);
+}
+
+void Save(app::MainWindow& Window) {
+  auto* button = Window.findChild<QToolButton*>(QStringLiteral("savePicture"));
+  TStallMeter meter;
+  QElapsedTimer clock;
+  clock.start();
+  meter.Start();
+  // The click runs inside a timer so that the meter sees the loop the save keeps turning.
+  QTimer::singleShot(0, button, &QToolButton::click);
+  QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  while (clock.elapsed() < 50) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  std::printf("save %d x %d PNG: %.0f ms in all; longest event-loop stall %.1f ms\n", Window.Result().Width(),
+              Window.Result().Height(), clock.nsecsElapsed() / 1e6, meter.LongestMs());
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QApplication application(argc, argv);
+  QTemporaryDir folder;
+  TBenchServices services;
+  services.SaveFile = (folder.path() + QStringLiteral("/drag.png")).toStdString();
+  app::TAppPaths paths{QUIRLON_SOURCE_DIR "/data/", "quirlon", ""};
+  app::MainWindow window(services, paths);
+  window.show();
+  Drag(window, 800, 600);
+  Drag(window, 2048, 2048);
+  Save(window);
+  return 0;
+}
