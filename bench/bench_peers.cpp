@@ -62,6 +62,17 @@ void BM_RenderScene(benchmark::State& state) {
 }
 BENCHMARK(BM_RenderScene)->Args({2048, 1536})->Args({800, 600})->Args({2048, 2048})->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The same with the nearest-pixel sampling of earlier versions, for the cost of the default's filtering.
+void BM_RenderSceneExact(benchmark::State& state) {
+  TScene scene;
+  scene.Request.Settings.Sampling = core::TSampling::Exact;
+  for (auto _ : state) {
+    const auto flat = core::Flatten(scene.Render(static_cast<int>(state.range(0)), static_cast<int>(state.range(1))));
+    benchmark::DoNotOptimize(flat->Bits());
+  }
+}
+BENCHMARK(BM_RenderSceneExact)->Args({2048, 1536})->Args({800, 600})->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // The preview repaint that follows a 2048 x 2048 render, into the window's 297 x 297 view.
 void BM_PreviewRepaintAfterRender(benchmark::State& state) {
   TScene scene;

@@ -108,6 +108,8 @@ def main():
     for w, h in ((2048, 1536), (800, 600)):
         pil = time_fn(lambda: pipeline_pil.render(w, h, cover_img, side_img), runs=a.runs)
         goal(f"render {w}x{h} vs Pillow+numpy", q[f"BM_RenderScene/{w}/{h}/real_time"], pil, "Pillow+numpy", limit=0.5)
+        goal(f"render {w}x{h} --sampling exact vs Pillow+numpy", q[f"BM_RenderSceneExact/{w}/{h}/real_time"], pil,
+             "Pillow+numpy", limit=0.5)
     r800 = q["BM_RenderScene/800/600/real_time"]
     print(f"{'render 800x600, absolute':46s} quirlon {fmt(r800)}")
     ROWS.append(f"render 800x600 absolute: {fmt(r800)}")
