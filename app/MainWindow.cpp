@@ -4,7 +4,10 @@
 #include <cmath>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QShortcut>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QThread>
@@ -160,6 +163,7 @@ MainWindow::MainWindow(TWindowServices& Services, TAppPaths Paths, QWidget* Pare
   BuildLayout();
   StartUp();
   ConnectHandlers();
+  BuildShortcuts();
 }
 
 MainWindow::~MainWindow() {
@@ -326,6 +330,42 @@ void MainWindow::BuildLayout() {
   fResamplerList->hide();
   fKernelList = Place(new QComboBox(this), "kernelList", 0, 384, 145, 21);
   fKernelList->hide();
+
+  // What each control does, for the pointer resting on it.
+  const std::pair<QWidget*, const char*> tips[] = {
+      {fSavePicture, "Save the picture to a file (Ctrl+S)"},
+      {fAbout, "About this program and its libraries"},
+      {fWebpLossless, "Save WebP pictures without loss"},
+      {fApply, "Render the chosen template with the current sources and settings (F5)"},
+      {fTemplateArrows, "Previous / next template (Page Up / Page Down)"},
+      {fTemplatePreview, "The chosen template"},
+      {fPreview, "The rendered picture; drop a picture here to use it as the front"},
+      {fOutputWidth, "Width of the rendered picture in pixels"},
+      {fOutputHeight, "Height of the rendered picture in pixels"},
+      {fOutputDpi, "Resolution written into the saved file, in dots per inch"},
+      {fSourcePicture, "Click to choose the picture for this slot, or drop one on the panel"},
+      {fSourceColour, "Fill this slot with a colour instead of a picture"},
+      {fSourceArrows, "Previous / next slot"},
+      {fTransparentBackground, "Render without a background: the saved picture is see-through around the product"},
+      {fLargeDiscArea, "Print the disc's picture over its whole surface (disc templates only)"},
+      {fFlipWhenSaved, "Save the picture mirrored left to right"},
+      {fShowReflections, "Show the reflections"},
+      {fFadeReflections, "Let the reflections fade out with distance"},
+      {fReflectionOpacity, "How opaque the reflections are"},
+      {fReflectionLength, "How far the reflections reach"},
+      {fReflectionBrightness, "How much lighter or darker the reflections are"},
+      {fReflectionBlur, "How blurred the reflections are"},
+      {fShowShadows, "Show the shadows"},
+      {fShadowDensity, "How dark the shadows are"},
+      {fShadowColour, "The shadows' colour"},
+      {fShadowBlur, "How soft the shadows are"},
+      {fShadingStrength, "How strongly the sides are shaded"},
+      {fShadingColour, "The shading colour"},
+      {fHighlightStrength, "How strong the highlights are"},
+      {fHighlightColour, "The highlights' colour"},
+      {fSampling, "Smooth: filtered pictures on the faces; exact: the original pixels"},
+  };
+  for (const auto& [control, tip] : tips) control->setToolTip(QString::fromUtf8(tip));
 
   // Keyboard order.
   QWidget::setTabOrder(fPreview, fSourceArrows);
@@ -742,21 +782,27 @@ void MainWindow::SaveProductTemplate(const std::string& Name) {
 
 // ---- Save and about ---------------------------------------------------------------------------
 
-void MainWindow::SavePicture() {
-  if (fSaving) return;
-  fSaving = true;
-  const auto saving = qScopeGuard([this] { fSaving = false; });
-  // What is saved is the render of the values shown now: a change still waiting or a render on
+std::unique_ptr<raster::TBitmap32> MainWindow::CurrentPicture() {
+  // What is used is the render of the values shown now: a change still waiting or a render on
   // its way is finished first, and before the first render there is one.
   if (fResult.Canvas == nullptr || RenderPending()) {
     const TBusyPointer busy(fServices);
     if (!RenderPending()) Render();
     if (!WaitForRender()) throw std::runtime_error("The picture could not be rendered in time; nothing was saved");
-    // A failed render has been reported; an older picture is not saved in its place.
-    if (fShownGeneration != fRenderWorker->LastPosted() || fResult.Canvas == nullptr) return;
+    // A failed render has been reported; an older picture is not used in its place.
+    if (fShownGeneration != fRenderWorker->LastPosted() || fResult.Canvas == nullptr) return nullptr;
   }
-  // Flattened before the dialog opens: the visible layers of the last render at its size.
-  std::unique_ptr<raster::TBitmap32> flat = core::Flatten(fResult);
+  // The visible layers of the last render at its size.
+  return core::Flatten(fResult);
+}
+
+void MainWindow::SavePicture() {
+  if (fSaving) return;
+  fSaving = true;
+  const auto saving = qScopeGuard([this] { fSaving = false; });
+  // Flattened before the dialog opens.
+  std::unique_ptr<raster::TBitmap32> flat = CurrentPicture();
+  if (flat == nullptr) return;
   const std::string firstExtension(imagefiles::OutputFormats().front().Extensions.front());
   const auto answer = fServices.SavePicture(this, SaveFilter(), firstExtension, fLastSaveName);
   if (!answer) return;
@@ -788,6 +834,38 @@ std::string NameWithFilterExtension(const std::string& File, std::size_t Filter)
   if (imagefiles::OutputFormatOf(File)) return File;
   const auto& formats = imagefiles::OutputFormats();
   return File + std::string(formats[Filter < formats.size() ? Filter : 0].Extensions.front());
+}
+
+void MainWindow::CopyPicture() {
+  if (fSaving) return;
+  fSaving = true;
+  const auto copying = qScopeGuard([this] { fSaving = false; });
+  const std::unique_ptr<raster::TBitmap32> flat = CurrentPicture();
+  if (flat == nullptr) return;
+  // Straight 8-bit BGRA words, as QImage's ARGB32 holds them; copied, since the bitmap goes.
+  const QImage picture(reinterpret_cast<const uchar*>(flat->Bits()), flat->Width(), flat->Height(),
+                       static_cast<qsizetype>(flat->Width()) * 4, QImage::Format_ARGB32);
+  QGuiApplication::clipboard()->setImage(picture.copy());
+}
+
+void MainWindow::BuildShortcuts() {
+  auto key = [this](const QKeySequence& Keys, const char* Name, auto Handler) {
+    auto* shortcut = new QShortcut(Keys, this);
+    shortcut->setObjectName(QString::fromLatin1(Name));
+    shortcut->setContext(Qt::WindowShortcut);
+    connect(shortcut, &QShortcut::activated, this, [this, Handler] { Guarded(Handler); });
+    return shortcut;
+  };
+  key(QKeySequence(Qt::CTRL | Qt::Key_S), "saveShortcut", [this] { SavePicture(); });
+  key(QKeySequence(Qt::CTRL | Qt::Key_C), "copyShortcut", [this] { CopyPicture(); });
+  key(QKeySequence(Qt::Key_F5), "applyShortcut", [this] { Render(); });
+  // The arrows' own buttons: they stop at the ends the same way.
+  key(QKeySequence(Qt::Key_PageUp), "previousTemplateShortcut", [this] {
+    if (fTemplateArrows->PrevButton()->isEnabled()) fTemplateArrows->PrevButton()->click();
+  });
+  key(QKeySequence(Qt::Key_PageDown), "nextTemplateShortcut", [this] {
+    if (fTemplateArrows->NextButton()->isEnabled()) fTemplateArrows->NextButton()->click();
+  });
 }
 
 void MainWindow::ShowAbout() {

@@ -151,6 +151,14 @@ private:
   void ResamplerChosen();
   void KernelChosen();
   void SavePicture();
+  // The window's keys: save, previous / next template, apply, copy.
+  void BuildShortcuts();
+  // The flattened picture of the last render on the clipboard (rendered first when none is shown
+  // or a change waits).
+  void CopyPicture();
+  // The flattened render of the values shown now: waits for a change still waiting or a render on
+  // its way, renders when nothing was rendered yet. Null when that render failed (reported).
+  std::unique_ptr<raster::TBitmap32> CurrentPicture();
   void ShowAbout();
   // Product is rendered and kept; a value the model refuses leaves the state and the page as
   // they were and is reported.
