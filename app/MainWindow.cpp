@@ -17,6 +17,7 @@
 #include <QPainterPath>
 #include <QScopeGuard>
 #include <QSignalBlocker>
+#include <QUndoCommand>
 
 #include "app/AboutDialog.h"
 #include "app/BackgroundTask.h"
@@ -71,6 +72,33 @@ QIcon PlusIcon() {
   p.fillRect(2, 6, 12, 4, blue);
   return QIcon(pixmap);
 }
+
+// One change of the window's values; pushed after the change was made, so its first redo does nothing.
+class TValuesCommand : public QUndoCommand {
+public:
+  TValuesCommand(MainWindow& Window, TUndoableValues Before, TUndoableValues After, int MergeId)
+      : fWindow(Window), fBefore(std::move(Before)), fAfter(std::move(After)), fMergeId(MergeId) {}
+  int id() const override { return fMergeId; }
+  // Called only for the same id: the later command's end becomes this one's.
+  bool mergeWith(const QUndoCommand* Other) override {
+    fAfter = static_cast<const TValuesCommand*>(Other)->fAfter;
+    return true;
+  }
+  void undo() override { fWindow.RestoreValues(fBefore); }
+  void redo() override {
+    if (fPushed) fWindow.RestoreValues(fAfter);
+    fPushed = true;
+  }
+
+private:
+  MainWindow& fWindow;
+  TUndoableValues fBefore, fAfter;
+  int fMergeId;
+  bool fPushed = false;
+};
+
+// Merge ids: typing in one number field; each drag takes its own id above these.
+constexpr int kWidthTyping = 1, kHeightTyping = 2, kDpiTyping = 3, kFirstDragId = 16;
 
 // Changes closer together than this become one render; short enough that a drag looks live.
 constexpr int kRenderDelayMs = 30;
@@ -160,10 +188,12 @@ MainWindow::MainWindow(TWindowServices& Services, TAppPaths Paths, QWidget* Pare
   fBusyTimer = new QTimer(this);
   fBusyTimer->setSingleShot(true);
   fBusyTimer->setInterval(kBusyDelayMs);
+  fUndoStack = new QUndoStack(this);
   BuildLayout();
   StartUp();
   ConnectHandlers();
   BuildShortcuts();
+  fRecordedValues = UndoableValues();
 }
 
 MainWindow::~MainWindow() {
@@ -428,7 +458,14 @@ void MainWindow::StartUp() {
 
 void MainWindow::ConnectHandlers() {
   auto on = [this](auto* sender, auto signal, auto handler) {
-    connect(sender, signal, this, [this, handler] { Guarded([this, handler] { handler(); }); });
+    connect(sender, signal, this, [this, sender, handler] {
+      if (fRestoring) return;
+      int mergeId = fDragMergeId;
+      if (static_cast<QObject*>(sender) == fOutputWidth) mergeId = kWidthTyping;
+      if (static_cast<QObject*>(sender) == fOutputHeight) mergeId = kHeightTyping;
+      if (static_cast<QObject*>(sender) == fOutputDpi) mergeId = kDpiTyping;
+      Recorded(handler, mergeId);
+    });
   };
   auto render = [this] { Render(); };
   connect(fRenderTimer, &QTimer::timeout, this, [this] { Guarded([this] { Render(); }); });
@@ -461,7 +498,11 @@ void MainWindow::ConnectHandlers() {
     RequestRender();
   });
   // Sliders render while they move, however they are moved (mouse, keys, wheel).
+  on(fOutputDpi, &TSpinEdit::TextChange, [] {});
   auto slider = [&](TTrackBar* bar, auto store) {
+    // A drag, press to release, is one step.
+    connect(bar, &QAbstractSlider::sliderPressed, this, [this] { fDragMergeId = kFirstDragId + (fDragCount++ % 100000); });
+    connect(bar, &QAbstractSlider::sliderReleased, this, [this] { fDragMergeId = -1; });
     on(bar, &TTrackBar::valueChanged, [this, bar, store] {
       store(fState.Settings, bar->value());
       RequestRender();
@@ -505,10 +546,11 @@ void MainWindow::ConnectHandlers() {
   on(fProductPage, &ProductPage::SaveTemplateClicked, [this] { AskProductTemplateName(); });
   on(fResamplerList, &QComboBox::currentIndexChanged, [this] { ResamplerChosen(); });
   on(fKernelList, &QComboBox::currentIndexChanged, [this] { KernelChosen(); });
-  connect(fSourcePanel, &TCaptionPanel::FileDropped, this,
-          [this](const QString& file) { Guarded([&] { AssignSourcePicture(fState.CurrentSlot, file.toStdString()); }); });
+  connect(fSourcePanel, &TCaptionPanel::FileDropped, this, [this](const QString& file) {
+    Recorded([&] { AssignSourcePicture(fState.CurrentSlot, file.toStdString()); }, -1);
+  });
   connect(fPreview, &TPreviewWidget::FileDropped, this, [this](const QString& file) {
-    Guarded([&] { AssignSourcePicture(core::SlotNumber(core::TSlot::Front), file.toStdString()); });
+    Recorded([&] { AssignSourcePicture(core::SlotNumber(core::TSlot::Front), file.toStdString()); }, -1);
   });
 }
 
@@ -518,6 +560,63 @@ void MainWindow::Guarded(const std::function<void()>& Handler) {
   } catch (const std::exception& e) {
     ReportError(e);
   }
+}
+
+void MainWindow::Recorded(const std::function<void()>& Handler, int MergeId) {
+  // The values as last recorded: the number fields hold their new text before their handler runs.
+  const TUndoableValues before = fRecordedValues;
+  // A handler that fails part way may still have changed a value: that change is a step too.
+  const auto record = qScopeGuard([this, &before, MergeId] {
+    fRecordedValues = UndoableValues();
+    if (fRecordedValues != before) fUndoStack->push(new TValuesCommand(*this, before, fRecordedValues, MergeId));
+  });
+  Guarded(Handler);
+}
+
+TUndoableValues MainWindow::UndoableValues() const {
+  return {fState.Template,       fState.Settings,      fState.Sources,       fState.SlotFiles,
+          fState.TransparentBackground, fState.LargeDiscArea, fOutputWidth->Value(), fOutputHeight->Value(),
+          fOutputDpi->Value()};
+}
+
+void MainWindow::RestoreValues(const TUndoableValues& Values) {
+  fRestoring = true;
+  const auto restoring = qScopeGuard([this] { fRestoring = false; });
+  if (Values.Template != fState.Template) {
+    fTemplateArrows->SetPosition(Values.Template);
+    StepTemplate();
+  }
+  fState.Settings = Values.Settings;
+  fState.Sources = Values.Sources;
+  fState.SlotFiles = Values.SlotFiles;
+  fState.TransparentBackground = Values.TransparentBackground;
+  fState.LargeDiscArea = Values.LargeDiscArea;
+  const core::TRenderSettings& s = Values.Settings;
+  fShowReflections->setChecked(s.ShowReflection);
+  fFadeReflections->setChecked(s.FadeReflection);
+  fReflectionOpacity->setValue(s.ReflectionOpacity);
+  fReflectionLength->setValue(s.ReflectionLength);
+  fReflectionBrightness->setValue(s.ReflectionBrightness);
+  fReflectionBlur->setValue(s.ReflectionBlur);
+  fShowShadows->setChecked(s.ShowShadow);
+  fShadowDensity->setValue(s.ShadowDensity);
+  fShadowColour->SetColor(s.ShadowColor);
+  fShadowBlur->setValue(s.ShadowBlur);
+  fShadingStrength->setValue(s.ShadingStrength);
+  fShadingColour->SetColor(s.ShadingColor);
+  fHighlightStrength->setValue(s.HighlightStrength);
+  fHighlightColour->SetColor(s.HighlightColor);
+  fSampling->setCurrentIndex(fSampling->findData(static_cast<int>(s.Sampling)));
+  fTransparentBackground->setChecked(Values.TransparentBackground);
+  fLargeDiscArea->setChecked(Values.LargeDiscArea);
+  fOutputWidth->setValue(Values.Width);
+  fOutputHeight->setValue(Values.Height);
+  fOutputDpi->setValue(Values.Dpi);
+  SetSwitchVisible(core::TLayerSwitch::Reflections, s.ShowReflection);
+  SetSwitchVisible(core::TLayerSwitch::Shadows, s.ShowShadow);
+  fRecordedValues = UndoableValues();
+  RequestRender();
+  ShowCurrentSlot();
 }
 
 void MainWindow::ReportError(const std::exception& Error) {
@@ -859,6 +958,9 @@ void MainWindow::BuildShortcuts() {
   key(QKeySequence(Qt::CTRL | Qt::Key_S), "saveShortcut", [this] { SavePicture(); });
   key(QKeySequence(Qt::CTRL | Qt::Key_C), "copyShortcut", [this] { CopyPicture(); });
   key(QKeySequence(Qt::Key_F5), "applyShortcut", [this] { Render(); });
+  key(QKeySequence(Qt::CTRL | Qt::Key_Z), "undoShortcut", [this] { fUndoStack->undo(); });
+  key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), "redoShortcut", [this] { fUndoStack->redo(); });
+  key(QKeySequence(Qt::CTRL | Qt::Key_Y), "redoOtherShortcut", [this] { fUndoStack->redo(); });
   // The arrows' own buttons: they stop at the ends the same way.
   key(QKeySequence(Qt::Key_PageUp), "previousTemplateShortcut", [this] {
     if (fTemplateArrows->PrevButton()->isEnabled()) fTemplateArrows->PrevButton()->click();
