@@ -191,6 +191,17 @@ TTrackBar::TTrackBar(std::int32_t Min, std::int32_t Max, std::int32_t Position, 
   setSingleStep(1);
 }
 
+bool TTrackBar::event(QEvent* Event) {
+  if (Event->type() == QEvent::ShortcutOverride) {
+    auto* key = static_cast<QKeyEvent*>(Event);
+    if (key->modifiers() == Qt::NoModifier && (key->key() == Qt::Key_PageUp || key->key() == Qt::Key_PageDown)) {
+      Event->accept();
+      return true;
+    }
+  }
+  return QSlider::event(Event);
+}
+
 void TTrackBar::mouseReleaseEvent(QMouseEvent* Event) {
   QSlider::mouseReleaseEvent(Event);
   emit MouseUp();

@@ -121,7 +121,8 @@ private:
 // Reads a number field's text: see TSpinEdit::Value.
 std::int32_t FieldValue(const QString& Text, std::int32_t Min, std::int32_t Max);
 
-// A track bar without tick marks. MouseUp follows every mouse release on it.
+// A track bar without tick marks. MouseUp follows every mouse release on it. While it has the
+// focus, Page Up and Page Down move it rather than the window's shortcuts on those keys.
 class TTrackBar : public QSlider {
   Q_OBJECT
 public:
@@ -131,6 +132,7 @@ signals:
   void MouseUp();
 
 protected:
+  bool event(QEvent* Event) override;
   void mouseReleaseEvent(QMouseEvent* Event) override;
 };
 

@@ -4,7 +4,10 @@
 #include <cmath>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QShortcut>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QThread>
@@ -14,6 +17,7 @@
 #include <QPainterPath>
 #include <QScopeGuard>
 #include <QSignalBlocker>
+#include <QUndoCommand>
 
 #include "app/AboutDialog.h"
 #include "app/BackgroundTask.h"
@@ -68,6 +72,33 @@ QIcon PlusIcon() {
   p.fillRect(2, 6, 12, 4, blue);
   return QIcon(pixmap);
 }
+
+// One change of the window's values; pushed after the change was made, so its first redo does nothing.
+class TValuesCommand : public QUndoCommand {
+public:
+  TValuesCommand(MainWindow& Window, TUndoableValues Before, TUndoableValues After, int MergeId)
+      : fWindow(Window), fBefore(std::move(Before)), fAfter(std::move(After)), fMergeId(MergeId) {}
+  int id() const override { return fMergeId; }
+  // Called only for the same id: the later command's end becomes this one's.
+  bool mergeWith(const QUndoCommand* Other) override {
+    fAfter = static_cast<const TValuesCommand*>(Other)->fAfter;
+    return true;
+  }
+  void undo() override { fWindow.RestoreValues(fBefore); }
+  void redo() override {
+    if (fPushed) fWindow.RestoreValues(fAfter);
+    fPushed = true;
+  }
+
+private:
+  MainWindow& fWindow;
+  TUndoableValues fBefore, fAfter;
+  int fMergeId;
+  bool fPushed = false;
+};
+
+// Merge ids: typing in one number field; each drag takes its own id above these.
+constexpr int kWidthTyping = 1, kHeightTyping = 2, kDpiTyping = 3, kFirstDragId = 16;
 
 // Changes closer together than this become one render; short enough that a drag looks live.
 constexpr int kRenderDelayMs = 30;
@@ -157,9 +188,12 @@ MainWindow::MainWindow(TWindowServices& Services, TAppPaths Paths, QWidget* Pare
   fBusyTimer = new QTimer(this);
   fBusyTimer->setSingleShot(true);
   fBusyTimer->setInterval(kBusyDelayMs);
+  fUndoStack = new QUndoStack(this);
   BuildLayout();
   StartUp();
   ConnectHandlers();
+  BuildShortcuts();
+  fRecordedValues = UndoableValues();
 }
 
 MainWindow::~MainWindow() {
@@ -327,6 +361,42 @@ void MainWindow::BuildLayout() {
   fKernelList = Place(new QComboBox(this), "kernelList", 0, 384, 145, 21);
   fKernelList->hide();
 
+  // What each control does, for the pointer resting on it.
+  const std::pair<QWidget*, const char*> tips[] = {
+      {fSavePicture, "Save the picture to a file (Ctrl+S)"},
+      {fAbout, "About this program and its libraries"},
+      {fWebpLossless, "Save WebP pictures without loss"},
+      {fApply, "Render the chosen template with the current sources and settings (F5)"},
+      {fTemplateArrows, "Previous / next template (Page Up / Page Down)"},
+      {fTemplatePreview, "The chosen template"},
+      {fPreview, "The rendered picture; drop a picture here to use it as the front"},
+      {fOutputWidth, "Width of the rendered picture in pixels"},
+      {fOutputHeight, "Height of the rendered picture in pixels"},
+      {fOutputDpi, "Resolution written into the saved file, in dots per inch"},
+      {fSourcePicture, "Click to choose the picture for this slot, or drop one on the panel"},
+      {fSourceColour, "Fill this slot with a colour instead of a picture"},
+      {fSourceArrows, "Previous / next slot"},
+      {fTransparentBackground, "Render without a background: the saved picture is see-through around the product"},
+      {fLargeDiscArea, "Print the disc's picture over its whole surface (disc templates only)"},
+      {fFlipWhenSaved, "Save the picture mirrored left to right"},
+      {fShowReflections, "Show the reflections"},
+      {fFadeReflections, "Let the reflections fade out with distance"},
+      {fReflectionOpacity, "How opaque the reflections are"},
+      {fReflectionLength, "How far the reflections reach"},
+      {fReflectionBrightness, "How much lighter or darker the reflections are"},
+      {fReflectionBlur, "How blurred the reflections are"},
+      {fShowShadows, "Show the shadows"},
+      {fShadowDensity, "How dark the shadows are"},
+      {fShadowColour, "The shadows' colour"},
+      {fShadowBlur, "How soft the shadows are"},
+      {fShadingStrength, "How strongly the sides are shaded"},
+      {fShadingColour, "The shading colour"},
+      {fHighlightStrength, "How strong the highlights are"},
+      {fHighlightColour, "The highlights' colour"},
+      {fSampling, "Smooth: filtered pictures on the faces; exact: the original pixels"},
+  };
+  for (const auto& [control, tip] : tips) control->setToolTip(QString::fromUtf8(tip));
+
   // Keyboard order.
   QWidget::setTabOrder(fPreview, fSourceArrows);
   QWidget::setTabOrder(fSourceArrows, fOutputWidth);
@@ -388,7 +458,14 @@ void MainWindow::StartUp() {
 
 void MainWindow::ConnectHandlers() {
   auto on = [this](auto* sender, auto signal, auto handler) {
-    connect(sender, signal, this, [this, handler] { Guarded([this, handler] { handler(); }); });
+    connect(sender, signal, this, [this, sender, handler] {
+      if (fRestoring) return;
+      int mergeId = fDragMergeId;
+      if (static_cast<QObject*>(sender) == fOutputWidth) mergeId = kWidthTyping;
+      if (static_cast<QObject*>(sender) == fOutputHeight) mergeId = kHeightTyping;
+      if (static_cast<QObject*>(sender) == fOutputDpi) mergeId = kDpiTyping;
+      Recorded(handler, mergeId);
+    });
   };
   auto render = [this] { Render(); };
   connect(fRenderTimer, &QTimer::timeout, this, [this] { Guarded([this] { Render(); }); });
@@ -421,7 +498,11 @@ void MainWindow::ConnectHandlers() {
     RequestRender();
   });
   // Sliders render while they move, however they are moved (mouse, keys, wheel).
+  on(fOutputDpi, &TSpinEdit::TextChange, [] {});
   auto slider = [&](TTrackBar* bar, auto store) {
+    // A drag, press to release, is one step.
+    connect(bar, &QAbstractSlider::sliderPressed, this, [this] { fDragMergeId = kFirstDragId + (fDragCount++ % 100000); });
+    connect(bar, &QAbstractSlider::sliderReleased, this, [this] { fDragMergeId = -1; });
     on(bar, &TTrackBar::valueChanged, [this, bar, store] {
       store(fState.Settings, bar->value());
       RequestRender();
@@ -465,10 +546,11 @@ void MainWindow::ConnectHandlers() {
   on(fProductPage, &ProductPage::SaveTemplateClicked, [this] { AskProductTemplateName(); });
   on(fResamplerList, &QComboBox::currentIndexChanged, [this] { ResamplerChosen(); });
   on(fKernelList, &QComboBox::currentIndexChanged, [this] { KernelChosen(); });
-  connect(fSourcePanel, &TCaptionPanel::FileDropped, this,
-          [this](const QString& file) { Guarded([&] { AssignSourcePicture(fState.CurrentSlot, file.toStdString()); }); });
+  connect(fSourcePanel, &TCaptionPanel::FileDropped, this, [this](const QString& file) {
+    Recorded([&] { AssignSourcePicture(fState.CurrentSlot, file.toStdString()); }, -1);
+  });
   connect(fPreview, &TPreviewWidget::FileDropped, this, [this](const QString& file) {
-    Guarded([&] { AssignSourcePicture(core::SlotNumber(core::TSlot::Front), file.toStdString()); });
+    Recorded([&] { AssignSourcePicture(core::SlotNumber(core::TSlot::Front), file.toStdString()); }, -1);
   });
 }
 
@@ -478,6 +560,63 @@ void MainWindow::Guarded(const std::function<void()>& Handler) {
   } catch (const std::exception& e) {
     ReportError(e);
   }
+}
+
+void MainWindow::Recorded(const std::function<void()>& Handler, int MergeId) {
+  // The values as last recorded: the number fields hold their new text before their handler runs.
+  const TUndoableValues before = fRecordedValues;
+  // A handler that fails part way may still have changed a value: that change is a step too.
+  const auto record = qScopeGuard([this, &before, MergeId] {
+    fRecordedValues = UndoableValues();
+    if (fRecordedValues != before) fUndoStack->push(new TValuesCommand(*this, before, fRecordedValues, MergeId));
+  });
+  Guarded(Handler);
+}
+
+TUndoableValues MainWindow::UndoableValues() const {
+  return {fState.Template,       fState.Settings,      fState.Sources,       fState.SlotFiles,
+          fState.TransparentBackground, fState.LargeDiscArea, fOutputWidth->Value(), fOutputHeight->Value(),
+          fOutputDpi->Value()};
+}
+
+void MainWindow::RestoreValues(const TUndoableValues& Values) {
+  fRestoring = true;
+  const auto restoring = qScopeGuard([this] { fRestoring = false; });
+  if (Values.Template != fState.Template) {
+    fTemplateArrows->SetPosition(Values.Template);
+    StepTemplate();
+  }
+  fState.Settings = Values.Settings;
+  fState.Sources = Values.Sources;
+  fState.SlotFiles = Values.SlotFiles;
+  fState.TransparentBackground = Values.TransparentBackground;
+  fState.LargeDiscArea = Values.LargeDiscArea;
+  const core::TRenderSettings& s = Values.Settings;
+  fShowReflections->setChecked(s.ShowReflection);
+  fFadeReflections->setChecked(s.FadeReflection);
+  fReflectionOpacity->setValue(s.ReflectionOpacity);
+  fReflectionLength->setValue(s.ReflectionLength);
+  fReflectionBrightness->setValue(s.ReflectionBrightness);
+  fReflectionBlur->setValue(s.ReflectionBlur);
+  fShowShadows->setChecked(s.ShowShadow);
+  fShadowDensity->setValue(s.ShadowDensity);
+  fShadowColour->SetColor(s.ShadowColor);
+  fShadowBlur->setValue(s.ShadowBlur);
+  fShadingStrength->setValue(s.ShadingStrength);
+  fShadingColour->SetColor(s.ShadingColor);
+  fHighlightStrength->setValue(s.HighlightStrength);
+  fHighlightColour->SetColor(s.HighlightColor);
+  fSampling->setCurrentIndex(fSampling->findData(static_cast<int>(s.Sampling)));
+  fTransparentBackground->setChecked(Values.TransparentBackground);
+  fLargeDiscArea->setChecked(Values.LargeDiscArea);
+  fOutputWidth->setValue(Values.Width);
+  fOutputHeight->setValue(Values.Height);
+  fOutputDpi->setValue(Values.Dpi);
+  SetSwitchVisible(core::TLayerSwitch::Reflections, s.ShowReflection);
+  SetSwitchVisible(core::TLayerSwitch::Shadows, s.ShowShadow);
+  fRecordedValues = UndoableValues();
+  RequestRender();
+  ShowCurrentSlot();
 }
 
 void MainWindow::ReportError(const std::exception& Error) {
@@ -742,21 +881,27 @@ void MainWindow::SaveProductTemplate(const std::string& Name) {
 
 // ---- Save and about ---------------------------------------------------------------------------
 
-void MainWindow::SavePicture() {
-  if (fSaving) return;
-  fSaving = true;
-  const auto saving = qScopeGuard([this] { fSaving = false; });
-  // What is saved is the render of the values shown now: a change still waiting or a render on
+std::unique_ptr<raster::TBitmap32> MainWindow::CurrentPicture() {
+  // What is used is the render of the values shown now: a change still waiting or a render on
   // its way is finished first, and before the first render there is one.
   if (fResult.Canvas == nullptr || RenderPending()) {
     const TBusyPointer busy(fServices);
     if (!RenderPending()) Render();
     if (!WaitForRender()) throw std::runtime_error("The picture could not be rendered in time; nothing was saved");
-    // A failed render has been reported; an older picture is not saved in its place.
-    if (fShownGeneration != fRenderWorker->LastPosted() || fResult.Canvas == nullptr) return;
+    // A failed render has been reported; an older picture is not used in its place.
+    if (fShownGeneration != fRenderWorker->LastPosted() || fResult.Canvas == nullptr) return nullptr;
   }
-  // Flattened before the dialog opens: the visible layers of the last render at its size.
-  std::unique_ptr<raster::TBitmap32> flat = core::Flatten(fResult);
+  // The visible layers of the last render at its size.
+  return core::Flatten(fResult);
+}
+
+void MainWindow::SavePicture() {
+  if (fSaving) return;
+  fSaving = true;
+  const auto saving = qScopeGuard([this] { fSaving = false; });
+  // Flattened before the dialog opens.
+  std::unique_ptr<raster::TBitmap32> flat = CurrentPicture();
+  if (flat == nullptr) return;
   const std::string firstExtension(imagefiles::OutputFormats().front().Extensions.front());
   const auto answer = fServices.SavePicture(this, SaveFilter(), firstExtension, fLastSaveName);
   if (!answer) return;
@@ -788,6 +933,41 @@ std::string NameWithFilterExtension(const std::string& File, std::size_t Filter)
   if (imagefiles::OutputFormatOf(File)) return File;
   const auto& formats = imagefiles::OutputFormats();
   return File + std::string(formats[Filter < formats.size() ? Filter : 0].Extensions.front());
+}
+
+void MainWindow::CopyPicture() {
+  if (fSaving) return;
+  fSaving = true;
+  const auto copying = qScopeGuard([this] { fSaving = false; });
+  const std::unique_ptr<raster::TBitmap32> flat = CurrentPicture();
+  if (flat == nullptr) return;
+  // Straight 8-bit BGRA words, as QImage's ARGB32 holds them; copied, since the bitmap goes.
+  const QImage picture(reinterpret_cast<const uchar*>(flat->Bits()), flat->Width(), flat->Height(),
+                       static_cast<qsizetype>(flat->Width()) * 4, QImage::Format_ARGB32);
+  QGuiApplication::clipboard()->setImage(picture.copy());
+}
+
+void MainWindow::BuildShortcuts() {
+  auto key = [this](const QKeySequence& Keys, const char* Name, auto Handler) {
+    auto* shortcut = new QShortcut(Keys, this);
+    shortcut->setObjectName(QString::fromLatin1(Name));
+    shortcut->setContext(Qt::WindowShortcut);
+    connect(shortcut, &QShortcut::activated, this, [this, Handler] { Guarded(Handler); });
+    return shortcut;
+  };
+  key(QKeySequence(Qt::CTRL | Qt::Key_S), "saveShortcut", [this] { SavePicture(); });
+  key(QKeySequence(Qt::CTRL | Qt::Key_C), "copyShortcut", [this] { CopyPicture(); });
+  key(QKeySequence(Qt::Key_F5), "applyShortcut", [this] { Render(); });
+  key(QKeySequence(Qt::CTRL | Qt::Key_Z), "undoShortcut", [this] { fUndoStack->undo(); });
+  key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), "redoShortcut", [this] { fUndoStack->redo(); });
+  key(QKeySequence(Qt::CTRL | Qt::Key_Y), "redoOtherShortcut", [this] { fUndoStack->redo(); });
+  // The arrows' own buttons: they stop at the ends the same way.
+  key(QKeySequence(Qt::Key_PageUp), "previousTemplateShortcut", [this] {
+    if (fTemplateArrows->PrevButton()->isEnabled()) fTemplateArrows->PrevButton()->click();
+  });
+  key(QKeySequence(Qt::Key_PageDown), "nextTemplateShortcut", [this] {
+    if (fTemplateArrows->NextButton()->isEnabled()) fTemplateArrows->NextButton()->click();
+  });
 }
 
 void MainWindow::ShowAbout() {

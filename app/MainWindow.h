@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUndoStack>
 #include <QWidget>
 
 #include "app/Controls.h"
@@ -76,6 +77,19 @@ struct TWindowState {
   core::TProductJob Product;
 };
 
+// The values one step of undo brings back: the state's settings, switches, template and sources
+// and the output fields.
+struct TUndoableValues {
+  std::int32_t Template = 1;
+  core::TRenderSettings Settings;
+  core::TSlotSources Sources;
+  std::array<std::string, core::kSlotCount> SlotFiles;
+  bool TransparentBackground = false;
+  bool LargeDiscArea = false;
+  std::int32_t Width = 0, Height = 0, Dpi = 0;
+  friend bool operator==(const TUndoableValues&, const TUndoableValues&) = default;
+};
+
 class MainWindow : public QWidget {
   Q_OBJECT
 public:
@@ -102,6 +116,11 @@ public:
   // the newest render is shown or has failed. False when TimeoutMs passed first.
   bool WaitForRender(int TimeoutMs = 120000);
 
+  QUndoStack& UndoStack() { return *fUndoStack; }
+  TUndoableValues UndoableValues() const;
+  // Shows Values in the controls without recording a step, and renders them.
+  void RestoreValues(const TUndoableValues& Values);
+
   // The standard error report for an error that ended a handler.
   void ReportError(const std::exception& Error);
 
@@ -126,6 +145,9 @@ private:
   void StartUp();
   // Runs a handler, reporting what it raises.
   void Guarded(const std::function<void()>& Handler);
+  // Runs a handler of a control and records the change of values it made as one undo step;
+  // changes with the same MergeId in a row (a drag, typing in one field) become one step.
+  void Recorded(const std::function<void()>& Handler, int MergeId);
 
   // Hands the state at the size in the fields to the render worker now; the result is shown when
   // it arrives. Errors of building the request (a product the model refuses) are raised here.
@@ -151,6 +173,14 @@ private:
   void ResamplerChosen();
   void KernelChosen();
   void SavePicture();
+  // The window's keys: save, previous / next template, apply, copy.
+  void BuildShortcuts();
+  // The flattened picture of the last render on the clipboard (rendered first when none is shown
+  // or a change waits).
+  void CopyPicture();
+  // The flattened render of the values shown now: waits for a change still waiting or a render on
+  // its way, renders when nothing was rendered yet. Null when that render failed (reported).
+  std::unique_ptr<raster::TBitmap32> CurrentPicture();
   void ShowAbout();
   // Product is rendered and kept; a value the model refuses leaves the state and the page as
   // they were and is reported.
@@ -173,6 +203,11 @@ private:
   bool fBusyShown = false;
   std::uint64_t fShownGeneration = 0;  // the render the preview shows
   bool fSaving = false;                // a save waits for its render or its encoder
+  QUndoStack* fUndoStack;
+  bool fRestoring = false;  // undo or redo sets the controls: their handlers stay out
+  int fDragMergeId = -1;    // while a bar is dragged, the id its steps merge under
+  int fDragCount = 0;
+  TUndoableValues fRecordedValues;  // the values after the last recorded step
 
   // Controls; each widget's objectName is its field name without the "f".
   QToolBar* fToolBar;

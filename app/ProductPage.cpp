@@ -85,6 +85,22 @@ void ProductPage::BuildControls() {
       Place(new QPushButton(QStringLiteral("Save as template") + QChar(0x2026), this), "saveTemplate", 164, 54, 124, 22);
   fProductStatus = MakeLabel(this, "productStatus", {}, 296, 54, 330);
 
+  const std::pair<QWidget*, const char*> tips[] = {
+      {fProductYaw, "Yaw: the turn of the product"},
+      {fProductPitch, "Pitch: the tilt of the product"},
+      {fProductKind, "The product made from its dimensions, or none for the chosen template"},
+      {fProductWidth, "The product's width"},
+      {fProductHeight, "The product's height"},
+      {fProductDepth, "The product's depth"},
+      {fProductUnit, "Millimetres or inches"},
+      {fFitToArtwork, "Take the product's proportions from its artwork"},
+      {fProductPages, "Pages of a book: the spine follows from them and the paper"},
+      {fProductPaper, "The paper of the pages, which sets the spine's thickness"},
+      {fSplitWrap, "Split a full cover wrap into back, spine and front"},
+      {fSaveTemplate, "Save this product as a template of your own"},
+  };
+  for (const auto& [control, tip] : tips) control->setToolTip(QString::fromUtf8(tip));
+
   connect(fProductKind, &QComboBox::currentIndexChanged, this, [this] { KindChosen(); });
   connect(fProductUnit, &QComboBox::currentIndexChanged, this, [this] { UnitChosen(); });
   connect(fProductWidth, &QDoubleSpinBox::valueChanged, this, [this] { SizeEdited(fProductWidth, fWidth); });

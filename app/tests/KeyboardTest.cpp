@@ -1,0 +1,135 @@
+// The window's keys: save, copy, template stepping, apply; and a tooltip on every control.
+#include <filesystem>
+
+#include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QImage>
+#include <QSignalBlocker>
+#include <QTabBar>
+#include <QTest>
+
+#include "AppTestSupport.h"
+
+namespace quirlon::app::test {
+
+class AppKeyboardTest : public QObject {
+  Q_OBJECT
+  std::unique_ptr<TDataFolder> fData;
+  TTestServices fServices;
+  std::unique_ptr<MainWindow> fWindow;
+
+  void Output(int width, int height) {
+    const QSignalBlocker quietWidth(Ui(*fWindow).outputWidth);
+    const QSignalBlocker quietHeight(Ui(*fWindow).outputHeight);
+    Ui(*fWindow).outputWidth->setValue(width);
+    Ui(*fWindow).outputHeight->setValue(height);
+  }
+  // Keys go to the template arrows, which hold no text a key could edit.
+  void Press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    Ui(*fWindow).templateArrows->setFocus();
+    QTest::keyClick(Ui(*fWindow).templateArrows, static_cast<Qt::Key>(key), modifiers);
+  }
+
+private slots:
+  void init() {
+    fServices = TTestServices{};
+    fData = std::make_unique<TDataFolder>();
+    fWindow = MakeWindow(fServices, *fData);
+    ShowWindow(*fWindow);
+    Output(96, 64);
+  }
+  void cleanup() {
+    QCOMPARE(fServices.BusyDepth, 0);
+    fWindow.reset();
+    fData.reset();
+  }
+
+  void ctrlSSavesBeforeAnyRenderAtTheFieldsSize() {
+    const std::string file = fData->File("keyed.png");
+    fServices.SaveAnswers.push_back(TSaveAnswer{file, 0});
+    Press(Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(fServices.Errors.isEmpty());
+    QVERIFY(std::filesystem::exists(file));
+    QCOMPARE(QImage(QString::fromStdString(file)).size(), QSize(96, 64));
+  }
+
+  void ctrlCPutsTheSavedPictureOnTheClipboard() {
+    QGuiApplication::clipboard()->clear();
+    Press(Qt::Key_C, Qt::ControlModifier);
+    QVERIFY(fServices.Errors.isEmpty());
+    const QImage copied = QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_ARGB32);
+    QCOMPARE(copied.size(), QSize(96, 64));
+    // The same render saved and read back by Qt's PNG reader: the same pixels.
+    const std::string file = fData->File("copied.png");
+    fServices.SaveAnswers.push_back(TSaveAnswer{file, 0});
+    Press(Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(copied, QImage(QString::fromStdString(file)).convertToFormat(QImage::Format_ARGB32));
+    // A picture, not a blank: the default background is opaque.
+    QCOMPARE(qAlpha(copied.pixel(0, 0)), 255);
+  }
+
+  void pageKeysStepTheTemplatesAndStopAtBothEnds() {
+    const int count = static_cast<int>(fData->Templates().size());
+    Press(Qt::Key_PageUp);  // already the first
+    QCOMPARE(fWindow->State().Template, 1);
+    for (int i = 1; i <= count + 1; ++i) Press(Qt::Key_PageDown);
+    QCOMPARE(fWindow->State().Template, count);
+    Settle(*fWindow);
+    QCOMPARE(fWindow->LayerKinds(), LayerTypesOf(fData->File("Templates/" + fData->Templates().back())));
+    Press(Qt::Key_PageUp);
+    QCOMPARE(fWindow->State().Template, count - 1);
+    QVERIFY(fServices.Errors.isEmpty());
+  }
+
+  void aFocusedSliderKeepsItsPageKeys() {
+    Ui(*fWindow).effectPages->setCurrentIndex(0);
+    TTrackBar* bar = Ui(*fWindow).reflectionOpacity;
+    bar->setFocus();
+    const int before = bar->value();
+    QTest::keyClick(bar, Qt::Key_PageDown);
+    QCOMPARE(fWindow->State().Template, 1);
+    QCOMPARE(bar->value(), before - bar->pageStep());
+  }
+
+  void f5Renders() {
+    Settle(*fWindow);
+    const int renders = fWindow->RenderCount();
+    Press(Qt::Key_F5);
+    QCOMPARE(fWindow->RenderCount(), renders + 1);
+    Settle(*fWindow);
+    QCOMPARE(fWindow->Result().Width(), 96);
+  }
+
+  void everyControlHasATooltip() {
+    // A control without its own tooltip shows its parent's (the arrows' buttons, for one).
+    auto tip = [this](QWidget* w) {
+      for (; w != nullptr && w != fWindow.get(); w = w->parentWidget())
+        if (!w->toolTip().isEmpty()) return true;
+      return false;
+    };
+    int checked = 0;
+    for (QWidget* w : fWindow->findChildren<QWidget*>()) {
+      const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QAbstractSlider*>(w) ||
+                           qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QComboBox*>(w) ||
+                           qobject_cast<TPictureBox*>(w);
+      // Qt's own parts (tab scroll buttons) and the hidden lists are nothing a user points at.
+      if (!control || w->objectName().isEmpty() || w->objectName().startsWith(QLatin1String("qt_")) ||
+          qobject_cast<QTabBar*>(w->parentWidget()))
+        continue;
+      if (w == Ui(*fWindow).resamplerList || w == Ui(*fWindow).kernelList || w == Ui(*fWindow).sourceClearPicture) continue;
+      ++checked;
+      QVERIFY2(tip(w), qPrintable(w->objectName()));
+    }
+    QVERIFY(checked >= 30);
+  }
+};
+
+QUIRLON_APP_TEST(AppKeyboardTest);
+
+}  // namespace quirlon::app::test
+
+#include "KeyboardTest.moc"
