@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include <QSignalBlocker>
 #include <QTest>
 
 #include "imagefiles/OutputWriters.h"
@@ -225,6 +226,18 @@ std::vector<std::string> LayerTypesOf(const std::string& IniFile) {
   }
   if (inLayer && types.size() == sectionStart) types.push_back("unknown");
   return types;
+}
+
+void SetOutputSize(MainWindow& Window, int Width, int Height) {
+  const QSignalBlocker quietWidth(Ui(Window).outputWidth);
+  const QSignalBlocker quietHeight(Ui(Window).outputHeight);
+  Ui(Window).outputWidth->setValue(Width);
+  Ui(Window).outputHeight->setValue(Height);
+}
+
+void PressOnArrows(MainWindow& Window, int Key, Qt::KeyboardModifiers Modifiers) {
+  Ui(Window).templateArrows->setFocus();
+  QTest::keyClick(Ui(Window).templateArrows, static_cast<Qt::Key>(Key), Modifiers);
 }
 
 void Settle(MainWindow& Window) {

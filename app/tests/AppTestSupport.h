@@ -138,6 +138,10 @@ inline TControls Ui(QWidget& Window) { return TControls(Window); }
 
 // Waits until the window shows the render of its current values (renders run on a worker).
 void Settle(MainWindow& Window);
+// Sets the output size fields without the renders their changes would start.
+void SetOutputSize(MainWindow& Window, int Width, int Height);
+// A key pressed on the template arrows, which hold no text a key could edit.
+void PressOnArrows(MainWindow& Window, int Key, Qt::KeyboardModifiers Modifiers = Qt::NoModifier);
 
 // Shows the window and waits until it is exposed and active (for keyboard and mouse tests).
 void ShowWindow(QWidget& Window);

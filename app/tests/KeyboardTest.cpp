@@ -22,17 +22,8 @@ class AppKeyboardTest : public QObject {
   TTestServices fServices;
   std::unique_ptr<MainWindow> fWindow;
 
-  void Output(int width, int height) {
-    const QSignalBlocker quietWidth(Ui(*fWindow).outputWidth);
-    const QSignalBlocker quietHeight(Ui(*fWindow).outputHeight);
-    Ui(*fWindow).outputWidth->setValue(width);
-    Ui(*fWindow).outputHeight->setValue(height);
-  }
-  // Keys go to the template arrows, which hold no text a key could edit.
-  void Press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-    Ui(*fWindow).templateArrows->setFocus();
-    QTest::keyClick(Ui(*fWindow).templateArrows, static_cast<Qt::Key>(key), modifiers);
-  }
+  void Output(int width, int height) { SetOutputSize(*fWindow, width, height); }
+  void Press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) { PressOnArrows(*fWindow, key, modifiers); }
 
 private slots:
   void init() {

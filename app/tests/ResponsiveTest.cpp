@@ -22,12 +22,7 @@ class AppResponsiveTest : public QObject {
   TTestServices fServices;
   std::unique_ptr<MainWindow> fWindow;
 
-  void Output(int width, int height) {
-    const QSignalBlocker quietWidth(Ui(*fWindow).outputWidth);
-    const QSignalBlocker quietHeight(Ui(*fWindow).outputHeight);
-    Ui(*fWindow).outputWidth->setValue(width);
-    Ui(*fWindow).outputHeight->setValue(height);
-  }
+  void Output(int width, int height) { SetOutputSize(*fWindow, width, height); }
   std::string SaveAs(const std::string& name) {
     const std::string file = fData->File(name);
     fServices.SaveAnswers.push_back(TSaveAnswer{file, 0});

@@ -16,10 +16,7 @@ class AppUndoTest : public QObject {
   TTestServices fServices;
   std::unique_ptr<MainWindow> fWindow;
 
-  void Press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-    Ui(*fWindow).templateArrows->setFocus();
-    QTest::keyClick(Ui(*fWindow).templateArrows, static_cast<Qt::Key>(key), modifiers);
-  }
+  void Press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) { PressOnArrows(*fWindow, key, modifiers); }
   // The corner of the picture the window shows now, through the clipboard.
   QRgb Corner() {
     Settle(*fWindow);

@@ -19,6 +19,7 @@
 #include "core/Render.h"
 #include "core/Template.h"
 #include "imagefiles/Picture.h"
+#include "tests/support/SeamCheck.h"
 
 namespace {
 
@@ -302,24 +303,7 @@ TFaceQuads FaceQuads(const std::string& file, int w, int h) {
   return out;
 }
 
-// Distance of every cell to the nearest cell outside Set (0 outside), by two chamfer passes.
-std::vector<float> ChamferDistance(const std::vector<std::uint8_t>& set, int w, int h) {
-  const float inf = 1e9f, diag = std::sqrt(2.0f);
-  std::vector<float> d(set.size());
-  for (std::size_t i = 0; i < set.size(); ++i) d[i] = set[i] ? inf : 0;
-  auto at = [&](int x, int y) { return (x < 0 || y < 0 || x >= w || y >= h) ? 0.0f : d[std::size_t(y) * w + x]; };
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      float& v = d[std::size_t(y) * w + x];
-      v = std::min({v, at(x - 1, y) + 1, at(x, y - 1) + 1, at(x - 1, y - 1) + diag, at(x + 1, y - 1) + diag});
-    }
-  for (int y = h - 1; y >= 0; --y)
-    for (int x = w - 1; x >= 0; --x) {
-      float& v = d[std::size_t(y) * w + x];
-      v = std::min({v, at(x + 1, y) + 1, at(x, y + 1) + 1, at(x + 1, y + 1) + diag, at(x - 1, y + 1) + diag});
-    }
-  return d;
-}
+using quirlon::testing::seams::ChamferDistance;
 
 // Every template with faces that share edges, rendered with grey faces once on white and once on
 // black, effects off: where the background shows through a seam the two renders differ. Well
