@@ -21,8 +21,9 @@ inline constexpr std::size_t kIdatChunkSize = 65535;
 // libdeflate can make, at several times the time.
 enum class TPngEffort : std::uint8_t { Fast, Default, Small };
 
-// libdeflate's compression level for Effort: 4, 10 and 12.
-int DeflateLevelOf(TPngEffort Effort);
+// libdeflate's compression level for Effort over FilteredSize bytes of filtered rows: 4, 9 or 10
+// (9 from 4 MiB up), and 12.
+int DeflateLevelOf(TPngEffort Effort, std::size_t FilteredSize);
 
 struct TPngChunk {
   std::array<char, 4> Type{};
