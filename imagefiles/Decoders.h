@@ -20,6 +20,8 @@ void CheckPictureSize(std::int64_t Width, std::int64_t Height);
 // The pixel limit of the DecodePicture running on this thread: what drawn formats (SVG, PDF) may
 // grow to when they choose their own size.
 std::int64_t DecodePixelLimit();
+// Sets that limit (clamped to the largest picture) and returns the one it replaces.
+std::int64_t SetDecodePixelLimit(std::int64_t MaxPixels);
 
 // A cairo-style pixel (colour premultiplied by alpha, B G R A bytes) with straight colour, rounded.
 TColor32 StraightFromPremultiplied(std::uint32_t Pixel);

@@ -313,5 +313,27 @@ TEST(PictureFilesTest, VectorSourcesRenderAndBadOnesNameTheFile) {
   EXPECT_LT(r.Seconds, kAtOnce);
 }
 
+// The heavy libraries start only when a picture needs one of them: the dynamic loader's own log
+// (LD_DEBUG) lists every library a run opens. A render of PNG and BMP sources opens none of them;
+// an SVG source opens librsvg, and nothing else of the module's.
+TEST(PictureFilesTest, HeavyLibrariesStartOnlyForThePicturesThatNeedThem) {
+  ScratchFolder dir;
+  dir.Write("cover.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"30\" height=\"40\">"
+                         "<rect width=\"30\" height=\"40\" fill=\"#00ff00\"/></svg>");
+  ASSERT_EQ(RunRender(dir, "-t 1 --width 120 --height 90 -o side.bmp").Status, 0);
+  ASSERT_EQ(RunRender(dir, "-t 1 --width 120 --height 90 -o front.png").Status, 0);
+  const auto opened = [&](const std::string& sources) {
+    const TResult r = RunRender(dir, "-t 1 --width 120 --height 90 " + sources + " -o out.png", "LD_DEBUG=files");
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    return r.Err;
+  };
+  const std::string plain = opened("--source front=front.png --source side=side.bmp");
+  for (const char* heavy : {"libMagickCore", "libheif", "librsvg", "libpoppler", "libcairo", "libquirlon-codecs"})
+    EXPECT_EQ(plain.find(heavy), std::string::npos) << heavy << " opened for PNG and BMP sources";
+  const std::string vector = opened("--source front=cover.svg");
+  EXPECT_NE(vector.find("librsvg"), std::string::npos);
+  EXPECT_NE(vector.find("libquirlon-codecs"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace quirlon::cli

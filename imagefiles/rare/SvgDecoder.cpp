@@ -112,18 +112,3 @@ TGraphic DecodeSvg(std::span<const std::uint8_t> Data) {
 }
 
 }  // namespace quirlon::imagefiles::detail
-
-// fontconfig, which librsvg and poppler start for text, keeps its configuration until the process
-// ends, and cairo its font caches; both free them only on request. x265, libheif's HEVC encoder
-// (which the tests write HEIC files with), keeps a few buffers likewise. LeakSanitizer would report
-// them at every exit of a sanitizer build. Every program that can load a picture links this file, so the exception lives here.
-#if defined(__SANITIZE_ADDRESS__)
-#define QUIRLON_LEAK_CHECKED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUIRLON_LEAK_CHECKED 1
-#endif
-#endif
-#ifdef QUIRLON_LEAK_CHECKED
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\nleak:libcairo.so\nleak:libx265.so\n"; }
-#endif
