@@ -57,8 +57,7 @@ INSTANTIATE_TEST_SUITE_P(Palettes, QuantiserFewColours,
                                            TFewColours{1, true}, TFewColours{255, true}));
 
 // A ramp through every hue at 400 x 64: far more colours than entries.
-TBitmap32 HueRamp() {
-  TBitmap32 picture;
+void HueRamp(TBitmap32& picture) {
   picture.SetSize(400, 64);
   for (int y = 0; y < 64; ++y)
     for (int x = 0; x < 400; ++x) {
@@ -66,7 +65,6 @@ TBitmap32 HueRamp() {
       auto channel = [&](double phase) { return std::uint8_t(127.5 + 127.5 * std::sin(t + phase) * (0.5 + y / 128.0)); };
       picture.ScanLine(y)[x] = raster::Color32(channel(0), channel(2.094), channel(4.189));
     }
-  return picture;
 }
 
 double Channel(raster::TColor32 c, int shift) { return double(c >> shift & 0xFF); }
@@ -99,7 +97,8 @@ TErrors Errors(const TBitmap32& Picture, const TQuantised& Q) {
 }
 
 TEST(QuantiserTest, ManyColoursAreCloseAndDitheringKeepsTheAreasAverage) {
-  const TBitmap32 picture = HueRamp();
+  TBitmap32 picture;
+  HueRamp(picture);
   const TQuantised plain = QuantisePicture(picture, 256, false, TDither::None);
   const TQuantised ordered = QuantisePicture(picture, 256, false, TDither::Ordered);
   const TQuantised diffused = QuantisePicture(picture, 256, false, TDither::FloydSteinberg);
