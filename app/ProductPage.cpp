@@ -297,6 +297,9 @@ core::TJob ProductPage::TurntableJob() const {
   core::TJob job;
   const auto* window = qobject_cast<const MainWindow*>(this->window());
   job.Product = Job(window != nullptr ? window->State().Product : core::TProductJob());
+  // The turn sets the yaw; the page's pitch stays.
+  job.Product.Yaw.reset();
+  job.Product.SaveTemplate.clear();
   if (window != nullptr) {
     const TWindowState& state = window->State();
     job.Request.Settings = state.Settings;
