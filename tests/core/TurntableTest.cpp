@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <stdexcept>
 #include <vector>
 
@@ -80,6 +82,8 @@ TEST(TurntablePipeline, FramesArriveInOrderWithAtMostAThreadsWorthWaiting) {
         [&](std::int32_t index, std::shared_ptr<TToken>&& token) {
           EXPECT_EQ(token->Index, index);
           order.push_back(index);
+          // A slow encoder: the workers would run ahead if nothing held them.
+          std::this_thread::sleep_for(std::chrono::milliseconds(3));
         });
     std::vector<std::int32_t> expected(24);
     for (std::int32_t i = 0; i < 24; ++i) expected[std::size_t(i)] = i;
