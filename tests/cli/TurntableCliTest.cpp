@@ -325,6 +325,37 @@ INSTANTIATE_TEST_SUITE_P(Kinds, TurntableSmoothness,
                          ::testing::Values("--product box", "--product hardcover --pitch 0", "--product keep-case",
                                            "--product disc", "--product tile", "-t 4"));
 
+// Each frame shows the product at its own angle: its outline has the proportions of a still taken
+// with --yaw at that angle (the still is framed for itself, the turn for the whole turn, so only
+// the scale differs).
+TEST(TurntableCliTest, EachFrameShowsTheAngleAStillAtItsYawShows) {
+  ScratchFolder dir;
+  const std::string args = "--product box --width 320 --height 240 --transparent";
+  const std::vector<TRgbaPicture> frames = StillFrames(dir, args + " --turntable 12", 12);
+  auto rows = [](const TRgbaPicture& p) {
+    TSpan span{int(p.Height), -1};
+    for (std::uint32_t y = 0; y < p.Height; ++y)
+      for (std::uint32_t x = 0; x < p.Width; ++x)
+        if (p.At(x, y)[3] >= 250) {
+          span.Left = std::min(span.Left, int(y));
+          span.Right = std::max(span.Right, int(y));
+        }
+    return span;
+  };
+  for (int i = 0; i < 12; ++i) {
+    const int yaw = -180 + 30 * i;
+    if (yaw == -90 || yaw == 90) continue;  // a still refuses edge-on views
+    const TResult r = RunRender(dir, args + " --yaw " + std::to_string(yaw) + " -o still.png");
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    const TRgbaPicture still = DecodePng(dir.PathOf("still.png"));
+    const TSpan frameX = OpaqueColumns(frames[i]), frameY = rows(frames[i]);
+    const TSpan stillX = OpaqueColumns(still), stillY = rows(still);
+    const double frameShape = double(frameX.Right - frameX.Left + 1) / (frameY.Right - frameY.Left + 1);
+    const double stillShape = double(stillX.Right - stillX.Left + 1) / (stillY.Right - stillY.Left + 1);
+    EXPECT_NEAR(frameShape / stillShape, 1.0, 0.04) << "yaw " << yaw;
+  }
+}
+
 // ---- Refusals ---------------------------------------------------------------------------------
 
 TEST(TurntableCliTest, BadValuesAreUsageErrorsNamingTheValueAndWriteNothing) {
