@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan test-tsan fuzz demo templates previews goldens gallery product-gallery artwork run screenshot install bench bench-peers bench-batch clean
+.PHONY: all deps build test test-asan test-tsan fuzz demo templates previews goldens gallery product-gallery turntable artwork run screenshot install bench bench-peers bench-batch clean
 
 all: build
 
@@ -102,6 +102,10 @@ product-gallery: build
 	  $(BUILD)/tools/quirlon-artwork gallery docs/products.png 3 "$$@"
 
 # Sample artwork, the "customfile" pictures and the about box logo, drawn by our own tool.
+turntable: build
+	$(BUILD)/cli/quirlon-render --product paperback $(PRODUCT_ART) --turntable 24 --width 320 --height 240 \
+	  --quality 80 -o docs/turntable.webp
+
 artwork: build
 	$(BUILD)/tools/quirlon-artwork samples examples data/custom
 	$(BUILD)/tools/quirlon-artwork logo data/Data/Logo.jpg

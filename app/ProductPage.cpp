@@ -1,5 +1,9 @@
 #include "app/ProductPage.h"
 
+#include "app/MainWindow.h"
+#include "app/TurntableDialog.h"
+#include "core/Template.h"
+
 #include <cmath>
 
 #include <QSignalBlocker>
@@ -83,7 +87,8 @@ void ProductPage::BuildControls() {
                      54, 150, 22);
   fSaveTemplate =
       Place(new QPushButton(QStringLiteral("Save as template") + QChar(0x2026), this), "saveTemplate", 164, 54, 124, 22);
-  fProductStatus = MakeLabel(this, "productStatus", {}, 296, 54, 330);
+  fTurntable = Place(new QPushButton(QStringLiteral("Turntable") + QChar(0x2026), this), "turntable", 294, 54, 90, 22);
+  fProductStatus = MakeLabel(this, "productStatus", {}, 390, 54, 236);
 
   const std::pair<QWidget*, const char*> tips[] = {
       {fProductYaw, "Yaw: the turn of the product"},
@@ -98,6 +103,7 @@ void ProductPage::BuildControls() {
       {fProductPaper, "The paper of the pages, which sets the spine's thickness"},
       {fSplitWrap, "Split a full cover wrap into back, spine and front"},
       {fSaveTemplate, "Save this product as a template of your own"},
+      {fTurntable, "Watch the product turn once round and save it as an animation"},
   };
   for (const auto& [control, tip] : tips) control->setToolTip(QString::fromUtf8(tip));
 
@@ -120,6 +126,9 @@ void ProductPage::BuildControls() {
   }
   connect(fSplitWrap, &QPushButton::clicked, this, [this] { emit SplitWrapClicked(); });
   connect(fSaveTemplate, &QPushButton::clicked, this, [this] { emit SaveTemplateClicked(); });
+  connect(fTurntable, &QPushButton::clicked, this, [this] {
+    if (TurntableDialog* dialog = OpenTurntable()) dialog->show();
+  });
 }
 
 const core::TProductKind* ProductPage::CurrentKind() const {
@@ -282,6 +291,38 @@ void ProductPage::ShowAngleValues() {
   const bool on = CurrentKind() != nullptr;
   fProductYawValue->setText(on ? DegreesText(fProductYaw->value()) : QString());
   fProductPitchValue->setText(on ? DegreesText(fProductPitch->value()) : QString());
+}
+
+core::TJob ProductPage::TurntableJob() const {
+  core::TJob job;
+  const auto* window = qobject_cast<const MainWindow*>(this->window());
+  job.Product = Job(window != nullptr ? window->State().Product : core::TProductJob());
+  // The turn sets the yaw; the page's pitch stays.
+  job.Product.Yaw.reset();
+  job.Product.SaveTemplate.clear();
+  if (window != nullptr) {
+    const TWindowState& state = window->State();
+    job.Request.Settings = state.Settings;
+    job.Request.Sources = state.Sources;
+    job.Request.TransparentBackground = state.TransparentBackground;
+    job.Request.LargeDiscArea = state.LargeDiscArea;
+    job.Request.CustomFolder = window->Paths().DataFolder + core::kCustomFolder;
+    if (window->Result().Width() > 0) {
+      job.Request.Width = window->Result().Width();
+      job.Request.Height = window->Result().Height();
+    }
+  }
+  return job;
+}
+
+TurntableDialog* ProductPage::OpenTurntable() {
+  if (CurrentKind() == nullptr) {
+    SetStatus(QStringLiteral("Choose a product kind to turn"));
+    return nullptr;
+  }
+  auto* dialog = new TurntableDialog(TurntableJob(), this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  return dialog;
 }
 
 }  // namespace quirlon::app

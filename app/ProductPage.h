@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include "app/Controls.h"
+#include "core/Job.h"
 #include "core/ProductJob.h"
 
 namespace quirlon::app {
@@ -32,6 +33,11 @@ public:
   // A line under the buttons: what the last change did, or why it was refused.
   void SetStatus(const QString& Text);
   QString Status() const;
+  // What "Turntable..." turns: the page's product with the window's sources, settings and output
+  // size (the last render's).
+  core::TJob TurntableJob() const;
+  // Opens the turntable dialog over the page's product; nullptr (and a status line) without one.
+  class TurntableDialog* OpenTurntable();
 
 signals:
   // A value the render depends on changed (sliders: when the mouse lets go).
@@ -71,6 +77,7 @@ private:
   QCheckBox* fFitToArtwork;
   QPushButton* fSplitWrap;
   QPushButton* fSaveTemplate;
+  QPushButton* fTurntable;
   QLabel* fProductStatus;
 };
 

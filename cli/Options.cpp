@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "core/Turntable.h"
 #include "imagefiles/OutputWriters.h"
 #include "imagefiles/Picture.h"
 
@@ -138,9 +139,15 @@ Options ParseOptions(const std::vector<std::string>& args) {
   if (o.Json && !o.List) throw UsageError("--json goes with --list");
   if (o.BatchFile.empty() && batchOnly)
     throw UsageError("--jobs, --shard, --skip-existing and --strict go with --batch FILE");
-  if (!o.Help && !o.Version && !o.List && o.BatchFile.empty() && !sawOutput && o.Job.Product.SaveTemplate.empty())
+  if (!o.Help && !o.Version && !o.List && o.BatchFile.empty() && !sawOutput && o.Job.Product.SaveTemplate.empty() &&
+      o.Job.Turntable.FramesFolder.empty())
     throw UsageError("-o FILE or --save-template FILE is required (see --help)");
-  if (sawOutput) {
+  try {
+    core::CheckTurntableJob(o.Job);
+  } catch (const core::EJobValue& e) {
+    throw UsageError("--" + e.Key() + e.Detail());
+  }
+  if (sawOutput && o.Job.Turntable.Frames == 0) {
     // The format is settled before anything is rendered.
     try {
       core::OutputFormatOfJob(o.Job.Output);
@@ -154,6 +161,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
 std::string HelpText() {
   std::string text = R"(Usage: quirlon-render -o FILE [options]
        quirlon-render --product KIND [--size WxHxD] -o FILE [options]
+       quirlon-render --product KIND --turntable N -o FILE.webp|.png|.gif [options]
 Renders a box shot from a template, or from a product's dimensions, and saves it as PNG, JPEG,
 WebP, TIFF or BMP.
 

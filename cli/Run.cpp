@@ -222,6 +222,11 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
   }
   if (!o.Quiet && outcome.Template) WarnAboutSlots(o, *outcome.Template, err);
   if (o.Verbose && outcome.WroteTemplate) report << "wrote " << job.Product.SaveTemplate << " (template)\n";
+  if (o.Verbose && job.Turntable.Frames > 0) {
+    report << "wrote " << job.Turntable.Frames << " frames of " << outcome.Width << " x " << outcome.Height << " to "
+           << (job.Turntable.FramesFolder.empty() ? job.Output.File : job.Turntable.FramesFolder) << "\n";
+    return 0;
+  }
   if (o.Verbose && outcome.Width > 0)
     report << "wrote " << (job.Output.ToStandardOutput() ? "standard output" : job.Output.File) << " ("
            << outcome.Width << " x " << outcome.Height << ", "

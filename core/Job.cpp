@@ -284,6 +284,37 @@ const std::vector<TJobKey>& Table() {
          if (v.empty()) throw EJobValue("save-template", " needs a file name");
          j.Product.SaveTemplate = InFolder(v, base);
        }},
+      {"turntable", K::Number, "N", "Turntable",
+       "render N frames of the camera going once round the product (a\n--product or a template with a [Product] "
+       "section) into an animated\n.webp, .png (APNG) or .gif by -o's extension, or --frames DIR",
+       1, kMaxTurntableFrames, QUIRLON_NUMBER(Turntable.Frames, "turntable")},
+      {"yaw-range", K::Text, "A:B", "Turntable",
+       "the turn's yaw from A to B degrees (default -180:180, a whole turn;\nless is a swing that shows both ends)",
+       0, 0,
+       [](TJob& j, const std::string& v, const std::string&) {
+         ParseYawRange(v, j.Turntable.YawFrom, j.Turntable.YawTo);
+         j.Turntable.YawRangeGiven = true;
+       }},
+      {"dither", K::Text, "none|ordered|fs", "Turntable",
+       "how a GIF animation's 256 colours a frame mix: none (default),\nordered (a steady pattern) or fs "
+       "(Floyd-Steinberg error diffusion)", 0, 0,
+       [](TJob& j, const std::string& v, const std::string&) {
+         if (v == "none") j.Output.Dither = imagefiles::TDither::None;
+         else if (v == "ordered") j.Output.Dither = imagefiles::TDither::Ordered;
+         else if (v == "fs") j.Output.Dither = imagefiles::TDither::FloydSteinberg;
+         else throw EJobValue("dither", " takes none, ordered or fs, not '" + v + "'");
+       }},
+      {"fps", K::Number, "N", "Turntable", "frames a second, 1..100 (default 24)", 1, 100,
+       QUIRLON_NUMBER(Turntable.Fps, "fps")},
+      {"loop", K::Number, "N", "Turntable", "times the animation plays, 0..65535 (default 0: for ever)", 0, 65535,
+       QUIRLON_NUMBER(Turntable.Loop, "loop")},
+      {"frames", K::Folder, "DIR", "Turntable",
+       "write the frames as DIR/frame-000.png, frame-001.png, ... instead\nof one animation (-o is then optional)",
+       0, 0,
+       [](TJob& j, const std::string& v, const std::string& base) {
+         if (v.empty()) throw EJobValue("frames", " needs a folder name");
+         j.Turntable.FramesFolder = InFolder(v, base);
+       }},
   };
   return keys;
 }
@@ -296,6 +327,27 @@ const std::vector<TJobKey>& Table() {
 const TJobKey& KeyNamed(std::string_view name) { return *FindJobKey(name); }
 
 }  // namespace
+
+double TTurntableJob::YawOf(std::int32_t Index) const {
+  if (Frames <= 1) return YawFrom;
+  const double steps = WholeTurn() ? Frames : Frames - 1;
+  return YawFrom + (YawTo - YawFrom) * Index / steps;
+}
+
+void ParseYawRange(const std::string& Text, double& From, double& To) {
+  const auto bad = [&](const std::string& why) {
+    return EJobValue("yaw-range", " takes A:B in degrees, " + why + ", not '" + Text + "'");
+  };
+  const std::size_t colon = Text.find(':');
+  double a = 0, b = 0;
+  if (colon == std::string::npos || !ParseNumber(Text.substr(0, colon), a) || !ParseNumber(Text.substr(colon + 1), b))
+    throw bad("such as -180:180 or -40:40");
+  if (!(a >= -360 && b <= 360)) throw bad("each from -360 to 360");
+  if (!(b > a)) throw bad("B greater than A");
+  if (b - a > 360) throw bad("at most one turn (B - A <= 360)");
+  From = a;
+  To = b;
+}
 
 const std::vector<TCanvasPreset>& CanvasPresets() {
   static const std::vector<TCanvasPreset> presets = {

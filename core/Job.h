@@ -12,6 +12,7 @@
 #include "core/ProductJob.h"
 #include "core/Render.h"
 #include "imagefiles/OutputWriters.h"
+#include "imagefiles/Quantiser.h"
 #include "raster/Errors.h"
 
 namespace quirlon::core {
@@ -29,6 +30,7 @@ struct TJobOutput {
   bool Lossless = false;      // WebP
   imagefiles::TPngEffort PngEffort = imagefiles::TPngEffort::Default;
   bool Flip = false;  // mirrored left to right
+  imagefiles::TDither Dither = imagefiles::TDither::None;  // GIF animations
 
   bool ToStandardOutput() const { return File == "-"; }
   imagefiles::TSaveOptions SaveOptions() const { return {Dpi, Quality, Lossless, PngEffort}; }
@@ -41,12 +43,34 @@ struct TJobOutput {
 // rendered before this is known.
 imagefiles::TOutputFormat OutputFormatOfJob(const TJobOutput& Output);
 
+// The product turning on its floor, as an animated picture or numbered frames.
+inline constexpr std::int32_t kMaxTurntableFrames = 3600;
+struct TTurntableJob {
+  std::int32_t Frames = 0;  // "--turntable N"; 0: a still picture
+  // "--yaw-range A:B": the camera's yaw from A to B degrees. A whole turn (B - A = 360) stops one
+  // step short of B, which is A again, so that the loop does not show one angle twice; a swing
+  // shows both ends.
+  double YawFrom = -180, YawTo = 180;
+  bool YawRangeGiven = false;
+  std::int32_t Fps = 24;
+  std::int32_t Loop = 0;     // plays this often, 0 for ever
+  std::string FramesFolder;  // "--frames DIR": numbered PNG files instead of one animation
+
+  bool WholeTurn() const { return YawTo - YawFrom == 360; }
+  // The yaw of frame Index (0 to Frames - 1).
+  double YawOf(std::int32_t Index) const;
+};
+
+// "A:B" in degrees, -360 <= A < B <= 360 and B - A at most 360; throws EJobValue for "yaw-range".
+void ParseYawRange(const std::string& Text, double& From, double& To);
+
 struct TJob {
   std::string Template = "1";   // number as the window counts, display name, or a template file
   std::string TemplatesFolder;  // where numbers and names are looked up; empty: beside the program
   TRenderRequest Request;       // all but the template file, which the caller resolves
   TJobOutput Output;
   TProductJob Product;  // a product from dimensions, or a template's product turned
+  TTurntableJob Turntable;
   // Which canvas sides were asked for: one side alone takes the other from the template's
   // proportions (FitCanvasToTemplate).
   bool WidthGiven = false;

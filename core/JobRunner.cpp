@@ -15,6 +15,7 @@
 #include "core/ProductError.h"
 #include "core/ProductSection.h"
 #include "core/Render.h"
+#include "core/Turntable.h"
 #include "imagefiles/OutputWriters.h"
 #include "imagefiles/SafeFile.h"
 
@@ -49,6 +50,7 @@ void WriteToStandardOutput(const std::vector<std::uint8_t>& File) {
 }  // namespace
 
 TJobOutcome RenderJob(const TJob& Job, const std::string& TemplateFile, TJobResources& Resources) {
+  if (Job.Turntable.Frames > 0) return RenderTurntableJob(Job, TemplateFile, Resources);
   imagefiles::TPictureCache ownPictures;
   imagefiles::TPictureCache& pictures = Resources.Pictures != nullptr ? *Resources.Pictures : ownPictures;
   TRenderRequest request = Job.Request;

@@ -34,8 +34,11 @@ constexpr TProductKind kKinds[] = {
     // A DVD case: the sleeve's spine shows on whichever side the camera sees, black plastic on top.
     {"keep-case", TSolid::Box, 135, 190, 14, 30, 14,
      {kFront, kRightSide, kSpine, TFaceFill{"top", "customcolor", "clBlack"}, kBack}, 5, "", "keepcase-sleeve.png"},
-    {"disc", TSolid::Disc, 120, 120, 0, 25, 6, {TFaceFill{"disc", "disc", "DISC"}}, 1, "", ""},
-    {"tile", TSolid::Card, 150, 150, 0, 22, 10, {TFaceFill{"card", "roundrect", "FRONT"}}, 1,
+    // Flat products seen from behind (a turn shows their backs) show the same picture.
+    {"disc", TSolid::Disc, 120, 120, 0, 25, 6,
+     {TFaceFill{"disc", "disc", "DISC"}, TFaceFill{"back", "disc", "DISC"}}, 2, "", ""},
+    {"tile", TSolid::Card, 150, 150, 0, 22, 10,
+     {TFaceFill{"card", "roundrect", "FRONT"}, TFaceFill{"back", "roundrect", "FRONT"}}, 2,
      "roundrecthighlight lefttop, roundrectshade rightdown", ""},
 };
 // clang-format on

@@ -14,7 +14,7 @@ namespace quirlon::core {
 enum class TSolid { Box, Disc, Card };
 
 // What fills one face: a layer type and its source. Box faces are named "front", "right", "left",
-// "top" and "back", a disc's face "disc", a card's "card".
+// "top" and "back", a disc's face "disc" and a card's "card", the backs of both "back".
 struct TFaceFill {
   std::string_view Face;
   std::string_view Type;    // "normal", "customcolor", "disc" or "roundrect"

@@ -32,14 +32,22 @@ std::vector<TSolidFace> BoxFaces(const TProduct& p) {
   };
 }
 
+// A flat product's face and its back: the back's picture reads the right way round from behind
+// (its top-left is the face's top-right).
+std::vector<TSolidFace> FlatFaces(std::string_view Name, const std::array<TVec3, 4>& Flat, const TVec3& Axis,
+                                  double Turn) {
+  TSolidFace face{Name, {}}, back{"back", {}};
+  for (int i = 0; i < 4; ++i) face.Corners[i] = TurnAbout(Flat[i], Axis, Turn);
+  back.Corners = {face.Corners[1], face.Corners[0], face.Corners[3], face.Corners[2]};
+  return {face, back};
+}
+
 std::vector<TSolidFace> DiscFaces(const TProduct& p) {
   const double r = p.Width / 2.0;
   const double x = p.Position.X, z = p.Position.Z, y0 = p.Position.Y + p.Lift;
   const std::array<TVec3, 4> flat = {TVec3{x - r, y0 + 2 * r, z}, TVec3{x + r, y0 + 2 * r, z}, TVec3{x + r, y0, z},
                                      TVec3{x - r, y0, z}};
-  TSolidFace face{"disc", {}};
-  for (int i = 0; i < 4; ++i) face.Corners[i] = TurnAbout(flat[i], p.Position, p.Turn);
-  return {face};
+  return FlatFaces("disc", flat, p.Position, p.Turn);
 }
 
 // A card stands on its bottom edge on the floor.
@@ -49,9 +57,7 @@ std::vector<TSolidFace> CardFaces(const TProduct& p) {
   const TVec3& o = p.Position;
   const std::array<TVec3, 4> flat = {TVec3{o.X, o.Y + topY, o.Z + topZ}, TVec3{o.X + p.Width, o.Y + topY, o.Z + topZ},
                                      TVec3{o.X + p.Width, o.Y, o.Z}, TVec3{o.X, o.Y, o.Z}};
-  TSolidFace face{"card", {}};
-  for (int i = 0; i < 4; ++i) face.Corners[i] = TurnAbout(flat[i], o, p.Turn);
-  return {face};
+  return FlatFaces("card", flat, o, p.Turn);
 }
 
 std::vector<TSolidFace> SolidFaces(const TProduct& p) {

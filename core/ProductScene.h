@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,12 @@ struct TLayerOverlay {
   friend bool operator==(const TLayerOverlay&, const TLayerOverlay&) = default;
 };
 
+// Bounds in the camera's image plane (TCamera::Project at the scene's width), y down.
+struct TFrameBounds {
+  double MinX = 0, MaxX = 0, MinY = 0, MaxY = 0;
+  friend bool operator==(const TFrameBounds&, const TFrameBounds&) = default;
+};
+
 struct TProductScene {
   std::vector<TProduct> Products;  // one or two
   TCameraSetup Camera;
@@ -52,6 +59,10 @@ struct TProductScene {
   // The rules its faces meet by (FaceUnderlap.h): the latest for a new scene; a template keeps the
   // ones it was made by, so that making it again gives the same layers.
   int SeamRules = kSeamRules;
+  // Set for the frames of a turn: every frame is fitted to these bounds instead of what it shows,
+  // so the product keeps its size and place as it turns, and the shadow falls from the whole
+  // footprint, so it does not jump when a face turns away. Never written to a template.
+  std::optional<TFrameBounds> FixedFrame;
   friend bool operator==(const TProductScene&, const TProductScene&) = default;
 };
 

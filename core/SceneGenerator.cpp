@@ -141,6 +141,10 @@ std::array<TVec3, 4> ShadowPolygon(const std::vector<TProductFace>& Faces, doubl
 }
 
 TSceneFit::TSceneFit(const TProductScene& Scene) : fCamera(Scene.Camera), fFrameWidth(Scene.Width) {
+  if (Scene.FixedFrame) {
+    Fit(Scene, *Scene.FixedFrame);
+    return;
+  }
   std::vector<TPlanePoint> points;
   for (const auto& faces : SceneFaces(Scene))
     for (const TProductFace& face : faces)
@@ -154,6 +158,11 @@ TSceneFit::TSceneFit(const TProductScene& Scene) : fCamera(Scene.Camera), fFrame
     minY = std::min(minY, p.Y);
     maxY = std::max(maxY, p.Y);
   }
+  Fit(Scene, {minX, maxX, minY, maxY});
+}
+
+void TSceneFit::Fit(const TProductScene& Scene, const TFrameBounds& Bounds) {
+  const double minX = Bounds.MinX, maxX = Bounds.MaxX, minY = Bounds.MinY, maxY = Bounds.MaxY;
   if (!(maxX > minX && maxY > minY)) throw EBadProductValue("The product shows no area to the camera");
   fScale = std::min(Scene.FillX * Scene.Width / (maxX - minX), Scene.FillY * Scene.Height / (maxY - minY));
   fOffsetX = Scene.Width / 2.0 - fScale * (maxX + minX) / 2.0;
@@ -202,7 +211,13 @@ TGeneratedTemplate GenerateTemplate(const TProductScene& Scene) {
     out.Notes.push_back(note);
     out.Roles.push_back(role);
   };
-  const auto faces = OrderedVisibleFaces(Scene);
+  std::vector<TProductFace> faces = OrderedVisibleFaces(Scene);
+  if (Scene.FixedFrame) {
+    // A turning product casts the shadow of its whole footprint, seen or not.
+    faces.clear();
+    for (auto& product : SceneFaces(Scene))
+      for (auto& face : product) faces.push_back(std::move(face));
+  }
   bool standsOnFloor = false;
   for (const TProductFace& face : faces)
     for (const TVec3& c : face.Corners) standsOnFloor = standsOnFloor || std::fabs(c.Y) < 1e-6;

@@ -49,14 +49,16 @@ std::array<TVec3, 4> ShadowPolygon(const std::vector<TProductFace>& Faces, doubl
 // farthest from (nearest to) the light; nothing on faces other than pictures and colours.
 std::vector<TLayerOverlay> AutomaticOverlays(const TProductFace& Face);
 
-// Template coordinates (before rounding) of a world point: the products' outline fills its share
-// of the frame, centred across, the lowest floor point at FloorAt of the height.
+// Template coordinates (before rounding) of a world point: the products' outline (or the scene's
+// FixedFrame) fills its share of the frame, centred across, the lowest floor point at FloorAt of
+// the height.
 class TSceneFit {
  public:
   explicit TSceneFit(const TProductScene& Scene);
   TPlanePoint operator()(const TVec3& P) const;
 
  private:
+  void Fit(const TProductScene& Scene, const TFrameBounds& Bounds);
   TCamera fCamera;
   double fFrameWidth, fScale, fOffsetX, fOffsetY;
 };

@@ -272,12 +272,16 @@ std::vector<std::uint8_t> CompressSlices(const TFilteredRows& Data, int Level, s
   return stream;
 }
 
-// Deflates the filtered rows and sends them as IDAT chunks of kIdatChunkSize bytes.
-void WriteImageData(const TPngImage& Png, const TPngImage::TSink& Sink) {
+std::vector<std::uint8_t> CompressedRows(const TPngImage& Png) {
   const TFilteredRows data = AllFilteredRows(Png);
   const int level = DeflateLevelOf(Png.Effort, data.size());
   const std::size_t slices = SliceCount(data.size());
-  const std::vector<std::uint8_t> stream = slices > 1 ? CompressSlices(data, level, slices) : CompressOneStream(data, level);
+  return slices > 1 ? CompressSlices(data, level, slices) : CompressOneStream(data, level);
+}
+
+// Deflates the filtered rows and sends them as IDAT chunks of kIdatChunkSize bytes.
+void WriteImageData(const TPngImage& Png, const TPngImage::TSink& Sink) {
+  const std::vector<std::uint8_t> stream = CompressedRows(Png);
   TIdatWriter idat(Sink);
   idat.Add(stream.data(), stream.size());
   idat.Finish();
@@ -354,6 +358,16 @@ TPngImage Bitmap32ToPng(const raster::TBitmap32& Source, TPngEffort Effort, bool
   png.Chunks = {MakePngChunk("IHDR"), MakePngChunk("IDAT"), MakePngChunk("IEND")};
   png.Bitmap = &Source;  // read while writing: no copy of the canvas
   return png;
+}
+
+std::vector<std::uint8_t> CompressedPngRows(const raster::TBitmap32& Source, TPngEffort Effort) {
+  const TPngImage png = Bitmap32ToPng(Source, Effort, false);
+  png.Validate();
+  return CompressedRows(png);
+}
+
+void WritePngChunk(const TPngImage::TSink& Sink, std::string_view Type, const std::uint8_t* Data, std::size_t Size) {
+  WriteChunk(Sink, MakePngChunk(Type).Type, Data, Size);
 }
 
 }  // namespace quirlon::imagefiles

@@ -70,4 +70,11 @@ public:
 // lives.
 TPngImage Bitmap32ToPng(const raster::TBitmap32& Source, TPngEffort Effort, bool Interlaced);
 
+// What the IDAT chunks of Source's image carry: its rows filtered with Sub (no interlace) in one
+// zlib stream, compressed at Effort's level. Animation frames are made of this.
+std::vector<std::uint8_t> CompressedPngRows(const raster::TBitmap32& Source, TPngEffort Effort);
+
+// One chunk to Sink: length, Type, Data, CRC.
+void WritePngChunk(const TPngImage::TSink& Sink, std::string_view Type, const std::uint8_t* Data, std::size_t Size);
+
 }  // namespace quirlon::imagefiles

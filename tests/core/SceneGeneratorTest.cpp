@@ -355,13 +355,14 @@ TEST(SceneFaces, SlotsAndNamesOfOneAndTwoProducts) {
         "left2=SIDE2", "top2=TOP2", "back2=clSilver"},
        ""},
       {{{"hardcover", 160, 240, 38}, {"disc", 120, 120}},
-       {"front=FRONT", "right=$D8E8F0", "left=SIDE", "top=$D8E8F0", "back=FRONT2", "disc=DISC"},
+       {"front=FRONT", "right=$D8E8F0", "left=SIDE", "top=$D8E8F0", "back=FRONT2", "disc=DISC", "back=DISC"},
        "FRONT2"},
+      // Discs and tiles show their picture from behind as well (a turn shows their backs).
       {{{"disc", 120, 120}, {"jewel-case", 142, 125, 10}},
-       {"disc=DISC", "front=FRONT", "right=clSilver", "left=SIDE", "top=clSilver", "back=FRONT2"},
+       {"disc=DISC", "back=DISC", "front=FRONT", "right=clSilver", "left=SIDE", "top=clSilver", "back=FRONT2"},
        "FRONT2"},
-      {{{"disc", 120, 120}, {"disc", 120, 120}}, {"disc=DISC", "disc=DISC2"}, ""},
-      {{{"tile", 150, 150}, {"tile", 150, 150}}, {"card=FRONT", "card=FRONT2"}, ""},
+      {{{"disc", 120, 120}, {"disc", 120, 120}}, {"disc=DISC", "back=DISC", "disc=DISC2", "back=DISC2"}, ""},
+      {{{"tile", 150, 150}, {"tile", 150, 150}}, {"card=FRONT", "back=FRONT", "card=FRONT2", "back=FRONT2"}, ""},
   };
   for (const auto& c : cases) {
     TProductScene scene;
