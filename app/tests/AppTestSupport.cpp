@@ -20,9 +20,11 @@ std::vector<std::pair<QString, TSuiteFactory>>& Registry() {
   return registry;
 }
 
-std::optional<std::string> TTestServices::OpenPicture(QWidget*, const QString& Title, const std::string& Filter) {
+std::optional<std::string> TTestServices::OpenPicture(QWidget*, const QString& Title, const std::string& Filter,
+                                                      const std::string& Folder) {
   OpenTitles << Title;
   OpenFilters.push_back(Filter);
+  OpenFolders.push_back(Folder);
   if (OpenAnswers.empty()) return std::nullopt;
   auto answer = OpenAnswers.front();
   OpenAnswers.pop_front();

@@ -188,12 +188,31 @@ private slots:
     QCOMPARE(Ui(w).shadowColour->iconSize(), QSize(25, 25));
   }
 
-  void windowIsFixedAndCannotMaximise() {
-    QCOMPARE(fWindow->minimumSize(), QSize(633, 523));
-    QCOMPARE(fWindow->maximumSize(), QSize(633, 523));
+  void theDesignedLayoutIsTheSmallestAndThePreviewTakesTheRest() {
+    // The designed window with the status bar under it.
+    QCOMPARE(fWindow->minimumSize(), QSize(633, 543));
+    QCOMPARE(fWindow->size(), QSize(633, 543));
+    QCOMPARE(fWindow->findChild<QWidget*>(QStringLiteral("statusBar"))->geometry(), QRect(0, 523, 633, 20));
     const Qt::WindowFlags flags = fWindow->windowFlags();
-    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+    QVERIFY(flags & Qt::WindowMaximizeButtonHint);
     QVERIFY(flags & Qt::WindowMinimizeButtonHint);
+    ShowWindow(*fWindow);
+    fWindow->resize(633 + 200, 543 + 100);
+    QTRY_COMPARE(fWindow->size(), QSize(833, 643));
+    const TControls ui = Ui(*fWindow);
+    QCOMPARE(ui.preview->geometry(), QRect(168, 56, 297 + 200, 297 + 100));
+    QCOMPARE(ui.templatePanel->geometry(), QRect(8, 64, 153, 249));
+    QCOMPARE(ui.sourcePanel->geometry(), QRect(472 + 200, 64, 153, 249));
+    QCOMPARE(ui.sourceArrows->pos(), QPoint(472 + 200, 320));
+    QCOMPARE(ui.outputWidth->parentWidget()->pos(), QPoint(168, 360 + 100));
+    QCOMPARE(ui.transparentBackground->pos(), QPoint(480 + 200, 360 + 100));
+    QCOMPARE(ui.flipWhenSaved->pos(), QPoint(480 + 200, 408 + 100));
+    QCOMPARE(ui.effectPages->geometry(), QRect(0, 416 + 100, 833, 105));
+    // The render fills the larger preview.
+    QCOMPARE(fWindow->View().Bitmap().Width(), 497);
+    fWindow->resize(633, 543);
+    QTRY_COMPARE(ui.preview->geometry(), QRect(168, 56, 297, 297));
+    QCOMPARE(ui.sourcePanel->geometry(), QRect(472, 64, 153, 249));
     QVERIFY(flags & Qt::WindowSystemMenuHint);
     QCOMPARE(fWindow->pos(), QPoint(312, 222));
     ShowWindow(*fWindow);
