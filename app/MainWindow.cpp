@@ -4,6 +4,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -202,6 +203,7 @@ MainWindow::MainWindow(TWindowServices& Services, TAppPaths Paths, QWidget* Pare
   StartUp();
   ConnectHandlers();
   BuildShortcuts();
+  ShowCurrentSlot();
   RestoreSettings();
   fRecordedValues = UndoableValues();
 }
@@ -274,10 +276,8 @@ void MainWindow::BuildLayout() {
     b->setAutoRaise(true);
     b->setFocusPolicy(Qt::NoFocus);
   }
-  for (QToolButton* b : {fOpenScene, fSaveScene}) {
-    b->setAutoRaise(true);
-    b->setFocusPolicy(Qt::NoFocus);
-  }
+  for (QToolButton* b : {fOpenScene, fSaveScene}) b->setAutoRaise(true);
+  for (QToolButton* b : {fSavePicture, fAbout, fOpenScene, fSaveScene}) b->setFocusPolicy(Qt::TabFocus);
 
   fTemplatePanel = Place(new TCaptionPanel(QStringLiteral("TOP"), this), "templatePanel", 8, 64, 153, 249);
   fTemplatePanel->setFont(SansFont(19));
@@ -310,11 +310,20 @@ void MainWindow::BuildLayout() {
   fSourcePicture = Place(new TPictureBox(fSourcePanel), "sourcePicture", 16, 64, 121, 113);
   fSourceColour = Place(new TColorSelect(fServices, fState.Sources[0].Colour, 40, fSourcePanel),
                                  "sourceColour", 48, 192, 57, 49);
+  fSourceUse = MakeLabel(fSourcePanel, "sourceUse", QString(), 8, 40, 137, 14, 11);
+  fSourceClear = Place(new QToolButton(fSourcePanel), "sourceClear", 124, 58, 19, 19);
+  fSourceClear->setText(QStringLiteral("\u00D7"));
+  fSourceClear->hide();
+  fSourcePicture->setFocusPolicy(Qt::StrongFocus);
+  // The same as the clear button, on the picture itself.
+  auto* clearAction = new QAction(QStringLiteral("Clear picture"), fSourcePicture);
+  clearAction->setObjectName(QStringLiteral("clearPictureAction"));
+  fSourcePicture->setContextMenuPolicy(Qt::ActionsContextMenu);
+  fSourcePicture->addAction(clearAction);
   fSourceArrows = Place(new TUpDown(1, core::kSlotCount, 1, this),
                             "sourceArrows", 472, 320, 153, 33);
 
   fTransparentBackground = MakeCheckBox(this, "transparentBackground", QStringLiteral("Transparent background"), false, 480, 360, 138, 20);
-  fTransparentBackground->setFocusPolicy(Qt::ClickFocus);
   fLargeDiscArea = MakeCheckBox(this, "largeDiscArea", QStringLiteral("Large disc area"), false, 480, 384, 93, 20);
 
   fEffectPages = Place(new QTabWidget(this), "effectPages", 0, 416, 633, 105);
@@ -359,7 +368,7 @@ void MainWindow::BuildLayout() {
   fShadowDensity =
       Place(new TTrackBar(0, 255, defaults.ShadowDensity, shadowPage), "shadowDensity", 280, 4, 150, 28);
   fShadowColour =
-      Place(new TColorSelect(fServices, defaults.ShadowColor, 25, shadowPage), "shadowColour", 432, 0, 41, 33);
+      Place(new TColorSelect(fServices, defaults.ShadowColor, 25, shadowPage), "shadowColour", 466, 0, 41, 33);
   auto* shadowBlurLabel = MakeLabel(shadowPage, "shadowBlurLabel", QStringLiteral("Blur shadow"), 214, 53, 58, 13);
   fShadowBlur =
       Place(new TTrackBar(0, 100, defaults.ShadowBlur, shadowPage), "shadowBlur", 280, 49, 150, 25);
@@ -368,12 +377,12 @@ void MainWindow::BuildLayout() {
   fShadingStrength =
       Place(new TTrackBar(0, 255, defaults.ShadingStrength, objectPage), "shadingStrength", 104, 8, 150, 25);
   fShadingColour = Place(new TColorSelect(fServices, defaults.ShadingColor, 25, objectPage),
-                                   "shadingColour", 256, 0, 41, 33);
+                                   "shadingColour", 290, 0, 41, 33);
   auto* highlightLabel = MakeLabel(objectPage, "highlightLabel", QStringLiteral("Highlights"), 40, 48, 46, 13);
   fHighlightStrength =
       Place(new TTrackBar(0, 255, defaults.HighlightStrength, objectPage), "highlightStrength", 104, 48, 150, 25);
   fHighlightColour = Place(new TColorSelect(fServices, defaults.HighlightColor, 25, objectPage),
-                                     "highlightColour", 256, 40, 41, 33);
+                                     "highlightColour", 290, 36, 41, 33);
 
   MakeLabel(objectPage, "samplingLabel", QStringLiteral("Sampling"), 340, 8, 44, 13);
   fSampling = Place(new QComboBox(objectPage), "sampling", 400, 4, 97, 21);
@@ -384,6 +393,15 @@ void MainWindow::BuildLayout() {
 
   fStatusBar = Place(new QStatusBar(this), "statusBar", 0, kDesignHeight, kDesignWidth, kStatusBarHeight);
   fStatusBar->setSizeGripEnabled(true);
+
+  // Each bar's value beside it, kept up to date however the bar moves.
+  for (TTrackBar* bar : {fReflectionOpacity, fReflectionLength, fReflectionBrightness, fReflectionBlur, fShadowDensity,
+                         fShadowBlur, fShadingStrength, fHighlightStrength}) {
+    auto* value = MakeLabel(bar->parentWidget(), (bar->objectName() + QStringLiteral("Value")).toLatin1().constData(),
+                            QString::number(bar->value()), bar->x() + bar->width() + 2, bar->y() + (bar->height() - 14) / 2,
+                            30, 14);
+    connect(bar, &QAbstractSlider::valueChanged, value, [value](int v) { value->SetCaption(QString::number(v)); });
+  }
 
   fResamplerList = Place(new QComboBox(this), "resamplerList", 0, 360, 145, 21);
   fResamplerList->hide();
@@ -406,6 +424,8 @@ void MainWindow::BuildLayout() {
       {fOutputDpi, "Resolution written into the saved file, in dots per inch"},
       {fSourcePicture, "Click to choose the picture for this slot, or drop one on the panel"},
       {fSourceColour, "Fill this slot with a colour instead of a picture"},
+      {fSourceClear, "Clear this slot's picture: the slot shows its colour"},
+      {fSourceUse, "What this slot shows: its picture or its colour"},
       {fSourceArrows, "Previous / next slot"},
       {fTransparentBackground, "Render without a background: the saved picture is see-through around the product"},
       {fLargeDiscArea, "Print the disc's picture over its whole surface (disc templates only)"},
@@ -428,28 +448,18 @@ void MainWindow::BuildLayout() {
   };
   for (const auto& [control, tip] : tips) control->setToolTip(QString::fromUtf8(tip));
 
-  // Keyboard order.
-  QWidget::setTabOrder(fPreview, fSourceArrows);
-  QWidget::setTabOrder(fSourceArrows, fOutputWidth);
-  QWidget::setTabOrder(fOutputWidth, fOutputHeight);
-  QWidget::setTabOrder(fOutputHeight, fOutputDpi);
-  QWidget::setTabOrder(fOutputDpi, fApply);
-  QWidget::setTabOrder(fApply, fTemplateArrows);
-  QWidget::setTabOrder(fTemplateArrows, fEffectPages);
-  QWidget::setTabOrder(fEffectPages, fShowReflections);
-  QWidget::setTabOrder(fShowReflections, fFadeReflections);
-  QWidget::setTabOrder(fFadeReflections, fReflectionOpacity);
-  QWidget::setTabOrder(fReflectionOpacity, fReflectionLength);
-  QWidget::setTabOrder(fReflectionLength, fReflectionBrightness);
-  QWidget::setTabOrder(fReflectionBrightness, fReflectionBlur);
-  QWidget::setTabOrder(fReflectionBlur, fShowShadows);
-  QWidget::setTabOrder(fShowShadows, fShadowDensity);
-  QWidget::setTabOrder(fShadowDensity, fShadowBlur);
-  QWidget::setTabOrder(fShadowBlur, fShadingStrength);
-  QWidget::setTabOrder(fShadingStrength, fHighlightStrength);
-  QWidget::setTabOrder(fHighlightStrength, fSampling);
-  QWidget::setTabOrder(fSampling, fLargeDiscArea);
-  QWidget::setTabOrder(fLargeDiscArea, fFlipWhenSaved);
+  // Keyboard order: every control, the preview and the slot first, the toolbar last.
+  const QWidget* order[] = {fPreview,          fSourcePicture,      fSourceClear,      fSourceColour,
+                            fSourceArrows,     fOutputWidth,        fOutputHeight,     fOutputDpi,
+                            fTransparentBackground, fApply,         fTemplateArrows,   fEffectPages,
+                            fShowReflections,  fFadeReflections,    fReflectionOpacity, fReflectionLength,
+                            fReflectionBrightness, fReflectionBlur, fShowShadows,      fShadowDensity,
+                            fShadowColour,     fShadowBlur,         fShadingStrength,  fShadingColour,
+                            fHighlightStrength, fHighlightColour,   fSampling,         fLargeDiscArea,
+                            fFlipWhenSaved,    fSavePicture,        fOpenScene,        fSaveScene,
+                            fAbout,            fSaveQuality,        fPngEffort,        fWebpLossless};
+  for (std::size_t i = 1; i < std::size(order); ++i)
+    QWidget::setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
 }
 
 void MainWindow::StartUp() {
@@ -516,6 +526,9 @@ void MainWindow::ConnectHandlers() {
   on(fSourceArrows, &TUpDown::Click, [this] { StepSlot(); });
   on(fSourcePicture, &TPictureBox::Click, [this] { ChooseSourcePicture(); });
   on(fSourceColour, &TColorSelect::Change, [this] { UseSourceColour(); });
+  on(fSourceClear, &QToolButton::clicked, [this] { ClearSourcePicture(); });
+  on(fSourcePicture->findChild<QAction*>(QStringLiteral("clearPictureAction")), &QAction::triggered,
+     [this] { ClearSourcePicture(); });
   on(fOutputWidth, &TSpinEdit::TextChange, [this] { SizeChanged(fOutputWidth); });
   on(fOutputHeight, &TSpinEdit::TextChange, [this] { SizeChanged(fOutputHeight); });
   on(fShowReflections, &QCheckBox::clicked, [this] {
@@ -774,12 +787,34 @@ void MainWindow::StepSlot() {
   ShowCurrentSlot();
 }
 
-void MainWindow::ShowCurrentSlot() {
+void MainWindow::ShowCurrentSlot(const QImage* Loaded) {
   const std::int32_t slot = fState.CurrentSlot;
+  const auto index = static_cast<std::size_t>(slot - 1);
   fSourceName->SetCaption(SlotCaption(slot));
-  const std::string& file = fState.SlotFiles[static_cast<std::size_t>(slot - 1)];
-  fSourcePicture->SetPicture(file.empty() ? QImage() : LoadPicture(file));
-  fSourceColour->SetColor(fState.Sources[static_cast<std::size_t>(slot - 1)].Colour);
+  const std::string& file = fState.SlotFiles[index];
+  const core::TSlotSource& source = fState.Sources[index];
+  const bool usesPicture = !source.UsesColour() && !file.empty();
+  // A slot filled with a colour shows no picture, only the colour button and the invitation.
+  fSourcePicture->SetPicture(!usesPicture ? QImage() : Loaded != nullptr ? *Loaded : LoadPicture(file));
+  fSourcePanel->SetCaption(usesPicture ? QString() : QStringLiteral("Click to load image"));
+  const QString name = QFileInfo(QString::fromStdString(file)).fileName();
+  fSourceUse->SetCaption(usesPicture    ? QStringLiteral("Picture: %1").arg(name)
+                         : file.empty() ? QStringLiteral("Colour")
+                                        : QStringLiteral("Colour (picture kept)"));
+  fSourceUse->setToolTip(file.empty() ? QStringLiteral("What this slot shows: its colour")
+                                      : QStringLiteral("%1 %2").arg(usesPicture ? QStringLiteral("Shows") : QStringLiteral("Keeps"),
+                                                                    QString::fromStdString(file)));
+  fSourceClear->setVisible(!file.empty());
+  fSourceColour->SetColor(source.Colour);
+}
+
+void MainWindow::ClearSourcePicture() {
+  const auto index = static_cast<std::size_t>(fState.CurrentSlot - 1);
+  fState.SlotFiles[index].clear();
+  const bool usedPicture = !fState.Sources[index].UsesColour();
+  if (usedPicture) fState.Sources[index] = core::TSlotSource::OfColour(fState.Sources[index].Colour);
+  ShowCurrentSlot();
+  if (usedPicture) Render();
 }
 
 void MainWindow::ChooseSourcePicture() {
@@ -799,13 +834,14 @@ void MainWindow::AssignSourcePicture(std::int32_t Slot, const std::string& FileN
   const raster::TColor colour = fState.Sources[index].Colour;
   fState.Sources[index] = core::TSlotSource::OfFile(FileName);
   fState.Sources[index].Colour = colour;  // the colour stays for when the slot goes back to it
-  if (Slot == fState.CurrentSlot) fSourcePicture->SetPicture(picture);
+  if (Slot == fState.CurrentSlot) ShowCurrentSlot(&picture);
   Render();
 }
 
 void MainWindow::UseSourceColour() {
   const auto index = static_cast<std::size_t>(fState.CurrentSlot - 1);
   fState.Sources[index] = core::TSlotSource::OfColour(fSourceColour->Color());
+  ShowCurrentSlot();
   Render();
 }
 

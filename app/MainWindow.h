@@ -181,12 +181,16 @@ private:
   void ReceiveRender(const TRenderOutcome& Outcome);
   void UpdateBusyPointer();
   void ShowResult();
-  void ShowCurrentSlot();
+  // The current slot's name, colour and, while the slot uses it, its picture (Loaded when the
+  // caller has it decoded already).
+  void ShowCurrentSlot(const QImage* Loaded = nullptr);
   void StepSlot();
   void ChooseSourcePicture();
   // Loads FileName for Slot first; only a picture that loaded is stored, shown and rendered.
   void AssignSourcePicture(std::int32_t Slot, const std::string& FileName);
   void UseSourceColour();
+  // The current slot forgets its picture and shows its colour.
+  void ClearSourcePicture();
   void StepTemplate();
   void ShowTemplateName(const QString& Name);
   // The bundled templates, then the user's own, as full paths in the chooser's order.
@@ -264,6 +268,8 @@ private:
   TAutoSizeLabel* fSourceName;
   TPictureBox* fSourceClearPicture;
   TPictureBox* fSourcePicture;
+  TAutoSizeLabel* fSourceUse;  // what the slot shows: its picture or its colour
+  QToolButton* fSourceClear;   // forgets the slot's picture
   TColorSelect* fSourceColour;
   TUpDown* fSourceArrows;
   QCheckBox* fTransparentBackground;
