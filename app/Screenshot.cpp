@@ -32,13 +32,16 @@ int main(int argc, char* argv[]) {
   quirlon::app::TAppPaths paths = quirlon::app::TAppPaths::BesideExecutable();
   paths.ExecutableFileName = paths.DataFolder + "quirlon";
   quirlon::app::MainWindow window(services, paths);
-  window.show();
+  // Sized before it is shown: without a window manager a later resize may not be painted whole.
   if (size.isValid()) window.resize(size);
+  window.show();
   int status = 1;
   QTimer::singleShot(300, &window, [&] {
     window.findChild<QPushButton*>(QStringLiteral("apply"))->click();
     QTimer::singleShot(300, &window, [&] {
-      const QPixmap shot = window.screen()->grabWindow(window.winId());
+      // The window draws itself: under Xvfb without a window manager a grab of the screen may
+      // hold only part of an enlarged window.
+      const QPixmap shot = window.grab();
       status = shot.save(output) ? 0 : 1;
       QApplication::quit();
     });

@@ -24,7 +24,9 @@ using namespace quirlon;
 class TBenchServices : public app::TWindowServices {
 public:
   std::string SaveFile;
-  std::optional<std::string> OpenPicture(QWidget*, const QString&, const std::string&) override { return {}; }
+  std::optional<std::string> OpenPicture(QWidget*, const QString&, const std::string&, const std::string&) override {
+    return {};
+  }
   std::optional<app::TSaveAnswer> SavePicture(QWidget*, const std::string&, const std::string&,
                                               const std::string&) override {
     return app::TSaveAnswer{SaveFile, 0};
