@@ -176,7 +176,7 @@ QIcon ApplicationIcon() {
 }
 
 TAppPaths TAppPaths::BesideExecutable() {
-  return {core::ExecutableFolder(), core::ExecutableFileName(), core::UserTemplatesFolder()};
+  return {core::ExecutableFolder(), core::ExecutableFileName(), core::UserTemplatesFolder(), {}};
 }
 
 std::vector<std::string> MainWindow::TemplateFiles() const {

@@ -107,7 +107,7 @@ void TDataFolder::KeepTemplates(std::size_t Count) const {
 
 std::unique_ptr<MainWindow> MakeWindow(TTestServices& Services, const TDataFolder& Data,
                                        const std::string& ExecutableFileName) {
-  return std::make_unique<MainWindow>(Services, TAppPaths{Data.Path(), ExecutableFileName});
+  return std::make_unique<MainWindow>(Services, TAppPaths{Data.Path(), ExecutableFileName, "", ""});
 }
 
 TControls::TControls(QWidget& Window) {
