@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <tuple>
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -290,6 +292,22 @@ void MainWindow::BuildLayout() {
 
   fPreview = Place(new TPreviewWidget(this), "preview", 168, 56, 297, 297);
   fPreview->SyncViewport();
+  // Zoom, from the preview's menu: shrunk to fit (the start), or every pixel of the picture on a
+  // pixel of the screen, centred.
+  auto* zoom = new QActionGroup(fPreview);
+  for (const auto& [name, text, fit] : {std::tuple{"zoomFitAction", "Zoom to fit", true},
+                                        std::tuple{"zoomActualAction", "Zoom 100 %", false}}) {
+    auto* action = new QAction(QString::fromUtf8(text), zoom);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setCheckable(true);
+    action->setChecked(fit);
+    fPreview->addAction(action);
+    connect(action, &QAction::triggered, this, [this, fit = fit] {
+      View().SetScale(1);
+      View().SetScaleMode(fit ? view::smOptimal : view::smNormal);
+    });
+  }
+  fPreview->setContextMenuPolicy(Qt::ActionsContextMenu);
 
   auto* outputPanel = Place(new QFrame(this), "outputPanel", 168, 360, 297, 57);
   outputPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -418,7 +436,7 @@ void MainWindow::BuildLayout() {
       {fApply, "Render the chosen template with the current sources and settings (F5)"},
       {fTemplateArrows, "Previous / next template (Page Up / Page Down)"},
       {fTemplatePreview, "The chosen template"},
-      {fPreview, "The rendered picture; drop a picture here to use it as the front"},
+      {fPreview, "The rendered picture; drop a picture here to use it as the front; its menu zooms to fit or to 100 %"},
       {fOutputWidth, "Width of the rendered picture in pixels"},
       {fOutputHeight, "Height of the rendered picture in pixels"},
       {fOutputDpi, "Resolution written into the saved file, in dots per inch"},

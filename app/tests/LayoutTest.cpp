@@ -212,6 +212,22 @@ private slots:
     const raster::TRect viewport = fWindow->View().ViewportRect();
     QCOMPARE(viewport.Right - viewport.Left, 497);
     QCOMPARE(viewport.Bottom - viewport.Top, 397);
+    // Zoom from the preview's menu: 100 % shows the 800 x 600 picture pixel for pixel, fit shrinks
+    // it into the preview (497 x 373 keeps its 4 : 3).
+    fWindow->findChild<QPushButton*>(QStringLiteral("apply"))->click();
+    Settle(*fWindow);
+    auto* actual = ui.preview->findChild<QAction*>(QStringLiteral("zoomActualAction"));
+    auto* fit = ui.preview->findChild<QAction*>(QStringLiteral("zoomFitAction"));
+    QVERIFY(ui.preview->actions().contains(actual) && ui.preview->actions().contains(fit));
+    QVERIFY(fit->isChecked());
+    QCOMPARE(fWindow->View().PictureSize().X, 497);
+    QCOMPARE(fWindow->View().PictureSize().Y, 373);
+    actual->trigger();
+    QVERIFY(!fit->isChecked());
+    QCOMPARE(fWindow->View().PictureSize().X, 800);
+    QCOMPARE(fWindow->View().PictureSize().Y, 600);
+    fit->trigger();
+    QCOMPARE(fWindow->View().PictureSize().X, 497);
     fWindow->resize(633, 543);
     QTRY_COMPARE(ui.preview->geometry(), QRect(168, 56, 297, 297));
     QCOMPARE(ui.sourcePanel->geometry(), QRect(472, 64, 153, 249));
