@@ -122,6 +122,7 @@ screenshot: deps
 	cmake --build $(BUILD) -j $(JOBS) --target quirlon quirlon-screenshot
 	mkdir -p docs
 	xvfb-run -a -s "-screen 0 1024x768x24" $(BUILD)/app/quirlon-screenshot docs/window.png
+	xvfb-run -a -s "-screen 0 1024x768x24" $(BUILD)/app/quirlon-screenshot docs/window-large.png 960x720
 
 # Installs into PREFIX (default /usr/local): programs and data in lib/quirlon, launchers in bin.
 PREFIX ?= /usr/local

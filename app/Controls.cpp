@@ -50,6 +50,11 @@ TCaptionPanel::TCaptionPanel(const QString& Caption, QWidget* Parent) : QFrame(P
   setLineWidth(1);
 }
 
+void TCaptionPanel::SetCaption(const QString& Caption) {
+  fCaption = Caption;
+  update();
+}
+
 void TCaptionPanel::paintEvent(QPaintEvent* Event) {
   QFrame::paintEvent(Event);
   QPainter painter(this);
@@ -155,6 +160,14 @@ TSpinEdit::TSpinEdit(std::int32_t Min, std::int32_t Max, std::int32_t Value, QWi
 void TSpinEdit::NotifyTextChange() {
   const QString text = lineEdit()->text();
   if (text == fLastText) return;
+  bool digits = !text.isEmpty();
+  for (QChar c : text) digits = digits && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+  if (digits && (text.size() > 9 || text.toLongLong() > maximum())) {
+    // Corrected as typed: the field never shows a size it will not render. Setting the text
+    // comes back here with the maximum, which is then reported.
+    lineEdit()->setText(QString::number(maximum()));
+    return;
+  }
   fLastText = text;
   emit TextChange();
 }
@@ -216,7 +229,7 @@ QColor ToQColor(raster::TColor Color) {
 
 TColorSelect::TColorSelect(TWindowServices& Services, raster::TColor Color, int SwatchSize, QWidget* Parent)
     : QToolButton(Parent), fServices(Services), fColor(Color), fSwatchSize(SwatchSize) {
-  setFocusPolicy(Qt::NoFocus);
+  setFocusPolicy(Qt::StrongFocus);
   setIconSize(QSize(SwatchSize, SwatchSize));
   UpdateSwatch();
   connect(this, &QToolButton::clicked, this, [this] { ChooseColor(); });
@@ -275,6 +288,15 @@ void TPictureBox::mouseReleaseEvent(QMouseEvent* Event) {
   fPressed = false;
   QLabel::mouseReleaseEvent(Event);
   if (click) emit Click();
+}
+
+void TPictureBox::keyPressEvent(QKeyEvent* Event) {
+  const int key = Event->key();
+  if (focusPolicy() != Qt::NoFocus && (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter)) {
+    emit Click();
+    return;
+  }
+  QLabel::keyPressEvent(Event);
 }
 
 QImage ToQImage(const raster::TBitmap32& Bitmap) {

@@ -48,6 +48,7 @@ class TCaptionPanel : public QFrame {
 public:
   TCaptionPanel(const QString& Caption, QWidget* Parent);
   QString Caption() const { return fCaption; }
+  void SetCaption(const QString& Caption);
   void SetAcceptFiles(bool Value) { setAcceptDrops(Value); }
 
 signals:
@@ -96,8 +97,10 @@ private:
   QToolButton* fNext;
 };
 
-// A number field: only digits can be typed, a typed value stays as typed until the field loses
-// the focus and is then brought into range. TextChange follows every change of the text.
+// A number field: only digits can be typed; a typed value above the maximum becomes the maximum
+// at once, one below the minimum stays as typed (it may be the start of a larger number) until
+// the field loses the focus and is then brought into range. TextChange follows every change of
+// the text.
 class TSpinEdit : public QSpinBox {
   Q_OBJECT
 public:
@@ -138,7 +141,7 @@ protected:
 
 // A colour button with a swatch of the given size. A click opens the colour dialog; every
 // confirmed colour raises Change, also when it is the colour the button had. SetColor raises
-// nothing. It takes no keyboard focus.
+// nothing. Space or Enter opens the dialog when it has the keyboard focus.
 class TColorSelect : public QToolButton {
   Q_OBJECT
 public:
@@ -162,7 +165,7 @@ private:
 QColor ToQColor(raster::TColor Color);
 
 // A picture stretched to its box, or nothing (transparent: what lies under it shows). A click
-// (press and release inside) raises Click.
+// (press and release inside) raises Click, and so do Space and Enter when it has the focus.
 class TPictureBox : public QLabel {
   Q_OBJECT
 public:
@@ -177,6 +180,7 @@ signals:
 protected:
   void mousePressEvent(QMouseEvent* Event) override;
   void mouseReleaseEvent(QMouseEvent* Event) override;
+  void keyPressEvent(QKeyEvent* Event) override;
 
 private:
   bool fEmpty = true;

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
+#include <tuple>
 
+#include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -10,12 +14,15 @@
 #include <QShortcut>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 #include <QInputDialog>
 #include <QFileInfo>
 #include <QPainter>
 #include <QPainterPath>
+#include <QResizeEvent>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QUndoCommand>
 
@@ -25,6 +32,7 @@
 #include "core/Job.h"
 #include "core/Platform.h"
 #include "core/ProductError.h"
+#include "core/SceneFile.h"
 #include "core/Template.h"
 #include "imagefiles/OutputWriters.h"
 #include "imagefiles/Picture.h"
@@ -107,6 +115,10 @@ constexpr int kBusyDelayMs = 150;
 // The template's name in the chooser: its designed size, and the smallest it shrinks to.
 constexpr int kTemplateNamePixels = 19;
 constexpr int kSmallestTemplateNamePixels = 11;
+// The window at its smallest: the designed layout with the status bar under it.
+constexpr int kDesignWidth = 633, kDesignHeight = 523, kStatusBarHeight = 20;
+// Scene files as the dialogs offer them.
+constexpr const char* kSceneFilter = "Scene (*.json)|*.json";
 
 template <class W>
 W* Place(W* widget, const char* name, int left, int top, int width, int height) {
@@ -166,7 +178,7 @@ QIcon ApplicationIcon() {
 }
 
 TAppPaths TAppPaths::BesideExecutable() {
-  return {core::ExecutableFolder(), core::ExecutableFileName(), core::UserTemplatesFolder()};
+  return {core::ExecutableFolder(), core::ExecutableFileName(), core::UserTemplatesFolder(), {}};
 }
 
 std::vector<std::string> MainWindow::TemplateFiles() const {
@@ -193,10 +205,17 @@ MainWindow::MainWindow(TWindowServices& Services, TAppPaths Paths, QWidget* Pare
   StartUp();
   ConnectHandlers();
   BuildShortcuts();
+  ShowCurrentSlot();
+  RestoreSettings();
   fRecordedValues = UndoableValues();
 }
 
 MainWindow::~MainWindow() {
+  try {
+    SaveSettings();
+  } catch (const std::exception&) {
+    // Not remembering is no reason to stop closing.
+  }
   // A render still running uses the picture cache, a member: it ends before the members go.
   delete fRenderWorker;
   fRenderWorker = nullptr;
@@ -220,7 +239,10 @@ void MainWindow::BuildLayout() {
   setWindowTitle(ApplicationTitle());
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-  setFixedSize(633, 523);
+  // The designed layout is the smallest size; the preview takes what the window grows by.
+  setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+  setMinimumSize(kDesignWidth, kDesignHeight + kStatusBarHeight);
+  resize(minimumSize());
   move(312, 222);
   setFont(SansFont(11));
   setBackgroundRole(QPalette::Button);
@@ -239,6 +261,10 @@ void MainWindow::BuildLayout() {
   // How pictures are saved, beside the button that saves them.
   MakeLabel(fToolBar, "saveQualityLabel", QStringLiteral("Quality:"), 150, 13, 44, 14);
   fSaveQuality = Place(new TSpinEdit(1, 100, 90, fToolBar), "saveQuality", 196, 10, 49, 21);
+  fOpenScene = Place(new QToolButton(fToolBar), "openScene", 486, 2, 72, 36);
+  fOpenScene->setText(QStringLiteral("Open scene..."));
+  fSaveScene = Place(new QToolButton(fToolBar), "saveScene", 559, 2, 72, 36);
+  fSaveScene->setText(QStringLiteral("Save scene..."));
   fSaveQuality->setToolTip(QStringLiteral("JPEG and WebP quality, 1 to 100"));
   MakeLabel(fToolBar, "pngEffortLabel", QStringLiteral("PNG:"), 256, 13, 28, 14);
   fPngEffort = Place(new QComboBox(fToolBar), "pngEffort", 286, 10, 81, 21);
@@ -252,6 +278,8 @@ void MainWindow::BuildLayout() {
     b->setAutoRaise(true);
     b->setFocusPolicy(Qt::NoFocus);
   }
+  for (QToolButton* b : {fOpenScene, fSaveScene}) b->setAutoRaise(true);
+  for (QToolButton* b : {fSavePicture, fAbout, fOpenScene, fSaveScene}) b->setFocusPolicy(Qt::TabFocus);
 
   fTemplatePanel = Place(new TCaptionPanel(QStringLiteral("TOP"), this), "templatePanel", 8, 64, 153, 249);
   fTemplatePanel->setFont(SansFont(19));
@@ -264,6 +292,22 @@ void MainWindow::BuildLayout() {
 
   fPreview = Place(new TPreviewWidget(this), "preview", 168, 56, 297, 297);
   fPreview->SyncViewport();
+  // Zoom, from the preview's menu: shrunk to fit (the start), or every pixel of the picture on a
+  // pixel of the screen, centred.
+  auto* zoom = new QActionGroup(fPreview);
+  for (const auto& [name, text, fit] : {std::tuple{"zoomFitAction", "Zoom to fit", true},
+                                        std::tuple{"zoomActualAction", "Zoom 100 %", false}}) {
+    auto* action = new QAction(QString::fromUtf8(text), zoom);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setCheckable(true);
+    action->setChecked(fit);
+    fPreview->addAction(action);
+    connect(action, &QAction::triggered, this, [this, fit = fit] {
+      View().SetScale(1);
+      View().SetScaleMode(fit ? view::smOptimal : view::smNormal);
+    });
+  }
+  fPreview->setContextMenuPolicy(Qt::ActionsContextMenu);
 
   auto* outputPanel = Place(new QFrame(this), "outputPanel", 168, 360, 297, 57);
   outputPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -284,11 +328,20 @@ void MainWindow::BuildLayout() {
   fSourcePicture = Place(new TPictureBox(fSourcePanel), "sourcePicture", 16, 64, 121, 113);
   fSourceColour = Place(new TColorSelect(fServices, fState.Sources[0].Colour, 40, fSourcePanel),
                                  "sourceColour", 48, 192, 57, 49);
+  fSourceUse = MakeLabel(fSourcePanel, "sourceUse", QString(), 8, 40, 137, 14, 11);
+  fSourceClear = Place(new QToolButton(fSourcePanel), "sourceClear", 124, 58, 19, 19);
+  fSourceClear->setText(QStringLiteral("\u00D7"));
+  fSourceClear->hide();
+  fSourcePicture->setFocusPolicy(Qt::StrongFocus);
+  // The same as the clear button, on the picture itself.
+  auto* clearAction = new QAction(QStringLiteral("Clear picture"), fSourcePicture);
+  clearAction->setObjectName(QStringLiteral("clearPictureAction"));
+  fSourcePicture->setContextMenuPolicy(Qt::ActionsContextMenu);
+  fSourcePicture->addAction(clearAction);
   fSourceArrows = Place(new TUpDown(1, core::kSlotCount, 1, this),
                             "sourceArrows", 472, 320, 153, 33);
 
   fTransparentBackground = MakeCheckBox(this, "transparentBackground", QStringLiteral("Transparent background"), false, 480, 360, 138, 20);
-  fTransparentBackground->setFocusPolicy(Qt::ClickFocus);
   fLargeDiscArea = MakeCheckBox(this, "largeDiscArea", QStringLiteral("Large disc area"), false, 480, 384, 93, 20);
 
   fEffectPages = Place(new QTabWidget(this), "effectPages", 0, 416, 633, 105);
@@ -333,7 +386,7 @@ void MainWindow::BuildLayout() {
   fShadowDensity =
       Place(new TTrackBar(0, 255, defaults.ShadowDensity, shadowPage), "shadowDensity", 280, 4, 150, 28);
   fShadowColour =
-      Place(new TColorSelect(fServices, defaults.ShadowColor, 25, shadowPage), "shadowColour", 432, 0, 41, 33);
+      Place(new TColorSelect(fServices, defaults.ShadowColor, 25, shadowPage), "shadowColour", 466, 0, 41, 33);
   auto* shadowBlurLabel = MakeLabel(shadowPage, "shadowBlurLabel", QStringLiteral("Blur shadow"), 214, 53, 58, 13);
   fShadowBlur =
       Place(new TTrackBar(0, 100, defaults.ShadowBlur, shadowPage), "shadowBlur", 280, 49, 150, 25);
@@ -342,12 +395,12 @@ void MainWindow::BuildLayout() {
   fShadingStrength =
       Place(new TTrackBar(0, 255, defaults.ShadingStrength, objectPage), "shadingStrength", 104, 8, 150, 25);
   fShadingColour = Place(new TColorSelect(fServices, defaults.ShadingColor, 25, objectPage),
-                                   "shadingColour", 256, 0, 41, 33);
+                                   "shadingColour", 290, 0, 41, 33);
   auto* highlightLabel = MakeLabel(objectPage, "highlightLabel", QStringLiteral("Highlights"), 40, 48, 46, 13);
   fHighlightStrength =
       Place(new TTrackBar(0, 255, defaults.HighlightStrength, objectPage), "highlightStrength", 104, 48, 150, 25);
   fHighlightColour = Place(new TColorSelect(fServices, defaults.HighlightColor, 25, objectPage),
-                                     "highlightColour", 256, 40, 41, 33);
+                                     "highlightColour", 290, 36, 41, 33);
 
   MakeLabel(objectPage, "samplingLabel", QStringLiteral("Sampling"), 340, 8, 44, 13);
   fSampling = Place(new QComboBox(objectPage), "sampling", 400, 4, 97, 21);
@@ -355,6 +408,18 @@ void MainWindow::BuildLayout() {
     fSampling->addItem(QString::fromUtf8(core::SamplingText(s).data(), static_cast<int>(core::SamplingText(s).size())),
                        static_cast<int>(s));
   fSampling->setCurrentIndex(fSampling->findData(static_cast<int>(defaults.Sampling)));
+
+  fStatusBar = Place(new QStatusBar(this), "statusBar", 0, kDesignHeight, kDesignWidth, kStatusBarHeight);
+  fStatusBar->setSizeGripEnabled(true);
+
+  // Each bar's value beside it, kept up to date however the bar moves.
+  for (TTrackBar* bar : {fReflectionOpacity, fReflectionLength, fReflectionBrightness, fReflectionBlur, fShadowDensity,
+                         fShadowBlur, fShadingStrength, fHighlightStrength}) {
+    auto* value = MakeLabel(bar->parentWidget(), (bar->objectName() + QStringLiteral("Value")).toLatin1().constData(),
+                            QString::number(bar->value()), bar->x() + bar->width() + 2, bar->y() + (bar->height() - 14) / 2,
+                            30, 14);
+    connect(bar, &QAbstractSlider::valueChanged, value, [value](int v) { value->SetCaption(QString::number(v)); });
+  }
 
   fResamplerList = Place(new QComboBox(this), "resamplerList", 0, 360, 145, 21);
   fResamplerList->hide();
@@ -365,16 +430,20 @@ void MainWindow::BuildLayout() {
   const std::pair<QWidget*, const char*> tips[] = {
       {fSavePicture, "Save the picture to a file (Ctrl+S)"},
       {fAbout, "About this program and its libraries"},
+      {fOpenScene, "Open a scene: template, pictures and every setting (Ctrl+O)"},
+      {fSaveScene, "Save the template, pictures and every setting as a scene (Ctrl+Shift+S)"},
       {fWebpLossless, "Save WebP pictures without loss"},
       {fApply, "Render the chosen template with the current sources and settings (F5)"},
       {fTemplateArrows, "Previous / next template (Page Up / Page Down)"},
       {fTemplatePreview, "The chosen template"},
-      {fPreview, "The rendered picture; drop a picture here to use it as the front"},
+      {fPreview, "The rendered picture; drop a picture here to use it as the front; its menu zooms to fit or to 100 %"},
       {fOutputWidth, "Width of the rendered picture in pixels"},
       {fOutputHeight, "Height of the rendered picture in pixels"},
       {fOutputDpi, "Resolution written into the saved file, in dots per inch"},
       {fSourcePicture, "Click to choose the picture for this slot, or drop one on the panel"},
       {fSourceColour, "Fill this slot with a colour instead of a picture"},
+      {fSourceClear, "Clear this slot's picture: the slot shows its colour"},
+      {fSourceUse, "What this slot shows: its picture or its colour"},
       {fSourceArrows, "Previous / next slot"},
       {fTransparentBackground, "Render without a background: the saved picture is see-through around the product"},
       {fLargeDiscArea, "Print the disc's picture over its whole surface (disc templates only)"},
@@ -397,28 +466,18 @@ void MainWindow::BuildLayout() {
   };
   for (const auto& [control, tip] : tips) control->setToolTip(QString::fromUtf8(tip));
 
-  // Keyboard order.
-  QWidget::setTabOrder(fPreview, fSourceArrows);
-  QWidget::setTabOrder(fSourceArrows, fOutputWidth);
-  QWidget::setTabOrder(fOutputWidth, fOutputHeight);
-  QWidget::setTabOrder(fOutputHeight, fOutputDpi);
-  QWidget::setTabOrder(fOutputDpi, fApply);
-  QWidget::setTabOrder(fApply, fTemplateArrows);
-  QWidget::setTabOrder(fTemplateArrows, fEffectPages);
-  QWidget::setTabOrder(fEffectPages, fShowReflections);
-  QWidget::setTabOrder(fShowReflections, fFadeReflections);
-  QWidget::setTabOrder(fFadeReflections, fReflectionOpacity);
-  QWidget::setTabOrder(fReflectionOpacity, fReflectionLength);
-  QWidget::setTabOrder(fReflectionLength, fReflectionBrightness);
-  QWidget::setTabOrder(fReflectionBrightness, fReflectionBlur);
-  QWidget::setTabOrder(fReflectionBlur, fShowShadows);
-  QWidget::setTabOrder(fShowShadows, fShadowDensity);
-  QWidget::setTabOrder(fShadowDensity, fShadowBlur);
-  QWidget::setTabOrder(fShadowBlur, fShadingStrength);
-  QWidget::setTabOrder(fShadingStrength, fHighlightStrength);
-  QWidget::setTabOrder(fHighlightStrength, fSampling);
-  QWidget::setTabOrder(fSampling, fLargeDiscArea);
-  QWidget::setTabOrder(fLargeDiscArea, fFlipWhenSaved);
+  // Keyboard order: every control, the preview and the slot first, the toolbar last.
+  const QWidget* order[] = {fPreview,          fSourcePicture,      fSourceClear,      fSourceColour,
+                            fSourceArrows,     fOutputWidth,        fOutputHeight,     fOutputDpi,
+                            fTransparentBackground, fApply,         fTemplateArrows,   fEffectPages,
+                            fShowReflections,  fFadeReflections,    fReflectionOpacity, fReflectionLength,
+                            fReflectionBrightness, fReflectionBlur, fShowShadows,      fShadowDensity,
+                            fShadowColour,     fShadowBlur,         fShadingStrength,  fShadingColour,
+                            fHighlightStrength, fHighlightColour,   fSampling,         fLargeDiscArea,
+                            fFlipWhenSaved,    fSavePicture,        fOpenScene,        fSaveScene,
+                            fAbout,            fSaveQuality,        fPngEffort,        fWebpLossless};
+  for (std::size_t i = 1; i < std::size(order); ++i)
+    QWidget::setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
 }
 
 void MainWindow::StartUp() {
@@ -474,6 +533,8 @@ void MainWindow::ConnectHandlers() {
           [this](const TRenderOutcome& outcome) { Guarded([&] { ReceiveRender(outcome); }); });
   on(fSavePicture, &QToolButton::clicked, [this] { SavePicture(); });
   on(fAbout, &QToolButton::clicked, [this] { ShowAbout(); });
+  on(fOpenScene, &QToolButton::clicked, [this] { AskOpenScene(); });
+  on(fSaveScene, &QToolButton::clicked, [this] { AskSaveScene(); });
   on(fApply, &QPushButton::clicked, render);
   on(fTemplateArrows, &TUpDown::Click, [this] {
     const std::int32_t before = fState.Template;
@@ -483,6 +544,9 @@ void MainWindow::ConnectHandlers() {
   on(fSourceArrows, &TUpDown::Click, [this] { StepSlot(); });
   on(fSourcePicture, &TPictureBox::Click, [this] { ChooseSourcePicture(); });
   on(fSourceColour, &TColorSelect::Change, [this] { UseSourceColour(); });
+  on(fSourceClear, &QToolButton::clicked, [this] { ClearSourcePicture(); });
+  on(fSourcePicture->findChild<QAction*>(QStringLiteral("clearPictureAction")), &QAction::triggered,
+     [this] { ClearSourcePicture(); });
   on(fOutputWidth, &TSpinEdit::TextChange, [this] { SizeChanged(fOutputWidth); });
   on(fOutputHeight, &TSpinEdit::TextChange, [this] { SizeChanged(fOutputHeight); });
   on(fShowReflections, &QCheckBox::clicked, [this] {
@@ -576,7 +640,7 @@ void MainWindow::Recorded(const std::function<void()>& Handler, int MergeId) {
 TUndoableValues MainWindow::UndoableValues() const {
   return {fState.Template,       fState.Settings,      fState.Sources,       fState.SlotFiles,
           fState.TransparentBackground, fState.LargeDiscArea, fOutputWidth->Value(), fOutputHeight->Value(),
-          fOutputDpi->Value()};
+          fOutputDpi->Value(), fState.Product};
 }
 
 void MainWindow::RestoreValues(const TUndoableValues& Values) {
@@ -585,6 +649,10 @@ void MainWindow::RestoreValues(const TUndoableValues& Values) {
   if (Values.Template != fState.Template) {
     fTemplateArrows->SetPosition(Values.Template);
     StepTemplate();
+  }
+  if (!(Values.Product == fState.Product)) {
+    fState.Product = Values.Product;
+    fProductPage->Show(Values.Product);
   }
   fState.Settings = Values.Settings;
   fState.Sources = Values.Sources;
@@ -737,17 +805,41 @@ void MainWindow::StepSlot() {
   ShowCurrentSlot();
 }
 
-void MainWindow::ShowCurrentSlot() {
+void MainWindow::ShowCurrentSlot(const QImage* Loaded) {
   const std::int32_t slot = fState.CurrentSlot;
+  const auto index = static_cast<std::size_t>(slot - 1);
   fSourceName->SetCaption(SlotCaption(slot));
-  const std::string& file = fState.SlotFiles[static_cast<std::size_t>(slot - 1)];
-  fSourcePicture->SetPicture(file.empty() ? QImage() : LoadPicture(file));
-  fSourceColour->SetColor(fState.Sources[static_cast<std::size_t>(slot - 1)].Colour);
+  const std::string& file = fState.SlotFiles[index];
+  const core::TSlotSource& source = fState.Sources[index];
+  const bool usesPicture = !source.UsesColour() && !file.empty();
+  // A slot filled with a colour shows no picture, only the colour button and the invitation.
+  fSourcePicture->SetPicture(!usesPicture ? QImage() : Loaded != nullptr ? *Loaded : LoadPicture(file));
+  fSourcePanel->SetCaption(usesPicture ? QString() : QStringLiteral("Click to load image"));
+  const QString name = QFileInfo(QString::fromStdString(file)).fileName();
+  fSourceUse->SetCaption(usesPicture    ? QStringLiteral("Picture: %1").arg(name)
+                         : file.empty() ? QStringLiteral("Colour")
+                                        : QStringLiteral("Colour (picture kept)"));
+  fSourceUse->setToolTip(file.empty() ? QStringLiteral("What this slot shows: its colour")
+                                      : QStringLiteral("%1 %2").arg(usesPicture ? QStringLiteral("Shows") : QStringLiteral("Keeps"),
+                                                                    QString::fromStdString(file)));
+  fSourceClear->setVisible(!file.empty());
+  fSourceColour->SetColor(source.Colour);
+}
+
+void MainWindow::ClearSourcePicture() {
+  const auto index = static_cast<std::size_t>(fState.CurrentSlot - 1);
+  fState.SlotFiles[index].clear();
+  const bool usedPicture = !fState.Sources[index].UsesColour();
+  if (usedPicture) fState.Sources[index] = core::TSlotSource::OfColour(fState.Sources[index].Colour);
+  ShowCurrentSlot();
+  if (usedPicture) Render();
 }
 
 void MainWindow::ChooseSourcePicture() {
-  const auto file = fServices.OpenPicture(this, QStringLiteral("Choose Picture"), imagefiles::GraphicFilter());
+  const auto file =
+      fServices.OpenPicture(this, QStringLiteral("Choose Picture"), imagefiles::GraphicFilter(), fLastOpenFolder);
   if (!file) return;
+  fLastOpenFolder = core::SceneFolder(*file);
   AssignSourcePicture(fState.CurrentSlot, *file);
 }
 
@@ -760,13 +852,14 @@ void MainWindow::AssignSourcePicture(std::int32_t Slot, const std::string& FileN
   const raster::TColor colour = fState.Sources[index].Colour;
   fState.Sources[index] = core::TSlotSource::OfFile(FileName);
   fState.Sources[index].Colour = colour;  // the colour stays for when the slot goes back to it
-  if (Slot == fState.CurrentSlot) fSourcePicture->SetPicture(picture);
+  if (Slot == fState.CurrentSlot) ShowCurrentSlot(&picture);
   Render();
 }
 
 void MainWindow::UseSourceColour() {
   const auto index = static_cast<std::size_t>(fState.CurrentSlot - 1);
   fState.Sources[index] = core::TSlotSource::OfColour(fSourceColour->Color());
+  ShowCurrentSlot();
   Render();
 }
 
@@ -957,6 +1050,9 @@ void MainWindow::BuildShortcuts() {
   };
   key(QKeySequence(Qt::CTRL | Qt::Key_S), "saveShortcut", [this] { SavePicture(); });
   key(QKeySequence(Qt::CTRL | Qt::Key_C), "copyShortcut", [this] { CopyPicture(); });
+  // Opening a scene is a step of its own.
+  key(QKeySequence(Qt::CTRL | Qt::Key_O), "openSceneShortcut", [this] { Recorded([this] { AskOpenScene(); }, -1); });
+  key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), "saveSceneShortcut", [this] { AskSaveScene(); });
   key(QKeySequence(Qt::Key_F5), "applyShortcut", [this] { Render(); });
   key(QKeySequence(Qt::CTRL | Qt::Key_Z), "undoShortcut", [this] { fUndoStack->undo(); });
   key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), "redoShortcut", [this] { fUndoStack->redo(); });
@@ -976,10 +1072,256 @@ void MainWindow::ShowAbout() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* Event) {
+  Guarded([this] { SaveSettings(); });
   // The preview goes first, then the look.
   fPreview->hide();
   fSkinManager.SetActive(false);
   QWidget::closeEvent(Event);
+}
+
+// ---- Scenes and remembered values -----------------------------------------------------------
+
+core::TJob MainWindow::CurrentJob() const {
+  core::TJob job;
+  job.Template = TemplateRef();
+  job.Request.Settings = fState.Settings;
+  job.Request.Sources = fState.Sources;
+  job.Request.TransparentBackground = fState.TransparentBackground;
+  job.Request.LargeDiscArea = fState.LargeDiscArea;
+  job.Request.Width = fOutputWidth->Value();
+  job.Request.Height = fOutputHeight->Value();
+  job.WidthGiven = job.HeightGiven = true;
+  job.Output.Dpi = fOutputDpi->Value();
+  job.Output.Quality = fSaveQuality->Value();
+  job.Output.Lossless = fWebpLossless->isChecked();
+  job.Output.PngEffort = static_cast<imagefiles::TPngEffort>(fPngEffort->currentIndex());
+  job.Output.Flip = fFlipWhenSaved->isChecked();
+  job.Product = fState.Product;
+  return job;
+}
+
+std::string MainWindow::TemplateRef() const {
+  const std::string file = core::TemplateEntry(TemplateFiles(), fState.Template);
+  return core::TemplateDisplayName(file.substr(file.rfind(core::kPathSeparator) + 1));
+}
+
+std::int32_t MainWindow::TemplateNumber(const std::string& Ref) const {
+  const std::vector<std::string> files = TemplateFiles();
+  const bool digits =
+      !Ref.empty() && Ref.size() < 9 && std::all_of(Ref.begin(), Ref.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (digits) {
+    const int number = std::stoi(Ref);
+    if (number >= 1 && number <= static_cast<int>(files.size())) return number;
+  }
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string name = files[i].substr(files[i].rfind(core::kPathSeparator) + 1);
+    if (core::TemplateDisplayName(name) == Ref || files[i] == Ref) return static_cast<std::int32_t>(i) + 1;
+  }
+  throw std::runtime_error("There is no template \"" + Ref + "\" among the " + std::to_string(files.size()) +
+                           " templates the window lists");
+}
+
+QStringList MainWindow::DropMissingPictures(core::TJob& Job) const {
+  QStringList dropped;
+  auto usable = [](const std::string& File) {
+    const QFileInfo info(QString::fromStdString(File));
+    return info.isFile() && info.isReadable();
+  };
+  for (std::size_t i = 0; i < Job.Request.Sources.size(); ++i) {
+    core::TSlotSource& source = Job.Request.Sources[i];
+    if (source.Kind == core::TSlotSource::TKind::File && !usable(source.File)) {
+      dropped << QString::fromStdString(source.File);
+      source = core::TSlotSource::OfColour(core::kSlots[i].DefaultColour);
+    }
+  }
+  if (!Job.Product.Wrap.empty() && !usable(Job.Product.Wrap)) {
+    dropped << QString::fromStdString(Job.Product.Wrap);
+    Job.Product.Wrap.clear();
+  }
+  return dropped;
+}
+
+void MainWindow::ApplyJob(const core::TJob& Job) {
+  TUndoableValues values = UndoableValues();
+  if (Job.Product.Kind.empty()) values.Template = TemplateNumber(Job.Template);
+  values.Settings = Job.Request.Settings;
+  values.Sources = Job.Request.Sources;
+  for (std::size_t i = 0; i < values.Sources.size(); ++i) {
+    core::TSlotSource& source = values.Sources[i];
+    // A slot showing a colour keeps the colour of its default; one showing a file remembers it.
+    if (source.Kind == core::TSlotSource::TKind::File) {
+      values.SlotFiles[i] = source.File;
+      source.Colour = core::DefaultSlotSources()[i].Colour;
+    }
+  }
+  values.TransparentBackground = Job.Request.TransparentBackground;
+  values.LargeDiscArea = Job.Request.LargeDiscArea;
+  values.Width = Job.Request.Width;
+  values.Height = Job.Request.Height;
+  values.Dpi = Job.Output.Dpi;
+  values.Product = Job.Product;
+  values.Product.SaveTemplate.clear();
+  fSaveQuality->setValue(Job.Output.Quality);
+  fWebpLossless->setChecked(Job.Output.Lossless);
+  fPngEffort->setCurrentIndex(static_cast<int>(Job.Output.PngEffort));
+  fFlipWhenSaved->setChecked(Job.Output.Flip);
+  RestoreValues(values);
+}
+
+void MainWindow::SaveScene(const std::string& File) {
+  const std::string absolute = QFileInfo(QString::fromStdString(File)).absoluteFilePath().toStdString();
+  const std::string text = core::SceneText(core::SceneCells(CurrentJob(), TemplateRef(), core::SceneFolder(absolute)));
+  imagefiles::WriteFileSafely(absolute, text.data(), text.size());
+  fLastSceneName = absolute;
+  fStatusBar->showMessage(QStringLiteral("Scene saved as %1").arg(QString::fromStdString(absolute)));
+}
+
+void MainWindow::OpenScene(const std::string& File) {
+  Recorded(
+      [&] {
+        const std::string absolute = QFileInfo(QString::fromStdString(File)).absoluteFilePath().toStdString();
+        core::TJob job;
+        core::ApplySceneCells(job, core::ReadSceneFile(absolute), absolute);
+        const QStringList dropped = DropMissingPictures(job);
+        ApplyJob(job);
+        fLastSceneName = absolute;
+        fStatusBar->showMessage(dropped.isEmpty() ? QStringLiteral("Scene %1 opened").arg(QString::fromStdString(absolute))
+                                                  : QStringLiteral("Scene opened; pictures not found, left out: %1")
+                                                        .arg(dropped.join(QStringLiteral(", "))));
+      },
+      -1);
+}
+
+void MainWindow::AskOpenScene() {
+  const auto file = fServices.OpenPicture(this, QStringLiteral("Open scene"), kSceneFilter,
+                                          fLastSceneName.empty() ? fLastOpenFolder : core::SceneFolder(fLastSceneName));
+  if (file) OpenScene(*file);
+}
+
+void MainWindow::AskSaveScene() {
+  const auto answer = fServices.SavePicture(this, kSceneFilter, ".json", fLastSceneName);
+  if (!answer) return;
+  std::string file = answer->File;
+  if (QFileInfo(QString::fromStdString(file)).suffix().isEmpty()) file += ".json";
+  SaveScene(file);
+}
+
+namespace {
+
+// Whether File holds a scene rather than a picture: a JSON object, by its first character.
+bool IsSceneFile(const QString& File) {
+  QFile in(File);
+  if (!in.open(QIODevice::ReadOnly)) return false;
+  const QByteArray head = in.read(64).trimmed();
+  return head.startsWith('{');
+}
+
+}  // namespace
+
+void MainWindow::OpenFiles(const QStringList& Files) {
+  bool pictureTaken = false;
+  for (const QString& file : Files) {
+    if (IsSceneFile(file)) {
+      OpenScene(file.toStdString());
+    } else if (!pictureTaken) {
+      pictureTaken = true;
+      const std::string absolute = QFileInfo(file).absoluteFilePath().toStdString();
+      Recorded([&] { AssignSourcePicture(core::SlotNumber(core::TSlot::Front), absolute); }, -1);
+    }
+  }
+}
+
+void MainWindow::SaveSettings() {
+  if (fPaths.SettingsFile.empty() || fOutputWidth == nullptr) return;
+  QSettings settings(QString::fromStdString(fPaths.SettingsFile), QSettings::IniFormat);
+  settings.clear();
+  settings.beginGroup(QStringLiteral("values"));
+  for (const core::TBatchCell& cell : core::SceneCells(CurrentJob(), TemplateRef(), {}))
+    settings.setValue(QString::fromStdString(cell.Key), QString::fromStdString(cell.Value));
+  settings.endGroup();
+  // Pictures chosen for slots that show a colour now, so they come back with the slot.
+  settings.beginGroup(QStringLiteral("pictures"));
+  for (const core::TSlotInfo& info : core::kSlots) {
+    const std::string& file = fState.SlotFiles[core::SlotIndex(info.Slot)];
+    if (!file.empty()) settings.setValue(QString::fromLatin1(info.Option.data(), qsizetype(info.Option.size())), QString::fromStdString(file));
+  }
+  settings.endGroup();
+  settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
+  settings.setValue(QStringLiteral("window/slot"), fState.CurrentSlot);
+  settings.setValue(QStringLiteral("window/page"), fEffectPages->currentIndex());
+  settings.setValue(QStringLiteral("folders/open"), QString::fromStdString(fLastOpenFolder));
+  settings.setValue(QStringLiteral("folders/save"), QString::fromStdString(core::SceneFolder(fLastSaveName)));
+  settings.setValue(QStringLiteral("folders/scene"), QString::fromStdString(fLastSceneName));
+  settings.sync();
+}
+
+void MainWindow::RestoreSettings() {
+  if (fPaths.SettingsFile.empty()) return;
+  QSettings settings(QString::fromStdString(fPaths.SettingsFile), QSettings::IniFormat);
+  if (settings.contains(QStringLiteral("window/geometry")))
+    restoreGeometry(settings.value(QStringLiteral("window/geometry")).toByteArray());
+  fLastOpenFolder = settings.value(QStringLiteral("folders/open")).toString().toStdString();
+  const QString saveFolder = settings.value(QStringLiteral("folders/save")).toString();
+  // The dialog opens in the folder, with no name chosen yet.
+  if (!saveFolder.isEmpty()) fLastSaveName = saveFolder.toStdString() + "/";
+  fLastSceneName = settings.value(QStringLiteral("folders/scene")).toString().toStdString();
+  fEffectPages->setCurrentIndex(settings.value(QStringLiteral("window/page"), 0).toInt());
+
+  // Nothing here may stop the start: what cannot be used is left out and named in the status bar.
+  QStringList dropped;
+  settings.beginGroup(QStringLiteral("values"));
+  const QStringList keys = settings.childKeys();
+  core::TJob job;
+  for (const QString& key : keys) {
+    const std::string value = settings.value(key).toString().toStdString();
+    try {
+      core::ApplyJobValue(job, key.toStdString(), value);
+    } catch (const std::exception&) {
+      dropped << QStringLiteral("%1 = %2").arg(key, QString::fromStdString(value));
+    }
+  }
+  settings.endGroup();
+  if (keys.isEmpty()) return;
+  dropped << DropMissingPictures(job);
+  try {
+    TemplateNumber(job.Template);
+  } catch (const std::exception&) {
+    dropped << QStringLiteral("template %1").arg(QString::fromStdString(job.Template));
+    job.Template = "1";
+  }
+  Guarded([&] { ApplyJob(job); });
+  settings.beginGroup(QStringLiteral("pictures"));
+  for (const core::TSlotInfo& info : core::kSlots) {
+    const QString file = settings.value(QString::fromLatin1(info.Option.data(), qsizetype(info.Option.size()))).toString();
+    if (file.isEmpty() || !fState.SlotFiles[core::SlotIndex(info.Slot)].empty()) continue;
+    if (QFileInfo(file).isFile()) fState.SlotFiles[core::SlotIndex(info.Slot)] = file.toStdString();
+    else if (!dropped.contains(file)) dropped << file;
+  }
+  settings.endGroup();
+  fSourceArrows->SetPosition(settings.value(QStringLiteral("window/slot"), 1).toInt());
+  fState.CurrentSlot = fSourceArrows->Position();
+  ShowCurrentSlot();
+  if (!dropped.isEmpty())
+    fStatusBar->showMessage(QStringLiteral("Not found at start, left out: %1").arg(dropped.join(QStringLiteral(", "))));
+}
+
+void MainWindow::resizeEvent(QResizeEvent* Event) {
+  QWidget::resizeEvent(Event);
+  if (fStatusBar == nullptr) return;  // still being built
+  // The preview takes the room the window grows by; the right column keeps to the right edge,
+  // the size fields, switches, pages and status bar to the bottom.
+  const int dw = std::max(0, width() - kDesignWidth);
+  const int dh = std::max(0, height() - kDesignHeight - kStatusBarHeight);
+  fToolBar->resize(kDesignWidth + dw, fToolBar->height());
+  fPreview->setGeometry(168, 56, 297 + dw, 297 + dh);
+  findChild<QFrame*>(QStringLiteral("outputPanel"))->move(168, 360 + dh);
+  fSourcePanel->move(472 + dw, 64);
+  fSourceArrows->move(472 + dw, 320);
+  fTransparentBackground->move(480 + dw, 360 + dh);
+  fLargeDiscArea->move(480 + dw, 384 + dh);
+  fFlipWhenSaved->move(480 + dw, 408 + dh);
+  fEffectPages->setGeometry(0, 416 + dh, kDesignWidth + dw, 105);
+  fStatusBar->setGeometry(0, kDesignHeight + dh, kDesignWidth + dw, kStatusBarHeight);
 }
 
 }  // namespace quirlon::app

@@ -15,6 +15,8 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
+#include <QStatusBar>
+#include <QStringList>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
@@ -26,6 +28,7 @@
 #include "app/Platform.h"
 #include "app/RenderWorker.h"
 #include "app/Skin.h"
+#include "core/Job.h"
 #include "core/ProductJob.h"
 #include "core/Render.h"
 #include "view/ImgView32.h"
@@ -41,6 +44,8 @@ struct TAppPaths {
   std::string DataFolder;          // ends in a separator; "Templates/", "Pics/", ... are appended
   std::string ExecutableFileName;  // the window is titled after it
   std::string UserTemplatesFolder;  // the user's own templates, listed after the bundled ones; "" for none
+  // Where the window's values are kept between runs (an INI file); "" remembers nothing.
+  std::string SettingsFile;
 
   static TAppPaths BesideExecutable();
 };
@@ -62,7 +67,7 @@ std::string NameWithFilterExtension(const std::string& File, std::size_t Filter)
 // "Data/SkinName.dat" without a line.
 inline constexpr const char* kEmptySkinFile = "Skin file \"%s\" is empty: its first line must name the skin";
 
-// Everything the user has chosen; nothing of it is saved between runs.
+// Everything the user has chosen; kept between runs when the paths name a settings file.
 struct TWindowState {
   std::int32_t Template = 1;     // 1-based entry of the template list
   std::int32_t CurrentSlot = 1;  // the slot the source panel shows, 1..9
@@ -87,6 +92,7 @@ struct TUndoableValues {
   bool TransparentBackground = false;
   bool LargeDiscArea = false;
   std::int32_t Width = 0, Height = 0, Dpi = 0;
+  core::TProductJob Product;
   friend bool operator==(const TUndoableValues&, const TUndoableValues&) = default;
 };
 
@@ -121,6 +127,23 @@ public:
   // Shows Values in the controls without recording a step, and renders them.
   void RestoreValues(const TUndoableValues& Values);
 
+  // The job the window's values describe: template or product, sources, settings, switches, size
+  // and the save options (no output file).
+  core::TJob CurrentJob() const;
+  // How a scene names the chosen template: its display name.
+  std::string TemplateRef() const;
+  // Writes the window's values as a scene file (files relative to its folder).
+  void SaveScene(const std::string& File);
+  // Shows and renders the values of the scene File as one undo step; a file that cannot be read
+  // or a value it refuses is reported and nothing changes.
+  void OpenScene(const std::string& File);
+  // Files handed to the program (its command line, the desktop's "Open with"): a scene opens as a
+  // scene, anything else as the FRONT picture.
+  void OpenFiles(const QStringList& Files);
+  // Keeps the values, the window's place and the dialogs' folders in the settings file.
+  void SaveSettings();
+  QStatusBar* StatusBar() { return fStatusBar; }
+
   // The standard error report for an error that ended a handler.
   void ReportError(const std::exception& Error);
 
@@ -138,6 +161,7 @@ signals:
 
 protected:
   void closeEvent(QCloseEvent* Event) override;
+  void resizeEvent(QResizeEvent* Event) override;
 
 private:
   void BuildLayout();
@@ -157,12 +181,16 @@ private:
   void ReceiveRender(const TRenderOutcome& Outcome);
   void UpdateBusyPointer();
   void ShowResult();
-  void ShowCurrentSlot();
+  // The current slot's name, colour and, while the slot uses it, its picture (Loaded when the
+  // caller has it decoded already).
+  void ShowCurrentSlot(const QImage* Loaded = nullptr);
   void StepSlot();
   void ChooseSourcePicture();
   // Loads FileName for Slot first; only a picture that loaded is stored, shown and rendered.
   void AssignSourcePicture(std::int32_t Slot, const std::string& FileName);
   void UseSourceColour();
+  // The current slot forgets its picture and shows its colour.
+  void ClearSourcePicture();
   void StepTemplate();
   void ShowTemplateName(const QString& Name);
   // The bundled templates, then the user's own, as full paths in the chooser's order.
@@ -182,6 +210,16 @@ private:
   // its way, renders when nothing was rendered yet. Null when that render failed (reported).
   std::unique_ptr<raster::TBitmap32> CurrentPicture();
   void ShowAbout();
+  // Shows Job's values in the controls and renders them (no undo step of its own). Throws, with
+  // nothing changed, for a template the chooser does not list.
+  void ApplyJob(const core::TJob& Job);
+  // The chooser's number of the template Ref names: a number, a display name or a listed file.
+  std::int32_t TemplateNumber(const std::string& Ref) const;
+  // Takes out of Job the source pictures that cannot be opened now; their names.
+  QStringList DropMissingPictures(core::TJob& Job) const;
+  void RestoreSettings();
+  void AskSaveScene();
+  void AskOpenScene();
   // Product is rendered and kept; a value the model refuses leaves the state and the page as
   // they were and is reported.
   void ApplyProduct(const core::TProductJob& Product);
@@ -196,6 +234,8 @@ private:
   imagefiles::TPictureCache fPictures;
   TSkinManager fSkinManager;
   std::string fLastSaveName;
+  std::string fLastOpenFolder;   // where the open dialogs start
+  std::string fLastSceneName;
   int fRenderCount = 0;
   TRenderWorker* fRenderWorker;
   QTimer* fRenderTimer;  // the burst of changes that becomes one request
@@ -213,19 +253,23 @@ private:
   QToolBar* fToolBar;
   QToolButton* fSavePicture;
   QToolButton* fAbout;
+  QToolButton* fOpenScene;
+  QToolButton* fSaveScene;
   TCaptionPanel* fTemplatePanel;
   TAutoSizeLabel* fTemplateName;
   TPictureBox* fTemplatePreview;
   QPushButton* fApply;
   TUpDown* fTemplateArrows;
   TPreviewWidget* fPreview;
-  TSpinEdit* fOutputWidth;
+  TSpinEdit* fOutputWidth = nullptr;
   TSpinEdit* fOutputHeight;
   TSpinEdit* fOutputDpi;
   TCaptionPanel* fSourcePanel;
   TAutoSizeLabel* fSourceName;
   TPictureBox* fSourceClearPicture;
   TPictureBox* fSourcePicture;
+  TAutoSizeLabel* fSourceUse;  // what the slot shows: its picture or its colour
+  QToolButton* fSourceClear;   // forgets the slot's picture
   TColorSelect* fSourceColour;
   TUpDown* fSourceArrows;
   QCheckBox* fTransparentBackground;
@@ -235,6 +279,7 @@ private:
   QComboBox* fPngEffort;       // in TPngEffort's order
   QCheckBox* fWebpLossless;
   QTabWidget* fEffectPages;
+  QStatusBar* fStatusBar = nullptr;
   QCheckBox* fShowReflections;
   QCheckBox* fFadeReflections;
   TTrackBar* fReflectionOpacity;

@@ -45,9 +45,10 @@ QStringList QtNameFilters(const std::string& Filter) {
 }
 
 std::optional<std::string> TQtWindowServices::OpenPicture(QWidget* Owner, const QString& Title,
-                                                          const std::string& Filter) {
+                                                          const std::string& Filter, const std::string& Folder) {
   const QStringList filters = QtNameFilters(Filter);
-  const QString name = QFileDialog::getOpenFileName(Owner, Title, QString(), filters.join(QStringLiteral(";;")));
+  const QString name = QFileDialog::getOpenFileName(Owner, Title, QString::fromStdString(Folder),
+                                                    filters.join(QStringLiteral(";;")));
   if (name.isEmpty()) return std::nullopt;
   return QFileInfo(name).absoluteFilePath().toStdString();
 }

@@ -23,9 +23,10 @@ class TWindowServices {
 public:
   virtual ~TWindowServices() = default;
 
-  // Open dialog for one existing picture: Filter in "Text|patterns|Text|patterns" form. The full
-  // path, or nothing on cancel.
-  virtual std::optional<std::string> OpenPicture(QWidget* Owner, const QString& Title, const std::string& Filter) = 0;
+  // Open dialog for one existing file: Filter in "Text|patterns|Text|patterns" form, starting in
+  // Folder ("": the dialog's own choice). The full path, or nothing on cancel.
+  virtual std::optional<std::string> OpenPicture(QWidget* Owner, const QString& Title, const std::string& Filter,
+                                                 const std::string& Folder = {}) = 0;
   // Save dialog: Filter as above (first entry selected); a name typed without an extension gets
   // the first extension of the chosen entry (DefaultExt, such as ".png", while the first is chosen);
   // an existing file is overwritten only after asking. InitialName is the last name chosen. The
@@ -50,7 +51,8 @@ public:
 // services).
 class TQtWindowServices : public TWindowServices {
 public:
-  std::optional<std::string> OpenPicture(QWidget* Owner, const QString& Title, const std::string& Filter) override;
+  std::optional<std::string> OpenPicture(QWidget* Owner, const QString& Title, const std::string& Filter,
+                                         const std::string& Folder = {}) override;
   std::optional<TSaveAnswer> SavePicture(QWidget* Owner, const std::string& Filter, const std::string& DefaultExt,
                                          const std::string& InitialName) override;
   std::optional<raster::TColor> ChooseColor(QWidget* Owner, raster::TColor Initial) override;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "core/SceneFile.h"
 #include "core/Turntable.h"
 #include "imagefiles/OutputWriters.h"
 #include "imagefiles/Picture.h"
@@ -39,6 +40,11 @@ constexpr TOwnOption kOwnOptions[] = {
      [](Options& o, const std::string& v) {
        if (v.empty()) throw UsageError("--batch needs a file name (or - for standard input)");
        o.BatchFile = v;
+     }},
+    {"--scene", "FILE",
+     [](Options& o, const std::string& v) {
+       if (v.empty()) throw UsageError("--scene needs a file name");
+       o.SceneFile = v;
      }},
     {"--jobs", "N", [](Options& o, const std::string& v) { o.Jobs = WholeNumber("--jobs", v, 1, 256); }},
     {"--shard", "K/N",
@@ -133,6 +139,16 @@ Options ParseOptions(const std::vector<std::string>& args) {
     }
     ApplyValue(o, std::string(key->Name), takesValue ? value : "1");
   }
+  if (!o.SceneFile.empty()) {
+    if (!o.BatchFile.empty()) throw UsageError("--scene cannot be given with --batch: a row can name its own keys");
+    // The scene's keys first, then the command line's over them, wherever --scene stood.
+    const std::vector<core::TBatchCell> cells = core::ReadSceneFile(o.SceneFile);
+    core::TJob job;
+    core::ApplySceneCells(job, cells, o.SceneFile);
+    for (const auto& [key, value] : o.JobValues) core::ApplyJobValue(job, key, value);
+    o.Job = std::move(job);
+    for (const core::TBatchCell& cell : cells) sawOutput = sawOutput || (cell.Key == "output" && !cell.Value.empty());
+  }
   if (!o.BatchFile.empty() && sawOutput)
     throw UsageError("-o cannot be given with --batch: every row names its own output");
   const bool batchOnly = o.Jobs != 0 || o.ShardCount != 1 || o.SkipExisting || o.Strict;
@@ -198,6 +214,9 @@ WebP, TIFF or BMP.
        "header row, or JSON Lines; the columns are the keys above without\n"
        "their dashes; options given here apply to every row, a row's own\n"
        "values win; relative paths are relative to FILE's folder");
+  line("      --scene FILE", "render the scene FILE saved by the window: one JSON object of the\n"
+       "keys above; options given here override its values; relative\n"
+       "paths are relative to FILE's folder");
   line("      --jobs N", "jobs rendered at once, 1..256 (default: one a core)");
   line("      --shard K/N", "only the rows i (from 0) with i mod N = K-1, so that N machines\n"
        "share one file");

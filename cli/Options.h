@@ -23,6 +23,8 @@ struct Options {
   std::int32_t ShardIndex = 1, ShardCount = 1;  // --shard K/N
   bool SkipExisting = false;
   bool Strict = false;
+  // --scene FILE: its keys under the command line's own.
+  std::string SceneFile;
   // The job's keys and values in the order given (a later value of a key wins).
   std::vector<std::pair<std::string, std::string>> JobValues;
   // The job they describe.

@@ -20,6 +20,10 @@ int main(int argc, char** argv) {
   } catch (const cli::UsageError& e) {
     std::cerr << "quirlon-render: " << e.what() << '\n';
     return 2;
+  } catch (const std::exception& e) {
+    // A scene file that cannot be read or holds a bad value: bad input, not bad usage.
+    std::cerr << core::ErrorReportText(e.what()) << '\n';
+    return 1;
   }
   try {
     return cli::Run(options, std::cout, std::cerr);

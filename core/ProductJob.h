@@ -30,6 +30,7 @@ struct TProductJob {
 
   // Whether the job asks for anything that needs the product model.
   bool UsesModel() const;
+  friend bool operator==(const TProductJob&, const TProductJob&) = default;
 };
 
 // What is rendered: the scene, the template its layers make, and the sources with the cover

@@ -20,9 +20,11 @@ std::vector<std::pair<QString, TSuiteFactory>>& Registry() {
   return registry;
 }
 
-std::optional<std::string> TTestServices::OpenPicture(QWidget*, const QString& Title, const std::string& Filter) {
+std::optional<std::string> TTestServices::OpenPicture(QWidget*, const QString& Title, const std::string& Filter,
+                                                      const std::string& Folder) {
   OpenTitles << Title;
   OpenFilters.push_back(Filter);
+  OpenFolders.push_back(Folder);
   if (OpenAnswers.empty()) return std::nullopt;
   auto answer = OpenAnswers.front();
   OpenAnswers.pop_front();
@@ -105,7 +107,7 @@ void TDataFolder::KeepTemplates(std::size_t Count) const {
 
 std::unique_ptr<MainWindow> MakeWindow(TTestServices& Services, const TDataFolder& Data,
                                        const std::string& ExecutableFileName) {
-  return std::make_unique<MainWindow>(Services, TAppPaths{Data.Path(), ExecutableFileName});
+  return std::make_unique<MainWindow>(Services, TAppPaths{Data.Path(), ExecutableFileName, "", ""});
 }
 
 TControls::TControls(QWidget& Window) {

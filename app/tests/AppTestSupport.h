@@ -36,14 +36,15 @@ public:
   std::deque<std::optional<raster::TColor>> ColorAnswers;
 
   QStringList OpenTitles;
-  std::vector<std::string> OpenFilters, SaveFilters, SaveDefaultExts, SaveInitialNames;
+  std::vector<std::string> OpenFilters, OpenFolders, SaveFilters, SaveDefaultExts, SaveInitialNames;
   std::vector<raster::TColor> ColorInitials;
   int BusyDepth = 0;
   int BusyPushes = 0;
   QStringList ErrorTitles, Errors;
   QStringList OpenedDocuments;
 
-  std::optional<std::string> OpenPicture(QWidget*, const QString& Title, const std::string& Filter) override;
+  std::optional<std::string> OpenPicture(QWidget*, const QString& Title, const std::string& Filter,
+                                         const std::string& Folder = {}) override;
   std::optional<TSaveAnswer> SavePicture(QWidget*, const std::string& Filter, const std::string& DefaultExt,
                                          const std::string& InitialName) override;
   std::optional<raster::TColor> ChooseColor(QWidget*, raster::TColor Initial) override;

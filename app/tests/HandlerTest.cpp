@@ -129,12 +129,12 @@ private slots:
     QCOMPARE(spy.count(), 1);
   }
 
-  void aWidthAbove8192IsBroughtInRangeWhenTheFieldLosesFocus() {
+  void aWidthAbove8192IsBroughtInRangeAsTyped() {
     QSignalSpy spy(fWindow.get(), &MainWindow::Rendered);
     Ui(*fWindow).outputWidth->setFocus();
     Ui(*fWindow).outputWidth->selectAll();
     QTest::keyClicks(Ui(*fWindow).outputWidth, QStringLiteral("9000"));
-    QCOMPARE(Ui(*fWindow).outputWidth->Text(), QStringLiteral("9000"));
+    QCOMPARE(Ui(*fWindow).outputWidth->Text(), QStringLiteral("8192"));
     Ui(*fWindow).outputHeight->setFocus();
     QTRY_COMPARE(Ui(*fWindow).outputWidth->Text(), QStringLiteral("8192"));
     Settle(*fWindow);
@@ -169,7 +169,7 @@ private slots:
     QCOMPARE(fServices.BusyPushes, 0);
   }
 
-  void aPictureThenAColourForFrontRendersTheColourAndKeepsTheThumbnail() {
+  void aPictureThenAColourForFrontRendersTheColourAndHidesTheKeptPicture() {
     SmallerOutput();
     MainWindow& w = *fWindow;
     ClickArrow(Ui(w).sourceArrows, true);
@@ -201,15 +201,16 @@ private slots:
     QCOMPARE(fWindow->State().Sources[2 - 1].Colour, raster::TColor(0x0000FF));
     QVERIFY(fWindow->State().Sources[2 - 1].UsesColour());
     QCOMPARE(fWindow->State().SlotFiles[2 - 1], GoodPicture());
-    QVERIFY(!Ui(w).sourcePicture->Empty());
+    // The picture is kept for later but not shown: the slot shows the colour it uses.
+    QVERIFY(Ui(w).sourcePicture->Empty());
     QVERIFY(CountPixels(w.View(), 0xFFFF0000u) > redBefore + 100);
 
-    // Away and back: the picture shows again and the button shows the chosen colour.
+    // Away and back: still the colour, and the button shows the chosen one.
     ClickArrow(Ui(w).sourceArrows, true);
     QVERIFY(Ui(w).sourcePicture->Empty());
     QCOMPARE(Ui(w).sourceColour->Color(), raster::TColor(0x808000));
     ClickArrow(Ui(w).sourceArrows, false);
-    QVERIFY(!Ui(w).sourcePicture->Empty());
+    QVERIFY(Ui(w).sourcePicture->Empty());
     QCOMPARE(Ui(w).sourceColour->Color(), raster::TColor(0x0000FF));
     QCOMPARE(w.RenderCount(), 2);
   }

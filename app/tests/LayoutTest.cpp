@@ -81,15 +81,15 @@ private slots:
     row("showShadows", "shadowPage", 8, 32, 54, 19);
     row("densityLabel", "shadowPage", 238, 8, 36, 13);
     row("shadowDensity", "shadowPage", 280, 4, 150, 28);
-    row("shadowColour", "shadowPage", 432, 0, 41, 33);
+    row("shadowColour", "shadowPage", 466, 0, 41, 33);
     row("shadowBlurLabel", "shadowPage", 214, 53, 58, 13);
     row("shadowBlur", "shadowPage", 280, 49, 150, 25);
     row("shadingLabel", "objectPage", 40, 8, 38, 13);
     row("shadingStrength", "objectPage", 104, 8, 150, 25);
-    row("shadingColour", "objectPage", 256, 0, 41, 33);
+    row("shadingColour", "objectPage", 290, 0, 41, 33);
     row("highlightLabel", "objectPage", 40, 48, 46, 13);
     row("highlightStrength", "objectPage", 104, 48, 150, 25);
-    row("highlightColour", "objectPage", 256, 40, 41, 33);
+    row("highlightColour", "objectPage", 290, 36, 41, 33);
     row("resamplerList", "mainWindow", 0, 360, 145, 21);
     row("kernelList", "mainWindow", 0, 384, 145, 21);
   }
@@ -188,12 +188,49 @@ private slots:
     QCOMPARE(Ui(w).shadowColour->iconSize(), QSize(25, 25));
   }
 
-  void windowIsFixedAndCannotMaximise() {
-    QCOMPARE(fWindow->minimumSize(), QSize(633, 523));
-    QCOMPARE(fWindow->maximumSize(), QSize(633, 523));
+  void theDesignedLayoutIsTheSmallestAndThePreviewTakesTheRest() {
+    // The designed window with the status bar under it.
+    QCOMPARE(fWindow->minimumSize(), QSize(633, 543));
+    QCOMPARE(fWindow->size(), QSize(633, 543));
+    QCOMPARE(fWindow->findChild<QWidget*>(QStringLiteral("statusBar"))->geometry(), QRect(0, 523, 633, 20));
     const Qt::WindowFlags flags = fWindow->windowFlags();
-    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+    QVERIFY(flags & Qt::WindowMaximizeButtonHint);
     QVERIFY(flags & Qt::WindowMinimizeButtonHint);
+    ShowWindow(*fWindow);
+    fWindow->resize(633 + 200, 543 + 100);
+    QTRY_COMPARE(fWindow->size(), QSize(833, 643));
+    const TControls ui = Ui(*fWindow);
+    QCOMPARE(ui.preview->geometry(), QRect(168, 56, 297 + 200, 297 + 100));
+    QCOMPARE(ui.templatePanel->geometry(), QRect(8, 64, 153, 249));
+    QCOMPARE(ui.sourcePanel->geometry(), QRect(472 + 200, 64, 153, 249));
+    QCOMPARE(ui.sourceArrows->pos(), QPoint(472 + 200, 320));
+    QCOMPARE(ui.outputWidth->parentWidget()->pos(), QPoint(168, 360 + 100));
+    QCOMPARE(ui.transparentBackground->pos(), QPoint(480 + 200, 360 + 100));
+    QCOMPARE(ui.flipWhenSaved->pos(), QPoint(480 + 200, 408 + 100));
+    QCOMPARE(ui.effectPages->geometry(), QRect(0, 416 + 100, 833, 105));
+    // The preview's view draws over the whole larger widget.
+    const raster::TRect viewport = fWindow->View().ViewportRect();
+    QCOMPARE(viewport.Right - viewport.Left, 497);
+    QCOMPARE(viewport.Bottom - viewport.Top, 397);
+    // Zoom from the preview's menu: 100 % shows the 800 x 600 picture pixel for pixel, fit shrinks
+    // it into the preview (497 x 373 keeps its 4 : 3).
+    fWindow->findChild<QPushButton*>(QStringLiteral("apply"))->click();
+    Settle(*fWindow);
+    auto* actual = ui.preview->findChild<QAction*>(QStringLiteral("zoomActualAction"));
+    auto* fit = ui.preview->findChild<QAction*>(QStringLiteral("zoomFitAction"));
+    QVERIFY(ui.preview->actions().contains(actual) && ui.preview->actions().contains(fit));
+    QVERIFY(fit->isChecked());
+    QCOMPARE(fWindow->View().PictureSize().X, 497);
+    QCOMPARE(fWindow->View().PictureSize().Y, 373);
+    actual->trigger();
+    QVERIFY(!fit->isChecked());
+    QCOMPARE(fWindow->View().PictureSize().X, 800);
+    QCOMPARE(fWindow->View().PictureSize().Y, 600);
+    fit->trigger();
+    QCOMPARE(fWindow->View().PictureSize().X, 497);
+    fWindow->resize(633, 543);
+    QTRY_COMPARE(ui.preview->geometry(), QRect(168, 56, 297, 297));
+    QCOMPARE(ui.sourcePanel->geometry(), QRect(472, 64, 153, 249));
     QVERIFY(flags & Qt::WindowSystemMenuHint);
     QCOMPARE(fWindow->pos(), QPoint(312, 222));
     ShowWindow(*fWindow);
@@ -269,13 +306,17 @@ private slots:
     ShowWindow(w);
     Ui(w).preview->setFocus(Qt::OtherFocusReason);
     QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(Ui(w).preview));
-    const QStringList named = {"preview", "sourceArrows", "outputWidth", "outputHeight", "outputDpi",
-                               "apply", "templateArrows", "effectPages", "largeDiscArea",
-                               "flipWhenSaved"};
-    const QStringList never = {"transparentBackground", "savePicture", "about", "sourceColour",
-                               "shadowColour", "shadingColour", "highlightColour"};
+    // Every control of the window and of the page shown; the slot's clear button only while the
+    // slot has a picture.
+    const QStringList named = {"preview", "sourcePicture", "sourceColour", "sourceArrows", "outputWidth",
+                               "outputHeight", "outputDpi", "transparentBackground", "apply", "templateArrows",
+                               "effectPages", "showReflections", "fadeReflections", "reflectionOpacity",
+                               "reflectionLength", "reflectionBrightness", "reflectionBlur", "largeDiscArea",
+                               "flipWhenSaved", "savePicture", "openScene", "saveScene", "about", "saveQuality",
+                               "pngEffort", "webpLossless"};
+    const QStringList never = {"sourceClear", "resamplerList", "kernelList"};
     QStringList seen{QStringLiteral("preview")};
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < 80; ++i) {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
       QWidget* f = QApplication::focusWidget();
       // A compound control (the page control's tab bar, a field's editor) counts as its owner.
@@ -286,6 +327,59 @@ private slots:
       if (seen.last() != f->objectName()) seen << f->objectName();
     }
     QCOMPARE(seen, named);
+  }
+
+  void everyBarShowsItsValueBesideIt() {
+    MainWindow& w = *fWindow;
+    ShowWindow(w);
+    // The effect pages' bars (the Product page shows its angles its own way).
+    const TControls ui = Ui(w);
+    for (TTrackBar* bar : {ui.reflectionOpacity, ui.reflectionLength, ui.reflectionBrightness, ui.reflectionBlur,
+                           ui.shadowDensity, ui.shadowBlur, ui.shadingStrength, ui.highlightStrength}) {
+      auto* value = w.findChild<QLabel*>(bar->objectName() + QStringLiteral("Value"));
+      QVERIFY2(value != nullptr, qPrintable(bar->objectName()));
+      QCOMPARE(value->parentWidget(), bar->parentWidget());
+      // To the right of the bar, level with it, clear of every other control of its page.
+      QCOMPARE(value->x(), bar->geometry().right() + 3);
+      QVERIFY(value->geometry().top() >= bar->geometry().top() && value->geometry().bottom() <= bar->geometry().bottom());
+      for (QWidget* other : bar->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (other != value && other->isVisible() && qobject_cast<QLabel*>(other) == nullptr)
+          QVERIFY2(!other->geometry().intersects(value->geometry()), qPrintable(other->objectName()));
+      QCOMPARE(value->text(), QString::number(bar->value()));
+      bar->setValue(bar->minimum());  // keys, wheel and drags all change the value
+      QCOMPARE(value->text(), QString::number(bar->minimum()));
+    }
+    // The colour buttons lie wholly inside their pages.
+    for (TColorSelect* colour : {Ui(w).shadowColour, Ui(w).shadingColour, Ui(w).highlightColour}) {
+      Ui(w).effectPages->setCurrentWidget(colour->parentWidget());
+      QVERIFY2(colour->parentWidget()->rect().contains(colour->geometry()), qPrintable(colour->objectName()));
+    }
+  }
+
+  void numbersAboveTheRangeAreCorrectedAsTyped_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("width 9000") << "outputWidth" << "9000" << "8192";
+    QTest::newRow("height 99999") << "outputHeight" << "99999" << "8192";
+    QTest::newRow("width 8192 stays") << "outputWidth" << "8192" << "8192";
+    QTest::newRow("dpi 601") << "outputDpi" << "601" << "600";
+    QTest::newRow("quality 100 stays") << "saveQuality" << "100" << "100";
+    QTest::newRow("quality 250") << "saveQuality" << "250" << "100";
+    // Below the minimum it may be the start of a longer number: kept while typing.
+    QTest::newRow("width 5 while typing") << "outputWidth" << "5" << "5";
+  }
+  void numbersAboveTheRangeAreCorrectedAsTyped() {
+    QFETCH(QString, field);
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    ShowWindow(*fWindow);
+    auto* edit = fWindow->findChild<TSpinEdit*>(field);
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, typed);
+    QCOMPARE(edit->Text(), shown);
+    QCOMPARE(edit->Value(), std::min(shown.toInt(), edit->maximum()));
   }
 
   void flipCheckBoxLiesOverTheTabStripAndIsClickable() {

@@ -128,7 +128,7 @@ private slots:
     fData = std::make_unique<TDataFolder>();
     fData->KeepTemplates(2);
     fWindow = std::make_unique<MainWindow>(fServices,
-                                           TAppPaths{fData->Path(), "/opt/quirlon/maker.exe", core::UserTemplatesFolder()});
+                                           TAppPaths{fData->Path(), "/opt/quirlon/maker.exe", core::UserTemplatesFolder(), ""});
   }
   void cleanup() {
     fWindow.reset();

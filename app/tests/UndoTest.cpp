@@ -66,6 +66,25 @@ private slots:
     QCOMPARE(bar->value(), 60);
   }
 
+  void productPageChangesAreSteps() {
+    auto* kind = fWindow->findChild<QComboBox*>(QStringLiteral("productKind"));
+    QVERIFY(kind != nullptr);
+    kind->setCurrentIndex(kind->findText(QStringLiteral("paperback")));
+    Settle(*fWindow);
+    QCOMPARE(fWindow->State().Product.Kind, std::string("paperback"));
+    QCOMPARE(fWindow->UndoStack().count(), 1);
+    const QRgb product = Corner();
+    Press(Qt::Key_Z, Qt::ControlModifier);
+    QVERIFY(fWindow->State().Product.Kind.empty());
+    QCOMPARE(kind->currentIndex(), 0);
+    Settle(*fWindow);
+    QVERIFY(fServices.Errors.isEmpty());
+    Press(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(kind->currentText(), QStringLiteral("paperback"));
+    QCOMPARE(fWindow->State().Product.Kind, std::string("paperback"));
+    QCOMPARE(Corner(), product);
+  }
+
   void keyStepsOfABarAreStepsEach() {
     TTrackBar* bar = Ui(*fWindow).shadowBlur;
     Ui(*fWindow).effectPages->setCurrentIndex(1);

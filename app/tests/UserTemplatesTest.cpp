@@ -28,7 +28,7 @@ private slots:
       QVERIFY(file.open(QIODevice::WriteOnly));
       file.write(text.data(), static_cast<qint64>(text.size()));
     }
-    MainWindow window(services, TAppPaths{data.Path(), "/opt/quirlon/maker.exe", userFolder});
+    MainWindow window(services, TAppPaths{data.Path(), "/opt/quirlon/maker.exe", userFolder, ""});
     ShowWindow(window);
     QCOMPARE(Ui(window).templateArrows->Max(), 3);
     QTest::mouseClick(Ui(window).templateArrows->NextButton(), Qt::LeftButton);
