@@ -17,6 +17,7 @@
 #include "core/Render.h"
 #include "imagefiles/OutputWriters.h"
 #include "imagefiles/SafeFile.h"
+#include "raster/Parallel.h"
 
 namespace quirlon::core {
 
@@ -152,7 +153,13 @@ TBatchSummary RunBatch(const std::vector<TBatchJob>& Jobs, const TBatchOptions& 
                                          : summary.Failed)++;
     if (OnJob) OnJob(TBatchReport{&job, outcome, std::move(message), finished, Jobs.size()});
   };
+  const std::size_t threads =
+      std::min<std::size_t>(static_cast<std::size_t>(std::max<std::int32_t>(1, Options.Threads)), Jobs.size());
   auto work = [&] {
+    // Several job threads already fill the cores: each render then stays on its own thread. One job
+    // thread alone still lends rows to the helper.
+    std::optional<raster::TSerialLoops> serial;
+    if (threads > 1) serial.emplace();
     for (std::size_t i = next++; i < Jobs.size(); i = next++) {
       const TBatchJob& job = Jobs[i];
       if (!job.Error.empty()) {
@@ -173,8 +180,6 @@ TBatchSummary RunBatch(const std::vector<TBatchJob>& Jobs, const TBatchOptions& 
       }
     }
   };
-  const std::size_t threads =
-      std::min<std::size_t>(static_cast<std::size_t>(std::max<std::int32_t>(1, Options.Threads)), Jobs.size());
   std::vector<std::thread> workers;
   for (std::size_t t = 1; t < threads; ++t) workers.emplace_back(work);
   work();
