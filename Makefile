@@ -141,5 +141,6 @@ bench-peers: deps
 	BUILD=$(BUILD) scripts/bench-peers
 
 # 200 jobs as one --batch run against 200 processes two at a time; prints jobs/s and the ratio.
-bench-batch: build
+bench-batch: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target quirlon-render
 	scripts/bench-batch $(BUILD) 3

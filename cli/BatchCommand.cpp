@@ -1,5 +1,6 @@
 // --batch FILE: reads the rows, turns each into a job with the command line's values under it,
 // checks them all, and hands the ones of this shard to core::RunBatch; here only what is printed.
+#include <malloc.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -126,21 +127,24 @@ std::string ProgressLine(std::size_t done, std::size_t total, double seconds) {
 
 int RunBatchFile(const Options& o, std::ostream& out, std::ostream& err) {
   (void)out;
-  const std::string text = ReadBatchText(o.BatchFile);
   const std::string baseFolder = o.BatchFile == "-" ? std::string() : fs::path(o.BatchFile).parent_path().string();
-  const std::vector<core::TBatchRow> rows = core::ParseBatchText(text);
-
-  // Every row is checked, those of other shards too, so that every shard sees the same duplicates.
-  std::map<std::string, TTemplateLibrary> libraries;
-  std::vector<core::TBatchJob> all;
-  all.reserve(rows.size());
-  for (const core::TBatchRow& row : rows) all.push_back(JobOfRow(row, o, baseFolder, libraries));
-  FailDuplicateOutputs(all);
-
+  // Only the jobs of this shard outlive this block: the text, its rows and the other shards' jobs
+  // would otherwise hold memory in proportion to the rows for the whole run.
   std::vector<core::TBatchJob> jobs;
-  for (std::size_t i = 0; i < all.size(); ++i)
-    if (static_cast<std::int64_t>(all[i].Row - 1) % o.ShardCount == o.ShardIndex - 1) jobs.push_back(std::move(all[i]));
-  all.clear();
+  {
+    const std::vector<core::TBatchRow> rows = core::ParseBatchText(ReadBatchText(o.BatchFile));
+    // Every row is checked, those of other shards too, so that every shard sees the same duplicates.
+    std::map<std::string, TTemplateLibrary> libraries;
+    std::vector<core::TBatchJob> all;
+    all.reserve(rows.size());
+    for (const core::TBatchRow& row : rows) all.push_back(JobOfRow(row, o, baseFolder, libraries));
+    FailDuplicateOutputs(all);
+    for (std::size_t i = 0; i < all.size(); ++i)
+      if (static_cast<std::int64_t>(all[i].Row - 1) % o.ShardCount == o.ShardIndex - 1)
+        jobs.push_back(std::move(all[i]));
+  }
+  // Freed blocks go back to the system rather than stay with the allocator for the run.
+  ::malloc_trim(0);
 
   if (o.Strict) {
     std::size_t bad = 0;

@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -18,6 +20,7 @@
 #include "core/Turntable.h"
 #include "imagefiles/OutputWriters.h"
 #include "imagefiles/SafeFile.h"
+#include "raster/Parallel.h"
 
 namespace quirlon::core {
 
@@ -118,6 +121,14 @@ std::optional<std::int64_t> ModifiedAt(const std::string& file) {
   return std::int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
 }
 
+// The picture files Job reads through the picture cache, each once.
+std::set<std::string> PictureFilesOf(const TJob& Job) {
+  std::set<std::string> files;
+  for (const TSlotSource& source : Job.Request.Sources)
+    if (source.Kind == TSlotSource::TKind::File) files.insert(source.File);
+  return files;
+}
+
 }  // namespace
 
 bool OutputIsCurrent(const TJob& Job, const std::string& TemplateFile) {
@@ -154,29 +165,48 @@ TBatchSummary RunBatch(const std::vector<TBatchJob>& Jobs, const TBatchOptions& 
                                          : summary.Failed)++;
     if (OnJob) OnJob(TBatchReport{&job, outcome, std::move(message), finished, Jobs.size()});
   };
+  // A picture leaves the cache with the last job that reads it, so that a catalogue of different
+  // covers holds only the pictures of the jobs under way, not the cache's whole budget.
+  std::map<std::string, std::size_t> usesLeft;
+  for (const TBatchJob& job : Jobs)
+    if (job.Error.empty())
+      for (const std::string& file : PictureFilesOf(job.Job)) ++usesLeft[file];
+  std::mutex usesMutex;
+  auto done = [&](const TBatchJob& job) {
+    std::lock_guard<std::mutex> lock(usesMutex);
+    for (const std::string& file : PictureFilesOf(job.Job))
+      if (--usesLeft[file] == 0) pictures.Forget(file);
+  };
+
+  const std::size_t threads =
+      std::min<std::size_t>(static_cast<std::size_t>(std::max<std::int32_t>(1, Options.Threads)), Jobs.size());
   auto work = [&] {
+    // Several job threads already fill the cores: each render then stays on its own thread. One job
+    // thread alone still lends rows to the helper.
+    std::optional<raster::TSerialLoops> serial;
+    if (threads > 1) serial.emplace();
     for (std::size_t i = next++; i < Jobs.size(); i = next++) {
       const TBatchJob& job = Jobs[i];
       if (!job.Error.empty()) {
         report(job, TBatchOutcome::Failed, job.Error);
         continue;
       }
+      TBatchOutcome outcome = TBatchOutcome::Written;
+      std::string message;
       try {
-        if (Options.SkipExisting && OutputIsCurrent(job.Job, job.TemplateFile)) {
-          report(job, TBatchOutcome::Skipped, {});
-          continue;
-        }
-        RenderJob(job.Job, job.TemplateFile, resources);
-        report(job, TBatchOutcome::Written, {});
+        if (Options.SkipExisting && OutputIsCurrent(job.Job, job.TemplateFile)) outcome = TBatchOutcome::Skipped;
+        else RenderJob(job.Job, job.TemplateFile, resources);
       } catch (const std::exception& e) {
-        report(job, TBatchOutcome::Failed, e.what());
+        outcome = TBatchOutcome::Failed;
+        message = e.what();
       } catch (...) {
-        report(job, TBatchOutcome::Failed, "unknown error");
+        outcome = TBatchOutcome::Failed;
+        message = "unknown error";
       }
+      done(job);
+      report(job, outcome, std::move(message));
     }
   };
-  const std::size_t threads =
-      std::min<std::size_t>(static_cast<std::size_t>(std::max<std::int32_t>(1, Options.Threads)), Jobs.size());
   std::vector<std::thread> workers;
   for (std::size_t t = 1; t < threads; ++t) workers.emplace_back(work);
   work();

@@ -200,6 +200,11 @@ public:
     std::lock_guard<std::mutex> lock(fMutex);
     return fEntries.size();
   }
+  // Lets FileName's picture go: for a caller that knows no one will ask for it again.
+  void Forget(const std::string& FileName) {
+    std::lock_guard<std::mutex> lock(fMutex);
+    std::erase_if(fEntries, [&](const TEntry& e) { return e.FileName == FileName; });
+  }
 
 private:
   struct TEntry {

@@ -14,6 +14,18 @@ std::int32_t PixelThreadCount() {
 
 namespace {
 
+thread_local bool tSerial = false;
+
+}  // namespace
+
+TSerialLoops::TSerialLoops() noexcept : fWasSerial(tSerial) { tSerial = true; }
+
+TSerialLoops::~TSerialLoops() { tSerial = fWasSerial; }
+
+bool LoopsAreSerial() noexcept { return tSerial; }
+
+namespace {
+
 // One helper thread, started on first use and kept: a render hands it dozens of loops, and starting
 // a thread for each cost more than many of the loops themselves.
 class THelper {
@@ -99,7 +111,7 @@ THelper& Helper() {
 THelperTask::THelperTask(TTaskRef Task) noexcept {
   // The helper keeps a pointer to the reference until the task ends; this object outlives that.
   fTask.emplace(Task);
-  fStarted = Helper().Start(*fTask);
+  fStarted = !tSerial && Helper().Start(*fTask);
 }
 
 THelperTask::~THelperTask() { (void)Finish(); }

@@ -15,6 +15,24 @@ namespace quirlon::raster {
 // The number of threads the pixel loops use: 2 on a machine with more than one core, else 1.
 std::int32_t PixelThreadCount();
 
+// While one lives, the loops and helper tasks started on this thread run on it alone. For callers
+// that already keep every core busy with threads of their own (the jobs of a batch): there, handing
+// work to the one helper thread only makes the job threads queue for it and spin while waiting.
+// What a loop computes does not depend on it, only which thread computes it.
+class TSerialLoops {
+public:
+  TSerialLoops() noexcept;
+  ~TSerialLoops();
+  TSerialLoops(const TSerialLoops&) = delete;
+  TSerialLoops& operator=(const TSerialLoops&) = delete;
+
+private:
+  bool fWasSerial;
+};
+
+// Whether this thread runs its loops alone (a TSerialLoops lives on it).
+bool LoopsAreSerial() noexcept;
+
 // A reference to a callable taking no arguments, neither owned nor copied: handing work over
 // allocates nothing. The callable must outlive the reference.
 class TTaskRef {
@@ -78,7 +96,7 @@ void ParallelFor(std::int32_t Begin, std::int32_t End, std::int32_t MinPerThread
   };
   const std::int32_t count = End - Begin;
   if (count <= 0) return;
-  if (PixelThreadCount() < 2 || count < 2 * MinPerThread) {
+  if (PixelThreadCount() < 2 || count < 2 * MinPerThread || LoopsAreSerial()) {
     run(Begin, End, 0);
     return;
   }

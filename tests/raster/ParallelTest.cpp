@@ -87,5 +87,39 @@ TEST(ParallelTest, HelperTaskCarriesItsFailureBackAndWaitsInItsDestructor) {
   release = true;
 }
 
+TEST(ParallelTest, SerialLoopsStayOnTheirThreadAndEndWithTheirScope) {
+  if (PixelThreadCount() < 2) GTEST_SKIP() << "one core: loops are serial anyway";
+  const std::thread::id caller = std::this_thread::get_id();
+  auto onlyCaller = [&] {
+    std::atomic<int> elsewhere{0}, visits{0};
+    ParallelFor(0, 4096, 1, [&](std::int32_t from, std::int32_t to, std::int32_t worker) noexcept {
+      if (std::this_thread::get_id() != caller || worker != 0) ++elsewhere;
+      visits += to - from;
+    });
+    EXPECT_EQ(visits.load(), 4096);
+    return elsewhere.load() == 0;
+  };
+  {
+    const TSerialLoops serial;
+    EXPECT_TRUE(LoopsAreSerial());
+    {
+      const TSerialLoops nested;
+    }
+    EXPECT_TRUE(LoopsAreSerial()) << "an inner scope ends without ending the outer one";
+    EXPECT_TRUE(onlyCaller());
+    auto nothing = [] {};
+    THelperTask task(nothing);
+    EXPECT_FALSE(task.Started());
+    // Another thread is not affected by this thread's scope.
+    bool otherSerial = true;
+    std::thread([&] { otherSerial = LoopsAreSerial(); }).join();
+    EXPECT_FALSE(otherSerial);
+  }
+  EXPECT_FALSE(LoopsAreSerial());
+  auto nothing = [] {};
+  THelperTask task(nothing);
+  EXPECT_TRUE(task.Started()) << "after the scope the helper takes work again";
+}
+
 }  // namespace
 }  // namespace quirlon::raster
