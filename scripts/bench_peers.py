@@ -43,7 +43,8 @@ def goal(name, ours, peer, peer_name, limit=None, at_least=None):
 def pillow_batch(batch_file, peers):
     """The rows of a batch file (columns front, side, output; the front a picture, the side a colour) as
     a Pillow + numpy script over a catalogue would run them: a loop that per row opens the cover,
-    renders the peer's box shot at 800 x 600 and saves it as PNG at zlib level 9. One process on one
+    renders the peer's box shot at 800 x 600 and saves it by the output's name: JPEG at quality 90 (as
+    ours), or PNG at zlib level 9. One process on one
     core (Pillow does not thread these operations). Prints the jobs per second of the loop, the
     interpreter's start and imports not counted."""
     sys.path.insert(0, peers)
@@ -59,9 +60,12 @@ def pillow_batch(batch_file, peers):
         cover = Image.open(at(row["front"]))
         cover.load()
         side = Image.new("RGB", SIDE, row["side"])
-        data = pipeline_pil.encode_png(pipeline_pil.render(800, 600, cover, side), 9)
-        with open(at(row["output"]), "wb") as f:
-            f.write(data)
+        shot = pipeline_pil.render(800, 600, cover, side)
+        if row["output"].lower().endswith((".jpg", ".jpeg")):
+            shot.convert("RGB").save(at(row["output"]), "JPEG", quality=90)
+        else:
+            with open(at(row["output"]), "wb") as f:
+                f.write(pipeline_pil.encode_png(shot, 9))
     print(f"{len(rows) / (time.perf_counter() - start):.4f}")
 
 
