@@ -222,7 +222,7 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
   }
   if (!o.Quiet && outcome.Template) WarnAboutSlots(o, *outcome.Template, err);
   if (!o.Quiet)
-    for (const core::TArtFit& fit : outcome.MismatchedArt) err << "quirlon-render: warning: " << core::ArtFitWarning(fit) << '\n';
+    for (const core::TArtFit& fit : outcome.MismatchedArt) err << "quirlon-render: warning: " << core::ArtFitWarning(fit) << " (--fit crop|stretch|pad)\n";
   if (o.Verbose && outcome.WroteTemplate) report << "wrote " << job.Product.SaveTemplate << " (template)\n";
   if (o.Verbose && outcome.Width > 0)
     report << "wrote " << (job.Output.ToStandardOutput() ? "standard output" : job.Output.File) << " ("

@@ -158,7 +158,7 @@ std::string ArtFitWarning(const TArtFit& Fit) {
                      : Fit.Mode == TFitMode::Pad     ? "padded to the face"
                                                      : "stretched onto the face";
   char text[256];
-  std::snprintf(text, sizeof text, "%s picture is %.2f:1 (width:height) but its face is %.2f:1; %s (--fit crop|stretch|pad)",
+  std::snprintf(text, sizeof text, "%s picture is %.2f:1 (width:height) but its face is %.2f:1; %s",
                 SourceSlotName(Fit.Slot), Fit.ArtAspect, Fit.FaceAspect, done);
   return text;
 }

@@ -50,7 +50,7 @@ struct TArtFit {
 };
 
 // One line for people: "FRONT picture is 1.60:1 (width:height) but its face is 0.81:1; cropped to
-// the face (--fit crop|stretch|pad)".
+// the face".
 std::string ArtFitWarning(const TArtFit& Fit);
 
 // Picture reframed to Aspect by Mode: Crop keeps the centred part of that shape, Pad adds a border
