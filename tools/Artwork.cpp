@@ -260,8 +260,8 @@ void BookFront(const std::string& file) {
   c.Rect(64, 395, 96, 407, Agg({200, 40, 40}));
   c.Rect(68, 315, 92, 330, Agg({255, 230, 140}));
   c.Polygon({{64, 315}, {80, 298}, {96, 315}}, Agg({200, 40, 40}));
-  c.Text("THE QUIET", 240, 110, 58, Agg(kWhite), 0.5, 0, 0.14);
-  c.Text("HARBOUR", 240, 185, 64, Agg(kWhite), 0.5, 0, 0.16);
+  c.Text("THE QUIET", 240, 110, Canvas::Fit("THE QUIET", 58, 380), Agg(kWhite), 0.5, 0, 0.14);
+  c.Text("HARBOUR", 240, 185, Canvas::Fit("HARBOUR", 64, 380), Agg(kWhite), 0.5, 0, 0.16);
   c.Rect(170, 210, 310, 213, Agg({255, 220, 150}));
   c.Text("a novel", 240, 250, 24, Agg({255, 230, 190}), 0.5);
   c.Text("MARA ELLISON", 240, 680, 32, Agg(kWhite), 0.5, 0, 0.14);
