@@ -217,6 +217,24 @@ TEST(ArtFit, ExactSamplingStretchesByDefault) {
   EXPECT_NE(DecodePng(dir.PathOf("auto.png")).Rgba, DecodePng(dir.PathOf("crop.png")).Rgba);
 }
 
+// Batch rows take both keys as columns, and render as the same options do on the command line.
+TEST(ArtFit, BatchRowsTakeFitAndSafeMargin) {
+  ScratchFolder dir;
+  WriteCircle(dir.PathOf("wide.png"), 300, 150);
+  dir.Write("rows.csv",
+            "output,fit,safe-margin\n"
+            "pad.png,pad,0\n"
+            "stretch.png,stretch,7.5\n");
+  const std::string base = "--templates " + Quote(kTemplates) + " -t 1 --front wide.png --width 200 --height 150";
+  const TResult r = RunRender(dir, "--batch rows.csv " + base);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  ASSERT_EQ(RunRender(dir, base + " --fit pad --safe-margin 0 -o pad1.png").Status, 0);
+  ASSERT_EQ(RunRender(dir, base + " --fit stretch --safe-margin 7.5 -o stretch1.png").Status, 0);
+  EXPECT_EQ(DecodePng(dir.PathOf("pad.png")).Rgba, DecodePng(dir.PathOf("pad1.png")).Rgba);
+  EXPECT_EQ(DecodePng(dir.PathOf("stretch.png")).Rgba, DecodePng(dir.PathOf("stretch1.png")).Rgba);
+  EXPECT_NE(DecodePng(dir.PathOf("pad.png")).Rgba, DecodePng(dir.PathOf("stretch.png")).Rgba);
+}
+
 TEST(ArtFit, RefusesValuesItDoesNotTake) {
   ScratchFolder dir;
   const struct {
