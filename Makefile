@@ -90,7 +90,9 @@ gallery: build
 	  --transparent --width 480 --height 360 -o docs/transparent.png
 
 # docs/products.png: one paperback from its dimensions at three page counts and three angles.
-PRODUCT_ART = --source front=examples/book-front.jpg --source side=examples/book-spine.jpg
+# One spine picture serves books of 100 to 800 pages: it is stretched over each, as a cover
+# designer's would be redrawn, rather than cropped to a sliver.
+PRODUCT_ART = --source front=examples/book-front.jpg --source side=examples/book-spine.jpg --fit stretch --quiet
 product-gallery: build
 	rm -rf $(BUILD)/products && mkdir -p $(BUILD)/products
 	set -- ; for view in "100 30 14" "400 30 14" "800 30 14" "400 -35 12" "400 0 4" "400 50 24"; do \

@@ -408,6 +408,16 @@ void MainWindow::BuildLayout() {
     fSampling->addItem(QString::fromUtf8(core::SamplingText(s).data(), static_cast<int>(core::SamplingText(s).size())),
                        static_cast<int>(s));
   fSampling->setCurrentIndex(fSampling->findData(static_cast<int>(defaults.Sampling)));
+  MakeLabel(objectPage, "fitLabel", QStringLiteral("Fit"), 340, 48, 44, 13);
+  fFit = Place(new QComboBox(objectPage), "fit", 400, 44, 97, 21);
+  for (const core::TFitMode m : {core::TFitMode::Automatic, core::TFitMode::Crop, core::TFitMode::Stretch, core::TFitMode::Pad})
+    fFit->addItem(QString::fromUtf8(core::FitModeText(m).data(), static_cast<int>(core::FitModeText(m).size())),
+                  static_cast<int>(m));
+  fFit->setCurrentIndex(fFit->findData(static_cast<int>(defaults.Fit)));
+  // Says which pictures do not have their faces' proportions; empty when all do.
+  fArtFitNote = Place(new QLabel(this), "artFitNote", 8, 358, 153, 56);
+  fArtFitNote->setWordWrap(true);
+  fArtFitNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
   fStatusBar = Place(new QStatusBar(this), "statusBar", 0, kDesignHeight, kDesignWidth, kStatusBarHeight);
   fStatusBar->setSizeGripEnabled(true);
@@ -463,6 +473,8 @@ void MainWindow::BuildLayout() {
       {fHighlightStrength, "How strong the highlights are"},
       {fHighlightColour, "The highlights' colour"},
       {fSampling, "Smooth: filtered pictures on the faces; exact: the original pixels"},
+      {fFit, "How a picture of other proportions than its face fits it: crop keeps a centred part, stretch "
+             "distorts all of it, pad borders all of it in its edge colour; auto crops (stretches with exact sampling)"},
   };
   for (const auto& [control, tip] : tips) control->setToolTip(QString::fromUtf8(tip));
 
@@ -473,7 +485,8 @@ void MainWindow::BuildLayout() {
                             fShowReflections,  fFadeReflections,    fReflectionOpacity, fReflectionLength,
                             fReflectionBrightness, fReflectionBlur, fShowShadows,      fShadowDensity,
                             fShadowColour,     fShadowBlur,         fShadingStrength,  fShadingColour,
-                            fHighlightStrength, fHighlightColour,   fSampling,         fLargeDiscArea,
+                            fHighlightStrength, fHighlightColour,   fSampling,         fFit,
+                            fLargeDiscArea,
                             fFlipWhenSaved,    fSavePicture,        fOpenScene,        fSaveScene,
                             fAbout,            fSaveQuality,        fPngEffort,        fWebpLossless};
   for (std::size_t i = 1; i < std::size(order); ++i)
@@ -594,6 +607,10 @@ void MainWindow::ConnectHandlers() {
     fState.Settings.Sampling = static_cast<core::TSampling>(fSampling->currentData().toInt());
     RequestRender();
   });
+  on(fFit, &QComboBox::activated, [this] {
+    fState.Settings.Fit = static_cast<core::TFitMode>(fFit->currentData().toInt());
+    RequestRender();
+  });
   on(fTransparentBackground, &QCheckBox::clicked, [this] {
     fState.TransparentBackground = fTransparentBackground->isChecked();
     RequestRender();
@@ -675,6 +692,7 @@ void MainWindow::RestoreValues(const TUndoableValues& Values) {
   fHighlightStrength->setValue(s.HighlightStrength);
   fHighlightColour->SetColor(s.HighlightColor);
   fSampling->setCurrentIndex(fSampling->findData(static_cast<int>(s.Sampling)));
+  fFit->setCurrentIndex(fFit->findData(static_cast<int>(s.Fit)));
   fTransparentBackground->setChecked(Values.TransparentBackground);
   fLargeDiscArea->setChecked(Values.LargeDiscArea);
   fOutputWidth->setValue(Values.Width);
@@ -748,6 +766,10 @@ void MainWindow::ReceiveRender(const TRenderOutcome& Outcome) {
     return layer.Role.Type == core::ltDisc || layer.Role.Type == core::ltDiscReflection;
   });
   fLargeDiscArea->setEnabled(hasDisc);
+  QStringList notes;
+  for (const core::TArtFit& fit : fResult.MismatchedArt) notes << QString::fromStdString(core::ArtFitWarning(fit));
+  fArtFitNote->setText(notes.join(QLatin1Char('\n')));
+  fArtFitNote->setToolTip(fArtFitNote->text());
   ShowResult();
   emit Rendered(Outcome.Width, Outcome.Height);
 }

@@ -295,6 +295,8 @@ private:
   TTrackBar* fHighlightStrength;
   TColorSelect* fHighlightColour;
   QComboBox* fSampling;  // how face pictures are sampled: smooth or exact
+  QComboBox* fFit;       // how pictures fit faces of other proportions
+  QLabel* fArtFitNote;   // the pictures whose proportions differ from their faces'
   QComboBox* fResamplerList;
   QComboBox* fKernelList;
   ProductPage* fProductPage;

@@ -226,7 +226,7 @@ WebP, TIFF or BMP.
        "slots are the sources it shows, such as front,side,top");
   line("      --json", "with --list: a JSON array of {\"number\", \"name\", \"slots\"}");
   line("      --quiet", "no warnings (a source the template does not show, a slot it\n"
-       "shows left at its default colour)");
+       "shows left at its default colour, a picture of other proportions\nthan its face)");
   line("      --verbose", "say what was written");
   line("      --version", "print the version and exit");
   line("  -h, --help", "print this help and exit");

@@ -221,6 +221,8 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
     throw UsageError(e.what());
   }
   if (!o.Quiet && outcome.Template) WarnAboutSlots(o, *outcome.Template, err);
+  if (!o.Quiet)
+    for (const core::TArtFit& fit : outcome.MismatchedArt) err << "quirlon-render: warning: " << core::ArtFitWarning(fit) << " (--fit crop|stretch|pad)\n";
   if (o.Verbose && outcome.WroteTemplate) report << "wrote " << job.Product.SaveTemplate << " (template)\n";
   if (o.Verbose && job.Turntable.Frames > 0) {
     report << "wrote " << job.Turntable.Frames << " frames of " << outcome.Width << " x " << outcome.Height << " to "

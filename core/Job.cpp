@@ -188,6 +188,24 @@ const std::vector<TJobKey>& Table() {
          if (!TextToSampling(v, j.Request.Settings.Sampling))
            throw EJobValue("sampling", " takes smooth or exact, not '" + v + "'");
        }},
+      {"fit", K::Text, "crop|stretch|pad", "",
+       "how a picture of other proportions than its face fits it: crop\n(a centred part of the face's shape), stretch "
+       "(all of it, distorted)\nor pad (all of it, bordered in its edge colour); default crop,\nstretch with --sampling exact",
+       0, 0,
+       [](TJob& j, const std::string& v, const std::string&) {
+         if (v == "auto" || !TextToFitMode(v, j.Request.Settings.Fit))
+           throw EJobValue("fit", " takes crop, stretch or pad, not '" + v + "'");
+       }},
+      {"safe-margin", K::Percent, "PERCENT", "",
+       "how far each picture reaches past every edge of its face, in percent\nof the face, 0..10 (default 2.5): the edge "
+       "cut takes that much away,\nso titles belong inside it",
+       0, 0,
+       [](TJob& j, const std::string& v, const std::string&) {
+         double margin = 0;
+         if (!ParseNumber(v, margin) || !(margin >= 0) || margin > kMaxSafeMargin)
+           throw EJobValue("safe-margin", " takes a percentage from 0 to 10 such as 2.5, not '" + v + "'");
+         j.Request.Settings.SafeMargin = margin;
+       }},
       {"background", K::Source, "FILE|COLOUR", "Sources", "the picture or colour behind the product", 0, 0,
        QUIRLON_SLOT(TSlot::Background)},
       {"front", K::Source, "FILE|COLOUR", "Sources", "front of the (first) product", 0, 0, QUIRLON_SLOT(TSlot::Front)},

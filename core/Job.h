@@ -105,7 +105,7 @@ private:
 };
 
 // What a key's value is, for the help text and for the forms that ask for it.
-enum class TJobKeyKind : std::uint8_t { Switch, Number, Colour, Source, Text, File, Folder, Size, Length, Angle };
+enum class TJobKeyKind : std::uint8_t { Switch, Number, Colour, Source, Text, File, Folder, Size, Length, Angle, Percent };
 
 struct TJobKey {
   std::string_view Name;

@@ -101,6 +101,7 @@ TJobOutcome RenderJob(const TJob& Job, const std::string& TemplateFile, TJobReso
     // The layers go before the picture is encoded.
     const TRenderResult result = ApplyTemplate(request);
     flat = Flatten(result, TFlattenOptions{.Flip = Job.Output.Flip});
+    outcome.MismatchedArt = result.MismatchedArt;
   }
   const imagefiles::TOutputFormat format = OutputFormatOfJob(Job.Output);
   if (Job.Output.ToStandardOutput())

@@ -35,6 +35,7 @@ struct TJobOutcome {
   std::int32_t Width = 0, Height = 0;  // of the written picture; 0 when only a template was written
   bool WroteTemplate = false;
   std::shared_ptr<const TTemplate> Template;  // what was rendered (or written)
+  std::vector<TArtFit> MismatchedArt;         // as the render found it (TRenderResult)
 };
 
 // Renders Job with its template file TemplateFile (already resolved from Job.Template; unused for

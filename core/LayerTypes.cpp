@@ -101,6 +101,23 @@ void FillFromSlot(TBitmap32& Bitmap, int Slot, const TLayerEnvironment& Env) {
   else LoadSlotPicture(Bitmap, source, Env.Pictures, Env.MaxPicturePixels);
 }
 
+namespace {
+
+// The slot's picture (or colour) fitted to the proportions of its face, noting what was found.
+void FillFittedFromSlot(TBitmap32& Bitmap, TLayerContext& Layer, const TLayerEnvironment& Env) {
+  FillFromSlot(Bitmap, Layer.Slot, Env);
+  const std::size_t slot = static_cast<std::size_t>(Layer.Slot - 1);
+  const double face = Env.FaceAspects[slot];
+  if (Env.Sources[slot].UsesColour() || !(face > 0) || Bitmap.Width() <= 0 || Bitmap.Height() <= 0) return;
+  Layer.Fit.Slot = Layer.Slot;
+  Layer.Fit.ArtAspect = static_cast<double>(Bitmap.Width()) / Bitmap.Height();
+  Layer.Fit.FaceAspect = face;
+  Layer.Fit.Mode = EffectiveFitMode(Env.Settings.Fit, Env.Settings.Sampling);
+  FitPictureToAspect(Bitmap, Layer.Fit.Mode, face);
+}
+
+}  // namespace
+
 void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitmap32& Canvas,
                   const TLayerEnvironment& Env) {
   const TRenderSettings& s = Env.Settings;
@@ -108,17 +125,17 @@ void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitma
   if (DrawsFromSlot(Layer.Type) && Layer.Slot < 0) return;
 
   switch (Layer.Type) {
-    case ltNormal: FillFromSlot(P, Layer.Slot, Env); break;
+    case ltNormal: FillFittedFromSlot(P, Layer, Env); break;
 
     case ltReflection:
-      FillFromSlot(P, Layer.Slot, Env);
+      FillFittedFromSlot(P, Layer, Env);
       if (!Env.Sources[static_cast<std::size_t>(Layer.Slot - 1)].UsesColour()) P.MirrorVertical();
       Fade(P, s);
       break;
 
     case ltRoundRect: {
       const TBitmap32& roundRect = Env.ShadeMasks.BitmapAt(kRoundRectMask);
-      FillFromSlot(T, Layer.Slot, Env);
+      FillFittedFromSlot(T, Layer, Env);
       P.SetSizeFrom(&roundRect);
       P.Draw(P.BoundsRect(), T.BoundsRect(), &T);
       ResizeToCanvas(T, Canvas);
@@ -131,7 +148,7 @@ void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitma
       const std::int32_t w = DiscArtworkWidth(Layer);
       const std::int32_t h = DiscArtworkHeight(Layer);
       CheckDiscArtworkSize(w, h);  // before the slot's picture is even loaded
-      FillFromSlot(T, Layer.Slot, Env);
+      FillFittedFromSlot(T, Layer, Env);
       std::unique_ptr<TBitmap32> artwork =
           Env.LargeDiscArea ? DrawLargeDiscArtwork(T, w, h) : DrawDiscArtwork(T, w, h);
       ResizeToCanvas(T, Canvas);

@@ -20,6 +20,8 @@ struct TLayerEnvironment {
   std::string CustomFolder;  // ends in a separator
   imagefiles::TPictureCache& Pictures;
   std::int64_t MaxPicturePixels = imagefiles::kDefaultPicturePixels;
+  // The true proportions of each slot's face, for the fit of its picture.
+  TSlotAspects FaceAspects{};
 };
 
 struct TLayerContext {
@@ -31,6 +33,8 @@ struct TLayerContext {
   bool Overscan = true;
   // Set by the driver after the warp: outside it the layer's pixels are 0 (transparent black).
   raster::TRect Content;
+  // Set by the preparation when a slot's picture met a face of known proportions (Slot 0: did not).
+  TArtFit Fit;
 };
 
 // Bytes the preparation of Layer takes besides the canvas-sized picture, target and edge mask:

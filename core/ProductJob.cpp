@@ -160,6 +160,7 @@ TProductTemplate BuildProductTemplate(const TProductJob& Job, const TProductScen
   parsed->Name = Job.Kind.empty() ? "product" : "product " + Job.Kind;
   parsed->Size = built.Generated.Size;
   parsed->Layers = built.Generated.Layers;
+  parsed->FaceAspects = SceneSlotAspects(built.Scene);
   built.Template = std::move(parsed);
   return built;
 }

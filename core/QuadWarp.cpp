@@ -52,14 +52,16 @@ TColor32 AverageColour(const TBitmap32& Src, const TRect& Rect) {
 }
 }  // namespace
 
-float OverscanFactor(double FitScale) {
+float OverscanFactor(double FitScale, double SafeMargin) {
   // Small layers (FitScale below 1) get more margin: the cut must never reach the warp's own edge.
   const Extended k = FitScale < 1 ? 1 : 0;
-  return StoreSingle(1.05L + (1 - static_cast<Extended>(FitScale)) * 1.5L / 10 * k);
+  // The default margin keeps the constant it always had, so its factors stay the same to the bit.
+  const Extended base = SafeMargin == kDefaultSafeMargin ? 1.05L : 1 + static_cast<Extended>(SafeMargin) / 50;
+  return StoreSingle(base + (1 - static_cast<Extended>(FitScale)) * 1.5L / 10 * k);
 }
 
-TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale) {
-  const float f = OverscanFactor(FitScale);
+TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale, double SafeMargin) {
+  const float f = OverscanFactor(FitScale, SafeMargin);
   const float* x = Quad.X;
   const float* y = Quad.Y;
   const float cx = StoreSingle((static_cast<Extended>(x[0]) + x[1] + x[2] + x[3]) / 4);
@@ -74,7 +76,7 @@ TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale) {
 
 TRect WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B, TPoint C, TPoint D, TBitmap32& Dst,
                  bool Overscan, double FitScale, TBitmap32* MaskScratch, const TRect* DstContent,
-                 TSampling Sampling, const TQuadCorners* Precise) {
+                 TSampling Sampling, const TQuadCorners* Precise, double SafeMargin) {
   TQuadCorners q;
   const TPoint corners[4] = {A, B, C, D};
   for (int i = 0; i < 4; ++i) {
@@ -85,7 +87,7 @@ TRect WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B,
   const TQuadCorners cut = q;
   // Smooth sampling carries the picture's edge beyond the quadrilateral by itself, so its margin
   // need not grow on small canvases: the picture keeps one framing at every size.
-  if (Overscan) q = OverscanCorners(q, Sampling == TSampling::Exact ? FitScale : 1.0);
+  if (Overscan) q = OverscanCorners(q, Sampling == TSampling::Exact ? FitScale : 1.0, SafeMargin);
   const float* x = q.X;
   const float* y = q.Y;
   TRect content = Dst.BoundsRect();

@@ -15,10 +15,11 @@ struct TQuadCorners {
   float Y[4] = {};
 };
 
-// The overscan factor: 1.05, or 1.05 + 0.15 x (1 - FitScale) when FitScale < 1 (stored as float).
-float OverscanFactor(double FitScale);
-// The corners enlarged about their centroid by OverscanFactor(FitScale).
-TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale);
+// The overscan factor of a safe margin of SafeMargin percent a side: 1 + SafeMargin / 50 (1.05 for
+// the default 2.5), plus 0.15 x (1 - FitScale) when FitScale < 1 (stored as float).
+float OverscanFactor(double FitScale, double SafeMargin = kDefaultSafeMargin);
+// The corners enlarged about their centroid by OverscanFactor(FitScale, SafeMargin).
+TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale, double SafeMargin = kDefaultSafeMargin);
 
 // Maps SrcRect of Src so that its top-left corner lands on A, top-right on B, bottom-right on C and
 // bottom-left on D (canvas pixels), into Dst, combining by Src's DrawMode, CombineMode and
@@ -26,6 +27,7 @@ TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale);
 // warp uses a quadrilateral enlarged about its centroid by 1.05 (more when FitScale < 1:
 // 1.05 + 0.15 x (1 - FitScale)) so the cut, not the sampling, decides the edge; the mask always uses
 // A, B, C, D exactly. Only Dst changes. Throws EZeroDivide when SrcRect is empty in either direction.
+// SafeMargin (percent a side) sets the 1.05 (OverscanFactor).
 // MaskScratch, when given, is a working bitmap kept between calls so the canvas-sized mask is not
 // allocated and cleared every time; only the part near the quadrilateral is painted and read.
 // DstContent, when given, is a rectangle outside which Dst is 0 (transparent black) on entry, so the
@@ -38,7 +40,8 @@ TQuadCorners OverscanCorners(const TQuadCorners& Quad, double FitScale);
 raster::TRect WarpToQuad(const raster::TBitmap32& Src, const raster::TRect& SrcRect, raster::TPoint A, raster::TPoint B,
                          raster::TPoint C, raster::TPoint D, raster::TBitmap32& Dst, bool Overscan, double FitScale,
                          raster::TBitmap32* MaskScratch = nullptr, const raster::TRect* DstContent = nullptr,
-                         TSampling Sampling = TSampling::Exact, const TQuadCorners* Precise = nullptr);
+                         TSampling Sampling = TSampling::Exact, const TQuadCorners* Precise = nullptr,
+                         double SafeMargin = kDefaultSafeMargin);
 
 // Paints into Mask (already sized) a grey image of the quadrilateral A, B, C, D (16.16 points):
 // opaque black outside, 0xFBFAFAFA (grey 250) on fully covered pixels, grey levels along the edges,

@@ -151,7 +151,8 @@ namespace {
 // loops' helper), largest first so that neither is left alone with a big one at the end, then put
 // in template order. The first failure in template order is the one raised.
 void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, const TLayerEnvironment& Env,
-                         std::int64_t MemoryBudget, std::vector<TRenderedLayer>& Layers) {
+                         std::int64_t MemoryBudget, std::vector<TRenderedLayer>& Layers,
+                         std::vector<TArtFit>& MismatchedArt) {
   const TTemplateFit fit = ComputeTemplateFit(Template.Size.Width, Template.Size.Height, Canvas.Width(), Canvas.Height());
   struct TJob {
     const TTemplateLayer* Spec = nullptr;
@@ -215,7 +216,8 @@ void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, con
       picture->SetCombineMode(raster::cmMerge);
     layer.Content = WarpToQuad(*picture, picture->BoundsRect(), layer.A, layer.B, layer.C, layer.D, *job.Target,
                                layer.Overscan, fit.FitScale, &maskScratch, &nothing, Env.Settings.Sampling,
-                               Env.Settings.Sampling == TSampling::Smooth ? &layer.Precise : nullptr);
+                               Env.Settings.Sampling == TSampling::Smooth ? &layer.Precise : nullptr,
+                               Env.Settings.SafeMargin);
     picture.reset();
     // The warp blends; the finished layer merges, so translucent layer pixels never make an opaque
     // background see-through in the saved picture.
@@ -256,6 +258,10 @@ void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, con
 
   for (TJob& job : jobs) {
     if (job.Failure) std::rethrow_exception(job.Failure);
+    const TArtFit& found = job.Layer.Fit;
+    if (found.Mismatched() &&
+        std::none_of(MismatchedArt.begin(), MismatchedArt.end(), [&](const TArtFit& f) { return f.Slot == found.Slot; }))
+      MismatchedArt.push_back(found);
     TRenderedLayer& out = Layers.emplace_back();
     out.Role.Type = job.Layer.Type;
     out.Role.TypeText = job.Spec->Type;
@@ -265,6 +271,7 @@ void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, con
     out.Visible = empty || ShownBySettings(job.Layer.Type, Env.Settings);
     out.Bitmap = std::move(job.Target);
   }
+  std::sort(MismatchedArt.begin(), MismatchedArt.end(), [](const TArtFit& a, const TArtFit& b) { return a.Slot < b.Slot; });
 }
 
 }  // namespace
@@ -298,9 +305,9 @@ TRenderResult ApplyTemplate(const TRenderRequest& Request) {
     }
   }
 
-  const TLayerEnvironment env{Request.Settings,     Request.Sources, Request.LargeDiscArea, SharedShadeMasks(),
-                              Request.CustomFolder, pictures,        Request.MaxPicturePixels};
-  BuildTemplateLayers(*parsed, canvas, env, Request.MemoryBudget, result.Layers);
+  const TLayerEnvironment env{Request.Settings,     Request.Sources, Request.LargeDiscArea,    SharedShadeMasks(),
+                              Request.CustomFolder, pictures,        Request.MaxPicturePixels, parsed->FaceAspects};
+  BuildTemplateLayers(*parsed, canvas, env, Request.MemoryBudget, result.Layers, result.MismatchedArt);
   return result;
 }
 

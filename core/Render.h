@@ -110,6 +110,9 @@ struct TRenderResult {
   // background picture.
   std::shared_ptr<raster::TBitmap32> Canvas;
   std::vector<TRenderedLayer> Layers;  // bottom first
+  // Each slot picture whose proportions differ from its face's by more than kFitWarningRatio, in
+  // slot order, once a slot: what the command line warns about and the window shows.
+  std::vector<TArtFit> MismatchedArt;
   std::int32_t Width() const { return Canvas ? Canvas->Width() : 0; }
   std::int32_t Height() const { return Canvas ? Canvas->Height() : 0; }
 };

@@ -35,6 +35,23 @@ enum class TSampling : std::uint8_t { Smooth, Exact };
 std::string_view SamplingText(TSampling Sampling);
 bool TextToSampling(std::string_view Text, TSampling& Sampling);
 
+// How a face picture whose proportions differ from its face's is made to fit: Crop keeps a centred
+// part of the face's proportions, Stretch distorts the whole picture onto the face, Pad shows the
+// whole picture centred on a border of its edge colour. Automatic is Crop with smooth sampling and
+// Stretch with exact sampling, which so keeps earlier versions' pixels.
+enum class TFitMode : std::uint8_t { Automatic, Crop, Stretch, Pad };
+// "auto" / "crop" / "stretch" / "pad"; TextToFitMode returns false for any other text.
+std::string_view FitModeText(TFitMode Mode);
+bool TextToFitMode(std::string_view Text, TFitMode& Mode);
+// The mode Automatic stands for under Sampling; any other mode is itself.
+TFitMode EffectiveFitMode(TFitMode Mode, TSampling Sampling);
+
+// The safe margin: how far, in percent of a face's width and height, its picture reaches past each
+// edge of the face, where the edge cut takes it away. Titles and logos belong inside it. 2.5 is the
+// margin every earlier version used.
+inline constexpr double kDefaultSafeMargin = 2.5;
+inline constexpr double kMaxSafeMargin = 10;
+
 // A default-constructed value holds the start-up settings. The renderer reads the numbers as they
 // are; InRange says whether every one lies in its range.
 struct TRenderSettings {
@@ -53,6 +70,8 @@ struct TRenderSettings {
   raster::TColor ShadingColor = 0x000000;
   raster::TColor HighlightColor = 0xFFFFFF;
   TSampling Sampling = TSampling::Smooth;
+  TFitMode Fit = TFitMode::Automatic;
+  double SafeMargin = kDefaultSafeMargin;  // percent, 0..kMaxSafeMargin
 
   friend bool operator==(const TRenderSettings&, const TRenderSettings&) = default;
   bool InRange() const;

@@ -4,10 +4,12 @@
 
 #include <array>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <utility>
 
 #include "core/Platform.h"
+#include "core/ProductSection.h"
 #include "raster/Errors.h"
 
 namespace quirlon::core {
@@ -98,7 +100,17 @@ TTemplate ParseTemplate(const TIniFile& Ini) {
   ReadLayerSections(Ini, sections);
   t.Layers.reserve(sections.size());
   for (const std::string& section : sections) t.Layers.push_back(ReadTemplateLayer(Ini, section));
+  t.FaceAspects = TemplateFaceAspects(Ini, t);
   return t;
+}
+
+TSlotAspects TemplateFaceAspects(const TIniFile& Ini, const TTemplate& Template) {
+  try {
+    if (const std::optional<TProductScene> scene = ReadProductSection(Ini)) return SceneSlotAspects(*scene);
+  } catch (const std::exception&) {
+    // A section that does not read is ignored, as programs that only read layers ignore it.
+  }
+  return EstimatedSlotAspects(Template);
 }
 
 TTemplate ReadTemplateFile(const std::string& Path) { return ParseTemplate(ReadTemplateIni(Path)); }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/FaceAspect.h"
 #include "core/IniFile.h"
 #include "core/LayerTraits.h"
 #include "core/Slots.h"
@@ -78,7 +79,13 @@ struct TTemplate {
   std::string Name;  // the file it came from (or what made it), for messages
   TTemplateImageSize Size;
   std::vector<TTemplateLayer> Layers;
+  // The true proportions of the face each slot fills (TemplateFaceAspects); 0 where unknown.
+  TSlotAspects FaceAspects{};
 };
+
+// The faces' proportions of the template in Ini with the layers of Template: from its [Product]
+// section when it has one that reads, else estimated from the layers' corners.
+TSlotAspects TemplateFaceAspects(const TIniFile& Ini, const TTemplate& Template);
 
 // Template files beyond this many bytes are refused unread.
 inline constexpr std::int64_t kMaxTemplateFileSize = 1024 * 1024;

@@ -58,12 +58,15 @@ agg::rgba8 Agg(Rgb c, double a = 255) {
 }
 
 // A bitmap with an AGG renderer over its pixels (bytes B, G, R, A: AGG's bgra order, plain alpha).
+// Drawing is in units of w x h; the bitmap has Scale pixels to a unit, so a layout drawn once
+// comes out at any resolution.
 class Canvas {
 public:
-  Canvas(int w, int h) {
-    fBitmap.SetSize(w, h);
+  Canvas(int w, int h, double scale = 1) : fScale(scale) {
+    const int pw = static_cast<int>(std::lround(w * scale)), ph = static_cast<int>(std::lround(h * scale));
+    fBitmap.SetSize(pw, ph);
     fBitmap.Clear(0);
-    fBuffer.attach(reinterpret_cast<agg::int8u*>(fBitmap.Bits()), w, h, w * 4);
+    fBuffer.attach(reinterpret_cast<agg::int8u*>(fBitmap.Bits()), pw, ph, pw * 4);
     fPixels.attach(fBuffer);
     fBase.attach(fPixels);
   }
@@ -81,7 +84,9 @@ public:
 
   template <class Path>
   void Fill(Path& path, agg::rgba8 colour, agg::trans_affine m = agg::trans_affine()) {
-    agg::conv_transform<Path> t(path, m);
+    agg::trans_affine scaled = m;
+    scaled *= agg::trans_affine_scaling(fScale);
+    agg::conv_transform<Path> t(path, scaled);
     fRas.reset();
     fRas.add_path(t);
     agg::render_scanlines_aa_solid(fRas, fLine, fBase, colour);
@@ -141,6 +146,7 @@ public:
   }
 
 private:
+  double fScale;
   TBitmap32 fBitmap;
   agg::rendering_buffer fBuffer;
   agg::pixfmt_bgra32_plain fPixels;
@@ -148,6 +154,10 @@ private:
   agg::rasterizer_scanline_aa<> fRas;
   agg::scanline_u8 fLine;
 };
+
+// Sample artwork is drawn at twice its layout size: the largest face of a 2048-pixel render is
+// about 1000 pixels wide, and a picture should be shrunk onto it, not enlarged.
+constexpr double kSampleScale = 2;
 
 const Rgb kWhite{255, 255, 255};
 const Rgb kBlack{0, 0, 0};
@@ -174,7 +184,7 @@ struct BoxTheme {
 };
 
 void BoxFront(const BoxTheme& t, const std::string& file) {
-  Canvas c(570, 705);
+  Canvas c(570, 705, kSampleScale);
   c.Shade([&](double x, double y) {
     const double d = std::hypot(x - 0.75, y - 0.28);
     Rgb col = Mix(t.light, t.dark, d * 1.35);
@@ -209,7 +219,7 @@ void BoxFront(const BoxTheme& t, const std::string& file) {
 }
 
 void BoxSide(const BoxTheme& t, const std::string& file) {
-  Canvas c(180, 705);
+  Canvas c(180, 705, kSampleScale);
   c.Shade(Vertical(t.light, t.dark));
   c.Ellipse(90, 90, 50, 50, Agg(t.accent, 220));
   c.Ellipse(90, 90, 31, 31, Agg(kWhite, 230));
@@ -221,7 +231,7 @@ void BoxSide(const BoxTheme& t, const std::string& file) {
 }
 
 void BoxTop(const BoxTheme& t, const std::string& file) {
-  Canvas c(570, 180);
+  Canvas c(570, 180, kSampleScale);
   c.Shade(Vertical(t.dark, t.light));
   c.Text(t.title, 285, 112, Canvas::Fit(t.title, 56, 480), Agg(kWhite), 0.5, 0, 0.16);
   quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
@@ -230,7 +240,7 @@ void BoxTop(const BoxTheme& t, const std::string& file) {
 // ---- the novel --------------------------------------------------------------------------
 
 void BookFront(const std::string& file) {
-  Canvas c(480, 720);
+  Canvas c(480, 720, kSampleScale);
   const Rgb skyTop{38, 52, 110}, skyLow{240, 150, 90}, sea{24, 60, 96};
   c.Shade([&](double x, double y) {
     Rgb col = y < 0.62 ? Mix(skyTop, skyLow, y / 0.62) : Mix(Mix(skyLow, sea, 0.55), Rgb{10, 24, 48}, (y - 0.62) / 0.38);
@@ -250,27 +260,44 @@ void BookFront(const std::string& file) {
   c.Rect(64, 395, 96, 407, Agg({200, 40, 40}));
   c.Rect(68, 315, 92, 330, Agg({255, 230, 140}));
   c.Polygon({{64, 315}, {80, 298}, {96, 315}}, Agg({200, 40, 40}));
-  c.Text("THE QUIET", 240, 110, 58, Agg(kWhite), 0.5, 0, 0.14);
-  c.Text("HARBOUR", 240, 185, 64, Agg(kWhite), 0.5, 0, 0.16);
+  c.Text("THE QUIET", 240, 110, Canvas::Fit("THE QUIET", 58, 380), Agg(kWhite), 0.5, 0, 0.14);
+  c.Text("HARBOUR", 240, 185, Canvas::Fit("HARBOUR", 64, 380), Agg(kWhite), 0.5, 0, 0.16);
   c.Rect(170, 210, 310, 213, Agg({255, 220, 150}));
   c.Text("a novel", 240, 250, 24, Agg({255, 230, 190}), 0.5);
   c.Text("MARA ELLISON", 240, 680, 32, Agg(kWhite), 0.5, 0, 0.14);
   quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
 }
 
+// Lettering read from the foot of a spine up, centred across it: Lines from Foot towards Head,
+// each fitted into what is left, a gold dot between them.
+void SpineLettering(Canvas& c, double across, double foot, double head,
+                    const std::vector<std::pair<std::string, double>>& lines, const std::vector<Rgb>& colours) {
+  double at = foot;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const double size = Canvas::Fit(lines[i].first, lines[i].second, at - head);
+    // Rotated text's capitals stand to the left of its baseline: about 0.5 of the size off the middle.
+    at -= c.Text(lines[i].first, across + size * 0.5, at, size, Agg(colours[i % colours.size()]), 0, 90, 0.15);
+    if (i + 1 < lines.size()) {
+      const double gap = lines[i].second * 0.9;
+      c.Ellipse(across, at - gap / 2, 2.5, 2.5, Agg({255, 220, 150}));
+      at -= gap;
+    }
+  }
+}
+
+// The hardcover's spine, 38 x 240 mm.
 void BookSpine(const std::string& file) {
-  Canvas c(110, 720);
+  Canvas c(114, 720, kSampleScale);
   c.Shade(Vertical({38, 52, 110}, {16, 34, 64}));
-  c.Text("THE QUIET HARBOUR", 68, 560, 30, Agg(kWhite), 0, 90, 0.15);
-  c.Text("ELLISON", 70, 690, 22, Agg({255, 220, 150}), 0, 90, 0.14);
-  c.Rect(20, 40, 90, 43, Agg({255, 220, 150}));
+  SpineLettering(c, 57, 676, 86, {{"ELLISON", 22}, {"THE QUIET HARBOUR", 30}}, {{255, 220, 150}, kWhite});
+  c.Rect(26, 48, 88, 51, Agg({255, 220, 150}));
   quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
 }
 
 // ---- discs --------------------------------------------------------------------------------
 
 void DiscLabel(Rgb inner, Rgb outer, const std::string& title, const std::string& sub, const std::string& file) {
-  Canvas c(600, 600);
+  Canvas c(600, 600, kSampleScale);
   c.Shade([&](double x, double y) {
     const double r = std::hypot(x - 0.5, y - 0.5) * 2;
     const double a = std::atan2(y - 0.5, x - 0.5);
@@ -292,7 +319,7 @@ void DiscLabel(Rgb inner, Rgb outer, const std::string& title, const std::string
 // ---- CD insert, DVD sleeve ------------------------------------------------------------------
 
 void CdFront(const std::string& file) {
-  Canvas c(568, 500);
+  Canvas c(568, 500, kSampleScale);
   c.Shade(Vertical({20, 22, 30}, {50, 30, 60}));
   for (int i = 0; i < 18; ++i) {  // concentric arcs of light
     agg::ellipse e(420, 380, 40 + i * 22, 40 + i * 22, 160);
@@ -307,14 +334,15 @@ void CdFront(const std::string& file) {
 }
 
 void CdSpine(const std::string& file) {
-  Canvas c(40, 500);
+  Canvas c(40, 500, kSampleScale);
   c.Shade(Vertical({20, 22, 30}, {50, 30, 60}));
-  c.Text("AMBIENT LINES", 27, 440, 20, Agg(kWhite), 0, 90, 0.15);
+  SpineLettering(c, 20, 460, 40, {{"THE NORTH ROOM", 14}, {"AMBIENT LINES", 20}}, {{80, 200, 230}, kWhite});
   quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
 }
 
+// The sleeve of a DVD, 135 x 190 mm.
 void DvdFront(const std::string& file) {
-  Canvas c(480, 680);
+  Canvas c(483, 680, kSampleScale);
   c.Shade([&](double x, double y) {
     const double band = std::exp(-std::pow((y - 0.3 - 0.1 * std::sin(x * 6)) * 7, 2));
     Rgb col = Mix({6, 14, 34}, {10, 30, 50}, y);
@@ -323,31 +351,51 @@ void DvdFront(const std::string& file) {
     return Pack({col.r + g, col.g + g, col.b + g});
   });
   for (int i = 0; i < 60; ++i) {  // stars
-    const double x = std::fmod(i * 137.5, 480), y = std::fmod(i * 71.3, 300);
+    // Scattered without a pattern: the same hash as the grain.
+    const auto hash = [](double v) { return v - std::floor(v); };
+    const double x = hash(std::sin(i * 12.9898) * 43758.5453) * 483, y = hash(std::sin(i * 78.233) * 43758.5453) * 300;
     c.Ellipse(x, y, 1.4, 1.4, Agg(kWhite, 200));
   }
-  c.Polygon({{0, 560}, {90, 470}, {160, 520}, {260, 430}, {360, 510}, {480, 450}, {480, 680}, {0, 680}},
+  c.Polygon({{0, 560}, {90, 470}, {160, 520}, {260, 430}, {360, 510}, {483, 450}, {483, 680}, {0, 680}},
             Agg({4, 8, 16}));
-  c.Text("NORTHERN", 240, 380, 64, Agg(kWhite), 0.5, 0, 0.15);
-  c.Text("LIGHTS", 240, 450, 64, Agg({120, 250, 190}), 0.5, 0, 0.15);
-  c.Text("A FILM BY JONAS VIK", 240, 630, 22, Agg(kWhite, 210), 0.5);
-  c.Rect(0, 0, 480, 50, Agg({20, 60, 160}));
-  c.Text("DVD", 24, 36, 28, Agg(kWhite), 0, 0, 0.16);
+  c.Text("NORTHERN", 241.5, 380, Canvas::Fit("NORTHERN", 64, 400), Agg(kWhite), 0.5, 0, 0.15);
+  c.Text("LIGHTS", 241.5, 462, 64, Agg({120, 250, 190}), 0.5, 0, 0.15);
+  c.Text("A FILM BY JONAS VIK", 241.5, 628, 22, Agg(kWhite, 210), 0.5);
+  // The format band runs off the top (bleed); its lettering keeps clear of the edges.
+  c.Rect(0, 0, 483, 72, Agg({20, 60, 160}));
+  c.Text("DVD", 36, 52, 26, Agg(kWhite), 0, 0, 0.16);
   quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
 }
 
 void DvdSpine(const std::string& file) {
-  Canvas c(50, 680);
+  Canvas c(50, 680, kSampleScale);
   c.Shade(Vertical({6, 14, 34}, {4, 8, 16}));
-  c.Rect(0, 0, 50, 50, Agg({20, 60, 160}));
-  c.Text("NORTHERN LIGHTS", 33, 600, 24, Agg(kWhite), 0, 90, 0.15);
+  c.Rect(0, 0, 50, 72, Agg({20, 60, 160}));
+  SpineLettering(c, 25, 640, 100, {{"JONAS VIK", 16}, {"NORTHERN LIGHTS", 24}}, {{120, 250, 190}, kWhite});
+  quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
+}
+
+// The tall DVD box (135 x 190 x 20 mm): its side and its top, in the sleeve's colours.
+void DvdBoxSide(const std::string& file) {
+  Canvas c(72, 680, kSampleScale);
+  c.Shade(Vertical({6, 14, 34}, {4, 8, 16}));
+  c.Rect(0, 0, 72, 72, Agg({20, 60, 160}));
+  c.Text("DVD", 36, 46, 20, Agg(kWhite), 0.5, 0, 0.16);
+  SpineLettering(c, 36, 640, 100, {{"JONAS VIK", 20}, {"NORTHERN LIGHTS", 30}}, {{120, 250, 190}, kWhite});
+  quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
+}
+
+void DvdBoxTop(const std::string& file) {
+  Canvas c(483, 72, kSampleScale);
+  c.Shade(Vertical({20, 60, 160}, {6, 14, 34}));
+  c.Text("NORTHERN LIGHTS", 241.5, 46, Canvas::Fit("NORTHERN LIGHTS", 26, 380), Agg(kWhite), 0.5, 0, 0.15);
   quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
 }
 
 // ---- app tile, magazine -------------------------------------------------------------------------
 
 void AppTile(const std::string& file) {
-  Canvas c(512, 512);
+  Canvas c(512, 512, kSampleScale);
   c.Shade([&](double x, double y) {
     Rgb col = Mix({255, 120, 60}, {220, 40, 110}, (x + y) / 2);
     return Pack(col);
@@ -366,24 +414,25 @@ void AppTile(const std::string& file) {
 }
 
 void MagazineFront(const std::string& file) {
-  Canvas c(500, 667);
+  Canvas c(500, 667, kSampleScale);
   c.Shade(Vertical({235, 232, 225}, {205, 200, 190}));
   // A big abstract "photo": overlapping discs.
-  c.Rect(0, 150, 500, 600, Agg({40, 90, 120}));
-  c.Ellipse(330, 370, 150, 150, Agg({240, 180, 60}, 230));
-  c.Ellipse(200, 430, 120, 120, Agg({220, 70, 60}, 200));
-  c.Ellipse(380, 500, 70, 70, Agg({250, 240, 230}, 220));
-  c.Text("PIXEL", 250, 108, 96, Agg({200, 30, 40}), 0.5, 0, 0.17);
-  c.Text("DESIGN  ART  TECHNOLOGY", 250, 138, 18, Agg({40, 40, 40}), 0.5);
-  c.Text("COLOUR", 30, 250, 44, Agg(kWhite), 0, 0, 0.16);
-  c.Text("ISSUE", 30, 308, 44, Agg(kWhite), 0, 0, 0.16);
-  c.Text("No. 12   2026", 250, 640, 22, Agg({40, 40, 40}), 0.5);
+  c.Rect(0, 176, 500, 606, Agg({40, 90, 120}));
+  c.Ellipse(330, 390, 150, 150, Agg({240, 180, 60}, 230));
+  c.Ellipse(200, 450, 120, 120, Agg({220, 70, 60}, 200));
+  c.Ellipse(380, 520, 70, 70, Agg({250, 240, 230}, 220));
+  // The masthead stands clear of the top edge, where a cover is trimmed.
+  c.Text("PIXEL", 250, 128, 84, Agg({200, 30, 40}), 0.5, 0, 0.17);
+  c.Text("DESIGN  ART  TECHNOLOGY", 250, 158, 18, Agg({40, 40, 40}), 0.5);
+  c.Text("COLOUR", 36, 270, 44, Agg(kWhite), 0, 0, 0.16);
+  c.Text("ISSUE", 36, 328, 44, Agg(kWhite), 0, 0, 0.16);
+  c.Text("No. 12   2026", 250, 638, 22, Agg({40, 40, 40}), 0.5);
   quirlon::imagefiles::SaveJpg(c.Bitmap(), file, 96);
 }
 
 // A studio backdrop: light falling on a seamless paper sweep.
 void Backdrop(const std::string& file) {
-  Canvas c(800, 600);
+  Canvas c(800, 600, kSampleScale);
   c.Shade([&](double x, double y) {
     const double spot = std::exp(-(std::pow((x - 0.5) * 1.6, 2) + std::pow((y - 0.45) * 1.8, 2)));
     Rgb col = Mix({150, 160, 178}, {246, 247, 250}, spot);
@@ -509,6 +558,8 @@ int Samples(const std::string& ex, const std::string& custom) {
   CdSpine(ex + "/cd-spine.jpg");
   DvdFront(ex + "/dvd-front.jpg");
   DvdSpine(ex + "/dvd-spine.jpg");
+  DvdBoxSide(ex + "/dvdbox-side.jpg");
+  DvdBoxTop(ex + "/dvdbox-top.jpg");
   AppTile(ex + "/app-tile.jpg");
   MagazineFront(ex + "/magazine-front.jpg");
   Backdrop(ex + "/backdrop.jpg");

@@ -45,6 +45,8 @@ const TArt kDisc2Art = {{"DISC2", "examples/disc2-label.jpg"}};
 const TArt kCdArt = {{"FRONT", "examples/cd-front.jpg"}, {"SIDE", "examples/cd-spine.jpg"}};
 const TArt kCdDiscArt = {{"DISC", "examples/cd-disc.jpg"}};
 const TArt kDvdArt = {{"FRONT", "examples/dvd-front.jpg"}, {"SIDE", "examples/dvd-spine.jpg"}};
+const TArt kDvdBoxArt = {
+    {"FRONT", "examples/dvd-front.jpg"}, {"SIDE", "examples/dvdbox-side.jpg"}, {"TOP", "examples/dvdbox-top.jpg"}};
 const TArt kAppArt = {{"FRONT", "examples/app-tile.jpg"}};
 const TArt kMagazineArt = {{"FRONT", "examples/magazine-front.jpg"}};
 
@@ -61,7 +63,7 @@ std::vector<TLibraryEntry> Library() {
       {"02 Software box right", "A software box seen from the front right: side on the right, top showing.", kBoxArt,
        "kind=box\nsize=190x235x60\nyaw=-30\npitch=14\ndistance=2160\ntarget=95,117,30\n"
        "overlay.right=shade right\noverlay.front=highlight righttop\noverlay.top=shade rightlefttopdown\n"},
-      {"03 Tall DVD box", "A tall slim box in the DVD format, seen from the left.", kBoxArt,
+      {"03 Tall DVD box", "A tall slim box in the DVD format, seen from the left.", kDvdBoxArt,
        "kind=box\nsize=135x190x20\nyaw=35\npitch=8\ndistance=1680\ntarget=67,95,10\n"
        "overlay.left=shade leftdown\noverlay.front=none\noverlay.top=highlight top\n"},
       {"04 Two boxes", "Two software boxes side by side, the second a little in front.", Merged(kBoxArt, kBox2Art),

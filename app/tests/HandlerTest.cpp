@@ -1,7 +1,9 @@
 // The handlers: what each stores and whether it renders, driven through the real controls.
 #include <fstream>
 
+#include <QComboBox>
 #include <QDropEvent>
+#include <QLabel>
 #include <QWheelEvent>
 #include <QMimeData>
 #include <QSignalSpy>
@@ -421,6 +423,36 @@ private slots:
     QVERIFY(fWindow->State().Settings.Sampling == core::TSampling::Exact);
     Settle(w);
     QCOMPARE(w.RenderCount(), 1);
+  }
+
+  void theFitListStoresItsChoiceAndTheNoteNamesAMismatchedPicture() {
+    SmallerOutput();
+    MainWindow& w = *fWindow;
+    auto* fit = w.findChild<QComboBox*>(QStringLiteral("fit"));
+    auto* note = w.findChild<QLabel*>(QStringLiteral("artFitNote"));
+    QVERIFY(fit != nullptr && note != nullptr);
+    QCOMPARE(fit->count(), 4);
+    QCOMPARE(fit->currentText(), QStringLiteral("auto"));
+    // A square picture on the first template's front, a face of 190 x 235 mm.
+    ClickArrow(Ui(w).sourceArrows, true);
+    QCOMPARE(Ui(w).sourceName->text(), QStringLiteral("FRONT"));
+    fServices.OpenAnswers.push_back(GoodPicture());
+    QTest::mouseClick(Ui(w).sourcePicture, Qt::LeftButton);
+    Settle(w);
+    QCOMPARE(note->text(), QStringLiteral("FRONT picture is 1.00:1 (width:height) but its face is 0.81:1; cropped to the face"));
+    // Chosen as a user does: crop, then stretch.
+    fit->setFocus();
+    QTest::keyClick(fit, Qt::Key_Down);
+    QTest::keyClick(fit, Qt::Key_Down);
+    QCOMPARE(fit->currentText(), QStringLiteral("stretch"));
+    QVERIFY(fWindow->State().Settings.Fit == core::TFitMode::Stretch);
+    Settle(w);
+    QVERIFY(note->text().endsWith(QStringLiteral("stretched onto the face")));
+    // A colour has no proportions: nothing to say.
+    fServices.ColorAnswers.push_back(raster::TColor(0x0000FF));
+    QTest::mouseClick(Ui(w).sourceColour, Qt::LeftButton);
+    Settle(w);
+    QCOMPARE(note->text(), QString());
   }
 
   void aFreshStartAndApplyRendersTheFirstTemplateInTheDefaultColours() {
