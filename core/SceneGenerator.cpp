@@ -114,7 +114,10 @@ std::vector<TLayerOverlay> AutomaticOverlays(const TProductFace& Face, const TLi
   const double cosine = Dot(Face.Normal(), Lighting.Light);
   const double shade = std::min(kMaxShade, kShadeGain * (Lighting.Brightest - cosine));
   if (shade >= kLeastShade) out.push_back({"shade", "rightlefttopdown", Rounded(shade / kFlatMaskShare)});
-  if (Upright(Face) && cosine >= Lighting.BrightestUpright && cosine > kLeastHighlightCosine)
+  // The upright face meeting the light most squarely, and a top that meets it more squarely still
+  // (its hot spot then lies at the same corner of the product, the one nearest the light).
+  const double best = Upright(Face) ? Lighting.BrightestUpright : Lighting.Brightest;
+  if (cosine >= best && cosine > kLeastHighlightCosine)
     out.push_back({"highlight", CornerDirection(Face, Lighting.Light, false), kHighlightCap});
   return out;
 }

@@ -49,9 +49,9 @@ struct TLighting {
 TLighting SceneLighting(const TProductScene& Scene, const std::vector<TProductFace>& Visible);
 
 // The shading of a face by the light: a flat shade as deep as the face is turned further from the
-// light than the brightest face, and on the upright face meeting the light most squarely a
-// highlight from its corner nearest the light, capped so no channel gains more than a fifth of the
-// way to white. A rounded card gets a highlight from its corner nearest the light and a shade from
+// light than the brightest face, and on the upright face meeting the light most squarely (and on
+// a top brighter still) a highlight from its corner nearest the light, capped so no channel gains
+// more than a fifth of the way to white. A rounded card gets a highlight from its corner nearest the light and a shade from
 // the farthest; other faces but pictures and colours nothing.
 std::vector<TLayerOverlay> AutomaticOverlays(const TProductFace& Face, const TLighting& Lighting);
 

@@ -151,6 +151,7 @@ struct TLightCase {
   double FrontShade, LeftShade, RightShade;  // opacity of the flat shade, 0 for none
   const char* Highlight;                     // face with the highlight
   const char* HotCorner;                     // its corner nearest the light
+  const char* TopCorner;                     // the top's corner nearest the light
 };
 
 class SceneLight : public ::testing::TestWithParam<TLightCase> {};
@@ -186,22 +187,28 @@ TEST_P(SceneLight, FacesAreShadedByTheirTurnFromTheOneLight) {
       }
     EXPECT_EQ(highlighted, name == c.Highlight) << name;
   }
-  // The top meets the light most squarely: never darker than the front.
-  EXPECT_TRUE(overlaysOf("top").empty());
+  // The top meets the light most squarely: no shade, and a highlight at the corner it shares
+  // with the front's hot spot.
+  const auto top = overlaysOf("top");
+  ASSERT_EQ(top.size(), 1u);
+  EXPECT_EQ(top[0].Type, "highlight");
+  EXPECT_EQ(top[0].Source, c.TopCorner);
+  EXPECT_EQ(top[0].Opacity, 0.2);
 }
 
 // Shade opacity = min(0.5, 0.45 (0.7071 - cos)) / (169 / 255), rounded to 3 places.
 INSTANTIATE_TEST_SUITE_P(
     Azimuths, SceneLight,
     ::testing::Values(
-        // From straight ahead: the sides are grazed (cos 0), the front as bright as the top.
-        TLightCase{0, 0, 0.48, 0.48, "front", "lefttop"},
+        // From a little left of ahead: front cos 0.6964 (no shade, within 0.02 of the top), left
+        // 0.1228, right -0.1228.
+        TLightCase{10, 0, 0.397, 0.563, "front", "lefttop", "leftdown"},
         // From the left, 40 degrees: front cos 0.5417, left 0.4545, right -0.4545.
-        TLightCase{40, 0.112, 0.172, 0.754, "front", "lefttop"},
+        TLightCase{40, 0.112, 0.172, 0.754, "front", "lefttop", "leftdown"},
         // From the right: the mirror image, the hot spot on the right.
-        TLightCase{-40, 0.112, 0.754, 0.172, "front", "righttop"},
+        TLightCase{-40, 0.112, 0.754, 0.172, "front", "righttop", "rightdown"},
         // From the left, 70 degrees: the left side (cos 0.6645) outshines the front (0.2418).
-        TLightCase{70, 0.316, 0, 0.754, "left", "righttop"}),
+        TLightCase{70, 0.316, 0, 0.754, "left", "righttop", "leftdown"}),
     [](const auto& info) { return "azimuth" + std::to_string(static_cast<int>(info.param.Azimuth + 90)); });
 
 TEST(SceneGenerator, CastShadowsRunAwayFromTheLightAndNeverBeforeTheFront) {
@@ -217,8 +224,8 @@ TEST(SceneGenerator, CastShadowsRunAwayFromTheLightAndNeverBeforeTheFront) {
     for (const TFloorShadow& shadow : shadows) {
       for (const TVec3& p : shadow.Corners) {
         EXPECT_NEAR(p.Y, 0, 1e-12);
-        // The front stands in the plane z = 0: a contact shadow reaches 2 mm before it (times
-        // its corners move 2 mm each way), a cast shadow not at all.
+        // The front stands in the plane z = 0: a contact shadow reaches 2 mm before it (its
+        // corners move 2 mm each way), a cast shadow not at all.
         EXPECT_GE(p.Z, shadow.Note.find("contact") == 0 ? -2.0 - 1e-9 : -1e-9) << azimuth;
       }
     }
