@@ -160,7 +160,7 @@ std::vector<TFloorShadow> FloorShadows(const TProductScene& Scene) {
                        kCastLook});
       if (touches) {
         const TVec3 normal{along.Z, 0.0, -along.X};
-        const TVec3 u = Scale(along, 0.22 * r), v = Scale(normal, std::max(kContactGrow, 0.05 * r));
+        const TVec3 u = Scale(along, 0.35 * r), v = Scale(normal, std::max(kContactGrow, 0.12 * r));
         contacts.push_back({{Sub(Sub(base, u), v), Sub(Add(base, u), v), Add(Add(base, u), v), Add(Sub(base, u), v)},
                             kContactNote,
                             kContactLook});
