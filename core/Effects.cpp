@@ -97,11 +97,27 @@ void DrawFloorShadow(TBitmap32& Bitmap, TColor32 Colour, double Fade, double Sof
 raster::TRect GrowingBlur(TBitmap32& Bitmap, std::int32_t Near, std::int32_t Far, const raster::TRect& Content,
                           raster::TPoint A, raster::TPoint B, raster::TPoint C, raster::TPoint D) {
   if (Far <= Near) return raster::ExpBlur(Bitmap, Near, Content);
+  const raster::TRect content = raster::IntersectRect(Content, Bitmap.BoundsRect());
+  if (content.Right <= content.Left || content.Bottom <= content.Top) return content;
+  // The far blur on a copy of just the content and the room it spreads into.
+  const std::int32_t reach = raster::ExpBlurReach(Far);
+  const raster::TRect room = raster::IntersectRect(
+      raster::MakeRect(content.Left - reach, content.Top - reach, content.Right + reach, content.Bottom + reach),
+      Bitmap.BoundsRect());
   TBitmap32 wide;
-  Bitmap.CopyContentTo(wide);
-  const raster::TRect nearRect = raster::ExpBlur(Bitmap, Near, Content);
-  const raster::TRect farRect = raster::ExpBlur(wide, Far, Content);
-  const raster::TRect all = raster::IntersectRect(raster::UnionRect(nearRect, farRect), Bitmap.BoundsRect());
+  wide.SetSize(room.Right - room.Left, room.Bottom - room.Top);
+  wide.Clear(0);
+  for (std::int32_t y = content.Top; y < content.Bottom; ++y)
+    std::copy(Bitmap.ScanLine(y) + content.Left, Bitmap.ScanLine(y) + content.Right,
+              wide.ScanLine(y - room.Top) + (content.Left - room.Left));
+  const raster::TRect nearRect = raster::ExpBlur(Bitmap, Near, content);
+  raster::TRect farRect = raster::ExpBlur(
+      wide, Far,
+      raster::MakeRect(content.Left - room.Left, content.Top - room.Top, content.Right - room.Left,
+                       content.Bottom - room.Top));
+  farRect = raster::MakeRect(farRect.Left + room.Left, farRect.Top + room.Top, farRect.Right + room.Left,
+                             farRect.Bottom + room.Top);
+  const raster::TRect all = raster::IntersectRect(raster::UnionRect(nearRect, farRect), room);
   // The height of a point of the edge P-Q above column x (the edge is taken as a line).
   auto edgeY = [](raster::TPoint P, raster::TPoint Q, Extended x) -> Extended {
     if (P.X == Q.X) return (P.Y + Q.Y) / 2.0L;
@@ -116,7 +132,7 @@ raster::TRect GrowingBlur(TBitmap32& Bitmap, std::int32_t Near, std::int32_t Far
   }
   for (std::int32_t y = all.Top; y < all.Bottom; ++y) {
     TColor32* row = Bitmap.ScanLine(y);
-    const TColor32* wideRow = wide.ScanLine(y);
+    const TColor32* wideRow = wide.ScanLine(y - room.Top) - room.Left;
     for (std::int32_t x = all.Left; x < all.Right; ++x) {
       const std::size_t i = static_cast<std::size_t>(x - all.Left);
       const double t = inverse[i] == 0 ? 1.0 : std::clamp((y + 0.5 - top[i]) * inverse[i], 0.0, 1.0);

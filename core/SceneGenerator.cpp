@@ -21,13 +21,32 @@ constexpr double kTileShade = 0.4;
 constexpr double kFlatMaskShare = 169.0 / 255.0;
 // A glossy floor: the reflection faint, fading faster than a straight ramp, its blur growing.
 constexpr double kReflectionOpacity = 0.45;
-const TLayerLook kReflectionLook{kReflectionOpacity, 0.4, std::nullopt, std::nullopt, 1.8, 3.0};
+const TLayerLook kReflectionLook = [] {
+  TLayerLook look;
+  look.Opacity = kReflectionOpacity;
+  look.Blur = 0.4;
+  look.FadeCurve = 1.8;
+  look.BlurGrow = 3.0;
+  return look;
+}();
 // The cast shadow: light, fading to nothing, its edges widening with distance; the share of the
 // tops' shadow length it takes (a soft, large light casts shorter visible shadows than a point).
-const TLayerLook kCastLook{0.5, 0.2, 1.0, 0.3, std::nullopt, std::nullopt};
+const TLayerLook kCastLook = [] {
+  TLayerLook look;
+  look.Opacity = 0.5;
+  look.Blur = 0.2;
+  look.Fade = 1.0;
+  look.Soften = 0.3;
+  return look;
+}();
 constexpr double kCastReach = 0.45;
 // The contact shadow: dark and tight along the footprint, reaching this far (mm) past it.
-const TLayerLook kContactLook{0.6, 0.25, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+const TLayerLook kContactLook = [] {
+  TLayerLook look;
+  look.Opacity = 0.6;
+  look.Blur = 0.25;
+  return look;
+}();
 constexpr double kContactGrow = 2.0;
 
 constexpr const char* kCastNote = "shadow cast away from the light";
@@ -346,9 +365,11 @@ TGeneratedTemplate GenerateTemplate(const TProductScene& Scene) {
     add(item.Type, item.Source, item.Corners, item.Name, reflection ? TGeneratedRole::Reflection : TGeneratedRole::Face,
         look);
     for (const TOverlayNote& overlay : item.Overlays) {
-      // A mirrored shade or highlight fades and blurs with the reflection it lies on.
+      // A mirrored shade or highlight fades and blurs with the reflection it lies on; faint as it
+      // is, its blur need not grow (which would cost a second blur of it).
       TLayerLook overlayLook = reflection ? kReflectionLook : TLayerLook{};
       overlayLook.Opacity = overlay.Opacity;
+      if (reflection) overlayLook.BlurGrow.reset();
       add(overlay.Type, overlay.Source, item.Corners, overlay.Note,
           reflection ? TGeneratedRole::Reflection : TGeneratedRole::Overlay, overlayLook);
     }
