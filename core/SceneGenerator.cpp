@@ -15,6 +15,8 @@ namespace {
 // kMaxShade; the face meeting the light most squarely among the upright ones gets the highlight,
 // which takes no channel more than kHighlightCap of the way to white.
 constexpr double kShadeGain = 0.45, kMaxShade = 0.5, kLeastShade = 0.02;
+// Mirrored on a faint reflection, shading fainter than this is not worth the layer it costs.
+constexpr double kLeastMirrored = 0.06;
 constexpr double kHighlightCap = 0.2, kLeastHighlightCosine = 0.3;
 constexpr double kTileShade = 0.4;
 // The flat shading mask's grey (Effects.h): a flat shade of opacity 1 darkens by 169 / 255.
@@ -318,6 +320,7 @@ std::vector<TSceneItem> SceneItems(const TProductScene& Scene) {
       return opacity ? std::optional<double>(Rounded(*opacity * kReflectionOpacity)) : std::nullopt;
     };
     for (const TLayerOverlay& overlay : FaceOverlays(Scene, face, lighting)) {
+      if (overlay.Opacity && *overlay.Opacity * kReflectionOpacity < kLeastMirrored) continue;
       if (overlay.Type == "shade")
         item.Overlays.push_back({"blurshade", overlay.Source, "shade mirrored with it", mirrored(overlay.Opacity)});
       if (overlay.Type == "highlight")
