@@ -211,6 +211,40 @@ INSTANTIATE_TEST_SUITE_P(
         TLightCase{70, 0.316, 0, 0.754, "left", "righttop", "leftdown"}),
     [](const auto& info) { return "azimuth" + std::to_string(static_cast<int>(info.param.Azimuth + 90)); });
 
+// In every bundled scene the front's hot spot lies on the side away from the darkest side face,
+// and that face is the one the cast shadow falls beside.
+TEST(SceneGenerator, HotSpotIsNeverBesideTheDarkestFace) {
+  int checked = 0;
+  for (const auto& [name, scene] : BundledScenes()) {
+    std::map<std::string, const TSceneItem*> faces;
+    const auto items = SceneItems(scene);
+    for (const TSceneItem& item : items) faces[item.Name] = &item;
+    for (const char* front : {"front", "front1", "front2"}) {
+      if (!faces.count(front)) continue;
+      const std::string suffix = std::string(front).substr(5);
+      std::string hot;
+      for (const TOverlayNote& o : faces[front]->Overlays)
+        if (o.Type == "highlight") hot = o.Source;
+      std::string darkest;
+      double deepest = 0;
+      for (const char* side : {"left", "right"})
+        if (faces.count(side + suffix))
+          for (const TOverlayNote& o : faces[side + suffix]->Overlays)
+            if (o.Type == "shade" && o.Opacity.value_or(0) > deepest) {
+              deepest = *o.Opacity;
+              darkest = side;
+            }
+      if (hot.empty() || darkest.empty()) continue;
+      ++checked;
+      EXPECT_NE(hot.rfind(darkest, 0), 0u) << name << ": hot spot " << hot << " beside the " << darkest;
+      // The light comes from the side away from that face, so the shadow falls towards it.
+      const double lightX = LightDirection(scene).X;
+      EXPECT_TRUE(darkest == "left" ? lightX > 0 : lightX < 0) << name;
+    }
+  }
+  EXPECT_GE(checked, 8);
+}
+
 TEST(SceneGenerator, CastShadowsRunAwayFromTheLightAndNeverBeforeTheFront) {
   for (const double azimuth : {-70.0, -40.0, -10.0, 0.0, 25.0, 40.0, 70.0}) {
     TProductScene scene = LitBox(azimuth);
