@@ -196,14 +196,17 @@ TEST_P(BundledFloor, ShadowIsDarkestBesideTheProduct) {
   const bool left = side != nullptr;
   if (!left) side = FaceNamed(faces, "right");
   ASSERT_NE(side, nullptr);
-  // The middle of the side's base, then steps straight away from the product across the picture.
+  // The outer corner of the side's base, then steps straight away from the product across the
+  // picture, a little above the floor line.
   const auto quad = Projected(scene, side->Corners);
-  const double x0 = (quad[2].X + quad[3].X) / 2, y0 = (quad[2].Y + quad[3].Y) / 2 - 2;
+  const TPlanePoint corner = (quad[2].X < quad[3].X) == left ? quad[2] : quad[3];
+  const double x0 = corner.X, y0 = corner.Y - 3;
   auto alphaAt = [&](double step) {
     const double x = left ? x0 - step : x0 + step;
     return Alpha(picture->ScanLine(static_cast<std::int32_t>(y0))[static_cast<std::int32_t>(x)]);
   };
   const int near = alphaAt(4), middle = alphaAt(25), far = alphaAt(60);
+  EXPECT_LT(near, 255) << GetParam() << ": still on the product";
   EXPECT_GT(near, 60) << GetParam();
   EXPECT_GT(near, middle) << GetParam();
   EXPECT_GT(middle, far) << GetParam();
