@@ -87,6 +87,39 @@ BENCHMARK(BM_RenderSampling)
     ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond);
 
+// Args: library (0 the frozen copy from before the scene light, 1 today's), width, height. The box
+// template with its sample artwork: what the light's shading, the contact and cast shadows and the
+// glossy reflection cost against the one shadow slab and hand-picked shading before them.
+void BM_RenderFloor(benchmark::State& state) {
+  core::TRenderRequest request = BundledRequest(1, static_cast<std::int32_t>(state.range(1)),
+                                                static_cast<std::int32_t>(state.range(2)));
+  const std::filesystem::path root = std::filesystem::path(__FILE__).parent_path().parent_path();
+  if (state.range(0) == 0)
+    request.Template.File = (root / "tests" / "core" / "GoldenTemplates" / "01 Software box left.ini").string();
+  const std::string examples = (root / "examples").string() + "/";
+  request.Sources[core::SlotIndex(core::TSlot::Front)] = core::TSlotSource::OfFile(examples + "box-front.jpg");
+  request.Sources[core::SlotIndex(core::TSlot::Side)] = core::TSlotSource::OfFile(examples + "box-side.jpg");
+  request.Sources[core::SlotIndex(core::TSlot::Top)] = core::TSlotSource::OfFile(examples + "box-top.jpg");
+  imagefiles::TPictureCache pictures;
+  request.Pictures = &pictures;
+  std::size_t layers = 0;
+  for (auto _ : state) {
+    const core::TRenderResult result = core::ApplyTemplate(request);
+    benchmark::DoNotOptimize(result.Canvas->Bits());
+    layers = result.Layers.size();
+  }
+  state.SetLabel(state.range(0) == 0 ? "before" : "light+floor");
+  state.counters["layers"] = static_cast<double>(layers);
+}
+BENCHMARK(BM_RenderFloor)
+    ->Args({0, 800, 600})
+    ->Args({1, 800, 600})
+    ->Args({0, 2048, 1536})
+    ->Args({1, 2048, 1536})
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
 // Args: width, height. The box template, rendered once.
 void BM_Flatten(benchmark::State& state) {
   const core::TRenderResult result = core::ApplyTemplate(

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <vector>
 
 #include "raster/Errors.h"
+#include "raster/ExpBlur.h"
 #include "raster/Numeric.h"
 
 namespace quirlon::core {
@@ -39,6 +41,113 @@ void FadeAlphaRamp(TBitmap32& Bitmap, std::uint8_t Length) {
       row[x] = (p & 0x00FFFFFFu) | static_cast<TColor32>(f) << 24;
     }
   }
+}
+
+void FadeAlphaCurve(TBitmap32& Bitmap, std::uint8_t Length, double Curve) {
+  const std::int32_t height = Bitmap.Height();
+  const std::int32_t width = Bitmap.Width();
+  if (height <= 0 || width <= 0 || Bitmap.Bits() == nullptr) return;
+  const std::int32_t n = std::max<std::int32_t>(1, Round(static_cast<Extended>(Length) / 100.0L * height));
+  const Extended step = 256.0L / n;
+  for (std::int32_t r = 0; r < height; ++r) {
+    TColor32* row = Bitmap.ScanLine(r);
+    const Extended b = 255.0L - static_cast<Extended>(r + 1) * step;
+    const Extended factor = b <= 0 ? 0.0L : std::pow(b / 255.0L, static_cast<Extended>(Curve));
+    std::int16_t faded[256];
+    std::fill(std::begin(faded), std::end(faded), std::int16_t{-1});
+    for (std::int32_t x = 0; x < width; ++x) {
+      const TColor32 p = row[x];
+      std::int16_t& f = faded[p >> 24];
+      if (f < 0) f = static_cast<std::int16_t>(Round(static_cast<Extended>(p >> 24) * factor));
+      row[x] = (p & 0x00FFFFFFu) | static_cast<TColor32>(f) << 24;
+    }
+  }
+}
+
+void DrawFloorShadow(TBitmap32& Bitmap, TColor32 Colour, double Fade, double Soften, double BendX, double BendY,
+                     std::int32_t Size) {
+  Bitmap.SetSize(Size, Size);
+  const TColor32 colour = Colour & 0x00FFFFFFu;
+  const Extended alpha = static_cast<Extended>(Colour >> 24) / 255.0L;
+  const bool bent = BendY > 0 && BendX > 0 && BendX < 1;
+  for (std::int32_t y = 0; y < Size; ++y) {
+    TColor32* row = Bitmap.ScanLine(y);
+    const Extended v = (y + 0.5L) / Size;
+    for (std::int32_t x = 0; x < Size; ++x) {
+      const Extended u = (x + 0.5L) / Size;
+      // Where the shadow starts in this column, and how far on from there this pixel lies.
+      Extended start = 0;
+      if (bent) start = u < BendX ? BendY * u / BendX : BendY * (1.0L - u) / (1.0L - BendX);
+      Extended t = v <= start ? 0.0L : (v - start) / (1.0L - start);
+      // Ease-out: the shadow thins fast near what casts it, then slowly.
+      const Extended along = 1.0L - static_cast<Extended>(Fade) * t * (2.0L - t);
+      const Extended band = static_cast<Extended>(Soften) * t;
+      const Extended edge = std::min(u, 1.0L - u);
+      Extended across = 1.0L;
+      if (band > 0 && edge < band) {
+        const Extended w = edge / band;
+        across = w * w * (3.0L - 2.0L * w);
+      }
+      row[x] = colour | static_cast<TColor32>(Round(255.0L * alpha * along * across)) << 24;
+    }
+  }
+  Bitmap.Changed();
+}
+
+raster::TRect GrowingBlur(TBitmap32& Bitmap, std::int32_t Near, std::int32_t Far, const raster::TRect& Content,
+                          raster::TPoint A, raster::TPoint B, raster::TPoint C, raster::TPoint D) {
+  if (Far <= Near) return raster::ExpBlur(Bitmap, Near, Content);
+  const raster::TRect content = raster::IntersectRect(Content, Bitmap.BoundsRect());
+  if (content.Right <= content.Left || content.Bottom <= content.Top) return content;
+  // The far blur on a copy of just the content and the room it spreads into.
+  const std::int32_t reach = raster::ExpBlurReach(Far);
+  const raster::TRect room = raster::IntersectRect(
+      raster::MakeRect(content.Left - reach, content.Top - reach, content.Right + reach, content.Bottom + reach),
+      Bitmap.BoundsRect());
+  TBitmap32 wide;
+  wide.SetSize(room.Right - room.Left, room.Bottom - room.Top);
+  wide.Clear(0);
+  for (std::int32_t y = content.Top; y < content.Bottom; ++y)
+    std::copy(Bitmap.ScanLine(y) + content.Left, Bitmap.ScanLine(y) + content.Right,
+              wide.ScanLine(y - room.Top) + (content.Left - room.Left));
+  const raster::TRect nearRect = raster::ExpBlur(Bitmap, Near, content);
+  raster::TRect farRect = raster::ExpBlur(
+      wide, Far,
+      raster::MakeRect(content.Left - room.Left, content.Top - room.Top, content.Right - room.Left,
+                       content.Bottom - room.Top));
+  farRect = raster::MakeRect(farRect.Left + room.Left, farRect.Top + room.Top, farRect.Right + room.Left,
+                             farRect.Bottom + room.Top);
+  const raster::TRect all = raster::IntersectRect(raster::UnionRect(nearRect, farRect), room);
+  // The height of a point of the edge P-Q above column x (the edge is taken as a line).
+  auto edgeY = [](raster::TPoint P, raster::TPoint Q, Extended x) -> Extended {
+    if (P.X == Q.X) return (P.Y + Q.Y) / 2.0L;
+    return P.Y + (Q.Y - P.Y) * (x - P.X) / static_cast<Extended>(Q.X - P.X);
+  };
+  if (all.Right <= all.Left || all.Bottom <= all.Top) return all;
+  std::vector<double> top(static_cast<std::size_t>(all.Right - all.Left)), inverse(top.size());
+  for (std::int32_t x = all.Left; x < all.Right; ++x) {
+    const Extended t = edgeY(A, B, x + 0.5L), span = edgeY(D, C, x + 0.5L) - t;
+    top[static_cast<std::size_t>(x - all.Left)] = static_cast<double>(t);
+    inverse[static_cast<std::size_t>(x - all.Left)] = span == 0 ? 0.0 : static_cast<double>(1.0L / span);
+  }
+  for (std::int32_t y = all.Top; y < all.Bottom; ++y) {
+    TColor32* row = Bitmap.ScanLine(y);
+    const TColor32* wideRow = wide.ScanLine(y - room.Top) - room.Left;
+    for (std::int32_t x = all.Left; x < all.Right; ++x) {
+      const std::size_t i = static_cast<std::size_t>(x - all.Left);
+      const double t = inverse[i] == 0 ? 1.0 : std::clamp((y + 0.5 - top[i]) * inverse[i], 0.0, 1.0);
+      const std::uint32_t w = static_cast<std::uint32_t>(std::lround(256.0 * t));
+      const TColor32 p = row[x], q = wideRow[x];
+      if (p == q) continue;
+      TColor32 out = 0;
+      for (int shift = 0; shift < 32; shift += 8) {
+        const std::uint32_t a = (p >> shift) & 0xFFu, b = (q >> shift) & 0xFFu;
+        out |= ((a * (256 - w) + b * w + 128) >> 8) << shift;
+      }
+      row[x] = out;
+    }
+  }
+  return all;
 }
 
 void ShiftBrightness(TBitmap32& Bitmap, std::int32_t Amount) { ShiftBrightness(Bitmap, Amount, Bitmap.BoundsRect()); }

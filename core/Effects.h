@@ -13,6 +13,25 @@ namespace quirlon::core {
 // rows: row r (from 0) keeps the fraction b / 255 of its alpha, b = 255 - (r + 1) x 256 / n, and
 // is fully transparent once b <= 0. Only alpha bytes change. A bitmap without rows is left alone.
 void FadeAlphaRamp(raster::TBitmap32& Bitmap, std::uint8_t Length);
+// The same ramp with each row's fraction raised to the power Curve (>= 1): a glossy floor's
+// reflection, bright at the base and gone sooner. Curve 1 gives FadeAlphaRamp's pixels.
+void FadeAlphaCurve(raster::TBitmap32& Bitmap, std::uint8_t Length, double Curve);
+
+// The picture of a shadow on the floor, Size x Size pixels of Colour: opaque along its top row, its
+// alpha losing Fade (0..1) of itself down to the bottom row, fastest near the top, and its left and
+// right edges softening over a band that grows from nothing at the top to Soften (0..1) of the
+// width at the bottom, as a shadow's penumbra widens away from what casts it. With BendY > 0 the
+// shadow starts not along the top row but along the two lines from its top-left corner to the
+// point (BendX, BendY) (fractions of the width and height) and on to its top-right corner; above
+// them it is opaque, and the fade and the softening count from them.
+void DrawFloorShadow(raster::TBitmap32& Bitmap, raster::TColor32 Colour, double Fade, double Soften,
+                     double BendX = 0, double BendY = 0, std::int32_t Size = 256);
+
+// Blurs Bitmap (transparent outside Content) so that the blur grows across the quadrilateral
+// A, B, C, D: radius Near along its A-B edge, Far along its D-C edge, blended by where each pixel
+// lies between the two. Returns the rectangle outside which the result is 0.
+raster::TRect GrowingBlur(raster::TBitmap32& Bitmap, std::int32_t Near, std::int32_t Far, const raster::TRect& Content,
+                          raster::TPoint A, raster::TPoint B, raster::TPoint C, raster::TPoint D);
 
 // Adds Amount to red, green and blue (each clamped to 0..255) of every pixel whose alpha is not 0.
 // Amount 0 does nothing.

@@ -40,6 +40,7 @@ struct TOverlayNote {
   std::string Type;
   std::string Source;
   std::string Note;
+  std::optional<double> Opacity;  // the layer's opacity key
 };
 
 // One drawn quadrilateral of a scene, in drawing order: a face or a floor reflection, its corners

@@ -10,6 +10,7 @@
 #include "core/QuadWarp.h"
 #include "imagefiles/Picture.h"
 #include "raster/ExpBlur.h"
+#include "raster/Numeric.h"
 
 namespace quirlon::core {
 
@@ -40,8 +41,21 @@ void ResizeToCanvas(TBitmap32& Target, const TBitmap32& Canvas) {
   Target.SetSizeFrom(&Canvas);
 }
 
-void Fade(TBitmap32& Picture, const TRenderSettings& s) {
-  if (s.FadeReflection) FadeAlphaRamp(Picture, s.ReflectionLength);
+void Fade(TBitmap32& Picture, const TRenderSettings& s, const TLayerLook& Look) {
+  if (!s.FadeReflection) return;
+  if (Look.FadeCurve) FadeAlphaCurve(Picture, s.ReflectionLength, *Look.FadeCurve);
+  else FadeAlphaRamp(Picture, s.ReflectionLength);
+}
+
+// A setting of 0..255 times the layer's opacity key, when it has one.
+std::uint32_t Scaled(std::uint32_t Setting, const TLayerLook& Look) {
+  return Look.Opacity ? static_cast<std::uint32_t>(Round(Setting * static_cast<Extended>(*Look.Opacity))) : Setting;
+}
+
+// A blur setting in pixels; with the layer's blur key, that factor of it in template units.
+std::int32_t BlurRadius(std::int32_t Setting, const TLayerContext& Layer) {
+  if (!Layer.Look.Blur) return Setting;
+  return Round(Setting * static_cast<Extended>(*Layer.Look.Blur) * static_cast<Extended>(Layer.FitScale));
 }
 
 void PrepareShading(const TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitmap32& Canvas,
@@ -67,7 +81,7 @@ void PrepareShading(const TLayerContext& Layer, TBitmap32& P, TBitmap32& T, cons
     ApplyEdgeMask(P, roundRect);
   }
 
-  P.SetMasterAlpha(IsHighlight(Layer.Type) ? s.HighlightStrength : s.ShadingStrength);
+  P.SetMasterAlpha(Scaled(IsHighlight(Layer.Type) ? s.HighlightStrength : s.ShadingStrength, Layer.Look));
 
   switch (dir) {
     case sdLeftTop:
@@ -81,7 +95,7 @@ void PrepareShading(const TLayerContext& Layer, TBitmap32& P, TBitmap32& T, cons
 
   if (Layer.Type == ltBlurShade || Layer.Type == ltBlurHighlight) {
     P.MirrorVertical();
-    Fade(P, s);
+    Fade(P, s, Layer.Look);
   }
 }
 
@@ -130,7 +144,7 @@ void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitma
     case ltReflection:
       FillFittedFromSlot(P, Layer, Env);
       if (!Env.Sources[static_cast<std::size_t>(Layer.Slot - 1)].UsesColour()) P.MirrorVertical();
-      Fade(P, s);
+      Fade(P, s, Layer.Look);
       break;
 
     case ltRoundRect: {
@@ -159,15 +173,23 @@ void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitma
       artwork.reset();
       if (Layer.Type == ltDiscReflection) {
         P.MirrorVertical();
-        Fade(P, s);
+        Fade(P, s, Layer.Look);
       }
       Layer.Overscan = false;
       break;
     }
 
     case ltShadow:
-      P.Clear(raster::Color32(s.ShadowColor));
-      T.SetMasterAlpha(s.ShadowDensity);
+      if (Layer.Look.Fade || Layer.Look.Soften) {
+        // A graded shadow: the picture carries the fade and the widening edges; nothing of it
+        // may be cut away by the overscan.
+        DrawFloorShadow(P, raster::Color32(s.ShadowColor), Layer.Look.Fade.value_or(0), Layer.Look.Soften.value_or(0),
+                        Layer.Look.BendX.value_or(0), Layer.Look.BendY.value_or(0));
+        Layer.Overscan = false;
+      } else {
+        P.Clear(raster::Color32(s.ShadowColor));
+      }
+      T.SetMasterAlpha(Scaled(s.ShadowDensity, Layer.Look));
       break;
 
     case ltShade:
@@ -183,7 +205,7 @@ void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitma
     case ltCustomColor:
     case ltCustomColorReflection:
       P.Clear(raster::Color32(StringToColor(Layer.Source)));
-      if (Layer.Type == ltCustomColorReflection) Fade(P, s);
+      if (Layer.Type == ltCustomColorReflection) Fade(P, s, Layer.Look);
       break;
 
     case ltUnknown: break;
@@ -209,12 +231,21 @@ raster::TRect FinishLayer(const TLayerContext& Layer, TBitmap32& Bitmap, const T
   raster::TRect content = Layer.Content;
   if (DrawsFromSlot(Layer.Type) && Layer.Slot < 0) return content;
   switch (LayerTypeInfo(Layer.Type).Switch) {
-    case TLayerSwitch::Shadows: content = raster::ExpBlur(Bitmap, s.ShadowBlur, content); break;
-    case TLayerSwitch::Reflections:
-      content = raster::ExpBlur(Bitmap, s.ReflectionBlur, content);
+    case TLayerSwitch::Shadows: content = raster::ExpBlur(Bitmap, BlurRadius(s.ShadowBlur, Layer), content); break;
+    case TLayerSwitch::Reflections: {
+      const std::int32_t radius = BlurRadius(s.ReflectionBlur, Layer);
+      if (Layer.Look.BlurGrow && *Layer.Look.BlurGrow > 0 && radius > 0) {
+        const std::int32_t far = Round(radius * (1.0L + static_cast<Extended>(*Layer.Look.BlurGrow)));
+        content = GrowingBlur(Bitmap, radius, far, content, Layer.A, Layer.B, Layer.C, Layer.D);
+      } else {
+        content = raster::ExpBlur(Bitmap, radius, content);
+      }
       ShiftBrightness(Bitmap, s.ReflectionBrightness, content);
-      Bitmap.SetMasterAlpha(s.ReflectionOpacity);
+      // A mirrored shade or highlight took its opacity key as its strength already.
+      Bitmap.SetMasterAlpha(LayerTypeInfo(Layer.Type).Shading ? s.ReflectionOpacity
+                                                              : Scaled(s.ReflectionOpacity, Layer.Look));
       break;
+    }
     case TLayerSwitch::None: break;
   }
   return content;

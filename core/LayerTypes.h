@@ -31,6 +31,8 @@ struct TLayerContext {
   raster::TPoint A, B, C, D;           // canvas pixels
   TQuadCorners Precise;                // the same corners before rounding to whole pixels
   bool Overscan = true;
+  TLayerLook Look;        // the layer's optional keys
+  double FitScale = 1.0;  // canvas pixels per template unit
   // Set by the driver after the warp: outside it the layer's pixels are 0 (transparent black).
   raster::TRect Content;
   // Set by the preparation when a slot's picture met a face of known proportions (Slot 0: did not).

@@ -111,6 +111,9 @@ TProductScene SceneFromTemplate(const TProductJob& Job, const TProductScene& Tem
   if (Job.Yaw || Job.Pitch) {
     const double yaw = Job.Yaw.value_or(scene.Camera.Yaw), pitch = Job.Pitch.value_or(scene.Camera.Pitch);
     CheckViewAngles(scene, yaw, pitch);
+    // A camera turned to the other side keeps the light on the side away from it.
+    if (DefaultLightAzimuth(KindOf(scene.Products.front()), yaw) * scene.LightAzimuth < 0)
+      scene.LightAzimuth = -scene.LightAzimuth;
     scene.Camera.Yaw = yaw;
     scene.Camera.Pitch = pitch;
     // Its layers change anyway: they may as well meet by the latest rules.

@@ -34,12 +34,13 @@ constexpr TProductKind kKinds[] = {
     // A DVD case: the sleeve's spine shows on whichever side the camera sees, black plastic on top.
     {"keep-case", TSolid::Box, 135, 190, 14, 30, 14,
      {kFront, kRightSide, kSpine, TFaceFill{"top", "customcolor", "clBlack"}, kBack}, 5, "", "keepcase-sleeve.png"},
-    // Flat products seen from behind (a turn shows their backs) show the same picture.
+    // Flat products seen from behind (a turn shows their backs) show the same picture. A disc stands
+    // low: a lower light gives its shadow some length.
     {"disc", TSolid::Disc, 120, 120, 0, 25, 6,
-     {TFaceFill{"disc", "disc", "DISC"}, TFaceFill{"back", "disc", "DISC"}}, 2, "", ""},
+     {TFaceFill{"disc", "disc", "DISC"}, TFaceFill{"back", "disc", "DISC"}}, 2, "", "", 40, 38},
+    // The tile's highlight and shade follow the light (AutomaticOverlays).
     {"tile", TSolid::Card, 150, 150, 0, 22, 10,
-     {TFaceFill{"card", "roundrect", "FRONT"}, TFaceFill{"back", "roundrect", "FRONT"}}, 2,
-     "roundrecthighlight lefttop, roundrectshade rightdown", ""},
+     {TFaceFill{"card", "roundrect", "FRONT"}, TFaceFill{"back", "roundrect", "FRONT"}}, 2, "", ""},
 };
 // clang-format on
 

@@ -39,6 +39,10 @@ struct TProductKind {
   // separated by ", "), and a picture of the custom folder over the front, or "".
   std::string_view FrontOverlays;
   std::string_view FrontPicture;
+  // The usual light: degrees around the product from straight in front, on the side away from the
+  // camera (so that the face the camera sees beside the front is the one in shade and the shadow
+  // falls on that side, behind the front), and degrees above the floor.
+  double LightAzimuth = 40, LightElevation = 45;
 
   std::span<const TFaceFill> Fills() const { return {FaceFills.data(), FaceCount}; }
   // The fill of Face, or nullptr when the kind leaves that face empty.

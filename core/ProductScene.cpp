@@ -242,7 +242,15 @@ TProductScene MakeProductScene(std::string_view Kind, double Width, double Heigh
   scene.Camera.Pitch = Pitch;
   scene.Camera.Target = DefaultTarget(scene.Products);
   scene.Camera.Distance = DefaultDistance(scene.Products);
+  scene.LightAzimuth = DefaultLightAzimuth(kind, Yaw);
+  scene.LightElevation = kind.LightElevation;
   return scene;
+}
+
+double DefaultLightAzimuth(const TProductKind& Kind, double Yaw) {
+  // A camera on the left (positive yaw) sees the left side: the light comes from the right.
+  const double side = std::remainder(Yaw, 360.0);
+  return side > 0 && side < 180 ? -Kind.LightAzimuth : Kind.LightAzimuth;
 }
 
 TProductScene MakeProductScene(std::string_view Kind) {

@@ -35,6 +35,7 @@ struct TProduct {
 struct TLayerOverlay {
   std::string Type;
   std::string Source;
+  std::optional<double> Opacity;  // the layer's opacity key (Template.h), none for the setting's full strength
   friend bool operator==(const TLayerOverlay&, const TLayerOverlay&) = default;
 };
 
@@ -52,7 +53,10 @@ struct TProductScene {
   // of the height.
   std::int32_t Width = 800, Height = 600;
   double FillX = 0.80, FillY = 0.64, FloorAt = 0.74;
-  double ShadowSpread = 30;  // millimetres the floor shadow reaches behind the products
+  double ShadowSpread = 30;  // millimetres the cast shadow reaches past the shadow of the products' tops
+  // The one light of the scene, a far light: degrees around the vertical from straight in front
+  // (positive: from the left) and degrees above the floor (LightDirection).
+  double LightAzimuth = 40, LightElevation = 45;
   // Layers over a face (by its name) in place of the automatic shade and highlight; an empty list
   // leaves the face plain.
   std::map<std::string, std::vector<TLayerOverlay>> Overlays;
@@ -108,6 +112,10 @@ TProductScene MakeProductScene(std::string_view Kind, double Width, double Heigh
                                double Pitch);
 // The same with the kind's usual size and view.
 TProductScene MakeProductScene(std::string_view Kind);
+
+// The usual light azimuth of Kind seen from Yaw: on the side away from the camera (from the left
+// when the camera looks straight at the front).
+double DefaultLightAzimuth(const TProductKind& Kind, double Yaw);
 
 // The middle of the products' bounds and nine times their largest size: the camera's default
 // target and distance.

@@ -18,6 +18,8 @@ constexpr double kMaxDistance = 100000;
 constexpr double kMinFocal = 10, kMaxFocal = 600;
 constexpr double kMaxTilt = 80;
 constexpr double kMaxShadowSpread = 1000;
+// A light lower than this casts shadows too long to frame; one higher has no side to fall to.
+constexpr double kMinLightElevation = 10, kMaxLightElevation = 80;
 constexpr std::int32_t kMaxFrameSide = 100000;
 
 // A range bound as messages show it.
@@ -171,6 +173,17 @@ std::optional<TProductScene> ReadProductSection(const TIniFile& Ini) {
   }
   scene.FloorAt = reader.Number("floor", scene.FloorAt, 0, 1);
   scene.ShadowSpread = reader.Number("shadow", scene.ShadowSpread, 0, kMaxShadowSpread);
+  if (reader.Has("light")) {
+    const auto light = reader.Numbers("light", 2, -180, 180);
+    if (!(light[1] >= kMinLightElevation && light[1] <= kMaxLightElevation))
+      reader.Fail("light", "has an elevation out of range (" + Shown(kMinLightElevation) + " to " +
+                               Shown(kMaxLightElevation) + " degrees)");
+    scene.LightAzimuth = light[0];
+    scene.LightElevation = light[1];
+  } else {
+    scene.LightAzimuth = DefaultLightAzimuth(kind, camera.Yaw);
+    scene.LightElevation = kind.LightElevation;
+  }
   const double rules = reader.Number("seams", kSeamRules, kFirstSeamRules, kSeamRules);
   if (rules != std::floor(rules)) reader.Fail("seams", "is not a whole number");
   scene.SeamRules = static_cast<int>(rules);
@@ -203,6 +216,7 @@ std::string ProductSectionText(const TProductScene& Scene) {
   line("fill", FormatNumber(Scene.FillX) + "," + FormatNumber(Scene.FillY));
   line("floor", FormatNumber(Scene.FloorAt));
   line("shadow", FormatNumber(Scene.ShadowSpread));
+  line("light", FormatNumber(Scene.LightAzimuth) + "," + FormatNumber(Scene.LightElevation));
   line("seams", std::to_string(Scene.SeamRules));
   for (const auto& [face, overlays] : Scene.Overlays) line("overlay." + face, OverlaysText(overlays));
   return text;

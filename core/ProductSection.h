@@ -10,6 +10,8 @@
 //   yaw=28  pitch=12           the camera (defaults: the kind's usual view)
 //   distance=2160  focal=50  target=80,120,19
 //   fill=0.8,0.64  floor=0.74  shadow=30     the framing, the shadow's reach
+//   light=-40,45               the light: degrees around from the front (positive: from the left),
+//                              degrees above the floor (default: the kind's, away from the camera)
 //   overlay.left=shade left    layers over a face in place of the automatic shade and highlight
 //                              ("type source" pairs separated by ", ", or "none")
 //   seams=1                    the rules its faces meet by (FaceUnderlap.h); the latest if left out

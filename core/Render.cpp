@@ -170,6 +170,8 @@ void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, con
       layer.Type = LayerTypeFromText(spec.Type);
       layer.Source = spec.Source;
       layer.Slot = SourceSlotIndex(spec.Source);
+      layer.Look = spec.Look;
+      layer.FitScale = fit.FitScale;
       auto fitPoint = [&](raster::TPoint p) {
         return raster::TPoint{FitCoordinate(p.X, fit.FitScale, fit.OffX), FitCoordinate(p.Y, fit.FitScale, fit.OffY)};
       };
@@ -212,7 +214,10 @@ void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, con
     // only by the master alpha); the exact sampling keeps its blend, which darkens translucent ones.
     // Shade and highlight masks keep the blend in both samplings: their strengths were chosen with
     // it, and merged they would brighten a face about twice as much.
-    if (Env.Settings.Sampling == TSampling::Smooth && !LayerTypeInfo(layer.Type).Shading)
+    // A shading layer with its own opacity is laid on with straight alpha in both samplings: its
+    // opacity says how far the face goes towards the shading colour.
+    if ((Env.Settings.Sampling == TSampling::Smooth && !LayerTypeInfo(layer.Type).Shading) ||
+        (LayerTypeInfo(layer.Type).Shading && layer.Look.Opacity))
       picture->SetCombineMode(raster::cmMerge);
     layer.Content = WarpToQuad(*picture, picture->BoundsRect(), layer.A, layer.B, layer.C, layer.D, *job.Target,
                                layer.Overscan, fit.FitScale, &maskScratch, &nothing, Env.Settings.Sampling,

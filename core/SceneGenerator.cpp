@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "core/ProductError.h"
 
@@ -9,16 +10,59 @@ namespace quirlon::core {
 
 namespace {
 
-constexpr const char* kShadowNote = "soft shadow on the floor";
+// How the generated layers look (the layers' optional keys, Template.h). A face turned from the
+// light darkens by kShadeGain of its cosine's shortfall from the brightest face's, at most
+// kMaxShade; the face meeting the light most squarely among the upright ones gets the highlight,
+// which takes no channel more than kHighlightCap of the way to white.
+constexpr double kShadeGain = 0.45, kMaxShade = 0.5, kLeastShade = 0.02;
+// Mirrored on a faint reflection, shading fainter than this is not worth the layer it costs.
+constexpr double kLeastMirrored = 0.06;
+constexpr double kHighlightCap = 0.2, kLeastHighlightCosine = 0.3;
+constexpr double kTileShade = 0.4;
+// The flat shading mask's grey (Effects.h): a flat shade of opacity 1 darkens by 169 / 255.
+constexpr double kFlatMaskShare = 169.0 / 255.0;
+// A glossy floor: the reflection faint, fading faster than a straight ramp, its blur growing.
+constexpr double kReflectionOpacity = 0.45;
+const TLayerLook kReflectionLook = [] {
+  TLayerLook look;
+  look.Opacity = kReflectionOpacity;
+  look.Blur = 0.4;
+  look.FadeCurve = 1.8;
+  look.BlurGrow = 3.0;
+  return look;
+}();
+// The cast shadow: light, fading to nothing, its edges widening with distance; the share of the
+// tops' shadow length it takes (a soft, large light casts shorter visible shadows than a point).
+const TLayerLook kCastLook = [] {
+  TLayerLook look;
+  look.Opacity = 0.5;
+  look.Blur = 0.2;
+  look.Fade = 1.0;
+  look.Soften = 0.3;
+  return look;
+}();
+constexpr double kCastReach = 0.45;
+// The contact shadow: dark and tight along the footprint, reaching this far (mm) past it.
+const TLayerLook kContactLook = [] {
+  TLayerLook look;
+  look.Opacity = 0.6;
+  look.Blur = 0.25;
+  return look;
+}();
+constexpr double kContactGrow = 2.0;
+
+constexpr const char* kCastNote = "shadow cast away from the light";
+constexpr const char* kContactNote = "contact shadow where it stands";
+
+double Rounded(double Value) { return std::round(Value * 1000.0) / 1000.0; }
 
 // The corner of the face's picture farthest from (or nearest to) the light, as a shading direction.
-std::string CornerDirection(const TProductFace& Face, bool Farthest) {
+std::string CornerDirection(const TProductFace& Face, const TVec3& Light, bool Farthest) {
   static constexpr const char* kNames[] = {"lefttop", "righttop", "rightdown", "leftdown"};
-  const TVec3 light = LightDirection();
   int best = 0;
-  double bestScore = Dot(Face.Corners[0], light);
+  double bestScore = Dot(Face.Corners[0], Light);
   for (int i = 1; i < 4; ++i) {
-    const double score = Dot(Face.Corners[i], light);
+    const double score = Dot(Face.Corners[i], Light);
     if (Farthest ? score < bestScore : score > bestScore) {
       best = i;
       bestScore = score;
@@ -27,10 +71,14 @@ std::string CornerDirection(const TProductFace& Face, bool Farthest) {
   return kNames[best];
 }
 
-const std::vector<TLayerOverlay> FaceOverlays(const TProductScene& Scene, const TProductFace& Face) {
+bool Shaded(const TProductFace& Face) { return Face.Type == "normal" || Face.Type == "customcolor"; }
+bool Upright(const TProductFace& Face) { return std::fabs(Face.Normal().Y) < 0.5; }
+
+const std::vector<TLayerOverlay> FaceOverlays(const TProductScene& Scene, const TProductFace& Face,
+                                              const TLighting& Lighting) {
   if (const auto it = Scene.Overlays.find(Face.Name); it != Scene.Overlays.end()) return it->second;
   if (Face.HasFixedOverlays) return Face.FixedOverlays;
-  return AutomaticOverlays(Face);
+  return AutomaticOverlays(Face, Lighting);
 }
 
 TSceneItem MakeItem(const std::string& Type, const std::string& Source, const std::string& Name,
@@ -45,7 +93,7 @@ TSceneItem MakeItem(const std::string& Type, const std::string& Source, const st
 }
 
 TTemplateLayer MakeLayer(std::size_t Number, const std::string& Type, const std::string& Source,
-                         const TPlaneQuad& Quad) {
+                         const TPlaneQuad& Quad, const TLayerLook& Look) {
   TTemplateLayer layer;
   layer.Section = "Layer" + std::to_string(Number);
   layer.Type = Type;
@@ -54,22 +102,144 @@ TTemplateLayer MakeLayer(std::size_t Number, const std::string& Type, const std:
   layer.B = TemplatePoint(Quad[1]);
   layer.C = TemplatePoint(Quad[2]);
   layer.D = TemplatePoint(Quad[3]);
+  layer.Look = Look;
   return layer;
 }
 
+TVec3 OnFloor(const TVec3& P) { return {P.X, 0.0, P.Z}; }
+
 }  // namespace
 
-TVec3 LightDirection() {
-  static const TVec3 light = Normalized({-0.35, 0.75, -0.9});
-  return light;
+TVec3 LightDirection(const TProductScene& Scene) {
+  const double a = Radians(Scene.LightAzimuth), e = Radians(Scene.LightElevation);
+  return Normalized({-std::sin(a) * std::cos(e), std::sin(e), -std::cos(a) * std::cos(e)});
 }
 
-std::vector<TLayerOverlay> AutomaticOverlays(const TProductFace& Face) {
-  const double cosine = Dot(Face.Normal(), LightDirection());
-  if (Face.Type != "normal" && Face.Type != "customcolor") return {};
-  if (cosine < 0.35) return {{"shade", CornerDirection(Face, true)}};
-  if (cosine > 0.6) return {{"highlight", CornerDirection(Face, false)}};
-  return {};
+TLighting SceneLighting(const TProductScene& Scene, const std::vector<TProductFace>& Visible) {
+  TLighting lighting{LightDirection(Scene), -1, -1};
+  for (const TProductFace& face : Visible) {
+    if (!Shaded(face)) continue;
+    const double cosine = Dot(face.Normal(), lighting.Light);
+    lighting.Brightest = std::max(lighting.Brightest, cosine);
+    if (Upright(face)) lighting.BrightestUpright = std::max(lighting.BrightestUpright, cosine);
+  }
+  return lighting;
+}
+
+std::vector<TLayerOverlay> AutomaticOverlays(const TProductFace& Face, const TLighting& Lighting) {
+  if (Face.Type == "roundrect")
+    return {{"roundrecthighlight", CornerDirection(Face, Lighting.Light, false), kHighlightCap},
+            {"roundrectshade", CornerDirection(Face, Lighting.Light, true), kTileShade}};
+  if (!Shaded(Face)) return {};
+  std::vector<TLayerOverlay> out;
+  const double cosine = Dot(Face.Normal(), Lighting.Light);
+  const double shade = std::min(kMaxShade, kShadeGain * (Lighting.Brightest - cosine));
+  if (shade >= kLeastShade) out.push_back({"shade", "rightlefttopdown", Rounded(shade / kFlatMaskShare)});
+  // The upright face meeting the light most squarely, and a top that meets it more squarely still
+  // (its hot spot then lies at the same corner of the product, the one nearest the light).
+  const double best = Upright(Face) ? Lighting.BrightestUpright : Lighting.Brightest;
+  if (cosine >= best && cosine > kLeastHighlightCosine)
+    out.push_back({"highlight", CornerDirection(Face, Lighting.Light, false), kHighlightCap});
+  return out;
+}
+
+std::vector<TFloorShadow> FloorShadows(const TProductScene& Scene) {
+  const TVec3 light = LightDirection(Scene);
+  const TVec3 away = Normalized({-light.X, 0.0, -light.Z});
+  const TVec3 across{away.Z, 0.0, -away.X};
+  const double reach = std::cos(Radians(Scene.LightElevation)) / std::sin(Radians(Scene.LightElevation));
+  const auto sceneFaces = SceneFaces(Scene);
+  std::vector<TFloorShadow> casts, contacts;
+  for (std::size_t i = 0; i < Scene.Products.size(); ++i) {
+    const TProduct& product = Scene.Products[i];
+    const TSolid solid = KindOf(product).Solid;
+    // The points it stands on (its lowest corners), put on the floor.
+    double low = std::numeric_limits<double>::max(), high = -low;
+    for (const TProductFace& face : sceneFaces[i])
+      for (const TVec3& c : face.Corners) {
+        low = std::min(low, c.Y);
+        high = std::max(high, c.Y);
+      }
+    std::vector<TVec3> foot;
+    for (const TProductFace& face : sceneFaces[i])
+      for (const TVec3& c : face.Corners)
+        if (std::fabs(c.Y - low) < 1e-6) foot.push_back(OnFloor(c));
+    if (foot.empty()) continue;
+    const double length = Scene.ShadowSpread + kCastReach * high * reach;
+    const bool touches = std::fabs(low) < 1e-6;
+
+    if (solid == TSolid::Disc) {
+      // It touches the floor at the middle of its lowest edge; its shadow starts there.
+      const TVec3 base = OnFloor(product.Position);
+      const TVec3 along = Normalized(Sub(foot.back(), foot.front()));
+      const double r = product.Width / 2;
+      const double width = std::max(0.25 * r, r * std::fabs(Dot(along, across)));
+      const TVec3 far = Add(base, Scale(away, length));
+      casts.push_back({{Add(base, Scale(across, -0.3 * width)), Add(base, Scale(across, 0.3 * width)),
+                        Add(far, Scale(across, width)), Add(far, Scale(across, -width))},
+                       kCastNote,
+                       kCastLook});
+      if (touches) {
+        const TVec3 normal{along.Z, 0.0, -along.X};
+        const TVec3 u = Scale(along, 0.35 * r), v = Scale(normal, std::max(kContactGrow, 0.12 * r));
+        contacts.push_back({{Sub(Sub(base, u), v), Sub(Add(base, u), v), Add(Add(base, u), v), Add(Sub(base, u), v)},
+                            kContactNote,
+                            kContactLook});
+      }
+      continue;
+    }
+
+    // A box or card: the footprint's extremes across the light's way; the shadow runs from the
+    // segment between them (under the product, never before its front) away from the light.
+    TVec3 lo = foot[0], hi = foot[0];
+    for (const TVec3& p : foot) {
+      if (Dot(p, across) < Dot(lo, across)) lo = p;
+      if (Dot(p, across) > Dot(hi, across)) hi = p;
+    }
+    TFloorShadow cast{{lo, hi, Add(hi, Scale(away, length)), Add(lo, Scale(away, length))}, kCastNote, kCastLook};
+    // The footprint's corner farthest along the light's way behind the segment: the shadow starts
+    // at the footprint's far side, so the floor right beside a face in shade is darkest.
+    const TVec3 side = Sub(hi, lo), run = Scale(away, length);
+    const double det = side.X * run.Z - side.Z * run.X;
+    if (std::fabs(det) > 1e-9)
+      for (const TVec3& p : foot) {
+        const TVec3 d = Sub(p, lo);
+        const double x = (d.X * run.Z - d.Z * run.X) / det, y = (side.X * d.Z - side.Z * d.X) / det;
+        if (x > 0 && x < 1 && y > 0 && y < 1 && y > cast.Look.BendY.value_or(0)) {
+          cast.Look.BendX = Rounded(x);
+          cast.Look.BendY = Rounded(y);
+        }
+      }
+    casts.push_back(cast);
+    if (!touches) continue;
+    // The footprint grown a little all round, its corners in order around its middle.
+    std::vector<TVec3> ring;
+    for (const TVec3& p : foot)
+      if (std::none_of(ring.begin(), ring.end(), [&](const TVec3& q) { return SamePoint(p, q); }))
+        ring.push_back(p);
+    TVec3 middle{};
+    for (const TVec3& p : ring) middle = Add(middle, Scale(p, 1.0 / static_cast<double>(ring.size())));
+    std::sort(ring.begin(), ring.end(), [&](const TVec3& a, const TVec3& b) {
+      return std::atan2(a.Z - middle.Z, a.X - middle.X) < std::atan2(b.Z - middle.Z, b.X - middle.X);
+    });
+    if (ring.size() == 2) {
+      // A card's edge: a thin strip along it.
+      const TVec3 along = Normalized(Sub(ring[1], ring[0]));
+      const TVec3 normal{along.Z, 0.0, -along.X};
+      const TVec3 v = Scale(normal, kContactGrow);
+      ring = {Sub(ring[0], v), Sub(ring[1], v), Add(ring[1], v), Add(ring[0], v)};
+    }
+    if (ring.size() != 4) continue;
+    std::array<TVec3, 4> grown;
+    for (std::size_t c = 0; c < 4; ++c) {
+      const TVec3 prev = Normalized(Sub(ring[c], ring[(c + 3) % 4]));
+      const TVec3 next = Normalized(Sub(ring[c], ring[(c + 1) % 4]));
+      grown[c] = Add(ring[c], Scale(Add(prev, next), kContactGrow));
+    }
+    contacts.push_back({grown, kContactNote, kContactLook});
+  }
+  casts.insert(casts.end(), contacts.begin(), contacts.end());
+  return casts;
 }
 
 std::vector<TProductFace> OrderedVisibleFaces(const TProductScene& Scene) {
@@ -111,35 +281,6 @@ std::vector<TProductFace> OrderedVisibleFaces(const TProductScene& Scene) {
   return out;
 }
 
-std::array<TVec3, 4> ShadowPolygon(const std::vector<TProductFace>& Faces, double Spread) {
-  std::vector<TVec3> foot;
-  for (const TProductFace& face : Faces)
-    for (const TVec3& c : face.Corners)
-      if (std::fabs(c.Y) < 1e-6) foot.push_back(c);
-  const TVec3 light = LightDirection();
-  const TVec3 away = Normalized({-light.X, 0.0, -light.Z});
-  const TVec3 across{away.Z, 0.0, -away.X};
-  TVec3 lo = foot.at(0), hi = foot.at(0);
-  double loKey = Dot(lo, across), hiKey = loKey;
-  double back = Dot(foot[0], away), front = back;
-  for (std::size_t i = 1; i < foot.size(); ++i) {
-    const double key = Dot(foot[i], across), along = Dot(foot[i], away);
-    if (key < loKey) {
-      lo = foot[i];
-      loKey = key;
-    }
-    if (key > hiKey) {
-      hi = foot[i];
-      hiKey = key;
-    }
-    back = std::max(back, along);
-    front = std::min(front, along);
-  }
-  auto at = [&](const TVec3& p, double along) { return Add(Sub(p, Scale(away, Dot(p, away))), Scale(away, along)); };
-  const double start = front + 0.5 * (back - front);
-  return {at(lo, start), at(lo, back + Spread), at(hi, back + Spread), at(hi, start)};
-}
-
 TSceneFit::TSceneFit(const TProductScene& Scene) : fCamera(Scene.Camera), fFrameWidth(Scene.Width) {
   if (Scene.FixedFrame) {
     Fit(Scene, *Scene.FixedFrame);
@@ -177,24 +318,32 @@ TPlanePoint TSceneFit::operator()(const TVec3& P) const {
 std::vector<TSceneItem> SceneItems(const TProductScene& Scene) {
   const TSceneFit fit(Scene);
   const auto faces = OrderedVisibleFaces(Scene);
+  const TLighting lighting = SceneLighting(Scene, faces);
   std::vector<TSceneItem> items;
   for (const TProductFace& face : faces) {
     if (face.ReflectionType.empty() || !(face.OnFloor() || face.Type == "disc")) continue;
     TSceneItem item =
         MakeItem(face.ReflectionType, face.Source, "reflection of " + face.Name, face.ReflectedCorners(), fit);
-    for (const TLayerOverlay& overlay : FaceOverlays(Scene, face)) {
-      if (overlay.Type == "shade") item.Overlays.push_back({"blurshade", overlay.Source, "shade mirrored with it"});
+    // The shading mirrored with it is as faint as the reflection under it.
+    auto mirrored = [](const std::optional<double>& opacity) -> std::optional<double> {
+      return opacity ? std::optional<double>(Rounded(*opacity * kReflectionOpacity)) : std::nullopt;
+    };
+    for (const TLayerOverlay& overlay : FaceOverlays(Scene, face, lighting)) {
+      if (overlay.Opacity && *overlay.Opacity * kReflectionOpacity < kLeastMirrored) continue;
+      if (overlay.Type == "shade")
+        item.Overlays.push_back({"blurshade", overlay.Source, "shade mirrored with it", mirrored(overlay.Opacity)});
       if (overlay.Type == "highlight")
-        item.Overlays.push_back({"blurhighlight", overlay.Source, "highlight mirrored with it"});
+        item.Overlays.push_back(
+            {"blurhighlight", overlay.Source, "highlight mirrored with it", mirrored(overlay.Opacity)});
     }
     items.push_back(std::move(item));
   }
   for (const TProductFace& face : faces) {
     TSceneItem item = MakeItem(face.Type, face.Source, face.Name, face.Corners, fit);
-    for (const TLayerOverlay& overlay : FaceOverlays(Scene, face))
-      item.Overlays.push_back({overlay.Type, overlay.Source, overlay.Type + " on " + face.Name});
+    for (const TLayerOverlay& overlay : FaceOverlays(Scene, face, lighting))
+      item.Overlays.push_back({overlay.Type, overlay.Source, overlay.Type + " on " + face.Name, overlay.Opacity});
     for (const TLayerOverlay& extra : face.Extras)
-      item.Overlays.push_back({extra.Type, extra.Source, extra.Type + " on " + face.Name});
+      item.Overlays.push_back({extra.Type, extra.Source, extra.Type + " on " + face.Name, extra.Opacity});
     items.push_back(std::move(item));
   }
   return items;
@@ -206,39 +355,36 @@ TGeneratedTemplate GenerateTemplate(const TProductScene& Scene) {
   TGeneratedTemplate out;
   out.Size = {Scene.Width, Scene.Height};
   auto add = [&](const std::string& type, const std::string& source, const TPlaneQuad& quad, const std::string& note,
-                 TGeneratedRole role) {
-    out.Layers.push_back(MakeLayer(out.Layers.size() + 1, type, source, quad));
+                 TGeneratedRole role, const TLayerLook& look) {
+    out.Layers.push_back(MakeLayer(out.Layers.size() + 1, type, source, quad, look));
     out.Notes.push_back(note);
     out.Roles.push_back(role);
   };
-  std::vector<TProductFace> faces = OrderedVisibleFaces(Scene);
-  if (Scene.FixedFrame) {
-    // A turning product casts the shadow of its whole footprint, seen or not.
-    faces.clear();
-    for (auto& product : SceneFaces(Scene))
-      for (auto& face : product) faces.push_back(std::move(face));
-  }
-  bool standsOnFloor = false;
-  for (const TProductFace& face : faces)
-    for (const TVec3& c : face.Corners) standsOnFloor = standsOnFloor || std::fabs(c.Y) < 1e-6;
-  if (standsOnFloor) {
-    const TSceneFit fit(Scene);
-    const auto polygon = ShadowPolygon(faces, Scene.ShadowSpread);
-    add("shadow", "", {fit(polygon[0]), fit(polygon[1]), fit(polygon[2]), fit(polygon[3])}, kShadowNote,
-        TGeneratedRole::Shadow);
+  const TSceneFit fit(Scene);
+  for (const TFloorShadow& shadow : FloorShadows(Scene)) {
+    const auto& p = shadow.Corners;
+    add("shadow", "", {fit(p[0]), fit(p[1]), fit(p[2]), fit(p[3])}, shadow.Note, TGeneratedRole::Shadow, shadow.Look);
   }
   for (const TSceneItem& item : items) {
     const bool reflection = item.Type.find("reflection") != std::string::npos;
+    const TLayerLook look = reflection ? kReflectionLook : TLayerLook{};
     if (item.CornerUnderlay)
       add(item.Type, item.Source, *item.CornerUnderlay,
-          item.Name + " again, reaching under its neighbours near the outline", TGeneratedRole::Underlay);
+          item.Name + " again, reaching under its neighbours near the outline", TGeneratedRole::Underlay, look);
     if (item.Underlay)
       add(item.Type, item.Source, *item.Underlay, item.Name + " again, reaching under its neighbours",
-          TGeneratedRole::Underlay);
-    add(item.Type, item.Source, item.Corners, item.Name, reflection ? TGeneratedRole::Reflection : TGeneratedRole::Face);
-    for (const TOverlayNote& overlay : item.Overlays)
+          TGeneratedRole::Underlay, look);
+    add(item.Type, item.Source, item.Corners, item.Name, reflection ? TGeneratedRole::Reflection : TGeneratedRole::Face,
+        look);
+    for (const TOverlayNote& overlay : item.Overlays) {
+      // A mirrored shade or highlight fades and blurs with the reflection it lies on; faint as it
+      // is, its blur need not grow (which would cost a second blur of it).
+      TLayerLook overlayLook = reflection ? kReflectionLook : TLayerLook{};
+      overlayLook.Opacity = overlay.Opacity;
+      if (reflection) overlayLook.BlurGrow.reset();
       add(overlay.Type, overlay.Source, item.Corners, overlay.Note,
-          reflection ? TGeneratedRole::Reflection : TGeneratedRole::Overlay);
+          reflection ? TGeneratedRole::Reflection : TGeneratedRole::Overlay, overlayLook);
+    }
   }
   return out;
 }

@@ -10,6 +10,7 @@
 
 #include "core/Platform.h"
 #include "core/ProductSection.h"
+#include "core/ProductValues.h"
 #include "raster/Errors.h"
 
 namespace quirlon::core {
@@ -82,6 +83,16 @@ TTemplateLayer ReadTemplateLayer(const TIniFile& Ini, const std::string& Section
   layer.B = corner("B.X", "B.Y");
   layer.C = corner("C.X", "C.Y");
   layer.D = corner("D.X", "D.Y");
+  for (const TLayerLookKey& key : kLayerLookKeys) {
+    static const std::string kMissing = "\x01";
+    const std::string text = Ini.ReadString(Section, key.Key, kMissing);
+    if (text == kMissing) continue;
+    double value = 0;
+    if (!ParseNumber(text, value) || !(value >= key.Min && value <= key.Max))
+      throw EConvertError(Format("Template \"%s\": [%s] %s=%s is not a number from %g to %g", Ini.FileName().c_str(),
+                                 Section.c_str(), key.Key, text.c_str(), key.Min, key.Max));
+    layer.Look.*key.Value = value;
+  }
   return layer;
 }
 

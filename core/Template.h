@@ -3,6 +3,7 @@
 // of templates, the layer sections of a template, the nine source slots and the colour text of
 // "customcolor" layers.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,12 +67,51 @@ TTemplateImageSize ReadTemplateImageSize(const TIniFile& Ini);
 // One layer section as written: type and source ("unknown" when missing) and the four corners in
 // template coordinates (0 when missing or not an integer). A: top-left of the layer picture,
 // B: top-right, C: bottom-right, D: bottom-left.
+// Optional keys that refine how a layer's type draws it; a layer without them draws exactly as a
+// template of today's keys does, and a program that knows only those keys still draws the layer.
+//   opacity=F    0..1, times the setting that makes the layer strong: a shadow's density, a
+//                reflection's opacity, a shade's or highlight's strength. A shade or highlight
+//                with it is laid on with straight alpha: the face goes F x mask of the way to the
+//                shading colour.
+//   blur=F       0..10, times the shadow or reflection blur setting, counted in template units so
+//                that it keeps its size in the picture at any canvas size
+//   fade=F       shadow: 0..1 of its alpha lost from the A-B edge to the D-C edge, fastest at first
+//   soften=F     shadow: its A-D and B-C edges soften over a band that grows from nothing at the
+//                A-B edge to F (0..1) of its width at the D-C edge
+//   bendx=X      shadow: with bendy, a point of the picture (X from the A-D edge towards B-C, Y from
+//   bendy=Y      the A-B edge towards D-C, both 0..1) that the shadow's start bends through: it
+//                starts along A -> that point -> B (the far side of a footprint), and the fade and
+//                the softening count from there
+//   fadecurve=F  reflection: 1..8, the power the fading alpha is raised to (1: the plain ramp)
+//   blurgrow=F   reflection: 0..10, the blur at the D-C edge is 1 + F times the blur at A-B
+struct TLayerLook {
+  std::optional<double> Opacity, Blur, Fade, Soften, FadeCurve, BlurGrow, BendX, BendY;
+  bool Any() const { return Opacity || Blur || Fade || Soften || FadeCurve || BlurGrow || BendX || BendY; }
+  friend bool operator==(const TLayerLook&, const TLayerLook&) = default;
+};
+
+// The keys of TLayerLook with their ranges, in the order a template writes them.
+struct TLayerLookKey {
+  const char* Key;
+  std::optional<double> TLayerLook::*Value;
+  double Min, Max;
+};
+inline constexpr TLayerLookKey kLayerLookKeys[] = {
+    {"opacity", &TLayerLook::Opacity, 0, 1},        {"blur", &TLayerLook::Blur, 0, 10},
+    {"fade", &TLayerLook::Fade, 0, 1},              {"soften", &TLayerLook::Soften, 0, 1},
+    {"fadecurve", &TLayerLook::FadeCurve, 1, 8},    {"blurgrow", &TLayerLook::BlurGrow, 0, 10},
+    {"bendx", &TLayerLook::BendX, 0, 1},            {"bendy", &TLayerLook::BendY, 0, 1},
+};
+
 struct TTemplateLayer {
   std::string Section;
   std::string Type = "unknown";
   std::string Source = "unknown";
   raster::TPoint A, B, C, D;
+  TLayerLook Look;
 };
+// A look key that is not a number within its range raises EConvertError naming the file, the
+// section, the key and the range.
 TTemplateLayer ReadTemplateLayer(const TIniFile& Ini, const std::string& Section);
 
 // A template as read: its coordinate space and its layers in file order.

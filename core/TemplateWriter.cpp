@@ -1,5 +1,7 @@
 #include "core/TemplateWriter.h"
 
+#include "core/ProductValues.h"
+
 namespace quirlon::core {
 
 std::string TemplateText(const TGeneratedTemplate& Template, const std::vector<std::string>& HeaderNotes,
@@ -19,6 +21,8 @@ std::string TemplateText(const TGeneratedTemplate& Template, const std::vector<s
       const std::string name(1, static_cast<char>('A' + c));
       text += name + ".X=" + std::to_string(corners[c].X) + "\n" + name + ".Y=" + std::to_string(corners[c].Y) + "\n";
     }
+    for (const TLayerLookKey& key : kLayerLookKeys)
+      if (const auto& value = layer.Look.*key.Value) text += std::string(key.Key) + "=" + FormatNumber(*value) + "\n";
   }
   return text;
 }

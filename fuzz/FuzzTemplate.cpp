@@ -60,7 +60,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   (void)size;
   // Every section, with the keys a template uses and a few the text itself names.
   for (const std::string& s : sections) {
-    const TTemplateLayer layer = ReadTemplateLayer(ini, s);
+    // A layer's optional look keys that are no numbers in range are refused, as a render would.
+    TTemplateLayer layer;
+    try {
+      layer = ReadTemplateLayer(ini, s);
+    } catch (const EConvertError&) {
+      continue;
+    }
     if (layer.Type.size() > kIniValueLimit || layer.Source.size() > kIniValueLimit) __builtin_trap();
     (void)SourceSlotIndex(layer.Source);
     (void)LayerTypeFromText(layer.Type);

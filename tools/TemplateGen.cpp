@@ -58,38 +58,28 @@ TArt Merged(TArt a, const TArt& b) {
 std::vector<TLibraryEntry> Library() {
   return {
       {"01 Software box left", "A software box seen from the front left: spine on the left, top showing.", kBoxArt,
-       "kind=box\nsize=190x235x60\nyaw=30\npitch=14\ndistance=2160\ntarget=95,117,30\n"
-       "overlay.left=shade left\noverlay.front=highlight lefttop\noverlay.top=shade rightlefttopdown\n"},
+       "kind=box\nsize=190x235x60\nyaw=30\npitch=14\ndistance=2160\ntarget=95,117,30\n"},
       {"02 Software box right", "A software box seen from the front right: side on the right, top showing.", kBoxArt,
-       "kind=box\nsize=190x235x60\nyaw=-30\npitch=14\ndistance=2160\ntarget=95,117,30\n"
-       "overlay.right=shade right\noverlay.front=highlight righttop\noverlay.top=shade rightlefttopdown\n"},
+       "kind=box\nsize=190x235x60\nyaw=-30\npitch=14\ndistance=2160\ntarget=95,117,30\n"},
       {"03 Tall DVD box", "A tall slim box in the DVD format, seen from the left.", kDvdBoxArt,
-       "kind=box\nsize=135x190x20\nyaw=35\npitch=8\ndistance=1680\ntarget=67,95,10\n"
-       "overlay.left=shade leftdown\noverlay.front=none\noverlay.top=highlight top\n"},
+       "kind=box\nsize=135x190x20\nyaw=35\npitch=8\ndistance=1680\ntarget=67,95,10\n"},
       {"04 Two boxes", "Two software boxes side by side, the second a little in front.", Merged(kBoxArt, kBox2Art),
        "kind=box\nsize=170x215x55\nposition=-20,0,30\nturn=-15\n"
        "kind2=box\nsize2=170x215x55\nposition2=175,0,0\nturn2=15\n"
-       "yaw=0\npitch=14\ndistance=3120\ntarget=150,107,40\nfill=0.86,0.60\n"
-       "overlay.left1=shade left\noverlay.right2=shade rightdown\noverlay.top1=none\noverlay.top2=none\n"
-       "overlay.front1=none\noverlay.front2=highlight lefttop\n"},
+       "yaw=0\npitch=14\ndistance=3120\ntarget=150,107,40\nfill=0.86,0.60\n"},
       {"05 Hardcover book", "A hardcover book seen from the front left: cover, spine and the page edges on top.",
        kBookArt,
-       "kind=hardcover\nsize=160x240x38\nyaw=28\npitch=12\ndistance=2160\ntarget=80,120,19\n"
-       "overlay.left=shade left\noverlay.front=highlight lefttop\noverlay.top=shade top\n"},
+       "kind=hardcover\nsize=160x240x38\nyaw=28\npitch=12\ndistance=2160\ntarget=80,120,19\n"},
       {"06 Paperback", "A paperback seen from the front right: cover and the page block on the right.", kBookArt,
-       "kind=paperback\nsize=130x200x16\nyaw=-25\npitch=10\ndistance=1680\ntarget=65,100,8\n"
-       "overlay.right=shade right\noverlay.front=highlight righttop\noverlay.top=none\n"},
+       "kind=paperback\nsize=130x200x16\nyaw=-25\npitch=10\ndistance=1680\ntarget=65,100,8\n"},
       {"07 Book and disc", "A hardcover book with its disc standing beside it.", Merged(kBookArt, kDiscArt),
        "kind=hardcover\nsize=160x240x38\nposition=0,0,40\n"
        "kind2=disc\nsize2=120x120\nposition2=200,0,-10\nturn2=-20\n"
-       "yaw=22\npitch=10\ndistance=2640\ntarget=130,110,20\nfill=0.82,0.60\n"
-       "overlay.left=shade left\noverlay.front=none\noverlay.top=shade top\n"},
+       "yaw=22\npitch=10\ndistance=2640\ntarget=130,110,20\nfill=0.82,0.60\n"},
       {"08 CD jewel case", "A CD jewel case: front insert under clear plastic, the spine on the left.", kCdArt,
-       "kind=jewel-case\nsize=142x125x10\nyaw=25\npitch=10\ndistance=1680\ntarget=71,62,5\n"
-       "overlay.left=shade leftdown\noverlay.front=none\noverlay.top=none\n"},
+       "kind=jewel-case\nsize=142x125x10\nyaw=25\npitch=10\ndistance=1680\ntarget=71,62,5\n"},
       {"09 DVD keep case", "A DVD keep case seen from the front right, the spine on the right.", kDvdArt,
-       "kind=keep-case\nsize=135x190x14\nyaw=-28\npitch=8\ndistance=1920\ntarget=67,95,7\n"
-       "overlay.right=shade rightdown\noverlay.front=highlight lefttop\noverlay.top=none\n"},
+       "kind=keep-case\nsize=135x190x14\nyaw=-28\npitch=8\ndistance=1920\ntarget=67,95,7\n"},
       {"10 Disc", "A disc standing upright on a glossy floor.", kDiscArt,
        "kind=disc\nsize=120x120\nturn=-25\n"
        "yaw=0\npitch=6\ndistance=1440\ntarget=0,60,0\nfill=0.7,0.58\nfloor=0.66\nshadow=30\n"},
@@ -97,14 +87,12 @@ std::vector<TLibraryEntry> Library() {
        Merged(kCdArt, kCdDiscArt),
        "kind=disc\nsize=120x120\nposition=80,0,8\nlift=3\n"
        "kind2=jewel-case\nsize2=142x125x10\nposition2=-40,0,0\n"
-       "yaw=12\npitch=8\ndistance=2160\ntarget=40,62,5\nfill=0.84,0.56\n"
-       "overlay.left=shade lefttop\noverlay.front=none\noverlay.top=none\n"},
+       "yaw=12\npitch=8\ndistance=2160\ntarget=40,62,5\nfill=0.84,0.56\n"},
       {"12 App tile", "A square app tile with rounded corners, leaning back a little.", kAppArt,
        "kind=tile\nsize=150x150\nturn=-22\n"
        "yaw=0\npitch=10\ndistance=1680\ntarget=75,75,0\nfill=0.6,0.56\nshadow=25\n"},
       {"13 Magazine", "A magazine standing upright, seen from the front right.", kMagazineArt,
-       "kind=magazine\nsize=210x280x4\nyaw=-20\npitch=9\ndistance=2400\ntarget=105,140,2\n"
-       "overlay.front=none\noverlay.right=shade rightlefttopdown\noverlay.top=none\n"},
+       "kind=magazine\nsize=210x280x4\nyaw=-20\npitch=9\ndistance=2400\ntarget=105,140,2\n"},
       {"14 Two discs", "Two discs standing one behind the other.", Merged(kDiscArt, kDisc2Art),
        "kind=disc\nsize=120x120\nposition=0,0,30\nturn=-30\n"
        "kind2=disc\nsize2=120x120\nposition2=95,0,0\nturn2=-30\n"

@@ -218,3 +218,54 @@ TEST(ShadeMasks, RoundedRectangleEdges) {
               127, 60);
   EXPECT_EQ(Level(m, 40, 40), 255);
 }
+
+// A curve of 1 is the plain ramp; a steeper curve keeps less of every row that is not faded out.
+TEST(FadeAlphaCurve, PowerOfTheRamp) {
+  for (const std::uint8_t length : {std::uint8_t{1}, std::uint8_t{37}, std::uint8_t{50}, std::uint8_t{100}}) {
+    TBitmap32 ramp, curve, steep;
+    for (TBitmap32* b : {&ramp, &curve, &steep}) {
+      b->SetSize(3, 97);
+      b->Clear(0xC8336699u);
+    }
+    FadeAlphaRamp(ramp, length);
+    FadeAlphaCurve(curve, length, 1.0);
+    FadeAlphaCurve(steep, length, 2.0);
+    for (std::int32_t y = 0; y < 97; ++y) {
+      EXPECT_EQ(curve.ScanLine(y)[1], ramp.ScanLine(y)[1]) << int(length) << " row " << y;
+      // Squared: 200 x f^2 against 200 x f, f the row's fraction.
+      const double f = (ramp.ScanLine(y)[1] >> 24) / 200.0;
+      EXPECT_NEAR(steep.ScanLine(y)[1] >> 24, 200.0 * f * f, 1.6) << int(length) << " row " << y;
+      EXPECT_EQ(steep.ScanLine(y)[1] & 0xFFFFFFu, 0x336699u);
+    }
+  }
+}
+
+struct TShadowCase {
+  double Fade, Soften, BendX, BendY;
+  std::int32_t X, Y;  // a pixel of the 4 x 4 picture (centres at 1/8, 3/8, 5/8, 7/8)
+  int Alpha;          // worked by hand
+};
+
+class FloorShadow : public ::testing::TestWithParam<TShadowCase> {};
+
+TEST_P(FloorShadow, AlphaByHand) {
+  const TShadowCase& c = GetParam();
+  TBitmap32 b;
+  DrawFloorShadow(b, 0xFF102030u, c.Fade, c.Soften, c.BendX, c.BendY, 4);
+  ASSERT_EQ(b.Width(), 4);
+  const TColor32 p = b.ScanLine(c.Y)[c.X];
+  EXPECT_EQ(static_cast<int>(p >> 24), c.Alpha);
+  EXPECT_EQ(p & 0xFFFFFFu, 0x102030u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Profiles, FloorShadow,
+    ::testing::Values(
+        // Fade 1: 255 (1 - v)^2 down the rows, whatever the column.
+        TShadowCase{1, 0, 0, 0, 0, 0, 195}, TShadowCase{1, 0, 0, 0, 3, 1, 100}, TShadowCase{1, 0, 0, 0, 1, 2, 36},
+        TShadowCase{1, 0, 0, 0, 2, 3, 4},
+        // Soften 1: in the last row the band is 7/8 wide; 1/8 in gives w = 1/7, w^2 (3 - 2w) = 0.0554.
+        TShadowCase{0, 1, 0, 0, 0, 0, 255}, TShadowCase{0, 1, 0, 0, 0, 3, 14}, TShadowCase{0, 1, 0, 0, 1, 3, 100},
+        // Bent through the middle: the first column starts at 1/8, so its first row is opaque and
+        // its second is 2/7 on (255 (5/7)^2 = 130).
+        TShadowCase{1, 0, 0.5, 0.5, 0, 0, 255}, TShadowCase{1, 0, 0.5, 0.5, 0, 1, 130}));

@@ -2,7 +2,10 @@
 // sizes, with pictures and colours in the slots and every effect switched on. The renderer is
 // optimised under these checksums: a change of any pixel fails here.
 //
-// The table lives in tests/core/GoldenChecksums.txt, one line per template file and size. After a
+// The table lives in tests/core/GoldenChecksums.txt, one line per template file and size. The
+// template files are the copies in tests/core/GoldenTemplates: the library as it was before its
+// layers took optional look keys, so these checksums also prove that a file of the older keys
+// renders exactly as it always did. After a
 // deliberate change of the pictures (new templates, a fixed rendering fault), rewrite it with
 //   QUIRLON_UPDATE_GOLDEN=1 build/tests/test_core --gtest_filter='*GoldenChecksum*'
 // and review the difference with git diff before committing it, with the reason in the message.
@@ -76,7 +79,7 @@ void MakePicture(TBitmap32& b, std::int32_t w, std::int32_t h, std::uint32_t see
 
 std::vector<fs::path> GoldenTemplates() {
   std::vector<fs::path> list;
-  for (const auto& e : fs::directory_iterator(std::string(QUIRLON_SOURCE_DIR) + "/data/Templates"))
+  for (const auto& e : fs::directory_iterator(std::string(QUIRLON_SOURCE_DIR) + "/tests/core/GoldenTemplates"))
     if (e.path().extension() == ".ini") list.push_back(e.path());
   std::sort(list.begin(), list.end());
   list.push_back(std::string(QUIRLON_SOURCE_DIR) + "/bench/scene.ini");

@@ -65,6 +65,14 @@ TEST(ProductJobTest, TemplateSceneTurnsAndKeepsItsProduct) {
   EXPECT_EQ(built.Scene.Products, scene.Products);
   EXPECT_EQ(built.Scene.SeamRules, kSeamRules);
   EXPECT_EQ(built.Template->Layers.size(), built.Generated.Layers.size());
+  // Turned from the left (the usual yaw 30) to the right, the light moves to the side away from
+  // the camera with it; turned within one side, it stays where it was.
+  EXPECT_EQ(scene.LightAzimuth, -40);
+  EXPECT_EQ(built.Scene.LightAzimuth, 40);
+  EXPECT_EQ(built.Scene.LightElevation, scene.LightElevation);
+  job.Yaw = 10;
+  EXPECT_EQ(Build(job, DefaultSlotSources(), &scene).Scene.LightAzimuth, -40);
+  job.Yaw = -20;
 
   job.Size = TProductSize{100, 150, 10};
   EXPECT_THROW(Build(job, DefaultSlotSources(), &scene), EBadProductValue);

@@ -135,56 +135,158 @@ TEST(SceneGenerator, BundledReflectionsTouchTheirFaces) {
   EXPECT_GE(reflections, 20);
 }
 
-TEST(SceneGenerator, GrazedFacesAreShadedAndTheLitFaceHighlighted) {
-  const TVec3 light = LightDirection();  // towards the light: front, upper left
-  EXPECT_LT(light.X, 0);
-  EXPECT_GT(light.Y, 0);
-  EXPECT_LT(light.Z, 0);
-  EXPECT_NEAR(Dot(light, light), 1, 1e-15);
+// A box 100 mm a side at the origin and a light from Azimuth (positive: from the left), 45 degrees up.
+TProductScene LitBox(double Azimuth) {
   TProductScene scene;
   scene.Products = {TProduct{"box", 100, 100, 100}};
-  std::map<std::string, TProductFace> faces;
-  const auto products = SceneFaces(scene);
-  for (const auto& face : products[0]) faces[face.Name] = face;
-  // cos = n . light: the right side (-0.29) and the back (-0.74) turn away from the light, the
-  // front (0.74) and the top (0.61) face it, the left (0.29) is grazed.
-  const std::map<std::string, std::vector<TLayerOverlay>> expected = {
-      {"front", {{"highlight", "lefttop"}}},  // strongest where the light comes from
-      {"top", {{"highlight", "leftdown"}}},
-      {"left", {{"shade", "leftdown"}}},  // from the corner farthest from the light
-      {"right", {{"shade", "rightdown"}}},
-      {"back", {{"shade", "leftdown"}}},
-  };
-  for (const auto& [name, overlays] : expected) EXPECT_EQ(AutomaticOverlays(faces[name]), overlays) << name;
-  TProductFace disc = faces["front"];
-  disc.Type = "disc";
-  EXPECT_TRUE(AutomaticOverlays(disc).empty());
+  scene.LightAzimuth = Azimuth;
+  scene.LightElevation = 45;
+  return scene;
 }
 
-TEST(SceneGenerator, ShadowLiesOnTheFloorBehindTheFront) {
-  TProductScene scene;
-  scene.Products = {TProduct{"box", 190, 235, 60}};
-  const auto faces = SceneFaces(scene)[0];
-  const auto polygon = ShadowPolygon(faces, 30);
-  for (const auto& p : polygon) EXPECT_NEAR(p.Y, 0, 1e-12);
-  const TVec3 light = LightDirection();
-  const double len = std::hypot(light.X, light.Z);
-  const TVec3 away{-light.X / len, 0, -light.Z / len};
-  double nearest = 1e300, farthest = -1e300;
-  for (const auto& f : faces)
-    for (const auto& c : f.Corners)
-      if (std::fabs(c.Y) < 1e-9) {
-        nearest = std::min(nearest, Dot(c, away));
-        farthest = std::max(farthest, Dot(c, away));
+struct TLightCase {
+  double Azimuth;
+  // Hand-worked: the light is (-sin a cos 45, sin 45, -cos a cos 45); a face's cosine is its
+  // normal's dot product with it, the brightest shaded face here the top (0.7071).
+  double FrontShade, LeftShade, RightShade;  // opacity of the flat shade, 0 for none
+  const char* Highlight;                     // face with the highlight
+  const char* HotCorner;                     // its corner nearest the light
+  const char* TopCorner;                     // the top's corner nearest the light
+};
+
+class SceneLight : public ::testing::TestWithParam<TLightCase> {};
+
+TEST_P(SceneLight, FacesAreShadedByTheirTurnFromTheOneLight) {
+  const TLightCase& c = GetParam();
+  const TProductScene scene = LitBox(c.Azimuth);
+  std::vector<TProductFace> faces = SceneFaces(scene)[0];
+  const TLighting lighting = SceneLighting(scene, faces);
+  EXPECT_NEAR(lighting.Brightest, std::sqrt(0.5), 1e-12);
+  auto overlaysOf = [&](const std::string& name) {
+    for (const TProductFace& face : faces)
+      if (face.Name == name) return AutomaticOverlays(face, lighting);
+    ADD_FAILURE() << name;
+    return std::vector<TLayerOverlay>{};
+  };
+  const std::map<std::string, double> shades = {{"front", c.FrontShade}, {"left", c.LeftShade}, {"right", c.RightShade}};
+  for (const auto& [name, expected] : shades) {
+    const auto overlays = overlaysOf(name);
+    double shade = 0;
+    for (const TLayerOverlay& o : overlays)
+      if (o.Type == "shade") {
+        EXPECT_EQ(o.Source, "rightlefttopdown") << name;
+        shade = o.Opacity.value_or(-1);
       }
-  // It starts halfway into the footprint (so it never shows in front of the product) and reaches
-  // beyond its back, away from the light.
-  double reach = -1e300;
-  for (const auto& p : polygon) {
-    EXPECT_GT(Dot(p, away), nearest + 1);
-    reach = std::max(reach, Dot(p, away));
+    EXPECT_NEAR(shade, expected, 0.0011) << name;
+    bool highlighted = false;
+    for (const TLayerOverlay& o : overlays)
+      if (o.Type == "highlight") {
+        highlighted = true;
+        EXPECT_EQ(o.Source, c.HotCorner) << name;
+        EXPECT_EQ(o.Opacity, 0.2) << name;
+      }
+    EXPECT_EQ(highlighted, name == c.Highlight) << name;
   }
-  EXPECT_NEAR(reach, farthest + 30, 1e-9);
+  // The top meets the light most squarely: no shade, and a highlight at the corner it shares
+  // with the front's hot spot.
+  const auto top = overlaysOf("top");
+  ASSERT_EQ(top.size(), 1u);
+  EXPECT_EQ(top[0].Type, "highlight");
+  EXPECT_EQ(top[0].Source, c.TopCorner);
+  EXPECT_EQ(top[0].Opacity, 0.2);
+}
+
+// Shade opacity = min(0.5, 0.45 (0.7071 - cos)) / (169 / 255), rounded to 3 places.
+INSTANTIATE_TEST_SUITE_P(
+    Azimuths, SceneLight,
+    ::testing::Values(
+        // From a little left of ahead: front cos 0.6964 (no shade, within 0.02 of the top), left
+        // 0.1228, right -0.1228.
+        TLightCase{10, 0, 0.397, 0.563, "front", "lefttop", "leftdown"},
+        // From the left, 40 degrees: front cos 0.5417, left 0.4545, right -0.4545.
+        TLightCase{40, 0.112, 0.172, 0.754, "front", "lefttop", "leftdown"},
+        // From the right: the mirror image, the hot spot on the right.
+        TLightCase{-40, 0.112, 0.754, 0.172, "front", "righttop", "rightdown"},
+        // From the left, 70 degrees: the left side (cos 0.6645) outshines the front (0.2418).
+        TLightCase{70, 0.316, 0, 0.754, "left", "righttop", "leftdown"}),
+    [](const auto& info) { return "azimuth" + std::to_string(static_cast<int>(info.param.Azimuth + 90)); });
+
+// In every bundled scene the front's hot spot lies on the side away from the darkest side face,
+// and that face is the one the cast shadow falls beside.
+TEST(SceneGenerator, HotSpotIsNeverBesideTheDarkestFace) {
+  int checked = 0;
+  for (const auto& [name, scene] : BundledScenes()) {
+    std::map<std::string, const TSceneItem*> faces;
+    const auto items = SceneItems(scene);
+    for (const TSceneItem& item : items) faces[item.Name] = &item;
+    for (const char* front : {"front", "front1", "front2"}) {
+      if (!faces.count(front)) continue;
+      const std::string suffix = std::string(front).substr(5);
+      std::string hot;
+      for (const TOverlayNote& o : faces[front]->Overlays)
+        if (o.Type == "highlight") hot = o.Source;
+      std::string darkest;
+      double deepest = 0;
+      for (const char* side : {"left", "right"})
+        if (faces.count(side + suffix))
+          for (const TOverlayNote& o : faces[side + suffix]->Overlays)
+            if (o.Type == "shade" && o.Opacity.value_or(0) > deepest) {
+              deepest = *o.Opacity;
+              darkest = side;
+            }
+      if (hot.empty() || darkest.empty()) continue;
+      ++checked;
+      EXPECT_NE(hot.rfind(darkest, 0), 0u) << name << ": hot spot " << hot << " beside the " << darkest;
+      // The light comes from the side away from that face, so the shadow falls towards it.
+      const double lightX = LightDirection(scene).X;
+      EXPECT_TRUE(darkest == "left" ? lightX > 0 : lightX < 0) << name;
+    }
+  }
+  EXPECT_GE(checked, 8);
+}
+
+TEST(SceneGenerator, CastShadowsRunAwayFromTheLightAndNeverBeforeTheFront) {
+  for (const double azimuth : {-70.0, -40.0, -10.0, 0.0, 25.0, 40.0, 70.0}) {
+    TProductScene scene = LitBox(azimuth);
+    scene.Products[0] = TProduct{"box", 190, 235, 60};
+    const TVec3 light = LightDirection(scene);
+    EXPECT_NEAR(Dot(light, light), 1, 1e-12);
+    const double len = std::hypot(light.X, light.Z);
+    const TVec3 away{-light.X / len, 0, -light.Z / len};
+    const auto shadows = FloorShadows(scene);
+    ASSERT_EQ(shadows.size(), 2u) << azimuth;
+    for (const TFloorShadow& shadow : shadows) {
+      for (const TVec3& p : shadow.Corners) {
+        EXPECT_NEAR(p.Y, 0, 1e-12);
+        // The front stands in the plane z = 0: a contact shadow reaches 2 mm before it (its
+        // corners move 2 mm each way), a cast shadow not at all.
+        EXPECT_GE(p.Z, shadow.Note.find("contact") == 0 ? -2.0 - 1e-9 : -1e-9) << azimuth;
+      }
+    }
+    // The cast shadow's far edge lies away from the light by the spread plus 0.45 of the top's
+    // shadow (235 mm at 45 degrees: 235 mm).
+    const TFloorShadow& cast = shadows[0];
+    EXPECT_NE(cast.Note.find("cast"), std::string::npos);
+    EXPECT_NEAR(Dot(Sub(cast.Corners[3], cast.Corners[0]), away), 30 + 0.45 * 235, 1e-9) << azimuth;
+    EXPECT_NEAR(Dot(Sub(cast.Corners[2], cast.Corners[1]), away), 30 + 0.45 * 235, 1e-9) << azimuth;
+  }
+}
+
+TEST(SceneGenerator, EachProductCastsItsOwnShadow) {
+  const auto scene = ReadProductSection(TIniFile(kTemplates + "14 Two discs.ini"));
+  ASSERT_TRUE(scene);
+  const auto shadows = FloorShadows(*scene);
+  ASSERT_EQ(shadows.size(), 4u);  // two cast, two contact
+  // Each disc's shadows start where it stands (its lowest point).
+  for (std::size_t i = 0; i < 2; ++i) {
+    const TVec3 foot = scene->Products[i].Position;
+    const TFloorShadow& cast = shadows[i];
+    const TFloorShadow& contact = shadows[2 + i];
+    const TVec3 castStart = Scale(Add(cast.Corners[0], cast.Corners[1]), 0.5);
+    EXPECT_LT(std::hypot(castStart.X - foot.X, castStart.Z - foot.Z), 1e-9) << i;
+    const TVec3 middle = Scale(Add(Add(contact.Corners[0], contact.Corners[1]), Add(contact.Corners[2], contact.Corners[3])), 0.25);
+    EXPECT_LT(std::hypot(middle.X - foot.X, middle.Z - foot.Z), 1e-9) << i;
+  }
 }
 
 // ---- Underlaps and underlays --------------------------------------------------------------
