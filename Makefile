@@ -148,3 +148,8 @@ bench-peers: deps
 # 200 jobs as one --batch run against 200 processes two at a time; prints jobs/s and the ratio.
 bench-batch: build
 	scripts/bench-batch $(BUILD) 3
+
+# The render service with 8 clients against --batch on the same 800 x 600 JPEG jobs, latency
+# against a single run, memory over 1,000 requests; loopback only.
+bench-serve: deps $(BUILD)/CMakeCache.txt
+	JOBS=$(JOBS) scripts/bench-serve $(BUILD) 3 200

@@ -147,7 +147,7 @@ struct TRenderService::TImpl {
 
   static TServiceOptions Resolved(TServiceOptions o) {
     if (o.Renders <= 0) o.Renders = static_cast<std::int32_t>(std::max(1u, std::thread::hardware_concurrency()));
-    if (o.Queue < 0) o.Queue = 2 * o.Renders;
+    if (o.Queue < 0) o.Queue = std::max(16, 4 * o.Renders);
     if (o.Threads <= 0) o.Threads = o.Renders + o.Queue + 4;
     if (o.DataFolder.empty()) o.DataFolder = core::ExecutableFolder();
     if (o.DataFolder.back() != '/') o.DataFolder += '/';

@@ -21,7 +21,7 @@ struct TServiceOptions {
   std::string Host = "127.0.0.1";
   std::int32_t Port = 8080;  // 0: any free port (Bind says which)
   std::int32_t Renders = 0;  // renders at once; 0: one per processor
-  std::int32_t Queue = -1;   // requests that may wait for a render; -1: twice Renders; beyond: 503
+  std::int32_t Queue = -1;   // requests that may wait for a render; -1: 4 x Renders, at least 16; beyond: 503
   std::int32_t Threads = 0;  // connections served at once; 0: Renders + Queue + 4, so that health
                              // checks and 503s are answered while every render slot is taken
   std::int64_t MaxRequestBytes = std::int64_t{32} << 20;
