@@ -35,19 +35,6 @@ bool TooLargePicture(const std::string& message) {
   return message.find("Picture is too large (") != std::string::npos;
 }
 
-// The picture of a file part, decoded from memory under the request's pixel limit.
-std::shared_ptr<const imagefiles::TGraphic> DecodePart(const TFormPart& part, const TFormLimits& limits) {
-  if (part.Data.empty()) throw EFormError(400, part.Name, "The picture for " + part.Name + " is empty");
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(part.Data.data());
-  // Messages name the part, never the client's file name (which may hold anything).
-  try {
-    return std::make_shared<const imagefiles::TGraphic>(
-        imagefiles::DecodePictureBytes(std::span(bytes, part.Data.size()), part.Name, limits.MaxPicturePixels));
-  } catch (const EInvalidGraphic& e) {
-    throw EFormError(TooLargePicture(e.what()) ? 413 : 422, part.Name, e.what());
-  }
-}
-
 std::string Millimetres(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.0f", value);
@@ -73,6 +60,18 @@ std::string ProductDescription(const std::string& file) {
 }
 
 }  // namespace
+
+std::shared_ptr<const imagefiles::TGraphic> DecodeFormPicture(const TFormPart& part, const TFormLimits& limits) {
+  if (part.Data.empty()) throw EFormError(400, part.Name, "The picture for " + part.Name + " is empty");
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(part.Data.data());
+  // Messages name the part, never the client's file name (which may hold anything).
+  try {
+    return std::make_shared<const imagefiles::TGraphic>(
+        imagefiles::DecodePictureBytes(std::span(bytes, part.Data.size()), part.Name, limits.MaxPicturePixels));
+  } catch (const EInvalidGraphic& e) {
+    throw EFormError(TooLargePicture(e.what()) ? 413 : 422, part.Name, e.what());
+  }
+}
 
 const TTemplateEntry* TTemplateCatalogue::Find(const std::string& Reference) const {
   if (AllDigits(Reference)) {
@@ -121,7 +120,10 @@ TTemplateCatalogue LoadTemplateCatalogue(const std::string& DataFolder) {
 }
 
 TFormJob ParseRenderForm(const std::vector<TFormPart>& Parts, const TTemplateCatalogue& Catalogue,
-                         const TFormLimits& Limits) {
+                         const TFormLimits& Limits, const TPartDecoder& Decode) {
+  const auto decodePart = [&](const TFormPart& part) {
+    return Decode ? Decode(part) : DecodeFormPicture(part, Limits);
+  };
   TFormJob form;
   core::TJob& job = form.Job;
   job.Request.MaxPicturePixels = Limits.MaxPicturePixels;
@@ -138,9 +140,9 @@ TFormJob ParseRenderForm(const std::vector<TFormPart>& Parts, const TTemplateCat
                         core::FindJobKey(key)->Kind == core::TJobKeyKind::Source;
     if (part.IsFile()) {
       if (key == "wrap") {
-        job.Product.WrapPicture = DecodePart(part, Limits);
+        job.Product.WrapPicture = decodePart(part);
       } else if (isSlot) {
-        job.Request.Sources[static_cast<std::size_t>(slot - 1)] = core::TSlotSource::OfPicture(DecodePart(part, Limits));
+        job.Request.Sources[static_cast<std::size_t>(slot - 1)] = core::TSlotSource::OfPicture(decodePart(part));
       } else {
         throw EFormError(400, key, "A picture goes in a part named by its slot (front, side, top, ...) or wrap, not " + key);
       }

@@ -4,11 +4,14 @@
 // request value ever becomes a path (templates are looked up in the catalogue, pictures come only
 // from uploaded parts and are decoded from memory).
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/Job.h"
 #include "imagefiles/OutputWriters.h"
+#include "imagefiles/Picture.h"
 #include "raster/Errors.h"
 
 namespace quirlon::serve {
@@ -71,11 +74,19 @@ struct TFormJob {
   imagefiles::TOutputFormat Format = imagefiles::TOutputFormat::Png;
 };
 
+// Decodes an uploaded picture part (a cache may answer instead); throws as DecodeFormPicture.
+using TPartDecoder = std::function<std::shared_ptr<const imagefiles::TGraphic>(const TFormPart& Part)>;
+
+// The picture of a file part, decoded from memory under Limits' pixel limit. Throws EFormError:
+// 400 for an empty part, 413 for a picture over the limits, 422 for one that does not decode.
+std::shared_ptr<const imagefiles::TGraphic> DecodeFormPicture(const TFormPart& Part, const TFormLimits& Limits);
+
 // The job of a POST /render form. Text parts are job keys with their values; file parts are
 // pictures named by slot key or "wrap". Keys that name files or folders, or that change the
 // service's own limits, are refused; slot keys given as text take only colours. Throws EFormError.
+// Pictures go through Decode when given, else DecodeFormPicture.
 TFormJob ParseRenderForm(const std::vector<TFormPart>& Parts, const TTemplateCatalogue& Catalogue,
-                         const TFormLimits& Limits);
+                         const TFormLimits& Limits, const TPartDecoder& Decode = {});
 
 // The content type the answer of Format carries.
 std::string ContentTypeOf(imagefiles::TOutputFormat Format);

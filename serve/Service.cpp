@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <fstream>
 #include <iostream>
+#include <list>
 #include <map>
 #include <mutex>
 #include <new>
@@ -76,13 +77,55 @@ private:
   std::int32_t fRunning = 0, fWaiting = 0;
 };
 
+// Uploaded pictures decoded once while they are sent again and again (the web page sends the same
+// artwork with every preview): kept by their bytes, compared whole, at most MaxBytes in all, the
+// least recently used given up first. Failed decodes are not kept.
+class TUploadCache {
+public:
+  explicit TUploadCache(std::size_t maxBytes) : fMaxBytes(maxBytes) {}
+
+  std::shared_ptr<const imagefiles::TGraphic> Find(const std::string& bytes) {
+    const std::size_t hash = std::hash<std::string>{}(bytes);
+    std::lock_guard lock(fMutex);
+    for (auto it = fEntries.begin(); it != fEntries.end(); ++it)
+      if (it->Hash == hash && it->Bytes == bytes) {
+        fEntries.splice(fEntries.begin(), fEntries, it);
+        return it->Graphic;
+      }
+    return nullptr;
+  }
+  void Add(const std::string& bytes, std::shared_ptr<const imagefiles::TGraphic> graphic) {
+    const std::size_t cost = bytes.size() + graphic->Pixels.size() * sizeof(imagefiles::TColor32) + graphic->Mask.size();
+    if (cost > fMaxBytes / 4) return;  // one huge picture would push out everything else
+    std::lock_guard lock(fMutex);
+    fEntries.push_front({std::hash<std::string>{}(bytes), bytes, std::move(graphic), cost});
+    fBytes += cost;
+    while (fBytes > fMaxBytes) {
+      fBytes -= fEntries.back().Cost;
+      fEntries.pop_back();
+    }
+  }
+
+private:
+  struct TEntry {
+    std::size_t Hash;
+    std::string Bytes;
+    std::shared_ptr<const imagefiles::TGraphic> Graphic;
+    std::size_t Cost;
+  };
+  const std::size_t fMaxBytes;
+  std::mutex fMutex;
+  std::list<TEntry> fEntries;  // most recently used first
+  std::size_t fBytes = 0;
+};
+
 struct TMetrics {
   std::mutex Mutex;
   std::map<int, std::uint64_t> Responses;  // by status
   std::array<std::uint64_t, kRenderBuckets.size()> Buckets{};
   std::uint64_t Renders = 0;
   double RenderSeconds = 0;
-  std::atomic<std::uint64_t> TemplateHits{0}, TemplateMisses{0};
+  std::atomic<std::uint64_t> TemplateHits{0}, TemplateMisses{0}, PictureHits{0}, PictureMisses{0};
 
   void Count(int status) {
     std::lock_guard lock(Mutex);
@@ -126,6 +169,7 @@ struct TRenderService::TImpl {
   // Shared by all renders: templates parsed once, the templates' own pictures decoded once.
   core::TTemplateCache Templates;
   imagefiles::TPictureCache Pictures{std::size_t{64} << 20};
+  TUploadCache Uploads{std::size_t{128} << 20};
   std::mutex SeenMutex;
   std::set<std::string> SeenTemplates;
 
@@ -256,7 +300,16 @@ struct TRenderService::TImpl {
       ~TLeave() { Admission.Leave(); }
     } leave{Admission};
     try {
-      const TFormJob form = ParseRenderForm(PartsOf(req), Catalogue, Options.Limits);
+      const TFormJob form = ParseRenderForm(PartsOf(req), Catalogue, Options.Limits, [this](const TFormPart& part) {
+        if (auto kept = Uploads.Find(part.Data)) {
+          ++Metrics.PictureHits;
+          return kept;
+        }
+        ++Metrics.PictureMisses;
+        auto decoded = DecodeFormPicture(part, Options.Limits);
+        Uploads.Add(part.Data, decoded);
+        return decoded;
+      });
       if (!form.TemplateFile.empty()) {
         std::lock_guard lock(SeenMutex);
         (SeenTemplates.insert(form.TemplateFile).second ? Metrics.TemplateMisses : Metrics.TemplateHits)++;
@@ -306,6 +359,12 @@ struct TRenderService::TImpl {
     out << "# HELP quirlon_template_cache_misses_total Renders that parsed their template first.\n"
            "# TYPE quirlon_template_cache_misses_total counter\n"
         << "quirlon_template_cache_misses_total " << Metrics.TemplateMisses << "\n";
+    out << "# HELP quirlon_picture_cache_hits_total Uploaded pictures that were already decoded.\n"
+           "# TYPE quirlon_picture_cache_hits_total counter\n"
+        << "quirlon_picture_cache_hits_total " << Metrics.PictureHits << "\n";
+    out << "# HELP quirlon_picture_cache_misses_total Uploaded pictures decoded for their request.\n"
+           "# TYPE quirlon_picture_cache_misses_total counter\n"
+        << "quirlon_picture_cache_misses_total " << Metrics.PictureMisses << "\n";
     return out.str();
   }
 };

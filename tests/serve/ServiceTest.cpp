@@ -148,16 +148,17 @@ TEST(ServiceTest, RenderAnswersWhatTheCommandLineWrites) {
 
   ServerProcess server;
   httplib::Client client = server.Client();
-  const auto res = client.Post("/render", httplib::MultipartFormDataItems{
-                                              Field("template", "02 Software box right"),
-                                              Picture("front", Example("box-front.jpg")),
-                                              Picture("side", Example("box-side.jpg")),
-                                              Field("top", "#336699"),
-                                              Field("width", "320"),
-                                              Field("height", "240"),
-                                              Field("shadow-blur", "60"),
-                                              Field("reflection-opacity", "90"),
-                                          });
+  const httplib::MultipartFormDataItems form{
+      Field("template", "02 Software box right"),
+      Picture("front", Example("box-front.jpg")),
+      Picture("side", Example("box-side.jpg")),
+      Field("top", "#336699"),
+      Field("width", "320"),
+      Field("height", "240"),
+      Field("shadow-blur", "60"),
+      Field("reflection-opacity", "90"),
+  };
+  const auto res = client.Post("/render", form);
   ASSERT_TRUE(res);
   ASSERT_EQ(res->status, 200) << res->body;
   EXPECT_EQ(res->get_header_value("Content-Type"), "image/png");
@@ -165,6 +166,13 @@ TEST(ServiceTest, RenderAnswersWhatTheCommandLineWrites) {
   ASSERT_EQ(served.Width, 320u);
   ASSERT_EQ(served.Height, 240u);
   EXPECT_TRUE(served.Rgba == written.Rgba);
+  // Sent again, the pictures are not decoded again and the answer is the same.
+  EXPECT_EQ(server.Metric("quirlon_picture_cache_misses_total"), 2);
+  const auto again = client.Post("/render", form);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->body, res->body);
+  EXPECT_EQ(server.Metric("quirlon_picture_cache_hits_total"), 2);
+  EXPECT_EQ(server.Metric("quirlon_template_cache_hits_total"), 1);
 }
 
 TEST(ServiceTest, EveryOutputFormatComesWithItsContentType) {
