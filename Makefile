@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-asan test-tsan fuzz demo templates previews goldens gallery product-gallery turntable artwork run screenshot install bench bench-peers bench-batch clean
+.PHONY: all deps build test test-asan test-tsan fuzz demo templates previews goldens gallery product-gallery turntable artwork run screenshot install bench bench-peers bench-batch bench-serve serve test-browser clean
 
 all: build
 
@@ -112,6 +112,16 @@ artwork: build
 	$(BUILD)/tools/quirlon-artwork samples examples data/custom
 	$(BUILD)/tools/quirlon-artwork logo data/Data/Logo.jpg
 
+# Builds and starts the render service and its web page on http://127.0.0.1:8080/.
+serve: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target quirlon-serve
+	$(BUILD)/cli/quirlon-serve --listen 127.0.0.1:8080
+
+# The web page in headless Chromium (installed when missing): upload, slider, download, and
+# docs/service.png.
+test-browser: deps $(BUILD)/CMakeCache.txt
+	JOBS=$(JOBS) scripts/test-browser $(BUILD)
+
 # Builds and starts the desktop window.
 run: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DQUIRLON_WINDOW=ON $(CMAKE_ARGS)
@@ -146,3 +156,8 @@ bench-peers: deps
 bench-batch: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target quirlon-render
 	scripts/bench-batch $(BUILD) 3
+
+# The render service with 8 clients against --batch on the same 800 x 600 JPEG jobs, latency
+# against a single run, memory over 1,000 requests; loopback only.
+bench-serve: deps $(BUILD)/CMakeCache.txt
+	JOBS=$(JOBS) scripts/bench-serve $(BUILD) 3 200

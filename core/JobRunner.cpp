@@ -52,15 +52,22 @@ void WriteToStandardOutput(const std::vector<std::uint8_t>& File) {
 
 }  // namespace
 
-TJobOutcome RenderJob(const TJob& Job, const std::string& TemplateFile, TJobResources& Resources) {
-  if (Job.Turntable.Frames > 0) return RenderTurntableJob(Job, TemplateFile, Resources);
-  imagefiles::TPictureCache ownPictures;
-  imagefiles::TPictureCache& pictures = Resources.Pictures != nullptr ? *Resources.Pictures : ownPictures;
-  TRenderRequest request = Job.Request;
+namespace {
+
+// A job turned into the render request it makes: the template parsed or the product built.
+struct TPreparedJob {
+  TRenderRequest Request;
+  TJobOutcome Outcome;
+  std::optional<TProductTemplate> Built;
+};
+
+TPreparedJob PrepareJob(const TJob& Job, const std::string& TemplateFile, TJobResources& Resources,
+                        imagefiles::TPictureCache& pictures) {
+  TPreparedJob prepared;
+  TRenderRequest& request = prepared.Request;
+  request = Job.Request;
   request.Pictures = &pictures;
   const TProductJob& product = Job.Product;
-  TJobOutcome outcome;
-  TJob fitted = Job;  // only its canvas is changed
   if (!product.UsesModel()) {
     request.Template.Parsed = Resources.Templates != nullptr
                                   ? Resources.Templates->Load(TemplateFile)
@@ -78,39 +85,63 @@ TJobOutcome RenderJob(const TJob& Job, const std::string& TemplateFile, TJobReso
         throw EBadProductValue("template \"" + TemplateFile +
                                "\" has no [Product] section to turn or resize; name a kind with --product KIND");
     }
-    const TProductTemplate built = BuildProductTemplate(product, templateScene ? &*templateScene : nullptr,
-                                                        request.Sources, pictures, request.MaxPicturePixels);
-    request.Template.Parsed = built.Template;
-    request.Sources = built.Sources;
-    outcome.Template = built.Template;
-    if (!product.SaveTemplate.empty()) {
-      const std::string text = ProductTemplateText(built);
-      imagefiles::WriteFileSafely(product.SaveTemplate, text.data(), text.size());
-      outcome.WroteTemplate = true;
-    }
-    if (Job.Output.File.empty()) return outcome;
+    prepared.Built = BuildProductTemplate(product, templateScene ? &*templateScene : nullptr, request.Sources,
+                                          pictures, request.MaxPicturePixels);
+    request.Template.Parsed = prepared.Built->Template;
+    request.Sources = prepared.Built->Sources;
   }
-  outcome.Template = request.Template.Parsed;
+  prepared.Outcome.Template = request.Template.Parsed;
+  return prepared;
+}
+
+// The flattened picture of a prepared job at the canvas size the job asks for.
+std::unique_ptr<raster::TBitmap32> RenderPrepared(const TJob& Job, TPreparedJob& Prepared) {
+  TRenderRequest& request = Prepared.Request;
   if (request.Template.Parsed) {
+    TJob fitted = Job;  // only its canvas is changed
     FitCanvasToTemplate(fitted, request.Template.Parsed->Size.Width, request.Template.Parsed->Size.Height);
     request.Width = fitted.Request.Width;
     request.Height = fitted.Request.Height;
   }
-  std::unique_ptr<raster::TBitmap32> flat;
-  {
-    // The layers go before the picture is encoded.
-    const TRenderResult result = ApplyTemplate(request);
-    flat = Flatten(result, TFlattenOptions{.Flip = Job.Output.Flip});
-    outcome.MismatchedArt = result.MismatchedArt;
+  // The layers go before the picture is encoded.
+  const TRenderResult result = ApplyTemplate(request);
+  auto flat = Flatten(result, TFlattenOptions{.Flip = Job.Output.Flip});
+  Prepared.Outcome.MismatchedArt = result.MismatchedArt;
+  Prepared.Outcome.Width = flat->Width();
+  Prepared.Outcome.Height = flat->Height();
+  return flat;
+}
+
+}  // namespace
+
+TJobOutcome RenderJob(const TJob& Job, const std::string& TemplateFile, TJobResources& Resources) {
+  if (Job.Turntable.Frames > 0) return RenderTurntableJob(Job, TemplateFile, Resources);
+  imagefiles::TPictureCache ownPictures;
+  imagefiles::TPictureCache& pictures = Resources.Pictures != nullptr ? *Resources.Pictures : ownPictures;
+  TPreparedJob prepared = PrepareJob(Job, TemplateFile, Resources, pictures);
+  if (prepared.Built && !Job.Product.SaveTemplate.empty()) {
+    const std::string text = ProductTemplateText(*prepared.Built);
+    imagefiles::WriteFileSafely(Job.Product.SaveTemplate, text.data(), text.size());
+    prepared.Outcome.WroteTemplate = true;
   }
+  if (prepared.Built && Job.Output.File.empty()) return prepared.Outcome;
+  const std::unique_ptr<raster::TBitmap32> flat = RenderPrepared(Job, prepared);
   const imagefiles::TOutputFormat format = OutputFormatOfJob(Job.Output);
   if (Job.Output.ToStandardOutput())
     WriteToStandardOutput(imagefiles::EncodePicture(*flat, format, Job.Output.SaveOptions()));
   else
     imagefiles::SavePicture(*flat, Job.Output.File, format, Job.Output.SaveOptions(), false);
-  outcome.Width = flat->Width();
-  outcome.Height = flat->Height();
-  return outcome;
+  return prepared.Outcome;
+}
+
+TJobPicture RenderJobPicture(const TJob& Job, const std::string& TemplateFile, TJobResources& Resources) {
+  imagefiles::TPictureCache ownPictures;
+  imagefiles::TPictureCache& pictures = Resources.Pictures != nullptr ? *Resources.Pictures : ownPictures;
+  TPreparedJob prepared = PrepareJob(Job, TemplateFile, Resources, pictures);
+  TJobPicture picture;
+  picture.Picture = RenderPrepared(Job, prepared);
+  picture.Outcome = prepared.Outcome;
+  return picture;
 }
 
 namespace {

@@ -45,6 +45,15 @@ struct TJobOutcome {
 // writers' errors.
 TJobOutcome RenderJob(const TJob& Job, const std::string& TemplateFile, TJobResources& Resources);
 
+// Job's flattened picture, rendered as RenderJob renders it, but neither written nor encoded and
+// no product template saved (Job.Output.File and Job.Product.SaveTemplate are not looked at): for
+// callers that answer with the picture instead of writing a file.
+struct TJobPicture {
+  std::unique_ptr<raster::TBitmap32> Picture;
+  TJobOutcome Outcome;
+};
+TJobPicture RenderJobPicture(const TJob& Job, const std::string& TemplateFile, TJobResources& Resources);
+
 // Whether Job's output exists and is newer than its template file and every picture it reads.
 bool OutputIsCurrent(const TJob& Job, const std::string& TemplateFile);
 

@@ -34,8 +34,8 @@ struct TWrapParts {
 TWrapParts SplitWrapFile(const TProductJob& Job, const TCoverWrap& Layout, imagefiles::TPictureCache& Pictures,
                          std::int64_t MaxPixels) {
   raster::TBitmap32 wrap, back, spine, front;
-  imagefiles::Assign(wrap, *Pictures.Load(Job.Wrap, MaxPixels));
-  SplitCoverWrap(wrap, Job.Wrap, Layout, back, spine, front);
+  imagefiles::Assign(wrap, Job.WrapPicture ? *Job.WrapPicture : *Pictures.Load(Job.Wrap, MaxPixels));
+  SplitCoverWrap(wrap, Job.WrapPicture ? std::string("wrap") : Job.Wrap, Layout, back, spine, front);
   return {PictureSource(back), PictureSource(spine), PictureSource(front)};
 }
 
@@ -81,7 +81,7 @@ TProductScene SceneFromModel(const TProductJob& Job, TSlotSources& Sources, imag
   // A disc given one side is as tall as it is wide.
   if (kind.Solid == TSolid::Disc && !Job.Size) size.Height = size.Width;
 
-  if (!Job.Wrap.empty()) {
+  if (Job.HasWrap()) {
     const std::optional<TProductSize> given = Job.Size || Job.Trim ? std::optional(size) : std::nullopt;
     const TWrapParts parts = SplitWrapFile(Job, WrapLayout(Job, given), Pictures, MaxPixels);
     Sources[kFrontIndex] = parts.Front;
@@ -89,7 +89,7 @@ TProductScene SceneFromModel(const TProductJob& Job, TSlotSources& Sources, imag
     // The back goes to its slot once the scene names it.
     Sources[SlotIndex(TSlot::Front2)] = parts.Back;
   }
-  const bool fit = Job.FitArt || (!Job.Size && !Job.Trim && Job.Wrap.empty());
+  const bool fit = Job.FitArt || (!Job.Size && !Job.Trim && !Job.HasWrap());
   if (fit) {
     const auto front = SourcePictureSize(Sources[kFrontIndex], Pictures, MaxPixels);
     // A spine given as such wins over the SIDE picture's proportions; the size's third side does not.
@@ -119,7 +119,7 @@ TProductScene SceneFromTemplate(const TProductJob& Job, const TProductScene& Tem
     // Its layers change anyway: they may as well meet by the latest rules.
     scene.SeamRules = kSeamRules;
   }
-  if (!Job.Wrap.empty()) {
+  if (Job.HasWrap()) {
     const TProduct& product = scene.Products.front();
     const TWrapParts parts = SplitWrapFile(
         Job, WrapLayout(Job, TProductSize{product.Width, product.Height, product.Depth}), Pictures, MaxPixels);
@@ -133,7 +133,7 @@ TProductScene SceneFromTemplate(const TProductJob& Job, const TProductScene& Tem
 }  // namespace
 
 bool TProductJob::UsesModel() const {
-  return !Kind.empty() || Size || Trim || Spine || Pages != 0 || Yaw || Pitch || FitArt || !Wrap.empty() ||
+  return !Kind.empty() || Size || Trim || Spine || Pages != 0 || Yaw || Pitch || FitArt || HasWrap() ||
          !SaveTemplate.empty();
 }
 
@@ -150,7 +150,7 @@ TProductTemplate BuildProductTemplate(const TProductJob& Job, const TProductScen
                              "build a product from its dimensions");
     built.Scene = SceneFromTemplate(Job, *TemplateScene, built.Sources, Pictures, MaxPicturePixels);
   }
-  if (!Job.Wrap.empty()) {
+  if (Job.HasWrap()) {
     // The back cover's slot, or none: then the back stays plain and the slot keeps what it had.
     const std::string backSlot = BackCoverSlot(built.Scene);
     const std::size_t parked = SlotIndex(TSlot::Front2);

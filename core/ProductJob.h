@@ -25,11 +25,14 @@ struct TProductJob {
   std::optional<double> Yaw, Pitch;       // "--yaw", "--pitch", degrees
   bool FitArt = false;                    // "--fit-art"
   std::string Wrap;                       // "--wrap": a full cover wrap picture
+  // The wrap already decoded (an upload, which has no file); wins over Wrap.
+  std::shared_ptr<const imagefiles::TGraphic> WrapPicture;
   double Bleed = kMillimetresPerInch / 8;  // "--bleed", millimetres
   std::string SaveTemplate;               // "--save-template": where the scene goes as a template
 
   // Whether the job asks for anything that needs the product model.
   bool UsesModel() const;
+  bool HasWrap() const { return !Wrap.empty() || WrapPicture != nullptr; }
   friend bool operator==(const TProductJob&, const TProductJob&) = default;
 };
 

@@ -380,6 +380,19 @@ TGraphic DecodeFile(const std::string& FileName, std::int64_t MaxPixels) {
 
 }  // namespace
 
+TGraphic DecodePictureBytes(std::span<const std::uint8_t> Data, const std::string& Name, std::int64_t MaxPixels) {
+  // The first bytes decide; the name's extension only for formats that have no signature.
+  const TFileFormat* format = FormatOfContent(Data);
+  if (!format) format = FileFormats().Find(PictureExtension(Name));
+  if (!format)
+    throw EInvalidGraphic(Format(kPictureLoadError, Name.c_str(), kUnknownPictureContent));
+  try {
+    return DecodePicture(*format, Data, MaxPixels);
+  } catch (const EInvalidGraphic& e) {
+    RethrowNamingFile(Name, e);
+  }
+}
+
 void TPicture::LoadFromFile(const std::string& FileName, std::int64_t MaxPixels) {
   fGraphic = std::make_unique<TGraphic>(DecodeFile(FileName, MaxPixels));
 }

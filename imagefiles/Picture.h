@@ -39,6 +39,7 @@ inline constexpr std::int64_t kDefaultPicturePixels = 50LL * 1000 * 1000;
 inline constexpr std::int64_t kMaxPictureFileSize = 1024LL * 1024 * 1024;
 
 inline constexpr const char* kUnknownExtension = "Unknown picture file extension (.%s)";
+inline constexpr const char* kUnknownPictureContent = "Not a picture in a format this program reads";
 inline constexpr const char* kInvalidBitmap = "Bitmap image is not valid";
 inline constexpr const char* kJpegError = "JPEG error #%d";
 inline constexpr const char* kInvalidImageFormat = "Cannot load image. Invalid or unexpected %s image format.";
@@ -153,6 +154,13 @@ std::string PictureExtension(const std::string& FileName);
 // MaxPixels (at most kMaxPicturePixels) limits the picture's pixels in all.
 TGraphic DecodePicture(const TFileFormat& ByExtension, std::span<const std::uint8_t> Data,
                        std::int64_t MaxPixels = kDefaultPicturePixels);
+
+// Decodes a picture held in memory that has no file (an upload): its format from its first bytes,
+// else from the extension of Name (formats without a signature), else refused with
+// kUnknownPictureContent. The same decoders and limits as a file, the size checked from the header
+// before pixel memory; errors name Name as they name a file.
+TGraphic DecodePictureBytes(std::span<const std::uint8_t> Data, const std::string& Name,
+                            std::int64_t MaxPixels = kDefaultPicturePixels);
 
 // Holds one decoded picture or none.
 class TPicture {

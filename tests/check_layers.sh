@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Dependencies point one way: raster <- imagefiles <- core <- cli, app, and raster <- view <- app
+# Dependencies point one way: raster <- imagefiles <- core <- cli, serve, app, and raster <- view <- app
 # (the preview's view model, which the command line never builds). Only imagefiles includes codec
 # headers, only core includes AGG, only app includes Qt.
 set -u
@@ -15,6 +15,7 @@ check view       'imagefiles/|core/|cli/|app/|png\.h|jpeglib|zlib|agg_|Q[A-Z]|qt
 check imagefiles 'core/|view/|cli/|app/|agg_|Q[A-Z]|qt'                       'core, front ends, AGG or Qt'
 check core       'view/|cli/|app/|png\.h|jpeglib|gif_lib|tiffio|[Mm]agick|ImageMagick|Q[A-Z]|qt' 'the view model, front ends, codecs or Qt'
 check cli        'view/|app/|png\.h|jpeglib|gif_lib|tiffio|[Mm]agick|ImageMagick|Q[A-Z]|qt' 'the view model, codecs, the window or Qt'
+check serve      'view/|cli/|app/|png\.h|jpeglib|gif_lib|tiffio|[Mm]agick|ImageMagick|agg_|Q[A-Z]|qt' 'the view model, other front ends, codecs or Qt'
 check app        'png\.h|jpeglib|gif_lib|tiffio|[Mm]agick|ImageMagick|agg_' 'codecs or AGG'
 [ $bad -eq 0 ] && echo "layer includes: ok"
 exit $bad
