@@ -19,10 +19,10 @@ namespace quirlon::serve {
 
 namespace {
 
-// Keys a client may not set: they name files or folders on this machine, or raise the limits the
-// operator set for every request.
+// Keys a client may not set: they name files or folders on this machine, raise the limits the
+// operator set for every request, or ask for an animation, which one answer of one picture is not.
 const std::set<std::string, std::less<>> kRefusedKeys = {"output", "templates", "save-template", "max-megapixels",
-                                                          "memory-limit"};
+                                                          "memory-limit", "turntable"};
 
 bool AllDigits(const std::string& text) {
   if (text.empty()) return false;

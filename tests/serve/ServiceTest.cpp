@@ -227,6 +227,8 @@ TEST(ServiceTest, BadRequestsAreRefusedNamingTheField) {
       {"output file", {Field("output", "/tmp/x.png")}, 400, "output", "does not take output"},
       {"templates folder", {Field("templates", "/etc")}, 400, "templates", "does not take templates"},
       {"save-template", {Field("product", "box"), Field("save-template", "/tmp/t.ini")}, 400, "save-template", "does not take"},
+      {"turntable", {Field("product", "box"), Field("turntable", "12")}, 400, "turntable", "does not take"},
+      {"frames", {Field("product", "box"), Field("frames", "/tmp")}, 400, "frames", "does not take"},
       {"own limits", {Field("max-megapixels", "128")}, 400, "max-megapixels", "does not take"},
       {"slot as a path", {Field("front", "/etc/passwd")}, 400, "front", "send a picture as a file part"},
       {"wrap as a path", {Field("product", "paperback"), Field("wrap", "/etc/passwd")}, 400, "wrap", "send it as a file part"},
