@@ -74,17 +74,7 @@ TPreparedJob PrepareJob(const TJob& Job, const std::string& TemplateFile, TJobRe
                                   : std::make_shared<const TTemplate>(ReadTemplateFile(TemplateFile));
   } else {
     std::optional<TProductScene> templateScene;
-    if (product.Kind.empty()) {
-      const TIniFile ini = ReadTemplateIni(TemplateFile);
-      try {
-        templateScene = ReadProductSection(ini);
-      } catch (const EBadProductValue& e) {
-        throw std::runtime_error(e.what());  // the file is at fault, not the job
-      }
-      if (!templateScene)
-        throw EBadProductValue("template \"" + TemplateFile +
-                               "\" has no [Product] section to turn or resize; name a kind with --product KIND");
-    }
+    if (product.Kind.empty()) templateScene = ReadTemplateProductScene(TemplateFile, " to turn or resize");
     prepared.Built = BuildProductTemplate(product, templateScene ? &*templateScene : nullptr, request.Sources,
                                           pictures, request.MaxPicturePixels);
     request.Template.Parsed = prepared.Built->Template;

@@ -1,5 +1,7 @@
 #include "core/ProductJob.h"
 
+#include <stdexcept>
+
 #include "core/CoverWrap.h"
 #include "core/ProductError.h"
 #include "core/ProductKind.h"
@@ -135,6 +137,20 @@ TProductScene SceneFromTemplate(const TProductJob& Job, const TProductScene& Tem
 bool TProductJob::UsesModel() const {
   return !Kind.empty() || Size || Trim || Spine || Pages != 0 || Yaw || Pitch || FitArt || HasWrap() ||
          !SaveTemplate.empty();
+}
+
+TProductScene ReadTemplateProductScene(const std::string& TemplateFile, const std::string& Missing) {
+  const TIniFile ini = ReadTemplateIni(TemplateFile);
+  std::optional<TProductScene> scene;
+  try {
+    scene = ReadProductSection(ini);
+  } catch (const EBadProductValue& e) {
+    throw std::runtime_error(e.what());  // the file is at fault, not the job
+  }
+  if (!scene)
+    throw EBadProductValue("template \"" + TemplateFile + "\" has no [Product] section" + Missing +
+                           "; name a kind with --product KIND");
+  return *scene;
 }
 
 TProductTemplate BuildProductTemplate(const TProductJob& Job, const TProductScene* TemplateScene,

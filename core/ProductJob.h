@@ -62,6 +62,11 @@ TProductTemplate BuildProductTemplate(const TProductJob& Job, const TProductScen
                                       const TSlotSources& Sources, imagefiles::TPictureCache& Pictures,
                                       std::int64_t MaxPicturePixels);
 
+// The [Product] section of TemplateFile, for a job that turns or resizes it. A broken section is the
+// file's fault (a plain runtime error); a template without one is the job's (EBadProductValue: the
+// template has no [Product] section, followed by Missing, e.g. ", so it cannot turn").
+TProductScene ReadTemplateProductScene(const std::string& TemplateFile, const std::string& Missing);
+
 // The template file of Built: a comment line, [Image], its [Product] section and its layers.
 std::string ProductTemplateText(const TProductTemplate& Built);
 

