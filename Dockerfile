@@ -11,11 +11,12 @@ RUN apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-
 COPY . /src
 RUN cmake -S /src -B /build -DCMAKE_BUILD_TYPE=Release -DQUIRLON_TESTS=OFF -DQUIRLON_WINDOW=OFF \
  && cmake --build /build -j "$(nproc)" --target quirlon-serve \
- && mkdir -p /opt/quirlon && cp -r /src/data/. /opt/quirlon/ && cp /build/cli/quirlon-serve /opt/quirlon/
+ && mkdir -p /opt/quirlon && cp -r /src/data/. /opt/quirlon/ \
+ && cp /build/cli/quirlon-serve /build/libquirlon-codecs.so /opt/quirlon/
 
 FROM debian:bookworm-slim
 RUN apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-      libcpp-httplib0.11 libpng16-16 libjpeg62-turbo zlib1g libdeflate0 libwebp7 libwebpdemux2 libgif7 libtiff6 \
+      libcpp-httplib0.11 libpng16-16 libjpeg62-turbo zlib1g libdeflate0 libwebp7 libwebpdemux2 libwebpmux3 libgif7 libtiff6 \
       libmagick++-6.q16-8 libheif1 librsvg2-2 libcairo2 libglib2.0-0 libpoppler-cpp0v5 \
  && rm -rf /var/lib/apt/lists/* \
  && useradd --system --no-create-home --shell /usr/sbin/nologin quirlon
