@@ -67,6 +67,7 @@ TPreparedJob PrepareJob(const TJob& Job, const std::string& TemplateFile, TJobRe
   TRenderRequest& request = prepared.Request;
   request = Job.Request;
   request.Pictures = &pictures;
+  request.Layers = Resources.Layers;
   const TProductJob& product = Job.Product;
   if (!product.UsesModel()) {
     request.Template.Parsed = Resources.Templates != nullptr
@@ -173,7 +174,8 @@ TBatchSummary RunBatch(const std::vector<TBatchJob>& Jobs, const TBatchOptions& 
                        const std::function<void(const TBatchReport&)>& OnJob) {
   imagefiles::TPictureCache pictures(Options.PictureCacheBytes);
   TTemplateCache templates;
-  TJobResources resources{&pictures, &templates};
+  TLayerCache layers(Options.LayerCacheBytes);
+  TJobResources resources{&pictures, &templates, &layers};
   std::atomic<std::size_t> next{0};
   std::mutex reportMutex;
   TBatchSummary summary;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/Job.h"
+#include "core/LayerCache.h"
 
 namespace quirlon::core {
 
@@ -29,6 +30,7 @@ private:
 struct TJobResources {
   imagefiles::TPictureCache* Pictures = nullptr;  // nullptr: the job decodes its own
   TTemplateCache* Templates = nullptr;            // nullptr: the job reads its template itself
+  TLayerCache* Layers = nullptr;                  // nullptr: every layer is built for its job
 };
 
 struct TJobOutcome {
@@ -78,6 +80,8 @@ struct TBatchOptions {
   std::int32_t Threads = 1;  // jobs at once, at least 1
   bool SkipExisting = false;  // skip a job whose output is current (OutputIsCurrent)
   std::size_t PictureCacheBytes = std::size_t{256} << 20;
+  // Finished layers that later jobs with the same inputs take as they are (TLayerCache).
+  std::size_t LayerCacheBytes = std::size_t{64} << 20;
 };
 
 struct TBatchSummary {

@@ -7,8 +7,10 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <optional>
 
 #include "core/Effects.h"
+#include "core/LayerCache.h"
 #include "core/LayerTypes.h"
 #include "core/Platform.h"
 #include "core/QuadWarp.h"
@@ -150,15 +152,18 @@ namespace {
 // The template's layers, refused before any is built when they need more than MemoryBudget, built apart from one another by two builders (the caller and the pixel
 // loops' helper), largest first so that neither is left alone with a big one at the end, then put
 // in template order. The first failure in template order is the one raised.
-void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, const TLayerEnvironment& Env,
-                         std::int64_t MemoryBudget, std::vector<TRenderedLayer>& Layers,
-                         std::vector<TArtFit>& MismatchedArt) {
+void BuildTemplateLayers(const std::shared_ptr<const TTemplate>& Parsed, const TBitmap32& Canvas,
+                         const TLayerEnvironment& Env, std::int64_t MemoryBudget, TLayerCache* Cache,
+                         std::vector<TRenderedLayer>& Layers, std::vector<TArtFit>& MismatchedArt) {
+  const TTemplate& Template = *Parsed;
   const TTemplateFit fit = ComputeTemplateFit(Template.Size.Width, Template.Size.Height, Canvas.Width(), Canvas.Height());
   struct TJob {
     const TTemplateLayer* Spec = nullptr;
     TLayerContext Layer;
     std::unique_ptr<TBitmap32> Target;
     std::exception_ptr Failure;
+    std::optional<TLayerKey> Key;        // with a layer cache
+    std::shared_ptr<TBitmap32> Shared;  // the finished layer, from the cache or made shareable for it
   };
   std::vector<TJob> jobs;
   jobs.reserve(Template.Layers.size());
@@ -203,7 +208,35 @@ void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, con
                                  Canvas.Width(), Canvas.Height(), static_cast<int>(jobs.size()),
                                  ByteCountText(std::max<std::int64_t>(MemoryBudget, 0)).c_str()));
 
+  if (Cache != nullptr)
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+      TJob& job = jobs[i];
+      if (job.Failure) break;
+      TLayerKey& key = job.Key.emplace();
+      key.Template = Parsed;
+      key.Layer = i;
+      key.Width = Canvas.Width();
+      key.Height = Canvas.Height();
+      key.Settings = Env.Settings;
+      key.LargeDiscArea = Env.LargeDiscArea;
+      key.MaxPicturePixels = Env.MaxPicturePixels;
+      key.CustomFolder = Env.CustomFolder;
+      // Only the slot-drawing types read their slot (a shadow names one and draws its own colour).
+      key.Source = LayerTypeInfo(job.Layer.Type).DrawsFromSlot && job.Layer.Slot >= 0
+                       ? Env.Sources[static_cast<std::size_t>(job.Layer.Slot - 1)]
+                       : TSlotSource::OfColour(0);
+      if (key.Source.Kind == TSlotSource::TKind::File) key.FileIdentity = FileIdentityOf(key.Source.File);
+      if (job.Layer.Type == ltCustomFile)
+        key.FileIdentity = FileIdentityOf(CustomFilePath(Env.CustomFolder, job.Layer.Source));
+      TCachedLayer found = Cache->Find(key);
+      if (found.Bitmap != nullptr) {
+        job.Shared = std::move(found.Bitmap);
+        job.Layer.Fit = found.Fit;
+      }
+    }
+
   auto build = [&](TJob& job, TBitmap32& maskScratch) {
+    if (job.Shared != nullptr) return;  // built by an earlier render
     TLayerContext& layer = job.Layer;
     // A picture loaded from a file takes the file's size: clearing a canvas for it first is waste.
     auto picture = NewWorkingBitmap(Canvas, !PictureLoadsFromFile(layer, Env));
@@ -231,6 +264,10 @@ void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, con
     // Drawing the finished layer then skips the transparent rest of the canvas.
     job.Target->PromiseZeroOutside(content);
     UseLinearResampler(*job.Target);
+    if (job.Key) {
+      job.Shared = std::move(job.Target);
+      Cache->Keep(*job.Key, TCachedLayer{job.Shared, layer.Fit});
+    }
   };
   std::vector<std::size_t> order(jobs.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -274,7 +311,7 @@ void BuildTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas, con
     // A slot-drawing layer whose source names no slot stays empty and is left as it is.
     const bool empty = LayerTypeInfo(job.Layer.Type).DrawsFromSlot && job.Layer.Slot < 0;
     out.Visible = empty || ShownBySettings(job.Layer.Type, Env.Settings);
-    out.Bitmap = std::move(job.Target);
+    out.Bitmap = job.Shared != nullptr ? std::move(job.Shared) : std::shared_ptr<TBitmap32>(std::move(job.Target));
   }
   std::sort(MismatchedArt.begin(), MismatchedArt.end(), [](const TArtFit& a, const TArtFit& b) { return a.Slot < b.Slot; });
 }
@@ -312,7 +349,7 @@ TRenderResult ApplyTemplate(const TRenderRequest& Request) {
 
   const TLayerEnvironment env{Request.Settings,     Request.Sources, Request.LargeDiscArea,    SharedShadeMasks(),
                               Request.CustomFolder, pictures,        Request.MaxPicturePixels, parsed->FaceAspects};
-  BuildTemplateLayers(*parsed, canvas, env, Request.MemoryBudget, result.Layers, result.MismatchedArt);
+  BuildTemplateLayers(parsed, canvas, env, Request.MemoryBudget, Request.Layers, result.Layers, result.MismatchedArt);
   return result;
 }
 

@@ -30,6 +30,8 @@
 
 namespace quirlon::core {
 
+class TLayerCache;
+
 // Limits a render checks before it allocates: the window and the command line ask for 32..8192
 // pixels a side, so these only stop sizes that would exhaust memory. The memory a template needs
 // is checked against the request's MemoryBudget (TemplateMemoryNeed).
@@ -84,6 +86,9 @@ struct TRenderRequest {
   // Decoded pictures kept across renders (safe to share between threads). Without one, the render
   // keeps its own, so a face and its reflection decode once.
   imagefiles::TPictureCache* Pictures = nullptr;
+  // Finished layers shared with other renders (a batch's). With one, the result's layer bitmaps may
+  // be shared with other results and must be treated as read only.
+  TLayerCache* Layers = nullptr;
 };
 
 // What a finished layer is: its type and the template section it came from; the background

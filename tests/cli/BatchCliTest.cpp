@@ -331,5 +331,41 @@ TEST(BatchCliTest, UsageErrorsOfTheBatchOptions) {
   EXPECT_NE(missing.Err.find("nowhere.csv"), std::string::npos) << missing.Err;
 }
 
+// Jobs share the layers whose inputs agree (the same template, size, settings and slot picture):
+// every output must still be byte for byte what a run of its own writes. Rows mix two templates, two
+// covers, a colour front, a changed setting and a second size, so that some layers are shared and
+// others must not be.
+TEST(BatchCliTest, SharedLayersGiveWhatSeparateRunsGive) {
+  ScratchFolder dir;
+  WriteCatalogue(dir);
+  const std::vector<std::string> rows = {
+      "1,art/box-front.jpg,,120,90,a.png",  "1,art/book-front.jpg,,120,90,b.png",
+      "2,art/box-front.jpg,,120,90,c.png",  "1,art/box-front.jpg,60,120,90,d.png",
+      "1,#C03020,,120,90,e.png",            "1,art/book-front.jpg,,160,100,f.png",
+      "1,art/box-front.jpg,,120,90,g.bmp",  "2,art/cd-front.jpg,60,120,90,h.png",
+  };
+  std::string csv = "template,front,shadow-density,width,height,output\n";
+  for (const std::string& row : rows) csv += row + "\n";
+  dir.Write("shared.csv", csv);
+  const TResult batch = RunRender(dir, "--batch shared.csv --jobs 2 --source side=art/box-side.jpg --quiet");
+  ASSERT_EQ(batch.Status, 0) << batch.Err;
+  for (const std::string& row : rows) {
+    std::vector<std::string> cell;
+    for (std::size_t at = 0;;) {
+      const std::size_t comma = row.find(',', at);
+      cell.push_back(row.substr(at, comma - at));
+      if (comma == std::string::npos) break;
+      at = comma + 1;
+    }
+    const std::string alone = "alone-" + cell[5];
+    const TResult r = RunRender(dir, "-t " + cell[0] + " --source front=" + Quote(cell[1]) +
+                                         " --source side=art/box-side.jpg --quiet --width " + cell[3] + " --height " +
+                                         cell[4] + (cell[2].empty() ? "" : " --shadow-density " + cell[2]) + " -o " +
+                                         alone);
+    ASSERT_EQ(r.Status, 0) << row << "\n" << r.Err;
+    EXPECT_TRUE(ScratchFolder::ReadBytes(dir.PathOf(cell[5])) == ScratchFolder::ReadBytes(dir.PathOf(alone))) << row;
+  }
+}
+
 }  // namespace
 }  // namespace quirlon::cli

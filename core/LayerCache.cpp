@@ -1,0 +1,57 @@
+#include "core/LayerCache.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+namespace quirlon::core {
+
+std::array<std::int64_t, 7> FileIdentityOf(const std::string& File) {
+  struct stat info {};
+  if (File.empty() || ::stat(File.c_str(), &info) != 0) return {};
+  return {static_cast<std::int64_t>(info.st_dev),     static_cast<std::int64_t>(info.st_ino),
+          static_cast<std::int64_t>(info.st_size),    info.st_mtim.tv_sec,
+          info.st_mtim.tv_nsec,                       info.st_ctim.tv_sec,
+          info.st_ctim.tv_nsec};
+}
+
+TCachedLayer TLayerCache::Find(const TLayerKey& Key) {
+  std::lock_guard<std::mutex> lock(fMutex);
+  const auto found = std::find_if(fEntries.begin(), fEntries.end(), [&](const TEntry& e) { return e.Key == Key; });
+  if (found == fEntries.end()) return {};
+  ++fHits;
+  std::rotate(found, found + 1, fEntries.end());
+  return fEntries.back().Layer;
+}
+
+void TLayerCache::Keep(const TLayerKey& Key, TCachedLayer Layer) {
+  if (Layer.Bitmap == nullptr) return;
+  const std::size_t bytes = Layer.Bitmap->PixelCount() * sizeof(raster::TColor32);
+  if (bytes > fMaxBytes) return;
+  std::vector<TEntry> released;  // freed outside the lock
+  std::lock_guard<std::mutex> lock(fMutex);
+  if (std::any_of(fEntries.begin(), fEntries.end(), [&](const TEntry& e) { return e.Key == Key; })) return;
+  // A layer is kept the second time it is built: a catalogue's own covers, each shown once, then
+  // never take the room of the layers all its jobs share.
+  const auto seen = std::find(fSeen.begin(), fSeen.end(), Key);
+  if (seen == fSeen.end()) {
+    if (fSeen.size() == kSeenKeys) fSeen.erase(fSeen.begin());
+    fSeen.push_back(Key);
+    return;
+  }
+  fSeen.erase(seen);
+  while (!fEntries.empty() && fBytes + bytes > fMaxBytes) {
+    fBytes -= fEntries.front().Bytes;
+    released.push_back(std::move(fEntries.front()));
+    fEntries.erase(fEntries.begin());
+  }
+  fEntries.push_back(TEntry{Key, std::move(Layer), bytes});
+  fBytes += bytes;
+}
+
+std::size_t TLayerCache::Hits() const {
+  std::lock_guard<std::mutex> lock(fMutex);
+  return fHits;
+}
+
+}  // namespace quirlon::core

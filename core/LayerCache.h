@@ -1,0 +1,72 @@
+#pragma once
+// Finished layers shared by the renders of a batch. A catalogue usually changes the cover and keeps
+// everything else, so most of a template's layers (the other faces, their reflections and shadows,
+// the shading) come out the same job after job: a layer built a second time with the same inputs
+// is kept, and later renders take it from here instead of building it again. Bounded in bytes, the
+// least recently used given up first; safe to share between threads.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/FaceAspect.h"
+#include "core/Render.h"
+#include "core/Template.h"
+
+namespace quirlon::core {
+
+// Everything a template layer's pixels depend on. The template is held, so that its address cannot
+// pass to another template while the entry lives; files are known by path and identity (device,
+// inode, size, modification and change times), so a changed file is read again.
+struct TLayerKey {
+  std::shared_ptr<const TTemplate> Template;
+  std::size_t Layer = 0;  // index in Template->Layers
+  std::int32_t Width = 0, Height = 0;
+  TRenderSettings Settings;
+  bool LargeDiscArea = false;
+  std::int64_t MaxPicturePixels = 0;
+  std::string CustomFolder;
+  TSlotSource Source;  // of the layer's slot; a colour of 0 when it reads none
+  std::array<std::int64_t, 7> FileIdentity{};  // of the slot's or the custom file's picture
+
+  friend bool operator==(const TLayerKey&, const TLayerKey&) = default;
+};
+
+struct TCachedLayer {
+  std::shared_ptr<raster::TBitmap32> Bitmap;  // read only once kept
+  TArtFit Fit;
+};
+
+// A file's identity for TLayerKey; all zero when it cannot be read (the build then fails as usual,
+// and failures are never kept).
+std::array<std::int64_t, 7> FileIdentityOf(const std::string& File);
+
+class TLayerCache {
+public:
+  explicit TLayerCache(std::size_t MaxBytes) : fMaxBytes(MaxBytes) {}
+  // The kept layer for Key, or an empty one.
+  TCachedLayer Find(const TLayerKey& Key);
+  // Keeps Layer for Key when Key was built once before (and Layer alone is not over the limit);
+  // otherwise notes Key.
+  void Keep(const TLayerKey& Key, TCachedLayer Layer);
+  std::size_t Hits() const;
+
+private:
+  struct TEntry {
+    TLayerKey Key;
+    TCachedLayer Layer;
+    std::size_t Bytes = 0;
+  };
+  std::size_t fMaxBytes;
+  std::size_t fBytes = 0;
+  std::size_t fHits = 0;
+  mutable std::mutex fMutex;
+  std::vector<TEntry> fEntries;  // most recently used last
+  static constexpr std::size_t kSeenKeys = 1024;
+  std::vector<TLayerKey> fSeen;  // built once and not kept, oldest first
+};
+
+}  // namespace quirlon::core
