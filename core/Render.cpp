@@ -149,6 +149,36 @@ std::string ByteCountText(std::int64_t Bytes, bool RoundUp) {
 namespace {
 
 
+// The settings a layer of Type is drawn with; the others back at their defaults, so that moving a
+// slider rebuilds only the layers it changes. The two switches only hide layers (ShownBySettings).
+TRenderSettings SettingsThatShape(TLayerType Type, const TRenderSettings& Settings) {
+  const TRenderSettings defaults;
+  TRenderSettings s = defaults;
+  s.Sampling = Settings.Sampling;  // the warp, and the fit of a picture
+  s.Fit = Settings.Fit;
+  s.SafeMargin = Settings.SafeMargin;
+  const TLayerTypeInfo& info = LayerTypeInfo(Type);
+  if (info.Switch == TLayerSwitch::Shadows) {
+    s.ShadowColor = Settings.ShadowColor;
+    s.ShadowDensity = Settings.ShadowDensity;
+    s.ShadowBlur = Settings.ShadowBlur;
+  }
+  if (info.Switch == TLayerSwitch::Reflections) {
+    s.FadeReflection = Settings.FadeReflection;
+    s.ReflectionLength = Settings.ReflectionLength;
+    s.ReflectionBlur = Settings.ReflectionBlur;
+    s.ReflectionBrightness = Settings.ReflectionBrightness;
+    s.ReflectionOpacity = Settings.ReflectionOpacity;
+  }
+  if (info.Shading) {
+    s.ShadingColor = Settings.ShadingColor;
+    s.ShadingStrength = Settings.ShadingStrength;
+    s.HighlightColor = Settings.HighlightColor;
+    s.HighlightStrength = Settings.HighlightStrength;
+  }
+  return s;
+}
+
 // The template's layers, refused before any is built when they need more than MemoryBudget, built apart from one another by two builders (the caller and the pixel
 // loops' helper), largest first so that neither is left alone with a big one at the end, then put
 // in template order. The first failure in template order is the one raised.
@@ -217,7 +247,7 @@ void BuildTemplateLayers(const std::shared_ptr<const TTemplate>& Parsed, const T
       key.Layer = i;
       key.Width = Canvas.Width();
       key.Height = Canvas.Height();
-      key.Settings = Env.Settings;
+      key.Settings = SettingsThatShape(job.Layer.Type, Env.Settings);
       key.LargeDiscArea = Env.LargeDiscArea;
       key.MaxPicturePixels = Env.MaxPicturePixels;
       key.CustomFolder = Env.CustomFolder;

@@ -2,6 +2,7 @@
 // picture rewritten under the same name is never shown from an earlier render.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -79,6 +80,64 @@ TEST(LayerCacheTest, ReusesWhatDidNotChangeAndRereadsARewrittenPicture) {
   EXPECT_GT(frontLayers, 0u);
   EXPECT_EQ(shared + frontLayers, first.Layers.size());
   EXPECT_EQ(cache.Hits(), shared);
+}
+
+// Each setting moved on its own, as a slider in the window moves it: the layers a render takes from
+// the cache must be exactly those the setting does not change, on every bundled template.
+TEST(LayerCacheTest, EachSettingRebuildsWhatItChanges) {
+  const struct {
+    const char* Name;
+    void (*Change)(TRenderSettings&);
+  } changes[] = {
+      {"show-reflection", [](TRenderSettings& s) { s.ShowReflection = false; }},
+      {"fade-reflection", [](TRenderSettings& s) { s.FadeReflection = false; }},
+      {"reflection-opacity", [](TRenderSettings& s) { s.ReflectionOpacity = 90; }},
+      {"reflection-blur", [](TRenderSettings& s) { s.ReflectionBlur = 3; }},
+      {"reflection-brightness", [](TRenderSettings& s) { s.ReflectionBrightness = -60; }},
+      {"reflection-length", [](TRenderSettings& s) { s.ReflectionLength = 80; }},
+      {"shadow-density", [](TRenderSettings& s) { s.ShadowDensity = 100; }},
+      {"shadow-colour", [](TRenderSettings& s) { s.ShadowColor = 0x3050A0; }},
+      {"shadow-blur", [](TRenderSettings& s) { s.ShadowBlur = 5; }},
+      {"show-shadow", [](TRenderSettings& s) { s.ShowShadow = false; }},
+      {"shading-strength", [](TRenderSettings& s) { s.ShadingStrength = 60; }},
+      {"highlight-strength", [](TRenderSettings& s) { s.HighlightStrength = 60; }},
+      {"shading-colour", [](TRenderSettings& s) { s.ShadingColor = 0x802020; }},
+      {"highlight-colour", [](TRenderSettings& s) { s.HighlightColor = 0x20FF20; }},
+      {"sampling", [](TRenderSettings& s) { s.Sampling = TSampling::Exact; }},
+      {"fit", [](TRenderSettings& s) { s.Fit = TFitMode::Pad; }},
+      {"safe-margin", [](TRenderSettings& s) { s.SafeMargin = 10; }},
+  };
+  // Small checked pictures (so that a changed fit or margin shows), quick to warp.
+  testing::ScratchFolder dir;
+  raster::TBitmap32 checks;
+  checks.SetSize(48, 64);
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 48; ++x) checks.PixelRef(x, y) = (x / 6 + y / 6) % 2 ? 0xFFE0C020u : 0xFF2050C0u;
+  const std::string art = dir.PathOf("checks.bmp");
+  imagefiles::SaveBmp(checks, art, 96);
+  imagefiles::TPictureCache pictures;
+  for (const auto& entry : std::filesystem::directory_iterator(Source("data/Templates"))) {
+    if (entry.path().extension() != ".ini") continue;
+    TRenderRequest base = BoxWithFront(art);
+    base.Template.File = entry.path().string();
+    for (const TSlot slot : {TSlot::Side, TSlot::Top, TSlot::Disc}) base.Sources[SlotIndex(slot)] = TSlotSource::OfFile(art);
+    base.Width = 96;
+    base.Height = 72;
+    base.Pictures = &pictures;
+    base.Template.Parsed = std::make_shared<const TTemplate>(ReadTemplateFile(base.Template.File));
+    TLayerCache cache(std::size_t{64} << 20);
+    base.Layers = &cache;
+    ApplyTemplate(base);
+    ApplyTemplate(base);  // every layer of the base is kept now
+    for (const auto& change : changes) {
+      TRenderRequest changed = base;
+      change.Change(changed.Settings);
+      const auto shared = Flatten(ApplyTemplate(changed));
+      changed.Layers = nullptr;
+      EXPECT_TRUE(SamePixels(*shared, *Flatten(ApplyTemplate(changed))))
+          << entry.path().filename() << ", " << change.Name;
+    }
+  }
 }
 
 }  // namespace
