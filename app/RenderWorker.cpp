@@ -16,35 +16,81 @@ TRenderWorker::~TRenderWorker() {
   fThread.join();
 }
 
-std::uint64_t TRenderWorker::Post(core::TRenderRequest Request) {
+std::uint64_t TRenderWorker::Post(core::TRenderRequest Request, TPreviewLook Look) {
   const std::uint64_t generation = ++fLastPosted;
   {
     const std::lock_guard<std::mutex> lock(fMutex);
     fWaiting = std::move(Request);
+    fWaitingLook = std::move(Look);
     fWaitingGeneration = generation;
   }
   fWake.notify_one();
   return generation;
 }
 
+void TRenderWorker::Dispose(std::shared_ptr<void> Garbage) {
+  if (Garbage == nullptr) return;
+  {
+    const std::lock_guard<std::mutex> lock(fMutex);
+    fBin.push_back(std::move(Garbage));
+  }
+  fWake.notify_one();
+}
+
+void TRenderWorker::Recycle(std::unique_ptr<raster::TBitmap32> Canvas) {
+  const std::lock_guard<std::mutex> lock(fMutex);
+  fSpareCanvas = std::move(Canvas);
+}
+
+void TRenderWorker::EmptyBin() {
+  std::vector<std::shared_ptr<void>> bin;
+  {
+    const std::lock_guard<std::mutex> lock(fMutex);
+    bin.swap(fBin);
+  }
+}
+
 void TRenderWorker::Run() {
+  // Configured as the window configures its preview, so that its frames look the same.
+  view::TImgView32 composer;
+  view::ConfigurePreviewView(composer);
   for (;;) {
     core::TRenderRequest request;
     TRenderOutcome outcome;
+    auto frame = std::make_shared<TPreviewFrame>();
     {
       std::unique_lock<std::mutex> lock(fMutex);
-      fWake.wait(lock, [this] { return fStopping || fWaiting.has_value(); });
+      fWake.wait(lock, [this] { return fStopping || fWaiting.has_value() || !fBin.empty(); });
       if (fStopping) return;
+      if (!fWaiting.has_value()) {
+        lock.unlock();
+        EmptyBin();
+        continue;
+      }
       request = std::move(*fWaiting);
       fWaiting.reset();
       outcome.Generation = fWaitingGeneration;
+      frame->Look = std::move(fWaitingLook);
+      if (fSpareCanvas != nullptr) frame->Canvas.AssignMoving(*fSpareCanvas);
+      fSpareCanvas.reset();
     }
+    // The last result's memory goes back before the next one takes its own.
+    EmptyBin();
     outcome.Width = request.Width;
     outcome.Height = request.Height;
     try {
       outcome.Result = std::make_shared<core::TRenderResult>(core::ApplyTemplate(request));
     } catch (...) {
       outcome.Error = std::current_exception();
+    }
+    if (outcome.Result != nullptr) {
+      try {
+        PaintPreviewFrame(composer, *outcome.Result, *frame);
+        outcome.Preview = std::move(frame);
+      } catch (...) {
+        // The window paints the preview itself then, and reports what fails there.
+        composer.Layers().Clear();
+      }
     }
     // Handed to the window's thread; Qt drops the call when the worker is gone by then.
     QMetaObject::invokeMethod(
