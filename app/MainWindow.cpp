@@ -1054,7 +1054,7 @@ void MainWindow::SavePicture() {
   // Flattened before the dialog opens.
   std::unique_ptr<raster::TBitmap32> flat = CurrentPicture();
   if (flat == nullptr) return;
-  const auto dispose = qScopeGuard([this, &flat] { fRenderWorker->Dispose(std::shared_ptr<raster::TBitmap32>(std::move(flat))); });
+  const auto dispose = qScopeGuard([this, &flat] { fRenderWorker->Dispose(std::move(flat)); });
   const std::string firstExtension(imagefiles::OutputFormats().front().Extensions.front());
   const auto answer = fServices.SavePicture(this, SaveFilter(), firstExtension, fLastSaveName);
   if (!answer) return;
@@ -1094,7 +1094,7 @@ void MainWindow::CopyPicture() {
   const auto copying = qScopeGuard([this] { fSaving = false; });
   std::unique_ptr<raster::TBitmap32> flat = CurrentPicture();
   if (flat == nullptr) return;
-  const auto dispose = qScopeGuard([this, &flat] { fRenderWorker->Dispose(std::shared_ptr<raster::TBitmap32>(std::move(flat))); });
+  const auto dispose = qScopeGuard([this, &flat] { fRenderWorker->Dispose(std::move(flat)); });
   // Straight 8-bit BGRA words, as QImage's ARGB32 holds them; copied, since the bitmap goes.
   QImage copied;
   RunBesideEventLoop([&flat, &copied] {
