@@ -4,7 +4,8 @@
 
 namespace quirlon::app {
 
-TRenderWorker::TRenderWorker(QObject* Parent) : QObject(Parent), fThread([this] { Run(); }) {}
+TRenderWorker::TRenderWorker(QObject* Parent)
+    : QObject(Parent), fThread([this] { Run(); }), fBinThread([this] { RunBin(); }) {}
 
 TRenderWorker::~TRenderWorker() {
   {
@@ -14,6 +15,12 @@ TRenderWorker::~TRenderWorker() {
   }
   fWake.notify_all();
   fThread.join();
+  {
+    const std::lock_guard<std::mutex> lock(fBinMutex);
+    fBinStopping = true;
+  }
+  fBinWake.notify_all();
+  fBinThread.join();
 }
 
 std::uint64_t TRenderWorker::Post(core::TRenderRequest Request, TPreviewLook Look) {
@@ -31,22 +38,31 @@ std::uint64_t TRenderWorker::Post(core::TRenderRequest Request, TPreviewLook Loo
 void TRenderWorker::Dispose(std::shared_ptr<void> Garbage) {
   if (Garbage == nullptr) return;
   {
-    const std::lock_guard<std::mutex> lock(fMutex);
+    const std::lock_guard<std::mutex> lock(fBinMutex);
     fBin.push_back(std::move(Garbage));
   }
-  fWake.notify_one();
+  fBinWake.notify_one();
 }
 
 void TRenderWorker::Recycle(std::unique_ptr<raster::TBitmap32> Canvas) {
-  const std::lock_guard<std::mutex> lock(fMutex);
-  fSpareCanvas = std::move(Canvas);
-}
-
-void TRenderWorker::EmptyBin() {
-  std::vector<std::shared_ptr<void>> bin;
+  // One spare is enough; one not taken yet goes to the bin.
+  std::unique_ptr<raster::TBitmap32> unused;
   {
     const std::lock_guard<std::mutex> lock(fMutex);
+    unused = std::exchange(fSpareCanvas, std::move(Canvas));
+  }
+  Dispose(std::move(unused));
+}
+
+void TRenderWorker::RunBin() {
+  for (;;) {
+    std::vector<std::shared_ptr<void>> bin;
+    std::unique_lock<std::mutex> lock(fBinMutex);
+    fBinWake.wait(lock, [this] { return fBinStopping || !fBin.empty(); });
     bin.swap(fBin);
+    if (bin.empty() && fBinStopping) return;
+    lock.unlock();
+    bin.clear();
   }
 }
 
@@ -60,13 +76,8 @@ void TRenderWorker::Run() {
     auto frame = std::make_shared<TPreviewFrame>();
     {
       std::unique_lock<std::mutex> lock(fMutex);
-      fWake.wait(lock, [this] { return fStopping || fWaiting.has_value() || !fBin.empty(); });
+      fWake.wait(lock, [this] { return fStopping || fWaiting.has_value(); });
       if (fStopping) return;
-      if (!fWaiting.has_value()) {
-        lock.unlock();
-        EmptyBin();
-        continue;
-      }
       request = std::move(*fWaiting);
       fWaiting.reset();
       outcome.Generation = fWaitingGeneration;
@@ -74,8 +85,6 @@ void TRenderWorker::Run() {
       if (fSpareCanvas != nullptr) frame->Canvas.AssignMoving(*fSpareCanvas);
       fSpareCanvas.reset();
     }
-    // The last result's memory goes back before the next one takes its own.
-    EmptyBin();
     outcome.Width = request.Width;
     outcome.Height = request.Height;
     try {

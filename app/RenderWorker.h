@@ -3,8 +3,8 @@
 // newest of them and hands the result back on the window's thread. A request still waiting when
 // a newer one arrives is dropped unrendered, so a drag never queues up work: the worker is at most
 // one render behind the newest value. Each result comes with its preview painted there too (see
-// PreviewFrame.h), and what the window lets go of is freed there: the window's thread handles no
-// canvas-sized memory.
+// PreviewFrame.h), and what the window lets go of is freed on a thread of the worker's at once:
+// the window's thread handles no canvas-sized memory.
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -41,7 +41,7 @@ public:
   // Queues Request as the newest one, its preview to be painted for Look, and returns its
   // generation (1, 2, ...). A request that waits unrendered is replaced.
   std::uint64_t Post(core::TRenderRequest Request, TPreviewLook Look);
-  // Frees Garbage on the worker's thread.
+  // Frees Garbage on a thread of the worker's.
   void Dispose(std::shared_ptr<void> Garbage);
   // Pixels the next preview frame's canvas copy reuses.
   void Recycle(std::unique_ptr<raster::TBitmap32> Canvas);
@@ -60,20 +60,24 @@ signals:
 private:
   void Run();
   void Deliver(TRenderOutcome Outcome);
-  // Frees what Dispose queued; the worker's thread only.
-  void EmptyBin();
+  // Frees what Dispose queues until the worker stops.
+  void RunBin();
 
   std::mutex fMutex;
   std::condition_variable fWake;
   std::optional<core::TRenderRequest> fWaiting;
   TPreviewLook fWaitingLook;
-  std::vector<std::shared_ptr<void>> fBin;
   std::unique_ptr<raster::TBitmap32> fSpareCanvas;
+  std::mutex fBinMutex;
+  std::condition_variable fBinWake;
+  std::vector<std::shared_ptr<void>> fBin;
+  bool fBinStopping = false;
   std::uint64_t fWaitingGeneration = 0;
   bool fStopping = false;
   std::uint64_t fLastPosted = 0;     // the window's thread only
   std::uint64_t fLastDelivered = 0;  // the window's thread only
   std::thread fThread;
+  std::thread fBinThread;
 };
 
 }  // namespace quirlon::app
