@@ -53,10 +53,10 @@ private slots:
     struct TCase {
       const char* Name;
       int Width, Height;
-      bool ActualSize;         // "Zoom 100 %" before the render
-      const char* Resampler;   // chosen before the render; "" keeps the list's choice
+      bool ActualSize;            // "Zoom 100 %" before the render
+      const char* Resampler;      // chosen before the render; "" keeps the list's choice
       bool SwitchWhileRendering;  // the shadow switch flips before the result arrives
-      bool FrameShown;
+      bool FrameShown;            // whether the worker's frame fits what the window shows then
     };
     const TCase cases[] = {
         {"shrunk to fit", 800, 600, false, "", false, true},
@@ -66,7 +66,7 @@ private slots:
         {"switch flipped meanwhile", 640, 480, false, "", true, false},
     };
     for (const TCase& c : cases) {
-      init();
+      init();  // each case on a fresh window
       MainWindow& w = *fWindow;
       SetOutputSize(w, c.Width, c.Height);
       if (c.ActualSize) Ui(w).preview->findChild<QAction*>(QStringLiteral("zoomActualAction"))->trigger();
