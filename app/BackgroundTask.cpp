@@ -13,6 +13,8 @@ namespace quirlon::app {
 void RunBesideEventLoop(const std::function<void()>& Work) {
   std::atomic<bool> done = false;
   std::exception_ptr error;
+  // The loop sleeps until an event comes or the work ends: waiting costs the window's thread nothing.
+  QEventLoop loop;
   std::thread worker([&] {
     try {
       Work();
@@ -20,7 +22,10 @@ void RunBesideEventLoop(const std::function<void()>& Work) {
       error = std::current_exception();
     }
     done = true;
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
   });
+  if (!done) loop.exec();
+  // An application that quits ends every loop early: the work is waited for all the same.
   while (!done) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     if (!done) QThread::msleep(1);

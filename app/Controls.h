@@ -15,6 +15,7 @@
 #include <QWidget>
 
 #include "raster/Color.h"
+#include "app/PreviewFrame.h"
 #include "view/ImgView32.h"
 
 namespace quirlon::app {
@@ -199,7 +200,7 @@ class TPreviewWidget : public QWidget {
 public:
   explicit TPreviewWidget(QWidget* Parent);
   ~TPreviewWidget() override;
-  view::TImgView32& View() { return fView; }
+  TPreviewView& View() { return fView; }
   // Tells the model the widget's current size (also before the widget is first shown).
   void SyncViewport();
 
@@ -213,7 +214,7 @@ protected:
   void dropEvent(QDropEvent* Event) override;
 
 private:
-  view::TImgView32 fView;
+  TPreviewView fView;
 };
 
 }  // namespace quirlon::app

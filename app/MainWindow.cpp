@@ -742,7 +742,7 @@ void MainWindow::Render() {
   request.Height = fOutputHeight->Value();
   request.CustomFolder = fPaths.DataFolder + core::kCustomFolder;
   request.Pictures = &fPictures;
-  fRenderWorker->Post(std::move(request));
+  fRenderWorker->Post(std::move(request), PreviewLook());
   if (!fBusyShown && !fBusyTimer->isActive()) fBusyTimer->start();
 }
 
@@ -753,6 +753,8 @@ void MainWindow::ReceiveRender(const TRenderOutcome& Outcome) {
     if (Outcome.Generation == fRenderWorker->LastPosted()) std::rethrow_exception(Outcome.Error);
     return;
   }
+  // The old render is freed on the worker, once the preview has let go of its layers.
+  auto previous = std::make_shared<core::TRenderResult>(std::move(fResult));
   fResult = std::move(*Outcome.Result);
   fShownGeneration = Outcome.Generation;
   // The switches may have changed while the render ran: the layers follow the current ones.
@@ -770,7 +772,8 @@ void MainWindow::ReceiveRender(const TRenderOutcome& Outcome) {
   for (const core::TArtFit& fit : fResult.MismatchedArt) notes << QString::fromStdString(core::ArtFitWarning(fit));
   fArtFitNote->setText(notes.join(QLatin1Char('\n')));
   fArtFitNote->setToolTip(fArtFitNote->text());
-  ShowResult();
+  ShowResult(Outcome.Preview);
+  fRenderWorker->Dispose(std::move(previous));
   emit Rendered(Outcome.Width, Outcome.Height);
 }
 
@@ -799,21 +802,35 @@ bool MainWindow::WaitForRender(int TimeoutMs) {
   return true;
 }
 
-void MainWindow::ShowResult() {
-  view::TImgView32& v = View();
-  v.Layers().Clear();
-  v.Bitmap().Assign(fResult.Canvas.get());
-  const raster::TSingleRect whole{0, 0, static_cast<float>(fResult.Width()), static_cast<float>(fResult.Height())};
-  for (const core::TRenderedLayer& layer : fResult.Layers) {
-    raster::TBitmapLayer& shown = raster::TBitmapLayer::Create(v.Layers());
-    shown.ShareBitmap(layer.Bitmap);
-    shown.SetScaled(true);
-    shown.SetLocation(whole);
-    shown.SetVisible(layer.Visible);
+TPreviewLook MainWindow::PreviewLook() {
+  const view::TImgView32& v = View();
+  return TPreviewLook{.ViewportWidth = v.ControlWidth(),
+                      .ViewportHeight = v.ControlHeight(),
+                      .ScaleMode = v.ScaleMode(),
+                      .Scale = v.Scale(),
+                      .Resampler = fResamplerList->currentText().toStdString(),
+                      .Kernel = fKernelList->currentText().toStdString(),
+                      .ShowReflections = fState.Settings.ShowReflection,
+                      .ShowShadows = fState.Settings.ShowShadow};
+}
+
+void MainWindow::ShowResult(const std::shared_ptr<TPreviewFrame>& Frame) {
+  TPreviewView& v = fPreview->View();
+  const TPreviewLook look = PreviewLook();
+  v.BeginInstall();
+  if (Frame == nullptr) {
+    ShowInView(v, fResult, look, nullptr);
+    v.EndInstall(nullptr);
+    return;
   }
-  // The preview's layers are drawn with the resampler chosen in the hidden lists.
-  view::ResamplerClassNamesListChange(v, fResamplerList->currentText().toStdString(),
-                                      fKernelList->currentText().toStdString());
+  // The worker's copy of the canvas trades places with the view's old pixels, which go back to
+  // the worker for the next copy.
+  ShowInView(v, fResult, look, &Frame->Canvas);
+  auto spare = std::make_unique<raster::TBitmap32>();
+  spare->AssignMoving(Frame->Canvas);
+  fRenderWorker->Recycle(std::move(spare));
+  // A frame painted for a look since changed (a switch, the zoom, the preview's size) is not used.
+  v.EndInstall(Frame->Look == look ? Frame : nullptr);
 }
 
 void MainWindow::SizeChanged(TSpinEdit* Field) {
@@ -930,12 +947,23 @@ void MainWindow::SetSwitchVisible(core::TLayerSwitch Switch, bool Visible) {
 }
 
 void MainWindow::ResamplerChosen() {
+  // The layers' resamplers stay as they are while a save flattens them; the choice follows.
+  if (fFlattening) {
+    QTimer::singleShot(kRenderDelayMs, this, [this] { Guarded([this] { ResamplerChosen(); }); });
+    return;
+  }
   const std::optional<bool> showKernels = view::ResamplerClassNamesListChange(
       View(), fResamplerList->currentText().toStdString(), fKernelList->currentText().toStdString());
   if (showKernels) fKernelList->setVisible(*showKernels);
 }
 
-void MainWindow::KernelChosen() { view::KernelClassNamesListChange(View(), fKernelList->currentText().toStdString()); }
+void MainWindow::KernelChosen() {
+  if (fFlattening) {
+    QTimer::singleShot(kRenderDelayMs, this, [this] { Guarded([this] { KernelChosen(); }); });
+    return;
+  }
+  view::KernelClassNamesListChange(View(), fKernelList->currentText().toStdString());
+}
 
 // ---- Product page ---------------------------------------------------------------------------
 
@@ -1006,8 +1034,17 @@ std::unique_ptr<raster::TBitmap32> MainWindow::CurrentPicture() {
     // A failed render has been reported; an older picture is not used in its place.
     if (fShownGeneration != fRenderWorker->LastPosted() || fResult.Canvas == nullptr) return nullptr;
   }
-  // The visible layers of the last render at its size.
-  return core::Flatten(fResult);
+  // The visible layers of the last render at its size, flattened beside the event loop. The copy
+  // shares the bitmaps, which stay as they are: a render arriving meanwhile replaces fResult only.
+  auto shown = std::make_shared<core::TRenderResult>(fResult);
+  std::unique_ptr<raster::TBitmap32> flat;
+  fFlattening = true;
+  const auto flattened = qScopeGuard([this, &shown] {
+    fFlattening = false;
+    fRenderWorker->Dispose(std::move(shown));
+  });
+  RunBesideEventLoop([&flat, &shown] { flat = core::Flatten(*shown); });
+  return flat;
 }
 
 void MainWindow::SavePicture() {
@@ -1017,6 +1054,7 @@ void MainWindow::SavePicture() {
   // Flattened before the dialog opens.
   std::unique_ptr<raster::TBitmap32> flat = CurrentPicture();
   if (flat == nullptr) return;
+  const auto dispose = qScopeGuard([this, &flat] { fRenderWorker->Dispose(std::move(flat)); });
   const std::string firstExtension(imagefiles::OutputFormats().front().Extensions.front());
   const auto answer = fServices.SavePicture(this, SaveFilter(), firstExtension, fLastSaveName);
   if (!answer) return;
@@ -1054,12 +1092,17 @@ void MainWindow::CopyPicture() {
   if (fSaving) return;
   fSaving = true;
   const auto copying = qScopeGuard([this] { fSaving = false; });
-  const std::unique_ptr<raster::TBitmap32> flat = CurrentPicture();
+  std::unique_ptr<raster::TBitmap32> flat = CurrentPicture();
   if (flat == nullptr) return;
+  const auto dispose = qScopeGuard([this, &flat] { fRenderWorker->Dispose(std::move(flat)); });
   // Straight 8-bit BGRA words, as QImage's ARGB32 holds them; copied, since the bitmap goes.
-  const QImage picture(reinterpret_cast<const uchar*>(flat->Bits()), flat->Width(), flat->Height(),
-                       static_cast<qsizetype>(flat->Width()) * 4, QImage::Format_ARGB32);
-  QGuiApplication::clipboard()->setImage(picture.copy());
+  QImage copied;
+  RunBesideEventLoop([&flat, &copied] {
+    copied = QImage(reinterpret_cast<const uchar*>(flat->Bits()), flat->Width(), flat->Height(),
+                    static_cast<qsizetype>(flat->Width()) * 4, QImage::Format_ARGB32)
+                 .copy();
+  });
+  QGuiApplication::clipboard()->setImage(copied);
 }
 
 void MainWindow::BuildShortcuts() {

@@ -180,7 +180,10 @@ private:
   void RequestRender();
   void ReceiveRender(const TRenderOutcome& Outcome);
   void UpdateBusyPointer();
-  void ShowResult();
+  // Shows fResult; Frame, painted by the worker, is what the preview shows while it fits.
+  void ShowResult(const std::shared_ptr<TPreviewFrame>& Frame);
+  // What the preview's picture depends on now, besides the render.
+  TPreviewLook PreviewLook();
   // The current slot's name, colour and, while the slot uses it, its picture (Loaded when the
   // caller has it decoded already).
   void ShowCurrentSlot(const QImage* Loaded = nullptr);
@@ -243,6 +246,7 @@ private:
   bool fBusyShown = false;
   std::uint64_t fShownGeneration = 0;  // the render the preview shows
   bool fSaving = false;                // a save waits for its render or its encoder
+  bool fFlattening = false;            // a save's picture is flattened on another thread
   QUndoStack* fUndoStack;
   bool fRestoring = false;  // undo or redo sets the controls: their handlers stay out
   int fDragMergeId = -1;    // while a bar is dragged, the id its steps merge under

@@ -4,7 +4,8 @@
 
 namespace quirlon::app {
 
-TRenderWorker::TRenderWorker(QObject* Parent) : QObject(Parent), fThread([this] { Run(); }) {}
+TRenderWorker::TRenderWorker(QObject* Parent)
+    : QObject(Parent), fThread([this] { Run(); }), fBinThread([this] { RunBin(); }) {}
 
 TRenderWorker::~TRenderWorker() {
   {
@@ -14,23 +15,65 @@ TRenderWorker::~TRenderWorker() {
   }
   fWake.notify_all();
   fThread.join();
+  {
+    const std::lock_guard<std::mutex> lock(fBinMutex);
+    fBinStopping = true;
+  }
+  fBinWake.notify_all();
+  fBinThread.join();
 }
 
-std::uint64_t TRenderWorker::Post(core::TRenderRequest Request) {
+std::uint64_t TRenderWorker::Post(core::TRenderRequest Request, TPreviewLook Look) {
   const std::uint64_t generation = ++fLastPosted;
   {
     const std::lock_guard<std::mutex> lock(fMutex);
     fWaiting = std::move(Request);
+    fWaitingLook = std::move(Look);
     fWaitingGeneration = generation;
   }
   fWake.notify_one();
   return generation;
 }
 
+void TRenderWorker::Dispose(std::shared_ptr<void> Garbage) {
+  if (Garbage == nullptr) return;
+  {
+    const std::lock_guard<std::mutex> lock(fBinMutex);
+    fBin.push_back(std::move(Garbage));
+  }
+  fBinWake.notify_one();
+}
+
+void TRenderWorker::Recycle(std::unique_ptr<raster::TBitmap32> Canvas) {
+  // One spare is enough; one not taken yet goes to the bin.
+  std::unique_ptr<raster::TBitmap32> unused;
+  {
+    const std::lock_guard<std::mutex> lock(fMutex);
+    unused = std::exchange(fSpareCanvas, std::move(Canvas));
+  }
+  Dispose(std::move(unused));
+}
+
+void TRenderWorker::RunBin() {
+  for (;;) {
+    std::vector<std::shared_ptr<void>> bin;
+    std::unique_lock<std::mutex> lock(fBinMutex);
+    fBinWake.wait(lock, [this] { return fBinStopping || !fBin.empty(); });
+    bin.swap(fBin);
+    if (bin.empty() && fBinStopping) return;
+    lock.unlock();
+    bin.clear();
+  }
+}
+
 void TRenderWorker::Run() {
+  // Configured as the window configures its preview, so that its frames look the same.
+  view::TImgView32 composer;
+  view::ConfigurePreviewView(composer);
   for (;;) {
     core::TRenderRequest request;
     TRenderOutcome outcome;
+    auto frame = std::make_shared<TPreviewFrame>();
     {
       std::unique_lock<std::mutex> lock(fMutex);
       fWake.wait(lock, [this] { return fStopping || fWaiting.has_value(); });
@@ -38,6 +81,9 @@ void TRenderWorker::Run() {
       request = std::move(*fWaiting);
       fWaiting.reset();
       outcome.Generation = fWaitingGeneration;
+      frame->Look = std::move(fWaitingLook);
+      if (fSpareCanvas != nullptr) frame->Canvas.AssignMoving(*fSpareCanvas);
+      fSpareCanvas.reset();
     }
     outcome.Width = request.Width;
     outcome.Height = request.Height;
@@ -45,6 +91,15 @@ void TRenderWorker::Run() {
       outcome.Result = std::make_shared<core::TRenderResult>(core::ApplyTemplate(request));
     } catch (...) {
       outcome.Error = std::current_exception();
+    }
+    if (outcome.Result != nullptr) {
+      try {
+        PaintPreviewFrame(composer, *outcome.Result, *frame);
+        outcome.Preview = std::move(frame);
+      } catch (...) {
+        // The window paints the preview itself then, and reports what fails there.
+        composer.Layers().Clear();
+      }
     }
     // Handed to the window's thread; Qt drops the call when the worker is gone by then.
     QMetaObject::invokeMethod(
