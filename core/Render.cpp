@@ -149,56 +149,26 @@ std::string ByteCountText(std::int64_t Bytes, bool RoundUp) {
 namespace {
 
 
-// The settings a layer of Type is drawn with; the others back at their defaults, so that moving a
-// slider rebuilds only the layers it changes. The two switches only hide layers (ShownBySettings).
-TRenderSettings SettingsThatShape(TLayerType Type, const TRenderSettings& Settings) {
-  const TRenderSettings defaults;
-  TRenderSettings s = defaults;
-  s.Sampling = Settings.Sampling;  // the warp, and the fit of a picture
-  s.Fit = Settings.Fit;
-  s.SafeMargin = Settings.SafeMargin;
-  const TLayerTypeInfo& info = LayerTypeInfo(Type);
-  if (info.Switch == TLayerSwitch::Shadows) {
-    s.ShadowColor = Settings.ShadowColor;
-    s.ShadowDensity = Settings.ShadowDensity;
-    s.ShadowBlur = Settings.ShadowBlur;
-  }
-  if (info.Switch == TLayerSwitch::Reflections) {
-    s.FadeReflection = Settings.FadeReflection;
-    s.ReflectionLength = Settings.ReflectionLength;
-    s.ReflectionBlur = Settings.ReflectionBlur;
-    s.ReflectionBrightness = Settings.ReflectionBrightness;
-    s.ReflectionOpacity = Settings.ReflectionOpacity;
-  }
-  if (info.Shading) {
-    s.ShadingColor = Settings.ShadingColor;
-    s.ShadingStrength = Settings.ShadingStrength;
-    s.HighlightColor = Settings.HighlightColor;
-    s.HighlightStrength = Settings.HighlightStrength;
-  }
-  return s;
-}
+// One layer of a template on its way: its placed corners, then its finished bitmap or its error.
+struct TLayerJob {
+  const TTemplateLayer* Spec = nullptr;
+  TLayerContext Layer;
+  std::unique_ptr<TBitmap32> Target;
+  std::exception_ptr Failure;
+  std::optional<TLayerKey> Key;        // with a layer cache
+  std::shared_ptr<TBitmap32> Shared;  // the finished layer, from the cache or made shareable for it
+};
 
-// The template's layers, refused before any is built when they need more than MemoryBudget, built apart from one another by two builders (the caller and the pixel
-// loops' helper), largest first so that neither is left alone with a big one at the end, then put
-// in template order. The first failure in template order is the one raised.
-void BuildTemplateLayers(const std::shared_ptr<const TTemplate>& Parsed, const TBitmap32& Canvas,
-                         const TLayerEnvironment& Env, std::int64_t MemoryBudget, TLayerCache* Cache,
-                         std::vector<TRenderedLayer>& Layers, std::vector<TArtFit>& MismatchedArt) {
-  const TTemplate& Template = *Parsed;
+// The template's layers placed on the canvas, refused before any is built when they need more than
+// MemoryBudget. A layer whose corners cannot even be placed carries its error and ends the list.
+std::vector<TLayerJob> PlanTemplateLayers(const TTemplate& Template, const TBitmap32& Canvas,
+                                          std::int64_t MemoryBudget, TTemplateFit& Fit) {
   const TTemplateFit fit = ComputeTemplateFit(Template.Size.Width, Template.Size.Height, Canvas.Width(), Canvas.Height());
-  struct TJob {
-    const TTemplateLayer* Spec = nullptr;
-    TLayerContext Layer;
-    std::unique_ptr<TBitmap32> Target;
-    std::exception_ptr Failure;
-    std::optional<TLayerKey> Key;        // with a layer cache
-    std::shared_ptr<TBitmap32> Shared;  // the finished layer, from the cache or made shareable for it
-  };
-  std::vector<TJob> jobs;
+  Fit = fit;
+  std::vector<TLayerJob> jobs;
   jobs.reserve(Template.Layers.size());
   for (const TTemplateLayer& spec : Template.Layers) {
-    TJob& job = jobs.emplace_back();
+    TLayerJob& job = jobs.emplace_back();
     job.Spec = &spec;
     try {
       TLayerContext& layer = job.Layer;
@@ -229,7 +199,7 @@ void BuildTemplateLayers(const std::shared_ptr<const TTemplate>& Parsed, const T
   }
 
   std::vector<std::int64_t> extraBytes;
-  for (const TJob& job : jobs)
+  for (const TLayerJob& job : jobs)
     if (!job.Failure) extraBytes.push_back(PreparationExtraBytes(job.Layer));
   const std::int64_t need =
       TemplateMemoryNeed(Canvas.Width(), Canvas.Height(), static_cast<std::int64_t>(jobs.size()), extraBytes);
@@ -237,71 +207,131 @@ void BuildTemplateLayers(const std::shared_ptr<const TTemplate>& Parsed, const T
     throw EOutOfResources(Format(kTemplateNeedsTooMuchMemory, Template.Name.c_str(), ByteCountText(need, true).c_str(),
                                  Canvas.Width(), Canvas.Height(), static_cast<int>(jobs.size()),
                                  ByteCountText(std::max<std::int64_t>(MemoryBudget, 0)).c_str()));
+  return jobs;
+}
 
-  if (Cache != nullptr)
-    for (std::size_t i = 0; i < jobs.size(); ++i) {
-      TJob& job = jobs[i];
-      if (job.Failure) break;
-      TLayerKey& key = job.Key.emplace();
-      key.Template = Parsed;
-      key.Layer = i;
-      key.Width = Canvas.Width();
-      key.Height = Canvas.Height();
-      key.Settings = SettingsThatShape(job.Layer.Type, Env.Settings);
-      key.LargeDiscArea = Env.LargeDiscArea;
-      key.MaxPicturePixels = Env.MaxPicturePixels;
-      key.CustomFolder = Env.CustomFolder;
-      // Only the slot-drawing types read their slot (a shadow names one and draws its own colour).
-      key.Source = LayerTypeInfo(job.Layer.Type).DrawsFromSlot && job.Layer.Slot >= 0
-                       ? Env.Sources[static_cast<std::size_t>(job.Layer.Slot - 1)]
-                       : TSlotSource::OfColour(0);
-      if (key.Source.Kind == TSlotSource::TKind::File) key.FileIdentity = FileIdentityOf(key.Source.File);
-      if (job.Layer.Type == ltCustomFile)
-        key.FileIdentity = FileIdentityOf(CustomFilePath(Env.CustomFolder, job.Layer.Source));
-      TCachedLayer found = Cache->Find(key);
-      if (found.Bitmap != nullptr) {
-        job.Shared = std::move(found.Bitmap);
-        job.Layer.Fit = found.Fit;
-      }
-    }
+// Builds Job's finished layer into Job.Target. Canvas gives only the size.
+void BuildLayer(TLayerJob& Job, const TBitmap32& Canvas, const TLayerEnvironment& Env, const TTemplateFit& Fit,
+                TBitmap32& MaskScratch) {
+  TLayerContext& layer = Job.Layer;
+  // A picture loaded from a file takes the file's size: clearing a canvas for it first is waste.
+  auto picture = NewWorkingBitmap(Canvas, !PictureLoadsFromFile(layer, Env));
+  Job.Target = NewWorkingBitmap(Canvas);
+  PrepareLayer(layer, *picture, *Job.Target, Canvas, Env);
+  const raster::TRect nothing;  // the target is transparent black until the warp
+  // Merged onto transparent black, a picture's pixels arrive unchanged (straight alpha, scaled
+  // only by the master alpha); the exact sampling keeps its blend, which darkens translucent ones.
+  // Shade and highlight masks keep the blend in both samplings: their strengths were chosen with
+  // it, and merged they would brighten a face about twice as much.
+  // A shading layer with its own opacity is laid on with straight alpha in both samplings: its
+  // opacity says how far the face goes towards the shading colour.
+  if ((Env.Settings.Sampling == TSampling::Smooth && !LayerTypeInfo(layer.Type).Shading) ||
+      (LayerTypeInfo(layer.Type).Shading && layer.Look.Opacity))
+    picture->SetCombineMode(raster::cmMerge);
+  layer.Content = WarpToQuad(*picture, picture->BoundsRect(), layer.A, layer.B, layer.C, layer.D, *Job.Target,
+                             layer.Overscan, Fit.FitScale, &MaskScratch, &nothing, Env.Settings.Sampling,
+                             Env.Settings.Sampling == TSampling::Smooth ? &layer.Precise : nullptr,
+                             Env.Settings.SafeMargin);
+  picture.reset();
+  // The warp blends; the finished layer merges, so translucent layer pixels never make an opaque
+  // background see-through in the saved picture.
+  Job.Target->SetCombineMode(raster::cmMerge);
+  const raster::TRect content = FinishLayer(layer, *Job.Target, Env);
+  // Drawing the finished layer then skips the transparent rest of the canvas.
+  Job.Target->PromiseZeroOutside(content);
+  UseLinearResampler(*Job.Target);
+}
 
-  auto build = [&](TJob& job, TBitmap32& maskScratch) {
-    if (job.Shared != nullptr) return;  // built by an earlier render
-    TLayerContext& layer = job.Layer;
-    // A picture loaded from a file takes the file's size: clearing a canvas for it first is waste.
-    auto picture = NewWorkingBitmap(Canvas, !PictureLoadsFromFile(layer, Env));
-    job.Target = NewWorkingBitmap(Canvas);
-    PrepareLayer(layer, *picture, *job.Target, Canvas, Env);
-    const raster::TRect nothing;  // the target is transparent black until the warp
-    // Merged onto transparent black, a picture's pixels arrive unchanged (straight alpha, scaled
-    // only by the master alpha); the exact sampling keeps its blend, which darkens translucent ones.
-    // Shade and highlight masks keep the blend in both samplings: their strengths were chosen with
-    // it, and merged they would brighten a face about twice as much.
-    // A shading layer with its own opacity is laid on with straight alpha in both samplings: its
-    // opacity says how far the face goes towards the shading colour.
-    if ((Env.Settings.Sampling == TSampling::Smooth && !LayerTypeInfo(layer.Type).Shading) ||
-        (LayerTypeInfo(layer.Type).Shading && layer.Look.Opacity))
-      picture->SetCombineMode(raster::cmMerge);
-    layer.Content = WarpToQuad(*picture, picture->BoundsRect(), layer.A, layer.B, layer.C, layer.D, *job.Target,
-                               layer.Overscan, fit.FitScale, &maskScratch, &nothing, Env.Settings.Sampling,
-                               Env.Settings.Sampling == TSampling::Smooth ? &layer.Precise : nullptr,
-                               Env.Settings.SafeMargin);
-    picture.reset();
-    // The warp blends; the finished layer merges, so translucent layer pixels never make an opaque
-    // background see-through in the saved picture.
-    job.Target->SetCombineMode(raster::cmMerge);
-    const raster::TRect content = FinishLayer(layer, *job.Target, Env);
-    // Drawing the finished layer then skips the transparent rest of the canvas.
-    job.Target->PromiseZeroOutside(content);
-    UseLinearResampler(*job.Target);
-    if (job.Key) {
-      job.Shared = std::move(job.Target);
-      Cache->Keep(*job.Key, TCachedLayer{job.Shared, layer.Fit});
+// Job's finished layer as the result lists it (the bitmap moves over), and its art fit noted.
+TRenderedLayer TakeRenderedLayer(TLayerJob& Job, const TLayerEnvironment& Env, std::vector<TArtFit>& MismatchedArt) {
+  const TArtFit& found = Job.Layer.Fit;
+  if (found.Mismatched() &&
+      std::none_of(MismatchedArt.begin(), MismatchedArt.end(), [&](const TArtFit& f) { return f.Slot == found.Slot; }))
+    MismatchedArt.push_back(found);
+  TRenderedLayer out;
+  out.Role.Type = Job.Layer.Type;
+  out.Role.TypeText = Job.Spec->Type;
+  out.Role.Section = Job.Spec->Section;
+  // A slot-drawing layer whose source names no slot stays empty and is left as it is.
+  const bool empty = LayerTypeInfo(Job.Layer.Type).DrawsFromSlot && Job.Layer.Slot < 0;
+  out.Visible = empty || ShownBySettings(Job.Layer.Type, Env.Settings);
+  out.Bitmap = Job.Shared != nullptr ? std::move(Job.Shared) : std::shared_ptr<TBitmap32>(std::move(Job.Target));
+  return out;
+}
+
+// The settings a layer of Type is drawn with; the others back at their defaults, so that moving a
+// slider rebuilds only the layers it changes. The two switches only hide layers (ShownBySettings).
+TRenderSettings SettingsThatShape(TLayerType Type, const TRenderSettings& Settings) {
+  const TRenderSettings defaults;
+  TRenderSettings s = defaults;
+  s.Sampling = Settings.Sampling;  // the warp, and the fit of a picture
+  s.Fit = Settings.Fit;
+  s.SafeMargin = Settings.SafeMargin;
+  const TLayerTypeInfo& info = LayerTypeInfo(Type);
+  if (info.Switch == TLayerSwitch::Shadows) {
+    s.ShadowColor = Settings.ShadowColor;
+    s.ShadowDensity = Settings.ShadowDensity;
+    s.ShadowBlur = Settings.ShadowBlur;
+  }
+  if (info.Switch == TLayerSwitch::Reflections) {
+    s.FadeReflection = Settings.FadeReflection;
+    s.ReflectionLength = Settings.ReflectionLength;
+    s.ReflectionBlur = Settings.ReflectionBlur;
+    s.ReflectionBrightness = Settings.ReflectionBrightness;
+    s.ReflectionOpacity = Settings.ReflectionOpacity;
+  }
+  if (info.Shading) {
+    s.ShadingColor = Settings.ShadingColor;
+    s.ShadingStrength = Settings.ShadingStrength;
+    s.HighlightColor = Settings.HighlightColor;
+    s.HighlightStrength = Settings.HighlightStrength;
+  }
+  return s;
+}
+
+// Takes from Cache the layers an earlier render built with the same inputs, and gives every other
+// placed layer its key, under which it is offered to the cache once built.
+void TakeSharedLayers(const std::shared_ptr<const TTemplate>& Parsed, const TBitmap32& Canvas,
+                      const TLayerEnvironment& Env, TLayerCache& Cache, std::vector<TLayerJob>& Jobs) {
+  for (std::size_t i = 0; i < Jobs.size(); ++i) {
+    TLayerJob& job = Jobs[i];
+    if (job.Failure) break;
+    TLayerKey& key = job.Key.emplace();
+    key.Template = Parsed;
+    key.Layer = i;
+    key.Width = Canvas.Width();
+    key.Height = Canvas.Height();
+    key.Settings = SettingsThatShape(job.Layer.Type, Env.Settings);
+    key.LargeDiscArea = Env.LargeDiscArea;
+    key.MaxPicturePixels = Env.MaxPicturePixels;
+    key.CustomFolder = Env.CustomFolder;
+    // Only the slot-drawing types read their slot (a shadow names one and draws its own colour).
+    key.Source = LayerTypeInfo(job.Layer.Type).DrawsFromSlot && job.Layer.Slot >= 0
+                     ? Env.Sources[static_cast<std::size_t>(job.Layer.Slot - 1)]
+                     : TSlotSource::OfColour(0);
+    if (key.Source.Kind == TSlotSource::TKind::File) key.FileIdentity = FileIdentityOf(key.Source.File);
+    if (job.Layer.Type == ltCustomFile)
+      key.FileIdentity = FileIdentityOf(CustomFilePath(Env.CustomFolder, job.Layer.Source));
+    TCachedLayer found = Cache.Find(key);
+    if (found.Bitmap != nullptr) {
+      job.Shared = std::move(found.Bitmap);
+      job.Layer.Fit = found.Fit;
     }
-  };
+  }
+}
+
+// The template's layers, built apart from one another by two builders (the caller and the pixel
+// loops' helper), largest first so that neither is left alone with a big one at the end, then put
+// in template order. The first failure in template order is the one raised.
+void BuildTemplateLayers(const std::shared_ptr<const TTemplate>& Parsed, const TBitmap32& Canvas,
+                         const TLayerEnvironment& Env, std::int64_t MemoryBudget, TLayerCache* Cache,
+                         std::vector<TRenderedLayer>& Layers, std::vector<TArtFit>& MismatchedArt) {
+  TTemplateFit fit;
+  std::vector<TLayerJob> jobs = PlanTemplateLayers(*Parsed, Canvas, MemoryBudget, fit);
+  if (Cache != nullptr) TakeSharedLayers(Parsed, Canvas, Env, *Cache, jobs);
   std::vector<std::size_t> order(jobs.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-  auto area = [&](const TJob& j) {
+  auto area = [&](const TLayerJob& j) {
     const raster::TRect r = QuadMaskBounds(j.Layer.A, j.Layer.B, j.Layer.C, j.Layer.D);
     return (std::int64_t(r.Right) - r.Left) * (std::int64_t(r.Bottom) - r.Top);
   };
@@ -309,10 +339,14 @@ void BuildTemplateLayers(const std::shared_ptr<const TTemplate>& Parsed, const T
   std::atomic<std::size_t> next{0};
   auto builder = [&](TBitmap32& maskScratch) {
     for (std::size_t n = next++; n < order.size(); n = next++) {
-      TJob& job = jobs[order[n]];
-      if (job.Failure) continue;  // its corners could not even be placed
+      TLayerJob& job = jobs[order[n]];
+      if (job.Failure || job.Shared != nullptr) continue;  // not placed, or built by an earlier render
       try {
-        build(job, maskScratch);
+        BuildLayer(job, Canvas, Env, fit, maskScratch);
+        if (job.Key) {
+          job.Shared = std::move(job.Target);
+          Cache->Keep(*job.Key, TCachedLayer{job.Shared, job.Layer.Fit});
+        }
       } catch (...) {
         job.Failure = std::current_exception();
         job.Target.reset();
@@ -328,59 +362,98 @@ void BuildTemplateLayers(const std::shared_ptr<const TTemplate>& Parsed, const T
     builder(masks[0]);
   }
 
-  for (TJob& job : jobs) {
+  for (TLayerJob& job : jobs) {
     if (job.Failure) std::rethrow_exception(job.Failure);
-    const TArtFit& found = job.Layer.Fit;
-    if (found.Mismatched() &&
-        std::none_of(MismatchedArt.begin(), MismatchedArt.end(), [&](const TArtFit& f) { return f.Slot == found.Slot; }))
-      MismatchedArt.push_back(found);
-    TRenderedLayer& out = Layers.emplace_back();
-    out.Role.Type = job.Layer.Type;
-    out.Role.TypeText = job.Spec->Type;
-    out.Role.Section = job.Spec->Section;
-    // A slot-drawing layer whose source names no slot stays empty and is left as it is.
-    const bool empty = LayerTypeInfo(job.Layer.Type).DrawsFromSlot && job.Layer.Slot < 0;
-    out.Visible = empty || ShownBySettings(job.Layer.Type, Env.Settings);
-    out.Bitmap = job.Shared != nullptr ? std::move(job.Shared) : std::shared_ptr<TBitmap32>(std::move(job.Target));
+    Layers.push_back(TakeRenderedLayer(job, Env, MismatchedArt));
   }
   std::sort(MismatchedArt.begin(), MismatchedArt.end(), [](const TArtFit& a, const TArtFit& b) { return a.Slot < b.Slot; });
+}
+
+// The canvas of Request, cleared to the background colour (transparent black with a transparent
+// background or a background picture), after the size is checked.
+std::shared_ptr<TBitmap32> NewCanvas(const TRenderRequest& Request) {
+  const std::int32_t width = Request.Width, height = Request.Height;
+  if (width > kMaxCanvasSide || height > kMaxCanvasSide ||
+      (width > 0 && height > 0 && std::int64_t(width) * height > kMaxCanvasPixels))
+    throw EOutOfResources(Format(kCanvasTooLarge, width, height));
+  auto canvas = std::make_shared<TBitmap32>();
+  canvas->SetSize(width, height);
+  canvas->SetDrawMode(raster::dmTransparent);
+  canvas->SetOuterColor(0);
+  const TSlotSource& background = Request.Sources[SlotIndex(TSlot::Background)];
+  if (!Request.TransparentBackground && background.UsesColour()) canvas->Clear(raster::Color32(background.Colour));
+  return canvas;
+}
+
+bool HasBackgroundPicture(const TRenderRequest& Request) {
+  return !Request.TransparentBackground && !Request.Sources[SlotIndex(TSlot::Background)].UsesColour();
+}
+
+std::shared_ptr<const TTemplate> RequestTemplate(const TRenderRequest& Request) {
+  if (Request.Template.Parsed != nullptr) return Request.Template.Parsed;
+  return std::make_shared<const TTemplate>(ReadTemplateFile(Request.Template.File));
 }
 
 }  // namespace
 
 TRenderResult ApplyTemplate(const TRenderRequest& Request) {
-  const std::int32_t width = Request.Width, height = Request.Height;
-  if (width > kMaxCanvasSide || height > kMaxCanvasSide ||
-      (width > 0 && height > 0 && std::int64_t(width) * height > kMaxCanvasPixels))
-    throw EOutOfResources(Format(kCanvasTooLarge, width, height));
-
-  std::shared_ptr<const TTemplate> parsed = Request.Template.Parsed;
-  if (parsed == nullptr) parsed = std::make_shared<const TTemplate>(ReadTemplateFile(Request.Template.File));
-
   TRenderResult result;
-  result.Canvas = std::make_shared<TBitmap32>();
-  TBitmap32& canvas = *result.Canvas;
-  canvas.SetSize(width, height);
-  canvas.SetDrawMode(raster::dmTransparent);
-  canvas.SetOuterColor(0);
+  result.Canvas = NewCanvas(Request);
+  const std::shared_ptr<const TTemplate> parsed = RequestTemplate(Request);
 
   imagefiles::TPictureCache renderPictures;
   imagefiles::TPictureCache& pictures = Request.Pictures != nullptr ? *Request.Pictures : renderPictures;
-
-  const TSlotSource& background = Request.Sources[SlotIndex(TSlot::Background)];
-  if (!Request.TransparentBackground) {
-    if (background.UsesColour()) {
-      canvas.Clear(raster::Color32(background.Colour));
-    } else {
-      result.Layers.push_back(BackgroundPictureLayer(background, pictures, Request.MaxPicturePixels));
-      UseLinearResampler(*result.Layers.back().Bitmap);
-    }
+  if (HasBackgroundPicture(Request)) {
+    result.Layers.push_back(
+        BackgroundPictureLayer(Request.Sources[SlotIndex(TSlot::Background)], pictures, Request.MaxPicturePixels));
+    UseLinearResampler(*result.Layers.back().Bitmap);
   }
 
   const TLayerEnvironment env{Request.Settings,     Request.Sources, Request.LargeDiscArea,    SharedShadeMasks(),
                               Request.CustomFolder, pictures,        Request.MaxPicturePixels, parsed->FaceAspects};
-  BuildTemplateLayers(parsed, canvas, env, Request.MemoryBudget, Request.Layers, result.Layers, result.MismatchedArt);
+  BuildTemplateLayers(parsed, *result.Canvas, env, Request.MemoryBudget, Request.Layers, result.Layers,
+                      result.MismatchedArt);
   return result;
+}
+
+std::unique_ptr<TBitmap32> RenderFlattened(const TRenderRequest& Request, const TFlattenOptions& Options) {
+  auto out = std::make_unique<TBitmap32>();
+  TBitmap32& flat = *out;
+  {
+    const std::shared_ptr<TBitmap32> canvas = NewCanvas(Request);
+    flat.SetSize(canvas->Width(), canvas->Height());
+    canvas->DrawInto(flat, flat.BoundsRect());
+  }
+  const std::shared_ptr<const TTemplate> parsed = RequestTemplate(Request);
+  const raster::TRect all = flat.BoundsRect();
+  auto draw = [&](const TRenderedLayer& layer) {
+    if (DrawnWhenFlattened(layer, Options)) raster::DrawLayerBitmap(flat, all, *layer.Bitmap);
+  };
+
+  imagefiles::TPictureCache renderPictures;
+  imagefiles::TPictureCache& pictures = Request.Pictures != nullptr ? *Request.Pictures : renderPictures;
+  if (HasBackgroundPicture(Request)) {
+    TRenderedLayer background =
+        BackgroundPictureLayer(Request.Sources[SlotIndex(TSlot::Background)], pictures, Request.MaxPicturePixels);
+    UseLinearResampler(*background.Bitmap);
+    draw(background);
+  }
+
+  const TLayerEnvironment env{Request.Settings,     Request.Sources, Request.LargeDiscArea,    SharedShadeMasks(),
+                              Request.CustomFolder, pictures,        Request.MaxPicturePixels, parsed->FaceAspects};
+  // The flat picture stands in for the canvas: the layers take only its size.
+  TTemplateFit fit;
+  std::vector<TLayerJob> jobs = PlanTemplateLayers(*parsed, flat, Request.MemoryBudget, fit);
+  std::vector<TArtFit> mismatched;
+  TBitmap32 maskScratch;
+  // In template order, one at a time: each layer is drawn and freed before the next is built.
+  for (TLayerJob& job : jobs) {
+    if (job.Failure) std::rethrow_exception(job.Failure);
+    BuildLayer(job, flat, env, fit, maskScratch);
+    draw(TakeRenderedLayer(job, env, mismatched));
+  }
+  if (Options.Flip) flat.MirrorHorizontal();
+  return out;
 }
 
 bool DrawnWhenFlattened(const TRenderedLayer& Layer, const TFlattenOptions& Options) {

@@ -135,6 +135,11 @@ struct TFlattenOptions {
 };
 // The saved picture: the canvas with every visible layer drawn over it, in order.
 std::unique_ptr<raster::TBitmap32> Flatten(const TRenderResult& Result, const TFlattenOptions& Options = {});
+// The picture Flatten(ApplyTemplate(Request), Options) makes, pixel for pixel, without ever holding
+// more than one layer: the layers are built one at a time in template order, each drawn and freed
+// before the next. For callers that render many pictures at once (a turntable's frames), where
+// memory, not one picture's wait, is what counts. Raises what ApplyTemplate raises.
+std::unique_ptr<raster::TBitmap32> RenderFlattened(const TRenderRequest& Request, const TFlattenOptions& Options = {});
 // Whether Flatten draws Layer under Options.
 bool DrawnWhenFlattened(const TRenderedLayer& Layer, const TFlattenOptions& Options);
 

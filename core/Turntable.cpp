@@ -135,7 +135,7 @@ std::shared_ptr<const TTemplate> TurntableFrameTemplate(const TTurntablePlan& Pl
 std::unique_ptr<raster::TBitmap32> RenderTurntableFrame(const TTurntablePlan& Plan, std::int32_t Index) {
   TRenderRequest request = Plan.Request;
   request.Template.Parsed = TurntableFrameTemplate(Plan, Index);
-  return Flatten(ApplyTemplate(request), TFlattenOptions{.Flip = Plan.Flip});
+  return RenderFlattened(request, TFlattenOptions{.Flip = Plan.Flip});
 }
 
 TJobOutcome RenderTurntableJob(const TJob& Job, const std::string& TemplateFile, TJobResources& Resources,

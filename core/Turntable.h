@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "core/JobRunner.h"
 #include "core/ProductScene.h"
 #include "imagefiles/AnimationWriters.h"
+#include "raster/Parallel.h"
 
 namespace quirlon::core {
 
@@ -77,6 +79,10 @@ void RunTurntable(const TTurntablePlan& Plan, std::int32_t Threads,
   std::map<std::int32_t, TPrepared> ready;
 
   auto work = [&] {
+    // The workers keep the cores busy between them: handing pixel loops to the one helper thread
+    // would only make them queue for it.
+    std::optional<raster::TSerialLoops> serial;
+    if (window > 1) serial.emplace();
     for (;;) {
       std::int32_t index = 0;
       {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cctype>
 #include <cmath>
+#include <deque>
 #include <exception>
 #include <utility>
 
@@ -63,22 +64,24 @@ public:
     // Fails early, before any frame is made, when the file cannot be created.
     fFile = std::make_unique<TSafeFileWriter>(FileName);
   }
-  ~TWebPAnimation() override { WebPMuxDelete(fMux); }
+  ~TWebPAnimation() override { WebPMuxDelete(fMux); }  // before fFrames, which it refers to
 
   TPreparedFrame Prepare(const raster::TBitmap32& Frame) const override {
     CheckFrame(Frame, fOptions);
-    return {EncodeWebP(Frame, fOptions.Quality, fOptions.Lossless), {}};
+    return {EncodeWebP(Frame, fOptions.Quality, fOptions.Lossless, TWebPEffort::Quick), {}};
   }
 
   void Add(TPreparedFrame Frame) override {
+    // The mux refers to the encoded frame where it lies (no copy): the writer keeps it till the end.
+    const std::vector<std::uint8_t>& data = fFrames.emplace_back(std::move(Frame.Data));
     WebPMuxFrameInfo info{};
-    info.bitstream = {Frame.Data.data(), Frame.Data.size()};
+    info.bitstream = {data.data(), data.size()};
     info.id = WEBP_CHUNK_ANMF;
     info.duration = FrameDuration(fAdded++, fOptions.Fps, 1000);
     // Each frame replaces the last whole, transparent pixels included.
     info.dispose_method = WEBP_MUX_DISPOSE_NONE;
     info.blend_method = WEBP_MUX_NO_BLEND;
-    if (WebPMuxPushFrame(fMux, &info, 1) != WEBP_MUX_OK) throw EInvalidGraphic("Cannot add a frame to the WebP animation");
+    if (WebPMuxPushFrame(fMux, &info, 0) != WEBP_MUX_OK) throw EInvalidGraphic("Cannot add a frame to the WebP animation");
   }
 
   void Finish() override {
@@ -99,6 +102,7 @@ public:
 private:
   std::string fFileName;
   TAnimationOptions fOptions;
+  std::deque<std::vector<std::uint8_t>> fFrames;  // a deque: adding never moves the earlier frames
   WebPMux* fMux;
   std::unique_ptr<TSafeFileWriter> fFile;
   std::int32_t fAdded = 0;

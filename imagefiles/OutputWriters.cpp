@@ -1,6 +1,7 @@
 #include "imagefiles/OutputWriters.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdarg>
 #include <csetjmp>
 #include <cstdio>
@@ -351,7 +352,7 @@ const char* WebPReason(WebPEncodingError error) {
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodeWebP(const TBitmap32& Bitmap, std::int32_t Quality, bool Lossless) {
+std::vector<std::uint8_t> EncodeWebP(const TBitmap32& Bitmap, std::int32_t Quality, bool Lossless, TWebPEffort Effort) {
   if (Bitmap.Width() <= 0 || Bitmap.Height() <= 0) throw EInvalidGraphic("Cannot write an empty picture as WebP");
   if (Quality < 1 || Quality > 100) throw EInvalidGraphic("WebP quality must be from 1 to 100");
   WebPConfig config;
@@ -359,7 +360,8 @@ std::vector<std::uint8_t> EncodeWebP(const TBitmap32& Bitmap, std::int32_t Quali
   config.quality = static_cast<float>(Quality);
   config.lossless = Lossless ? 1 : 0;
   config.exact = Lossless ? 1 : 0;  // keep the colour under transparent pixels: lossless means every byte
-  config.thread_level = 1;
+  config.thread_level = Effort == TWebPEffort::Quick ? 0 : 1;
+  if (Effort == TWebPEffort::Quick && !Lossless) config.method = 2;
   if (!WebPValidateConfig(&config)) throw EInvalidGraphic("Invalid WebP settings");
   WebPPicture picture;
   if (!WebPPictureInit(&picture)) throw EInvalidGraphic("WebP encoder version mismatch");
@@ -378,9 +380,17 @@ std::vector<std::uint8_t> EncodeWebP(const TBitmap32& Bitmap, std::int32_t Quali
       WebPMemoryWriterClear(Writer);
     }
   } cleanUp{&picture, &writer};
-  const std::vector<std::uint8_t> rgba = RgbaBytes(Bitmap);
-  if (!WebPPictureImportRGBA(&picture, rgba.data(), Bitmap.Width() * 4))
-    throw EInvalidGraphic(std::string("Cannot write WebP: ") + WebPReason(picture.error_code));
+  // On a little-endian machine the pixels already lie in memory as B, G, R, A bytes, rows one after
+  // another: libwebp reads them where they are, without a copy of the picture.
+  bool imported = false;
+  if constexpr (std::endian::native == std::endian::little) {
+    imported = WebPPictureImportBGRA(&picture, reinterpret_cast<const std::uint8_t*>(Bitmap.Bits()),
+                                     Bitmap.Width() * 4) != 0;
+  } else {
+    const std::vector<std::uint8_t> rgba = RgbaBytes(Bitmap);
+    imported = WebPPictureImportRGBA(&picture, rgba.data(), Bitmap.Width() * 4) != 0;
+  }
+  if (!imported) throw EInvalidGraphic(std::string("Cannot write WebP: ") + WebPReason(picture.error_code));
   if (!WebPEncode(&config, &picture))
     throw EInvalidGraphic(std::string("Cannot write WebP: ") + WebPReason(picture.error_code));
   return std::vector<std::uint8_t>(writer.mem, writer.mem + writer.size);

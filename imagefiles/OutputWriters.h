@@ -67,7 +67,12 @@ std::vector<std::uint8_t> EncodePng(const raster::TBitmap32& Bitmap, std::int32_
 // The complete WebP file (libwebp): lossy at Quality with the alpha channel kept (compressed
 // losslessly), or lossless, where every pixel comes back exactly, colour under transparency too.
 // WebP has no resolution field. Raises EInvalidGraphic with libwebp's reason.
-std::vector<std::uint8_t> EncodeWebP(const raster::TBitmap32& Bitmap, std::int32_t Quality, bool Lossless);
+// Quick is for many pictures encoded at once, one a core (an animation's frames): no threads of
+// libwebp's own, and lossy pictures at method 2 instead of libwebp's default 4, which on turntable
+// frames at quality 90 encodes 2.5 times faster for about 6 % more bytes at the same PSNR.
+enum class TWebPEffort : std::uint8_t { Default, Quick };
+std::vector<std::uint8_t> EncodeWebP(const raster::TBitmap32& Bitmap, std::int32_t Quality, bool Lossless,
+                                     TWebPEffort Effort = TWebPEffort::Default);
 // The complete TIFF file (libtiff, little-endian): 8-bit RGB with unassociated alpha, deflate with
 // the horizontal predictor, Dpi as X and Y resolution in inches. Raises EInvalidGraphic.
 std::vector<std::uint8_t> EncodeTiff(const raster::TBitmap32& Bitmap, std::int32_t Dpi);

@@ -135,32 +135,6 @@ TEST(BatchCliTest, ThirtyRowsOneMissingPictureThenResumed) {
   EXPECT_NE(third.Err.find("30 jobs: 10 written, 19 skipped, 1 failed"), std::string::npos) << third.Err;
 }
 
-// The exit status and largest resident size (KiB) of quirlon-render with Args in Dir, run from a
-// child of its own so that the peak is this run's alone.
-std::pair<int, long> RunMeasuringPeak(const ScratchFolder& dir, const std::string& args) {
-  int fds[2];
-  EXPECT_EQ(::pipe(fds), 0);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(fds[0]);
-    const std::string command = "cd " + Quote(dir.Folder()) + " && exec " + Quote(QUIRLON_RENDER) + " " + args +
-                                " >/dev/null 2>" + Quote(dir.PathOf(".stderr"));
-    const int raw = std::system(command.c_str());
-    rusage usage{};
-    ::getrusage(RUSAGE_CHILDREN, &usage);
-    const long report[2] = {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, usage.ru_maxrss};
-    if (::write(fds[1], report, sizeof report) != sizeof report) ::_exit(1);
-    ::_exit(0);
-  }
-  ::close(fds[1]);
-  long report[2] = {-1, 0};
-  EXPECT_EQ(::read(fds[0], report, sizeof report), static_cast<ssize_t>(sizeof report));
-  ::close(fds[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return {static_cast<int>(report[0]), report[1]};
-}
-
 // Every row its own cover (a 570 x 705 picture under its own name, 1.6 MB decoded): ten times the
 // rows must not take more memory, though the picture cache alone could hold 160 of them.
 TEST(BatchCliTest, PeakMemoryDoesNotGrowWithTheRows) {
@@ -179,10 +153,10 @@ TEST(BatchCliTest, PeakMemoryDoesNotGrowWithTheRows) {
       csv += cover + ",out/shot" + std::to_string(i) + ".png\n";
     }
     dir.Write("rows.csv", csv);
-    const auto [status, kilobytes] = RunMeasuringPeak(dir, "--batch rows.csv --jobs 2 -t 1 --width 160 --height 120");
-    ASSERT_EQ(status, 0) << ReadText(dir.PathOf(".stderr"));
+    const TMeasuredRun run = RunRenderMeasured(dir, "--batch rows.csv --jobs 2 -t 1 --width 160 --height 120");
+    ASSERT_EQ(run.Result.Status, 0) << run.Result.Err;
     ASSERT_TRUE(fs::exists(dir.PathOf("out/shot" + std::to_string(rows - 1) + ".png")));
-    peak[rows] = kilobytes;
+    peak[rows] = run.PeakKilobytes;
   }
   // 200 more covers held would be 320 MB; a job's own memory at this size is about 1 MB.
   EXPECT_LE(peak[200], peak[20] + peak[20] / 4) << "20 rows: " << peak[20] << " KiB, 200 rows: " << peak[200] << " KiB";

@@ -26,46 +26,11 @@ namespace {
 using testing::ScratchFolder;
 namespace fs = std::filesystem;
 
-struct TTimedResult {
-  TResult Result;
-  double Seconds = 0;
-  long PeakKilobytes = 0;  // largest resident size of the run
-};
+using TTimedResult = TMeasuredRun;
 
 // quirlon-render with Args in Dir, killed after 60 s; Environment goes in front ("PATH=... TMPDIR=...").
-// Run from a child of its own, so that the peak memory measured is this run's alone.
 TTimedResult RunTimed(const ScratchFolder& dir, const std::string& args, const std::string& environment = "") {
-  int fds[2];
-  EXPECT_EQ(::pipe(fds), 0);
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(fds[0]);
-    const std::string out = dir.PathOf(".stdout"), err = dir.PathOf(".stderr");
-    const std::string command = "cd " + Quote(dir.Folder()) + " && " + environment + " exec timeout -s KILL 60 " +
-                                Quote(QUIRLON_RENDER) + " " + args + " >" + Quote(out) + " 2>" + Quote(err);
-    const int raw = std::system(command.c_str());
-    rusage usage{};
-    ::getrusage(RUSAGE_CHILDREN, &usage);
-    const long report[2] = {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, usage.ru_maxrss};
-    if (::write(fds[1], report, sizeof report) != sizeof report) ::_exit(1);
-    ::_exit(0);
-  }
-  ::close(fds[1]);
-  long report[2] = {-1, 0};
-  EXPECT_EQ(::read(fds[0], report, sizeof report), static_cast<ssize_t>(sizeof report));
-  ::close(fds[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  TTimedResult r;
-  r.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  r.Result.Status = static_cast<int>(report[0]);
-  r.PeakKilobytes = report[1];
-  r.Result.Out = ReadText(dir.PathOf(".stdout"));
-  r.Result.Err = ReadText(dir.PathOf(".stderr"));
-  fs::remove(dir.PathOf(".stdout"));
-  fs::remove(dir.PathOf(".stderr"));
-  return r;
+  return RunRenderMeasured(dir, args, environment, 60);
 }
 
 // Seconds a refusal may take: no reading, no decoding (sanitizer builds start slowly).
