@@ -4,6 +4,10 @@
 #include <cmath>
 #include <iterator>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "raster/Blend.h"
 #include "raster/Numeric.h"
 #include "raster/Parallel.h"
@@ -37,9 +41,26 @@ TColor32 BoxAverage(TColor32 c0, TColor32 c1, TColor32 c2, TColor32 c3) {
   return out;
 }
 
-// The four opaque neighbours mixed by 8-bit fractions, two channels per 32-bit lane.
+// The four opaque neighbours mixed by 8-bit fractions: per channel (a x (256 - f) + b x f + 128) >> 8,
+// across, then down. Each sum stays below 65536, so 16-bit lanes hold it exactly: both rows are
+// mixed across in one register.
 inline TColor32 MixOpaqueFour(TColor32 c00, TColor32 c10, TColor32 c01, TColor32 c11, std::uint32_t fx,
                               std::uint32_t fy) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128(), round = _mm_set1_epi16(128);
+  const auto pair = [&](TColor32 top, TColor32 bottom) {
+    return _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(top)),
+                                                _mm_cvtsi32_si128(static_cast<int>(bottom))),
+                             zero);
+  };
+  const auto lerp = [&](__m128i a, __m128i b, std::uint32_t f) {
+    const __m128i wa = _mm_set1_epi16(static_cast<short>(256 - f)), wb = _mm_set1_epi16(static_cast<short>(f));
+    return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(a, wa), _mm_mullo_epi16(b, wb)), round), 8);
+  };
+  const __m128i across = lerp(pair(c00, c01), pair(c10, c11), fx);  // the top row's mix, then the bottom's
+  const __m128i down = lerp(across, _mm_srli_si128(across, 8), fy);
+  return static_cast<TColor32>(_mm_cvtsi128_si32(_mm_packus_epi16(down, zero))) | 0xFF000000u;
+#else
   const auto lerp = [](TColor32 a, TColor32 b, std::uint32_t f) {
     const std::uint32_t rbA = a & 0x00FF00FFu, rbB = b & 0x00FF00FFu;
     const std::uint32_t gA = (a >> 8) & 0x00FF00FFu, gB = (b >> 8) & 0x00FF00FFu;
@@ -48,6 +69,7 @@ inline TColor32 MixOpaqueFour(TColor32 c00, TColor32 c10, TColor32 c01, TColor32
     return rb | g;
   };
   return lerp(lerp(c00, c10, fx), lerp(c01, c11, fx), fy) | 0xFF000000u;
+#endif
 }
 
 }  // namespace
@@ -118,10 +140,27 @@ struct TSourceTraits {
   TColor32 Tint = 0;
 };
 
+// Whether every pixel of Clip is First. The rows are compared without early exits, which the
+// compiler turns into vector code: a one-colour picture (a shadow the size of the canvas) is the
+// case worth making fast, and another picture usually differs in its first row.
+bool AllPixelsAre(const TBitmap32& Src, const TRect& Clip, TColor32 First) {
+  for (std::int32_t y = Clip.Top; y < Clip.Bottom; ++y) {
+    const TColor32* row = Src.ScanLine(y);
+    TColor32 differ = 0;
+    for (std::int32_t x = Clip.Left; x < Clip.Right; ++x) differ |= row[x] ^ First;
+    if (differ != 0) return false;
+  }
+  return true;
+}
+
 // One pass over the clip rectangle, stopping once neither shortcut can apply.
 TSourceTraits SourceTraits(const TBitmap32& Src, const TRect& Clip) {
   TSourceTraits t;
   const TColor32 first = Src.ScanLine(Clip.Top)[Clip.Left];
+  if (AllPixelsAre(Src, Clip, first)) {
+    t.Tint = first >> 24 == 0 ? 0 : first & 0x00FFFFFFu;  // a clear picture shows no colour at all
+    return t;
+  }
   bool tinted = false;
   for (std::int32_t y = Clip.Top; y < Clip.Bottom && (t.Uniform || t.AlphaOnly); ++y) {
     const TColor32* row = Src.ScanLine(y);
@@ -257,6 +296,14 @@ inline TColor32 SingleTap(const TSourcePyramid::TLevel& Level, std::int32_t Fx, 
   return TapMean(sum, 1);
 }
 
+// Where tap I of Taps lies along the footprint's longer axis, (I + 0.5) / Taps - 0.5: worked out
+// here once, to the same doubles, instead of a division per tap.
+constexpr double TapOffset(int I, int Taps) { return (I + 0.5) / Taps - 0.5; }
+constexpr double kTapOffsets[kMaxFootprintTaps + 1][kMaxFootprintTaps] = {
+    {}, {TapOffset(0, 1)}, {TapOffset(0, 2), TapOffset(1, 2)}, {TapOffset(0, 3), TapOffset(1, 3), TapOffset(2, 3)},
+    {TapOffset(0, 4), TapOffset(1, 4), TapOffset(2, 4), TapOffset(3, 4)}};
+static_assert(kMaxFootprintTaps == 4, "kTapOffsets lists the offsets for up to four taps");
+
 // How much wider than a texel a footprint may be before a coarser level (or another tap) is taken.
 constexpr double kLevelSlack = 1.4142135623730951;
 
@@ -290,7 +337,7 @@ TColor32 FilteredSample(const TWarpContext& c, double sx, double sy, double ax, 
   if (c.AlphaOnly) {
     std::uint32_t alpha = 0;
     for (int i = 0; i < taps; ++i) {
-      const double t = (i + 0.5) / taps - 0.5;
+      const double t = kTapOffsets[taps][i];
       alpha += AlphaTap(lv, TapPosition(lv, sx + t * mx, sy + t * my, inverseSpan));
     }
     const auto n = static_cast<std::uint32_t>(taps);
@@ -309,10 +356,17 @@ TColor32 FilteredSample(const TWarpContext& c, double sx, double sy, double ax, 
   }
   TTapSum sum;
   for (int i = 0; i < taps; ++i) {
-    const double t = (i + 0.5) / taps - 0.5;
+    const double t = kTapOffsets[taps][i];
     AddTap(lv, TapPosition(lv, sx + t * mx, sy + t * my, inverseSpan), sum);
   }
   return TapMean(sum, static_cast<std::uint32_t>(taps));
+}
+
+// Whether the source pixel holding (Sx, Sy) lies in [Left, Right) x [Top, Bottom). The bounds are
+// whole numbers, so comparing the point itself gives what comparing its floor would, NaNs and
+// infinities included, without a floor call per pixel (SSE2 has no rounding instruction).
+inline bool InsideReach(double Sx, double Sy, double Left, double Right, double Top, double Bottom) {
+  return Sx >= Left && Sx < Right && Sy >= Top && Sy < Bottom;
 }
 
 void FilteredRow(const TWarpContext& c, const TRowCombiner& Combiner, TColor32* Row, std::int32_t Left,
@@ -350,9 +404,8 @@ void FilteredRow(const TWarpContext& c, const TRowCombiner& Combiner, TColor32* 
         fixedY[k] = static_cast<std::int32_t>(std::min(lastY, std::max(0.0, fy)));
       }
       for (std::int32_t k = 0; k < n; ++k) {
-        const double X = std::floor(sxs[k]), Y = std::floor(sys[k]);
         TColor32 color = c.Outer;
-        if (X >= left && X < right && Y >= top && Y < bottom) {
+        if (InsideReach(sxs[k], sys[k], left, right, top, bottom)) {
           if (c.AlphaOnly) {
             const std::uint32_t a = (AlphaTap(base, FixedTapPosition(base, fixedX[k], fixedY[k])) + 32768) >> 16;
             color = a == 0 ? 0 : a << 24 | c.Tint;
@@ -367,8 +420,7 @@ void FilteredRow(const TWarpContext& c, const TRowCombiner& Combiner, TColor32* 
     }
     for (std::int32_t k = 0; k < n; ++k) {
       const double sx = sxs[k], sy = sys[k];
-      const double X = std::floor(sx), Y = std::floor(sy);
-      if (!(X >= left && X < right && Y >= top && Y < bottom)) {
+      if (!InsideReach(sx, sy, left, right, top, bottom)) {
         colors[k] = c.Outer;
         continue;
       }
