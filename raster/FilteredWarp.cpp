@@ -197,8 +197,10 @@ struct TTapPosition {
 // (X, Y) in level-0 pixel units (integers are pixel centres) on level L, whose texel is Span
 // level-0 pixels wide.
 inline TTapPosition TapPosition(const TSourcePyramid::TLevel& Level, double X, double Y, double InverseSpan) {
-  const double lx = std::clamp((X + 0.5) * InverseSpan - 0.5, 0.0, static_cast<double>(Level.Width - 1));
-  const double ly = std::clamp((Y + 0.5) * InverseSpan - 0.5, 0.0, static_cast<double>(Level.Height - 1));
+  // Clamped as max then min (two instructions, no branches): for every number, which is all that
+  // reaches here, the same as std::clamp, but for -0, which the rounding below takes to 0 either way.
+  const double lx = std::min(std::max((X + 0.5) * InverseSpan - 0.5, 0.0), static_cast<double>(Level.Width - 1));
+  const double ly = std::min(std::max((Y + 0.5) * InverseSpan - 0.5, 0.0), static_cast<double>(Level.Height - 1));
   const auto ix = static_cast<std::int64_t>(lx * 256 + 0.5), iy = static_cast<std::int64_t>(ly * 256 + 0.5);
   TTapPosition p;
   p.X0 = static_cast<std::int32_t>(ix >> 8);
@@ -258,6 +260,22 @@ inline TColor32 TapMean(const TTapSum& Sum, std::uint32_t Taps) {
   };
   return std::min<std::uint32_t>(a, 255) << 24 | channel(Sum.R) << 16 | channel(Sum.G) << 8 | channel(Sum.B);
 }
+
+// TapMean of Taps opaque taps by the sum of one channel over them (at most 255 x Taps): the same
+// float arithmetic, looked up. Built by TapMean itself, so the two cannot disagree.
+struct TOpaqueMeans {
+  std::uint8_t Channel[kMaxFootprintTaps + 1][255 * kMaxFootprintTaps + 1] = {};
+  TOpaqueMeans() {
+    for (std::uint32_t taps = 1; taps <= kMaxFootprintTaps; ++taps)
+      for (std::uint32_t sum = 0; sum <= 255 * taps; ++sum) {
+        TTapSum t;
+        t.A = kOpaqueTap * taps;
+        t.B = kOpaqueTap * sum;
+        Channel[taps][sum] = static_cast<std::uint8_t>(TapMean(t, taps));
+      }
+  }
+};
+const TOpaqueMeans kOpaqueMeans;
 
 // The alpha of one tap, times 65536.
 inline std::uint32_t AlphaTap(const TSourcePyramid::TLevel& Level, const TTapPosition& P) {
@@ -354,12 +372,36 @@ TColor32 FilteredSample(const TWarpContext& c, double sx, double sy, double ax, 
     AddTap(lv, p, sum);
     return TapMean(sum, 1);
   }
+  // Opaque taps (most) add up their plain channels; the sums reach the weighted ones by one
+  // multiplication (exact: they stay within 32 bits) if another tap is not opaque.
+  std::uint32_t opaque = 0, r = 0, g = 0, b = 0;
   TTapSum sum;
   for (int i = 0; i < taps; ++i) {
     const double t = kTapOffsets[taps][i];
-    AddTap(lv, TapPosition(lv, sx + t * mx, sy + t * my, inverseSpan), sum);
+    const TTapPosition p = TapPosition(lv, sx + t * mx, sy + t * my, inverseSpan);
+    const TColor32* r0 = lv.Bits + static_cast<std::size_t>(p.Y0) * lv.Stride;
+    const TColor32* r1 = lv.Bits + static_cast<std::size_t>(p.Y1) * lv.Stride;
+    const TColor32 c00 = r0[p.X0], c10 = r0[p.X1], c01 = r1[p.X0], c11 = r1[p.X1];
+    if ((c00 & c10 & c01 & c11) >> 24 == 255) {
+      const TColor32 mixed = MixOpaqueFour(c00, c10, c01, c11, p.Fx, p.Fy);
+      ++opaque;
+      r += (mixed >> 16) & 0xFF;
+      g += (mixed >> 8) & 0xFF;
+      b += mixed & 0xFF;
+    } else {
+      AddTap(lv, p, sum);
+    }
   }
-  return TapMean(sum, static_cast<std::uint32_t>(taps));
+  const auto n = static_cast<std::uint32_t>(taps);
+  if (opaque == n) {
+    const std::uint8_t* mean = kOpaqueMeans.Channel[n];
+    return 0xFF000000u | TColor32(mean[r]) << 16 | TColor32(mean[g]) << 8 | mean[b];
+  }
+  sum.A += kOpaqueTap * opaque;
+  sum.R += kOpaqueTap * r;
+  sum.G += kOpaqueTap * g;
+  sum.B += kOpaqueTap * b;
+  return TapMean(sum, n);
 }
 
 // Whether the source pixel holding (Sx, Sy) lies in [Left, Right) x [Top, Bottom). The bounds are
