@@ -277,6 +277,75 @@ struct TOpaqueMeans {
 };
 const TOpaqueMeans kOpaqueMeans;
 
+#if defined(__SSE2__)
+// TTapSum in the lanes of one register, blue, green, red, alpha (the order of a colour's bytes),
+// with the same integers in each: every product below is an integer under 2^24, which a float
+// holds exactly, so the multiplications are done in float lanes (SSE2 multiplies 32-bit integers
+// only two at a time).
+struct TTapLanes {
+  __m128i V = _mm_setzero_si128();
+};
+
+// A colour's channels in 32-bit lanes.
+inline __m128i ChannelLanes(TColor32 c) {
+  const __m128i zero = _mm_setzero_si128();
+  return _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(c)), zero), zero);
+}
+
+inline __m128i MultiplyExact(__m128i a, __m128i b) {
+  return _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(a), _mm_cvtepi32_ps(b)));
+}
+
+// An opaque tap of colour c: each channel times kOpaqueTap, and kOpaqueTap to alpha.
+inline void AddOpaqueTap(TColor32 c, TTapLanes& Sum) {
+  const __m128i channels = ChannelLanes((c & 0x00FFFFFFu) | 0x01000000u);
+  Sum.V = _mm_add_epi32(Sum.V, MultiplyExact(channels, _mm_set1_epi32(static_cast<int>(kOpaqueTap))));
+}
+
+inline void AddTap(const TSourcePyramid::TLevel& Level, const TTapPosition& P, TTapLanes& Sum) {
+  const TColor32* r0 = Level.Bits + static_cast<std::size_t>(P.Y0) * Level.Stride;
+  const TColor32* r1 = Level.Bits + static_cast<std::size_t>(P.Y1) * Level.Stride;
+  const TColor32 c00 = r0[P.X0], c10 = r0[P.X1], c01 = r1[P.X0], c11 = r1[P.X1];
+  if ((c00 & c10 & c01 & c11) >> 24 == 255) {
+    AddOpaqueTap(MixOpaqueFour(c00, c10, c01, c11, P.Fx, P.Fy), Sum);
+    return;
+  }
+  // Lane i holds texel i of c00, c10, c01, c11: its weight, its alpha-weighted weight wa, and
+  // wa times each channel; the lanes are then added up across.
+  const int fx = static_cast<int>(P.Fx), fy = static_cast<int>(P.Fy), gx = 256 - fx, gy = 256 - fy;
+  const __m128i texels = _mm_setr_epi32(static_cast<int>(c00), static_cast<int>(c10), static_cast<int>(c01),
+                                        static_cast<int>(c11));
+  const __m128i weights = _mm_setr_epi32(gx * gy, fx * gy, gx * fy, fx * fy);
+  const __m128i byte = _mm_set1_epi32(0xFF);
+  const __m128i wa = _mm_srli_epi32(MultiplyExact(weights, _mm_srli_epi32(texels, 24)), 8);
+  const __m128i b = MultiplyExact(wa, _mm_and_si128(texels, byte));
+  const __m128i g = MultiplyExact(wa, _mm_and_si128(_mm_srli_epi32(texels, 8), byte));
+  const __m128i r = MultiplyExact(wa, _mm_and_si128(_mm_srli_epi32(texels, 16), byte));
+  const __m128i bg = _mm_add_epi32(_mm_unpacklo_epi32(b, g), _mm_unpackhi_epi32(b, g));   // b0+b2 g0+g2 b1+b3 g1+g3
+  const __m128i ra = _mm_add_epi32(_mm_unpacklo_epi32(r, wa), _mm_unpackhi_epi32(r, wa));  // likewise red, alpha
+  Sum.V = _mm_add_epi32(Sum.V, _mm_add_epi32(_mm_unpacklo_epi64(bg, ra), _mm_unpackhi_epi64(bg, ra)));
+}
+
+// TapMean of the lanes. The channel sums stay below 2^31 (four taps of 255 x kOpaqueTap), so the
+// signed conversions see what the unsigned ones did, and saturating packs take the place of the
+// minimum with 255.
+inline TColor32 TapMean(const TTapLanes& Sum, std::uint32_t Taps) {
+  const auto alphaSum = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_shuffle_epi32(Sum.V, 0xFF)));
+  const std::uint32_t a = DivideByTaps(alphaSum + Taps * 128, Taps) >> 8;
+  if (a == 0) return 0;
+  const float unweight = 1.0f / static_cast<float>(alphaSum);
+  const __m128i channels = _mm_cvttps_epi32(
+      _mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(Sum.V), _mm_set1_ps(unweight)), _mm_set1_ps(0.5f)));
+  const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(channels, channels), _mm_setzero_si128());
+  return std::min<std::uint32_t>(a, 255) << 24 |
+         (static_cast<TColor32>(_mm_cvtsi128_si32(bytes)) & 0x00FFFFFFu);
+}
+
+using TTapAccumulator = TTapLanes;
+#else
+using TTapAccumulator = TTapSum;
+#endif
+
 // The alpha of one tap, times 65536.
 inline std::uint32_t AlphaTap(const TSourcePyramid::TLevel& Level, const TTapPosition& P) {
   const TColor32* r0 = Level.Bits + static_cast<std::size_t>(P.Y0) * Level.Stride;
@@ -309,7 +378,7 @@ inline TColor32 SingleTap(const TSourcePyramid::TLevel& Level, std::int32_t Fx, 
   const TColor32* r1 = Level.Bits + static_cast<std::size_t>(p.Y1) * Level.Stride;
   const TColor32 c00 = r0[p.X0], c10 = r0[p.X1], c01 = r1[p.X0], c11 = r1[p.X1];
   if ((c00 & c10 & c01 & c11) >> 24 == 255) return MixOpaqueFour(c00, c10, c01, c11, p.Fx, p.Fy);
-  TTapSum sum;
+  TTapAccumulator sum;
   AddTap(Level, p, sum);
   return TapMean(sum, 1);
 }
@@ -368,14 +437,14 @@ TColor32 FilteredSample(const TWarpContext& c, double sx, double sy, double ax, 
     const TColor32* r1 = lv.Bits + static_cast<std::size_t>(p.Y1) * lv.Stride;
     const TColor32 c00 = r0[p.X0], c10 = r0[p.X1], c01 = r1[p.X0], c11 = r1[p.X1];
     if ((c00 & c10 & c01 & c11) >> 24 == 255) return MixOpaqueFour(c00, c10, c01, c11, p.Fx, p.Fy);
-    TTapSum sum;
+    TTapAccumulator sum;
     AddTap(lv, p, sum);
     return TapMean(sum, 1);
   }
   // Opaque taps (most) add up their plain channels; the sums reach the weighted ones by one
   // multiplication (exact: they stay within 32 bits) if another tap is not opaque.
   std::uint32_t opaque = 0, r = 0, g = 0, b = 0;
-  TTapSum sum;
+  TTapAccumulator sum;
   for (int i = 0; i < taps; ++i) {
     const double t = kTapOffsets[taps][i];
     const TTapPosition p = TapPosition(lv, sx + t * mx, sy + t * my, inverseSpan);
@@ -397,10 +466,15 @@ TColor32 FilteredSample(const TWarpContext& c, double sx, double sy, double ax, 
     const std::uint8_t* mean = kOpaqueMeans.Channel[n];
     return 0xFF000000u | TColor32(mean[r]) << 16 | TColor32(mean[g]) << 8 | mean[b];
   }
+#if defined(__SSE2__)
+  sum.V = _mm_add_epi32(sum.V, _mm_setr_epi32(static_cast<int>(kOpaqueTap * b), static_cast<int>(kOpaqueTap * g),
+                                              static_cast<int>(kOpaqueTap * r), static_cast<int>(kOpaqueTap * opaque)));
+#else
   sum.A += kOpaqueTap * opaque;
   sum.R += kOpaqueTap * r;
   sum.G += kOpaqueTap * g;
   sum.B += kOpaqueTap * b;
+#endif
   return TapMean(sum, n);
 }
 
