@@ -33,12 +33,33 @@ TColor32 BoxAverage(TColor32 c0, TColor32 c1, TColor32 c2, TColor32 c3) {
   for (const TColor32 p : px) alphaSum += p >> 24;
   if (alphaSum == 0) return 0;
   TColor32 out = static_cast<TColor32>((alphaSum + 2) >> 2) << 24;
+#if defined(__SSE2__)
+  // Each channel times its pixel's alpha in 16-bit lanes (at most 255 x 255), the four pixels added
+  // in 32-bit ones, and the rounded quotient taken in float: numerator and denominator are exact
+  // there, and a quotient below 256 that is not whole lies at least 1 / (256 x 1020) of itself from
+  // the next whole number, far more than a float's rounding, so truncating it gives the integer
+  // division's result.
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i pixels = _mm_setr_epi32(static_cast<int>(c0), static_cast<int>(c1), static_cast<int>(c2),
+                                        static_cast<int>(c3));
+  const __m128i lo = _mm_unpacklo_epi8(pixels, zero), hi = _mm_unpackhi_epi8(pixels, zero);
+  const auto alphas = [](__m128i v) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0xFF), 0xFF); };
+  const __m128i plo = _mm_mullo_epi16(lo, alphas(lo)), phi = _mm_mullo_epi16(hi, alphas(hi));
+  const __m128i sums = _mm_add_epi32(_mm_add_epi32(_mm_unpacklo_epi16(plo, zero), _mm_unpackhi_epi16(plo, zero)),
+                                     _mm_add_epi32(_mm_unpacklo_epi16(phi, zero), _mm_unpackhi_epi16(phi, zero)));
+  const __m128i rounded = _mm_add_epi32(sums, _mm_set1_epi32(static_cast<int>(alphaSum / 2)));
+  const __m128i quotients = _mm_cvttps_epi32(
+      _mm_div_ps(_mm_cvtepi32_ps(rounded), _mm_set1_ps(static_cast<float>(alphaSum))));
+  const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(quotients, zero), zero);
+  return out | (static_cast<TColor32>(_mm_cvtsi128_si32(bytes)) & 0x00FFFFFFu);
+#else
   for (int shift = 0; shift < 24; shift += 8) {
     std::uint32_t s = 0;
     for (const TColor32 p : px) s += ((p >> shift) & 0xFF) * (p >> 24);
     out |= static_cast<TColor32>((s + alphaSum / 2) / alphaSum) << shift;
   }
   return out;
+#endif
 }
 
 // The four opaque neighbours mixed by 8-bit fractions: per channel (a x (256 - f) + b x f + 128) >> 8,
