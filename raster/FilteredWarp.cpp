@@ -33,33 +33,12 @@ TColor32 BoxAverage(TColor32 c0, TColor32 c1, TColor32 c2, TColor32 c3) {
   for (const TColor32 p : px) alphaSum += p >> 24;
   if (alphaSum == 0) return 0;
   TColor32 out = static_cast<TColor32>((alphaSum + 2) >> 2) << 24;
-#if defined(__SSE2__)
-  // Each channel times its pixel's alpha in 16-bit lanes (at most 255 x 255), the four pixels added
-  // in 32-bit ones, and the rounded quotient taken in float: numerator and denominator are exact
-  // there, and a quotient below 256 that is not whole lies at least 1 / (256 x 1020) of itself from
-  // the next whole number, far more than a float's rounding, so truncating it gives the integer
-  // division's result.
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i pixels = _mm_setr_epi32(static_cast<int>(c0), static_cast<int>(c1), static_cast<int>(c2),
-                                        static_cast<int>(c3));
-  const __m128i lo = _mm_unpacklo_epi8(pixels, zero), hi = _mm_unpackhi_epi8(pixels, zero);
-  const auto alphas = [](__m128i v) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0xFF), 0xFF); };
-  const __m128i plo = _mm_mullo_epi16(lo, alphas(lo)), phi = _mm_mullo_epi16(hi, alphas(hi));
-  const __m128i sums = _mm_add_epi32(_mm_add_epi32(_mm_unpacklo_epi16(plo, zero), _mm_unpackhi_epi16(plo, zero)),
-                                     _mm_add_epi32(_mm_unpacklo_epi16(phi, zero), _mm_unpackhi_epi16(phi, zero)));
-  const __m128i rounded = _mm_add_epi32(sums, _mm_set1_epi32(static_cast<int>(alphaSum / 2)));
-  const __m128i quotients = _mm_cvttps_epi32(
-      _mm_div_ps(_mm_cvtepi32_ps(rounded), _mm_set1_ps(static_cast<float>(alphaSum))));
-  const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(quotients, zero), zero);
-  return out | (static_cast<TColor32>(_mm_cvtsi128_si32(bytes)) & 0x00FFFFFFu);
-#else
   for (int shift = 0; shift < 24; shift += 8) {
     std::uint32_t s = 0;
     for (const TColor32 p : px) s += ((p >> shift) & 0xFF) * (p >> 24);
     out |= static_cast<TColor32>((s + alphaSum / 2) / alphaSum) << shift;
   }
   return out;
-#endif
 }
 
 // The four opaque neighbours mixed by 8-bit fractions: per channel (a x (256 - f) + b x f + 128) >> 8,
@@ -95,6 +74,39 @@ inline TColor32 MixOpaqueFour(TColor32 c00, TColor32 c10, TColor32 c01, TColor32
 
 }  // namespace
 
+#if defined(__SSE2__)
+// BoxAverage of the two 2 x 2 boxes held by rows A and B (four pixels each), into Out[0] and Out[1].
+// Each channel times its pixel's alpha in 16-bit lanes (at most 255 x 255), four such added in
+// 32-bit lanes, and the rounded quotient taken in float: numerator and denominator are exact there,
+// and a quotient below 256 that is not whole lies at least 1 / (256 x 1020) of itself from the next
+// whole number, far more than a float's rounding, so truncating it gives the integer division's
+// result. For an opaque box the quotient is BoxAverage's (sum + 2) >> 2.
+inline void TranslucentBoxPair(__m128i A, __m128i B, TColor32* Out) {
+  const __m128i zero = _mm_setzero_si128();
+  const auto alphas = [](__m128i v) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0xFF), 0xFF); };
+  const auto widenedSum = [&](__m128i p) { return _mm_add_epi32(_mm_unpacklo_epi16(p, zero), _mm_unpackhi_epi16(p, zero)); };
+  const __m128i al = _mm_unpacklo_epi8(A, zero), ah = _mm_unpackhi_epi8(A, zero);
+  const __m128i bl = _mm_unpacklo_epi8(B, zero), bh = _mm_unpackhi_epi8(B, zero);
+  const __m128i weighted[2] = {
+      _mm_add_epi32(widenedSum(_mm_mullo_epi16(al, alphas(al))), widenedSum(_mm_mullo_epi16(bl, alphas(bl)))),
+      _mm_add_epi32(widenedSum(_mm_mullo_epi16(ah, alphas(ah))), widenedSum(_mm_mullo_epi16(bh, alphas(bh))))};
+  const __m128i plain[2] = {_mm_add_epi16(al, bl), _mm_add_epi16(ah, bh)};  // alphas in 16-bit lanes 3 and 7
+  for (int i = 0; i < 2; ++i) {
+    const auto alphaSum = static_cast<std::uint32_t>(_mm_extract_epi16(plain[i], 3) + _mm_extract_epi16(plain[i], 7));
+    if (alphaSum == 0) {
+      Out[i] = 0;
+      continue;
+    }
+    const __m128i rounded = _mm_add_epi32(weighted[i], _mm_set1_epi32(static_cast<int>(alphaSum / 2)));
+    const __m128i quotients =
+        _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(rounded), _mm_set1_ps(static_cast<float>(alphaSum))));
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(quotients, zero), zero);
+    Out[i] = static_cast<TColor32>((alphaSum + 2) >> 2) << 24 |
+             (static_cast<TColor32>(_mm_cvtsi128_si32(bytes)) & 0x00FFFFFFu);
+  }
+}
+#endif
+
 TSourcePyramid::TSourcePyramid(const TBitmap32& Src, double MaxFootprint) {
   const TRect clip = IntersectRect(Src.ClipRect(), Src.BoundsRect());
   if (clip.Right <= clip.Left || clip.Bottom <= clip.Top) return;
@@ -125,8 +137,7 @@ TSourcePyramid::TSourcePyramid(const TBitmap32& Src, double MaxFootprint) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r0 + 2 * x));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r1 + 2 * x));
         if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(_mm_and_si128(a, b), opaque), opaque)) != 0xFFFF) {
-          out[x] = BoxAverage(r0[2 * x], r0[2 * x + 1], r1[2 * x], r1[2 * x + 1]);
-          out[x + 1] = BoxAverage(r0[2 * x + 2], r0[2 * x + 3], r1[2 * x + 2], r1[2 * x + 3]);
+          TranslucentBoxPair(a, b, out + x);
           continue;
         }
         const __m128i first = _mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
