@@ -44,9 +44,10 @@ TColor32 BoxAverage(TColor32 c0, TColor32 c1, TColor32 c2, TColor32 c3) {
 // The four opaque neighbours mixed by 8-bit fractions: per channel (a x (256 - f) + b x f + 128) >> 8,
 // across, then down. Each sum stays below 65536, so 16-bit lanes hold it exactly: both rows are
 // mixed across in one register.
-inline TColor32 MixOpaqueFour(TColor32 c00, TColor32 c10, TColor32 c01, TColor32 c11, std::uint32_t fx,
-                              std::uint32_t fy) {
 #if defined(__SSE2__)
+// The mix's channels in 16-bit lanes 0 to 3 (blue, green, red, alpha), before they are packed.
+inline __m128i MixOpaqueFourLanes(TColor32 c00, TColor32 c10, TColor32 c01, TColor32 c11, std::uint32_t fx,
+                                  std::uint32_t fy) {
   const __m128i zero = _mm_setzero_si128(), round = _mm_set1_epi16(128);
   const auto pair = [&](TColor32 top, TColor32 bottom) {
     return _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(top)),
@@ -58,8 +59,15 @@ inline TColor32 MixOpaqueFour(TColor32 c00, TColor32 c10, TColor32 c01, TColor32
     return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(a, wa), _mm_mullo_epi16(b, wb)), round), 8);
   };
   const __m128i across = lerp(pair(c00, c01), pair(c10, c11), fx);  // the top row's mix, then the bottom's
-  const __m128i down = lerp(across, _mm_srli_si128(across, 8), fy);
-  return static_cast<TColor32>(_mm_cvtsi128_si32(_mm_packus_epi16(down, zero))) | 0xFF000000u;
+  return lerp(across, _mm_srli_si128(across, 8), fy);
+}
+#endif
+
+inline TColor32 MixOpaqueFour(TColor32 c00, TColor32 c10, TColor32 c01, TColor32 c11, std::uint32_t fx,
+                              std::uint32_t fy) {
+#if defined(__SSE2__)
+  const __m128i mixed = MixOpaqueFourLanes(c00, c10, c01, c11, fx, fy);
+  return static_cast<TColor32>(_mm_cvtsi128_si32(_mm_packus_epi16(mixed, _mm_setzero_si128()))) | 0xFF000000u;
 #else
   const auto lerp = [](TColor32 a, TColor32 b, std::uint32_t f) {
     const std::uint32_t rbA = a & 0x00FF00FFu, rbB = b & 0x00FF00FFu;
@@ -497,6 +505,9 @@ TColor32 FilteredSample(const TWarpContext& c, double sx, double sy, double ax, 
   // Opaque taps (most) add up their plain channels; the sums reach the weighted ones by one
   // multiplication (exact: they stay within 32 bits) if another tap is not opaque.
   std::uint32_t opaque = 0, r = 0, g = 0, b = 0;
+#if defined(__SSE2__)
+  __m128i opaqueLanes = _mm_setzero_si128();  // the opaque taps' channels added up, at most 4 x 255
+#endif
   TTapAccumulator sum;
   for (int i = 0; i < taps; ++i) {
     const double t = kTapOffsets[taps][i];
@@ -505,15 +516,24 @@ TColor32 FilteredSample(const TWarpContext& c, double sx, double sy, double ax, 
     const TColor32* r1 = lv.Bits + static_cast<std::size_t>(p.Y1) * lv.Stride;
     const TColor32 c00 = r0[p.X0], c10 = r0[p.X1], c01 = r1[p.X0], c11 = r1[p.X1];
     if ((c00 & c10 & c01 & c11) >> 24 == 255) {
-      const TColor32 mixed = MixOpaqueFour(c00, c10, c01, c11, p.Fx, p.Fy);
       ++opaque;
+#if defined(__SSE2__)
+      opaqueLanes = _mm_add_epi16(opaqueLanes, MixOpaqueFourLanes(c00, c10, c01, c11, p.Fx, p.Fy));
+#else
+      const TColor32 mixed = MixOpaqueFour(c00, c10, c01, c11, p.Fx, p.Fy);
       r += (mixed >> 16) & 0xFF;
       g += (mixed >> 8) & 0xFF;
       b += mixed & 0xFF;
+#endif
     } else {
       AddTap(lv, p, sum);
     }
   }
+#if defined(__SSE2__)
+  b = static_cast<std::uint32_t>(_mm_extract_epi16(opaqueLanes, 0));
+  g = static_cast<std::uint32_t>(_mm_extract_epi16(opaqueLanes, 1));
+  r = static_cast<std::uint32_t>(_mm_extract_epi16(opaqueLanes, 2));
+#endif
   const auto n = static_cast<std::uint32_t>(taps);
   if (opaque == n) {
     const std::uint8_t* mean = kOpaqueMeans.Channel[n];
