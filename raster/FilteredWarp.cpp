@@ -145,7 +145,11 @@ TSourcePyramid::TSourcePyramid(const TBitmap32& Src, double MaxFootprint) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r0 + 2 * x));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r1 + 2 * x));
         if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(_mm_and_si128(a, b), opaque), opaque)) != 0xFFFF) {
-          TranslucentBoxPair(a, b, out + x);
+          // Clear boxes (a reflection past its fade) average to 0.
+          if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srli_epi32(_mm_or_si128(a, b), 24), zero)) == 0xFFFF)
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), zero);
+          else
+            TranslucentBoxPair(a, b, out + x);
           continue;
         }
         const __m128i first = _mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
@@ -438,6 +442,7 @@ inline TColor32 SingleTap(const TSourcePyramid::TLevel& Level, std::int32_t Fx, 
   const TColor32* r1 = Level.Bits + static_cast<std::size_t>(p.Y1) * Level.Stride;
   const TColor32 c00 = r0[p.X0], c10 = r0[p.X1], c01 = r1[p.X0], c11 = r1[p.X1];
   if ((c00 & c10 & c01 & c11) >> 24 == 255) return MixOpaqueFour(c00, c10, c01, c11, p.Fx, p.Fy);
+  if ((c00 | c10 | c01 | c11) >> 24 == 0) return 0;  // nothing shows: TapMean's answer too
   TTapAccumulator sum;
   AddTap(Level, p, sum);
   return TapMean(sum, 1);
@@ -498,6 +503,7 @@ TColor32 FilteredSample(const TWarpContext& c, double sx, double sy, double ax, 
     const TColor32* r1 = lv.Bits + static_cast<std::size_t>(p.Y1) * lv.Stride;
     const TColor32 c00 = r0[p.X0], c10 = r0[p.X1], c01 = r1[p.X0], c11 = r1[p.X1];
     if ((c00 & c10 & c01 & c11) >> 24 == 255) return MixOpaqueFour(c00, c10, c01, c11, p.Fx, p.Fy);
+    if ((c00 | c10 | c01 | c11) >> 24 == 0) return 0;  // nothing shows: TapMean's answer too
     TTapAccumulator sum;
     AddTap(lv, p, sum);
     return TapMean(sum, 1);
@@ -525,7 +531,7 @@ TColor32 FilteredSample(const TWarpContext& c, double sx, double sy, double ax, 
       g += (mixed >> 8) & 0xFF;
       b += mixed & 0xFF;
 #endif
-    } else {
+    } else if ((c00 | c10 | c01 | c11) >> 24 != 0) {  // a clear tap adds nothing
       AddTap(lv, p, sum);
     }
   }
