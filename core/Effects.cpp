@@ -52,7 +52,11 @@ void FadeAlphaCurve(TBitmap32& Bitmap, std::uint8_t Length, double Curve) {
   for (std::int32_t r = 0; r < height; ++r) {
     TColor32* row = Bitmap.ScanLine(r);
     const Extended b = 255.0L - static_cast<Extended>(r + 1) * step;
-    const Extended factor = b <= 0 ? 0.0L : std::pow(b / 255.0L, static_cast<Extended>(Curve));
+    if (b <= 0) {  // past the fade every alpha becomes 0, as the table below would make it
+      for (std::int32_t x = 0; x < width; ++x) row[x] &= 0x00FFFFFFu;
+      continue;
+    }
+    const Extended factor = std::pow(b / 255.0L, static_cast<Extended>(Curve));
     std::int16_t faded[256];
     std::fill(std::begin(faded), std::end(faded), std::int16_t{-1});
     for (std::int32_t x = 0; x < width; ++x) {

@@ -180,6 +180,19 @@ inline bool OpaqueFour(__m128i b) {
   return _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(b, alpha), alpha)) == 0xFFFF;
 }
 
+// All four destination pixels of alpha 0.
+inline bool ClearFour(__m128i b) {
+  return _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srli_epi32(b, 24), _mm_setzero_si128())) == 0xFFFF;
+}
+
+// Merges onto four destination pixels of alpha 0 (a fresh layer): where the scaled alpha fa32 is
+// not 0 the result is F's colour with that alpha, elsewhere the destination stays.
+inline __m128i MergeOverClearFour(__m128i f, __m128i b, __m128i fa32) {
+  const __m128i shown = _mm_xor_si128(_mm_cmpeq_epi32(fa32, _mm_setzero_si128()), _mm_set1_epi32(-1));
+  const __m128i merged = _mm_or_si128(_mm_and_si128(f, _mm_set1_epi32(0x00FFFFFF)), _mm_slli_epi32(fa32, 24));
+  return _mm_or_si128(_mm_and_si128(shown, merged), _mm_andnot_si128(shown, b));
+}
+
 }  // namespace
 #endif
 
@@ -200,6 +213,12 @@ void MergeRow(const TColor32* Src, TColor32* Dst, std::int32_t Count) {
         if (OpaqueFour(b)) {
           const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Src + i));
           _mm_storeu_si128(reinterpret_cast<__m128i*>(Dst + i), MergeOverOpaqueFour(f, b, _mm_srli_epi32(f, 24)));
+          i += 4;
+          continue;
+        }
+        if (ClearFour(b)) {
+          const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Src + i));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(Dst + i), MergeOverClearFour(f, b, _mm_srli_epi32(f, 24)));
           i += 4;
           continue;
         }
@@ -225,11 +244,16 @@ void MergeRowMaster(const TColor32* Src, TColor32* Dst, std::int32_t Count, std:
     const __m128i mm = _mm_set1_epi32(static_cast<int>(M)), round = _mm_set1_epi32(128);
     for (; i + 4 <= Count; i += 4) {
       const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Dst + i));
-      if (!OpaqueFour(b)) break;
+      const bool opaque = OpaqueFour(b);
+      if (!opaque && !ClearFour(b)) {
+        for (std::int32_t k = i; k < i + 4; ++k) Dst[k] = merge.Merge(Src[k], Dst[k], ScaleAlpha(Src[k] >> 24, M));
+        continue;
+      }
       const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Src + i));
       const __m128i t = _mm_add_epi32(_mm_mullo_epi16(_mm_srli_epi32(f, 24), mm), round);
       const __m128i fa = _mm_srli_epi32(_mm_add_epi32(t, _mm_srli_epi32(t, 8)), 8);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(Dst + i), MergeOverOpaqueFour(f, b, fa));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(Dst + i),
+                       opaque ? MergeOverOpaqueFour(f, b, fa) : MergeOverClearFour(f, b, fa));
     }
   }
 #endif

@@ -4,6 +4,10 @@
 #include <cmath>
 #include <iterator>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "raster/Blend.h"
 #include "raster/Numeric.h"
 #include "raster/Parallel.h"
@@ -37,9 +41,34 @@ TColor32 BoxAverage(TColor32 c0, TColor32 c1, TColor32 c2, TColor32 c3) {
   return out;
 }
 
-// The four opaque neighbours mixed by 8-bit fractions, two channels per 32-bit lane.
+// The four opaque neighbours mixed by 8-bit fractions: per channel (a x (256 - f) + b x f + 128) >> 8,
+// across, then down. Each sum stays below 65536, so 16-bit lanes hold it exactly: both rows are
+// mixed across in one register.
+#if defined(__SSE2__)
+// The mix's channels in 16-bit lanes 0 to 3 (blue, green, red, alpha), before they are packed.
+inline __m128i MixOpaqueFourLanes(TColor32 c00, TColor32 c10, TColor32 c01, TColor32 c11, std::uint32_t fx,
+                                  std::uint32_t fy) {
+  const __m128i zero = _mm_setzero_si128(), round = _mm_set1_epi16(128);
+  const auto pair = [&](TColor32 top, TColor32 bottom) {
+    return _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(top)),
+                                                _mm_cvtsi32_si128(static_cast<int>(bottom))),
+                             zero);
+  };
+  const auto lerp = [&](__m128i a, __m128i b, std::uint32_t f) {
+    const __m128i wa = _mm_set1_epi16(static_cast<short>(256 - f)), wb = _mm_set1_epi16(static_cast<short>(f));
+    return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(a, wa), _mm_mullo_epi16(b, wb)), round), 8);
+  };
+  const __m128i across = lerp(pair(c00, c01), pair(c10, c11), fx);  // the top row's mix, then the bottom's
+  return lerp(across, _mm_srli_si128(across, 8), fy);
+}
+#endif
+
 inline TColor32 MixOpaqueFour(TColor32 c00, TColor32 c10, TColor32 c01, TColor32 c11, std::uint32_t fx,
                               std::uint32_t fy) {
+#if defined(__SSE2__)
+  const __m128i mixed = MixOpaqueFourLanes(c00, c10, c01, c11, fx, fy);
+  return static_cast<TColor32>(_mm_cvtsi128_si32(_mm_packus_epi16(mixed, _mm_setzero_si128()))) | 0xFF000000u;
+#else
   const auto lerp = [](TColor32 a, TColor32 b, std::uint32_t f) {
     const std::uint32_t rbA = a & 0x00FF00FFu, rbB = b & 0x00FF00FFu;
     const std::uint32_t gA = (a >> 8) & 0x00FF00FFu, gB = (b >> 8) & 0x00FF00FFu;
@@ -48,9 +77,43 @@ inline TColor32 MixOpaqueFour(TColor32 c00, TColor32 c10, TColor32 c01, TColor32
     return rb | g;
   };
   return lerp(lerp(c00, c10, fx), lerp(c01, c11, fx), fy) | 0xFF000000u;
+#endif
 }
 
 }  // namespace
+
+#if defined(__SSE2__)
+// BoxAverage of the two 2 x 2 boxes held by rows A and B (four pixels each), into Out[0] and Out[1].
+// Each channel times its pixel's alpha in 16-bit lanes (at most 255 x 255), four such added in
+// 32-bit lanes, and the rounded quotient taken in float: numerator and denominator are exact there,
+// and a quotient below 256 that is not whole lies at least 1 / (256 x 1020) of itself from the next
+// whole number, far more than a float's rounding, so truncating it gives the integer division's
+// result. For an opaque box the quotient is BoxAverage's (sum + 2) >> 2.
+inline void TranslucentBoxPair(__m128i A, __m128i B, TColor32* Out) {
+  const __m128i zero = _mm_setzero_si128();
+  const auto alphas = [](__m128i v) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0xFF), 0xFF); };
+  const auto widenedSum = [&](__m128i p) { return _mm_add_epi32(_mm_unpacklo_epi16(p, zero), _mm_unpackhi_epi16(p, zero)); };
+  const __m128i al = _mm_unpacklo_epi8(A, zero), ah = _mm_unpackhi_epi8(A, zero);
+  const __m128i bl = _mm_unpacklo_epi8(B, zero), bh = _mm_unpackhi_epi8(B, zero);
+  const __m128i weighted[2] = {
+      _mm_add_epi32(widenedSum(_mm_mullo_epi16(al, alphas(al))), widenedSum(_mm_mullo_epi16(bl, alphas(bl)))),
+      _mm_add_epi32(widenedSum(_mm_mullo_epi16(ah, alphas(ah))), widenedSum(_mm_mullo_epi16(bh, alphas(bh))))};
+  const __m128i plain[2] = {_mm_add_epi16(al, bl), _mm_add_epi16(ah, bh)};  // alphas in 16-bit lanes 3 and 7
+  for (int i = 0; i < 2; ++i) {
+    const auto alphaSum = static_cast<std::uint32_t>(_mm_extract_epi16(plain[i], 3) + _mm_extract_epi16(plain[i], 7));
+    if (alphaSum == 0) {
+      Out[i] = 0;
+      continue;
+    }
+    const __m128i rounded = _mm_add_epi32(weighted[i], _mm_set1_epi32(static_cast<int>(alphaSum / 2)));
+    const __m128i quotients =
+        _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(rounded), _mm_set1_ps(static_cast<float>(alphaSum))));
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(quotients, zero), zero);
+    Out[i] = static_cast<TColor32>((alphaSum + 2) >> 2) << 24 |
+             (static_cast<TColor32>(_mm_cvtsi128_si32(bytes)) & 0x00FFFFFFu);
+  }
+}
+#endif
 
 TSourcePyramid::TSourcePyramid(const TBitmap32& Src, double MaxFootprint) {
   const TRect clip = IntersectRect(Src.ClipRect(), Src.BoundsRect());
@@ -73,7 +136,30 @@ TSourcePyramid::TSourcePyramid(const TBitmap32& Src, double MaxFootprint) {
       const TColor32* r0 = from.Bits + static_cast<std::size_t>(2 * y) * from.Stride;
       const TColor32* r1 = from.Bits + static_cast<std::size_t>(std::min(2 * y + 1, from.Height - 1)) * from.Stride;
       TColor32* out = store.data() + static_cast<std::size_t>(y) * to.Stride;
-      for (std::int32_t x = 0; x < to.Width; ++x) {
+      std::int32_t x = 0;
+#if defined(__SSE2__)
+      // Two opaque texels at a time from four source pixels of each row: the channel sums of each
+      // 2 x 2 box in 16-bit lanes, (sum + 2) >> 2 as BoxAverage's opaque case (alpha comes out 255).
+      const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2), opaque = _mm_set1_epi32(-16777216);
+      for (; 2 * x + 3 < from.Width; x += 2) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r0 + 2 * x));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r1 + 2 * x));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(_mm_and_si128(a, b), opaque), opaque)) != 0xFFFF) {
+          // Clear boxes (a reflection past its fade) average to 0.
+          if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srli_epi32(_mm_or_si128(a, b), 24), zero)) == 0xFFFF)
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), zero);
+          else
+            TranslucentBoxPair(a, b, out + x);
+          continue;
+        }
+        const __m128i first = _mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
+        const __m128i second = _mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero));
+        const __m128i sums = _mm_add_epi16(_mm_unpacklo_epi64(first, second), _mm_unpackhi_epi64(first, second));
+        const __m128i means = _mm_srli_epi16(_mm_add_epi16(sums, two), 2);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(means, zero));
+      }
+#endif
+      for (; x < to.Width; ++x) {
         const std::int32_t x0 = 2 * x, x1 = std::min(2 * x + 1, from.Width - 1);
         out[x] = BoxAverage(r0[x0], r0[x1], r1[x0], r1[x1]);
       }
@@ -118,10 +204,27 @@ struct TSourceTraits {
   TColor32 Tint = 0;
 };
 
+// Whether every pixel of Clip is First. The rows are compared without early exits, which the
+// compiler turns into vector code: a one-colour picture (a shadow the size of the canvas) is the
+// case worth making fast, and another picture usually differs in its first row.
+bool AllPixelsAre(const TBitmap32& Src, const TRect& Clip, TColor32 First) {
+  for (std::int32_t y = Clip.Top; y < Clip.Bottom; ++y) {
+    const TColor32* row = Src.ScanLine(y);
+    TColor32 differ = 0;
+    for (std::int32_t x = Clip.Left; x < Clip.Right; ++x) differ |= row[x] ^ First;
+    if (differ != 0) return false;
+  }
+  return true;
+}
+
 // One pass over the clip rectangle, stopping once neither shortcut can apply.
 TSourceTraits SourceTraits(const TBitmap32& Src, const TRect& Clip) {
   TSourceTraits t;
   const TColor32 first = Src.ScanLine(Clip.Top)[Clip.Left];
+  if (AllPixelsAre(Src, Clip, first)) {
+    t.Tint = first >> 24 == 0 ? 0 : first & 0x00FFFFFFu;  // a clear picture shows no colour at all
+    return t;
+  }
   bool tinted = false;
   for (std::int32_t y = Clip.Top; y < Clip.Bottom && (t.Uniform || t.AlphaOnly); ++y) {
     const TColor32* row = Src.ScanLine(y);
@@ -158,8 +261,10 @@ struct TTapPosition {
 // (X, Y) in level-0 pixel units (integers are pixel centres) on level L, whose texel is Span
 // level-0 pixels wide.
 inline TTapPosition TapPosition(const TSourcePyramid::TLevel& Level, double X, double Y, double InverseSpan) {
-  const double lx = std::clamp((X + 0.5) * InverseSpan - 0.5, 0.0, static_cast<double>(Level.Width - 1));
-  const double ly = std::clamp((Y + 0.5) * InverseSpan - 0.5, 0.0, static_cast<double>(Level.Height - 1));
+  // Clamped as max then min (two instructions, no branches): for every number, which is all that
+  // reaches here, the same as std::clamp, but for -0, which the rounding below takes to 0 either way.
+  const double lx = std::min(std::max((X + 0.5) * InverseSpan - 0.5, 0.0), static_cast<double>(Level.Width - 1));
+  const double ly = std::min(std::max((Y + 0.5) * InverseSpan - 0.5, 0.0), static_cast<double>(Level.Height - 1));
   const auto ix = static_cast<std::int64_t>(lx * 256 + 0.5), iy = static_cast<std::int64_t>(ly * 256 + 0.5);
   TTapPosition p;
   p.X0 = static_cast<std::int32_t>(ix >> 8);
@@ -220,6 +325,91 @@ inline TColor32 TapMean(const TTapSum& Sum, std::uint32_t Taps) {
   return std::min<std::uint32_t>(a, 255) << 24 | channel(Sum.R) << 16 | channel(Sum.G) << 8 | channel(Sum.B);
 }
 
+// TapMean of Taps opaque taps by the sum of one channel over them (at most 255 x Taps): the same
+// float arithmetic, looked up. Built by TapMean itself, so the two cannot disagree.
+struct TOpaqueMeans {
+  std::uint8_t Channel[kMaxFootprintTaps + 1][255 * kMaxFootprintTaps + 1] = {};
+  TOpaqueMeans() {
+    for (std::uint32_t taps = 1; taps <= kMaxFootprintTaps; ++taps)
+      for (std::uint32_t sum = 0; sum <= 255 * taps; ++sum) {
+        TTapSum t;
+        t.A = kOpaqueTap * taps;
+        t.B = kOpaqueTap * sum;
+        Channel[taps][sum] = static_cast<std::uint8_t>(TapMean(t, taps));
+      }
+  }
+};
+const TOpaqueMeans kOpaqueMeans;
+
+#if defined(__SSE2__)
+// TTapSum in the lanes of one register, blue, green, red, alpha (the order of a colour's bytes),
+// with the same integers in each: every product below is an integer under 2^24, which a float
+// holds exactly, so the multiplications are done in float lanes (SSE2 multiplies 32-bit integers
+// only two at a time).
+struct TTapLanes {
+  __m128i V = _mm_setzero_si128();
+};
+
+// A colour's channels in 32-bit lanes.
+inline __m128i ChannelLanes(TColor32 c) {
+  const __m128i zero = _mm_setzero_si128();
+  return _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(c)), zero), zero);
+}
+
+inline __m128i MultiplyExact(__m128i a, __m128i b) {
+  return _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(a), _mm_cvtepi32_ps(b)));
+}
+
+// An opaque tap of colour c: each channel times kOpaqueTap, and kOpaqueTap to alpha.
+inline void AddOpaqueTap(TColor32 c, TTapLanes& Sum) {
+  const __m128i channels = ChannelLanes((c & 0x00FFFFFFu) | 0x01000000u);
+  Sum.V = _mm_add_epi32(Sum.V, MultiplyExact(channels, _mm_set1_epi32(static_cast<int>(kOpaqueTap))));
+}
+
+inline void AddTap(const TSourcePyramid::TLevel& Level, const TTapPosition& P, TTapLanes& Sum) {
+  const TColor32* r0 = Level.Bits + static_cast<std::size_t>(P.Y0) * Level.Stride;
+  const TColor32* r1 = Level.Bits + static_cast<std::size_t>(P.Y1) * Level.Stride;
+  const TColor32 c00 = r0[P.X0], c10 = r0[P.X1], c01 = r1[P.X0], c11 = r1[P.X1];
+  if ((c00 & c10 & c01 & c11) >> 24 == 255) {
+    AddOpaqueTap(MixOpaqueFour(c00, c10, c01, c11, P.Fx, P.Fy), Sum);
+    return;
+  }
+  // Lane i holds texel i of c00, c10, c01, c11: its weight, its alpha-weighted weight wa, and
+  // wa times each channel; the lanes are then added up across.
+  const int fx = static_cast<int>(P.Fx), fy = static_cast<int>(P.Fy), gx = 256 - fx, gy = 256 - fy;
+  const __m128i texels = _mm_setr_epi32(static_cast<int>(c00), static_cast<int>(c10), static_cast<int>(c01),
+                                        static_cast<int>(c11));
+  const __m128i weights = _mm_setr_epi32(gx * gy, fx * gy, gx * fy, fx * fy);
+  const __m128i byte = _mm_set1_epi32(0xFF);
+  const __m128i wa = _mm_srli_epi32(MultiplyExact(weights, _mm_srli_epi32(texels, 24)), 8);
+  const __m128i b = MultiplyExact(wa, _mm_and_si128(texels, byte));
+  const __m128i g = MultiplyExact(wa, _mm_and_si128(_mm_srli_epi32(texels, 8), byte));
+  const __m128i r = MultiplyExact(wa, _mm_and_si128(_mm_srli_epi32(texels, 16), byte));
+  const __m128i bg = _mm_add_epi32(_mm_unpacklo_epi32(b, g), _mm_unpackhi_epi32(b, g));   // b0+b2 g0+g2 b1+b3 g1+g3
+  const __m128i ra = _mm_add_epi32(_mm_unpacklo_epi32(r, wa), _mm_unpackhi_epi32(r, wa));  // likewise red, alpha
+  Sum.V = _mm_add_epi32(Sum.V, _mm_add_epi32(_mm_unpacklo_epi64(bg, ra), _mm_unpackhi_epi64(bg, ra)));
+}
+
+// TapMean of the lanes. The channel sums stay below 2^31 (four taps of 255 x kOpaqueTap), so the
+// signed conversions see what the unsigned ones did, and saturating packs take the place of the
+// minimum with 255.
+inline TColor32 TapMean(const TTapLanes& Sum, std::uint32_t Taps) {
+  const auto alphaSum = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_shuffle_epi32(Sum.V, 0xFF)));
+  const std::uint32_t a = DivideByTaps(alphaSum + Taps * 128, Taps) >> 8;
+  if (a == 0) return 0;
+  const float unweight = 1.0f / static_cast<float>(alphaSum);
+  const __m128i channels = _mm_cvttps_epi32(
+      _mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(Sum.V), _mm_set1_ps(unweight)), _mm_set1_ps(0.5f)));
+  const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(channels, channels), _mm_setzero_si128());
+  return std::min<std::uint32_t>(a, 255) << 24 |
+         (static_cast<TColor32>(_mm_cvtsi128_si32(bytes)) & 0x00FFFFFFu);
+}
+
+using TTapAccumulator = TTapLanes;
+#else
+using TTapAccumulator = TTapSum;
+#endif
+
 // The alpha of one tap, times 65536.
 inline std::uint32_t AlphaTap(const TSourcePyramid::TLevel& Level, const TTapPosition& P) {
   const TColor32* r0 = Level.Bits + static_cast<std::size_t>(P.Y0) * Level.Stride;
@@ -252,10 +442,19 @@ inline TColor32 SingleTap(const TSourcePyramid::TLevel& Level, std::int32_t Fx, 
   const TColor32* r1 = Level.Bits + static_cast<std::size_t>(p.Y1) * Level.Stride;
   const TColor32 c00 = r0[p.X0], c10 = r0[p.X1], c01 = r1[p.X0], c11 = r1[p.X1];
   if ((c00 & c10 & c01 & c11) >> 24 == 255) return MixOpaqueFour(c00, c10, c01, c11, p.Fx, p.Fy);
-  TTapSum sum;
+  if ((c00 | c10 | c01 | c11) >> 24 == 0) return 0;  // nothing shows: TapMean's answer too
+  TTapAccumulator sum;
   AddTap(Level, p, sum);
   return TapMean(sum, 1);
 }
+
+// Where tap I of Taps lies along the footprint's longer axis, (I + 0.5) / Taps - 0.5: worked out
+// here once, to the same doubles, instead of a division per tap.
+constexpr double TapOffset(int I, int Taps) { return (I + 0.5) / Taps - 0.5; }
+constexpr double kTapOffsets[kMaxFootprintTaps + 1][kMaxFootprintTaps] = {
+    {}, {TapOffset(0, 1)}, {TapOffset(0, 2), TapOffset(1, 2)}, {TapOffset(0, 3), TapOffset(1, 3), TapOffset(2, 3)},
+    {TapOffset(0, 4), TapOffset(1, 4), TapOffset(2, 4), TapOffset(3, 4)}};
+static_assert(kMaxFootprintTaps == 4, "kTapOffsets lists the offsets for up to four taps");
 
 // How much wider than a texel a footprint may be before a coarser level (or another tap) is taken.
 constexpr double kLevelSlack = 1.4142135623730951;
@@ -283,14 +482,15 @@ TColor32 FilteredSample(const TWarpContext& c, double sx, double sy, double ax, 
       ++level;
       span2 *= 4;
     }
-    while (taps < kMaxFootprintTaps && major2 > static_cast<double>(taps * taps) * span2) ++taps;
+    constexpr double kTapSquares[] = {0, 1, 4, 9, 16};
+    while (taps < kMaxFootprintTaps && major2 > kTapSquares[taps] * span2) ++taps;
   }
   const TSourcePyramid::TLevel& lv = c.Pyramid->Level(level);
   const double inverseSpan = kInverseSpans[level];
   if (c.AlphaOnly) {
     std::uint32_t alpha = 0;
     for (int i = 0; i < taps; ++i) {
-      const double t = (i + 0.5) / taps - 0.5;
+      const double t = kTapOffsets[taps][i];
       alpha += AlphaTap(lv, TapPosition(lv, sx + t * mx, sy + t * my, inverseSpan));
     }
     const auto n = static_cast<std::uint32_t>(taps);
@@ -303,16 +503,65 @@ TColor32 FilteredSample(const TWarpContext& c, double sx, double sy, double ax, 
     const TColor32* r1 = lv.Bits + static_cast<std::size_t>(p.Y1) * lv.Stride;
     const TColor32 c00 = r0[p.X0], c10 = r0[p.X1], c01 = r1[p.X0], c11 = r1[p.X1];
     if ((c00 & c10 & c01 & c11) >> 24 == 255) return MixOpaqueFour(c00, c10, c01, c11, p.Fx, p.Fy);
-    TTapSum sum;
+    if ((c00 | c10 | c01 | c11) >> 24 == 0) return 0;  // nothing shows: TapMean's answer too
+    TTapAccumulator sum;
     AddTap(lv, p, sum);
     return TapMean(sum, 1);
   }
-  TTapSum sum;
+  // Opaque taps (most) add up their plain channels; the sums reach the weighted ones by one
+  // multiplication (exact: they stay within 32 bits) if another tap is not opaque.
+  std::uint32_t opaque = 0, r = 0, g = 0, b = 0;
+#if defined(__SSE2__)
+  __m128i opaqueLanes = _mm_setzero_si128();  // the opaque taps' channels added up, at most 4 x 255
+#endif
+  TTapAccumulator sum;
   for (int i = 0; i < taps; ++i) {
-    const double t = (i + 0.5) / taps - 0.5;
-    AddTap(lv, TapPosition(lv, sx + t * mx, sy + t * my, inverseSpan), sum);
+    const double t = kTapOffsets[taps][i];
+    const TTapPosition p = TapPosition(lv, sx + t * mx, sy + t * my, inverseSpan);
+    const TColor32* r0 = lv.Bits + static_cast<std::size_t>(p.Y0) * lv.Stride;
+    const TColor32* r1 = lv.Bits + static_cast<std::size_t>(p.Y1) * lv.Stride;
+    const TColor32 c00 = r0[p.X0], c10 = r0[p.X1], c01 = r1[p.X0], c11 = r1[p.X1];
+    if ((c00 & c10 & c01 & c11) >> 24 == 255) {
+      ++opaque;
+#if defined(__SSE2__)
+      opaqueLanes = _mm_add_epi16(opaqueLanes, MixOpaqueFourLanes(c00, c10, c01, c11, p.Fx, p.Fy));
+#else
+      const TColor32 mixed = MixOpaqueFour(c00, c10, c01, c11, p.Fx, p.Fy);
+      r += (mixed >> 16) & 0xFF;
+      g += (mixed >> 8) & 0xFF;
+      b += mixed & 0xFF;
+#endif
+    } else if ((c00 | c10 | c01 | c11) >> 24 != 0) {  // a clear tap adds nothing
+      AddTap(lv, p, sum);
+    }
   }
-  return TapMean(sum, static_cast<std::uint32_t>(taps));
+#if defined(__SSE2__)
+  b = static_cast<std::uint32_t>(_mm_extract_epi16(opaqueLanes, 0));
+  g = static_cast<std::uint32_t>(_mm_extract_epi16(opaqueLanes, 1));
+  r = static_cast<std::uint32_t>(_mm_extract_epi16(opaqueLanes, 2));
+#endif
+  const auto n = static_cast<std::uint32_t>(taps);
+  if (opaque == n) {
+    const std::uint8_t* mean = kOpaqueMeans.Channel[n];
+    return 0xFF000000u | TColor32(mean[r]) << 16 | TColor32(mean[g]) << 8 | mean[b];
+  }
+#if defined(__SSE2__)
+  sum.V = _mm_add_epi32(sum.V, _mm_setr_epi32(static_cast<int>(kOpaqueTap * b), static_cast<int>(kOpaqueTap * g),
+                                              static_cast<int>(kOpaqueTap * r), static_cast<int>(kOpaqueTap * opaque)));
+#else
+  sum.A += kOpaqueTap * opaque;
+  sum.R += kOpaqueTap * r;
+  sum.G += kOpaqueTap * g;
+  sum.B += kOpaqueTap * b;
+#endif
+  return TapMean(sum, n);
+}
+
+// Whether the source pixel holding (Sx, Sy) lies in [Left, Right) x [Top, Bottom). The bounds are
+// whole numbers, so comparing the point itself gives what comparing its floor would, NaNs and
+// infinities included, without a floor call per pixel (SSE2 has no rounding instruction).
+inline bool InsideReach(double Sx, double Sy, double Left, double Right, double Top, double Bottom) {
+  return Sx >= Left && Sx < Right && Sy >= Top && Sy < Bottom;
 }
 
 void FilteredRow(const TWarpContext& c, const TRowCombiner& Combiner, TColor32* Row, std::int32_t Left,
@@ -350,9 +599,8 @@ void FilteredRow(const TWarpContext& c, const TRowCombiner& Combiner, TColor32* 
         fixedY[k] = static_cast<std::int32_t>(std::min(lastY, std::max(0.0, fy)));
       }
       for (std::int32_t k = 0; k < n; ++k) {
-        const double X = std::floor(sxs[k]), Y = std::floor(sys[k]);
         TColor32 color = c.Outer;
-        if (X >= left && X < right && Y >= top && Y < bottom) {
+        if (InsideReach(sxs[k], sys[k], left, right, top, bottom)) {
           if (c.AlphaOnly) {
             const std::uint32_t a = (AlphaTap(base, FixedTapPosition(base, fixedX[k], fixedY[k])) + 32768) >> 16;
             color = a == 0 ? 0 : a << 24 | c.Tint;
@@ -367,8 +615,7 @@ void FilteredRow(const TWarpContext& c, const TRowCombiner& Combiner, TColor32* 
     }
     for (std::int32_t k = 0; k < n; ++k) {
       const double sx = sxs[k], sy = sys[k];
-      const double X = std::floor(sx), Y = std::floor(sy);
-      if (!(X >= left && X < right && Y >= top && Y < bottom)) {
+      if (!InsideReach(sx, sy, left, right, top, bottom)) {
         colors[k] = c.Outer;
         continue;
       }

@@ -285,28 +285,31 @@ TEST(BlendTest, MergeRowEveryColourPairForSampledAlphas) {
     }
 }
 
-// Over an opaque background (a white canvas), every source alpha with every master alpha, rows long
-// enough to be merged four at a time, one pixel sometimes see-through to break the run.
-TEST(BlendTest, MergeRowsOverOpaqueBackgrounds) {
+// Over an opaque background (a white canvas) and over a clear one (a fresh layer, its colour bits
+// left non-zero to catch a merge that reads them), every source alpha with every master alpha,
+// rows long enough to be merged four at a time, one pixel sometimes of another alpha to break
+// the run.
+TEST(BlendTest, MergeRowsOverOpaqueAndClearBackgrounds) {
   std::mt19937 rng(12);
   std::vector<TColor32> src(23), dst(23), expected(23);
-  for (std::uint32_t fa = 0; fa < 256; ++fa)
-    for (std::uint32_t m = 0; m <= 256; m += (m < 8 || m > 248) ? 1 : 7) {
-      for (std::size_t k = 0; k < src.size(); ++k) {
-        src[k] = (fa << 24) | (rng() & 0xFFFFFF);
-        if (k % 5 == 4) src[k] = rng();  // another alpha now and then
-        dst[k] = rng() | 0xFF000000u;
-        if (m == 100 && k == 9) dst[k] &= 0x7FFFFFFFu;
-        expected[k] = MergeReference(src[k], dst[k], m);
+  for (const TColor32 backgroundAlpha : {0xFF000000u, 0u})
+    for (std::uint32_t fa = 0; fa < 256; ++fa)
+      for (std::uint32_t m = 0; m <= 256; m += (m < 8 || m > 248) ? 1 : 7) {
+        for (std::size_t k = 0; k < src.size(); ++k) {
+          src[k] = (fa << 24) | (rng() & 0xFFFFFF);
+          if (k % 5 == 4) src[k] = rng();  // another alpha now and then
+          dst[k] = (rng() & 0x00FFFFFFu) | backgroundAlpha;
+          if (m == 100 && k == 9) dst[k] = (dst[k] & 0x00FFFFFFu) | 0x7F000000u;
+          expected[k] = MergeReference(src[k], dst[k], m);
+        }
+        std::vector<TColor32> d = dst;
+        MergeRowMaster(src.data(), d.data(), static_cast<std::int32_t>(src.size()), m);
+        ASSERT_EQ(d, expected) << fa << " " << m;
+        if (m != 255) continue;
+        d = dst;
+        MergeRow(src.data(), d.data(), static_cast<std::int32_t>(src.size()));
+        ASSERT_EQ(d, expected) << fa;
       }
-      std::vector<TColor32> d = dst;
-      MergeRowMaster(src.data(), d.data(), static_cast<std::int32_t>(src.size()), m);
-      ASSERT_EQ(d, expected) << fa << " " << m;
-      if (m != 255) continue;
-      d = dst;
-      MergeRow(src.data(), d.data(), static_cast<std::int32_t>(src.size()));
-      ASSERT_EQ(d, expected) << fa;
-    }
 }
 
 // Rows of mostly transparent pixels, in runs of every length, as layers are.

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <ostream>
+#include <string>
 
 #include "raster/Bitmap32.h"
 #include "raster/FilteredWarp.h"
@@ -166,6 +168,81 @@ TEST(FilteredWarp, OneColourPictureIsPutUnchanged) {
   const TPicture src = Picture(300, 200, [](std::int32_t, std::int32_t) { return 0x80123456u; });
   const TPicture dst = Warp(src, 64, 64, {2, 60, 50, 10}, {5, 2, 62, 58});
   EXPECT_EQ(dst->ScanLine(30)[30], 0x80123456u);
+}
+
+// A colour of its own for each block of BlockW x BlockH pixels, with an alpha from clear through
+// translucent to opaque, so that boxes and taps inside one block see one colour whatever their
+// alphas, and a mixed-up channel, lane or neighbour shows.
+TColor32 BlockColour(std::int32_t Bx, std::int32_t By) {
+  static constexpr TColor32 kAlphas[] = {0, 1, 37, 128, 200, 254, 255, 255};
+  const std::uint32_t h = static_cast<std::uint32_t>(Bx * 73856093) ^ static_cast<std::uint32_t>(By * 19349663);
+  const std::uint32_t mixed = (h ^ (h >> 13)) * 0x5bd1e995u;
+  return kAlphas[(mixed >> 5) % 8] << 24 | ((mixed >> 8) & 0x00FFFFFFu);
+}
+
+// Shrunk by whole factors with the blocks aligned to the destination pixels, every tap and box a
+// destination pixel reads lies inside one block, so the pixel is the block's colour exactly (no
+// colour at all where it is clear): isotropic 2 x (one tap on the halved copy, each texel a box of
+// four), 4 x across (three taps along the row) and 3 x down (two taps in a column), on blocks that
+// are opaque, translucent and clear side by side.
+struct TBlockShrink {
+  const char* Name;
+  std::int32_t Fx, Fy;  // shrink factors, also the block size
+};
+void PrintTo(const TBlockShrink& Shrink, std::ostream* Out) { *Out << Shrink.Name; }
+class FilteredWarpBlocks : public ::testing::TestWithParam<TBlockShrink> {};
+
+TEST_P(FilteredWarpBlocks, ShrunkBlocksKeepTheirColours) {
+  const TBlockShrink c = GetParam();
+  const std::int32_t w = 24, h = 20;  // destination pixels, one per block
+  const TPicture src = Picture(w * c.Fx, h * c.Fy, [&](std::int32_t x, std::int32_t y) {
+    return BlockColour(x / c.Fx, y / c.Fy);
+  });
+  const TPicture dst = WarpToRectangle(src, w, h);
+  for (std::int32_t y = 0; y < h; ++y)
+    for (std::int32_t x = 0; x < w; ++x) {
+      const TColor32 expected = BlockColour(x, y);
+      EXPECT_EQ(dst->ScanLine(y)[x], expected >> 24 == 0 ? 0u : expected) << c.Name << " " << x << "," << y;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Factors, FilteredWarpBlocks,
+                         ::testing::Values(TBlockShrink{"halved", 2, 2}, TBlockShrink{"across", 4, 1},
+                                           TBlockShrink{"down", 1, 3}),
+                         [](const auto& Info) { return std::string(Info.param.Name); });
+
+// Enlarged 3 x 2.5, each destination pixel is one bilinear tap on alpha-weighted colours: worked
+// out here in long double from the sample position, with the 8-bit fractions the warp uses, on
+// translucent, opaque and clear pixels mixed.
+TEST(FilteredWarp, EnlargedTranslucentPictureIsTheAlphaWeightedBilinearMix) {
+  const std::int32_t sw = 16, sh = 12, dw = 48, dh = 30;
+  const TPicture src = Picture(sw, sh, [](std::int32_t x, std::int32_t y) { return BlockColour(x, y); });
+  const TPicture dst = WarpToRectangle(src, dw, dh);
+  const auto at = [&](std::int32_t x, std::int32_t y) {
+    return src->ScanLine(std::clamp(y, 0, sh - 1))[std::clamp(x, 0, sw - 1)];
+  };
+  for (std::int32_t y = 0; y < dh; ++y)
+    for (std::int32_t x = 0; x < dw; ++x) {
+      // Source position of the centre, in pixel-centre units, clamped to the picture, in 1/256.
+      const long double u = std::clamp((x + 0.5L) * sw / dw - 0.5L, 0.0L, sw - 1.0L);
+      const long double v = std::clamp((y + 0.5L) * sh / dh - 0.5L, 0.0L, sh - 1.0L);
+      const long long fu = std::llround(u * 256), fv = std::llround(v * 256);
+      const std::int32_t x0 = static_cast<std::int32_t>(fu >> 8), y0 = static_cast<std::int32_t>(fv >> 8);
+      const long double tx = (fu & 255) / 256.0L, ty = (fv & 255) / 256.0L;
+      const TColor32 px[4] = {at(x0, y0), at(x0 + 1, y0), at(x0, y0 + 1), at(x0 + 1, y0 + 1)};
+      const long double weight[4] = {(1 - tx) * (1 - ty), tx * (1 - ty), (1 - tx) * ty, tx * ty};
+      long double alpha = 0, sum[3] = {0, 0, 0};
+      for (int i = 0; i < 4; ++i) {
+        const long double wa = weight[i] * (px[i] >> 24);
+        alpha += wa;
+        for (int k = 0; k < 3; ++k) sum[k] += wa * Channel(px[i], 8 * k);
+      }
+      const TColor32 got = dst->ScanLine(y)[x];
+      EXPECT_NEAR(static_cast<double>(got >> 24), static_cast<double>(alpha), 1.0) << x << "," << y;
+      if (alpha < 2) continue;  // hardly any colour to compare
+      for (int k = 0; k < 3; ++k)
+        EXPECT_NEAR(Channel(got, 8 * k), static_cast<double>(sum[k] / alpha), 1.0) << x << "," << y << " " << k;
+    }
 }
 
 }  // namespace
