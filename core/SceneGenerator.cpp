@@ -346,10 +346,11 @@ std::vector<TSceneItem> SceneItems(const TProductScene& Scene) {
   }
   for (const TProductFace& face : faces) {
     TSceneItem item = MakeItem(face.Type, face.Source, face.Name, face.Corners, fit);
+    // The material first: the shading over it lights it as it lights the face.
+    for (const TLayerOverlay& material : face.Materials)
+      item.Overlays.push_back({material.Type, material.Source, material.Source + " on " + face.Name, material.Opacity});
     for (const TLayerOverlay& overlay : FaceOverlays(Scene, face, lighting))
       item.Overlays.push_back({overlay.Type, overlay.Source, overlay.Type + " on " + face.Name, overlay.Opacity});
-    for (const TLayerOverlay& extra : face.Extras)
-      item.Overlays.push_back({extra.Type, extra.Source, extra.Type + " on " + face.Name, extra.Opacity});
     items.push_back(std::move(item));
   }
   return items;
