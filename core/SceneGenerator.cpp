@@ -18,7 +18,10 @@ constexpr double kShadeGain = 0.45, kMaxShade = 0.5, kLeastShade = 0.02;
 // Mirrored on a faint reflection, shading fainter than this is not worth the layer it costs.
 constexpr double kLeastMirrored = 0.06;
 constexpr double kHighlightCap = 0.2, kLeastHighlightCosine = 0.3;
-constexpr double kTileShade = 0.4;
+constexpr double kTileShade = 0.25;
+// A tile's rounded outline drawn crisp (the "edge" key): the built-in mask's soft edge blurs it
+// over about 4 % of its width.
+constexpr double kTileEdge = 0;
 // The flat shading mask's grey (Effects.h): a flat shade of opacity 1 darkens by 169 / 255.
 constexpr double kFlatMaskShare = 169.0 / 255.0;
 // A glossy floor: the reflection faint, fading faster than a straight ramp, its blur growing.
@@ -374,7 +377,8 @@ TGeneratedTemplate GenerateTemplate(const TProductScene& Scene) {
   }
   for (const TSceneItem& item : items) {
     const bool reflection = item.Type.find("reflection") != std::string::npos;
-    const TLayerLook look = reflection ? kReflectionLook : TLayerLook{};
+    TLayerLook look = reflection ? kReflectionLook : TLayerLook{};
+    if (item.Type == "roundrect") look.Edge = kTileEdge;
     if (item.CornerUnderlay)
       add(item.Type, item.Source, *item.CornerUnderlay,
           item.Name + " again, reaching under its neighbours near the outline", TGeneratedRole::Underlay, look);
@@ -388,6 +392,7 @@ TGeneratedTemplate GenerateTemplate(const TProductScene& Scene) {
       // is, its blur need not grow (which would cost a second blur of it).
       TLayerLook overlayLook = reflection ? kReflectionLook : TLayerLook{};
       overlayLook.Opacity = overlay.Opacity;
+      if (overlay.Type.rfind("roundrect", 0) == 0) overlayLook.Edge = kTileEdge;
       if (reflection) overlayLook.BlurGrow.reset();
       add(overlay.Type, overlay.Source, item.Corners, overlay.Note,
           reflection ? TGeneratedRole::Reflection : TGeneratedRole::Overlay, overlayLook);

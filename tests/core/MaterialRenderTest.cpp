@@ -151,6 +151,15 @@ const TMaterialCase kCases[] = {
        EXPECT_NEAR(sum[1] / sum[0], 1, 0.08);
        EXPECT_NEAR(sum[1] / sum[2], 1, 0.08);
      }},
+    {"tile", 22, 10, kNavy, true, "the tile's edge is crisp",
+     [](const TProbe& p) {
+       // Across its left edge at mid-height: from nothing to solid within three pixels.
+       const TPlanePoint mid = p.Where("card", 75, 75);
+       const TColor32* row = p.Picture->ScanLine(static_cast<int>(mid.Y));
+       int partial = 0;
+       for (int x = 0; x < static_cast<int>(mid.X); ++x) partial += Alpha(row[x]) > 12 && Alpha(row[x]) < 243;
+       EXPECT_LE(partial, 3);
+     }},
     {"magazine", -20, 9, kGrey, false, "the cover's gloss brightens a band across it",
      [](const TProbe& p) {
        double lo = 1e9, hi = 0;

@@ -309,7 +309,8 @@ TEST_P(BadLookKey, IsRefusedNamingFileSectionKeyAndRange) {
 INSTANTIATE_TEST_SUITE_P(Keys, BadLookKey,
                          ::testing::Values(TBadKey{"opacity=1.5", "from 0 to 1"}, TBadKey{"blur=soft", "from 0 to 10"},
                                            TBadKey{"fade=-0.1", "from 0 to 1"}, TBadKey{"fadecurve=0.5", "from 1 to 8"},
-                                           TBadKey{"bendy=", "from 0 to 1"}, TBadKey{"blurgrow=11", "from 0 to 10"}));
+                                           TBadKey{"bendy=", "from 0 to 1"}, TBadKey{"blurgrow=11", "from 0 to 10"},
+                                           TBadKey{"edge=1.5", "from 0 to 1"}));
 
 }  // namespace
 }  // namespace quirlon::core
