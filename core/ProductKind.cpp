@@ -39,7 +39,10 @@ constexpr TFaceMaterial kKeepCaseMaterials[] = {
     {"front", "keepcase-front.png"}, {"right", "keepcase-side.png"}, {"left", "keepcase-side.png"},
     {"top", "keepcase-top.png"},     {"back", "keepcase-front.png"},
 };
-constexpr TFaceMaterial kDiscMaterials[] = {{"disc", "disc-hub.png"}, {"back", "disc-hub.png"}};
+constexpr TFaceMaterial kDiscMaterials[] = {{"disc", "disc-hub.png", true},
+                                            {"disc", "disc-sheen.png"},
+                                            {"back", "disc-hub.png", true},
+                                            {"back", "disc-sheen.png"}};
 constexpr TFaceMaterial kTileMaterials[] = {{"card", "tile-edge.png"}, {"back", "tile-edge.png"}};
 
 // Box faces are listed front, right, left, top, back: the order the first seam rules draw them in

@@ -26,9 +26,12 @@ inline constexpr std::string_view kBackCoverFill = "<back cover>";
 // A picture of the custom folder laid over a face in the face's own coordinates: stretched over
 // its corners, so it follows the face at any size and view, and under the face's shading, so the
 // scene's light falls on it as on the face. Several may lie on one face, in the order listed.
+// One may lie beneath the fill instead: it shows only where the fill lets it through (a disc's
+// translucent hub).
 struct TFaceMaterial {
   std::string_view Face;
   std::string_view Picture;
+  bool Beneath = false;
 };
 
 // The back of a product when no slot is free for it.

@@ -187,7 +187,9 @@ std::vector<std::vector<TProductFace>> SceneFaces(const TProductScene& Scene) {
         face.HasFixedOverlays = true;
       }
       for (const TFaceMaterial& material : kind.Materials)
-        if (material.Face == solid.Name) face.Materials.push_back({"customfile", std::string(material.Picture)});
+        if (material.Face == solid.Name)
+          (material.Beneath ? face.MaterialsBeneath : face.Materials)
+              .push_back({"customfile", std::string(material.Picture)});
       faces.push_back(std::move(face));
     }
     out.push_back(std::move(faces));

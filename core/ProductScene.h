@@ -81,6 +81,7 @@ struct TProductFace {
   std::vector<TLayerOverlay> FixedOverlays;  // the kind's own in place of the automatic ones
   bool HasFixedOverlays = false;
   std::vector<TLayerOverlay> Materials;  // "customfile" layers over its fill, under its shading
+  std::vector<TLayerOverlay> MaterialsBeneath;  // "customfile" layers under its fill
 
   TVec3 Normal() const;
   TVec3 Centre() const;

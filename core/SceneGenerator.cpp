@@ -349,6 +349,8 @@ std::vector<TSceneItem> SceneItems(const TProductScene& Scene) {
   }
   for (const TProductFace& face : faces) {
     TSceneItem item = MakeItem(face.Type, face.Source, face.Name, face.Corners, fit);
+    for (const TLayerOverlay& material : face.MaterialsBeneath)
+      item.Beneath.push_back({material.Type, material.Source, material.Source + " under " + face.Name, material.Opacity});
     // The material first: the shading over it lights it as it lights the face.
     for (const TLayerOverlay& material : face.Materials)
       item.Overlays.push_back({material.Type, material.Source, material.Source + " on " + face.Name, material.Opacity});
@@ -385,6 +387,8 @@ TGeneratedTemplate GenerateTemplate(const TProductScene& Scene) {
     if (item.Underlay)
       add(item.Type, item.Source, *item.Underlay, item.Name + " again, reaching under its neighbours",
           TGeneratedRole::Underlay, look);
+    for (const TOverlayNote& material : item.Beneath)
+      add(material.Type, material.Source, item.Corners, material.Note, TGeneratedRole::Overlay, TLayerLook{});
     add(item.Type, item.Source, item.Corners, item.Name, reflection ? TGeneratedRole::Reflection : TGeneratedRole::Face,
         look);
     for (const TOverlayNote& overlay : item.Overlays) {

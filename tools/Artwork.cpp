@@ -773,35 +773,43 @@ Paint KeepTop(double x, double y) {
   return p;
 }
 
-// A disc of 120 mm: the spindle hole (15 mm) stays open; the hub round it is clear plastic that
-// reads as solid, with its stacking ring; then the mirror band up to the label (the disc
-// artwork's hub, 0.4 of the radius), a thin rim, and a neutral sheen over it all.
+// A disc of 120 mm: the spindle hole (15 mm) stays open. Beneath the disc's fill, whose hub is a
+// translucent black (0.27 of the way) from the hole out to the label: the hub's clear plastic, with
+// its stacking ring, then the mirror band up to the label (0.4 of the radius), all opaque, so that
+// no page shows through; where the artwork reaches further in (the large-area disc) it covers them.
+// Over the fill: a thin rim and a neutral sheen.
 constexpr double kDiscR = 60, kHole = 7.5, kLabel = 24.2;
+// Lightened so that they come out right under the fill's translucent black.
+Rgb UnderHubBlack(Rgb c) {
+  constexpr double kLeft = 1 - 70.0 / 255;
+  return {c.r / kLeft, c.g / kLeft, c.b / kLeft};
+}
 Paint DiscHub(double x, double y) {
   const double dx = x - kDiscR, dy = y - kDiscR, r = std::hypot(dx, dy);
-  if (r < kHole || r > kDiscR) return kClear;
-  const double angle = std::atan2(dy, dx);
-  Paint p = kClear;
-  if (r < kLabel) {
-    if (r < 16.5) {
-      p = {Mix({178, 184, 190}, {214, 219, 224}, (r - kHole) / (16.5 - kHole)), 1};
-      p = Over(p, {kWhite, 0.6 * Line(r, 10.8, 0.35)});  // the stacking ring
-      p = Over(p, {kBlack, 0.25 * Line(r, 11.3, 0.3)});
-      p = Over(p, {kBlack, 0.3 * Line(r, kHole + 0.2, 0.3)});
-    } else {
-      // The mirror band: bright where it faces the light's usual quarter, darker across.
-      const double t = 0.5 + 0.5 * std::cos(2 * (angle + 0.8));
-      p = {Mix({120, 126, 134}, {238, 240, 244}, t), 1};
-      p = Over(p, {kBlack, 0.35 * Line(r, 16.5, 0.35)});
-    }
+  if (r < kHole || r > kLabel) return kClear;
+  Paint p;
+  if (r < 16.5) {
+    p = {Mix({150, 155, 162}, {178, 182, 188}, (r - kHole) / (16.5 - kHole)), 1};
+    p = Over(p, {kWhite, 0.55 * Line(r, 10.8, 0.35)});  // the stacking ring
+    p = Over(p, {kBlack, 0.25 * Line(r, 11.3, 0.3)});
+    p = Over(p, {kBlack, 0.3 * Line(r, kHole + 0.2, 0.3)});
+  } else {
+    // The mirror band: bright where it faces the light's usual quarter, darker across.
+    const double t = 0.5 + 0.5 * std::cos(2 * (std::atan2(dy, dx) + 0.8));
+    p = {Mix({100, 106, 114}, {186, 188, 192}, t), 1};
+    p = Over(p, {kBlack, 0.35 * Line(r, 16.5, 0.35)});
   }
-  // The sheen: a soft band across the face, kept well inside full white.
+  return {UnderHubBlack(p.c), p.a};
+}
+Paint DiscSheen(double x, double y) {
+  const double dx = x - kDiscR, dy = y - kDiscR, r = std::hypot(dx, dy);
+  if (r < kHole || r > kDiscR) return kClear;
+  // A soft band across the face, kept well inside full white.
   const double d = (dx + dy) / (2 * kDiscR);
-  p = Over(p, {kWhite, 0.18 * std::exp(-std::pow((d + 0.25) * 4, 2))});
+  Paint p = {kWhite, 0.18 * std::exp(-std::pow((d + 0.25) * 4, 2))};
   // The rim: the disc's moulded edge, a light line with a dark one inside it.
   p = Over(p, {kWhite, 0.45 * Line(r, kDiscR - 0.35, 0.35)});
-  p = Over(p, {kBlack, 0.25 * Line(r, kDiscR - 1.0, 0.4)});
-  return p;
+  return Over(p, {kBlack, 0.25 * Line(r, kDiscR - 1.0, 0.4)});
 }
 
 // A software box of 190 x 235 x 60 mm: the card is folded over every edge, which rounds it a
@@ -854,6 +862,7 @@ void Materials(const std::string& dir) {
   SaveMaterial(dir + "/keepcase-side.png", kKcD, kKcH, kPerMm * 2, KeepSide);
   SaveMaterial(dir + "/keepcase-top.png", kKcW, kKcD, kPerMm * 2, KeepTop);
   SaveMaterial(dir + "/disc-hub.png", 2 * kDiscR, 2 * kDiscR, kPerMm * 2, DiscHub);
+  SaveMaterial(dir + "/disc-sheen.png", 2 * kDiscR, 2 * kDiscR, kPerMm * 2, DiscSheen);
   SaveMaterial(dir + "/tile-edge.png", 150, 150, kPerMm * 2, TileEdge);
 }
 
