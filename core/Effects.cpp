@@ -226,6 +226,31 @@ void BuildRoundRectMask(TBitmap32& bitmap) {
 
 }  // namespace
 
+void BuildRoundRectMaskAt(TBitmap32& Bitmap, std::int32_t Width, std::int32_t Height, double EdgeShare) {
+  constexpr double left = 12.5, right = 313.3, top = 9.5, bottom = 246.5, radius = 11.0;
+  const double sx = Width / 326.0, sy = Height / 257.0;
+  // Stretched, the mask's pixel i has its centre at (i + 0.5) times the scale.
+  const double l = (left + 0.5) * sx, r = (right + 0.5) * sx, t = (top + 0.5) * sy, b = (bottom + 0.5) * sy;
+  const double rx = radius * sx, ry = radius * sy;
+  // The profile's width in pixels for one of its mask pixels.
+  const double soft = EdgeShare * (sx + sy) / 2;
+  Bitmap.SetSize(Width, Height);
+  for (std::int32_t y = 0; y < Height; ++y) {
+    TColor32* row = Bitmap.ScanLine(y);
+    const double py = y + 0.5;
+    for (std::int32_t x = 0; x < Width; ++x) {
+      const double px = x + 0.5;
+      // Distance inside the outline in pixels; in a corner, across its elliptical arc.
+      const double cx = std::clamp(px, l + rx, r - rx), cy = std::clamp(py, t + ry, b - ry);
+      double d = std::min({px - l, r - px, py - t, b - py});
+      if (cx != px && cy != py) d = (1 - std::hypot((px - cx) / rx, (py - cy) / ry)) * std::min(rx, ry);
+      const double v = soft > 1 ? LeftProfile(d / soft) : 255.0 * std::clamp(d + 0.5, 0.0, 1.0);
+      row[x] = Grey(Round(v));
+    }
+  }
+  Bitmap.Changed();
+}
+
 void BuildShadeMask(std::int32_t Index, TBitmap32& Bitmap) {
   switch (Index) {
     case 0:

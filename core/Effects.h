@@ -43,6 +43,11 @@ void ShiftBrightness(raster::TBitmap32& Bitmap, std::int32_t Amount, const raste
 // at the same position; otherwise nothing happens. Target's colour bytes stay.
 void MaskToAlpha(const raster::TBitmap32& Mask, raster::TBitmap32& Target);
 
+// Mask 4's rounded rectangle drawn at Width x Height, as that mask stretched to the size would place
+// its outline, with an edge EdgeShare times as soft as the mask's scaled one but never sharper
+// than a pixel's coverage: drawn at a layer's size on the canvas, 0 gives a crisp outline.
+void BuildRoundRectMaskAt(raster::TBitmap32& Bitmap, std::int32_t Width, std::int32_t Height, double EdgeShare);
+
 // The built-in grey masks, opaque, addressed by index:
 //   0  300 x 300  diagonal ramp, intensity 0 at the top-right corner, 255 at the bottom-left
 //   1  300 x 300  vertical ramp, intensity 28 in the top row, 255 in the bottom row

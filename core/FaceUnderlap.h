@@ -53,6 +53,7 @@ struct TSceneItem {
   std::array<TVec3, 4> World;
   TPlaneQuad Corners;
   std::vector<TOverlayNote> Overlays;
+  std::vector<TOverlayNote> Beneath;  // drawn just before it, after its underlays
   std::optional<TPlaneQuad> Underlay;
   std::optional<TPlaneQuad> CornerUnderlay;  // drawn before Underlay (rules 2)
 };

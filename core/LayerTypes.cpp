@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 
@@ -35,6 +36,19 @@ std::int32_t CornerDistance(std::int32_t a, std::int32_t b) {
 
 std::int32_t DiscArtworkWidth(const TLayerContext& Layer) { return CornerDistance(Layer.B.X, Layer.A.X); }
 std::int32_t DiscArtworkHeight(const TLayerContext& Layer) { return CornerDistance(Layer.D.Y, Layer.A.Y); }
+
+// A rounded rectangle with its own outline (the "edge" key) is drawn at the size its quadrilateral
+// takes on the canvas: its longer top or bottom edge by its longer side, within reason.
+void BuildQuadSizedRoundRectMask(const TLayerContext& Layer, TBitmap32& Mask) {
+  auto length = [](raster::TPoint p, raster::TPoint q) {
+    return std::hypot(static_cast<double>(q.X) - p.X, static_cast<double>(q.Y) - p.Y);
+  };
+  constexpr double kLeast = 16, kMost = 4096;
+  const double w = std::clamp(std::max(length(Layer.A, Layer.B), length(Layer.D, Layer.C)), kLeast, kMost);
+  const double h = std::clamp(std::max(length(Layer.A, Layer.D), length(Layer.B, Layer.C)), kLeast, kMost);
+  BuildRoundRectMaskAt(Mask, static_cast<std::int32_t>(std::ceil(w)), static_cast<std::int32_t>(std::ceil(h)),
+                       *Layer.Look.Edge);
+}
 
 void ResizeToCanvas(TBitmap32& Target, const TBitmap32& Canvas) {
   Target.Clear(0);
@@ -72,26 +86,36 @@ void PrepareShading(const TLayerContext& Layer, TBitmap32& P, TBitmap32& T, cons
   P.Clear(raster::Color32(IsHighlight(Layer.Type) ? s.HighlightColor : s.ShadingColor));
   MaskToAlpha(mask, P);
 
-  if (Layer.Type == ltRoundRectShade || Layer.Type == ltRoundRectHighlight) {
+  auto turn = [&] {
+    switch (dir) {
+      case sdLeftTop:
+      case sdLeft: P.RotateClockwise(); break;
+      case sdRightTop:
+      case sdTop: P.RotateHalfTurn(); break;
+      case sdRightDown:
+      case sdRight: P.RotateCounterClockwise(); break;
+      default: break;
+    }
+  };
+  const bool rounded = Layer.Type == ltRoundRectShade || Layer.Type == ltRoundRectHighlight;
+  // With its own outline the gradient turns first, so the outline is cut the way the face's is.
+  const bool ownOutline = rounded && Layer.Look.Edge;
+  if (ownOutline) turn();
+  if (rounded) {
+    TBitmap32 outline;
+    if (ownOutline) BuildQuadSizedRoundRectMask(Layer, outline);
+    const TBitmap32& edge = ownOutline ? outline : roundRect;
     T.SetSizeFrom(&P);
     T.Draw(T.BoundsRect(), P.BoundsRect(), &P);
-    P.SetSizeFrom(&roundRect);
+    P.SetSizeFrom(&edge);
     P.Draw(P.BoundsRect(), T.BoundsRect(), &T);
     ResizeToCanvas(T, Canvas);
-    ApplyEdgeMask(P, roundRect);
+    ApplyEdgeMask(P, edge);
   }
 
   P.SetMasterAlpha(Scaled(IsHighlight(Layer.Type) ? s.HighlightStrength : s.ShadingStrength, Layer.Look));
 
-  switch (dir) {
-    case sdLeftTop:
-    case sdLeft: P.RotateClockwise(); break;
-    case sdRightTop:
-    case sdTop: P.RotateHalfTurn(); break;
-    case sdRightDown:
-    case sdRight: P.RotateCounterClockwise(); break;
-    default: break;
-  }
+  if (!ownOutline) turn();
 
   if (Layer.Type == ltBlurShade || Layer.Type == ltBlurHighlight) {
     P.MirrorVertical();
@@ -148,7 +172,11 @@ void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitma
       break;
 
     case ltRoundRect: {
-      const TBitmap32& roundRect = Env.ShadeMasks.BitmapAt(kRoundRectMask);
+      // With its own outline the picture keeps the layer's size: shrunk to the mask's 326 pixels
+      // first, it would come out soft however sharp the outline.
+      TBitmap32 outline;
+      if (Layer.Look.Edge) BuildQuadSizedRoundRectMask(Layer, outline);
+      const TBitmap32& roundRect = Layer.Look.Edge ? outline : Env.ShadeMasks.BitmapAt(kRoundRectMask);
       FillFittedFromSlot(T, Layer, Env);
       P.SetSizeFrom(&roundRect);
       P.Draw(P.BoundsRect(), T.BoundsRect(), &T);

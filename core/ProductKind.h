@@ -23,6 +23,17 @@ struct TFaceFill {
 
 // The source of the back cover: the scene names its slot (see BackCoverSlot in ProductScene.h).
 inline constexpr std::string_view kBackCoverFill = "<back cover>";
+// A picture of the custom folder laid over a face in the face's own coordinates: stretched over
+// its corners, so it follows the face at any size and view, and under the face's shading, so the
+// scene's light falls on it as on the face. Several may lie on one face, in the order listed.
+// One may lie beneath the fill instead: it shows only where the fill lets it through (a disc's
+// translucent hub).
+struct TFaceMaterial {
+  std::string_view Face;
+  std::string_view Picture;
+  bool Beneath = false;
+};
+
 // The back of a product when no slot is free for it.
 inline constexpr std::string_view kPlainBackColour = "clSilver";
 // The page edges of books, a cream as TColor 0x00BBGGRR.
@@ -36,9 +47,10 @@ struct TProductKind {
   std::array<TFaceFill, 5> FaceFills;
   std::size_t FaceCount;
   // Layers over the first face in place of the automatic shade and highlight ("type source" pairs
-  // separated by ", "), and a picture of the custom folder over the front, or "".
+  // separated by ", "), or "".
   std::string_view FrontOverlays;
-  std::string_view FrontPicture;
+  // What the product is made of, face by face: edges, frames, sheen.
+  std::span<const TFaceMaterial> Materials;
   // The usual light: degrees around the product from straight in front, on the side away from the
   // camera (so that the face the camera sees beside the front is the one in shade and the shadow
   // falls on that side, behind the front), and degrees above the floor.

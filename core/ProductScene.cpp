@@ -182,13 +182,14 @@ std::vector<std::vector<TProductFace>> SceneFaces(const TProductScene& Scene) {
       }
       face.Name = std::string(solid.Name) + (numbered ? std::to_string(i + 1) : "");
       face.ReflectionType = ReflectionTypeOf(face.Type);
-      if (solid.Name == kind.Fills()[0].Face) {
-        if (!kind.FrontOverlays.empty()) {
-          face.FixedOverlays = ParseFixedOverlays(kind.FrontOverlays);
-          face.HasFixedOverlays = true;
-        }
-        if (!kind.FrontPicture.empty()) face.Extras.push_back({"customfile", std::string(kind.FrontPicture)});
+      if (solid.Name == kind.Fills()[0].Face && !kind.FrontOverlays.empty()) {
+        face.FixedOverlays = ParseFixedOverlays(kind.FrontOverlays);
+        face.HasFixedOverlays = true;
       }
+      for (const TFaceMaterial& material : kind.Materials)
+        if (material.Face == solid.Name)
+          (material.Beneath ? face.MaterialsBeneath : face.Materials)
+              .push_back({"customfile", std::string(material.Picture)});
       faces.push_back(std::move(face));
     }
     out.push_back(std::move(faces));

@@ -80,7 +80,8 @@ struct TProductFace {
   std::string ReflectionType;                // the layer type of its floor reflection, "" for none
   std::vector<TLayerOverlay> FixedOverlays;  // the kind's own in place of the automatic ones
   bool HasFixedOverlays = false;
-  std::vector<TLayerOverlay> Extras;  // drawn over it after its shading (a case's gloss)
+  std::vector<TLayerOverlay> Materials;  // "customfile" layers over its fill, under its shading
+  std::vector<TLayerOverlay> MaterialsBeneath;  // "customfile" layers under its fill
 
   TVec3 Normal() const;
   TVec3 Centre() const;

@@ -18,7 +18,10 @@ constexpr double kShadeGain = 0.45, kMaxShade = 0.5, kLeastShade = 0.02;
 // Mirrored on a faint reflection, shading fainter than this is not worth the layer it costs.
 constexpr double kLeastMirrored = 0.06;
 constexpr double kHighlightCap = 0.2, kLeastHighlightCosine = 0.3;
-constexpr double kTileShade = 0.4;
+constexpr double kTileShade = 0.25;
+// A tile's rounded outline drawn crisp (the "edge" key): the built-in mask's soft edge blurs it
+// over about 4 % of its width.
+constexpr double kTileEdge = 0;
 // The flat shading mask's grey (Effects.h): a flat shade of opacity 1 darkens by 169 / 255.
 constexpr double kFlatMaskShare = 169.0 / 255.0;
 // A glossy floor: the reflection faint, fading faster than a straight ramp, its blur growing.
@@ -346,10 +349,13 @@ std::vector<TSceneItem> SceneItems(const TProductScene& Scene) {
   }
   for (const TProductFace& face : faces) {
     TSceneItem item = MakeItem(face.Type, face.Source, face.Name, face.Corners, fit);
+    for (const TLayerOverlay& material : face.MaterialsBeneath)
+      item.Beneath.push_back({material.Type, material.Source, material.Source + " under " + face.Name, material.Opacity});
+    // The material first: the shading over it lights it as it lights the face.
+    for (const TLayerOverlay& material : face.Materials)
+      item.Overlays.push_back({material.Type, material.Source, material.Source + " on " + face.Name, material.Opacity});
     for (const TLayerOverlay& overlay : FaceOverlays(Scene, face, lighting))
       item.Overlays.push_back({overlay.Type, overlay.Source, overlay.Type + " on " + face.Name, overlay.Opacity});
-    for (const TLayerOverlay& extra : face.Extras)
-      item.Overlays.push_back({extra.Type, extra.Source, extra.Type + " on " + face.Name, extra.Opacity});
     items.push_back(std::move(item));
   }
   return items;
@@ -373,13 +379,16 @@ TGeneratedTemplate GenerateTemplate(const TProductScene& Scene) {
   }
   for (const TSceneItem& item : items) {
     const bool reflection = item.Type.find("reflection") != std::string::npos;
-    const TLayerLook look = reflection ? kReflectionLook : TLayerLook{};
+    TLayerLook look = reflection ? kReflectionLook : TLayerLook{};
+    if (item.Type == "roundrect") look.Edge = kTileEdge;
     if (item.CornerUnderlay)
       add(item.Type, item.Source, *item.CornerUnderlay,
           item.Name + " again, reaching under its neighbours near the outline", TGeneratedRole::Underlay, look);
     if (item.Underlay)
       add(item.Type, item.Source, *item.Underlay, item.Name + " again, reaching under its neighbours",
           TGeneratedRole::Underlay, look);
+    for (const TOverlayNote& material : item.Beneath)
+      add(material.Type, material.Source, item.Corners, material.Note, TGeneratedRole::Overlay, TLayerLook{});
     add(item.Type, item.Source, item.Corners, item.Name, reflection ? TGeneratedRole::Reflection : TGeneratedRole::Face,
         look);
     for (const TOverlayNote& overlay : item.Overlays) {
@@ -387,6 +396,7 @@ TGeneratedTemplate GenerateTemplate(const TProductScene& Scene) {
       // is, its blur need not grow (which would cost a second blur of it).
       TLayerLook overlayLook = reflection ? kReflectionLook : TLayerLook{};
       overlayLook.Opacity = overlay.Opacity;
+      if (overlay.Type.rfind("roundrect", 0) == 0) overlayLook.Edge = kTileEdge;
       if (reflection) overlayLook.BlurGrow.reset();
       add(overlay.Type, overlay.Source, item.Corners, overlay.Note,
           reflection ? TGeneratedRole::Reflection : TGeneratedRole::Overlay, overlayLook);

@@ -84,9 +84,12 @@ TTemplateImageSize ReadTemplateImageSize(const TIniFile& Ini);
 //                the softening count from there
 //   fadecurve=F  reflection: 1..8, the power the fading alpha is raised to (1: the plain ramp)
 //   blurgrow=F   reflection: 0..10, the blur at the D-C edge is 1 + F times the blur at A-B
+//   edge=F       roundrect, roundrectshade, roundrecthighlight: 0..1, how soft the rounded outline
+//                is, as a share of the built-in mask's edge (about 4 % of the layer's width); the
+//                outline is drawn at the layer's size on the canvas, so 0 is crisp at any size
 struct TLayerLook {
-  std::optional<double> Opacity, Blur, Fade, Soften, FadeCurve, BlurGrow, BendX, BendY;
-  bool Any() const { return Opacity || Blur || Fade || Soften || FadeCurve || BlurGrow || BendX || BendY; }
+  std::optional<double> Opacity, Blur, Fade, Soften, FadeCurve, BlurGrow, BendX, BendY, Edge;
+  bool Any() const { return Opacity || Blur || Fade || Soften || FadeCurve || BlurGrow || BendX || BendY || Edge; }
   friend bool operator==(const TLayerLook&, const TLayerLook&) = default;
 };
 
@@ -101,6 +104,7 @@ inline constexpr TLayerLookKey kLayerLookKeys[] = {
     {"fade", &TLayerLook::Fade, 0, 1},              {"soften", &TLayerLook::Soften, 0, 1},
     {"fadecurve", &TLayerLook::FadeCurve, 1, 8},    {"blurgrow", &TLayerLook::BlurGrow, 0, 10},
     {"bendx", &TLayerLook::BendX, 0, 1},            {"bendy", &TLayerLook::BendY, 0, 1},
+    {"edge", &TLayerLook::Edge, 0, 1},
 };
 
 struct TTemplateLayer {

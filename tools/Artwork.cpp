@@ -489,6 +489,383 @@ void KeepcaseSleeve(const std::string& file) {
   quirlon::imagefiles::SavePng(c.Bitmap(), file, 96);
 }
 
+// ---- materials: overlays in a face's own millimetres ---------------------------------------------
+// Each is drawn for the usual size of its product's face and stretched over the face's corners,
+// so it follows the face at any size and view. They are neutral (greys and white): the scene's
+// shading is laid over them, so the light falls on them as on the face.
+
+// A colour with straight alpha in 0..1.
+struct Paint {
+  Rgb c;
+  double a;
+};
+const Paint kClear{kBlack, 0};
+
+Paint Over(Paint below, Paint above) {
+  const double a = above.a + below.a * (1 - above.a);
+  if (a <= 0) return kClear;
+  auto ch = [&](double b, double t) { return (t * above.a + b * below.a * (1 - above.a)) / a; };
+  return {{ch(below.c.r, above.c.r), ch(below.c.g, above.c.g), ch(below.c.b, above.c.b)}, a};
+}
+
+// x, y in millimetres from the picture's top-left.
+using Material = std::function<Paint(double x, double y)>;
+
+// The renderer draws every layer's picture over its quad enlarged by this much about the quad's
+// centre and then cuts it back to the quad (its safe margin at the usual setting): a material
+// covers that larger area, its face in the middle, so that what is left is the face, edge to edge.
+constexpr double kOverscan = 1.05;
+
+// Draws Material over w x h millimetres at PerMm pixels to the millimetre, 4 x 4 samples a pixel
+// (hard edges come out antialiased), and saves it as a PNG. Beyond the face (in the margin the
+// renderer cuts away) the face's edge continues.
+void SaveMaterial(const std::string& file, double w, double h, double perMm, const Material& m) {
+  constexpr int kSamples = 4;
+  const double fw = w * kOverscan, fh = h * kOverscan, x0 = (w - fw) / 2, y0 = (h - fh) / 2;
+  const int pw = static_cast<int>(std::lround(fw * perMm)), ph = static_cast<int>(std::lround(fh * perMm));
+  TBitmap32 bitmap;
+  bitmap.SetSize(pw, ph);
+  for (int py = 0; py < ph; ++py) {
+    TColor32* row = bitmap.ScanLine(py);
+    for (int px = 0; px < pw; ++px) {
+      double r = 0, g = 0, b = 0, a = 0;
+      for (int sy = 0; sy < kSamples; ++sy)
+        for (int sx = 0; sx < kSamples; ++sx) {
+          const double x = x0 + (px + (sx + 0.5) / kSamples) * fw / pw, y = y0 + (py + (sy + 0.5) / kSamples) * fh / ph;
+          const Paint p = m(std::clamp(x, 0.0, w), std::clamp(y, 0.0, h));
+          r += p.c.r * p.a;
+          g += p.c.g * p.a;
+          b += p.c.b * p.a;
+          a += p.a;
+        }
+      row[px] = a > 0 ? Pack({r / a, g / a, b / a}, 255 * a / (kSamples * kSamples)) : 0;
+    }
+  }
+  quirlon::imagefiles::SavePng(bitmap, file, 96);
+}
+
+bool Within(double v, double lo, double hi) { return v >= lo && v < hi; }
+// 1 at the centre of a line of half-width Half around At, falling to 0 at its sides.
+double Line(double v, double at, double half) { return std::max(0.0, 1 - std::fabs(v - at) / half); }
+// A repeatable value in 0..1 for an integer (the page stripes' irregularity).
+double Hash(int i) {
+  const double v = std::sin(i * 127.1 + 311.7) * 43758.5453;
+  return v - std::floor(v);
+}
+// Distance inside a rounded rectangle (negative outside).
+double InsideRoundRect(double x, double y, double x1, double y1, double x2, double y2, double r) {
+  const double cx = std::clamp(x, x1 + r, x2 - r), cy = std::clamp(y, y1 + r, y2 - r);
+  if (cx == x && cy == y) return std::min({x - x1, x2 - x, y - y1, y2 - y});
+  return r - std::hypot(x - cx, y - cy);
+}
+
+const Rgb kBoard{58, 56, 54};       // the cloth-covered board edges of a hardcover
+const Rgb kGap{26, 24, 22};         // the shadow between boards where the page block stops short
+const Rgb kPaperLine{150, 140, 120};  // the darker page edges among the lighter ones
+
+// Page edges: thin stripes across Across (millimetres) with a little irregularity, darker
+// within a millimetre of Lo and Hi where the block meets its covers.
+Paint PageStripes(double across, double lo, double hi) {
+  const int stripe = static_cast<int>(std::floor(across * 3));
+  double a = 0.10 + 0.22 * Hash(stripe) * Hash(stripe / 7);
+  const double edge = std::min(across - lo, hi - across);
+  if (edge < 1.2) a += 0.35 * (1 - edge / 1.2);
+  return {kPaperLine, std::clamp(a, 0.0, 0.7)};
+}
+
+// A hardcover of 160 x 240 x 38 mm: boards 2.5 mm thick standing 3 mm proud of the page block at
+// the head, the foot and the fore-edge, a groove 8 mm in from the spine on both covers.
+constexpr double kBookW = 160, kBookH = 240, kBookD = 38, kBoardT = 2.5, kOverhang = 3, kGroove = 8;
+
+Paint BoardEdge(double across, double lo, double hi) {
+  // The board's cloth is rounded over its edge: lighter along the middle of its thickness.
+  const double t = (across - lo) / (hi - lo);
+  return {Mix(kBoard, {120, 116, 110}, 0.5 * std::sin(t * agg::pi)), 1};
+}
+
+Paint HardcoverForeEdge(double x, double y) {
+  // x from the front cover to the back one, y from head to foot.
+  if (x < kBoardT) return BoardEdge(x, 0, kBoardT);
+  if (x > kBookD - kBoardT) return BoardEdge(x, kBookD - kBoardT, kBookD);
+  if (y < kOverhang || y > kBookH - kOverhang) return {kGap, 1};
+  Paint p = PageStripes(x, kBoardT, kBookD - kBoardT);
+  // The block's own edge just inside the boards' overhang catches a little shadow.
+  const double fromGap = std::min(y - kOverhang, kBookH - kOverhang - y);
+  if (fromGap < 1.5) p = Over(p, {kGap, 0.5 * (1 - fromGap / 1.5)});
+  return p;
+}
+
+Paint HardcoverHead(double x, double y) {
+  // x from the spine to the fore-edge, y from the back cover to the front one.
+  if (y < kBoardT) return BoardEdge(y, 0, kBoardT);
+  if (y > kBookD - kBoardT) return BoardEdge(y, kBookD - kBoardT, kBookD);
+  if (x < 1.2) return BoardEdge(x, 0, 1.2);  // the spine's cloth
+  if (x > kBookW - kOverhang) return {kGap, 1};
+  // The headband where the block is sewn to the spine: a striped bead.
+  if (x < 3.2) return {Mix({150, 40, 40}, {230, 220, 200}, 0.5 + 0.5 * std::sin(y * 4)), 1};
+  Paint p = PageStripes(kBookD - y, kBoardT, kBookD - kBoardT);
+  const double fromGap = kBookW - kOverhang - x;
+  if (fromGap < 1.5) p = Over(p, {kGap, 0.5 * (1 - fromGap / 1.5)});
+  return p;
+}
+
+// A cover board seen from the front, its spine side at SpineX: the groove (a shadowed dip with a
+// lit shoulder on its far side) and the rounded board edges.
+Paint HardcoverCover(double x, double y, double spineX) {
+  const double fromSpine = std::fabs(x - spineX);
+  Paint p = kClear;
+  p = Over(p, {kBlack, 0.38 * Line(fromSpine, kGroove - 0.5, 1.1)});
+  p = Over(p, {kWhite, 0.22 * Line(fromSpine, kGroove + 1.0, 0.8)});
+  const double edge = std::min({x, kBookW - x, y, kBookH - y});
+  if (edge < 1.0) p = Over(p, {kWhite, 0.18 * (1 - edge)});
+  return p;
+}
+
+Paint HardcoverSpine(double x, double y) {
+  // x from the back cover to the front one: the joints beside both boards and a rounded back.
+  (void)y;
+  Paint p = {kWhite, 0.14 * std::sin(x / kBookD * agg::pi)};
+  p = Over(p, {kBlack, 0.35 * Line(x, 1.2, 0.9)});
+  p = Over(p, {kBlack, 0.35 * Line(x, kBookD - 1.2, 0.9)});
+  return p;
+}
+
+// A paperback of 127 x 203 x 16 mm: a thin card cover, a flat block of pages.
+constexpr double kPbW = 127, kPbD = 16, kCoverT = 0.35;
+const Rgb kCoverEdge{236, 234, 228};
+
+Paint PaperbackForeEdge(double x, double) {
+  if (x < kCoverT || x > kPbD - kCoverT) return {kCoverEdge, 1};
+  return PageStripes(x, kCoverT, kPbD - kCoverT);
+}
+
+Paint PaperbackHead(double x, double y) {
+  if (y < kCoverT || y > kPbD - kCoverT || x < kCoverT) return {kCoverEdge, 1};
+  // The glued spine: a faint line where the block meets it.
+  Paint p = PageStripes(kPbD - y, kCoverT, kPbD - kCoverT);
+  p = Over(p, {kPaperLine, 0.5 * Line(x, kCoverT + 0.6, 0.6)});
+  (void)kPbW;
+  return p;
+}
+
+// A magazine of 210 x 280 x 4 mm: a glossy cover (a broad neutral sheen and the fold at the
+// spine), and thin page edges.
+Paint MagazineGloss(double x, double y) {
+  const double d = (x / 210) * 0.7 + (y / 280) * 0.5;
+  Paint p = {kWhite, 0.20 * std::exp(-std::pow((d - 0.38) * 7, 2)) + 0.07 * std::exp(-std::pow((d - 0.62) * 18, 2))};
+  p = Over(p, {kBlack, 0.30 * Line(x, 0.5, 0.5)});
+  p = Over(p, {kWhite, 0.25 * Line(x, 1.4, 0.7)});
+  return p;
+}
+Paint MagazineForeEdge(double x, double) { return PageStripes(x * 3, 0, 12); }
+Paint MagazineHead(double, double y) { return PageStripes((4 - y) * 3, 0, 12); }
+
+// A jewel case of 142 x 125 x 10 mm: a clear lid (4 mm) over a tray (6 mm), the hinge on the left.
+constexpr double kJcW = 142, kJcH = 125, kJcD = 10, kLid = 4;
+const Rgb kClearPlastic{226, 232, 236};
+
+// The clear lid seen from the front: a raised frame round the insert, the hinge strip with its
+// ribs and two knuckles on the left, and a diagonal sheen.
+Paint JewelLid(double x, double y) {
+  const double d = (x / kJcW) * 0.8 + (y / kJcH) * 0.6;
+  Paint p = {kWhite, 0.16 * (1 - d) + 0.28 * std::exp(-std::pow((d - 0.42) * 11, 2))};
+  const double edge = std::min({x, kJcW - x, y, kJcH - y});
+  if (edge < 2.2) p = Over(p, {kClearPlastic, 0.30 + 0.25 * (edge / 2.2)});
+  p = Over(p, {kBlack, 0.45 * Line(edge, 0.15, 0.3)});
+  p = Over(p, {kWhite, 0.55 * Line(edge, 2.2, 0.35)});
+  if (x < 5.5) {
+    // The hinge strip: fine upright ribs, and a knuckle at either end.
+    p = Over(p, {kClearPlastic, 0.35 + 0.25 * (0.5 + 0.5 * std::sin(x * 9))});
+    p = Over(p, {kBlack, 0.35 * Line(x, 5.5, 0.3)});
+    for (const double top : {2.5, kJcH - 14.5}) {
+      const double in = InsideRoundRect(x, y, 0.2, top, 5.2, top + 12, 1.6);
+      if (in > 0) p = Over(p, {Mix({150, 156, 162}, {245, 248, 250}, 0.5 + 0.5 * std::sin(y - top)), std::min(1.0, 0.7 + in)});
+      else if (in > -0.4) p = Over(p, {kBlack, 0.5});
+    }
+  }
+  return p;
+}
+
+// The case's edge across its depth Z from the front: the clear lid's edge, the seam, the tray.
+Paint JewelEdge(double z, double along, double length) {
+  Paint p;
+  if (z < kLid) p = {Mix({235, 240, 244}, {190, 196, 202}, z / kLid), 0.85};
+  else p = {Mix({60, 62, 66}, {40, 42, 46}, (z - kLid) / (kJcD - kLid)), 0.9};
+  p = Over(p, {kWhite, 0.6 * Line(z, 0.4, 0.4)});
+  p = Over(p, {kBlack, 0.8 * Line(z, kLid, 0.25)});
+  // The tray's moulded ridges.
+  if (z > kLid + 1) p = Over(p, {kWhite, 0.12 * Line(std::fmod(z - kLid, 1.2), 0.6, 0.3)});
+  // The case's rounded ends.
+  const double end = std::min(along, length - along);
+  if (end < 1.5) p = Over(p, {kBlack, 0.4 * (1 - end / 1.5)});
+  return p;
+}
+Paint JewelSide(double x, double y) { return JewelEdge(x, y, kJcH); }
+Paint JewelTop(double x, double y) { return JewelEdge(kJcD - y, x, kJcW); }
+
+// The left side: the spine insert behind the tray's clear wall; the lid's knuckles at the front.
+Paint JewelSpine(double x, double y) {
+  const double z = kJcD - x;  // from the front
+  Paint p = {kWhite, 0.10 + 0.20 * std::exp(-std::pow((y / kJcH - 0.3) * 5, 2))};
+  for (const double top : {2.5, kJcH - 14.5}) {
+    const double in = InsideRoundRect(z, y, 0, top, kLid, top + 12, 1.5);
+    if (in > 0) p = Over(p, {Mix({170, 176, 182}, {245, 248, 250}, std::sin(z / kLid * agg::pi)), 0.9});
+  }
+  p = Over(p, {kBlack, 0.5 * Line(z, kLid, 0.25)});
+  const double edge = std::min(y, kJcH - y);
+  if (edge < 1.2) p = Over(p, {kBlack, 0.35 * (1 - edge / 1.2)});
+  return p;
+}
+
+// The back: the tray's clear floor over the back insert, with its frame.
+Paint JewelTray(double x, double y) {
+  const double d = (x / kJcW) * 0.7 + (y / kJcH) * 0.5;
+  Paint p = {kWhite, 0.12 * std::exp(-std::pow((d - 0.5) * 6, 2))};
+  const double edge = std::min({x, kJcW - x, y, kJcH - y});
+  if (edge < 3) p = Over(p, {kClearPlastic, 0.35});
+  p = Over(p, {kBlack, 0.45 * Line(edge, 0.15, 0.3)});
+  p = Over(p, {kWhite, 0.4 * Line(edge, 3, 0.35)});
+  return p;
+}
+
+// A keep case of 135 x 190 x 14 mm: black plastic with rounded corners and a rolled rim, the
+// sleeve under a clear film with a soft sheen.
+constexpr double kKcW = 135, kKcH = 190, kKcD = 14, kKcCorner = 6, kKcRim = 2.2;
+const Rgb kBlackPlastic{22, 22, 25};
+
+Paint KeepFront(double x, double y) {
+  const double d = (x / kKcW) * 0.7 + (y / kKcH) * 0.3;
+  Paint p = {kWhite, 0.10 + 0.26 * std::exp(-std::pow((d - 0.35) * 9, 2))};
+  // The rim round the sleeve, rounded at the corners: outside the rounded outline the corner is
+  // the darker plastic turning away.
+  const double in = InsideRoundRect(x, y, 0, 0, kKcW, kKcH, kKcCorner);
+  if (in < 0) return {Mix(kBlackPlastic, kBlack, 0.6), 1};
+  if (in < kKcRim) {
+    p = {kBlackPlastic, 1};
+    p = Over(p, {kWhite, 0.30 * Line(in, 0.5, 0.45)});  // the rim's rolled top catches the light
+    p = Over(p, {kBlack, 0.6 * Line(in, kKcRim, 0.3)});
+  }
+  return p;
+}
+
+// Its sides: the sleeve's spine in a clear pocket between the plastic lips at both ends, rounded
+// at the edges, ridged on the lips.
+Paint KeepSide(double x, double y) {
+  const double end = std::min(y, kKcH - y);
+  Paint p = {kWhite, 0.10 + 0.18 * std::exp(-std::pow((y / kKcH - 0.35) * 6, 2))};
+  if (end < 5) {
+    p = {kBlackPlastic, 1};
+    if (end > 1) p = Over(p, {kWhite, 0.14 * Line(std::fmod(end, 0.8), 0.4, 0.25)});
+  }
+  const double side = std::min(x, kKcD - x);
+  if (side < 1.2) p = Over(p, {kBlackPlastic, 0.85 * (1 - side / 1.2) + 0.15});
+  return p;
+}
+
+// Its top: black plastic with lengthwise ridges, rounded at both long edges and at the corners.
+Paint KeepTop(double x, double y) {
+  Paint p = {kBlackPlastic, 0};
+  if (y > 2.5 && y < kKcD - 2.5) p = Over(p, {kWhite, 0.16 * Line(std::fmod(y - 2.5, 1.0), 0.5, 0.22)});
+  const double across = std::min(y, kKcD - y);
+  p = Over(p, {kWhite, 0.22 * Line(across, 0.9, 0.7)});
+  const double end = std::min(x, kKcW - x);
+  if (end < kKcCorner) p = Over(p, {kBlack, 0.5 * (1 - end / kKcCorner)});
+  return p;
+}
+
+// A disc of 120 mm: the spindle hole (15 mm) stays open. Beneath the disc's fill, whose hub is a
+// translucent black (0.27 of the way) from the hole out to the label: the hub's clear plastic, with
+// its stacking ring, then the mirror band up to the label (0.4 of the radius), all opaque, so that
+// no page shows through; where the artwork reaches further in (the large-area disc) it covers them.
+// Over the fill: a thin rim and a neutral sheen.
+constexpr double kDiscR = 60, kHole = 7.5, kLabel = 24.2;
+// Lightened so that they come out right under the fill's translucent black.
+Rgb UnderHubBlack(Rgb c) {
+  constexpr double kLeft = 1 - 70.0 / 255;
+  return {c.r / kLeft, c.g / kLeft, c.b / kLeft};
+}
+Paint DiscHub(double x, double y) {
+  const double dx = x - kDiscR, dy = y - kDiscR, r = std::hypot(dx, dy);
+  if (r < kHole || r > kLabel) return kClear;
+  Paint p;
+  if (r < 16.5) {
+    p = {Mix({150, 155, 162}, {178, 182, 188}, (r - kHole) / (16.5 - kHole)), 1};
+    p = Over(p, {kWhite, 0.55 * Line(r, 10.8, 0.35)});  // the stacking ring
+    p = Over(p, {kBlack, 0.25 * Line(r, 11.3, 0.3)});
+    p = Over(p, {kBlack, 0.3 * Line(r, kHole + 0.2, 0.3)});
+  } else {
+    // The mirror band: bright where it faces the light's usual quarter, darker across.
+    const double t = 0.5 + 0.5 * std::cos(2 * (std::atan2(dy, dx) + 0.8));
+    p = {Mix({100, 106, 114}, {186, 188, 192}, t), 1};
+    p = Over(p, {kBlack, 0.35 * Line(r, 16.5, 0.35)});
+  }
+  return {UnderHubBlack(p.c), p.a};
+}
+Paint DiscSheen(double x, double y) {
+  const double dx = x - kDiscR, dy = y - kDiscR, r = std::hypot(dx, dy);
+  if (r < kHole || r > kDiscR) return kClear;
+  // A soft band across the face, kept well inside full white.
+  const double d = (dx + dy) / (2 * kDiscR);
+  Paint p = {kWhite, 0.18 * std::exp(-std::pow((d + 0.25) * 4, 2))};
+  // The rim: the disc's moulded edge, a light line with a dark one inside it.
+  p = Over(p, {kWhite, 0.45 * Line(r, kDiscR - 0.35, 0.35)});
+  return Over(p, {kBlack, 0.25 * Line(r, kDiscR - 1.0, 0.4)});
+}
+
+// A software box of 190 x 235 x 60 mm: the card is folded over every edge, which rounds it a
+// little: a lit bevel along each edge with a darker crease right at it.
+Paint BoxBevel(double x, double y, double w, double h) {
+  const double edge = std::min({x, w - x, y, h - y});
+  Paint p = {kWhite, 0.28 * Line(edge, 1.3, 1.3)};
+  return Over(p, {kBlack, 0.35 * Line(edge, 0, 0.35)});
+}
+
+// An app tile of 150 x 150 mm: a glassy rim just inside the rounded outline that the renderer cuts
+// it to (its built-in rounded rectangle's, stretched over the face enlarged by the overscan),
+// nothing outside.
+Paint TileEdge(double x, double y) {
+  constexpr double kW = 150, kH = 150;
+  auto across = [](double share, double size) { return size * (0.5 + kOverscan * (share - 0.5)); };
+  const double l = across(13.0 / 326, kW), r = across(313.8 / 326, kW), t = across(10.0 / 257, kH),
+               b = across(247.0 / 257, kH);
+  const double rx = kOverscan * 11.0 / 326 * kW, ry = kOverscan * 11.0 / 257 * kH;
+  const double cx = std::clamp(x, l + rx, r - rx), cy = std::clamp(y, t + ry, b - ry);
+  double d = std::min({x - l, r - x, y - t, b - y});
+  if (cx != x && cy != y) d = (1 - std::hypot((x - cx) / rx, (y - cy) / ry)) * std::min(rx, ry);
+  if (d < 0) return kClear;
+  Paint p = {kWhite, 0.40 * Line(d, 0.55, 0.45)};
+  return Over(p, {kBlack, 0.18 * Line(d, 1.3, 0.5)});
+}
+
+void Materials(const std::string& dir) {
+  constexpr double kPerMm = 4;
+  SaveMaterial(dir + "/box-bevel-front.png", 190, 235, kPerMm, [](double x, double y) { return BoxBevel(x, y, 190, 235); });
+  SaveMaterial(dir + "/box-bevel-side.png", 60, 235, kPerMm, [](double x, double y) { return BoxBevel(x, y, 60, 235); });
+  SaveMaterial(dir + "/box-bevel-top.png", 190, 60, kPerMm, [](double x, double y) { return BoxBevel(x, y, 190, 60); });
+  SaveMaterial(dir + "/hardcover-front.png", kBookW, kBookH, kPerMm, [](double x, double y) { return HardcoverCover(x, y, 0); });
+  SaveMaterial(dir + "/hardcover-back.png", kBookW, kBookH, kPerMm,
+               [](double x, double y) { return HardcoverCover(x, y, kBookW); });
+  SaveMaterial(dir + "/hardcover-fore-edge.png", kBookD, kBookH, kPerMm * 2, HardcoverForeEdge);
+  SaveMaterial(dir + "/hardcover-head.png", kBookW, kBookD, kPerMm * 2, HardcoverHead);
+  SaveMaterial(dir + "/hardcover-spine.png", kBookD, kBookH, kPerMm, HardcoverSpine);
+  SaveMaterial(dir + "/paperback-fore-edge.png", kPbD, 203, kPerMm * 2, PaperbackForeEdge);
+  SaveMaterial(dir + "/paperback-head.png", kPbW, kPbD, kPerMm * 2, PaperbackHead);
+  SaveMaterial(dir + "/magazine-gloss.png", 210, 280, kPerMm, MagazineGloss);
+  SaveMaterial(dir + "/magazine-fore-edge.png", 4, 280, kPerMm * 4, MagazineForeEdge);
+  SaveMaterial(dir + "/magazine-head.png", 210, 4, kPerMm * 4, MagazineHead);
+  SaveMaterial(dir + "/jewelcase-lid.png", kJcW, kJcH, kPerMm * 1.5, JewelLid);
+  SaveMaterial(dir + "/jewelcase-side.png", kJcD, kJcH, kPerMm * 2, JewelSide);
+  SaveMaterial(dir + "/jewelcase-top.png", kJcW, kJcD, kPerMm * 2, JewelTop);
+  SaveMaterial(dir + "/jewelcase-spine.png", kJcD, kJcH, kPerMm * 2, JewelSpine);
+  SaveMaterial(dir + "/jewelcase-tray.png", kJcW, kJcH, kPerMm, JewelTray);
+  SaveMaterial(dir + "/keepcase-front.png", kKcW, kKcH, kPerMm, KeepFront);
+  SaveMaterial(dir + "/keepcase-side.png", kKcD, kKcH, kPerMm * 2, KeepSide);
+  SaveMaterial(dir + "/keepcase-top.png", kKcW, kKcD, kPerMm * 2, KeepTop);
+  SaveMaterial(dir + "/disc-hub.png", 2 * kDiscR, 2 * kDiscR, kPerMm * 2, DiscHub);
+  SaveMaterial(dir + "/disc-sheen.png", 2 * kDiscR, 2 * kDiscR, kPerMm * 2, DiscSheen);
+  SaveMaterial(dir + "/tile-edge.png", 150, 150, kPerMm * 2, TileEdge);
+}
+
 // ---- about box logo ---------------------------------------------------------------------------
 
 void Logo(const std::string& file) {
@@ -565,6 +942,7 @@ int Samples(const std::string& ex, const std::string& custom) {
   Backdrop(ex + "/backdrop.jpg");
   JewelGloss(custom + "/jewelcase-gloss.png");
   KeepcaseSleeve(custom + "/keepcase-sleeve.png");
+  Materials(custom);
   return 0;
 }
 

@@ -219,6 +219,55 @@ TEST(ShadeMasks, RoundedRectangleEdges) {
   EXPECT_EQ(Level(m, 40, 40), 255);
 }
 
+// Drawn at a layer's size, the rounded rectangle keeps mask 4's outline stretched to that size: at
+// the mask's own size and softness its half-way points fall where the mask's do, and crisp at any
+// size its edge takes at most one partly covered pixel.
+TEST(ShadeMasks, RoundedRectangleAtALayersSize) {
+  TShadeBitmap32List masks;
+  masks.Build();
+  const TBitmap32& builtIn = masks.BitmapAt(4);
+  // The first pixel at or past half along the middle row and column, from either side.
+  struct THalfWay {
+    int Left, Right, Top, Bottom;
+  };
+  auto halfWay = [](const TBitmap32& m) {
+    THalfWay h{-1, -1, -1, -1};
+    const int midX = m.Width() / 2, midY = m.Height() / 2;
+    for (int x = 0; x < m.Width() && h.Left < 0; ++x) h.Left = Level(m, x, midY) >= 128 ? x : -1;
+    for (int x = m.Width() - 1; x >= 0 && h.Right < 0; --x) h.Right = Level(m, x, midY) >= 128 ? x : -1;
+    for (int y = 0; y < m.Height() && h.Top < 0; ++y) h.Top = Level(m, midX, y) >= 128 ? y : -1;
+    for (int y = m.Height() - 1; y >= 0 && h.Bottom < 0; --y) h.Bottom = Level(m, midX, y) >= 128 ? y : -1;
+    return h;
+  };
+  const THalfWay mask = halfWay(builtIn);
+  TBitmap32 same;
+  BuildRoundRectMaskAt(same, 326, 257, 1);
+  const THalfWay drawn = halfWay(same);
+  EXPECT_NEAR(drawn.Left, mask.Left, 1);
+  EXPECT_NEAR(drawn.Right, mask.Right, 1);
+  EXPECT_NEAR(drawn.Top, mask.Top, 1);
+  EXPECT_NEAR(drawn.Bottom, mask.Bottom, 1);
+
+  for (const auto [w, h] : {std::pair{978, 771}, std::pair{500, 500}, std::pair{163, 257}}) {
+    SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+    TBitmap32 crisp;
+    BuildRoundRectMaskAt(crisp, w, h, 0);
+    ASSERT_EQ(crisp.Width(), w);
+    ASSERT_EQ(crisp.Height(), h);
+    const THalfWay c = halfWay(crisp);
+    const double sx = w / 326.0, sy = h / 257.0;
+    EXPECT_NEAR(c.Left, mask.Left * sx, sx + 1);
+    EXPECT_NEAR(c.Right, (mask.Right + 1) * sx - 1, sx + 1);
+    EXPECT_NEAR(c.Top, mask.Top * sy, sy + 1);
+    EXPECT_NEAR(c.Bottom, (mask.Bottom + 1) * sy - 1, sy + 1);
+    int partial = 0;
+    for (int x = 0; x < w; ++x) partial += Level(crisp, x, h / 2) > 0 && Level(crisp, x, h / 2) < 255;
+    EXPECT_LE(partial, 2);
+    EXPECT_EQ(Level(crisp, 0, 0), 0);
+    EXPECT_EQ(Level(crisp, w / 2, h / 2), 255);
+  }
+}
+
 // A curve of 1 is the plain ramp; a steeper curve keeps less of every row that is not faded out.
 TEST(FadeAlphaCurve, PowerOfTheRamp) {
   for (const std::uint8_t length : {std::uint8_t{1}, std::uint8_t{37}, std::uint8_t{50}, std::uint8_t{100}}) {

@@ -118,6 +118,7 @@ TEST(ProductJobTest, WrapPartsFillTheirFacesAndNothingElse) {
     request.Sources = built.Sources;
     request.Width = 800;
     request.Height = 600;
+    request.CustomFolder = std::string(QUIRLON_SOURCE_DIR) + "/data/custom/";  // the materials' pictures
     const TRenderResult result = ApplyTemplate(request);
     std::map<std::string, std::string> sourceOf;
     for (const TTemplateLayer& layer : built.Template->Layers) sourceOf[layer.Section] = layer.Source;

@@ -16,6 +16,7 @@
 #include "core/ProductSection.h"
 #include "core/Render.h"
 #include "core/SceneGenerator.h"
+#include "core/Template.h"
 #include "core/TemplateWriter.h"
 #include "raster/Errors.h"
 
@@ -79,10 +80,13 @@ const TProductFace* FaceNamed(const std::vector<TProductFace>& Faces, const std:
 }
 
 // The largest share of the way to white that any channel of any pixel well inside the front of
-// File gains over navy (10, 30, 80).
+// File gains over navy (10, 30, 80) from the light: the materials' pictures (their bevels and
+// sheen are drawn, not lit) are left out.
 double NavyGain(const std::string& File, const TProductScene& Scene) {
+  auto lit = std::make_shared<TTemplate>(ReadTemplateFile(File));
+  std::erase_if(lit->Layers, [](const TTemplateLayer& layer) { return layer.Type == "customfile"; });
   TRenderRequest request;
-  request.Template.File = File;
+  request.Template.Parsed = lit;
   request.CustomFolder = kSource + "/data/custom/";
   request.Sources[SlotIndex(TSlot::Front)] = TSlotSource::OfColour(80 << 16 | 30 << 8 | 10);
   const auto picture = Flatten(ApplyTemplate(request));
@@ -257,6 +261,7 @@ TEST(SceneLightRender, ReflectionIsAGlossyFloorNotAMirror) {
     request.Sources[SlotIndex(TSlot::Background)] = TSlotSource::OfColour(0);
     request.Sources[SlotIndex(TSlot::Front)] = TSlotSource::OfColour(0xFFFFFF);
     request.Settings.ReflectionBlur = 0;
+    request.CustomFolder = kSource + "/data/custom/";
     const auto picture = Flatten(ApplyTemplate(request));
     const auto quad = Projected(scene, FaceNamed(OrderedVisibleFaces(scene), "front")->Corners);
     const double height = (quad[3].Y - quad[0].Y + quad[2].Y - quad[1].Y) / 2;
@@ -304,7 +309,8 @@ TEST_P(BadLookKey, IsRefusedNamingFileSectionKeyAndRange) {
 INSTANTIATE_TEST_SUITE_P(Keys, BadLookKey,
                          ::testing::Values(TBadKey{"opacity=1.5", "from 0 to 1"}, TBadKey{"blur=soft", "from 0 to 10"},
                                            TBadKey{"fade=-0.1", "from 0 to 1"}, TBadKey{"fadecurve=0.5", "from 1 to 8"},
-                                           TBadKey{"bendy=", "from 0 to 1"}, TBadKey{"blurgrow=11", "from 0 to 10"}));
+                                           TBadKey{"bendy=", "from 0 to 1"}, TBadKey{"blurgrow=11", "from 0 to 10"},
+                                           TBadKey{"edge=1.5", "from 0 to 1"}));
 
 }  // namespace
 }  // namespace quirlon::core

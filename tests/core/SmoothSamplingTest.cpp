@@ -11,6 +11,7 @@
 
 #include "../ScratchFolder.h"
 #include "core/Render.h"
+#include "core/Template.h"
 #include "imagefiles/OutputWriters.h"
 
 namespace quirlon::core {
@@ -131,9 +132,12 @@ TEST(SmoothSampling, ThumbnailIsCloserToTheReducedLargeRender) {
 }
 
 // Every face of a template in one red, nothing else drawn, on a transparent background.
+// The template's faces without their materials, which draw colours of their own along the edges.
 std::unique_ptr<TBitmap32> RenderRedCutOut(const char* Template, TSampling Sampling) {
+  auto faces = std::make_shared<TTemplate>(ReadTemplateFile(kSource + "/data/Templates/" + Template + ".ini"));
+  std::erase_if(faces->Layers, [](const TTemplateLayer& layer) { return layer.Type == "customfile"; });
   TRenderRequest request;
-  request.Template.File = kSource + "/data/Templates/" + Template + ".ini";
+  request.Template.Parsed = faces;
   request.CustomFolder = kSource + "/data/custom/";
   request.Settings.ShowShadow = false;
   request.Settings.ShowReflection = false;

@@ -51,6 +51,7 @@ TTurntablePlan SmallPlan(std::int32_t Frames) {
   job.Turntable.Frames = Frames;
   job.Request.Width = 64;
   job.Request.Height = 48;
+  job.Request.CustomFolder = std::string(QUIRLON_SOURCE_DIR) + "/data/custom/";  // the materials' pictures
   job.WidthGiven = job.HeightGiven = true;
   imagefiles::TPictureCache pictures;
   TTurntablePlan plan = PlanTurntable(job, {}, pictures);
