@@ -7,12 +7,14 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <fstream>
 #include <iostream>
 #include <list>
 #include <map>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -22,6 +24,7 @@
 #include "core/Platform.h"
 #include "core/ProductError.h"
 #include "imagefiles/OutputWriters.h"
+#include "raster/Parallel.h"
 
 namespace quirlon::serve {
 
@@ -33,33 +36,45 @@ using TClock = std::chrono::steady_clock;
 constexpr std::array<double, 10> kRenderBuckets{0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10, 30};
 
 // Renders at once, with a bounded number of requests waiting their turn: a request that finds the
-// queue full, or waits past its deadline, is told to come back later.
+// queue full, or waits past its deadline, is told to come back later. Waiting requests are served
+// first come, first served: a freed slot goes straight to the oldest of them, so that a request
+// that just arrived cannot take it first and the slowest answers under load stay near the median.
 class TAdmission {
 public:
   TAdmission(std::int32_t running, std::int32_t queued) : fMaxRunning(running), fMaxQueued(queued) {}
 
   enum class TResult { Admitted, QueueFull, TimedOut };
 
-  TResult Enter(TClock::time_point deadline) {
+  // Alone is set on admission when no other render runs at that moment.
+  TResult Enter(TClock::time_point deadline, bool& alone) {
     std::unique_lock lock(fMutex);
-    if (fRunning < fMaxRunning) {
-      ++fRunning;
+    if (fRunning < fMaxRunning && fQueue.empty()) {
+      alone = ++fRunning == 1;
       return TResult::Admitted;
     }
-    if (fWaiting >= fMaxQueued) return TResult::QueueFull;
-    ++fWaiting;
-    const bool turn = fFree.wait_until(lock, deadline, [&] { return fRunning < fMaxRunning; });
-    --fWaiting;
-    if (!turn) return TResult::TimedOut;
-    ++fRunning;
+    if (static_cast<std::int32_t>(fQueue.size()) >= fMaxQueued) return TResult::QueueFull;
+    TWaiter waiter;
+    fQueue.push_back(&waiter);
+    if (!waiter.Turn.wait_until(lock, deadline, [&] { return waiter.Admitted; })) {
+      fQueue.erase(std::find(fQueue.begin(), fQueue.end(), &waiter));
+      return TResult::TimedOut;
+    }
+    alone = waiter.Alone;
     return TResult::Admitted;
   }
   void Leave() {
-    {
-      std::lock_guard lock(fMutex);
+    std::lock_guard lock(fMutex);
+    if (fQueue.empty()) {
       --fRunning;
+      return;
     }
-    fFree.notify_one();
+    // The slot passes on without ever being free. Notified under the lock: the waiter, and so its
+    // condition variable, lives until it has taken the lock back.
+    TWaiter* next = fQueue.front();
+    fQueue.pop_front();
+    next->Admitted = true;
+    next->Alone = fRunning == 1;
+    next->Turn.notify_one();
   }
   std::int32_t Running() const {
     std::lock_guard lock(fMutex);
@@ -67,14 +82,18 @@ public:
   }
   std::int32_t Waiting() const {
     std::lock_guard lock(fMutex);
-    return fWaiting;
+    return static_cast<std::int32_t>(fQueue.size());
   }
 
 private:
+  struct TWaiter {
+    std::condition_variable Turn;
+    bool Admitted = false, Alone = false;
+  };
   const std::int32_t fMaxRunning, fMaxQueued;
   mutable std::mutex fMutex;
-  std::condition_variable fFree;
-  std::int32_t fRunning = 0, fWaiting = 0;
+  std::deque<TWaiter*> fQueue;  // oldest first
+  std::int32_t fRunning = 0;
 };
 
 // Uploaded pictures decoded once while they are sent again and again (the web page sends the same
@@ -290,7 +309,8 @@ struct TRenderService::TImpl {
     const std::string type = req.get_header_value("Content-Type");
     if (!req.is_multipart_form_data() && type.rfind("application/x-www-form-urlencoded", 0) != 0)
       return Error(res, 400, "POST /render takes a multipart form (multipart/form-data)", "");
-    switch (Admission.Enter(arrived + std::chrono::seconds(Options.RequestSeconds))) {
+    bool alone = false;
+    switch (Admission.Enter(arrived + std::chrono::seconds(Options.RequestSeconds), alone)) {
       case TAdmission::TResult::QueueFull: return Busy(res, "Every render slot and queue place is taken");
       case TAdmission::TResult::TimedOut: return Busy(res, "No render slot came free in time");
       case TAdmission::TResult::Admitted: break;
@@ -299,6 +319,11 @@ struct TRenderService::TImpl {
       TAdmission& Admission;
       ~TLeave() { Admission.Leave(); }
     } leave{Admission};
+    // With another render running the cores are taken: this one keeps its loops on its own thread,
+    // as the jobs of a batch do, instead of queueing and spinning for the one shared helper thread.
+    // A render that finds the service idle still lends rows to the helper, for its latency.
+    std::optional<raster::TSerialLoops> serial;
+    if (!alone) serial.emplace();
     try {
       const TFormJob form = ParseRenderForm(PartsOf(req), Catalogue, Options.Limits, [this](const TFormPart& part) {
         if (auto kept = Uploads.Find(part.Data)) {
