@@ -14,7 +14,6 @@
 #include <map>
 #include <mutex>
 #include <new>
-#include <optional>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -45,11 +44,11 @@ public:
 
   enum class TResult { Admitted, QueueFull, TimedOut };
 
-  // Alone is set on admission when no other render runs at that moment.
-  TResult Enter(TClock::time_point deadline, bool& alone) {
+  TResult Enter(TClock::time_point deadline) {
     std::unique_lock lock(fMutex);
     if (fRunning < fMaxRunning && fQueue.empty()) {
-      alone = ++fRunning == 1;
+      ++fRunning;
+      fCrowded.store(fRunning > 1);
       return TResult::Admitted;
     }
     if (static_cast<std::int32_t>(fQueue.size()) >= fMaxQueued) return TResult::QueueFull;
@@ -59,13 +58,13 @@ public:
       fQueue.erase(std::find(fQueue.begin(), fQueue.end(), &waiter));
       return TResult::TimedOut;
     }
-    alone = waiter.Alone;
     return TResult::Admitted;
   }
   void Leave() {
     std::lock_guard lock(fMutex);
     if (fQueue.empty()) {
       --fRunning;
+      fCrowded.store(fRunning > 1);
       return;
     }
     // The slot passes on without ever being free. Notified under the lock: the waiter, and so its
@@ -73,13 +72,15 @@ public:
     TWaiter* next = fQueue.front();
     fQueue.pop_front();
     next->Admitted = true;
-    next->Alone = fRunning == 1;
     next->Turn.notify_one();
   }
   std::int32_t Running() const {
     std::lock_guard lock(fMutex);
     return fRunning;
   }
+  // Set while more than one render runs: the cores are taken, and each render keeps its loops on
+  // its own thread (raster::TSerialLoopsWhile).
+  const std::atomic<bool>& Crowded() const { return fCrowded; }
   std::int32_t Waiting() const {
     std::lock_guard lock(fMutex);
     return static_cast<std::int32_t>(fQueue.size());
@@ -88,12 +89,13 @@ public:
 private:
   struct TWaiter {
     std::condition_variable Turn;
-    bool Admitted = false, Alone = false;
+    bool Admitted = false;
   };
   const std::int32_t fMaxRunning, fMaxQueued;
   mutable std::mutex fMutex;
   std::deque<TWaiter*> fQueue;  // oldest first
   std::int32_t fRunning = 0;
+  std::atomic<bool> fCrowded{false};
 };
 
 // Uploaded pictures decoded once while they are sent again and again (the web page sends the same
@@ -309,8 +311,7 @@ struct TRenderService::TImpl {
     const std::string type = req.get_header_value("Content-Type");
     if (!req.is_multipart_form_data() && type.rfind("application/x-www-form-urlencoded", 0) != 0)
       return Error(res, 400, "POST /render takes a multipart form (multipart/form-data)", "");
-    bool alone = false;
-    switch (Admission.Enter(arrived + std::chrono::seconds(Options.RequestSeconds), alone)) {
+    switch (Admission.Enter(arrived + std::chrono::seconds(Options.RequestSeconds))) {
       case TAdmission::TResult::QueueFull: return Busy(res, "Every render slot and queue place is taken");
       case TAdmission::TResult::TimedOut: return Busy(res, "No render slot came free in time");
       case TAdmission::TResult::Admitted: break;
@@ -319,11 +320,10 @@ struct TRenderService::TImpl {
       TAdmission& Admission;
       ~TLeave() { Admission.Leave(); }
     } leave{Admission};
-    // With another render running the cores are taken: this one keeps its loops on its own thread,
-    // as the jobs of a batch do, instead of queueing and spinning for the one shared helper thread.
-    // A render that finds the service idle still lends rows to the helper, for its latency.
-    std::optional<raster::TSerialLoops> serial;
-    if (!alone) serial.emplace();
+    // While another render runs the cores are taken: this one keeps its loops on its own thread, as
+    // the jobs of a batch do, instead of queueing and spinning for the one shared helper thread.
+    // Alone, it lends rows to the helper, for its latency. Decided loop by loop, as renders come and go.
+    const raster::TSerialLoopsWhile serial(Admission.Crowded());
     try {
       const TFormJob form = ParseRenderForm(PartsOf(req), Catalogue, Options.Limits, [this](const TFormPart& part) {
         if (auto kept = Uploads.Find(part.Data)) {
