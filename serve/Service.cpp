@@ -344,7 +344,7 @@ struct TRenderService::TImpl {
       const std::vector<std::uint8_t> bytes =
           imagefiles::EncodePicture(*picture.Picture, form.Format, form.Job.Output.SaveOptions());
       Metrics.Rendered(std::chrono::duration<double>(TClock::now() - arrived).count());
-      res.set_content(std::string(bytes.begin(), bytes.end()), ContentTypeOf(form.Format));
+      res.set_content(reinterpret_cast<const char*>(bytes.data()), bytes.size(), ContentTypeOf(form.Format));
     } catch (const EFormError& e) {
       Error(res, e.Status(), e.what(), e.Field());
     } catch (const core::EJobValue& e) {
