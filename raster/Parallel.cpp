@@ -15,6 +15,7 @@ std::int32_t PixelThreadCount() {
 namespace {
 
 thread_local bool tSerial = false;
+thread_local const std::atomic<bool>* tCrowded = nullptr;
 
 }  // namespace
 
@@ -22,7 +23,14 @@ TSerialLoops::TSerialLoops() noexcept : fWasSerial(tSerial) { tSerial = true; }
 
 TSerialLoops::~TSerialLoops() { tSerial = fWasSerial; }
 
-bool LoopsAreSerial() noexcept { return tSerial; }
+TSerialLoopsWhile::TSerialLoopsWhile(const std::atomic<bool>& Crowded) noexcept : fWasCrowded(tCrowded) {
+  tCrowded = &Crowded;
+}
+
+TSerialLoopsWhile::~TSerialLoopsWhile() { tCrowded = fWasCrowded; }
+
+// Relaxed: the flag only steers where work runs, never what it computes.
+bool LoopsAreSerial() noexcept { return tSerial || (tCrowded != nullptr && tCrowded->load(std::memory_order_relaxed)); }
 
 namespace {
 
@@ -111,7 +119,7 @@ THelper& Helper() {
 THelperTask::THelperTask(TTaskRef Task) noexcept {
   // The helper keeps a pointer to the reference until the task ends; this object outlives that.
   fTask.emplace(Task);
-  fStarted = !tSerial && Helper().Start(*fTask);
+  fStarted = !LoopsAreSerial() && Helper().Start(*fTask);
 }
 
 THelperTask::~THelperTask() { (void)Finish(); }

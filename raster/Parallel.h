@@ -30,7 +30,23 @@ private:
   bool fWasSerial;
 };
 
-// Whether this thread runs its loops alone (a TSerialLoops lives on it).
+// While one lives, each loop and helper task started on this thread runs on it alone when Crowded
+// is true as it starts. For callers whose threads fill the cores at some moments and leave one idle
+// at others (a service's renders, which come and go): a render that has the machine to itself lends
+// rows to the helper, and stops as soon as another starts beside it, without waiting for its end.
+class TSerialLoopsWhile {
+public:
+  explicit TSerialLoopsWhile(const std::atomic<bool>& Crowded) noexcept;
+  ~TSerialLoopsWhile();
+  TSerialLoopsWhile(const TSerialLoopsWhile&) = delete;
+  TSerialLoopsWhile& operator=(const TSerialLoopsWhile&) = delete;
+
+private:
+  const std::atomic<bool>* fWasCrowded;
+};
+
+// Whether this thread runs its loops alone now (a TSerialLoops lives on it, or the flag of a
+// TSerialLoopsWhile is set).
 bool LoopsAreSerial() noexcept;
 
 // A reference to a callable taking no arguments, neither owned nor copied: handing work over

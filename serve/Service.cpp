@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <fstream>
 #include <iostream>
 #include <list>
@@ -22,6 +23,7 @@
 #include "core/Platform.h"
 #include "core/ProductError.h"
 #include "imagefiles/OutputWriters.h"
+#include "raster/Parallel.h"
 
 namespace quirlon::serve {
 
@@ -33,7 +35,9 @@ using TClock = std::chrono::steady_clock;
 constexpr std::array<double, 10> kRenderBuckets{0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10, 30};
 
 // Renders at once, with a bounded number of requests waiting their turn: a request that finds the
-// queue full, or waits past its deadline, is told to come back later.
+// queue full, or waits past its deadline, is told to come back later. Waiting requests are served
+// first come, first served: a freed slot goes straight to the oldest of them, so that a request
+// that just arrived cannot take it first and the slowest answers under load stay near the median.
 class TAdmission {
 public:
   TAdmission(std::int32_t running, std::int32_t queued) : fMaxRunning(running), fMaxQueued(queued) {}
@@ -42,39 +46,56 @@ public:
 
   TResult Enter(TClock::time_point deadline) {
     std::unique_lock lock(fMutex);
-    if (fRunning < fMaxRunning) {
+    if (fRunning < fMaxRunning && fQueue.empty()) {
       ++fRunning;
+      fCrowded.store(fRunning > 1);
       return TResult::Admitted;
     }
-    if (fWaiting >= fMaxQueued) return TResult::QueueFull;
-    ++fWaiting;
-    const bool turn = fFree.wait_until(lock, deadline, [&] { return fRunning < fMaxRunning; });
-    --fWaiting;
-    if (!turn) return TResult::TimedOut;
-    ++fRunning;
+    if (static_cast<std::int32_t>(fQueue.size()) >= fMaxQueued) return TResult::QueueFull;
+    TWaiter waiter;
+    fQueue.push_back(&waiter);
+    if (!waiter.Turn.wait_until(lock, deadline, [&] { return waiter.Admitted; })) {
+      fQueue.erase(std::find(fQueue.begin(), fQueue.end(), &waiter));
+      return TResult::TimedOut;
+    }
     return TResult::Admitted;
   }
   void Leave() {
-    {
-      std::lock_guard lock(fMutex);
+    std::lock_guard lock(fMutex);
+    if (fQueue.empty()) {
       --fRunning;
+      fCrowded.store(fRunning > 1);
+      return;
     }
-    fFree.notify_one();
+    // The slot passes on without ever being free. Notified under the lock: the waiter, and so its
+    // condition variable, lives until it has taken the lock back.
+    TWaiter* next = fQueue.front();
+    fQueue.pop_front();
+    next->Admitted = true;
+    next->Turn.notify_one();
   }
   std::int32_t Running() const {
     std::lock_guard lock(fMutex);
     return fRunning;
   }
+  // Set while more than one render runs: the cores are taken, and each render keeps its loops on
+  // its own thread (raster::TSerialLoopsWhile).
+  const std::atomic<bool>& Crowded() const { return fCrowded; }
   std::int32_t Waiting() const {
     std::lock_guard lock(fMutex);
-    return fWaiting;
+    return static_cast<std::int32_t>(fQueue.size());
   }
 
 private:
+  struct TWaiter {
+    std::condition_variable Turn;
+    bool Admitted = false;
+  };
   const std::int32_t fMaxRunning, fMaxQueued;
   mutable std::mutex fMutex;
-  std::condition_variable fFree;
-  std::int32_t fRunning = 0, fWaiting = 0;
+  std::deque<TWaiter*> fQueue;  // oldest first
+  std::int32_t fRunning = 0;
+  std::atomic<bool> fCrowded{false};
 };
 
 // Uploaded pictures decoded once while they are sent again and again (the web page sends the same
@@ -299,6 +320,10 @@ struct TRenderService::TImpl {
       TAdmission& Admission;
       ~TLeave() { Admission.Leave(); }
     } leave{Admission};
+    // While another render runs the cores are taken: this one keeps its loops on its own thread, as
+    // the jobs of a batch do, instead of queueing and spinning for the one shared helper thread.
+    // Alone, it lends rows to the helper, for its latency. Decided loop by loop, as renders come and go.
+    const raster::TSerialLoopsWhile serial(Admission.Crowded());
     try {
       const TFormJob form = ParseRenderForm(PartsOf(req), Catalogue, Options.Limits, [this](const TFormPart& part) {
         if (auto kept = Uploads.Find(part.Data)) {
@@ -319,7 +344,7 @@ struct TRenderService::TImpl {
       const std::vector<std::uint8_t> bytes =
           imagefiles::EncodePicture(*picture.Picture, form.Format, form.Job.Output.SaveOptions());
       Metrics.Rendered(std::chrono::duration<double>(TClock::now() - arrived).count());
-      res.set_content(std::string(bytes.begin(), bytes.end()), ContentTypeOf(form.Format));
+      res.set_content(reinterpret_cast<const char*>(bytes.data()), bytes.size(), ContentTypeOf(form.Format));
     } catch (const EFormError& e) {
       Error(res, e.Status(), e.what(), e.Field());
     } catch (const core::EJobValue& e) {

@@ -121,5 +121,50 @@ TEST(ParallelTest, SerialLoopsStayOnTheirThreadAndEndWithTheirScope) {
   EXPECT_TRUE(task.Started()) << "after the scope the helper takes work again";
 }
 
+// The flag is read as each loop starts: a thread goes serial and back while one scope lives.
+TEST(ParallelTest, LoopsFollowTheCrowdedFlagLoopByLoop) {
+  if (PixelThreadCount() < 2) GTEST_SKIP() << "one core: loops are serial anyway";
+  const std::thread::id caller = std::this_thread::get_id();
+  auto helperRan = [&] {
+    std::atomic<int> elsewhere{0}, visits{0};
+    ParallelFor(0, 4096, 1, [&](std::int32_t from, std::int32_t to, std::int32_t) noexcept {
+      if (std::this_thread::get_id() != caller) ++elsewhere;
+      visits += to - from;
+    });
+    EXPECT_EQ(visits.load(), 4096);
+    auto nothing = [] {};
+    THelperTask task(nothing);
+    return elsewhere.load() > 0 || task.Started();
+  };
+  std::atomic<bool> crowded{false};
+  {
+    const TSerialLoopsWhile whileCrowded(crowded);
+    EXPECT_FALSE(LoopsAreSerial());
+    EXPECT_TRUE(helperRan());
+    struct TStep {
+      bool Crowded;
+      bool Serial;
+    };
+    for (const TStep step : {TStep{true, true}, TStep{false, false}, TStep{true, true}, TStep{false, false}}) {
+      crowded = step.Crowded;
+      EXPECT_EQ(LoopsAreSerial(), step.Serial);
+      EXPECT_EQ(helperRan(), !step.Serial) << "crowded " << step.Crowded;
+    }
+    // A plain serial scope inside holds whatever the flag says.
+    {
+      const TSerialLoops serial;
+      EXPECT_TRUE(LoopsAreSerial());
+      EXPECT_FALSE(helperRan());
+    }
+    crowded = true;
+    // Another thread is not steered by this thread's flag.
+    bool otherSerial = true;
+    std::thread([&] { otherSerial = LoopsAreSerial(); }).join();
+    EXPECT_FALSE(otherSerial);
+  }
+  EXPECT_FALSE(LoopsAreSerial()) << "the flag steers nothing after its scope, though still set";
+  EXPECT_TRUE(helperRan());
+}
+
 }  // namespace
 }  // namespace quirlon::raster

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <future>
+#include <mutex>
 
 #include "ScratchFolder.h"
 #include "serve/ServerProcess.h"
@@ -263,6 +264,52 @@ TEST(ServiceTest, ARequestWaitingPastItsTimeLimitAnswers503) {
   if (waited->status == 503) EXPECT_NE(waited->body.find("No render slot came free in time"), std::string::npos);
   else EXPECT_EQ(waited->status, 200);
   EXPECT_EQ(slow.get()->status, 200);
+}
+
+// A render that starts while another runs keeps its loops on its own thread; the answer is the
+// same picture as that of the same request on an idle service, which spreads its rows over two.
+TEST(ServiceTest, ARenderBesideAnotherAnswersWhatItAnswersAlone) {
+  ServerProcess server({"--renders", "2"});
+  const httplib::MultipartFormDataItems form{Field("template", "1"), Field("width", "400"), Field("height", "300"),
+                                             Picture("front", Example("box-front.jpg")),
+                                             Picture("side", Example("box-side.jpg")), Field("top", "#336699")};
+  const auto alone = server.Client().Post("/render", form);
+  ASSERT_TRUE(alone);
+  ASSERT_EQ(alone->status, 200) << alone->body;
+  auto slow = std::async(std::launch::async, [&] { return server.Client().Post("/render", SlowRender()); });
+  ASSERT_TRUE(server.AwaitMetric("quirlon_renders_in_flight", 1));
+  const auto beside = server.Client().Post("/render", form);
+  ASSERT_TRUE(beside);
+  ASSERT_EQ(beside->status, 200) << beside->body;
+  const TDecodedPng a = DecodePng(alone->body), b = DecodePng(beside->body);
+  EXPECT_EQ(b.Width, 400u);
+  EXPECT_TRUE(a.Rgba == b.Rgba);
+  EXPECT_EQ(slow.get()->status, 200);
+}
+
+// Requests waiting for the one render slot get it in the order they arrived.
+TEST(ServiceTest, WaitingRequestsRenderInTheOrderTheyArrived) {
+  ServerProcess server({"--renders", "1", "--queue", "3"});
+  auto slow = std::async(std::launch::async, [&] { return server.Client().Post("/render", SlowRender()); });
+  ASSERT_TRUE(server.AwaitMetric("quirlon_renders_in_flight", 1));
+  std::mutex mutex;
+  std::vector<std::string> finished;
+  std::vector<std::future<int>> waiting;
+  for (const std::string name : {"first", "second", "third"}) {
+    // Each takes a while, so that the one before has its answer long before this one is done.
+    waiting.push_back(std::async(std::launch::async, [&, name] {
+      const auto res = server.Client().Post("/render", httplib::MultipartFormDataItems{
+                                                           Field("width", "1024"), Field("height", "1024"),
+                                                           Picture("front", Example("box-front.jpg"))});
+      std::lock_guard lock(mutex);
+      finished.push_back(name);
+      return res ? res->status : -1;
+    }));
+    ASSERT_TRUE(server.AwaitMetric("quirlon_renders_queued", static_cast<double>(waiting.size())));
+  }
+  EXPECT_EQ(slow.get()->status, 200);
+  for (auto& w : waiting) EXPECT_EQ(w.get(), 200);
+  EXPECT_EQ(finished, (std::vector<std::string>{"first", "second", "third"}));
 }
 
 // A client that starts a request and then sends nothing is dropped after the read timeout, and
