@@ -191,6 +191,9 @@ struct TRenderService::TImpl {
   core::TTemplateCache Templates;
   imagefiles::TPictureCache Pictures{std::size_t{64} << 20};
   TUploadCache Uploads{std::size_t{128} << 20};
+  // Layers that requests with the same template, size, settings and pictures share (a shop's
+  // products on one template differ only in their covers).
+  core::TLayerCache Layers{std::size_t{64} << 20};
   std::mutex SeenMutex;
   std::set<std::string> SeenTemplates;
 
@@ -339,7 +342,7 @@ struct TRenderService::TImpl {
         std::lock_guard lock(SeenMutex);
         (SeenTemplates.insert(form.TemplateFile).second ? Metrics.TemplateMisses : Metrics.TemplateHits)++;
       }
-      core::TJobResources resources{&Pictures, &Templates};
+      core::TJobResources resources{&Pictures, &Templates, &Layers};
       const core::TJobPicture picture = core::RenderJobPicture(form.Job, form.TemplateFile, resources);
       const std::vector<std::uint8_t> bytes =
           imagefiles::EncodePicture(*picture.Picture, form.Format, form.Job.Output.SaveOptions());
@@ -390,6 +393,9 @@ struct TRenderService::TImpl {
     out << "# HELP quirlon_picture_cache_misses_total Uploaded pictures decoded for their request.\n"
            "# TYPE quirlon_picture_cache_misses_total counter\n"
         << "quirlon_picture_cache_misses_total " << Metrics.PictureMisses << "\n";
+    out << "# HELP quirlon_layer_cache_hits_total Layers taken as an earlier request built them.\n"
+           "# TYPE quirlon_layer_cache_hits_total counter\n"
+        << "quirlon_layer_cache_hits_total " << Layers.Hits() << "\n";
     return out.str();
   }
 };

@@ -133,6 +133,12 @@ TEST(ServiceTest, RenderAnswersWhatTheCommandLineWrites) {
   EXPECT_EQ(again->body, res->body);
   EXPECT_EQ(server.Metric("quirlon_picture_cache_hits_total"), 2);
   EXPECT_EQ(server.Metric("quirlon_template_cache_hits_total"), 1);
+  // A third time its layers are those the second request built and kept: still the same answer.
+  EXPECT_EQ(server.Metric("quirlon_layer_cache_hits_total"), 0);
+  const auto third = client.Post("/render", form);
+  ASSERT_TRUE(third);
+  EXPECT_EQ(third->body, res->body);
+  EXPECT_GT(server.Metric("quirlon_layer_cache_hits_total"), 5);
 }
 
 TEST(ServiceTest, EveryOutputFormatComesWithItsContentType) {
