@@ -240,7 +240,8 @@ void PartlyRandom(TBitmap32& b, std::size_t randomBytes, std::uint32_t seed = 7)
 std::size_t CompressedSize(std::size_t randomBytes, std::uint32_t seed = 7) {
   TBitmap32 b;
   PartlyRandom(b, randomBytes, seed);
-  return LibdeflateZlib(SubFilteredRows(b), 10).size();
+  const Bytes rows = SubFilteredRows(b);
+  return LibdeflateZlib(rows, DeflateLevelOf(TPngEffort::Default, rows.size())).size();
 }
 
 // The smallest number of random bytes whose stream is at least Target bytes long, found with
