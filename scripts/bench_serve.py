@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """The render service against the batch on the same jobs (template 1, the example box artwork,
 800 x 600 JPEG out), loopback only, bounded in count:
-  - throughput: N requests from 8 concurrent clients against one --batch run of N rows (same
+  - throughput: N requests from 8 concurrent client processes against one --batch run of N rows (same
     process count of renders at once), RUNS times, medians with the lowest and highest;
   - latency: p50 and p99 of those requests against the median of a single quirlon-render run;
   - memory: the service's resident size after the first 100 and after 1,000 requests.
 Usage: scripts/bench_serve.py BUILD [RUNS] [N]"""
 import http.client
+import multiprocessing
 import os
 import statistics
 import subprocess
@@ -52,35 +53,36 @@ def start_server():
     return proc, port
 
 
+def client(job):
+    """One client: `count` requests on its own keep-alive connection; its latencies and statuses."""
+    port, count = job
+    latencies, statuses = [], {}
+    conn = http.client.HTTPConnection("127.0.0.1", port, timeout=120)
+    for _ in range(count):
+        t0 = time.perf_counter()
+        conn.request("POST", "/render", BODY, {"Content-Type": TYPE})
+        res = conn.getresponse()
+        res.read()
+        latencies.append(time.perf_counter() - t0)
+        statuses[res.status] = statuses.get(res.status, 0) + 1
+    conn.close()
+    return latencies, statuses
+
+
 def load(port, n):
-    """n requests from `clients` threads, each on its own keep-alive connection; latencies and statuses."""
-    latencies, statuses, lock = [], {}, threading.Lock()
-    left = [n]
-
-    def client():
-        conn = http.client.HTTPConnection("127.0.0.1", port, timeout=120)
-        while True:
-            with lock:
-                if left[0] == 0:
-                    break
-                left[0] -= 1
-            t0 = time.perf_counter()
-            conn.request("POST", "/render", BODY, {"Content-Type": TYPE})
-            res = conn.getresponse()
-            res.read()
-            dt = time.perf_counter() - t0
-            with lock:
-                latencies.append(dt)
-                statuses[res.status] = statuses.get(res.status, 0) + 1
-        conn.close()
-
-    threads = [threading.Thread(target=client) for _ in range(clients)]
-    t0 = time.perf_counter()
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    return statuses.get(200, 0) / (time.perf_counter() - t0), latencies, statuses
+    """n requests from `clients` client processes (threads would queue for Python's one interpreter
+    lock and leave the service waiting for them); jobs per second, latencies and statuses."""
+    shares = [n // clients + (1 if i < n % clients else 0) for i in range(clients)]
+    with multiprocessing.Pool(clients) as pool:
+        t0 = time.perf_counter()
+        results = pool.map(client, [(port, k) for k in shares])
+        elapsed = time.perf_counter() - t0
+    latencies, statuses = [], {}
+    for lat, st in results:
+        latencies += lat
+        for k, v in st.items():
+            statuses[k] = statuses.get(k, 0) + v
+    return statuses.get(200, 0) / elapsed, latencies, statuses
 
 
 def rss_kib(pid):
