@@ -1,6 +1,9 @@
 #include "app/RenderWorker.h"
 
+#include <map>
 #include <utility>
+
+#include "core/LayerCache.h"
 
 namespace quirlon::app {
 
@@ -66,10 +69,38 @@ void TRenderWorker::RunBin() {
   }
 }
 
+namespace {
+
+// Templates parsed once while their files stay as they were: the layer cache knows a template by
+// its parsed copy, so each render of the same file must get the same one.
+class TParsedTemplates {
+public:
+  std::shared_ptr<const core::TTemplate> Load(const std::string& File) {
+    const auto identity = core::FileIdentityOf(File);
+    auto& kept = fKept[File];
+    if (kept.second == nullptr || kept.first != identity)
+      kept = {identity, std::make_shared<const core::TTemplate>(core::ReadTemplateFile(File))};
+    return kept.second;
+  }
+
+private:
+  std::map<std::string, std::pair<std::array<std::int64_t, 7>, std::shared_ptr<const core::TTemplate>>> fKept;
+};
+
+// One render's layers at 2048 x 2048 take about 400 MB; this keeps most of them, and all at the
+// usual sizes.
+constexpr std::size_t kKeptLayerBytes = std::size_t{384} << 20;
+
+}  // namespace
+
 void TRenderWorker::Run() {
   // Configured as the window configures its preview, so that its frames look the same.
   view::TImgView32 composer;
   view::ConfigurePreviewView(composer);
+  // Layers from render to render, so that a moved slider rebuilds only the layers it shapes. As
+  // copies: the window and the preview set the resamplers of the layers they are given.
+  core::TLayerCache layers(kKeptLayerBytes, core::TLayerCache::TSharing::Copies);
+  TParsedTemplates templates;
   for (;;) {
     core::TRenderRequest request;
     TRenderOutcome outcome;
@@ -88,6 +119,9 @@ void TRenderWorker::Run() {
     outcome.Width = request.Width;
     outcome.Height = request.Height;
     try {
+      if (request.Template.Parsed == nullptr && !request.Template.File.empty())
+        request.Template.Parsed = templates.Load(request.Template.File);
+      request.Layers = &layers;
       outcome.Result = std::make_shared<core::TRenderResult>(core::ApplyTemplate(request));
     } catch (...) {
       outcome.Error = std::current_exception();

@@ -15,31 +15,54 @@ std::array<std::int64_t, 7> FileIdentityOf(const std::string& File) {
           info.st_ctim.tv_nsec};
 }
 
+namespace {
+
+// A bitmap of its own with the same pixels, settings, resampler and promise of zeros.
+std::shared_ptr<raster::TBitmap32> CopyOf(const raster::TBitmap32& Bitmap) {
+  auto copy = std::make_shared<raster::TBitmap32>();
+  copy->Assign(&Bitmap);
+  if (Bitmap.ZeroOutsidePromised()) copy->PromiseZeroOutside(Bitmap.ZeroOutside());
+  return copy;
+}
+
+}  // namespace
+
 TCachedLayer TLayerCache::Find(const TLayerKey& Key) {
-  std::lock_guard<std::mutex> lock(fMutex);
-  const auto found = std::find_if(fEntries.begin(), fEntries.end(), [&](const TEntry& e) { return e.Key == Key; });
-  if (found == fEntries.end()) return {};
-  ++fHits;
-  std::rotate(found, found + 1, fEntries.end());
-  return fEntries.back().Layer;
+  TCachedLayer found;
+  {
+    std::lock_guard<std::mutex> lock(fMutex);
+    const auto at = std::find_if(fEntries.begin(), fEntries.end(), [&](const TEntry& e) { return e.Key == Key; });
+    if (at == fEntries.end()) return {};
+    ++fHits;
+    std::rotate(at, at + 1, fEntries.end());
+    found = fEntries.back().Layer;
+  }
+  // A kept copy is never handed out, so it can be read outside the lock.
+  if (fSharing == TSharing::Copies) found.Bitmap = CopyOf(*found.Bitmap);
+  return found;
 }
 
 void TLayerCache::Keep(const TLayerKey& Key, TCachedLayer Layer) {
   if (Layer.Bitmap == nullptr) return;
   const std::size_t bytes = Layer.Bitmap->PixelCount() * sizeof(raster::TColor32);
   if (bytes > fMaxBytes) return;
+  {
+    std::lock_guard<std::mutex> lock(fMutex);
+    if (std::any_of(fEntries.begin(), fEntries.end(), [&](const TEntry& e) { return e.Key == Key; })) return;
+    // A layer is kept the second time it is built: a catalogue's own covers, each shown once, then
+    // never take the room of the layers all its jobs share.
+    const auto seen = std::find(fSeen.begin(), fSeen.end(), Key);
+    if (seen == fSeen.end()) {
+      if (fSeen.size() == kSeenKeys) fSeen.erase(fSeen.begin());
+      fSeen.push_back(Key);
+      return;
+    }
+    fSeen.erase(seen);
+  }
+  if (fSharing == TSharing::Copies) Layer.Bitmap = CopyOf(*Layer.Bitmap);  // before the caller changes it
   std::vector<TEntry> released;  // freed outside the lock
   std::lock_guard<std::mutex> lock(fMutex);
   if (std::any_of(fEntries.begin(), fEntries.end(), [&](const TEntry& e) { return e.Key == Key; })) return;
-  // A layer is kept the second time it is built: a catalogue's own covers, each shown once, then
-  // never take the room of the layers all its jobs share.
-  const auto seen = std::find(fSeen.begin(), fSeen.end(), Key);
-  if (seen == fSeen.end()) {
-    if (fSeen.size() == kSeenKeys) fSeen.erase(fSeen.begin());
-    fSeen.push_back(Key);
-    return;
-  }
-  fSeen.erase(seen);
   while (!fEntries.empty() && fBytes + bytes > fMaxBytes) {
     fBytes -= fEntries.front().Bytes;
     released.push_back(std::move(fEntries.front()));

@@ -46,7 +46,12 @@ std::array<std::int64_t, 7> FileIdentityOf(const std::string& File);
 
 class TLayerCache {
 public:
-  explicit TLayerCache(std::size_t MaxBytes) : fMaxBytes(MaxBytes) {}
+  // Shared: renders get the kept bitmaps themselves and must only read them. Copies: every layer
+  // kept or handed out is a copy of its own, for callers that change their layers (a window sets
+  // the resamplers of the layers it shows, on more than one thread).
+  enum class TSharing : std::uint8_t { Shared, Copies };
+  explicit TLayerCache(std::size_t MaxBytes, TSharing Sharing = TSharing::Shared)
+      : fMaxBytes(MaxBytes), fSharing(Sharing) {}
   // The kept layer for Key, or an empty one.
   TCachedLayer Find(const TLayerKey& Key);
   // Keeps Layer for Key when Key was built once before (and Layer alone is not over the limit);
@@ -61,6 +66,7 @@ private:
     std::size_t Bytes = 0;
   };
   std::size_t fMaxBytes;
+  TSharing fSharing;
   std::size_t fBytes = 0;
   std::size_t fHits = 0;
   mutable std::mutex fMutex;

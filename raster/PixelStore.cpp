@@ -16,9 +16,10 @@ namespace {
 // From this size on blocks are mapped directly and kept for reuse when freed. Unmapping is costly
 // once worker threads have run (every core must drop the pages), and the heap would hand back the
 // same memory after trimming and faulting it in again; a render frees and takes canvas-sized
-// blocks over and over, so a few are kept and cleared by writing when taken again.
+// blocks over and over, so up to 64 are kept (a render has up to 30 layers, and the window's
+// worker makes the next while the window holds the last) and cleared by writing when taken again.
 constexpr std::size_t kLargeBlock = std::size_t{1} << 20;
-constexpr std::size_t kKeptBlocks = 16;
+constexpr std::size_t kKeptBlocks = 64;
 constexpr std::size_t kKeptBytes = std::size_t{256} << 20;
 
 struct TBlock {

@@ -82,6 +82,20 @@ TEST(LayerCacheTest, ReusesWhatDidNotChangeAndRereadsARewrittenPicture) {
   EXPECT_EQ(cache.Hits(), shared);
 }
 
+// A cache that hands out copies: no bitmap is shared between two renders, the pixels are the same.
+TEST(LayerCacheTest, CopiesAreNeverShared) {
+  TLayerCache cache(std::size_t{64} << 20, TLayerCache::TSharing::Copies);
+  TRenderRequest request = BoxWithFront(Source("examples/box-front.jpg"));
+  request.Template.Parsed = std::make_shared<const TTemplate>(ReadTemplateFile(request.Template.File));
+  request.Layers = &cache;
+  ApplyTemplate(request);
+  const TRenderResult second = ApplyTemplate(request), third = ApplyTemplate(request);
+  EXPECT_EQ(cache.Hits(), third.Layers.size());
+  for (std::size_t i = 0; i < third.Layers.size(); ++i) EXPECT_NE(second.Layers[i].Bitmap, third.Layers[i].Bitmap);
+  request.Layers = nullptr;
+  EXPECT_TRUE(SamePixels(*Flatten(third), *Flatten(ApplyTemplate(request))));
+}
+
 // Each setting moved on its own, as a slider in the window moves it: the layers a render takes from
 // the cache must be exactly those the setting does not change, on every bundled template.
 TEST(LayerCacheTest, EachSettingRebuildsWhatItChanges) {
