@@ -246,4 +246,19 @@ void Settle(MainWindow& Window) {
   if (!Window.WaitForRender()) QFAIL("the render did not arrive");
 }
 
+void TWindowUnderTest::Open(bool Shown) {
+  Services = TTestServices{};
+  Window.reset();
+  Data = std::make_unique<TDataFolder>();
+  Window = MakeWindow(Services, *Data);
+  if (Shown) ShowWindow(*Window);
+}
+
+void TWindowUnderTest::Close(bool Busy, bool Errors) {
+  if (Busy) QCOMPARE(Services.BusyDepth, 0);
+  if (Errors) QVERIFY2(Services.Errors.isEmpty(), qPrintable(Services.Errors.join(QLatin1Char('\n'))));
+  Window.reset();
+  Data.reset();
+}
+
 }  // namespace quirlon::app::test

@@ -147,6 +147,19 @@ void PressOnArrows(MainWindow& Window, int Key, Qt::KeyboardModifiers Modifiers 
 // Shows the window and waits until it is exposed and active (for keyboard and mouse tests).
 void ShowWindow(QWidget& Window);
 
+// What most window tests set up before each test and take down after it: a window over a fresh
+// data folder, its dialogs answered by the test.
+struct TWindowUnderTest {
+  TTestServices Services;
+  std::unique_ptr<TDataFolder> Data;
+  std::unique_ptr<MainWindow> Window;
+  // A new data folder and window, shown and active unless Shown is false.
+  void Open(bool Shown = true);
+  // Fails the test when a busy pointer was left shown (Busy) or an error was shown (Errors), then
+  // closes the window and removes the folder.
+  void Close(bool Busy = true, bool Errors = false);
+};
+
 // A picture that loads (PNG from the shared test data) and one that does not.
 std::string GoodPicture();
 std::string GoodPicture2();

@@ -77,132 +77,121 @@ void Drop(QWidget* target, const std::string& file) {
 
 class AppHandlerTest : public QObject {
   Q_OBJECT
-  std::unique_ptr<TDataFolder> fData;
-  TTestServices fServices;
-  std::unique_ptr<MainWindow> fWindow;
+  TWindowUnderTest fUnderTest;
 
   // Smaller renders keep the suite quick; the size fields are set before the spy starts.
   void SmallerOutput() {
-    const QSignalBlocker quietWidth(Ui(*fWindow).outputWidth);
-    const QSignalBlocker quietHeight(Ui(*fWindow).outputHeight);
-    Ui(*fWindow).outputWidth->setValue(200);
-    Ui(*fWindow).outputHeight->setValue(150);
+    const QSignalBlocker quietWidth(Ui(*fUnderTest.Window).outputWidth);
+    const QSignalBlocker quietHeight(Ui(*fUnderTest.Window).outputHeight);
+    Ui(*fUnderTest.Window).outputWidth->setValue(200);
+    Ui(*fUnderTest.Window).outputHeight->setValue(150);
   }
 
 private slots:
-  void init() {
-    fServices = TTestServices{};
-    fData = std::make_unique<TDataFolder>();
-    fWindow = MakeWindow(fServices, *fData);
-    ShowWindow(*fWindow);
-  }
-  void cleanup() {
-    QCOMPARE(fServices.BusyDepth, 0);
-    fWindow.reset();
-    fData.reset();
-  }
+  void init() { fUnderTest.Open(); }
+  void cleanup() { fUnderTest.Close(); }
 
   void typingOverTheSelectedWidthRendersTheTypedValue() {
-    QSignalSpy spy(fWindow.get(), &MainWindow::Rendered);
-    Ui(*fWindow).outputWidth->setFocus();
-    Ui(*fWindow).outputWidth->selectAll();
-    QTest::keyClicks(Ui(*fWindow).outputWidth, QStringLiteral("1024"));
-    Settle(*fWindow);
+    QSignalSpy spy(fUnderTest.Window.get(), &MainWindow::Rendered);
+    Ui(*fUnderTest.Window).outputWidth->setFocus();
+    Ui(*fUnderTest.Window).outputWidth->selectAll();
+    QTest::keyClicks(Ui(*fUnderTest.Window).outputWidth, QStringLiteral("1024"));
+    Settle(*fUnderTest.Window);
     // Typing fast is one burst: the values between may be skipped, none below 32 is rendered.
     QVERIFY(!spy.isEmpty());
     QCOMPARE(RenderedSizes(spy).last(), qMakePair(1024, 600));
     for (const auto& size : RenderedSizes(spy)) QVERIFY(size.first >= 32);
-    QCOMPARE(fWindow->View().Bitmap().Width(), 1024);
-    QCOMPARE(fWindow->View().Bitmap().Height(), 600);
-    QVERIFY(fServices.Errors.isEmpty());
+    QCOMPARE(fUnderTest.Window->View().Bitmap().Width(), 1024);
+    QCOMPARE(fUnderTest.Window->View().Bitmap().Height(), 600);
+    QVERIFY(fUnderTest.Services.Errors.isEmpty());
   }
 
   void emptyingTheWidthRendersAt32AndLettersCannotBeTyped() {
-    QSignalSpy spy(fWindow.get(), &MainWindow::Rendered);
-    Ui(*fWindow).outputWidth->setFocus();
-    Ui(*fWindow).outputWidth->selectAll();
-    QTest::keyClick(Ui(*fWindow).outputWidth, Qt::Key_Backspace);
-    QCOMPARE(Ui(*fWindow).outputWidth->Text(), QString());
-    Settle(*fWindow);
+    QSignalSpy spy(fUnderTest.Window.get(), &MainWindow::Rendered);
+    Ui(*fUnderTest.Window).outputWidth->setFocus();
+    Ui(*fUnderTest.Window).outputWidth->selectAll();
+    QTest::keyClick(Ui(*fUnderTest.Window).outputWidth, Qt::Key_Backspace);
+    QCOMPARE(Ui(*fUnderTest.Window).outputWidth->Text(), QString());
+    Settle(*fUnderTest.Window);
     QCOMPARE(RenderedSizes(spy), (TSizes{{32, 600}}));
-    QTest::keyClicks(Ui(*fWindow).outputWidth, QStringLiteral("x-"));
-    QCOMPARE(Ui(*fWindow).outputWidth->Text(), QString());
-    Settle(*fWindow);
+    QTest::keyClicks(Ui(*fUnderTest.Window).outputWidth, QStringLiteral("x-"));
+    QCOMPARE(Ui(*fUnderTest.Window).outputWidth->Text(), QString());
+    Settle(*fUnderTest.Window);
     QCOMPARE(spy.count(), 1);
   }
 
   void aWidthAbove8192IsBroughtInRangeAsTyped() {
-    QSignalSpy spy(fWindow.get(), &MainWindow::Rendered);
-    Ui(*fWindow).outputWidth->setFocus();
-    Ui(*fWindow).outputWidth->selectAll();
-    QTest::keyClicks(Ui(*fWindow).outputWidth, QStringLiteral("9000"));
-    QCOMPARE(Ui(*fWindow).outputWidth->Text(), QStringLiteral("8192"));
-    Ui(*fWindow).outputHeight->setFocus();
-    QTRY_COMPARE(Ui(*fWindow).outputWidth->Text(), QStringLiteral("8192"));
-    Settle(*fWindow);
+    QSignalSpy spy(fUnderTest.Window.get(), &MainWindow::Rendered);
+    Ui(*fUnderTest.Window).outputWidth->setFocus();
+    Ui(*fUnderTest.Window).outputWidth->selectAll();
+    QTest::keyClicks(Ui(*fUnderTest.Window).outputWidth, QStringLiteral("9000"));
+    QCOMPARE(Ui(*fUnderTest.Window).outputWidth->Text(), QStringLiteral("8192"));
+    Ui(*fUnderTest.Window).outputHeight->setFocus();
+    QTRY_COMPARE(Ui(*fUnderTest.Window).outputWidth->Text(), QStringLiteral("8192"));
+    Settle(*fUnderTest.Window);
     QVERIFY(!spy.isEmpty());
     QCOMPARE(RenderedSizes(spy).last(), qMakePair(8192, 600));
     for (const auto& size : RenderedSizes(spy)) QVERIFY(size.first <= 8192);
   }
 
   void aHeightBelow32RendersNothingButIsPassedWithTheNextWidthChange() {
-    QSignalSpy spy(fWindow.get(), &MainWindow::Rendered);
-    Ui(*fWindow).outputHeight->setFocus();
-    Ui(*fWindow).outputHeight->selectAll();
-    QTest::keyClicks(Ui(*fWindow).outputHeight, QStringLiteral("5"));
-    Settle(*fWindow);
+    QSignalSpy spy(fUnderTest.Window.get(), &MainWindow::Rendered);
+    Ui(*fUnderTest.Window).outputHeight->setFocus();
+    Ui(*fUnderTest.Window).outputHeight->selectAll();
+    QTest::keyClicks(Ui(*fUnderTest.Window).outputHeight, QStringLiteral("5"));
+    Settle(*fUnderTest.Window);
     QCOMPARE(spy.count(), 0);
-    QCOMPARE(fWindow->RenderCount(), 0);
+    QCOMPARE(fUnderTest.Window->RenderCount(), 0);
     // The width's arrows step by one and do not take the focus from the height field.
-    Ui(*fWindow).outputWidth->stepBy(1);
-    Settle(*fWindow);
+    Ui(*fUnderTest.Window).outputWidth->stepBy(1);
+    Settle(*fUnderTest.Window);
     QCOMPARE(RenderedSizes(spy), (TSizes{{801, 5}}));
-    QCOMPARE(fWindow->View().Bitmap().Height(), 5);
+    QCOMPARE(fUnderTest.Window->View().Bitmap().Height(), 5);
   }
 
   void closingWhileAFieldIsBeingEditedRunsNoHandler() {
     // The field is brought into range when it loses the focus, which happens while the window
     // is being destroyed: that change must not reach the half-destroyed window.
-    Ui(*fWindow).outputWidth->setFocus();
-    Ui(*fWindow).outputWidth->selectAll();
-    QTest::keyClicks(Ui(*fWindow).outputWidth, QStringLiteral("5"));
-    QCOMPARE(fServices.BusyPushes, 0);
-    fWindow.reset();
-    QCOMPARE(fServices.BusyPushes, 0);
+    Ui(*fUnderTest.Window).outputWidth->setFocus();
+    Ui(*fUnderTest.Window).outputWidth->selectAll();
+    QTest::keyClicks(Ui(*fUnderTest.Window).outputWidth, QStringLiteral("5"));
+    QCOMPARE(fUnderTest.Services.BusyPushes, 0);
+    fUnderTest.Window.reset();
+    QCOMPARE(fUnderTest.Services.BusyPushes, 0);
   }
 
   void aPictureThenAColourForFrontRendersTheColourAndHidesTheKeptPicture() {
     SmallerOutput();
-    MainWindow& w = *fWindow;
+    MainWindow& w = *fUnderTest.Window;
     ClickArrow(Ui(w).sourceArrows, true);
     QCOMPARE(Ui(w).sourceName->text(), QStringLiteral("FRONT"));
     QCOMPARE(Ui(w).sourceColour->Color(), raster::TColor(0xC0DCC0));
     const int before = w.RenderCount();
     QCOMPARE(before, 0);
 
-    fServices.OpenAnswers.push_back(GoodPicture());
+    fUnderTest.Services.OpenAnswers.push_back(GoodPicture());
     QTest::mouseClick(Ui(w).sourcePicture, Qt::LeftButton);
-    QCOMPARE(fServices.OpenTitles, QStringList{QStringLiteral("Choose Picture")});
-    QVERIFY(QString::fromStdString(fServices.OpenFilters.at(0)).startsWith(QStringLiteral("All (")));
-    QVERIFY(QString::fromStdString(fServices.OpenFilters.at(0)).contains(QStringLiteral("*.png")));
+    QCOMPARE(fUnderTest.Services.OpenTitles, QStringList{QStringLiteral("Choose Picture")});
+    QVERIFY(QString::fromStdString(fUnderTest.Services.OpenFilters.at(0)).startsWith(QStringLiteral("All (")));
+    QVERIFY(QString::fromStdString(fUnderTest.Services.OpenFilters.at(0)).contains(QStringLiteral("*.png")));
     // The formats covers arrive in from designers, web stores, printers and phones.
     for (const char* ext : {"*.psd", "*.webp", "*.heic", "*.avif", "*.svg", "*.pdf"})
-      QVERIFY2(QtNameFilters(fServices.OpenFilters.at(0)).first().contains(QLatin1String(ext)), ext);
+      QVERIFY2(QtNameFilters(fUnderTest.Services.OpenFilters.at(0)).first().contains(QLatin1String(ext)), ext);
     QCOMPARE(w.RenderCount(), 1);
     Settle(w);
-    QCOMPARE(fWindow->State().SlotFiles[2 - 1], GoodPicture());
-    QVERIFY(!fWindow->State().Sources[2 - 1].UsesColour());
+    QCOMPARE(fUnderTest.Window->State().SlotFiles[2 - 1], GoodPicture());
+    QVERIFY(!fUnderTest.Window->State().Sources[2 - 1].UsesColour());
     QVERIFY(!Ui(w).sourcePicture->Empty());
     const std::int64_t redBefore = CountPixels(w.View(), 0xFFFF0000u);
 
-    fServices.ColorAnswers.push_back(raster::TColor(0x0000FF));  // red
+    fUnderTest.Services.ColorAnswers.push_back(raster::TColor(0x0000FF));  // red
     QTest::mouseClick(Ui(w).sourceColour, Qt::LeftButton);
-    QCOMPARE(fServices.ColorInitials, std::vector<raster::TColor>{0xC0DCC0});
+    QCOMPARE(fUnderTest.Services.ColorInitials, std::vector<raster::TColor>{0xC0DCC0});
     QCOMPARE(w.RenderCount(), 2);
     Settle(w);
-    QCOMPARE(fWindow->State().Sources[2 - 1].Colour, raster::TColor(0x0000FF));
-    QVERIFY(fWindow->State().Sources[2 - 1].UsesColour());
-    QCOMPARE(fWindow->State().SlotFiles[2 - 1], GoodPicture());
+    QCOMPARE(fUnderTest.Window->State().Sources[2 - 1].Colour, raster::TColor(0x0000FF));
+    QVERIFY(fUnderTest.Window->State().Sources[2 - 1].UsesColour());
+    QCOMPARE(fUnderTest.Window->State().SlotFiles[2 - 1], GoodPicture());
     // The picture is kept for later but not shown: the slot shows the colour it uses.
     QVERIFY(Ui(w).sourcePicture->Empty());
     QVERIFY(CountPixels(w.View(), 0xFFFF0000u) > redBefore + 100);
@@ -218,44 +207,44 @@ private slots:
   }
 
   void switchingSlotsRendersNothingAndNamesEachSlot() {
-    MainWindow& w = *fWindow;
+    MainWindow& w = *fUnderTest.Window;
     const QStringList expected = {"BACKGROUND", "FRONT", "SIDE", "TOP", "DISC", "FRONT 2", "SIDE 2", "TOP 2", "DISC 2"};
     const raster::TColor colours[] = {0xFFFFFF, 0xC0DCC0, 0x808000, 0x800080, 0xF0CAA6,
                                       0x000080, 0x008080, 0xFFFF00, 0xC0DCC0};
     for (int slot = 1; slot <= 9; ++slot) {
       if (slot > 1) ClickArrow(Ui(w).sourceArrows, true);
-      QCOMPARE(fWindow->State().CurrentSlot, slot);
+      QCOMPARE(fUnderTest.Window->State().CurrentSlot, slot);
       QCOMPARE(Ui(w).sourceName->text(), expected[slot - 1]);
       QCOMPARE(Ui(w).sourceColour->Color(), colours[slot - 1]);
       QVERIFY(Ui(w).sourcePicture->Empty());
     }
     ClickArrow(Ui(w).sourceArrows, true);  // stays at 9
-    QCOMPARE(fWindow->State().CurrentSlot, 9);
+    QCOMPARE(fUnderTest.Window->State().CurrentSlot, 9);
     QCOMPARE(w.RenderCount(), 0);
-    QCOMPARE(fServices.BusyPushes, 0);
+    QCOMPARE(fUnderTest.Services.BusyPushes, 0);
   }
 
   void aTemplateChosenWithTheArrowsIsRendered() {
-    const std::vector<std::string> templates = fData->Templates();
+    const std::vector<std::string> templates = fUnderTest.Data->Templates();
     if (templates.size() < 3) QSKIP("the bundled library has fewer than three templates");
     SmallerOutput();
-    MainWindow& w = *fWindow;
+    MainWindow& w = *fUnderTest.Window;
     ClickArrow(Ui(w).templateArrows, true);
     ClickArrow(Ui(w).templateArrows, true);
-    QCOMPARE(fWindow->State().Template, 3);
+    QCOMPARE(fUnderTest.Window->State().Template, 3);
     QCOMPARE(Ui(w).templateName->toolTip().toStdString(), templates[2].substr(0, templates[2].size() - 4));
     Settle(w);
     QVERIFY(w.RenderCount() >= 1);
-    QCOMPARE(w.LayerKinds(), LayerTypesOf(fData->File("Templates/" + templates[2])));
-    QVERIFY(fServices.Errors.isEmpty());
+    QCOMPARE(w.LayerKinds(), LayerTypesOf(fUnderTest.Data->File("Templates/" + templates[2])));
+    QVERIFY(fUnderTest.Services.Errors.isEmpty());
   }
 
   void clearingShowHidesExactlyTheReflectionLayersWithoutARender() {
     SmallerOutput();
-    MainWindow& w = *fWindow;
+    MainWindow& w = *fUnderTest.Window;
     for (bool backgroundPicture : {false, true}) {
       if (backgroundPicture) {
-        fServices.OpenAnswers.push_back(GoodPicture());
+        fUnderTest.Services.OpenAnswers.push_back(GoodPicture());
         QTest::mouseClick(Ui(w).sourcePicture, Qt::LeftButton);  // slot 1, BACKGROUND: renders
       } else {
         QTest::mouseClick(Ui(w).apply, Qt::LeftButton);
@@ -272,14 +261,14 @@ private slots:
       Ui(w).effectPages->setCurrentIndex(0);
       QTest::mouseClick(Ui(w).showReflections, Qt::LeftButton);
       QVERIFY(!Ui(w).showReflections->isChecked());
-      QVERIFY(!fWindow->State().Settings.ShowReflection);
+      QVERIFY(!fUnderTest.Window->State().Settings.ShowReflection);
       QCOMPARE(w.RenderCount(), renders);
       if (backgroundPicture) QVERIFY(w.View().Layers().LayerAt(0).Visible());
       for (std::size_t i = 0; i < kinds.size(); ++i)
         QCOMPARE(w.View().Layers().LayerAt(first + static_cast<int>(i)).Visible(), !IsReflectionKind(kinds[i]));
 
       QTest::mouseClick(Ui(w).showReflections, Qt::LeftButton);
-      QVERIFY(fWindow->State().Settings.ShowReflection);
+      QVERIFY(fUnderTest.Window->State().Settings.ShowReflection);
       for (int i = 0; i < w.View().Layers().Count(); ++i) QVERIFY(w.View().Layers().LayerAt(i).Visible());
       QCOMPARE(w.RenderCount(), renders);
     }
@@ -287,12 +276,12 @@ private slots:
 
   void clearingShowOnTheShadowPageHidesTheShadowLayers() {
     SmallerOutput();
-    MainWindow& w = *fWindow;
+    MainWindow& w = *fUnderTest.Window;
     QTest::mouseClick(Ui(w).apply, Qt::LeftButton);
     Settle(w);
     Ui(w).effectPages->setCurrentIndex(1);
     QTest::mouseClick(Ui(w).showShadows, Qt::LeftButton);
-    QVERIFY(!fWindow->State().Settings.ShowShadow);
+    QVERIFY(!fUnderTest.Window->State().Settings.ShowShadow);
     QCOMPARE(w.RenderCount(), 1);
     for (std::size_t i = 0; i < w.LayerKinds().size(); ++i)
       QCOMPARE(w.View().Layers().LayerAt(static_cast<int>(i)).Visible(), w.LayerKinds()[i] != "shadow");
@@ -305,12 +294,12 @@ private slots:
 
   void barsMovedByKeysOrWheelRenderTheNewValue() {
     SmallerOutput();
-    MainWindow& w = *fWindow;
+    MainWindow& w = *fUnderTest.Window;
     Ui(w).reflectionBlur->setFocus();
     QTest::keyClick(Ui(w).reflectionBlur, Qt::Key_Right);
     QTest::keyClick(Ui(w).reflectionBlur, Qt::Key_Right);
     QCOMPARE(Ui(w).reflectionBlur->value(), 17);
-    QCOMPARE(int(fWindow->State().Settings.ReflectionBlur), 17);
+    QCOMPARE(int(fUnderTest.Window->State().Settings.ReflectionBlur), 17);
     QSignalSpy spy(&w, &MainWindow::Rendered);
     Settle(w);
     QCOMPARE(spy.count(), 1);  // two key presses in a burst: one render
@@ -324,7 +313,7 @@ private slots:
                       Qt::NoScrollPhase, false);
     QApplication::sendEvent(opacity, &wheel);
     QVERIFY(opacity->value() != before);
-    QCOMPARE(int(fWindow->State().Settings.ReflectionBlur), opacity->value());
+    QCOMPARE(int(fUnderTest.Window->State().Settings.ReflectionBlur), opacity->value());
     Settle(w);
     QCOMPARE(spy.count(), 2);
     QCOMPARE(w.RenderCount(), 2);
@@ -332,8 +321,8 @@ private slots:
 
   void everyBarStoresItsPositionAndRenders() {
     SmallerOutput();
-    MainWindow& w = *fWindow;
-    const core::TRenderSettings& s = fWindow->State().Settings;
+    MainWindow& w = *fUnderTest.Window;
+    const core::TRenderSettings& s = fUnderTest.Window->State().Settings;
     struct Case { TTrackBar* bar; int page; int value; std::function<int()> stored; };
     const Case cases[] = {
         {Ui(w).reflectionOpacity, 0, 7, [&] { return int(s.ReflectionOpacity); }},
@@ -359,49 +348,49 @@ private slots:
     ReleaseOn(Ui(w).highlightStrength);
     Settle(w);
     QCOMPARE(w.RenderCount(), renders);
-    QVERIFY(fServices.Errors.isEmpty());
+    QVERIFY(fUnderTest.Services.Errors.isEmpty());
   }
 
   void colourButtonsRenderOnEveryConfirmation() {
     SmallerOutput();
-    MainWindow& w = *fWindow;
+    MainWindow& w = *fUnderTest.Window;
     Ui(w).effectPages->setCurrentIndex(1);
-    fServices.ColorAnswers.push_back(raster::TColor(0x000000));  // the colour it already has
+    fUnderTest.Services.ColorAnswers.push_back(raster::TColor(0x000000));  // the colour it already has
     QTest::mouseClick(Ui(w).shadowColour, Qt::LeftButton);
     Settle(w);
     QCOMPARE(w.RenderCount(), 1);
-    QCOMPARE(fWindow->State().Settings.ShadowColor, raster::TColor(0));
+    QCOMPARE(fUnderTest.Window->State().Settings.ShadowColor, raster::TColor(0));
     QTest::mouseClick(Ui(w).shadowColour, Qt::LeftButton);  // cancelled
     Settle(w);
     QCOMPARE(w.RenderCount(), 1);
 
     Ui(w).effectPages->setCurrentIndex(2);
-    fServices.ColorAnswers.push_back(raster::TColor(0x102030));
+    fUnderTest.Services.ColorAnswers.push_back(raster::TColor(0x102030));
     QTest::mouseClick(Ui(w).shadingColour, Qt::LeftButton);
     Settle(w);
-    QCOMPARE(fWindow->State().Settings.ShadingColor, raster::TColor(0x102030));
-    fServices.ColorAnswers.push_back(raster::TColor(0x405060));
+    QCOMPARE(fUnderTest.Window->State().Settings.ShadingColor, raster::TColor(0x102030));
+    fUnderTest.Services.ColorAnswers.push_back(raster::TColor(0x405060));
     QTest::mouseClick(Ui(w).highlightColour, Qt::LeftButton);
-    QCOMPARE(fWindow->State().Settings.HighlightColor, raster::TColor(0x405060));
+    QCOMPARE(fUnderTest.Window->State().Settings.HighlightColor, raster::TColor(0x405060));
     Settle(w);
     QCOMPARE(w.RenderCount(), 3);
-    QCOMPARE(fServices.ColorInitials, (std::vector<raster::TColor>{0x000000, 0x000000, 0x000000, 0xFFFFFF}));
+    QCOMPARE(fUnderTest.Services.ColorInitials, (std::vector<raster::TColor>{0x000000, 0x000000, 0x000000, 0xFFFFFF}));
   }
 
   void checkBoxesStoreAndRender() {
     SmallerOutput();
-    MainWindow& w = *fWindow;
+    MainWindow& w = *fUnderTest.Window;
     QTest::mouseClick(Ui(w).transparentBackground, Qt::LeftButton);
-    QVERIFY(fWindow->State().TransparentBackground);
+    QVERIFY(fUnderTest.Window->State().TransparentBackground);
     Settle(w);
     QCOMPARE(w.RenderCount(), 1);
     // No background at all: the canvas stays transparent where no layer covers it.
     QCOMPARE(w.View().Bitmap().ScanLine(0)[0], raster::TColor32(0));
     // The first template draws no disc: "Large disc area" is off and stores nothing.
     QTest::mouseClick(Ui(w).largeDiscArea, Qt::LeftButton);
-    QVERIFY(!fWindow->State().LargeDiscArea);
+    QVERIFY(!fUnderTest.Window->State().LargeDiscArea);
     QTest::mouseClick(Ui(w).fadeReflections, Qt::LeftButton);
-    QVERIFY(!fWindow->State().Settings.FadeReflection);
+    QVERIFY(!fUnderTest.Window->State().Settings.FadeReflection);
     Settle(w);
     QCOMPARE(w.RenderCount(), 2);
     QTest::mouseClick(Ui(w).flipWhenSaved, Qt::LeftButton);
@@ -410,24 +399,24 @@ private slots:
 
   void theSamplingListStartsSmoothAndRendersExactWhenChosen() {
     SmallerOutput();
-    MainWindow& w = *fWindow;
+    MainWindow& w = *fUnderTest.Window;
     auto* sampling = w.findChild<QComboBox*>(QStringLiteral("sampling"));
     QVERIFY(sampling != nullptr);
     QCOMPARE(sampling->count(), 2);
     QCOMPARE(sampling->currentText(), QStringLiteral("smooth"));
-    QVERIFY(fWindow->State().Settings.Sampling == core::TSampling::Smooth);
+    QVERIFY(fUnderTest.Window->State().Settings.Sampling == core::TSampling::Smooth);
     // Chosen as a user does: the list opened from the keyboard, the next entry taken.
     sampling->setFocus();
     QTest::keyClick(sampling, Qt::Key_Down);
     QCOMPARE(sampling->currentText(), QStringLiteral("exact"));
-    QVERIFY(fWindow->State().Settings.Sampling == core::TSampling::Exact);
+    QVERIFY(fUnderTest.Window->State().Settings.Sampling == core::TSampling::Exact);
     Settle(w);
     QCOMPARE(w.RenderCount(), 1);
   }
 
   void theFitListStoresItsChoiceAndTheNoteNamesAMismatchedPicture() {
     SmallerOutput();
-    MainWindow& w = *fWindow;
+    MainWindow& w = *fUnderTest.Window;
     auto* fit = w.findChild<QComboBox*>(QStringLiteral("fit"));
     auto* note = w.findChild<QLabel*>(QStringLiteral("artFitNote"));
     QVERIFY(fit != nullptr && note != nullptr);
@@ -436,7 +425,7 @@ private slots:
     // A square picture on the first template's front, a face of 190 x 235 mm.
     ClickArrow(Ui(w).sourceArrows, true);
     QCOMPARE(Ui(w).sourceName->text(), QStringLiteral("FRONT"));
-    fServices.OpenAnswers.push_back(GoodPicture());
+    fUnderTest.Services.OpenAnswers.push_back(GoodPicture());
     QTest::mouseClick(Ui(w).sourcePicture, Qt::LeftButton);
     Settle(w);
     QCOMPARE(note->text(), QStringLiteral("FRONT picture is 1.00:1 (width:height) but its face is 0.81:1; cropped to the face"));
@@ -445,25 +434,25 @@ private slots:
     QTest::keyClick(fit, Qt::Key_Down);
     QTest::keyClick(fit, Qt::Key_Down);
     QCOMPARE(fit->currentText(), QStringLiteral("stretch"));
-    QVERIFY(fWindow->State().Settings.Fit == core::TFitMode::Stretch);
+    QVERIFY(fUnderTest.Window->State().Settings.Fit == core::TFitMode::Stretch);
     Settle(w);
     QVERIFY(note->text().endsWith(QStringLiteral("stretched onto the face")));
     // A colour has no proportions: nothing to say.
-    fServices.ColorAnswers.push_back(raster::TColor(0x0000FF));
+    fUnderTest.Services.ColorAnswers.push_back(raster::TColor(0x0000FF));
     QTest::mouseClick(Ui(w).sourceColour, Qt::LeftButton);
     Settle(w);
     QCOMPARE(note->text(), QString());
   }
 
   void aFreshStartAndApplyRendersTheFirstTemplateInTheDefaultColours() {
-    MainWindow& w = *fWindow;
+    MainWindow& w = *fUnderTest.Window;
     QSignalSpy spy(&w, &MainWindow::Rendered);
     QTest::mouseClick(Ui(w).apply, Qt::LeftButton);
     Settle(w);
     QCOMPARE(RenderedSizes(spy), (TSizes{{800, 600}}));
-    QVERIFY(fServices.Errors.isEmpty());
-    const std::vector<std::string> templates = fData->Templates();
-    QCOMPARE(w.LayerKinds(), LayerTypesOf(fData->File("Templates/" + templates.front())));
+    QVERIFY(fUnderTest.Services.Errors.isEmpty());
+    const std::vector<std::string> templates = fUnderTest.Data->Templates();
+    QCOMPARE(w.LayerKinds(), LayerTypesOf(fUnderTest.Data->File("Templates/" + templates.front())));
     QCOMPARE(w.View().Layers().Count(), static_cast<int>(w.LayerKinds().size()));
     for (int i = 0; i < w.View().Layers().Count(); ++i) QVERIFY(w.View().Layers().LayerAt(i).Visible());
     // The white background colour fills the canvas.
@@ -473,32 +462,32 @@ private slots:
     // Only plain colours: the default FRONT colour (192, 220, 192) is drawn somewhere when the
     // template has a FRONT layer.
     bool front = false;
-    std::ifstream ini(fData->File("Templates/" + templates.front()));
+    std::ifstream ini(fUnderTest.Data->File("Templates/" + templates.front()));
     for (std::string line; std::getline(ini, line);) front = front || line.find("=FRONT") != std::string::npos;
     if (front) QVERIFY(CountPixels(w.View(), 0xFFC0DCC0u) > 0);
   }
 
   void droppingAPictureOnTheSourcePanelOrThePreview() {
     SmallerOutput();
-    MainWindow& w = *fWindow;
+    MainWindow& w = *fUnderTest.Window;
     Drop(Ui(w).sourcePanel, GoodPicture());
-    QCOMPARE(fWindow->State().SlotFiles[1 - 1], GoodPicture());
-    QVERIFY(!fWindow->State().Sources[1 - 1].UsesColour());
+    QCOMPARE(fUnderTest.Window->State().SlotFiles[1 - 1], GoodPicture());
+    QVERIFY(!fUnderTest.Window->State().Sources[1 - 1].UsesColour());
     QVERIFY(!Ui(w).sourcePicture->Empty());
     QCOMPARE(w.RenderCount(), 1);
 
     Drop(Ui(w).preview, GoodPicture2());
-    QCOMPARE(fWindow->State().SlotFiles[2 - 1], GoodPicture2());
-    QVERIFY(!fWindow->State().Sources[2 - 1].UsesColour());
-    QCOMPARE(fWindow->State().CurrentSlot, 1);
+    QCOMPARE(fUnderTest.Window->State().SlotFiles[2 - 1], GoodPicture2());
+    QVERIFY(!fUnderTest.Window->State().Sources[2 - 1].UsesColour());
+    QCOMPARE(fUnderTest.Window->State().CurrentSlot, 1);
     QCOMPARE(Ui(w).sourceName->text(), QStringLiteral("BACKGROUND"));
-    QCOMPARE(fWindow->State().SlotFiles[1 - 1], GoodPicture());
+    QCOMPARE(fUnderTest.Window->State().SlotFiles[1 - 1], GoodPicture());
     QCOMPARE(w.RenderCount(), 2);
   }
 
   void theHiddenResamplerListRetunesTheLayersAndTheNextRenders() {
     SmallerOutput();
-    MainWindow& w = *fWindow;
+    MainWindow& w = *fUnderTest.Window;
     QTest::mouseClick(Ui(w).apply, Qt::LeftButton);
     Settle(w);
     auto classes = [&w] {
@@ -518,11 +507,11 @@ private slots:
     QTest::mouseClick(Ui(w).apply, Qt::LeftButton);
     Settle(w);
     QCOMPARE(classes(), QStringList{QStringLiteral("TNearestResampler")});
-    QVERIFY(fServices.Errors.isEmpty());
+    QVERIFY(fUnderTest.Services.Errors.isEmpty());
   }
 
   void thePreviewShowsTheRender() {
-    MainWindow& w = *fWindow;
+    MainWindow& w = *fUnderTest.Window;
     QTest::mouseClick(Ui(w).apply, Qt::LeftButton);
     Settle(w);
     // 800 x 600 shrunk into 297 x 297 keeps its proportions: 297 x 223 (rounded), centred, so

@@ -14,20 +14,11 @@ namespace quirlon::app::test {
 
 class AppLayoutTest : public QObject {
   Q_OBJECT
-  std::unique_ptr<TDataFolder> fData;
-  TTestServices fServices;
-  std::unique_ptr<MainWindow> fWindow;
+  TWindowUnderTest fUnderTest;
 
 private slots:
-  void init() {
-    fServices = TTestServices{};
-    fData = std::make_unique<TDataFolder>();
-    fWindow = MakeWindow(fServices, *fData);
-  }
-  void cleanup() {
-    fWindow.reset();
-    fData.reset();
-  }
+  void init() { fUnderTest.Open(false); }
+  void cleanup() { fUnderTest.Close(false); }
 
   void controls_data() {
     QTest::addColumn<QString>("parent");
@@ -98,7 +89,7 @@ private slots:
     QFETCH(QString, parent);
     QFETCH(QRect, geometry);
     const QString name = QString::fromLatin1(QTest::currentDataTag());
-    auto* widget = fWindow->findChild<QWidget*>(name);
+    auto* widget = fUnderTest.Window->findChild<QWidget*>(name);
     QVERIFY2(widget != nullptr, qPrintable(name));
     QCOMPARE(widget->parentWidget()->objectName(), parent);
     if (auto* label = qobject_cast<TAutoSizeLabel*>(widget)) {
@@ -122,7 +113,7 @@ private slots:
   }
 
   void captionsFontsAndRanges() {
-    MainWindow& w = *fWindow;
+    MainWindow& w = *fUnderTest.Window;
     QCOMPARE(Ui(w).savePicture->text(), QStringLiteral("Save picture"));
     QCOMPARE(Ui(w).about->text(), QStringLiteral("About..."));
     QCOMPARE(Ui(w).savePicture->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
@@ -169,7 +160,7 @@ private slots:
       QCOMPARE(b.bar->orientation(), Qt::Horizontal);
     }
     QCOMPARE(Ui(w).templateArrows->Min(), 1);
-    QCOMPARE(Ui(w).templateArrows->Max(), static_cast<int>(fData->Templates().size()));
+    QCOMPARE(Ui(w).templateArrows->Max(), static_cast<int>(fUnderTest.Data->Templates().size()));
     QCOMPARE(Ui(w).templateArrows->Position(), 1);
     QCOMPARE(Ui(w).sourceArrows->Min(), 1);
     QCOMPARE(Ui(w).sourceArrows->Max(), 9);
@@ -190,16 +181,16 @@ private slots:
 
   void theDesignedLayoutIsTheSmallestAndThePreviewTakesTheRest() {
     // The designed window with the status bar under it.
-    QCOMPARE(fWindow->minimumSize(), QSize(633, 543));
-    QCOMPARE(fWindow->size(), QSize(633, 543));
-    QCOMPARE(fWindow->findChild<QWidget*>(QStringLiteral("statusBar"))->geometry(), QRect(0, 523, 633, 20));
-    const Qt::WindowFlags flags = fWindow->windowFlags();
+    QCOMPARE(fUnderTest.Window->minimumSize(), QSize(633, 543));
+    QCOMPARE(fUnderTest.Window->size(), QSize(633, 543));
+    QCOMPARE(fUnderTest.Window->findChild<QWidget*>(QStringLiteral("statusBar"))->geometry(), QRect(0, 523, 633, 20));
+    const Qt::WindowFlags flags = fUnderTest.Window->windowFlags();
     QVERIFY(flags & Qt::WindowMaximizeButtonHint);
     QVERIFY(flags & Qt::WindowMinimizeButtonHint);
-    ShowWindow(*fWindow);
-    fWindow->resize(633 + 200, 543 + 100);
-    QTRY_COMPARE(fWindow->size(), QSize(833, 643));
-    const TControls ui = Ui(*fWindow);
+    ShowWindow(*fUnderTest.Window);
+    fUnderTest.Window->resize(633 + 200, 543 + 100);
+    QTRY_COMPARE(fUnderTest.Window->size(), QSize(833, 643));
+    const TControls ui = Ui(*fUnderTest.Window);
     QCOMPARE(ui.preview->geometry(), QRect(168, 56, 297 + 200, 297 + 100));
     QCOMPARE(ui.templatePanel->geometry(), QRect(8, 64, 153, 249));
     QCOMPARE(ui.sourcePanel->geometry(), QRect(472 + 200, 64, 153, 249));
@@ -209,38 +200,38 @@ private slots:
     QCOMPARE(ui.flipWhenSaved->pos(), QPoint(480 + 200, 408 + 100));
     QCOMPARE(ui.effectPages->geometry(), QRect(0, 416 + 100, 833, 105));
     // The preview's view draws over the whole larger widget.
-    const raster::TRect viewport = fWindow->View().ViewportRect();
+    const raster::TRect viewport = fUnderTest.Window->View().ViewportRect();
     QCOMPARE(viewport.Right - viewport.Left, 497);
     QCOMPARE(viewport.Bottom - viewport.Top, 397);
     // Zoom from the preview's menu: 100 % shows the 800 x 600 picture pixel for pixel, fit shrinks
     // it into the preview (497 x 373 keeps its 4 : 3).
-    fWindow->findChild<QPushButton*>(QStringLiteral("apply"))->click();
-    Settle(*fWindow);
+    fUnderTest.Window->findChild<QPushButton*>(QStringLiteral("apply"))->click();
+    Settle(*fUnderTest.Window);
     auto* actual = ui.preview->findChild<QAction*>(QStringLiteral("zoomActualAction"));
     auto* fit = ui.preview->findChild<QAction*>(QStringLiteral("zoomFitAction"));
     QVERIFY(ui.preview->actions().contains(actual) && ui.preview->actions().contains(fit));
     QVERIFY(fit->isChecked());
-    QCOMPARE(fWindow->View().PictureSize().X, 497);
-    QCOMPARE(fWindow->View().PictureSize().Y, 373);
+    QCOMPARE(fUnderTest.Window->View().PictureSize().X, 497);
+    QCOMPARE(fUnderTest.Window->View().PictureSize().Y, 373);
     actual->trigger();
     QVERIFY(!fit->isChecked());
-    QCOMPARE(fWindow->View().PictureSize().X, 800);
-    QCOMPARE(fWindow->View().PictureSize().Y, 600);
+    QCOMPARE(fUnderTest.Window->View().PictureSize().X, 800);
+    QCOMPARE(fUnderTest.Window->View().PictureSize().Y, 600);
     fit->trigger();
-    QCOMPARE(fWindow->View().PictureSize().X, 497);
-    fWindow->resize(633, 543);
+    QCOMPARE(fUnderTest.Window->View().PictureSize().X, 497);
+    fUnderTest.Window->resize(633, 543);
     QTRY_COMPARE(ui.preview->geometry(), QRect(168, 56, 297, 297));
     QCOMPARE(ui.sourcePanel->geometry(), QRect(472, 64, 153, 249));
     QVERIFY(flags & Qt::WindowSystemMenuHint);
-    QCOMPARE(fWindow->pos(), QPoint(312, 222));
-    ShowWindow(*fWindow);
-    fWindow->showMinimized();
-    QTRY_VERIFY(fWindow->isMinimized());
+    QCOMPARE(fUnderTest.Window->pos(), QPoint(312, 222));
+    ShowWindow(*fUnderTest.Window);
+    fUnderTest.Window->showMinimized();
+    QTRY_VERIFY(fUnderTest.Window->isMinimized());
   }
 
   void startState() {
-    MainWindow& w = *fWindow;
-    QVERIFY2(fServices.Errors.isEmpty(), qPrintable(fServices.Errors.join(QLatin1Char('\n'))));
+    MainWindow& w = *fUnderTest.Window;
+    QVERIFY2(fUnderTest.Services.Errors.isEmpty(), qPrintable(fUnderTest.Services.Errors.join(QLatin1Char('\n'))));
     QCOMPARE(w.windowTitle(), QStringLiteral("maker"));
     QCOMPARE(Ui(w).sourceName->text(), QStringLiteral("BACKGROUND"));
     QCOMPARE(Ui(w).sourceColour->Color(), raster::TColor(0xFFFFFF));
@@ -254,16 +245,16 @@ private slots:
     QCOMPARE(Ui(w).effectPages->tabText(3), QStringLiteral("Product"));
     QCOMPARE(Ui(w).effectPages->currentIndex(), 0);
 
-    const std::vector<std::string> templates = fData->Templates();
+    const std::vector<std::string> templates = fUnderTest.Data->Templates();
     QVERIFY(!templates.empty());
     const std::string first = templates.front();
     QCOMPARE(Ui(w).templateName->text(), QString::fromStdString(first.substr(0, first.size() - 4)));
     QVERIFY(!Ui(w).templatePreview->Empty());
-    QCOMPARE(fWindow->State().Template, 1);
+    QCOMPARE(fUnderTest.Window->State().Template, 1);
 
     // No render yet: the canvas has the preview's size and is empty, there are no layers.
     QCOMPARE(w.RenderCount(), 0);
-    QCOMPARE(fServices.BusyPushes, 0);
+    QCOMPARE(fUnderTest.Services.BusyPushes, 0);
     QVERIFY(w.LayerKinds().empty());
     QCOMPARE(w.View().Layers().Count(), 0);
     const raster::TBitmap32& canvas = w.View().Bitmap();
@@ -274,8 +265,8 @@ private slots:
   }
 
   void previewShowsCheckerboardAndFrame() {
-    ShowWindow(*fWindow);
-    const QImage shot = Ui(*fWindow).preview->grab().toImage();
+    ShowWindow(*fUnderTest.Window);
+    const QImage shot = Ui(*fUnderTest.Window).preview->grab().toImage();
     QCOMPARE(shot.size() / shot.devicePixelRatio(), QSize(297, 297));
     // Black outline, then 8-pixel squares: grey (176, 176, 176) at the top left, white next to it.
     QCOMPARE(QColor(shot.pixel(0, 0)), QColor(0, 0, 0));
@@ -286,7 +277,7 @@ private slots:
   }
 
   void hiddenListsHoldTheRegisteredClasses() {
-    MainWindow& w = *fWindow;
+    MainWindow& w = *fUnderTest.Window;
     QVERIFY(Ui(w).resamplerList->isHidden());
     QVERIFY(Ui(w).kernelList->isHidden());
     std::vector<std::string> resamplers, kernels;
@@ -302,7 +293,7 @@ private slots:
   }
 
   void keyboardOrder() {
-    MainWindow& w = *fWindow;
+    MainWindow& w = *fUnderTest.Window;
     ShowWindow(w);
     Ui(w).preview->setFocus(Qt::OtherFocusReason);
     QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(Ui(w).preview));
@@ -330,7 +321,7 @@ private slots:
   }
 
   void everyBarShowsItsValueBesideIt() {
-    MainWindow& w = *fWindow;
+    MainWindow& w = *fUnderTest.Window;
     ShowWindow(w);
     // The effect pages' bars (the Product page shows its angles its own way).
     const TControls ui = Ui(w);
@@ -373,8 +364,8 @@ private slots:
     QFETCH(QString, field);
     QFETCH(QString, typed);
     QFETCH(QString, shown);
-    ShowWindow(*fWindow);
-    auto* edit = fWindow->findChild<TSpinEdit*>(field);
+    ShowWindow(*fUnderTest.Window);
+    auto* edit = fUnderTest.Window->findChild<TSpinEdit*>(field);
     edit->setFocus();
     edit->selectAll();
     QTest::keyClicks(edit, typed);
@@ -383,7 +374,7 @@ private slots:
   }
 
   void flipCheckBoxLiesOverTheTabStripAndIsClickable() {
-    MainWindow& w = *fWindow;
+    MainWindow& w = *fUnderTest.Window;
     ShowWindow(w);
     const QRect flip = Ui(w).flipWhenSaved->geometry();
     const QRect strip(Ui(w).effectPages->mapTo(&w, Ui(w).effectPages->tabBar()->geometry().topLeft()),

@@ -31,23 +31,11 @@ std::vector<raster::TColor32> Flattened(const core::TRenderResult& Result) {
 
 class AppPreviewTest : public QObject {
   Q_OBJECT
-  std::unique_ptr<TDataFolder> fData;
-  TTestServices fServices;
-  std::unique_ptr<MainWindow> fWindow;
+  TWindowUnderTest fUnderTest;
 
 private slots:
-  void init() {
-    fServices = TTestServices{};
-    fData = std::make_unique<TDataFolder>();
-    fWindow = MakeWindow(fServices, *fData);
-    ShowWindow(*fWindow);
-  }
-  void cleanup() {
-    QCOMPARE(fServices.BusyDepth, 0);
-    QVERIFY(fServices.Errors.isEmpty());
-    fWindow.reset();
-    fData.reset();
-  }
+  void init() { fUnderTest.Open(); }
+  void cleanup() { fUnderTest.Close(true, true); }
 
   void theWorkersFrameIsWhatTheViewWouldPaint() {
     struct TCase {
@@ -67,7 +55,7 @@ private slots:
     };
     for (const TCase& c : cases) {
       init();  // each case on a fresh window
-      MainWindow& w = *fWindow;
+      MainWindow& w = *fUnderTest.Window;
       SetOutputSize(w, c.Width, c.Height);
       if (c.ActualSize) Ui(w).preview->findChild<QAction*>(QStringLiteral("zoomActualAction"))->trigger();
       if (*c.Resampler != 0) Ui(w).resamplerList->setCurrentIndex(Ui(w).resamplerList->findText(c.Resampler));
@@ -86,7 +74,7 @@ private slots:
   }
 
   void afterADragTheLastValueRendersAndShows() {
-    MainWindow& w = *fWindow;
+    MainWindow& w = *fUnderTest.Window;
     SetOutputSize(w, 480, 360);
     Ui(w).effectPages->setCurrentIndex(1);
     TTrackBar* bar = Ui(w).shadowDensity;
@@ -103,12 +91,12 @@ private slots:
     // The same values rendered without the window.
     imagefiles::TPictureCache pictures;
     core::TRenderRequest request;
-    request.Template.File = fData->File("Templates/" + fData->Templates().front());
+    request.Template.File = fUnderTest.Data->File("Templates/" + fUnderTest.Data->Templates().front());
     request.Settings = w.State().Settings;
     request.Sources = w.State().Sources;
     request.Width = 480;
     request.Height = 360;
-    request.CustomFolder = fData->File(core::kCustomFolder);
+    request.CustomFolder = fUnderTest.Data->File(core::kCustomFolder);
     request.Pictures = &pictures;
     QVERIFY(Flattened(w.Result()) == Flattened(core::ApplyTemplate(request)));
 

@@ -18,31 +18,22 @@ QImage ReadImage(const std::string& file) { return QImage(QString::fromStdString
 
 class AppResponsiveTest : public QObject {
   Q_OBJECT
-  std::unique_ptr<TDataFolder> fData;
-  TTestServices fServices;
-  std::unique_ptr<MainWindow> fWindow;
+  TWindowUnderTest fUnderTest;
 
-  void Output(int width, int height) { SetOutputSize(*fWindow, width, height); }
+  void Output(int width, int height) { SetOutputSize(*fUnderTest.Window, width, height); }
   std::string SaveAs(const std::string& name) {
-    const std::string file = fData->File(name);
-    fServices.SaveAnswers.push_back(TSaveAnswer{file, 0});
-    QTest::mouseClick(Ui(*fWindow).savePicture, Qt::LeftButton);
+    const std::string file = fUnderTest.Data->File(name);
+    fUnderTest.Services.SaveAnswers.push_back(TSaveAnswer{file, 0});
+    QTest::mouseClick(Ui(*fUnderTest.Window).savePicture, Qt::LeftButton);
     return file;
   }
 
 private slots:
   void init() {
-    fServices = TTestServices{};
-    fData = std::make_unique<TDataFolder>();
-    fWindow = MakeWindow(fServices, *fData);
-    ShowWindow(*fWindow);
+    fUnderTest.Open();
     Output(160, 120);
   }
-  void cleanup() {
-    QCOMPARE(fServices.BusyDepth, 0);
-    fWindow.reset();
-    fData.reset();
-  }
+  void cleanup() { fUnderTest.Close(); }
 
   void theEventLoopTurnsWhileALargeRenderRuns() {
     Output(2048, 2048);
@@ -51,99 +42,99 @@ private slots:
     ticker.setInterval(2);
     connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
     ticker.start();
-    QSignalSpy rendered(fWindow.get(), &MainWindow::Rendered);
-    QTest::mouseClick(Ui(*fWindow).apply, Qt::LeftButton);
+    QSignalSpy rendered(fUnderTest.Window.get(), &MainWindow::Rendered);
+    QTest::mouseClick(Ui(*fUnderTest.Window).apply, Qt::LeftButton);
     // The click returns before the render is done: the window's thread did not render.
     QCOMPARE(rendered.count(), 0);
-    QVERIFY(fWindow->RenderPending());
+    QVERIFY(fUnderTest.Window->RenderPending());
     const int ticksAtClick = ticks;
     QVERIFY(rendered.wait(120000));
     QVERIFY2(ticks > ticksAtClick, "the timer never ticked while the render ran");
-    QCOMPARE(fWindow->Result().Width(), 2048);
-    QVERIFY(fServices.Errors.isEmpty());
+    QCOMPARE(fUnderTest.Window->Result().Width(), 2048);
+    QVERIFY(fUnderTest.Services.Errors.isEmpty());
   }
 
   void aSaveRightAfterAChangeSavesTheNewValue() {
     // The BACKGROUND slot's colour, then a save at once: the corner shows the new colour.
-    fServices.ColorAnswers.push_back(raster::TColor(0x0000FF));  // red, as 0x00BBGGRR
-    QTest::mouseClick(Ui(*fWindow).sourceColour, Qt::LeftButton);
+    fUnderTest.Services.ColorAnswers.push_back(raster::TColor(0x0000FF));  // red, as 0x00BBGGRR
+    QTest::mouseClick(Ui(*fUnderTest.Window).sourceColour, Qt::LeftButton);
     const QImage red = ReadImage(SaveAs("red.png"));
     QCOMPARE(red.size(), QSize(160, 120));
     QCOMPARE(QColor(red.pixel(0, 0)), QColor(255, 0, 0));
 
     // A bar moved by a key and saved before the burst's delay is over.
     const QImage before = ReadImage(SaveAs("before.png"));
-    Ui(*fWindow).effectPages->setCurrentIndex(1);
-    Ui(*fWindow).shadowDensity->setFocus();
-    for (int i = 0; i < 5; ++i) QTest::keyClick(Ui(*fWindow).shadowDensity, Qt::Key_PageDown);
-    QVERIFY(fWindow->RenderPending());
+    Ui(*fUnderTest.Window).effectPages->setCurrentIndex(1);
+    Ui(*fUnderTest.Window).shadowDensity->setFocus();
+    for (int i = 0; i < 5; ++i) QTest::keyClick(Ui(*fUnderTest.Window).shadowDensity, Qt::Key_PageDown);
+    QVERIFY(fUnderTest.Window->RenderPending());
     const QImage changed = ReadImage(SaveAs("changed.png"));
-    Settle(*fWindow);
+    Settle(*fUnderTest.Window);
     const QImage settled = ReadImage(SaveAs("settled.png"));
     QCOMPARE(changed, settled);
     QVERIFY(changed != before);
 
     // A transparent background switched on and saved at once: the corner is see-through.
-    QTest::mouseClick(Ui(*fWindow).transparentBackground, Qt::LeftButton);
+    QTest::mouseClick(Ui(*fUnderTest.Window).transparentBackground, Qt::LeftButton);
     QCOMPARE(qAlpha(ReadImage(SaveAs("clear.png")).pixel(0, 0)), 0);
-    QVERIFY(fServices.Errors.isEmpty());
+    QVERIFY(fUnderTest.Services.Errors.isEmpty());
   }
 
   void theTemplateArrowsStopAtBothEnds() {
-    TUpDown* arrows = Ui(*fWindow).templateArrows;
-    const int count = static_cast<int>(fData->Templates().size());
+    TUpDown* arrows = Ui(*fUnderTest.Window).templateArrows;
+    const int count = static_cast<int>(fUnderTest.Data->Templates().size());
     QVERIFY(count >= 2);
     QVERIFY(!arrows->PrevButton()->isEnabled());
     QVERIFY(arrows->NextButton()->isEnabled());
     for (int i = 1; i < count; ++i) QTest::mouseClick(arrows->NextButton(), Qt::LeftButton);
-    QCOMPARE(fWindow->State().Template, count);
+    QCOMPARE(fUnderTest.Window->State().Template, count);
     QVERIFY(!arrows->NextButton()->isEnabled());
     QTest::mouseClick(arrows->NextButton(), Qt::LeftButton);  // disabled: nothing happens
-    QCOMPARE(fWindow->State().Template, count);
-    Settle(*fWindow);
-    QVERIFY(fServices.Errors.isEmpty());
+    QCOMPARE(fUnderTest.Window->State().Template, count);
+    Settle(*fUnderTest.Window);
+    QVERIFY(fUnderTest.Services.Errors.isEmpty());
     // The last template is what renders, and what a save holds.
-    QCOMPARE(fWindow->LayerKinds(), LayerTypesOf(fData->File("Templates/" + fData->Templates().back())));
+    QCOMPARE(fUnderTest.Window->LayerKinds(), LayerTypesOf(fUnderTest.Data->File("Templates/" + fUnderTest.Data->Templates().back())));
     for (int i = 1; i < count; ++i) QTest::mouseClick(arrows->PrevButton(), Qt::LeftButton);
-    QCOMPARE(fWindow->State().Template, 1);
+    QCOMPARE(fUnderTest.Window->State().Template, 1);
     QVERIFY(!arrows->PrevButton()->isEnabled());
-    Settle(*fWindow);
-    QCOMPARE(fWindow->LayerKinds(), LayerTypesOf(fData->File("Templates/" + fData->Templates().front())));
+    Settle(*fUnderTest.Window);
+    QCOMPARE(fUnderTest.Window->LayerKinds(), LayerTypesOf(fUnderTest.Data->File("Templates/" + fUnderTest.Data->Templates().front())));
   }
 
   void largeDiscAreaIsEnabledOnlyWhereADiscIsDrawn() {
-    const std::vector<std::string> templates = fData->Templates();
-    TUpDown* arrows = Ui(*fWindow).templateArrows;
+    const std::vector<std::string> templates = fUnderTest.Data->Templates();
+    TUpDown* arrows = Ui(*fUnderTest.Window).templateArrows;
     for (std::size_t i = 0; i < templates.size(); ++i) {
       if (i > 0) QTest::mouseClick(arrows->NextButton(), Qt::LeftButton);
-      else QTest::mouseClick(Ui(*fWindow).apply, Qt::LeftButton);
-      Settle(*fWindow);
+      else QTest::mouseClick(Ui(*fUnderTest.Window).apply, Qt::LeftButton);
+      Settle(*fUnderTest.Window);
       // Read from the file here: a layer of type "disc" or "discreflection".
       bool disc = false;
-      for (const std::string& kind : LayerTypesOf(fData->File("Templates/" + templates[i])))
+      for (const std::string& kind : LayerTypesOf(fUnderTest.Data->File("Templates/" + templates[i])))
         disc = disc || kind == "disc" || kind == "discreflection";
-      QCOMPARE(Ui(*fWindow).largeDiscArea->isEnabled(), disc);
-      if (disc && !fWindow->State().LargeDiscArea) {
-        const int renders = fWindow->RenderCount();
-        QTest::mouseClick(Ui(*fWindow).largeDiscArea, Qt::LeftButton);
-        QVERIFY(fWindow->State().LargeDiscArea);
-        Settle(*fWindow);
-        QCOMPARE(fWindow->RenderCount(), renders + 1);
+      QCOMPARE(Ui(*fUnderTest.Window).largeDiscArea->isEnabled(), disc);
+      if (disc && !fUnderTest.Window->State().LargeDiscArea) {
+        const int renders = fUnderTest.Window->RenderCount();
+        QTest::mouseClick(Ui(*fUnderTest.Window).largeDiscArea, Qt::LeftButton);
+        QVERIFY(fUnderTest.Window->State().LargeDiscArea);
+        Settle(*fUnderTest.Window);
+        QCOMPARE(fUnderTest.Window->RenderCount(), renders + 1);
       }
     }
-    QVERIFY(fServices.Errors.isEmpty());
+    QVERIFY(fUnderTest.Services.Errors.isEmpty());
   }
 
   void everyTemplateNameIsSeenWholeOrInItsTooltip() {
-    TUpDown* arrows = Ui(*fWindow).templateArrows;
-    const std::vector<std::string> templates = fData->Templates();
+    TUpDown* arrows = Ui(*fUnderTest.Window).templateArrows;
+    const std::vector<std::string> templates = fUnderTest.Data->Templates();
     for (std::size_t i = 0; i < templates.size(); ++i) {
       if (i > 0) QTest::mouseClick(arrows->NextButton(), Qt::LeftButton);
       const QString name = QString::fromStdString(templates[i].substr(0, templates[i].size() - 4));
-      TAutoSizeLabel* label = Ui(*fWindow).templateName;
+      TAutoSizeLabel* label = Ui(*fUnderTest.Window).templateName;
       QCOMPARE(label->toolTip(), name);
       // Inside the panel, never cut by its edge.
-      QVERIFY2(label->x() + label->width() <= Ui(*fWindow).templatePanel->width(), qPrintable(name));
+      QVERIFY2(label->x() + label->width() <= Ui(*fUnderTest.Window).templatePanel->width(), qPrintable(name));
       // Either the whole name, or its start followed by an ellipsis.
       const QString shown = label->text();
       if (shown != name) {
