@@ -35,14 +35,15 @@ test-asan: deps
 	  ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS) -E 'ProductSeams|FacesMeet'
 
 # The render's threads under ThreadSanitizer: the raster tests (the parallel loops and their helper
-# thread) and the core tests that render, on one thread or several at once, or turn a product on
-# worker threads; the rest of the core tests run single-threaded code the other builds cover.
+# thread) and the core tests that render, on one thread or several at once (sharing layers too),
+# or turn a product on worker threads; the rest of the core tests run single-threaded code the
+# other builds cover.
 test-tsan: deps
 	cmake -S . -B $(BUILD_TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUIRLON_SANITIZE_THREAD=ON -DQUIRLON_WINDOW=OFF $(CMAKE_ARGS)
 	cmake --build $(BUILD_TSAN) -j $(JOBS) --target test_raster test_core
 	TSAN_OPTIONS=halt_on_error=1 $(BUILD_TSAN)/tests/test_raster --gtest_brief=1
 	TSAN_OPTIONS=halt_on_error=1 $(BUILD_TSAN)/tests/test_core --gtest_brief=1 \
-	  --gtest_filter='ConcurrentRenderTest.*:RenderTest.*:RenderLimitsTest.*:TurntablePipeline.*:SmoothSampling.*'
+	  --gtest_filter='ConcurrentRenderTest.*:RenderTest.*:RenderLimitsTest.*:TurntablePipeline.*:SmoothSampling.*:LayerCacheTest.*'
 
 # Each libFuzzer target for FUZZ_SECONDS (clang; see scripts/fuzz); one at a time.
 fuzz: deps

@@ -2,9 +2,11 @@
 // picture rewritten under the same name is never shown from an earlier render.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "core/LayerCache.h"
 #include "core/Render.h"
@@ -94,6 +96,27 @@ TEST(LayerCacheTest, CopiesAreNeverShared) {
   for (std::size_t i = 0; i < third.Layers.size(); ++i) EXPECT_NE(second.Layers[i].Bitmap, third.Layers[i].Bitmap);
   request.Layers = nullptr;
   EXPECT_TRUE(SamePixels(*Flatten(third), *Flatten(ApplyTemplate(request))));
+}
+
+// Two threads render with one cache at once, as a batch's job threads do: every picture is the one
+// an unshared render makes (and ThreadSanitizer sees the sharing).
+TEST(LayerCacheTest, ThreadsShareOneCache) {
+  TRenderRequest request = BoxWithFront(Source("examples/box-front.jpg"));
+  request.Template.Parsed = std::make_shared<const TTemplate>(ReadTemplateFile(request.Template.File));
+  const auto alone = Flatten(ApplyTemplate(request));
+  TLayerCache cache(std::size_t{64} << 20);
+  imagefiles::TPictureCache pictures;
+  request.Layers = &cache;
+  request.Pictures = &pictures;
+  std::atomic<int> same{0};
+  auto renders = [&] {
+    for (int i = 0; i < 4; ++i) same += SamePixels(*Flatten(ApplyTemplate(request)), *alone);
+  };
+  std::thread other(renders);
+  renders();
+  other.join();
+  EXPECT_EQ(same.load(), 8);
+  EXPECT_GT(cache.Hits(), 0u);
 }
 
 // Each setting moved on its own, as a slider in the window moves it: the layers a render takes from
