@@ -20,13 +20,11 @@ struct TOwnOption {
 };
 
 std::int32_t WholeNumber(const std::string& option, const std::string& text, std::int32_t min, std::int32_t max) {
-  errno = 0;
-  char* end = nullptr;
-  const long v = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || errno == ERANGE || v < min || v > max)
-    throw UsageError(option + " takes a whole number from " + std::to_string(min) + " to " + std::to_string(max) +
-                     ", not '" + text + "'");
-  return static_cast<std::int32_t>(v);
+  try {
+    return core::ParseWholeNumber(option, text, min, max);
+  } catch (const core::EJobValue& e) {
+    throw UsageError(e.what());
+  }
 }
 
 constexpr TOwnOption kOwnOptions[] = {

@@ -14,6 +14,23 @@ namespace quirlon::core {
 using raster::TBitmap32;
 using raster::TColor32;
 
+namespace {
+
+// Every alpha of Row times Factor, rounded. The new alpha depends on the old one only: a table per
+// row, each entry worked out the first time its alpha turns up (a picture is mostly one or two).
+void ScaleRowAlpha(TColor32* Row, std::int32_t Width, Extended Factor) {
+  std::int16_t faded[256];
+  std::fill(std::begin(faded), std::end(faded), std::int16_t{-1});
+  for (std::int32_t x = 0; x < Width; ++x) {
+    const TColor32 p = Row[x];
+    std::int16_t& f = faded[p >> 24];
+    if (f < 0) f = static_cast<std::int16_t>(Round(static_cast<Extended>(p >> 24) * Factor));
+    Row[x] = (p & 0x00FFFFFFu) | static_cast<TColor32>(f) << 24;
+  }
+}
+
+}  // namespace
+
 void FadeAlphaRamp(TBitmap32& Bitmap, std::uint8_t Length) {
   const std::int32_t height = Bitmap.Height();
   const std::int32_t width = Bitmap.Width();
@@ -29,17 +46,7 @@ void FadeAlphaRamp(TBitmap32& Bitmap, std::uint8_t Length) {
       for (std::int32_t x = 0; x < width; ++x) row[x] &= 0x00FFFFFFu;
       continue;
     }
-    // The new alpha depends on the old one only: a table per row, each entry worked out the first
-    // time its alpha turns up (a picture is mostly one or two alphas).
-    const Extended factor = b / 255.0L;
-    std::int16_t faded[256];
-    std::fill(std::begin(faded), std::end(faded), std::int16_t{-1});
-    for (std::int32_t x = 0; x < width; ++x) {
-      const TColor32 p = row[x];
-      std::int16_t& f = faded[p >> 24];
-      if (f < 0) f = static_cast<std::int16_t>(Round(static_cast<Extended>(p >> 24) * factor));
-      row[x] = (p & 0x00FFFFFFu) | static_cast<TColor32>(f) << 24;
-    }
+    ScaleRowAlpha(row, width, b / 255.0L);
   }
 }
 
@@ -56,15 +63,7 @@ void FadeAlphaCurve(TBitmap32& Bitmap, std::uint8_t Length, double Curve) {
       for (std::int32_t x = 0; x < width; ++x) row[x] &= 0x00FFFFFFu;
       continue;
     }
-    const Extended factor = std::pow(b / 255.0L, static_cast<Extended>(Curve));
-    std::int16_t faded[256];
-    std::fill(std::begin(faded), std::end(faded), std::int16_t{-1});
-    for (std::int32_t x = 0; x < width; ++x) {
-      const TColor32 p = row[x];
-      std::int16_t& f = faded[p >> 24];
-      if (f < 0) f = static_cast<std::int16_t>(Round(static_cast<Extended>(p >> 24) * factor));
-      row[x] = (p & 0x00FFFFFFu) | static_cast<TColor32>(f) << 24;
-    }
+    ScaleRowAlpha(row, width, std::pow(b / 255.0L, static_cast<Extended>(Curve)));
   }
 }
 

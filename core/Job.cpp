@@ -449,6 +449,16 @@ TSlotSource SlotSourceValue(const std::string& Value, const std::string& BaseFol
   return TSlotSource::OfFile(file);
 }
 
+std::int32_t ParseWholeNumber(std::string_view Key, const std::string& Text, std::int32_t Min, std::int32_t Max) {
+  errno = 0;
+  char* end = nullptr;
+  const long v = std::strtol(Text.c_str(), &end, 10);
+  if (Text.empty() || *end != '\0' || errno == ERANGE || v < Min || v > Max)
+    throw EJobValue(std::string(Key), " takes a whole number from " + std::to_string(Min) + " to " +
+                                          std::to_string(Max) + ", not '" + Text + "'");
+  return static_cast<std::int32_t>(v);
+}
+
 std::int64_t ParseByteSize(std::string_view Key, const std::string& Text) {
   auto refuse = [&]() -> std::int64_t {
     throw EJobValue(std::string(Key),

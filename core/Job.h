@@ -138,4 +138,7 @@ TSlotSource SlotSourceValue(const std::string& Value, const std::string& BaseFol
 // A size in bytes, or with K, M, G or T (1024-based) such as "512M"; EJobValue naming Key otherwise.
 std::int64_t ParseByteSize(std::string_view Key, const std::string& Text);
 
+// A whole number from Min to Max written in decimal; EJobValue naming Key and the range otherwise.
+std::int32_t ParseWholeNumber(std::string_view Key, const std::string& Text, std::int32_t Min, std::int32_t Max);
+
 }  // namespace quirlon::core

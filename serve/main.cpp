@@ -44,14 +44,12 @@ struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-std::int32_t Whole(const std::string& option, const std::string& text, long min, long max) {
-  errno = 0;
-  char* end = nullptr;
-  const long v = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || errno == ERANGE || v < min || v > max)
-    throw UsageError(option + " takes a whole number from " + std::to_string(min) + " to " + std::to_string(max) +
-                     ", not '" + text + "'");
-  return static_cast<std::int32_t>(v);
+std::int32_t Whole(const std::string& option, const std::string& text, std::int32_t min, std::int32_t max) {
+  try {
+    return quirlon::core::ParseWholeNumber(option, text, min, max);
+  } catch (const std::exception& e) {
+    throw UsageError(e.what());
+  }
 }
 
 std::int64_t Bytes(const std::string& option, const std::string& text) {
