@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace quirlon::core {
 
@@ -23,6 +24,34 @@ std::shared_ptr<raster::TBitmap32> CopyOf(const raster::TBitmap32& Bitmap) {
   copy->Assign(&Bitmap);
   if (Bitmap.ZeroOutsidePromised()) copy->PromiseZeroOutside(Bitmap.ZeroOutside());
   return copy;
+}
+
+// A digest of everything Key holds; pictures and templates by their address.
+std::size_t DigestOf(const TLayerKey& Key) {
+  std::size_t digest = 0;
+  auto mix = [&](auto value) {
+    digest ^= std::hash<decltype(value)>{}(value) + 0x9E3779B97F4A7C15ull + (digest << 6) + (digest >> 2);
+  };
+  const TRenderSettings& s = Key.Settings;
+  mix(reinterpret_cast<std::uintptr_t>(Key.Template.get()));
+  mix(Key.Layer);
+  mix(Key.Width);
+  mix(Key.Height);
+  for (const int v : {int(s.ShowReflection), int(s.FadeReflection), int(s.ReflectionOpacity), int(s.ReflectionBlur),
+                      int(s.ReflectionBrightness), int(s.ReflectionLength), int(s.ShadowDensity), int(s.ShadowBlur),
+                      int(s.ShowShadow), int(s.ShadingStrength), int(s.HighlightStrength), int(s.Sampling), int(s.Fit)})
+    mix(v);
+  for (const raster::TColor c : {s.ShadowColor, s.ShadingColor, s.HighlightColor}) mix(c);
+  mix(s.SafeMargin);
+  mix(Key.LargeDiscArea);
+  mix(Key.MaxPicturePixels);
+  mix(Key.CustomFolder);
+  mix(static_cast<int>(Key.Source.Kind));
+  mix(Key.Source.Colour);
+  mix(Key.Source.File);
+  mix(reinterpret_cast<std::uintptr_t>(Key.Source.Picture.get()));
+  for (const std::int64_t v : Key.FileIdentity) mix(v);
+  return digest;
 }
 
 }  // namespace
@@ -51,10 +80,10 @@ void TLayerCache::Keep(const TLayerKey& Key, TCachedLayer Layer) {
     if (std::any_of(fEntries.begin(), fEntries.end(), [&](const TEntry& e) { return e.Key == Key; })) return;
     // A layer is kept the second time it is built: a catalogue's own covers, each shown once, then
     // never take the room of the layers all its jobs share.
-    const auto seen = std::find(fSeen.begin(), fSeen.end(), Key);
+    const auto seen = std::find(fSeen.begin(), fSeen.end(), DigestOf(Key));
     if (seen == fSeen.end()) {
       if (fSeen.size() == kSeenKeys) fSeen.erase(fSeen.begin());
-      fSeen.push_back(Key);
+      fSeen.push_back(DigestOf(Key));
       return;
     }
     fSeen.erase(seen);

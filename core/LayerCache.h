@@ -71,8 +71,11 @@ private:
   std::size_t fHits = 0;
   mutable std::mutex fMutex;
   std::vector<TEntry> fEntries;  // most recently used last
+  // Digests of the keys built once and not kept, oldest first. Not the keys: those hold their
+  // template and picture, and a thousand pictures met once each would stay in memory. Two keys
+  // that share a digest only make a layer kept one build early.
   static constexpr std::size_t kSeenKeys = 1024;
-  std::vector<TLayerKey> fSeen;  // built once and not kept, oldest first
+  std::vector<std::size_t> fSeen;
 };
 
 }  // namespace quirlon::core

@@ -98,6 +98,24 @@ TEST(LayerCacheTest, CopiesAreNeverShared) {
   EXPECT_TRUE(SamePixels(*Flatten(third), *Flatten(ApplyTemplate(request))));
 }
 
+// A picture met once (a shop's upload, a catalogue's cover) is not held by the cache once the
+// render is over: the cache notes only that its layers were built.
+TEST(LayerCacheTest, APictureMetOnceIsNotHeld) {
+  TLayerCache cache(std::size_t{64} << 20);
+  std::weak_ptr<const imagefiles::TGraphic> watched;
+  {
+    imagefiles::TPictureCache decoded;  // gone with the scope, as a request's upload is
+    const std::shared_ptr<const imagefiles::TGraphic> picture = decoded.Load(Source("examples/box-front.jpg"));
+    watched = picture;
+    TRenderRequest request = BoxWithFront(Source("examples/box-front.jpg"));
+    request.Sources[SlotIndex(TSlot::Front)] = TSlotSource::OfPicture(picture);
+    request.Template.Parsed = std::make_shared<const TTemplate>(ReadTemplateFile(request.Template.File));
+    request.Layers = &cache;
+    ApplyTemplate(request);
+  }
+  EXPECT_TRUE(watched.expired());
+}
+
 // Two threads render with one cache at once, as a batch's job threads do: every picture is the one
 // an unshared render makes (and ThreadSanitizer sees the sharing).
 TEST(LayerCacheTest, ThreadsShareOneCache) {
