@@ -94,10 +94,9 @@ std::unique_ptr<raster::TBitmap32> RenderPrepared(const TJob& Job, TPreparedJob&
     request.Width = fitted.Request.Width;
     request.Height = fitted.Request.Height;
   }
-  // The layers go before the picture is encoded.
-  const TRenderResult result = ApplyTemplate(request);
-  auto flat = Flatten(result, TFlattenOptions{.Flip = Job.Output.Flip});
-  Prepared.Outcome.MismatchedArt = result.MismatchedArt;
+  // Each layer is drawn and let go as it is made: the layers are gone before the picture is
+  // encoded, and a render touches a few canvases of fresh memory rather than one a layer.
+  auto flat = RenderFlattened(request, TFlattenOptions{.Flip = Job.Output.Flip}, &Prepared.Outcome.MismatchedArt);
   Prepared.Outcome.Width = flat->Width();
   Prepared.Outcome.Height = flat->Height();
   return flat;

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <cmath>
 #include <cstdlib>
 #include <exception>
@@ -369,6 +372,88 @@ void BuildTemplateLayers(const std::shared_ptr<const TTemplate>& Parsed, const T
   std::sort(MismatchedArt.begin(), MismatchedArt.end(), [](const TArtFit& a, const TArtFit& b) { return a.Slot < b.Slot; });
 }
 
+// The template's layers built in template order and each drawn with Draw as soon as every layer
+// under it is, then let go (a layer the cache keeps stays with it). With the helper thread free a
+// second builder works beside the caller, at most kBuildAhead layers above the last one drawn, and
+// whichever finishes the next layer to draw draws it: drawing overlaps building, and only a few
+// layers are ever held, so a render touches a few canvases of fresh memory rather than one a
+// layer. The first failure in template order is the one raised.
+void BuildAndDrawLayers(const std::shared_ptr<const TTemplate>& Parsed, const TBitmap32& Canvas,
+                        const TLayerEnvironment& Env, std::int64_t MemoryBudget, TLayerCache* Cache,
+                        const std::function<void(const TRenderedLayer&)>& Draw, std::vector<TArtFit>& MismatchedArt) {
+  constexpr std::size_t kBuildAhead = 2;
+  TTemplateFit fit;
+  std::vector<TLayerJob> jobs = PlanTemplateLayers(*Parsed, Canvas, MemoryBudget, fit);
+  if (Cache != nullptr) TakeSharedLayers(Parsed, Canvas, Env, *Cache, jobs);
+  std::mutex mutex;
+  std::condition_variable drawnMore;
+  std::vector<char> built(jobs.size(), 0);
+  std::size_t next = 0;   // the next layer to build
+  std::size_t drawn = 0;  // the layers drawn, in order
+  bool drawing = false;   // a builder is drawing
+  bool stopped = false;   // the next layer to draw failed
+
+  // Draws the built layers above the last one drawn, one builder at a time; the lock is held only
+  // between layers.
+  auto drawBuilt = [&](std::unique_lock<std::mutex>& lock) {
+    if (drawing) return;  // the drawing builder will see this layer too
+    drawing = true;
+    while (!stopped && drawn < jobs.size() && built[drawn]) {
+      TLayerJob& job = jobs[drawn];
+      if (!job.Failure) {
+        lock.unlock();
+        try {
+          Draw(TakeRenderedLayer(job, Env, MismatchedArt));
+        } catch (...) {
+          job.Failure = std::current_exception();
+        }
+        lock.lock();
+      }
+      if (job.Failure) stopped = true;
+      else ++drawn;
+    }
+    drawing = false;
+    drawnMore.notify_all();
+  };
+  auto builder = [&](TBitmap32& maskScratch) {
+    for (;;) {
+      std::size_t n = 0;
+      {
+        std::unique_lock lock(mutex);
+        drawnMore.wait(lock, [&] { return stopped || next >= jobs.size() || next < drawn + kBuildAhead; });
+        if (stopped || next >= jobs.size()) return;
+        n = next++;
+      }
+      TLayerJob& job = jobs[n];
+      if (!job.Failure && job.Shared == nullptr) {  // not placed, or built by an earlier render
+        try {
+          BuildLayer(job, Canvas, Env, fit, maskScratch);
+          if (job.Key) {
+            job.Shared = std::move(job.Target);
+            Cache->Keep(*job.Key, TCachedLayer{job.Shared, job.Layer.Fit});
+          }
+        } catch (...) {
+          job.Failure = std::current_exception();
+          job.Target.reset();
+        }
+      }
+      std::unique_lock lock(mutex);
+      built[n] = 1;
+      drawBuilt(lock);
+    }
+  };
+  TBitmap32 masks[2];  // the warps' edge masks, one per builder, reused from layer to layer
+  if (jobs.size() > 1 && raster::PixelThreadCount() > 1) {
+    auto second = [&] { builder(masks[1]); };
+    const raster::THelperTask helper(second);
+    builder(masks[0]);
+  } else {
+    builder(masks[0]);
+  }
+  if (stopped) std::rethrow_exception(jobs[drawn].Failure);
+  std::sort(MismatchedArt.begin(), MismatchedArt.end(), [](const TArtFit& a, const TArtFit& b) { return a.Slot < b.Slot; });
+}
+
 // The canvas of Request, cleared to the background colour (transparent black with a transparent
 // background or a background picture), after the size is checked.
 std::shared_ptr<TBitmap32> NewCanvas(const TRenderRequest& Request) {
@@ -416,7 +501,8 @@ TRenderResult ApplyTemplate(const TRenderRequest& Request) {
   return result;
 }
 
-std::unique_ptr<TBitmap32> RenderFlattened(const TRenderRequest& Request, const TFlattenOptions& Options) {
+std::unique_ptr<TBitmap32> RenderFlattened(const TRenderRequest& Request, const TFlattenOptions& Options,
+                                           std::vector<TArtFit>* MismatchedArt) {
   auto out = std::make_unique<TBitmap32>();
   TBitmap32& flat = *out;
   {
@@ -441,18 +527,11 @@ std::unique_ptr<TBitmap32> RenderFlattened(const TRenderRequest& Request, const 
 
   const TLayerEnvironment env{Request.Settings,     Request.Sources, Request.LargeDiscArea,    SharedShadeMasks(),
                               Request.CustomFolder, pictures,        Request.MaxPicturePixels, parsed->FaceAspects};
-  // The flat picture stands in for the canvas: the layers take only its size.
-  TTemplateFit fit;
-  std::vector<TLayerJob> jobs = PlanTemplateLayers(*parsed, flat, Request.MemoryBudget, fit);
   std::vector<TArtFit> mismatched;
-  TBitmap32 maskScratch;
-  // In template order, one at a time: each layer is drawn and freed before the next is built.
-  for (TLayerJob& job : jobs) {
-    if (job.Failure) std::rethrow_exception(job.Failure);
-    BuildLayer(job, flat, env, fit, maskScratch);
-    draw(TakeRenderedLayer(job, env, mismatched));
-  }
+  // The flat picture stands in for the canvas: the layers take only its size.
+  BuildAndDrawLayers(parsed, flat, env, Request.MemoryBudget, Request.Layers, draw, mismatched);
   if (Options.Flip) flat.MirrorHorizontal();
+  if (MismatchedArt != nullptr) *MismatchedArt = std::move(mismatched);
   return out;
 }
 

@@ -135,11 +135,14 @@ struct TFlattenOptions {
 };
 // The saved picture: the canvas with every visible layer drawn over it, in order.
 std::unique_ptr<raster::TBitmap32> Flatten(const TRenderResult& Result, const TFlattenOptions& Options = {});
-// The picture Flatten(ApplyTemplate(Request), Options) makes, pixel for pixel, without ever holding
-// more than one layer: the layers are built one at a time in template order, each drawn and freed
-// before the next. For callers that render many pictures at once (a turntable's frames), where
-// memory, not one picture's wait, is what counts. Raises what ApplyTemplate raises.
-std::unique_ptr<raster::TBitmap32> RenderFlattened(const TRenderRequest& Request, const TFlattenOptions& Options = {});
+// The picture Flatten(ApplyTemplate(Request), Options) makes, pixel for pixel, holding only a few
+// layers at a time: the layers are built in template order and each is drawn as soon as every
+// layer under it is, then freed (unless Request.Layers keeps it). Where the pixel loops may use the
+// helper thread, two builders work at once; under raster::TSerialLoops (a turntable's frames, a
+// batch's jobs) one layer is held at a time. MismatchedArt, when given, receives what the full
+// render's result lists. Raises what ApplyTemplate raises.
+std::unique_ptr<raster::TBitmap32> RenderFlattened(const TRenderRequest& Request, const TFlattenOptions& Options = {},
+                                                   std::vector<TArtFit>* MismatchedArt = nullptr);
 // Whether Flatten draws Layer under Options.
 bool DrawnWhenFlattened(const TRenderedLayer& Layer, const TFlattenOptions& Options);
 

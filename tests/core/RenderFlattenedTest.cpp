@@ -1,15 +1,18 @@
-// Rendering straight into the flat picture, one layer at a time, must give exactly the pixels of
+// Rendering straight into the flat picture, a few layers at a time, must give exactly the pixels of
 // the full render flattened afterwards, for every bundled template, both samplings, pictures and
 // colours in the slots, a background picture, a transparent background and every flatten option;
 // and refuse what the full render refuses, with the same message.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/LayerCache.h"
 #include "core/Render.h"
 #include "core/Template.h"
+#include "raster/Parallel.h"
 
 namespace quirlon::core {
 namespace {
@@ -66,15 +69,31 @@ TEST(RenderFlattenedTest, EveryBundledTemplateGivesTheFlattenedRenderExactly) {
         for (TSlot slot : {TSlot::Front, TSlot::Side, TSlot::Top, TSlot::Disc, TSlot::Front2})
           r.Sources[SlotIndex(slot)] = TSlotSource::OfColour(0x3060A0 + SlotNumber(slot));
       }
-      const auto expected = Flatten(ApplyTemplate(r), v.Flatten);
-      const auto streamed = RenderFlattened(r, v.Flatten);
-      ASSERT_EQ(streamed->Width(), expected->Width());
-      ASSERT_EQ(streamed->Height(), expected->Height());
+      const TRenderResult full = ApplyTemplate(r);
+      const auto expected = Flatten(full, v.Flatten);
       const std::vector<std::uint32_t> want(expected->Bits(), expected->Bits() + expected->PixelCount());
-      const std::vector<std::uint32_t> got(streamed->Bits(), streamed->Bits() + streamed->PixelCount());
-      std::size_t differing = 0;
-      for (std::size_t i = 0; i < want.size(); ++i) differing += want[i] != got[i];
-      EXPECT_EQ(differing, 0u) << "template " << number << ", " << v.Name;
+      // Two builders drawing as they go; one alone (as a batch's job threads run it); and through a
+      // layer cache three times (the template parsed once, as a batch holds it), the third taking
+      // the layers the second kept.
+      TLayerCache cache(std::size_t{256} << 20);
+      r.Template.Parsed = std::make_shared<const TTemplate>(ReadTemplateFile(r.Template.File));
+      for (const char* mode : {"two builders", "one builder", "cached", "cached", "from the cache"}) {
+        const std::string how = mode;
+        std::optional<raster::TSerialLoops> alone;
+        if (how == "one builder") alone.emplace();
+        r.Layers = how == "two builders" || how == "one builder" ? nullptr : &cache;
+        std::vector<TArtFit> mismatched;
+        const auto streamed = RenderFlattened(r, v.Flatten, &mismatched);
+        ASSERT_EQ(streamed->Width(), expected->Width());
+        ASSERT_EQ(streamed->Height(), expected->Height());
+        const std::vector<std::uint32_t> got(streamed->Bits(), streamed->Bits() + streamed->PixelCount());
+        std::size_t differing = 0;
+        for (std::size_t i = 0; i < want.size(); ++i) differing += want[i] != got[i];
+        EXPECT_EQ(differing, 0u) << "template " << number << ", " << v.Name << ", " << mode;
+        ASSERT_EQ(mismatched.size(), full.MismatchedArt.size()) << "template " << number << ", " << mode;
+        for (std::size_t i = 0; i < mismatched.size(); ++i) EXPECT_EQ(mismatched[i].Slot, full.MismatchedArt[i].Slot);
+      }
+      EXPECT_GT(cache.Hits(), 0u) << "template " << number << ", " << v.Name;
     }
   }
 }
