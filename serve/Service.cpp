@@ -192,8 +192,8 @@ struct TRenderService::TImpl {
   imagefiles::TPictureCache Pictures{std::size_t{64} << 20};
   TUploadCache Uploads{std::size_t{128} << 20};
   // Layers that requests with the same template, size, settings and pictures share (a shop's
-  // products on one template differ only in their covers).
-  core::TLayerCache Layers{std::size_t{64} << 20};
+  // products on one template differ only in their covers); as much room as a batch's.
+  core::TLayerCache Layers{core::TBatchOptions{}.LayerCacheBytes};
   std::mutex SeenMutex;
   std::set<std::string> SeenTemplates;
 
