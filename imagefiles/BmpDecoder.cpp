@@ -117,7 +117,7 @@ TPixelFormat FormatOf(const TDibHeader& h) {
 // palette entry 0. Runs past the right edge are clipped; data that ends before the end-of-bitmap
 // mark with rows still missing is damage.
 void DecodeRle(std::span<const std::uint8_t> src, bool four, std::int64_t width, std::int64_t height,
-               const std::array<TColor32, 256>& palette, std::vector<TColor32>& pixels) {
+               const std::array<TColor32, 256>& palette, raster::TPixelStore& pixels) {
   std::size_t i = 0;
   std::int64_t x = 0, y = 0;
   auto put = [&](std::uint8_t v) {

@@ -68,7 +68,9 @@ struct TGraphic {
   std::int32_t Width = 0;
   std::int32_t Height = 0;
   TPixelFormat PixelFormat = pfDevice;
-  std::vector<TColor32> Pixels;
+  // Decoded straight into zero pages, large ones huge pages where the system gives them: a
+  // picture is written once, and the first touch of fresh memory is what a decode costs most.
+  raster::TPixelStore Pixels;
   // Icons without alpha: one byte per pixel, 1 where the AND mask keeps the background.
   std::vector<std::uint8_t> Mask;
   bool UsesAlpha = false;

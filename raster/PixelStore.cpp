@@ -104,7 +104,7 @@ std::size_t MappedSize(std::size_t Bytes) {
 // returned address stay mapped, so the block is unmapped as any other.
 void* MapBlock(std::size_t Bytes) {
 #if defined(MADV_HUGEPAGE)
-  if (Bytes % kHugePage == 0) {
+  if (Bytes >= kHugePage) {
     const std::size_t span = Bytes + kHugePage;
     void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED) throw std::bad_alloc();

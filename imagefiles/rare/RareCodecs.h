@@ -38,7 +38,7 @@ struct TRareCodecModule {
 };
 
 // Raised whenever the call's layout changes, so a stale module is refused rather than misread.
-inline constexpr std::uint32_t kRareCodecModuleVersion = 1;
+inline constexpr std::uint32_t kRareCodecModuleVersion = 2;
 inline constexpr const char* kRareCodecModuleFile = "libquirlon-codecs.so";
 // extern "C" const TRareCodecModule* quirlon_rare_codecs(const std::vector<std::string>& RoutedMagickCoders)
 inline constexpr const char* kRareCodecModuleEntry = "quirlon_rare_codecs";
