@@ -30,6 +30,7 @@ core::TJob BookJob() {
   const std::string examples = std::string(QUIRLON_SOURCE_DIR) + "/examples/";
   job.Request.Sources[core::SlotIndex(core::TSlot::Front)] = core::TSlotSource::OfFile(examples + "book-front.jpg");
   job.Request.Sources[core::SlotIndex(core::TSlot::Side)] = core::TSlotSource::OfFile(examples + "book-spine.jpg");
+  job.Request.CustomFolder = std::string(QUIRLON_SOURCE_DIR) + "/data/custom/";  // the paperback's overlays
   job.Request.Width = 800;
   job.Request.Height = 600;
   return job;

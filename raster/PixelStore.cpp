@@ -98,10 +98,11 @@ std::size_t MappedSize(std::size_t Bytes) {
 }
 
 #if defined(__unix__)
-// Blocks of whole huge pages start on a 2 MiB boundary and ask for huge pages: a canvas is then
-// faulted in a few hundred large pages rather than thousands of small ones (the kernel clears the
-// same bytes either way). Where huge pages are off the advice is ignored. Only Bytes from the
-// returned address stay mapped, so the block is unmapped as any other.
+// Blocks of a huge page or more start on a 2 MiB boundary and ask for huge pages: a canvas is then
+// faulted in a few large pages rather than hundreds of small ones, and on this kind of machine each
+// first touch of a page costs about as much as clearing it. A tail short of a whole huge page gets
+// small pages. Where huge pages are off the advice is ignored. Only Bytes from the returned address
+// stay mapped, so the block is unmapped as any other.
 void* MapBlock(std::size_t Bytes) {
 #if defined(MADV_HUGEPAGE)
   if (Bytes >= kHugePage) {
