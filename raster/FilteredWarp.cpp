@@ -131,7 +131,7 @@ TSourcePyramid::TSourcePyramid(const TBitmap32& Src, double MaxFootprint) {
     to.Width = (from.Width + 1) / 2;
     to.Height = (from.Height + 1) / 2;
     to.Stride = to.Width;
-    TPixelStore& store = fStore.emplace_back(static_cast<std::size_t>(to.Width) * to.Height);
+    std::vector<TColor32>& store = fStore.emplace_back(static_cast<std::size_t>(to.Width) * to.Height);
     for (std::int32_t y = 0; y < to.Height; ++y) {
       const TColor32* r0 = from.Bits + static_cast<std::size_t>(2 * y) * from.Stride;
       const TColor32* r1 = from.Bits + static_cast<std::size_t>(std::min(2 * y + 1, from.Height - 1)) * from.Stride;

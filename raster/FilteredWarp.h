@@ -40,7 +40,7 @@ public:
 
 private:
   std::vector<TLevel> fLevels;
-  std::vector<TPixelStore> fStore;  // levels 1 and up
+  std::vector<std::vector<TColor32>> fStore;  // levels 1 and up
 };
 
 // Draws Src through Mapping onto Dst with filtered sampling. Pixels are areas here: destination
