@@ -74,7 +74,7 @@ bool TryReadRegularFile(const std::string& FileName, std::string& Bytes, std::ui
   return true;
 }
 
-std::vector<std::uint8_t> ReadRegularFile(const std::string& FileName, std::uint64_t MaxBytes) {
+TFileBytes ReadRegularFile(const std::string& FileName, std::uint64_t MaxBytes) {
   auto fail = [&](const std::string& reason) {
     throw EFOpenError(Format(kFOpenError, FileName.c_str(), reason.c_str()));
   };
@@ -85,7 +85,7 @@ std::vector<std::uint8_t> ReadRegularFile(const std::string& FileName, std::uint
   if (::fstat(file.Fd, &info) != 0) fail(std::strerror(errno));
   // Checked before anything is read.
   if (static_cast<std::uint64_t>(info.st_size) > MaxBytes) fail(std::strerror(EFBIG));
-  std::vector<std::uint8_t> data;
+  TFileBytes data;
   if (!ReadAll(file.Fd, data, MaxBytes, static_cast<std::uint64_t>(info.st_size))) fail(std::strerror(errno));
   // The file grew while it was read.
   if (data.size() > MaxBytes) fail(std::strerror(EFBIG));

@@ -205,7 +205,7 @@ private:
   throw EInvalidGraphic(Format(kPictureLoadError, fileName.c_str(), e.what()));
 }
 
-std::vector<std::uint8_t> ReadWholeFile(const std::string& fileName) {
+TFileBytes ReadWholeFile(const std::string& fileName) {
   return ReadRegularFile(fileName, kMaxPictureFileSize);
 }
 
@@ -370,7 +370,7 @@ TGraphic DecodeFile(const std::string& FileName, std::int64_t MaxPixels) {
       throw EFOpenError(Format(kFOpenError, FileName.c_str(), kNotRegularFile));
     throw EInvalidGraphic(Format(kPictureLoadError, FileName.c_str(), Format(kUnknownExtension, ext.c_str()).c_str()));
   }
-  const std::vector<std::uint8_t> data = ReadWholeFile(FileName);
+  const TFileBytes data = ReadWholeFile(FileName);
   try {
     return DecodePicture(*format, data, MaxPixels);
   } catch (const EInvalidGraphic& e) {
