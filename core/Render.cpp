@@ -323,6 +323,38 @@ void TakeSharedLayers(const std::shared_ptr<const TTemplate>& Parsed, const TBit
   }
 }
 
+// Builds Job's layer unless it failed to be placed or an earlier render's came from the cache, and
+// offers it to Cache; a failure is kept with the job.
+void BuildJob(TLayerJob& Job, const TBitmap32& Canvas, const TLayerEnvironment& Env, const TTemplateFit& Fit,
+              TLayerCache* Cache, TBitmap32& MaskScratch) {
+  if (Job.Failure || Job.Shared != nullptr) return;
+  try {
+    BuildLayer(Job, Canvas, Env, Fit, MaskScratch);
+    if (Job.Key) {
+      Job.Shared = std::move(Job.Target);
+      Cache->Keep(*Job.Key, TCachedLayer{Job.Shared, Job.Layer.Fit});
+    }
+  } catch (...) {
+    Job.Failure = std::current_exception();
+    Job.Target.reset();
+  }
+}
+
+// Runs Builder(maskScratch) on this thread and, for more than one layer, on the pixel loops' helper
+// thread too when it is free; returns when both are done. Each builder keeps its warps' edge mask
+// from layer to layer.
+template <class TBuilder>
+void RunBuilders(std::size_t Layers, TBuilder&& Builder) {
+  TBitmap32 masks[2];
+  if (Layers > 1 && raster::PixelThreadCount() > 1) {
+    auto second = [&] { Builder(masks[1]); };
+    const raster::THelperTask helper(second);
+    Builder(masks[0]);
+  } else {
+    Builder(masks[0]);
+  }
+}
+
 // The template's layers, built apart from one another by two builders (the caller and the pixel
 // loops' helper), largest first so that neither is left alone with a big one at the end, then put
 // in template order. The first failure in template order is the one raised.
@@ -340,30 +372,9 @@ void BuildTemplateLayers(const std::shared_ptr<const TTemplate>& Parsed, const T
   };
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return area(jobs[a]) > area(jobs[b]); });
   std::atomic<std::size_t> next{0};
-  auto builder = [&](TBitmap32& maskScratch) {
-    for (std::size_t n = next++; n < order.size(); n = next++) {
-      TLayerJob& job = jobs[order[n]];
-      if (job.Failure || job.Shared != nullptr) continue;  // not placed, or built by an earlier render
-      try {
-        BuildLayer(job, Canvas, Env, fit, maskScratch);
-        if (job.Key) {
-          job.Shared = std::move(job.Target);
-          Cache->Keep(*job.Key, TCachedLayer{job.Shared, job.Layer.Fit});
-        }
-      } catch (...) {
-        job.Failure = std::current_exception();
-        job.Target.reset();
-      }
-    }
-  };
-  TBitmap32 masks[2];  // the warps' edge masks, one per builder, reused from layer to layer
-  if (jobs.size() > 1 && raster::PixelThreadCount() > 1) {
-    auto second = [&] { builder(masks[1]); };
-    const raster::THelperTask helper(second);
-    builder(masks[0]);
-  } else {
-    builder(masks[0]);
-  }
+  RunBuilders(jobs.size(), [&](TBitmap32& maskScratch) {
+    for (std::size_t n = next++; n < order.size(); n = next++) BuildJob(jobs[order[n]], Canvas, Env, fit, Cache, maskScratch);
+  });
 
   for (TLayerJob& job : jobs) {
     if (job.Failure) std::rethrow_exception(job.Failure);
@@ -424,32 +435,13 @@ void BuildAndDrawLayers(const std::shared_ptr<const TTemplate>& Parsed, const TB
         if (stopped || next >= jobs.size()) return;
         n = next++;
       }
-      TLayerJob& job = jobs[n];
-      if (!job.Failure && job.Shared == nullptr) {  // not placed, or built by an earlier render
-        try {
-          BuildLayer(job, Canvas, Env, fit, maskScratch);
-          if (job.Key) {
-            job.Shared = std::move(job.Target);
-            Cache->Keep(*job.Key, TCachedLayer{job.Shared, job.Layer.Fit});
-          }
-        } catch (...) {
-          job.Failure = std::current_exception();
-          job.Target.reset();
-        }
-      }
+      BuildJob(jobs[n], Canvas, Env, fit, Cache, maskScratch);
       std::unique_lock lock(mutex);
       built[n] = 1;
       drawBuilt(lock);
     }
   };
-  TBitmap32 masks[2];  // the warps' edge masks, one per builder, reused from layer to layer
-  if (jobs.size() > 1 && raster::PixelThreadCount() > 1) {
-    auto second = [&] { builder(masks[1]); };
-    const raster::THelperTask helper(second);
-    builder(masks[0]);
-  } else {
-    builder(masks[0]);
-  }
+  RunBuilders(jobs.size(), builder);
   if (stopped) std::rethrow_exception(jobs[drawn].Failure);
   std::sort(MismatchedArt.begin(), MismatchedArt.end(), [](const TArtFit& a, const TArtFit& b) { return a.Slot < b.Slot; });
 }
