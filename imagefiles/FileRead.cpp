@@ -25,7 +25,27 @@ struct TDescriptor {
 template <class TBuffer>
 bool ReadAll(int fd, TBuffer& out, std::uint64_t MaxBytes, std::uint64_t sizeHint) {
   const std::size_t start = out.size();
-  if (sizeHint > 0) out.reserve(start + static_cast<std::size_t>(std::min<std::uint64_t>(sizeHint, MaxBytes) + 1));
+  if (sizeHint > 0) {
+    // Straight into the buffer, not through a chunk: one copy of the file instead of two. One byte
+    // more than the size tells a file that grew meanwhile.
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(sizeHint, MaxBytes)) + 1;
+    out.resize(start + want);
+    std::size_t got = 0;
+    while (got < want) {
+      const ssize_t n = ::read(fd, out.data() + start + got, want - got);
+      if (n == 0) break;
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        const int error = errno;
+        out.resize(start + got);
+        errno = error;
+        return false;
+      }
+      got += static_cast<std::size_t>(n);
+    }
+    out.resize(start + got);
+    if (got < want) return true;
+  }
   char chunk[65536];
   while (out.size() - start <= MaxBytes) {
     const ssize_t n = ::read(fd, chunk, sizeof chunk);

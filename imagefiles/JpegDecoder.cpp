@@ -154,6 +154,7 @@ TGraphic DecodeJpeg(std::span<const std::uint8_t> Data) {
   TGraphic g;
   g.Kind = pkDrawn;
   g.PixelFormat = pf24bit;
+  g.AssignsUnchanged = true;  // every pixel is written with its alpha (255 where the file has none)
   g.Width = static_cast<std::int32_t>(d.output_width);
   g.Height = static_cast<std::int32_t>(d.output_height);
   g.Pixels.resize(static_cast<std::size_t>(g.Width) * g.Height);

@@ -321,8 +321,9 @@ std::string PictureExtension(const std::string& FileName) {
   return LowerCase(FileName.substr(dot + 1));
 }
 
-TGraphic DecodePicture(const TFileFormat& ByExtension, std::span<const std::uint8_t> Data, std::int64_t MaxPixels) {
-  const TDecodeLimit limit(MaxPixels);
+namespace {
+
+TGraphic DecodeByFormat(const TFileFormat& ByExtension, std::span<const std::uint8_t> Data) {
   const TFileFormat& Format = ChooseFormat(ByExtension, Data);
   switch (Format.Decoder) {
     case TDecoder::Bmp: return detail::DecodeBmp(Data);
@@ -354,6 +355,16 @@ TGraphic DecodePicture(const TFileFormat& ByExtension, std::span<const std::uint
     case TDecoder::Unsupported: break;
   }
   throw EInvalidGraphic(quirlon::Format(kNoDecoder, Format.Description.c_str()));
+}
+
+}  // namespace
+
+TGraphic DecodePicture(const TFileFormat& ByExtension, std::span<const std::uint8_t> Data, std::int64_t MaxPixels) {
+  const TDecodeLimit limit(MaxPixels);
+  TGraphic g = DecodeByFormat(ByExtension, Data);
+  // Straight alpha in every pixel already: nothing for Assign to convert.
+  if (g.Kind == pkBitmap && g.PixelFormat == pf32bit && !g.Transparent) g.AssignsUnchanged = true;
+  return g;
 }
 
 namespace {
@@ -435,6 +446,26 @@ void Assign(TBitmap32& Bitmap, const TGraphic& Source) {
         case pkNone: break;
       }
     }
+  } catch (...) {
+    Bitmap.EndUpdate();
+    throw;
+  }
+  Bitmap.EndUpdate();
+  Bitmap.Changed();
+}
+
+void Assign(TBitmap32& Bitmap, const std::shared_ptr<const TGraphic>& Source) {
+  const TGraphic& g = *Source;
+  const bool plain = g.Kind == pkDrawn || (g.Kind == pkBitmap && !g.Transparent);
+  if (!g.AssignsUnchanged || !plain || g.Empty() ||
+      g.Pixels.size() < static_cast<std::size_t>(g.Width) * static_cast<std::size_t>(g.Height)) {
+    Assign(Bitmap, g);
+    return;
+  }
+  Bitmap.BeginUpdate();
+  try {
+    // The pixels live as long as the picture does, whoever else lets it go.
+    Bitmap.ShareReadOnly(std::shared_ptr<const TColor32>(Source, g.Pixels.data()), g.Width, g.Height);
   } catch (...) {
     Bitmap.EndUpdate();
     throw;
@@ -529,8 +560,7 @@ std::shared_ptr<const TGraphic> TPictureCache::Load(const std::string& FileName,
 }
 
 void LoadFromFile(TBitmap32& Bitmap, const std::string& FileName, TPictureCache& Cache, std::int64_t MaxPixels) {
-  const std::shared_ptr<const TGraphic> graphic = Cache.Load(FileName, MaxPixels);
-  Assign(Bitmap, *graphic);
+  Assign(Bitmap, Cache.Load(FileName, MaxPixels));
 }
 
 TGraphic ExportBitmap(const TBitmap32& Bitmap) {

@@ -74,6 +74,9 @@ struct TGraphic {
   // Icons without alpha: one byte per pixel, 1 where the AND mask keeps the background.
   std::vector<std::uint8_t> Mask;
   bool UsesAlpha = false;
+  // Pixels are already the bitmap Assign makes of them (opaque formats with alpha 255 written, no
+  // transparent colour): a bitmap may share them instead of copying.
+  bool AssignsUnchanged = false;
   // Bitmaps marked transparent: pixels of this colour (system colours resolved) get alpha 0.
   bool Transparent = false;
   TColor TransparentColor = 0;
@@ -185,6 +188,9 @@ private:
 // change notification; the bitmap's drawing settings stay. An empty container empties the bitmap.
 void Assign(TBitmap32& Bitmap, const TGraphic& Source);
 void Assign(TBitmap32& Bitmap, const TPicture& Source);
+// Assign that lets the bitmap share the picture's pixels read-only (TBitmap32::ShareReadOnly) where
+// they need no conversion, so a picture kept in a cache is not copied for every face it is drawn on.
+void Assign(TBitmap32& Bitmap, const std::shared_ptr<const TGraphic>& Source);
 
 // Loads the file into a new picture and assigns it. On any error the bitmap keeps its size and pixels.
 void LoadFromFile(TBitmap32& Bitmap, const std::string& FileName, std::int64_t MaxPixels = kDefaultPicturePixels);

@@ -134,6 +134,7 @@ TGraphic DecodePng(std::span<const std::uint8_t> Data) {
   g.Width = static_cast<std::int32_t>(job.Width);
   g.Height = static_cast<std::int32_t>(job.Height);
   g.PixelFormat = job.HasAlpha ? pf32bit : (job.ColorType == PNG_COLOR_TYPE_PALETTE ? pf8bit : pf24bit);
+  g.AssignsUnchanged = true;  // every pixel is written with its alpha (255 where the file has none)
   // Decoded as R, G, B, A bytes straight into the pixel store, then swapped in place.
   g.Pixels.resize(static_cast<std::size_t>(g.Width) * g.Height);
   std::vector<png_bytep> rows(job.Height);

@@ -70,6 +70,7 @@ TBitmap32::~TBitmap32() {
   // Released without raising events: listeners must not see a bitmap that is being destroyed.
   BeginUpdate();
   fPixels.clear();
+  fShared.reset();
   fResampler.reset();
 }
 
@@ -79,6 +80,7 @@ bool TBitmap32::SetSize(std::int32_t NewWidth, std::int32_t NewHeight) {
   if (NewWidth == fWidth && NewHeight == fHeight) return false;
 
   TPixelStore().swap(fPixels);
+  fShared.reset();
   fWidth = 0;
   fHeight = 0;
   ResetClipRect();
@@ -113,7 +115,77 @@ void TBitmap32::SetSizeFrom(const TObject* Source) {
   throw EBitmapException("Can't set size from '" + Source->ClassName() + "'");
 }
 
-bool TBitmap32::Empty() const { return fPixels.empty() || fWidth == 0 || fHeight == 0; }
+bool TBitmap32::Empty() const { return PixelCount() == 0 || fWidth == 0 || fHeight == 0; }
+
+void TBitmap32::ShareReadOnly(std::shared_ptr<const TColor32> Pixels, std::int32_t Width, std::int32_t Height) {
+  if (Pixels == nullptr || Width <= 0 || Height <= 0) {
+    SetSize(0, 0);
+    return;
+  }
+  if (std::uint64_t(Width) * std::uint64_t(Height) > kMaxPixels) throw EOutOfResources(kAllocError);
+  const bool resized = Width != fWidth || Height != fHeight;
+  TPixelStore().swap(fPixels);
+  fShared = std::move(Pixels);
+  fWidth = Width;
+  fHeight = Height;
+  fZeroOutsideKnown = false;
+  if (resized) {
+    ResetClipRect();
+    HandleChanged();
+  }
+  Changed();
+  if (resized) Resized();
+}
+
+std::shared_ptr<const TColor32> TBitmap32::SharePixels() {
+  if (fShared != nullptr || Empty()) return fShared;
+  auto store = std::make_shared<TPixelStore>();
+  store->swap(fPixels);
+  fShared = std::shared_ptr<const TColor32>(store, store->data());
+  return fShared;
+}
+
+void TBitmap32::TakePixelsOf(TBitmap32& From) {
+  const bool resized = fWidth != From.fWidth || fHeight != From.fHeight;
+  fPixels.swap(From.fPixels);
+  fShared.swap(From.fShared);
+  std::swap(fWidth, From.fWidth);
+  std::swap(fHeight, From.fHeight);
+  From.ResetClipRect();
+  fZeroOutsideKnown = false;
+  if (resized) {
+    ResetClipRect();
+    HandleChanged();
+    Changed();
+    Resized();
+  }
+}
+
+void TBitmap32::CopySharedPixels() {
+  TPixelStore own;
+  try {
+    own.resize(PixelCount());
+  } catch (const std::bad_alloc&) {
+    throw EOutOfResources(kAllocError);
+  }
+  std::memcpy(own.data(), fShared.get(), own.size() * sizeof(TColor32));
+  fPixels.swap(own);
+  fShared.reset();
+}
+
+// Pixels about to be overwritten whole: shared ones are swapped for an own store of zeros rather
+// than copied first.
+void TBitmap32::FreshPixels() {
+  if (fShared == nullptr) return;
+  TPixelStore own;
+  try {
+    own.resize(PixelCount());
+  } catch (const std::bad_alloc&) {
+    throw EOutOfResources(kAllocError);
+  }
+  fPixels.swap(own);
+  fShared.reset();
+}
 
 void TBitmap32::HandleChanged() {
   if (OnHandleChanged) OnHandleChanged(this);
@@ -144,6 +216,7 @@ void TBitmap32::Clear(TColor32 FillColor) {
       std::fill(row + fClipRect.Left, row + fClipRect.Right, FillColor);
     }
   } else {
+    FreshPixels();
     std::fill(fPixels.begin(), fPixels.end(), FillColor);
   }
   Changed();
@@ -151,6 +224,7 @@ void TBitmap32::Clear(TColor32 FillColor) {
 
 void TBitmap32::ResetAlpha(std::uint8_t AlphaValue) {
   const TColor32 alpha = TColor32(AlphaValue) << 24;
+  OwnPixels();
   for (TColor32& p : fPixels) p = (p & 0x00FFFFFFu) | alpha;
   Changed();
 }
@@ -244,6 +318,7 @@ void TBitmap32::AssignMoving(TBitmap32& Source) {
     // The stores trade places; a size change tells what SetSize would have told.
     const bool resized = fWidth != Source.fWidth || fHeight != Source.fHeight;
     fPixels.swap(Source.fPixels);
+    fShared.swap(Source.fShared);
     std::swap(fWidth, Source.fWidth);
     std::swap(fHeight, Source.fHeight);
     Source.ResetClipRect();
@@ -260,7 +335,12 @@ void TBitmap32::AssignMoving(TBitmap32& Source) {
 
 void TBitmap32::CopyContentTo(TBitmap32& Dst) const {
   if (&Dst == this) return;
+  if (fShared != nullptr) {  // the copy shares them too
+    Dst.ShareReadOnly(fShared, fWidth, fHeight);
+    return;
+  }
   Dst.SetSize(fWidth, fHeight);
+  Dst.FreshPixels();
   if (!Empty()) std::copy(fPixels.begin(), fPixels.end(), Dst.fPixels.begin());
 }
 
@@ -281,20 +361,29 @@ void TBitmap32::CopySettingsTo(TBitmap32& Dst) const {
 void TBitmap32::MirrorHorizontal(TBitmap32* Dst) {
   const std::int32_t w = fWidth;
   if (!Dst || Dst == this) {
+    OwnPixels();
     for (std::int32_t y = 0; y < fHeight && !fPixels.empty(); ++y) std::reverse(ScanLine(y), ScanLine(y) + w);
     Changed();
     return;
   }
+  const TBitmap32& self = *this;
   Dst->SetSize(fWidth, fHeight);
+  Dst->FreshPixels();
   if (!Empty())
-    for (std::int32_t y = 0; y < fHeight; ++y) std::reverse_copy(ScanLine(y), ScanLine(y) + w, Dst->ScanLine(y));
+    for (std::int32_t y = 0; y < fHeight; ++y) std::reverse_copy(self.ScanLine(y), self.ScanLine(y) + w, Dst->ScanLine(y));
   Dst->Changed();
 }
 
 void TBitmap32::MirrorVertical(TBitmap32* Dst) {
   const std::size_t w = static_cast<std::size_t>(fWidth);
   if (!Dst || Dst == this) {
-    if (!Empty()) {
+    if (fShared != nullptr) {
+      // Mirrored while copied: one pass over the shared pixels.
+      const std::shared_ptr<const TColor32> shared = fShared;
+      FreshPixels();
+      for (std::int32_t y = 0; y < fHeight; ++y)
+        std::memcpy(ScanLine(fHeight - 1 - y), shared.get() + static_cast<std::size_t>(y) * w, w * sizeof(TColor32));
+    } else if (!Empty()) {
       std::vector<TColor32> buffer(w);  // one row
       for (std::int32_t top = 0, bottom = fHeight - 1; top < bottom; ++top, --bottom) {
         std::memcpy(buffer.data(), ScanLine(top), w * sizeof(TColor32));
@@ -305,21 +394,25 @@ void TBitmap32::MirrorVertical(TBitmap32* Dst) {
     Changed();
     return;
   }
+  const TBitmap32& self = *this;
   Dst->SetSize(fWidth, fHeight);
+  Dst->FreshPixels();
   if (!Empty())
     for (std::int32_t y = 0; y < fHeight; ++y)
-      std::memcpy(Dst->ScanLine(fHeight - 1 - y), ScanLine(y), w * sizeof(TColor32));
+      std::memcpy(Dst->ScanLine(fHeight - 1 - y), self.ScanLine(y), w * sizeof(TColor32));
   Dst->Changed();
 }
 
 void TBitmap32::RotateHalfTurn(TBitmap32* Dst) {
   if (!Dst || Dst == this) {
+    OwnPixels();
     std::reverse(fPixels.begin(), fPixels.end());
     Changed();
     return;
   }
   Dst->SetSize(fWidth, fHeight);
-  if (!Empty()) std::reverse_copy(fPixels.begin(), fPixels.end(), Dst->fPixels.begin());
+  Dst->FreshPixels();
+  if (!Empty()) std::reverse_copy(PixelData(), PixelData() + PixelCount(), Dst->fPixels.begin());
   Dst->Changed();
 }
 
@@ -348,7 +441,7 @@ void TBitmap32::RotateClockwise(TBitmap32* Dst) {
     TBitmap32 temp;
     temp.SetSize(fHeight, fWidth);
     QuarterTurn(*this, temp, true);
-    temp.CopyContentTo(*this);
+    TakePixelsOf(temp);
     Changed();  // a square bitmap keeps its size, and its listeners must still hear of the new pixels
     return;
   }
@@ -362,7 +455,7 @@ void TBitmap32::RotateCounterClockwise(TBitmap32* Dst) {
     TBitmap32 temp;
     temp.SetSize(fHeight, fWidth);
     QuarterTurn(*this, temp, false);
-    temp.CopyContentTo(*this);
+    TakePixelsOf(temp);
     Changed();
     return;
   }
@@ -496,6 +589,7 @@ void TBitmap32::LoadPixelData(std::istream& Stream) {
       Stream.clear(Stream.rdstate() & ~std::ios::failbit);
     }
     SetSize(w, h);
+    FreshPixels();
     if (!fPixels.empty()) {
       // Read row by row so that a short stream fails before any large buffer is needed.
       std::vector<unsigned char> bytes(static_cast<std::size_t>(fWidth) * 4);
@@ -520,7 +614,7 @@ void TBitmap32::SavePixelData(std::ostream& Stream) const {
   WriteUInt32(Stream, static_cast<std::uint32_t>(fWidth));
   WriteUInt32(Stream, static_cast<std::uint32_t>(fHeight));
   std::vector<char> bytes(static_cast<std::size_t>(fWidth) * 4);
-  for (std::int32_t y = 0; y < fHeight && !fPixels.empty(); ++y) {
+  for (std::int32_t y = 0; y < fHeight && PixelCount() != 0; ++y) {
     const TColor32* row = ScanLine(y);
     for (std::int32_t x = 0; x < fWidth; ++x) {
       for (int k = 0; k < 4; ++k) bytes[static_cast<std::size_t>(x) * 4 + k] = static_cast<char>((row[x] >> (8 * k)) & 0xFF);

@@ -102,14 +102,37 @@ public:
   void HorzLine(std::int32_t X1, std::int32_t Y, std::int32_t X2, TColor32 Value);  // both ends included
   void VertLine(std::int32_t X, std::int32_t Y1, std::int32_t Y2, TColor32 Value);  // both ends included
 
-  // Pixel access without bounds checks: callers keep coordinates inside the bitmap.
-  TColor32* Bits() { return fPixels.empty() ? nullptr : fPixels.data(); }
-  const TColor32* Bits() const { return fPixels.empty() ? nullptr : fPixels.data(); }
-  TColor32* ScanLine(std::int32_t Y) { return fPixels.data() + static_cast<std::size_t>(Y) * fWidth; }
-  const TColor32* ScanLine(std::int32_t Y) const { return fPixels.data() + static_cast<std::size_t>(Y) * fWidth; }
-  TColor32 PixelAt(std::int32_t X, std::int32_t Y) const { return fPixels[static_cast<std::size_t>(Y) * fWidth + X]; }
-  TColor32& PixelRef(std::int32_t X, std::int32_t Y) { return fPixels[static_cast<std::size_t>(Y) * fWidth + X]; }
-  std::size_t PixelCount() const { return fPixels.size(); }
+  // Pixel access without bounds checks: callers keep coordinates inside the bitmap. The writable
+  // forms give a bitmap that shares its pixels (ShareReadOnly) its own copy first.
+  TColor32* Bits() {
+    OwnPixels();
+    return fPixels.empty() ? nullptr : fPixels.data();
+  }
+  const TColor32* Bits() const { return PixelCount() == 0 ? nullptr : PixelData(); }
+  TColor32* ScanLine(std::int32_t Y) {
+    OwnPixels();
+    return fPixels.data() + static_cast<std::size_t>(Y) * fWidth;
+  }
+  const TColor32* ScanLine(std::int32_t Y) const { return PixelData() + static_cast<std::size_t>(Y) * fWidth; }
+  TColor32 PixelAt(std::int32_t X, std::int32_t Y) const { return PixelData()[static_cast<std::size_t>(Y) * fWidth + X]; }
+  TColor32& PixelRef(std::int32_t X, std::int32_t Y) {
+    OwnPixels();
+    return fPixels[static_cast<std::size_t>(Y) * fWidth + X];
+  }
+  std::size_t PixelCount() const {
+    return fShared != nullptr ? static_cast<std::size_t>(fWidth) * static_cast<std::size_t>(fHeight) : fPixels.size();
+  }
+
+  // Takes Width x Height pixels (row-major, no padding) that others hold too, without copying them:
+  // a decoded picture drawn unchanged onto a face costs no copy of its megabytes. They are only
+  // read; whatever may write (the writable accessors, fills, in-place mirrors) first copies them
+  // into the bitmap's own store. Pixels must not change while shared. Settings stay; Changed is
+  // called as for a new size.
+  void ShareReadOnly(std::shared_ptr<const TColor32> Pixels, std::int32_t Width, std::int32_t Height);
+  bool SharesPixels() const { return fShared != nullptr; }
+  // The bitmap's pixels as ShareReadOnly takes them: its own store is handed over (not copied) and
+  // the bitmap shares it from then on. Null for an empty bitmap.
+  std::shared_ptr<const TColor32> SharePixels();
 
   // Copies size, pixels and settings; a null source empties the bitmap. Picture objects: imagefiles.
   void Assign(const TBitmap32* Source);
@@ -193,8 +216,18 @@ public:
 private:
   void ResetClipRect();
   void HandleChanged();
+  const TColor32* PixelData() const { return fShared != nullptr ? fShared.get() : fPixels.data(); }
+  void OwnPixels() {
+    if (fShared != nullptr) [[unlikely]] CopySharedPixels();
+  }
+  void CopySharedPixels();
+  void FreshPixels();
+  // Takes From's size and pixels (From gets these, to be thrown away), telling what SetSize would;
+  // the settings stay.
+  void TakePixelsOf(TBitmap32& From);
 
   TPixelStore fPixels;
+  std::shared_ptr<const TColor32> fShared;  // pixels shared read-only instead of fPixels
   TRect fClipRect{};
   TRect fFixedClipRect{};
   TRect fClip256Rect{};

@@ -125,17 +125,27 @@ TSourcePyramid::TSourcePyramid(const TBitmap32& Src, double MaxFootprint) {
   base.Stride = Src.Width();
   fLevels.push_back(base);
   double span = 1;
+  if (!(span < MaxFootprint) || (base.Width <= 1 && base.Height <= 1)) return;
+  std::size_t room = 0;
+  for (std::int32_t w = base.Width, h = base.Height; w > 1 || h > 1;) {
+    w = (w + 1) / 2;
+    h = (h + 1) / 2;
+    room += static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+  }
+  fStore.resize(room);
+  std::size_t used = 0;
   while (span < MaxFootprint && (fLevels.back().Width > 1 || fLevels.back().Height > 1)) {
     const TLevel& from = fLevels.back();
     TLevel to;
     to.Width = (from.Width + 1) / 2;
     to.Height = (from.Height + 1) / 2;
     to.Stride = to.Width;
-    std::vector<TColor32>& store = fStore.emplace_back(static_cast<std::size_t>(to.Width) * to.Height);
+    TColor32* const store = fStore.data() + used;
+    used += static_cast<std::size_t>(to.Width) * static_cast<std::size_t>(to.Height);
     for (std::int32_t y = 0; y < to.Height; ++y) {
       const TColor32* r0 = from.Bits + static_cast<std::size_t>(2 * y) * from.Stride;
       const TColor32* r1 = from.Bits + static_cast<std::size_t>(std::min(2 * y + 1, from.Height - 1)) * from.Stride;
-      TColor32* out = store.data() + static_cast<std::size_t>(y) * to.Stride;
+      TColor32* out = store + static_cast<std::size_t>(y) * to.Stride;
       std::int32_t x = 0;
 #if defined(__SSE2__)
       // Two opaque texels at a time from four source pixels of each row: the channel sums of each
@@ -164,7 +174,7 @@ TSourcePyramid::TSourcePyramid(const TBitmap32& Src, double MaxFootprint) {
         out[x] = BoxAverage(r0[x0], r0[x1], r1[x0], r1[x1]);
       }
     }
-    to.Bits = store.data();
+    to.Bits = store;
     fLevels.push_back(to);
     span *= 2;
   }

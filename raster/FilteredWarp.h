@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "raster/Bitmap32.h"
+#include "raster/PixelStore.h"
 #include "raster/ProjectiveTransformation.h"
 
 namespace quirlon::raster {
@@ -40,7 +41,10 @@ public:
 
 private:
   std::vector<TLevel> fLevels;
-  std::vector<std::vector<TColor32>> fStore;  // levels 1 and up
+  // Levels 1 and up, one after another in one block: a cover's pyramid then comes in a huge page or
+  // two instead of hundreds of small ones, and the next pyramid of that picture's size (its
+  // reflection's) takes the same block again. Sized for every level down to 1 x 1 for that reason.
+  TPixelStore fStore;
 };
 
 // Draws Src through Mapping onto Dst with filtered sampling. Pixels are areas here: destination

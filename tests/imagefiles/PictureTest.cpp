@@ -535,6 +535,60 @@ TEST(PictureCacheTest, DecodesOnceWhileTheFileStaysAsItWas) {
   EXPECT_EQ(cache.Count(), 0u);
 }
 
+// A 24-bit BMP of W x H pixels (no alpha in the file: Assign sets it), bottom row first.
+std::vector<std::uint8_t> Bmp24(std::int32_t W, std::int32_t H) {
+  const std::uint32_t stride = (static_cast<std::uint32_t>(W) * 3 + 3) & ~3u;
+  const std::uint32_t pixels = stride * static_cast<std::uint32_t>(H);
+  TBytes b;
+  b.U8('B').U8('M').U32(54 + pixels).U32(0).U32(54);
+  b.U32(40).U32(static_cast<std::uint32_t>(W)).U32(static_cast<std::uint32_t>(H)).U16(1).U16(24).U32(0).U32(pixels);
+  b.U32(0).U32(0).U32(0).U32(0);
+  for (std::int32_t y = 0; y < H; ++y) {
+    for (std::int32_t x = 0; x < W; ++x) {
+      const std::uint32_t bgr = 0x102030u + 0x111111u * static_cast<std::uint32_t>(x + y * W);
+      b.U16(bgr).U8(bgr >> 16);
+    }
+    for (std::uint32_t pad = static_cast<std::uint32_t>(W) * 3; pad < stride; ++pad) b.U8(0);
+  }
+  return b.Data;
+}
+
+// A picture taken from the cache is shared, not copied, where Assign would leave its pixels as they
+// are (PNG, and JPEG, whose decoder writes opaque alpha itself), and copied where Assign converts
+// (a 24-bit BMP, alpha to be set): either way the bitmap holds what a load without the cache gives.
+TEST(PictureCacheTest, PicturesNeedingNoConversionAreSharedNotCopied) {
+  TBitmap32 art;
+  art.SetSize(37, 23);
+  for (std::int32_t y = 0; y < art.Height(); ++y)
+    for (std::int32_t x = 0; x < art.Width(); ++x)
+      art.PixelRef(x, y) = raster::Color32(x * 7, y * 11, (x * y) % 256, x < 5 ? 128 : 255);
+  struct TCase {
+    std::string File;
+    bool Shared;
+  };
+  const TCase cases[] = {{WriteScratch("shared.png", EncodePng(art, 72)), true},
+                         {WriteScratch("shared.jpg", EncodeJpg(art, 72)), true},
+                         {WriteScratch("copied.bmp", Bmp24(3, 2)), false}};
+  TPictureCache cache;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.File);
+    TBitmap32 plain;
+    LoadFromFile(plain, c.File);
+    TBitmap32 cached;
+    LoadFromFile(cached, c.File, cache);
+    EXPECT_EQ(cached.SharesPixels(), c.Shared);
+    ASSERT_EQ(cached.Width(), plain.Width());
+    ASSERT_EQ(cached.Height(), plain.Height());
+    const TBitmap32& view = cached;
+    EXPECT_TRUE(std::equal(view.Bits(), view.Bits() + view.PixelCount(), plain.Bits()));
+    // Drawing on one bitmap leaves the picture the next one gets alone.
+    cached.Clear(0xFF00FF00u);
+    TBitmap32 again;
+    LoadFromFile(again, c.File, cache);
+    EXPECT_TRUE(std::equal(again.Bits(), again.Bits() + again.PixelCount(), plain.Bits()));
+  }
+}
+
 TEST(PictureCacheTest, ErrorsAreNotKeptAndTheLimitHolds) {
   TPictureCache cache(2 * (100 * 100 * 4) + 1000);
   const std::string bad = WriteScratch("bad-cached.bmp", {1, 2, 3});

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -558,6 +560,112 @@ TEST(Bitmap32Test, IntensityToAlpha) {
   } catch (const EBitmapException& e) {
     EXPECT_STREQ(e.what(), "Destination is nil");
   }
+}
+
+// A bitmap that shares pixels with others must never write into them: each way of changing a
+// bitmap, done to one sharing a picture, leaves the picture as it was and gives what the same change
+// gives on a bitmap that owns a copy of the picture.
+TEST(Bitmap32Test, SharedPixelsAreCopiedBeforeAnyChange) {
+  constexpr std::int32_t w = 5, h = 3;
+  std::vector<TColor32> original(w * h);
+  for (std::size_t i = 0; i < original.size(); ++i) original[i] = 0x80000000u | static_cast<TColor32>(i * 0x010203u);
+  auto picture = std::make_shared<const std::vector<TColor32>>(original);
+  const std::shared_ptr<const TColor32> pixels(picture, picture->data());
+
+  auto pixelsOf = [](const TBitmap32& b) {
+    return std::vector<TColor32>(b.Bits(), b.Bits() + b.PixelCount());
+  };
+  std::ostringstream saved;
+  {
+    TBitmap32 other;
+    other.SetSize(h, w);  // different size, so loading resizes
+    other.Clear(0xFF123456u);
+    other.SavePixelData(saved);
+  }
+  struct TCase {
+    const char* Name;
+    std::function<void(TBitmap32&)> Change;
+  };
+  const TCase cases[] = {
+      {"Clear", [](TBitmap32& b) { b.Clear(0xFF00FF00u); }},
+      {"Clear clipped", [](TBitmap32& b) {
+         b.SetClipRect(TRect{1, 1, 3, 2});
+         b.Clear(0xFF00FF00u);
+       }},
+      {"ResetAlpha", [](TBitmap32& b) { b.ResetAlpha(7); }},
+      {"FillRect", [](TBitmap32& b) { b.FillRect(1, 0, 4, 2, 0xFFABCDEFu); }},
+      {"FrameRect", [](TBitmap32& b) { b.FrameRect(0, 0, 5, 3, 0xFFABCDEFu); }},
+      {"MirrorHorizontal", [](TBitmap32& b) { b.MirrorHorizontal(); }},
+      {"MirrorVertical", [](TBitmap32& b) { b.MirrorVertical(); }},
+      {"RotateClockwise", [](TBitmap32& b) { b.RotateClockwise(); }},
+      {"RotateHalfTurn", [](TBitmap32& b) { b.RotateHalfTurn(); }},
+      {"RotateCounterClockwise", [](TBitmap32& b) { b.RotateCounterClockwise(); }},
+      {"PixelRef", [](TBitmap32& b) { b.PixelRef(2, 1) = 0xFF000001u; }},
+      {"ScanLine", [](TBitmap32& b) { b.ScanLine(2)[4] = 0xFF000002u; }},
+      {"Bits", [](TBitmap32& b) { b.Bits()[0] = 0xFF000003u; }},
+      {"LoadPixelData", [&](TBitmap32& b) {
+         std::istringstream in(saved.str());
+         b.LoadPixelData(in);
+       }},
+      {"Draw onto it", [](TBitmap32& b) {
+         TBitmap32 src;
+         src.SetSize(2, 2);
+         src.Clear(0xFF0000FFu);
+         b.Draw(1, 1, &src);
+       }},
+      {"AssignMoving, then changed", [](TBitmap32& b) {
+         TBitmap32 moved;
+         moved.AssignMoving(b);
+         moved.Clear(0xFF00FF00u);
+         b.AssignMoving(moved);
+       }},
+      {"copied, then the copy changed", [](TBitmap32& b) {
+         TBitmap32 copy;
+         b.CopyContentTo(copy);
+         copy.PixelRef(0, 0) = 0xFF0000FFu;
+         copy.CopyContentTo(b);
+       }},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TBitmap32 owned;
+    owned.SetSize(w, h);
+    std::copy(original.begin(), original.end(), owned.Bits());
+    c.Change(owned);
+
+    TBitmap32 sharing;
+    sharing.ShareReadOnly(pixels, w, h);
+    ASSERT_TRUE(sharing.SharesPixels());
+    EXPECT_EQ(pixelsOf(sharing), original);
+    c.Change(sharing);
+
+    EXPECT_EQ(*picture, original);
+    EXPECT_EQ(sharing.Width(), owned.Width());
+    EXPECT_EQ(sharing.Height(), owned.Height());
+    EXPECT_EQ(pixelsOf(sharing), pixelsOf(owned));
+  }
+}
+
+// Handing a bitmap's pixels over to sharing keeps them where they are, and a bitmap that takes them
+// reads the same pixels until it changes them.
+TEST(Bitmap32Test, SharePixelsHandsOverWithoutCopying) {
+  TBitmap32 first;
+  first.SetSize(4, 2);
+  first.Clear(0xFF112233u);
+  const TColor32* before = first.Bits();
+  const std::shared_ptr<const TColor32> shared = first.SharePixels();
+  EXPECT_EQ(shared.get(), before);
+  EXPECT_TRUE(first.SharesPixels());
+  TBitmap32 second;
+  Listener events(second);
+  second.ShareReadOnly(shared, 4, 2);
+  EXPECT_EQ(events.resizes, 1);
+  EXPECT_EQ(static_cast<const TBitmap32&>(second).Bits(), before);
+  second.Clear(0xFF445566u);
+  EXPECT_EQ(first.PixelAt(3, 1), 0xFF112233u);
+  EXPECT_EQ(second.PixelAt(3, 1), 0xFF445566u);
+  TBitmap32 empty;
+  EXPECT_EQ(empty.SharePixels(), nullptr);
 }
 
 }  // namespace

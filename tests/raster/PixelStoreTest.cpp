@@ -1,5 +1,5 @@
-// Large zero-filled blocks: mapped in whole huge pages or whole pages by their size, kept and
-// handed out again cleared. Sizes around the huge-page rule (an extra quarter at most).
+// Large zero-filled blocks: mapped in whole huge pages, kept and handed out again cleared, also to a
+// request of another size that the same mapping fits.
 #include "raster/PixelStore.h"
 
 #include <gtest/gtest.h>
@@ -20,10 +20,12 @@ bool AllZero(const std::uint8_t* p, std::size_t n) {
 
 TEST(PixelStoreTest, BlocksOfEverySizeStartZeroAndComeBackZero) {
   constexpr std::size_t MiB = std::size_t{1} << 20;
-  // Below the large-block size, whole huge pages (1.92 MB: an 800 x 600 canvas; 12.6 MB), and
-  // sizes just past the rule where whole small pages are used (2 MiB + 1 byte, 3 MiB).
+  // Below the large-block size; then sizes on and around huge-page multiples (1.92 MB: an 800 x 600
+  // canvas; 12.6 MB), and sizes that share one mapping size taken one after the other, largest
+  // first, so that a kept block comes back with the last user's bytes in it.
   const std::size_t sizes[] = {4096, MiB - 1, MiB, 800 * 600 * 4, 2 * MiB, 2 * MiB + 1, 3 * MiB,
-                               2048 * 1536 * 4, 1536 * (2048 * 4 + 1), 5 * MiB / 2 + 4096};
+                               2048 * 1536 * 4, 1536 * (2048 * 4 + 1), 5 * MiB / 2 + 4096,
+                               4 * MiB - 1, 3 * MiB + 7, 2 * MiB + 4096};
   for (std::size_t size : sizes) {
     SCOPED_TRACE(size);
     for (int round = 0; round < 3; ++round) {  // fresh, then from the kept blocks
