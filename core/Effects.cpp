@@ -286,6 +286,7 @@ void BuildShadeMask(std::int32_t Index, TBitmap32& Bitmap) {
 
 void TShadeBitmap32List::Build() {
   fBitmaps.clear();
+  fDrawn.reset();
   for (std::int32_t i = 0; i < kShadeMaskCount; ++i) {
     auto bitmap = std::make_unique<TBitmap32>();
     BuildShadeMask(i, *bitmap);
@@ -293,13 +294,27 @@ void TShadeBitmap32List::Build() {
   }
 }
 
-TBitmap32& TShadeBitmap32List::BitmapAt(std::int32_t Index) {
+void TShadeBitmap32List::BuildOnDemand() {
+  fBitmaps.clear();
+  for (std::int32_t i = 0; i < kShadeMaskCount; ++i) fBitmaps.push_back(std::make_unique<TBitmap32>());
+  fDrawn = std::make_unique<std::once_flag[]>(kShadeMaskCount);
+}
+
+void TShadeBitmap32List::Draw(std::int32_t Index) const {
   if (Index < 0 || Index >= Count()) throw EListError(Format(kListIndexError, Index));
+  if (fDrawn != nullptr) {
+    TBitmap32& bitmap = *fBitmaps[static_cast<std::size_t>(Index)];
+    std::call_once(fDrawn[static_cast<std::size_t>(Index)], [&] { BuildShadeMask(Index, bitmap); });
+  }
+}
+
+TBitmap32& TShadeBitmap32List::BitmapAt(std::int32_t Index) {
+  Draw(Index);
   return *fBitmaps[static_cast<std::size_t>(Index)];
 }
 
 const TBitmap32& TShadeBitmap32List::BitmapAt(std::int32_t Index) const {
-  if (Index < 0 || Index >= Count()) throw EListError(Format(kListIndexError, Index));
+  Draw(Index);
   return *fBitmaps[static_cast<std::size_t>(Index)];
 }
 

@@ -3,6 +3,7 @@
 // brightness shift of a finished reflection, a grey mask turned into alpha, and the built-in masks.
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "raster/Bitmap32.h"
@@ -66,13 +67,19 @@ void BuildShadeMask(std::int32_t Index, raster::TBitmap32& Bitmap);
 class TShadeBitmap32List {
 public:
   void Build();
+  // As Build, but each mask is drawn when it is first asked for (once, also when several threads
+  // ask at the same time): a render pays only for the masks its layers use.
+  void BuildOnDemand();
   std::int32_t Count() const { return static_cast<std::int32_t>(fBitmaps.size()); }
   // Raises "List index out of bounds (%d)" for an index outside 0 .. Count() - 1.
   raster::TBitmap32& BitmapAt(std::int32_t Index);
   const raster::TBitmap32& BitmapAt(std::int32_t Index) const;
 
 private:
+  void Draw(std::int32_t Index) const;
+
   std::vector<std::unique_ptr<raster::TBitmap32>> fBitmaps;
+  std::unique_ptr<std::once_flag[]> fDrawn;  // after BuildOnDemand
 };
 
 }  // namespace quirlon::core

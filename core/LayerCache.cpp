@@ -106,4 +106,34 @@ std::size_t TLayerCache::Hits() const {
   return fHits;
 }
 
+bool TPreparedPictures::Take(const TKey& Key, raster::TBitmap32& Picture, TArtFit& Fit) const {
+  std::shared_ptr<const raster::TColor32> pixels;
+  std::int32_t width = 0, height = 0;
+  {
+    std::lock_guard<std::mutex> lock(fMutex);
+    const auto found = std::find_if(fEntries.begin(), fEntries.end(), [&](const TEntry& e) { return e.Key == Key; });
+    if (found == fEntries.end()) return false;
+    pixels = found->Pixels;
+    width = found->Width;
+    height = found->Height;
+    Fit = found->Fit;
+  }
+  Picture.ShareReadOnly(std::move(pixels), width, height);
+  return true;
+}
+
+std::size_t TPreparedPictures::Count() const {
+  std::lock_guard<std::mutex> lock(fMutex);
+  return fEntries.size();
+}
+
+void TPreparedPictures::Keep(const TKey& Key, raster::TBitmap32& Picture, const TArtFit& Fit) {
+  std::shared_ptr<const raster::TColor32> pixels = Picture.SharePixels();
+  if (pixels == nullptr) return;
+  std::lock_guard<std::mutex> lock(fMutex);
+  // Two renders may have prepared the same picture at once: the first kept stays.
+  if (std::any_of(fEntries.begin(), fEntries.end(), [&](const TEntry& e) { return e.Key == Key; })) return;
+  fEntries.push_back(TEntry{Key, std::move(pixels), Picture.Width(), Picture.Height(), Fit});
+}
+
 }  // namespace quirlon::core

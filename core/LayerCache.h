@@ -78,4 +78,36 @@ private:
   std::vector<std::size_t> fSeen;
 };
 
+// The pictures of a product's faces and reflections as prepared for the warp (fitted, mirrored,
+// faded), shared by renders of the same product from other views: a turntable's frames differ only
+// in their corners, and each worker would otherwise hold a copy of every cover it mirrors. The
+// pictures are shared read-only (TBitmap32::ShareReadOnly); safe to share between threads.
+class TPreparedPictures {
+public:
+  struct TKey {
+    TLayerType Type = ltUnknown;
+    int Slot = -1;
+    TSlotSource Source;
+    TRenderSettings Settings;
+    double FaceAspect = 0;
+    TLayerLook Look;
+    friend bool operator==(const TKey&, const TKey&) = default;
+  };
+  // Lets Picture share the kept picture for Key and sets Fit as it was found; false when none is kept.
+  bool Take(const TKey& Key, raster::TBitmap32& Picture, TArtFit& Fit) const;
+  // Keeps Picture's pixels for Key (they become shared; Picture keeps showing them).
+  void Keep(const TKey& Key, raster::TBitmap32& Picture, const TArtFit& Fit);
+  std::size_t Count() const;
+
+private:
+  struct TEntry {
+    TKey Key;
+    std::shared_ptr<const raster::TColor32> Pixels;
+    std::int32_t Width = 0, Height = 0;
+    TArtFit Fit;
+  };
+  mutable std::mutex fMutex;
+  std::vector<TEntry> fEntries;  // a few: one for each face and reflection of a product
+};
+
 }  // namespace quirlon::core

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "core/DiscArtwork.h"
+#include "core/LayerCache.h"
 #include "core/Effects.h"
 #include "core/QuadWarp.h"
 #include "imagefiles/Picture.h"
@@ -128,7 +129,7 @@ void PrepareShading(const TLayerContext& Layer, TBitmap32& P, TBitmap32& T, cons
 void LoadSlotPicture(TBitmap32& Bitmap, const TSlotSource& Source, imagefiles::TPictureCache& Pictures,
                      std::int64_t MaxPixels) {
   if (Source.Kind == TSlotSource::TKind::Picture && Source.Picture != nullptr)
-    imagefiles::Assign(Bitmap, *Source.Picture);
+    imagefiles::Assign(Bitmap, Source.Picture);
   else
     imagefiles::LoadFromFile(Bitmap, Source.File, Pictures, MaxPixels);
 }
@@ -163,13 +164,22 @@ void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitma
   if (DrawsFromSlot(Layer.Type) && Layer.Slot < 0) return;
 
   switch (Layer.Type) {
-    case ltNormal: FillFittedFromSlot(P, Layer, Env); break;
-
-    case ltReflection:
+    case ltNormal:
+    case ltReflection: {
+      const std::size_t slot = static_cast<std::size_t>(Layer.Slot - 1);
+      TPreparedPictures::TKey key;
+      if (Env.Prepared != nullptr) {
+        key = TPreparedPictures::TKey{Layer.Type, Layer.Slot, Env.Sources[slot], s, Env.FaceAspects[slot], Layer.Look};
+        if (Env.Prepared->Take(key, P, Layer.Fit)) break;
+      }
       FillFittedFromSlot(P, Layer, Env);
-      if (!Env.Sources[static_cast<std::size_t>(Layer.Slot - 1)].UsesColour()) P.MirrorVertical();
-      Fade(P, s, Layer.Look);
+      if (Layer.Type == ltReflection) {
+        if (!Env.Sources[slot].UsesColour()) P.MirrorVertical();
+        Fade(P, s, Layer.Look);
+      }
+      if (Env.Prepared != nullptr) Env.Prepared->Keep(key, P, Layer.Fit);
       break;
+    }
 
     case ltRoundRect: {
       // With its own outline the picture keeps the layer's size: shrunk to the mask's 326 pixels
@@ -248,10 +258,20 @@ std::int64_t PreparationExtraBytes(const TLayerContext& Layer) {
   return 2 * std::int64_t(w) * h * 4;
 }
 
-bool PictureLoadsFromFile(const TLayerContext& Layer, const TLayerEnvironment& Env) {
-  if (Layer.Type == ltCustomFile) return true;
-  if (Layer.Type != ltNormal && Layer.Type != ltReflection) return false;
-  return Layer.Slot >= 0 && !Env.Sources[static_cast<std::size_t>(Layer.Slot - 1)].UsesColour();
+bool PictureTakesItsOwnSize(const TLayerContext& Layer, const TLayerEnvironment& Env) {
+  // A slot-drawing type whose source names no slot leaves the picture as it is.
+  if (DrawsFromSlot(Layer.Type) && Layer.Slot < 0) return false;
+  if (LayerTypeInfo(Layer.Type).Shading) return true;  // a mask's size
+  switch (Layer.Type) {
+    case ltCustomFile:
+    case ltRoundRect:  // the mask's size
+    case ltDisc:
+    case ltDiscReflection: return true;  // the artwork's size
+    case ltShadow: return Layer.Look.Fade || Layer.Look.Soften;  // a graded shadow's own square
+    case ltNormal:
+    case ltReflection: return !Env.Sources[static_cast<std::size_t>(Layer.Slot - 1)].UsesColour();
+    default: return false;
+  }
 }
 
 raster::TRect FinishLayer(const TLayerContext& Layer, TBitmap32& Bitmap, const TLayerEnvironment& Env) {

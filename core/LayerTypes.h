@@ -22,6 +22,7 @@ struct TLayerEnvironment {
   std::int64_t MaxPicturePixels = imagefiles::kDefaultPicturePixels;
   // The true proportions of each slot's face, for the fit of its picture.
   TSlotAspects FaceAspects{};
+  TPreparedPictures* Prepared = nullptr;  // see TRenderRequest
 };
 
 struct TLayerContext {
@@ -48,8 +49,9 @@ std::int64_t PreparationExtraBytes(const TLayerContext& Layer);
 // left transparent black at the canvas size.
 void PrepareLayer(TLayerContext& Layer, raster::TBitmap32& Picture, raster::TBitmap32& Target,
                   const raster::TBitmap32& Canvas, const TLayerEnvironment& Env);
-// Whether PrepareLayer fills Picture by loading a file, which gives it the file's size.
-bool PictureLoadsFromFile(const TLayerContext& Layer, const TLayerEnvironment& Env);
+// Whether PrepareLayer gives Picture a size of its own (a file's, a mask's, an artwork's), so that
+// Picture need not be made canvas-sized (and cleared) first.
+bool PictureTakesItsOwnSize(const TLayerContext& Layer, const TLayerEnvironment& Env);
 // Blur, brightness and opacity of shadow and reflection-kind layers; returns where the finished
 // layer can be non-zero.
 raster::TRect FinishLayer(const TLayerContext& Layer, raster::TBitmap32& Bitmap, const TLayerEnvironment& Env);

@@ -74,11 +74,12 @@ std::int32_t FitCoordinate(std::int32_t Value, double FitScale, std::int32_t Off
 
 namespace {
 
-// The built-in masks, drawn once and only read afterwards, so every render may share them.
+// The built-in masks, each drawn when a layer first needs it and only read afterwards, so every
+// render may share them (two of the six no layer type uses).
 const TShadeBitmap32List& SharedShadeMasks() {
   static const TShadeBitmap32List masks = [] {
     TShadeBitmap32List m;
-    m.Build();
+    m.BuildOnDemand();
     return m;
   }();
   return masks;
@@ -217,8 +218,9 @@ std::vector<TLayerJob> PlanTemplateLayers(const TTemplate& Template, const TBitm
 void BuildLayer(TLayerJob& Job, const TBitmap32& Canvas, const TLayerEnvironment& Env, const TTemplateFit& Fit,
                 TBitmap32& MaskScratch) {
   TLayerContext& layer = Job.Layer;
-  // A picture loaded from a file takes the file's size: clearing a canvas for it first is waste.
-  auto picture = NewWorkingBitmap(Canvas, !PictureLoadsFromFile(layer, Env));
+  // A picture that takes a size of its own (a file's, a mask's): clearing a canvas for it first is
+  // waste.
+  auto picture = NewWorkingBitmap(Canvas, !PictureTakesItsOwnSize(layer, Env));
   Job.Target = NewWorkingBitmap(Canvas);
   PrepareLayer(layer, *picture, *Job.Target, Canvas, Env);
   const raster::TRect nothing;  // the target is transparent black until the warp
@@ -448,17 +450,23 @@ void BuildAndDrawLayers(const std::shared_ptr<const TTemplate>& Parsed, const TB
 
 // The canvas of Request, cleared to the background colour (transparent black with a transparent
 // background or a background picture), after the size is checked.
-std::shared_ptr<TBitmap32> NewCanvas(const TRenderRequest& Request) {
+// Sizes Bitmap as Request's canvas, after the size is checked, and clears it to the background
+// colour (it stays transparent black with a transparent background or a background picture).
+void SizeAndClearCanvas(TBitmap32& Bitmap, const TRenderRequest& Request) {
   const std::int32_t width = Request.Width, height = Request.Height;
   if (width > kMaxCanvasSide || height > kMaxCanvasSide ||
       (width > 0 && height > 0 && std::int64_t(width) * height > kMaxCanvasPixels))
     throw EOutOfResources(Format(kCanvasTooLarge, width, height));
+  Bitmap.SetSize(width, height);
+  const TSlotSource& background = Request.Sources[SlotIndex(TSlot::Background)];
+  if (!Request.TransparentBackground && background.UsesColour()) Bitmap.Clear(raster::Color32(background.Colour));
+}
+
+std::shared_ptr<TBitmap32> NewCanvas(const TRenderRequest& Request) {
   auto canvas = std::make_shared<TBitmap32>();
-  canvas->SetSize(width, height);
   canvas->SetDrawMode(raster::dmTransparent);
   canvas->SetOuterColor(0);
-  const TSlotSource& background = Request.Sources[SlotIndex(TSlot::Background)];
-  if (!Request.TransparentBackground && background.UsesColour()) canvas->Clear(raster::Color32(background.Colour));
+  SizeAndClearCanvas(*canvas, Request);
   return canvas;
 }
 
@@ -487,7 +495,8 @@ TRenderResult ApplyTemplate(const TRenderRequest& Request) {
   }
 
   const TLayerEnvironment env{Request.Settings,     Request.Sources, Request.LargeDiscArea,    SharedShadeMasks(),
-                              Request.CustomFolder, pictures,        Request.MaxPicturePixels, parsed->FaceAspects};
+                              Request.CustomFolder, pictures,        Request.MaxPicturePixels, parsed->FaceAspects,
+                              Request.Prepared};
   BuildTemplateLayers(parsed, *result.Canvas, env, Request.MemoryBudget, Request.Layers, result.Layers,
                       result.MismatchedArt);
   return result;
@@ -497,11 +506,9 @@ std::unique_ptr<TBitmap32> RenderFlattened(const TRenderRequest& Request, const 
                                            std::vector<TArtFit>* MismatchedArt) {
   auto out = std::make_unique<TBitmap32>();
   TBitmap32& flat = *out;
-  {
-    const std::shared_ptr<TBitmap32> canvas = NewCanvas(Request);
-    flat.SetSize(canvas->Width(), canvas->Height());
-    canvas->DrawInto(flat, flat.BoundsRect());
-  }
+  // The canvas is cleared in the flat picture itself: drawn onto transparent black it would give
+  // its own pixels, through one more canvas of memory.
+  SizeAndClearCanvas(flat, Request);
   const std::shared_ptr<const TTemplate> parsed = RequestTemplate(Request);
   const raster::TRect all = flat.BoundsRect();
   auto draw = [&](const TRenderedLayer& layer) {
@@ -518,7 +525,8 @@ std::unique_ptr<TBitmap32> RenderFlattened(const TRenderRequest& Request, const 
   }
 
   const TLayerEnvironment env{Request.Settings,     Request.Sources, Request.LargeDiscArea,    SharedShadeMasks(),
-                              Request.CustomFolder, pictures,        Request.MaxPicturePixels, parsed->FaceAspects};
+                              Request.CustomFolder, pictures,        Request.MaxPicturePixels, parsed->FaceAspects,
+                              Request.Prepared};
   std::vector<TArtFit> mismatched;
   // The flat picture stands in for the canvas: the layers take only its size.
   BuildAndDrawLayers(parsed, flat, env, Request.MemoryBudget, Request.Layers, draw, mismatched);

@@ -31,6 +31,7 @@
 namespace quirlon::core {
 
 class TLayerCache;
+class TPreparedPictures;
 
 // Limits a render checks before it allocates: the window and the command line ask for 32..8192
 // pixels a side, so these only stop sizes that would exhaust memory. The memory a template needs
@@ -89,6 +90,8 @@ struct TRenderRequest {
   // Finished layers shared with other renders (a batch's). With one, the result's layer bitmaps may
   // be shared with other results and must be treated as read only.
   TLayerCache* Layers = nullptr;
+  // Prepared face pictures shared with renders of the same product from other views (a turn's).
+  TPreparedPictures* Prepared = nullptr;
 };
 
 // What a finished layer is: its type and the template section it came from; the background

@@ -135,6 +135,7 @@ std::shared_ptr<const TTemplate> TurntableFrameTemplate(const TTurntablePlan& Pl
 std::unique_ptr<raster::TBitmap32> RenderTurntableFrame(const TTurntablePlan& Plan, std::int32_t Index) {
   TRenderRequest request = Plan.Request;
   request.Template.Parsed = TurntableFrameTemplate(Plan, Index);
+  request.Prepared = Plan.Prepared.get();
   return RenderFlattened(request, TFlattenOptions{.Flip = Plan.Flip});
 }
 

@@ -18,6 +18,7 @@
 
 #include "core/Job.h"
 #include "core/JobRunner.h"
+#include "core/LayerCache.h"
 #include "core/ProductScene.h"
 #include "imagefiles/AnimationWriters.h"
 #include "raster/Parallel.h"
@@ -31,6 +32,8 @@ struct TTurntablePlan {
   TTurntableJob Turn;
   TRenderRequest Request;   // canvas, settings and sources; the template is each frame's own
   bool Flip = false;
+  // The faces' pictures prepared once for every frame and worker.
+  std::shared_ptr<TPreparedPictures> Prepared = std::make_shared<TPreparedPictures>();
 };
 
 // Checks the values of a turntable job that need no file: -o's extension names an animation

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/Effects.h"
@@ -165,6 +168,27 @@ TEST(ShadeMasks, SizesAndIndices) {
   }
   TBitmap32 b;
   EXPECT_THROW(BuildShadeMask(-1, b), quirlon::EListError);
+
+  // Drawn on demand, from two threads at once: the same masks, each drawn once.
+  TShadeBitmap32List lazy;
+  lazy.BuildOnDemand();
+  ASSERT_EQ(lazy.Count(), 6);
+  std::vector<const TBitmap32*> seen[2];
+  {
+    std::thread other([&] {
+      for (int i = 5; i >= 0; --i) seen[1].push_back(&std::as_const(lazy).BitmapAt(i));
+    });
+    for (int i = 0; i < 6; ++i) seen[0].push_back(&std::as_const(lazy).BitmapAt(i));
+    other.join();
+  }
+  for (int i = 0; i < 6; ++i) {
+    const TBitmap32& m = *seen[0][std::size_t(i)];
+    EXPECT_EQ(&m, seen[1][std::size_t(5 - i)]);
+    ASSERT_EQ(m.Width(), masks.BitmapAt(i).Width());
+    ASSERT_EQ(m.Height(), masks.BitmapAt(i).Height());
+    EXPECT_TRUE(std::equal(m.Bits(), m.Bits() + m.PixelCount(), masks.BitmapAt(i).Bits())) << "mask " << i;
+  }
+  EXPECT_THROW(lazy.BitmapAt(6), quirlon::EListError);
 }
 
 TEST(ShadeMasks, GradientsAndGrey) {

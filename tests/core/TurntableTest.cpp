@@ -95,6 +95,39 @@ TEST(TurntablePipeline, FramesArriveInOrderWithAtMostAThreadsWorthWaiting) {
   }
 }
 
+// The faces' pictures are prepared once for the whole turn and shared by the workers: every frame
+// comes out as a render of that frame alone, which prepares its own.
+TEST(TurntablePipeline, SharedPreparedPicturesGiveEachFrameAsAloneItWould) {
+  TJob job;
+  job.Product.Kind = "paperback";
+  const std::string examples = std::string(QUIRLON_SOURCE_DIR) + "/examples/";
+  job.Request.Sources[SlotIndex(TSlot::Front)] = TSlotSource::OfFile(examples + "book-front.jpg");
+  job.Request.Sources[SlotIndex(TSlot::Side)] = TSlotSource::OfFile(examples + "book-spine.jpg");
+  job.Request.CustomFolder = std::string(QUIRLON_SOURCE_DIR) + "/data/custom/";
+  job.Turntable.Frames = 8;
+  job.Request.Width = 120;
+  job.Request.Height = 90;
+  job.WidthGiven = job.HeightGiven = true;
+  imagefiles::TPictureCache pictures;
+  const TTurntablePlan plan = PlanTurntable(job, {}, pictures);
+  std::vector<std::vector<raster::TColor32>> frames(8);
+  RunTurntable<std::vector<raster::TColor32>>(
+      plan, 2,
+      [](const raster::TBitmap32& frame, std::int32_t) {
+        return std::vector<raster::TColor32>(frame.Bits(), frame.Bits() + frame.PixelCount());
+      },
+      [&](std::int32_t index, std::vector<raster::TColor32>&& pixels) { frames[std::size_t(index)] = pixels; });
+  EXPECT_GE(plan.Prepared->Count(), 4u);  // front and spine, each with its reflection
+  for (std::int32_t i = 0; i < 8; ++i) {
+    TRenderRequest alone = plan.Request;
+    alone.Template.Parsed = TurntableFrameTemplate(plan, i);
+    alone.Prepared = nullptr;
+    const auto frame = RenderFlattened(alone, TFlattenOptions{});
+    EXPECT_EQ(frames[std::size_t(i)], std::vector<raster::TColor32>(frame->Bits(), frame->Bits() + frame->PixelCount()))
+        << "frame " << i;
+  }
+}
+
 TEST(TurntablePipeline, TheFirstErrorStopsTheTurnAndIsThrownAgain) {
   const TTurntablePlan plan = SmallPlan(16);
   std::vector<std::int32_t> consumed;
