@@ -106,13 +106,30 @@ std::size_t TLayerCache::Hits() const {
   return fHits;
 }
 
-bool TPreparedPictures::Take(const TKey& Key, raster::TBitmap32& Picture, TArtFit& Fit) const {
+std::size_t TPreparedPictures::Count() const {
+  std::lock_guard<std::mutex> lock(fMutex);
+  return static_cast<std::size_t>(
+      std::count_if(fEntries.begin(), fEntries.end(), [](const TEntry& e) { return e.Pixels != nullptr; }));
+}
+
+bool TPreparedPictures::Take(const TKey& Key, raster::TBitmap32& Picture, TArtFit& Fit) {
   std::shared_ptr<const raster::TColor32> pixels;
   std::int32_t width = 0, height = 0;
   {
-    std::lock_guard<std::mutex> lock(fMutex);
-    const auto found = std::find_if(fEntries.begin(), fEntries.end(), [&](const TEntry& e) { return e.Key == Key; });
-    if (found == fEntries.end()) return false;
+    std::unique_lock<std::mutex> lock(fMutex);
+    auto find = [&] {
+      return std::find_if(fEntries.begin(), fEntries.end(), [&](const TEntry& e) { return e.Key == Key; });
+    };
+    auto found = find();
+    // Being prepared by another render: wait until it is kept or given up.
+    while (found != fEntries.end() && found->Pixels == nullptr) {
+      fKept.wait(lock);
+      found = find();
+    }
+    if (found == fEntries.end()) {
+      fEntries.push_back(TEntry{Key, nullptr, 0, 0, TArtFit{}});  // this caller prepares it
+      return false;
+    }
     pixels = found->Pixels;
     width = found->Width;
     height = found->Height;
@@ -122,18 +139,34 @@ bool TPreparedPictures::Take(const TKey& Key, raster::TBitmap32& Picture, TArtFi
   return true;
 }
 
-std::size_t TPreparedPictures::Count() const {
-  std::lock_guard<std::mutex> lock(fMutex);
-  return fEntries.size();
+void TPreparedPictures::Keep(const TKey& Key, raster::TBitmap32& Picture, const TArtFit& Fit) {
+  std::shared_ptr<const raster::TColor32> pixels;
+  try {
+    pixels = Picture.SharePixels();
+  } catch (...) {
+    Abandon(Key);  // nobody may wait for it for ever
+    throw;
+  }
+  if (pixels == nullptr) {
+    Abandon(Key);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(fMutex);
+    const auto found =
+        std::find_if(fEntries.begin(), fEntries.end(), [&](const TEntry& e) { return e.Key == Key; });
+    if (found == fEntries.end()) fEntries.push_back(TEntry{Key, std::move(pixels), Picture.Width(), Picture.Height(), Fit});
+    else if (found->Pixels == nullptr) *found = TEntry{Key, std::move(pixels), Picture.Width(), Picture.Height(), Fit};
+  }
+  fKept.notify_all();
 }
 
-void TPreparedPictures::Keep(const TKey& Key, raster::TBitmap32& Picture, const TArtFit& Fit) {
-  std::shared_ptr<const raster::TColor32> pixels = Picture.SharePixels();
-  if (pixels == nullptr) return;
-  std::lock_guard<std::mutex> lock(fMutex);
-  // Two renders may have prepared the same picture at once: the first kept stays.
-  if (std::any_of(fEntries.begin(), fEntries.end(), [&](const TEntry& e) { return e.Key == Key; })) return;
-  fEntries.push_back(TEntry{Key, std::move(pixels), Picture.Width(), Picture.Height(), Fit});
+void TPreparedPictures::Abandon(const TKey& Key) {
+  {
+    std::lock_guard<std::mutex> lock(fMutex);
+    std::erase_if(fEntries, [&](const TEntry& e) { return e.Key == Key && e.Pixels == nullptr; });
+  }
+  fKept.notify_all();
 }
 
 }  // namespace quirlon::core

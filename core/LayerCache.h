@@ -5,6 +5,7 @@
 // is kept, and later renders take it from here instead of building it again. Bounded in bytes, the
 // least recently used given up first; safe to share between threads.
 #include <array>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -93,20 +94,25 @@ public:
     TLayerLook Look;
     friend bool operator==(const TKey&, const TKey&) = default;
   };
-  // Lets Picture share the kept picture for Key and sets Fit as it was found; false when none is kept.
-  bool Take(const TKey& Key, raster::TBitmap32& Picture, TArtFit& Fit) const;
+  // Lets Picture share the kept picture for Key and sets Fit as it was found. When none is kept,
+  // the caller is to prepare it and Keep it (or Abandon it if that fails) and false is returned;
+  // another caller asking for the same key meanwhile waits for that, rather than preparing a second
+  // copy beside it.
+  bool Take(const TKey& Key, raster::TBitmap32& Picture, TArtFit& Fit);
   // Keeps Picture's pixels for Key (they become shared; Picture keeps showing them).
   void Keep(const TKey& Key, raster::TBitmap32& Picture, const TArtFit& Fit);
+  void Abandon(const TKey& Key);
   std::size_t Count() const;
 
 private:
   struct TEntry {
     TKey Key;
-    std::shared_ptr<const raster::TColor32> Pixels;
+    std::shared_ptr<const raster::TColor32> Pixels;  // null while being prepared
     std::int32_t Width = 0, Height = 0;
     TArtFit Fit;
   };
   mutable std::mutex fMutex;
+  std::condition_variable fKept;
   std::vector<TEntry> fEntries;  // a few: one for each face and reflection of a product
 };
 

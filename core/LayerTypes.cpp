@@ -167,17 +167,25 @@ void PrepareLayer(TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitma
     case ltNormal:
     case ltReflection: {
       const std::size_t slot = static_cast<std::size_t>(Layer.Slot - 1);
+      // Only pictures are worth keeping: a colour is a canvas-sized block that takes longer to hold
+      // than to fill.
+      TPreparedPictures* const prepared = Env.Sources[slot].UsesColour() ? nullptr : Env.Prepared;
       TPreparedPictures::TKey key;
-      if (Env.Prepared != nullptr) {
+      if (prepared != nullptr) {
         key = TPreparedPictures::TKey{Layer.Type, Layer.Slot, Env.Sources[slot], s, Env.FaceAspects[slot], Layer.Look};
-        if (Env.Prepared->Take(key, P, Layer.Fit)) break;
+        if (prepared->Take(key, P, Layer.Fit)) break;
       }
-      FillFittedFromSlot(P, Layer, Env);
-      if (Layer.Type == ltReflection) {
-        if (!Env.Sources[slot].UsesColour()) P.MirrorVertical();
-        Fade(P, s, Layer.Look);
+      try {
+        FillFittedFromSlot(P, Layer, Env);
+        if (Layer.Type == ltReflection) {
+          if (!Env.Sources[slot].UsesColour()) P.MirrorVertical();
+          Fade(P, s, Layer.Look);
+        }
+      } catch (...) {
+        if (prepared != nullptr) prepared->Abandon(key);
+        throw;
       }
-      if (Env.Prepared != nullptr) Env.Prepared->Keep(key, P, Layer.Fit);
+      if (prepared != nullptr) prepared->Keep(key, P, Layer.Fit);
       break;
     }
 

@@ -4,11 +4,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <thread>
 #include <stdexcept>
 #include <vector>
 
 #include "core/Turntable.h"
+#include "tests/ScratchFolder.h"
 
 namespace quirlon::core {
 namespace {
@@ -126,6 +129,18 @@ TEST(TurntablePipeline, SharedPreparedPicturesGiveEachFrameAsAloneItWould) {
     EXPECT_EQ(frames[std::size_t(i)], std::vector<raster::TColor32>(frame->Bits(), frame->Bits() + frame->PixelCount()))
         << "frame " << i;
   }
+
+  // A picture that fails while it is prepared fails the turn on every worker; none waits for it.
+  testing::ScratchFolder dir;
+  std::ifstream art(examples + "book-front.jpg", std::ios::binary);
+  job.Request.Sources[SlotIndex(TSlot::Front)] =
+      TSlotSource::OfFile(dir.Write("front.jpg", std::string(std::istreambuf_iterator<char>(art), {})));
+  imagefiles::TPictureCache others;
+  const TTurntablePlan broken = PlanTurntable(job, {}, others);
+  dir.Write("front.jpg", "not a picture any more");
+  EXPECT_THROW(RunTurntable<int>(
+                   broken, 2, [](const raster::TBitmap32&, std::int32_t) { return 0; }, [](std::int32_t, int&&) {}),
+               EInvalidGraphic);
 }
 
 TEST(TurntablePipeline, TheFirstErrorStopsTheTurnAndIsThrownAgain) {
