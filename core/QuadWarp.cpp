@@ -139,21 +139,31 @@ TRect WarpToQuad(const TBitmap32& Src, const TRect& SrcRect, TPoint A, TPoint B,
   // The mask is opaque black outside the quadrilateral's neighbourhood: only that part is painted
   // and read (a clip rectangle keeps the clear there).
   const TRect maskArea = IntersectRect(QuadMaskBounds(A, B, C, D), Dst.BoundsRect());
+  // Smooth sampling cuts by the plain coverage, so that an edge pixel's alpha is the share of it the
+  // face covers and faces meeting along an edge add up to a whole pixel.
+  const bool coverage = Sampling == TSampling::Smooth;
+  if (maskArea.Right <= maskArea.Left || maskArea.Bottom <= maskArea.Top) {
+    // No part of the canvas near the quadrilateral: nothing to cut by.
+    Dst.Changed();
+    return content;
+  }
+  // The mask covers only that area, shifted to its corner by whole pixels (the polygon's edges
+  // fall on the same pixels as they would on the canvas).
   TBitmap32 ownMask;
   TBitmap32& mask = MaskScratch != nullptr ? *MaskScratch : ownMask;
-  mask.SetSize(Dst.Width(), Dst.Height());  // keeps the pixels of a scratch mask of this size
+  mask.SetSize(maskArea.Right - maskArea.Left, maskArea.Bottom - maskArea.Top);
   mask.SetClipRect(mask.BoundsRect());
   mask.SetCombineMode(cmBlend);
   mask.SetDrawMode(dmBlend);
   mask.SetOuterColor(0);
-  if (maskArea.Right > maskArea.Left && maskArea.Bottom > maskArea.Top) mask.SetClipRect(maskArea);
-  const auto corner = [&](int i) { return TFixedPoint{ToFixed(cut.X[i]), ToFixed(cut.Y[i])}; };
-  // Smooth sampling cuts by the plain coverage, so that an edge pixel's alpha is the share of it the
-  // face covers and faces meeting along an edge add up to a whole pixel.
-  const bool coverage = Sampling == TSampling::Smooth;
+  const auto shifted = [](float v, std::int32_t by) {
+    // Fixed-point coordinates keep their low 32 bits, as ToFixed does.
+    return static_cast<TFixed16>(static_cast<std::uint32_t>(ToFixed(v)) - (static_cast<std::uint32_t>(by) << 16));
+  };
+  const auto corner = [&](int i) { return TFixedPoint{shifted(cut.X[i], maskArea.Left), shifted(cut.Y[i], maskArea.Top)}; };
   DrawQuadMask(mask, corner(0), corner(1), corner(2), corner(3), !coverage);
   // The cut keeps zero pixels zero and only lowers alpha elsewhere: the content stays where it was.
-  ApplyEdgeMask(Dst, mask, maskArea, content, coverage);
+  ApplyEdgeMaskAt(Dst, mask, TPoint{maskArea.Left, maskArea.Top}, maskArea, content, coverage);
   return content;
 }
 
@@ -224,8 +234,17 @@ void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask, const TRect& MaskAr
   if (Target.Width() != Mask.Width() || Target.Height() != Mask.Height()) return;
   const std::size_t count = Target.PixelCount();
   if (count == 0 || Mask.PixelCount() != count) return;
+  ApplyEdgeMaskAt(Target, Mask, TPoint{0, 0}, MaskArea, TargetContent, Proportional);
+}
 
-  const TRect area = IntersectRect(MaskArea, Mask.BoundsRect());
+void ApplyEdgeMaskAt(TBitmap32& Target, const TBitmap32& Mask, TPoint Origin, const TRect& MaskArea,
+                     const TRect& TargetContent, bool Proportional) {
+  if (Target.PixelCount() == 0) return;
+  const TRect maskRect{Origin.X, Origin.Y, Origin.X + Mask.Width(), Origin.Y + Mask.Height()};
+  const TRect area = Mask.PixelCount() == 0 ? TRect{}
+                                            : IntersectRect(IntersectRect(MaskArea, maskRect), Target.BoundsRect());
+  // The mask's pixel under target pixel (x, y) of the area.
+  auto maskRow = [&](std::int32_t y) { return Mask.ScanLine(y - Origin.Y); };
   // Rows are independent in both passes: two threads share them.
   int partMax[2] = {0, 0};
   const std::int32_t middle = area.Top + (area.Bottom - area.Top) / 2;
@@ -233,8 +252,8 @@ void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask, const TRect& MaskAr
     for (std::int32_t part = from; part < to; ++part) {
       int best = 0;
       for (std::int32_t y = part == 0 ? area.Top : middle; y < (part == 0 ? middle : area.Bottom); ++y) {
-        const TColor32* m = Mask.ScanLine(y);
-        for (std::int32_t x = area.Left; x < area.Right; ++x) best = std::max(best, Intensity(m[x]));
+        const TColor32* m = maskRow(y);
+        for (std::int32_t x = area.Left; x < area.Right; ++x) best = std::max(best, Intensity(m[x - Origin.X]));
       }
       partMax[part] = best;
     }
@@ -255,12 +274,12 @@ void ApplyEdgeMask(TBitmap32& Target, const TBitmap32& Mask, const TRect& MaskAr
   }
   ParallelFor(work.Top, work.Bottom, 32, [&](std::int32_t from, std::int32_t to) noexcept {
     for (std::int32_t y = from; y < to; ++y) {
-      const TColor32* m = Mask.ScanLine(y);
       TColor32* t = Target.ScanLine(y);
       const bool rowInArea = y >= area.Top && y < area.Bottom;
+      const TColor32* m = rowInArea ? maskRow(y) : nullptr;
       for (std::int32_t x = work.Left; x < work.Right; ++x) {
         const bool inArea = rowInArea && x >= area.Left && x < area.Right;
-        t[x] = CutAlpha(t[x], inArea ? Intensity(m[x]) : 0, maxI, Proportional);
+        t[x] = CutAlpha(t[x], inArea ? Intensity(m[x - Origin.X]) : 0, maxI, Proportional);
       }
     }
   });

@@ -64,6 +64,11 @@ void ApplyEdgeMask(raster::TBitmap32& Target, const raster::TBitmap32& Mask, con
 void ApplyEdgeMask(raster::TBitmap32& Target, const raster::TBitmap32& Mask, const raster::TRect& MaskArea,
                    const raster::TRect& TargetContent, bool Proportional = false);
 
+// The same for a mask that covers only Target's rectangle from Origin on, Mask's size: grey level 0
+// elsewhere.
+void ApplyEdgeMaskAt(raster::TBitmap32& Target, const raster::TBitmap32& Mask, raster::TPoint Origin,
+                     const raster::TRect& MaskArea, const raster::TRect& TargetContent, bool Proportional = false);
+
 // The rectangle outside which DrawQuadMask leaves every pixel as its clear left it.
 raster::TRect QuadMaskBounds(raster::TPoint A, raster::TPoint B, raster::TPoint C, raster::TPoint D);
 

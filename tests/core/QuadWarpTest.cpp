@@ -349,9 +349,62 @@ TEST(EdgeMask, RestrictedCutEqualsWholeBitmapCut) {
       for (int x = l; x < l + 20; ++x) target.PixelRef(x, y) = rng() | (rng() % 2 ? 0xFF000000u : 0u);
     TBitmap32 whole;
     whole.Assign(&target);
+    TBitmap32 shifted;
+    shifted.Assign(&target);
     ApplyEdgeMask(whole, mask);
     ApplyEdgeMask(target, mask, bounds);
     ASSERT_TRUE(std::equal(target.Bits(), target.Bits() + target.PixelCount(), whole.Bits())) << "quad " << n;
+
+    // A mask of the area alone, the corners shifted to its corner, cuts the same.
+    const TRect area = IntersectRect(bounds, mask.BoundsRect());
+    TBitmap32 small;
+    small.SetSize(area.Right - area.Left, area.Bottom - area.Top);
+    auto at = [&](TPoint p) { return TFixedPoint{(p.X - area.Left) << 16, (p.Y - area.Top) << 16}; };
+    DrawQuadMask(small, at(c[0]), at(c[1]), at(c[2]), at(c[3]));
+    ApplyEdgeMaskAt(shifted, small, TPoint{area.Left, area.Top}, area, shifted.BoundsRect());
+    ASSERT_TRUE(std::equal(shifted.Bits(), shifted.Bits() + shifted.PixelCount(), whole.Bits())) << "quad " << n;
+  }
+}
+
+// Quadrilaterals with fractional corners, some hanging off each side of the canvas: warped and cut
+// with a mask of the face's area alone, they come out as cut with a canvas-sized mask.
+TEST(EdgeMask, AreaMaskCutsAsACanvasMaskWould) {
+  std::mt19937 rng(41);
+  for (int n = 0; n < 32; ++n) {
+    TRandomQuad q = RandomConvexQuad(rng, 90);
+    const int dx = n % 4 == 0 ? -40 : n % 4 == 1 ? 60 : 5, dy = n % 8 < 4 ? 5 : (n % 2 ? -35 : 45);
+    float x[4], y[4];
+    TPoint p[4];
+    for (int i = 0; i < 4; ++i) {
+      x[i] = static_cast<float>(q.X[i] + dx) + static_cast<float>(rng() % 256) / 256.0f;
+      y[i] = static_cast<float>(q.Y[i] + dy) + static_cast<float>(rng() % 256) / 256.0f;
+      p[i] = TPoint{static_cast<std::int32_t>(x[i]), static_cast<std::int32_t>(y[i])};
+    }
+    const bool band = n % 3 != 0, proportional = n % 2 == 0;
+    TBitmap32 target;
+    target.SetSize(100, 90);
+    for (std::size_t i = 0; i < target.PixelCount(); ++i) target.Bits()[i] = rng() | (rng() % 3 ? 0xFF000000u : 0u);
+    TBitmap32 expected;
+    expected.Assign(&target);
+
+    const TRect area = IntersectRect(QuadMaskBounds(p[0], p[1], p[2], p[3]), target.BoundsRect());
+    if (area.Right <= area.Left || area.Bottom <= area.Top) continue;
+    // The canvas-sized mask, painted only in the area as the warp painted it before.
+    TBitmap32 canvasMask;
+    canvasMask.SetSize(100, 90);
+    canvasMask.SetClipRect(area);
+    auto whole = [&](int i) { return TFixedPoint{ToFixed(x[i]), ToFixed(y[i])}; };
+    DrawQuadMask(canvasMask, whole(0), whole(1), whole(2), whole(3), band);
+    ApplyEdgeMask(expected, canvasMask, area, expected.BoundsRect(), proportional);
+
+    TBitmap32 areaMask;
+    areaMask.SetSize(area.Right - area.Left, area.Bottom - area.Top);
+    auto shifted = [&](int i) {
+      return TFixedPoint{ToFixed(x[i]) - (area.Left << 16), ToFixed(y[i]) - (area.Top << 16)};
+    };
+    DrawQuadMask(areaMask, shifted(0), shifted(1), shifted(2), shifted(3), band);
+    ApplyEdgeMaskAt(target, areaMask, TPoint{area.Left, area.Top}, area, target.BoundsRect(), proportional);
+    ASSERT_TRUE(std::equal(target.Bits(), target.Bits() + target.PixelCount(), expected.Bits())) << "quad " << n;
   }
 }
 
