@@ -124,13 +124,8 @@ void* MapBlock(std::size_t Bytes) {
 
 }  // namespace
 
-void* AllocateZeroed(std::size_t Bytes) {
+void* AllocateZeroedHuge(std::size_t Bytes) {
   if (Bytes == 0) Bytes = 1;
-  if (Bytes < kLargeBlock) {
-    void* p = std::calloc(Bytes, 1);
-    if (p == nullptr) throw std::bad_alloc();
-    return p;
-  }
   TBlock block;
   if (Cache().Take(MappedSize(Bytes), block)) {
     std::memset(block.Address, 0, Bytes);  // the tail past Bytes is never handed out
@@ -146,14 +141,25 @@ void* AllocateZeroed(std::size_t Bytes) {
   return p;
 }
 
+void ReleaseZeroedHuge(void* Block, std::size_t Bytes) noexcept {
+  if (Block == nullptr) return;
+  if (Bytes == 0) Bytes = 1;
+  Cache().Keep(TBlock{Block, MappedSize(Bytes)});
+}
+
+void* AllocateZeroed(std::size_t Bytes) {
+  if (Bytes == 0) Bytes = 1;
+  if (Bytes >= kLargeBlock) return AllocateZeroedHuge(Bytes);
+  void* p = std::calloc(Bytes, 1);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+
 void ReleaseZeroed(void* Block, std::size_t Bytes) noexcept {
   if (Block == nullptr) return;
   if (Bytes == 0) Bytes = 1;
-  if (Bytes < kLargeBlock) {
-    std::free(Block);
-    return;
-  }
-  Cache().Keep(TBlock{Block, MappedSize(Bytes)});
+  if (Bytes >= kLargeBlock) ReleaseZeroedHuge(Block, Bytes);
+  else std::free(Block);
 }
 
 }  // namespace quirlon::raster

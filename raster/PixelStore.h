@@ -14,6 +14,11 @@ namespace quirlon::raster {
 // Zero-filled memory of Bytes bytes (never null; throws std::bad_alloc), and its release.
 void* AllocateZeroed(std::size_t Bytes);
 void ReleaseZeroed(void* Block, std::size_t Bytes) noexcept;
+// The same in whole huge pages whatever the size, for blocks below a megabyte that are touched
+// through: a small page faulted in costs about 11 microseconds on our virtual machines, the
+// clearing of a whole huge page about 50.
+void* AllocateZeroedHuge(std::size_t Bytes);
+void ReleaseZeroedHuge(void* Block, std::size_t Bytes) noexcept;
 
 template <class T>
 struct TZeroedAllocator {
