@@ -73,6 +73,39 @@ std::int32_t BlurRadius(std::int32_t Setting, const TLayerContext& Layer) {
   return Round(Setting * static_cast<Extended>(*Layer.Look.Blur) * static_cast<Extended>(Layer.FitScale));
 }
 
+// P becomes Colour with Mask's grey levels as alpha, turned as Dir turns a shading (a quarter turn
+// clockwise for left, a half turn for top, a quarter turn counter-clockwise for right): the pixels
+// that filling, MaskToAlpha and the turn in place would leave.
+void FillTurnedShade(TBitmap32& P, const TBitmap32& Mask, raster::TColor32 Colour, TShadingDirection Dir) {
+  enum { kNone, kClockwise, kHalf, kCounter } turn = kNone;
+  switch (Dir) {
+    case sdLeftTop:
+    case sdLeft: turn = kClockwise; break;
+    case sdRightTop:
+    case sdTop: turn = kHalf; break;
+    case sdRightDown:
+    case sdRight: turn = kCounter; break;
+    default: break;
+  }
+  const std::int32_t w = Mask.Width(), h = Mask.Height();
+  const bool quarter = turn == kClockwise || turn == kCounter;
+  P.SetSize(quarter ? h : w, quarter ? w : h);
+  const raster::TColor32 rgb = Colour & 0x00FFFFFFu;
+  for (std::int32_t y = 0; y < h; ++y) {
+    const raster::TColor32* row = Mask.ScanLine(y);
+    for (std::int32_t x = 0; x < w; ++x) {
+      const raster::TColor32 pixel = rgb | static_cast<raster::TColor32>(raster::Intensity(row[x])) << 24;
+      switch (turn) {
+        case kNone: P.PixelRef(x, y) = pixel; break;
+        case kClockwise: P.PixelRef(h - 1 - y, x) = pixel; break;
+        case kHalf: P.PixelRef(w - 1 - x, h - 1 - y) = pixel; break;
+        case kCounter: P.PixelRef(y, w - 1 - x) = pixel; break;
+      }
+    }
+  }
+  P.Changed();
+}
+
 void PrepareShading(const TLayerContext& Layer, TBitmap32& P, TBitmap32& T, const TBitmap32& Canvas,
                     const TLayerEnvironment& Env) {
   const TRenderSettings& s = Env.Settings;
@@ -83,8 +116,20 @@ void PrepareShading(const TLayerContext& Layer, TBitmap32& P, TBitmap32& T, cons
   const TBitmap32& mask = Env.ShadeMasks.BitmapAt(n);
   const TBitmap32& roundRect = Env.ShadeMasks.BitmapAt(kRoundRectMask);
 
+  const raster::TColor32 colour = raster::Color32(IsHighlight(Layer.Type) ? s.HighlightColor : s.ShadingColor);
+  const bool rounded = Layer.Type == ltRoundRectShade || Layer.Type == ltRoundRectHighlight;
+  if (!rounded) {
+    // The colour with the mask's grey levels as alpha, already turned: one pass, no second bitmap.
+    FillTurnedShade(P, mask, colour, dir);
+    P.SetMasterAlpha(Scaled(IsHighlight(Layer.Type) ? s.HighlightStrength : s.ShadingStrength, Layer.Look));
+    if (Layer.Type == ltBlurShade || Layer.Type == ltBlurHighlight) {
+      P.MirrorVertical();
+      Fade(P, s, Layer.Look);
+    }
+    return;
+  }
   P.SetSizeFrom(&mask);
-  P.Clear(raster::Color32(IsHighlight(Layer.Type) ? s.HighlightColor : s.ShadingColor));
+  P.Clear(colour);
   MaskToAlpha(mask, P);
 
   auto turn = [&] {
@@ -98,7 +143,6 @@ void PrepareShading(const TLayerContext& Layer, TBitmap32& P, TBitmap32& T, cons
       default: break;
     }
   };
-  const bool rounded = Layer.Type == ltRoundRectShade || Layer.Type == ltRoundRectHighlight;
   // With its own outline the gradient turns first, so the outline is cut the way the face's is.
   const bool ownOutline = rounded && Layer.Look.Edge;
   if (ownOutline) turn();
