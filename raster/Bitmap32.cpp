@@ -316,18 +316,7 @@ void TBitmap32::AssignMoving(TBitmap32& Source) {
   if (&Source == this) return;
   ChangeInOneBatch(*this, [&] {
     // The stores trade places; a size change tells what SetSize would have told.
-    const bool resized = fWidth != Source.fWidth || fHeight != Source.fHeight;
-    fPixels.swap(Source.fPixels);
-    fShared.swap(Source.fShared);
-    std::swap(fWidth, Source.fWidth);
-    std::swap(fHeight, Source.fHeight);
-    Source.ResetClipRect();
-    if (resized) {
-      ResetClipRect();
-      HandleChanged();
-      Changed();
-      Resized();
-    }
+    TakePixelsOf(Source);
     Source.SetSize(0, 0);
     Source.CopySettingsTo(*this);
   });
