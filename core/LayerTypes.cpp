@@ -7,8 +7,8 @@
 #include <cstdlib>
 
 #include "core/DiscArtwork.h"
-#include "core/LayerCache.h"
 #include "core/Effects.h"
+#include "core/LayerCache.h"
 #include "core/QuadWarp.h"
 #include "imagefiles/Picture.h"
 #include "raster/ExpBlur.h"

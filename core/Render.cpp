@@ -448,8 +448,6 @@ void BuildAndDrawLayers(const std::shared_ptr<const TTemplate>& Parsed, const TB
   std::sort(MismatchedArt.begin(), MismatchedArt.end(), [](const TArtFit& a, const TArtFit& b) { return a.Slot < b.Slot; });
 }
 
-// The canvas of Request, cleared to the background colour (transparent black with a transparent
-// background or a background picture), after the size is checked.
 // Sizes Bitmap as Request's canvas, after the size is checked, and clears it to the background
 // colour (it stays transparent black with a transparent background or a background picture).
 void SizeAndClearCanvas(TBitmap32& Bitmap, const TRenderRequest& Request) {
@@ -462,6 +460,7 @@ void SizeAndClearCanvas(TBitmap32& Bitmap, const TRenderRequest& Request) {
   if (!Request.TransparentBackground && background.UsesColour()) Bitmap.Clear(raster::Color32(background.Colour));
 }
 
+// The canvas of Request, drawn as the render's first layer.
 std::shared_ptr<TBitmap32> NewCanvas(const TRenderRequest& Request) {
   auto canvas = std::make_shared<TBitmap32>();
   canvas->SetDrawMode(raster::dmTransparent);
