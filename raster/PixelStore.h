@@ -4,6 +4,7 @@
 // only where its face lies pays only for those pages, and a fresh canvas needs no clearing pass.
 #include <cstddef>
 #include <new>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -11,7 +12,8 @@
 
 namespace quirlon::raster {
 
-// Zero-filled memory of Bytes bytes (never null; throws std::bad_alloc), and its release.
+// Zero-filled memory of Bytes bytes (never null; throws std::bad_alloc), and its release with the
+// same Bytes. Blocks from 16 KiB up to a megabyte share huge pages with each other.
 void* AllocateZeroed(std::size_t Bytes);
 void ReleaseZeroed(void* Block, std::size_t Bytes) noexcept;
 // The same in whole huge pages whatever the size, for blocks below a megabyte that are touched
@@ -41,6 +43,32 @@ struct TZeroedAllocator {
   }
   template <class U>
   bool operator==(const TZeroedAllocator<U>&) const noexcept { return true; }
+};
+
+// Working arrays in the same memory (a fill's scanline lists, a compressor's output room), whose
+// elements are constructed as usual. Value-initialising a trivial element writes nothing: the
+// memory is zero already, and a compressor's room is touched only as far as its output goes.
+template <class T>
+struct TScratchAllocator {
+  using value_type = T;
+  TScratchAllocator() = default;
+  template <class U>
+  TScratchAllocator(const TScratchAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) {
+    if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
+    return static_cast<T*>(AllocateZeroed(n * sizeof(T)));
+  }
+  void deallocate(T* p, std::size_t n) noexcept { ReleaseZeroed(p, n * sizeof(T)); }
+  template <class U>
+  void construct(U* p) {
+    if constexpr (!std::is_trivially_default_constructible_v<U>) ::new (static_cast<void*>(p)) U();
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+  template <class U>
+  bool operator==(const TScratchAllocator<U>&) const noexcept { return true; }
 };
 
 // Pixels of a bitmap. Grow it only from empty (resize of an empty store): elements added to a store

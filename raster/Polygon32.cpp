@@ -194,7 +194,7 @@ public:
 
 private:
   std::int32_t fBaseX, fBaseY, fMaxY, fMaxX;
-  std::vector<TCrossingList> fLists;
+  std::vector<TCrossingList, TScratchAllocator<TCrossingList>> fLists;
 };
 
 // Walks the sorted records of one list by the fill rule, calling start(x) where a filled stretch

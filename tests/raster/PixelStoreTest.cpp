@@ -8,6 +8,8 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace quirlon::raster {
 namespace {
@@ -48,6 +50,46 @@ TEST(PixelStoreTest, LiveBlocksDoNotOverlap) {
   EXPECT_TRUE(AllZero(b, size));
   ReleaseZeroed(a, size);
   ReleaseZeroed(b, size);
+}
+
+// Blocks below the large-block size share pages: many of them alive at once, freed out of order and
+// taken again, on two threads. Each comes zero however its pages were used before, and keeps its
+// own bytes while the others are written (no overlap).
+TEST(PixelStoreTest, SmallBlocksTakenAndFreedOutOfOrderStayZeroAndApart) {
+  struct TLive {
+    std::uint8_t* Block;
+    std::size_t Bytes;
+    std::uint8_t Mark;
+  };
+  auto churn = [](unsigned Seed, bool& Ok) {
+    std::vector<TLive> live;
+    std::uint32_t state = Seed;
+    auto next = [&state] { return state = state * 1664525u + 1013904223u; };
+    const std::size_t pick[] = {16384, 16385, 20000, 4096 * 7 - 1, 65536, 200000, 330000, 600001, (1u << 20) - 1};
+    for (int step = 0; step < 400 && Ok; ++step) {
+      if (live.size() < 12 && (next() >> 8) % 3 != 0) {
+        const std::size_t bytes = pick[(next() >> 8) % std::size(pick)];
+        auto* p = static_cast<std::uint8_t*>(AllocateZeroed(bytes));
+        Ok = AllZero(p, bytes);
+        const auto mark = static_cast<std::uint8_t>(1 + step % 250);
+        std::memset(p, mark, bytes);
+        live.push_back({p, bytes, mark});
+      } else if (!live.empty()) {
+        const std::size_t at = (next() >> 8) % live.size();
+        ReleaseZeroed(live[at].Block, live[at].Bytes);
+        live.erase(live.begin() + static_cast<std::ptrdiff_t>(at));
+      }
+      for (const TLive& l : live)
+        for (std::size_t i = 0; i < l.Bytes && Ok; i += 509) Ok = l.Block[i] == l.Mark && l.Block[l.Bytes - 1] == l.Mark;
+    }
+    for (const TLive& l : live) ReleaseZeroed(l.Block, l.Bytes);
+  };
+  bool first = true, second = true;
+  std::thread other(churn, 7u, std::ref(second));
+  churn(1u, first);
+  other.join();
+  EXPECT_TRUE(first);
+  EXPECT_TRUE(second);
 }
 
 }  // namespace
