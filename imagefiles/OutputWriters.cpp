@@ -308,17 +308,26 @@ std::vector<std::uint8_t> EncodePng(const TBitmap32& Bitmap, std::int32_t Dpi, T
 void SavePng(const TBitmap32& Bitmap, const std::string& FileName, std::int32_t Dpi, TPngEffort Effort) {
   const TPngImage png = PngWithResolution(Bitmap, Dpi, Effort);  // refused before the file is touched
   TSafeFileWriter file(FileName);
-  // The chunks go out in pieces; a buffer keeps the number of system calls small.
-  std::vector<std::uint8_t> pending;
-  pending.reserve(kIdatChunkSize + 4096);
+  // The chunks go out in pieces: the small ones (chunk heads and checksums) are gathered to keep
+  // the number of system calls small, the image data are written from where they lie.
+  std::uint8_t pending[4096];
+  std::size_t used = 0;
   png.Write([&](const std::uint8_t* data, std::size_t size) {
-    pending.insert(pending.end(), data, data + size);
-    if (pending.size() >= kIdatChunkSize) {
-      file.Write(pending.data(), pending.size());
-      pending.clear();
+    if (used + size <= sizeof pending) {
+      std::memcpy(pending + used, data, size);
+      used += size;
+      return;
+    }
+    file.Write(pending, used);
+    used = 0;
+    if (size <= sizeof pending) {
+      std::memcpy(pending, data, size);
+      used = size;
+    } else {
+      file.Write(data, size);
     }
   });
-  file.Write(pending.data(), pending.size());
+  file.Write(pending, used);
   file.Commit();
 }
 

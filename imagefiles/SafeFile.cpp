@@ -38,11 +38,12 @@ constexpr int kArmed = 2;
 
 struct TGuardSlot {
   std::atomic<int> State{kFree};
-  char Path[PATH_MAX];
+  char Path[PATH_MAX] = {};
 };
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the states");
 
-TGuardSlot gGuards[kGuardSlots];
+// Constant-initialised: zero pages in the program image, not 16 pages written at every start.
+constinit TGuardSlot gGuards[kGuardSlots];
 
 int ClaimGuard() {
   for (int i = 0; i < kGuardSlots; ++i) {
