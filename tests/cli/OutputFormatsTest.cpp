@@ -201,6 +201,31 @@ TEST(OutputFormatsTest, TheNameChoosesTheFormat) {
   }
 }
 
+// libtiff and libwebp are not loaded at start, only by a run that reads or writes their formats
+// (as the dynamic loader reports them): a PNG box shot maps neither.
+TEST(OutputFormatsTest, TiffAndWebpLibrariesLoadOnlyForTheirPictures) {
+  ScratchFolder dir;
+  const TResult tiff = RunRender(dir, "-t 1 --width 48 --height 36 -o box.tif");
+  ASSERT_EQ(tiff.Status, 0) << tiff.Err;
+  const struct {
+    std::string Args;
+    bool Tiff, Webp;
+  } cases[] = {
+      {"-t 1 --width 48 --height 36 -o box.png", false, false},
+      {"-t 1 --width 48 --height 36 -o box.webp", false, true},
+      {"-t 1 --width 48 --height 36 --source front=box.tif -o again.png", true, false},
+      {"-t 1 --width 48 --height 36 -o box.tiff", true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Args);
+    const TResult r = RunRender(dir, c.Args, "LD_DEBUG=files");
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Err.find("file=libtiff.so") != std::string::npos, c.Tiff);
+    // libtiff brings libwebp along for its own WebP compression.
+    if (!c.Tiff) EXPECT_EQ(r.Err.find("file=libwebp.so") != std::string::npos, c.Webp);
+  }
+}
+
 // Lossless formats give back exactly the pixels of the BMP, colour under transparency included.
 TEST(OutputFormatsTest, LosslessFilesHoldTheFlattenedPixels) {
   ScratchFolder dir;
