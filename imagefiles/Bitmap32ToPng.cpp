@@ -215,9 +215,17 @@ bool FindFinalBlock(const std::uint8_t* Data, std::size_t Size, std::uint64_t& F
   }
 }
 
-// Room for a compressor's worst case, from the pixel stores: the output touches only its real size
-// of it, in huge pages, where a cleared vector from the heap faulted in every small page.
-using TOutputRoom = std::vector<std::uint8_t, raster::TScratchAllocator<std::uint8_t>>;
+// Room for a compressor's worst case, left unwritten: the output touches only its real size of it.
+// From the pixel stores' scratch memory, in huge pages where a heap block faulted in small ones.
+struct TScratchFree {
+  std::size_t Bytes = 0;
+  void operator()(std::uint8_t* Block) const noexcept { raster::ReleaseScratch(Block, Bytes); }
+};
+using TOutputRoom = std::unique_ptr<std::uint8_t[], TScratchFree>;
+
+TOutputRoom OutputRoom(std::size_t Bytes) {
+  return TOutputRoom(static_cast<std::uint8_t*>(raster::AllocateScratch(Bytes)), TScratchFree{Bytes});
+}
 struct TPiece {
   TOutputRoom Bytes;
   std::size_t Size = 0;
@@ -234,8 +242,8 @@ struct TZlibPieces {
 };
 
 TPiece SmallPiece(std::initializer_list<std::uint8_t> Bytes) {
-  TPiece p{TOutputRoom(Bytes.size()), Bytes.size()};
-  std::copy(Bytes.begin(), Bytes.end(), p.Bytes.data());
+  TPiece p{OutputRoom(Bytes.size()), Bytes.size()};
+  std::copy(Bytes.begin(), Bytes.end(), p.Bytes.get());
   return p;
 }
 
@@ -243,7 +251,7 @@ TPiece SmallPiece(std::initializer_list<std::uint8_t> Bytes) {
 // five more bytes.
 bool MakeContinuing(TPiece& Stream) {
   std::uint64_t finalHeader = 0, end = 0;
-  std::uint8_t* const data = Stream.Bytes.data();
+  std::uint8_t* const data = Stream.Bytes.get();
   if (!FindFinalBlock(data, Stream.Size, finalHeader, end)) return false;
   data[finalHeader / 8] &= static_cast<std::uint8_t>(~(1u << (finalHeader % 8)));
   const unsigned usedInLastByte = static_cast<unsigned>(end % 8);
@@ -269,8 +277,8 @@ void PutZlibHeader(std::uint8_t* p, int Level) {
 TZlibPieces CompressOneStream(const TFilteredRows& Data, int Level) {
   const TCompressor compressor = NewCompressor(Level);
   const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), Data.size());
-  TPiece stream{TOutputRoom(bound), 0};
-  stream.Size = libdeflate_zlib_compress(compressor.get(), Data.data(), Data.size(), stream.Bytes.data(), bound);
+  TPiece stream{OutputRoom(bound), 0};
+  stream.Size = libdeflate_zlib_compress(compressor.get(), Data.data(), Data.size(), stream.Bytes.get(), bound);
   if (stream.Size == 0) throw EInvalidGraphic("PNG compression failed");
   TZlibPieces out;
   out.Pieces.push_back(std::move(stream));
@@ -290,8 +298,8 @@ TZlibPieces CompressSlices(const TFilteredRows& Data, int Level, std::size_t Sli
         const std::size_t begin = i * sliceSize, length = std::min(Data.size() - begin, sliceSize);
         TPiece& piece = out.Pieces[i + 1];
         const std::size_t bound = libdeflate_deflate_compress_bound(compressor.get(), length);
-        piece.Bytes = TOutputRoom(bound + 8);  // MakeContinuing adds up to 5 bytes
-        piece.Size = libdeflate_deflate_compress(compressor.get(), Data.data() + begin, length, piece.Bytes.data(), bound);
+        piece.Bytes = OutputRoom(bound + 8);  // MakeContinuing adds up to 5 bytes
+        piece.Size = libdeflate_deflate_compress(compressor.get(), Data.data() + begin, length, piece.Bytes.get(), bound);
         if (piece.Size == 0 || (i + 1 < Slices && !MakeContinuing(piece))) failed = true;
       }
     } catch (...) {
@@ -355,8 +363,8 @@ void WriteImageData(const TPngImage& Png, const TPngImage::TSink& Sink) {
     for (std::size_t need = chunk; need > 0;) {
       const TPiece& p = stream.Pieces[piece];
       const std::size_t n = std::min(need, p.Size - offset);
-      crc = crc32(crc, p.Bytes.data() + offset, static_cast<uInt>(n));
-      Sink(p.Bytes.data() + offset, n);
+      crc = crc32(crc, p.Bytes.get() + offset, static_cast<uInt>(n));
+      Sink(p.Bytes.get() + offset, n);
       need -= n;
       offset += n;
       if (offset == p.Size) ++piece, offset = 0;
@@ -451,7 +459,7 @@ std::vector<std::uint8_t> CompressedPngRows(const raster::TBitmap32& Source, TPn
   const TZlibPieces pieces = CompressedRows(png);
   std::vector<std::uint8_t> stream;
   stream.reserve(pieces.Size());
-  for (const TPiece& piece : pieces.Pieces) stream.insert(stream.end(), piece.Bytes.data(), piece.Bytes.data() + piece.Size);
+  for (const TPiece& piece : pieces.Pieces) stream.insert(stream.end(), piece.Bytes.get(), piece.Bytes.get() + piece.Size);
   return stream;
 }
 

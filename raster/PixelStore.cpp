@@ -172,8 +172,8 @@ struct TArena {
 
 class TArenas {
 public:
-  // Cleared pages for Bytes, or null when every arena is taken.
-  void* Take(std::size_t Bytes) {
+  // Pages for Bytes, cleared when Clear is set, or null when every arena is taken.
+  void* Take(std::size_t Bytes, bool Clear) {
     const std::size_t pages = (Bytes + kArenaPage - 1) / kArenaPage;
     char* block = nullptr;
     std::size_t dirtyFirst = 0, dirtyPages = 0;
@@ -207,7 +207,7 @@ public:
       dirtyFirst -= first;
     }
     // Outside the lock: the pages are this caller's now.
-    if (dirtyPages > 0) std::memset(block + dirtyFirst * kArenaPage, 0, dirtyPages * kArenaPage);
+    if (Clear && dirtyPages > 0) std::memset(block + dirtyFirst * kArenaPage, 0, dirtyPages * kArenaPage);
     return block;
   }
 
@@ -267,7 +267,7 @@ void* AllocateZeroed(std::size_t Bytes) {
   if (Bytes == 0) Bytes = 1;
   if (Bytes >= kLargeBlock) return AllocateZeroedHuge(Bytes);
   if (kArenas && Bytes >= kArenaMin) {
-    if (void* block = Arenas().Take(Bytes)) return block;
+    if (void* block = Arenas().Take(Bytes, true)) return block;
   }
   void* p = std::calloc(Bytes, 1);
   if (p == nullptr) throw std::bad_alloc();
@@ -280,5 +280,18 @@ void ReleaseZeroed(void* Block, std::size_t Bytes) noexcept {
   if (Bytes >= kLargeBlock) ReleaseZeroedHuge(Block, Bytes);
   else if (!(kArenas && Bytes >= kArenaMin && Arenas().Give(Block, Bytes))) std::free(Block);
 }
+
+void* AllocateScratch(std::size_t Bytes) {
+  if (Bytes == 0) Bytes = 1;
+  if (Bytes >= kLargeBlock) return AllocateZeroedHuge(Bytes);
+  if (kArenas && Bytes >= kArenaMin) {
+    if (void* block = Arenas().Take(Bytes, false)) return block;
+  }
+  void* p = std::malloc(Bytes);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+
+void ReleaseScratch(void* Block, std::size_t Bytes) noexcept { ReleaseZeroed(Block, Bytes); }
 
 }  // namespace quirlon::raster

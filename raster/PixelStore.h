@@ -4,7 +4,6 @@
 // only where its face lies pays only for those pages, and a fresh canvas needs no clearing pass.
 #include <cstddef>
 #include <new>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -45,9 +44,13 @@ struct TZeroedAllocator {
   bool operator==(const TZeroedAllocator<U>&) const noexcept { return true; }
 };
 
-// Working arrays in the same memory (a fill's scanline lists, a compressor's output room), whose
-// elements are constructed as usual. Value-initialising a trivial element writes nothing: the
-// memory is zero already, and a compressor's room is touched only as far as its output goes.
+// Working memory of unspecified content from the same places (a fill's scanline lists, a
+// compressor's output room): what is written before it is read needs no clearing, which for
+// blocks handed out again would be a pass over all of them. Released with the same Bytes.
+void* AllocateScratch(std::size_t Bytes);
+void ReleaseScratch(void* Block, std::size_t Bytes) noexcept;
+
+// Working arrays in that memory, whose elements are constructed as usual.
 template <class T>
 struct TScratchAllocator {
   using value_type = T;
@@ -56,17 +59,9 @@ struct TScratchAllocator {
   TScratchAllocator(const TScratchAllocator<U>&) noexcept {}
   T* allocate(std::size_t n) {
     if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
-    return static_cast<T*>(AllocateZeroed(n * sizeof(T)));
+    return static_cast<T*>(AllocateScratch(n * sizeof(T)));
   }
-  void deallocate(T* p, std::size_t n) noexcept { ReleaseZeroed(p, n * sizeof(T)); }
-  template <class U>
-  void construct(U* p) {
-    if constexpr (!std::is_trivially_default_constructible_v<U>) ::new (static_cast<void*>(p)) U();
-  }
-  template <class U, class... Args>
-  void construct(U* p, Args&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-  }
+  void deallocate(T* p, std::size_t n) noexcept { ReleaseScratch(p, n * sizeof(T)); }
   template <class U>
   bool operator==(const TScratchAllocator<U>&) const noexcept { return true; }
 };

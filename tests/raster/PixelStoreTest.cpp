@@ -60,6 +60,7 @@ TEST(PixelStoreTest, SmallBlocksTakenAndFreedOutOfOrderStayZeroAndApart) {
     std::uint8_t* Block;
     std::size_t Bytes;
     std::uint8_t Mark;
+    bool Scratch;
   };
   auto churn = [](unsigned Seed, bool& Ok) {
     std::vector<TLive> live;
@@ -69,20 +70,23 @@ TEST(PixelStoreTest, SmallBlocksTakenAndFreedOutOfOrderStayZeroAndApart) {
     for (int step = 0; step < 400 && Ok; ++step) {
       if (live.size() < 12 && (next() >> 8) % 3 != 0) {
         const std::size_t bytes = pick[(next() >> 8) % std::size(pick)];
-        auto* p = static_cast<std::uint8_t*>(AllocateZeroed(bytes));
-        Ok = AllZero(p, bytes);
+        // Scratch blocks (content unspecified) on the same pages; zeroed ones must still come zero.
+        const bool scratch = (next() >> 8) % 4 == 0;
+        auto* p = static_cast<std::uint8_t*>(scratch ? AllocateScratch(bytes) : AllocateZeroed(bytes));
+        if (!scratch) Ok = AllZero(p, bytes);
         const auto mark = static_cast<std::uint8_t>(1 + step % 250);
         std::memset(p, mark, bytes);
-        live.push_back({p, bytes, mark});
+        live.push_back({p, bytes, mark, scratch});
       } else if (!live.empty()) {
         const std::size_t at = (next() >> 8) % live.size();
-        ReleaseZeroed(live[at].Block, live[at].Bytes);
+        if (live[at].Scratch) ReleaseScratch(live[at].Block, live[at].Bytes);
+        else ReleaseZeroed(live[at].Block, live[at].Bytes);
         live.erase(live.begin() + static_cast<std::ptrdiff_t>(at));
       }
       for (const TLive& l : live)
         for (std::size_t i = 0; i < l.Bytes && Ok; i += 509) Ok = l.Block[i] == l.Mark && l.Block[l.Bytes - 1] == l.Mark;
     }
-    for (const TLive& l : live) ReleaseZeroed(l.Block, l.Bytes);
+    for (const TLive& l : live) l.Scratch ? ReleaseScratch(l.Block, l.Bytes) : ReleaseZeroed(l.Block, l.Bytes);
   };
   bool first = true, second = true;
   std::thread other(churn, 7u, std::ref(second));
