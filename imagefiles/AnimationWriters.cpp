@@ -299,7 +299,12 @@ std::unique_ptr<TAnimationWriter> TAnimationWriter::Create(TAnimationFormat Form
   if (Options.Fps < 1 || Options.Fps > 100) throw EInvalidGraphic("An animation plays 1 to 100 frames a second");
   if (Options.Loop < 0 || Options.Loop > 65535) throw EInvalidGraphic("An animation loops 0 to 65535 times");
   switch (Format) {
-    case TAnimationFormat::WebP: return std::make_unique<TWebPAnimation>(FileName, Options);
+    case TAnimationFormat::WebP:
+      try {
+        return std::make_unique<TWebPAnimation>(FileName, Options);
+      } catch (const EInvalidGraphic& e) {  // libwebp cannot be loaded
+        throw EInvalidGraphic(quirlon::Format("Cannot write \"%s\": %s", FileName.c_str(), e.what()));
+      }
     case TAnimationFormat::Png: return std::make_unique<TApngAnimation>(FileName, Options);
     case TAnimationFormat::Gif: return std::make_unique<TGifAnimation>(FileName, Options);
   }

@@ -523,7 +523,13 @@ void SavePicture(TBitmap32& Flat, const std::string& FileName, TOutputFormat For
                  bool Flip) {
   if (Flip) Flat.MirrorHorizontal();
   if (Format == TOutputFormat::Png) return SavePng(Flat, FileName, Options.Dpi, Options.PngEffort);
-  const std::vector<std::uint8_t> file = EncodePicture(Flat, Format, Options);
+  std::vector<std::uint8_t> file;
+  try {
+    file = EncodePicture(Flat, Format, Options);
+  } catch (const EInvalidGraphic& e) {
+    // The encoders do not know the file (a library that cannot be loaded, libtiff's complaint).
+    throw EInvalidGraphic(quirlon::Format("Cannot write \"%s\": %s", FileName.c_str(), e.what()));
+  }
   WriteFileSafely(FileName, file.data(), file.size());
 }
 

@@ -222,7 +222,45 @@ TEST(OutputFormatsTest, TiffAndWebpLibrariesLoadOnlyForTheirPictures) {
     ASSERT_EQ(r.Status, 0) << r.Err;
     EXPECT_EQ(r.Err.find("file=libtiff.so") != std::string::npos, c.Tiff);
     // libtiff brings libwebp along for its own WebP compression.
-    if (!c.Tiff) EXPECT_EQ(r.Err.find("file=libwebp.so") != std::string::npos, c.Webp);
+    if (!c.Tiff) {
+      EXPECT_EQ(r.Err.find("file=libwebp.so") != std::string::npos, c.Webp);
+    }
+  }
+}
+
+// Where libtiff or libwebp cannot be loaded, a picture that needs one fails with the library's name
+// and the picture's, nothing is written, and the other formats still work.
+TEST(OutputFormatsTest, AMissingCodecLibraryFailsOnlyThePicturesThatNeedIt) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' runtime must come before any preloaded library";
+#endif
+  ScratchFolder dir;
+  ASSERT_EQ(RunRender(dir, "-t 1 --width 48 --height 36 -o box.tif").Status, 0);
+  const std::string refuse = "LD_PRELOAD=" + Quote(QUIRLON_REFUSE_CODECS);
+  const struct {
+    std::string Args;
+    int Status;
+    const char* Library;
+    const char* Named;    // the picture the message names
+    const char* Written;  // the output, there only on success
+  } cases[] = {
+      {"-t 1 --width 48 --height 36 -o out.png", 0, "", "", "out.png"},
+      {"-t 1 --width 48 --height 36 -o out.jpg", 0, "", "", "out.jpg"},
+      {"-t 1 --width 48 --height 36 -o out.webp", 1, "libwebp.so", "out.webp", "out.webp"},
+      {"-t 1 --width 48 --height 36 -o out.tiff", 1, "libtiff.so", "out.tiff", "out.tiff"},
+      {"-t 1 --width 48 --height 36 --source front=box.tif -o again.png", 1, "libtiff.so", "box.tif", "again.png"},
+      {"--product box --turntable 2 --width 48 --height 36 -o turn.webp", 1, "libwebpmux.so", "turn.webp", "turn.webp"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Args);
+    const TResult r = RunRender(dir, c.Args, refuse);
+    EXPECT_EQ(r.Status, c.Status) << r.Err;
+    EXPECT_EQ(fs::exists(dir.PathOf(c.Written)), c.Status == 0);
+    if (c.Status == 0) {
+      continue;
+    }
+    EXPECT_NE(r.Err.find(c.Library), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find(c.Named), std::string::npos) << r.Err;
   }
 }
 
