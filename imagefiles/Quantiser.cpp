@@ -1,7 +1,9 @@
 #include "imagefiles/Quantiser.h"
 
 #include <algorithm>
+#include <array>
 #include <stdexcept>
+#include <vector>
 
 namespace quirlon::imagefiles {
 
@@ -11,10 +13,13 @@ constexpr int kBins = 32 * 32 * 32;
 
 int BinOf(int R, int G, int B) { return (R >> 3) << 10 | (G >> 3) << 5 | (B >> 3); }
 
+// The colour sums are taken per box after the cut, in a second pass over the picture: a table of
+// counts is an eighth of one that carries sums, which matters with a turntable's workers each
+// quantising a frame.
 struct TBin {
   std::uint8_t Axis[3];  // the bin's 5-bit R, G, B
   std::uint32_t Count;
-  std::uint64_t Sum[3];
+  std::uint16_t Id;  // BinOf
 };
 
 struct TBox {
@@ -120,41 +125,47 @@ TQuantised QuantisePicture(const raster::TBitmap32& Picture, int MaxColours, boo
   const std::size_t height = static_cast<std::size_t>(std::max(out.Height, 0));
   auto clear = [&](raster::TColor32 c) { return Transparent && (c >> 24) < 128; };
 
-  std::vector<TBin> table(kBins);
-  for (std::size_t y = 0; y < height; ++y) {
-    const raster::TColor32* row = Picture.ScanLine(static_cast<std::int32_t>(y));
-    for (std::size_t x = 0; x < width; ++x) {
-      const raster::TColor32 c = row[x];
-      if (clear(c)) continue;
-      const int r = c >> 16 & 0xFF, g = c >> 8 & 0xFF, b = c & 0xFF;
-      TBin& bin = table[static_cast<std::size_t>(BinOf(r, g, b))];
-      ++bin.Count;
-      bin.Sum[0] += r;
-      bin.Sum[1] += g;
-      bin.Sum[2] += b;
+  std::vector<std::uint32_t> counts(kBins);
+  auto eachColour = [&](auto&& Use) {
+    for (std::size_t y = 0; y < height; ++y) {
+      const raster::TColor32* row = Picture.ScanLine(static_cast<std::int32_t>(y));
+      for (std::size_t x = 0; x < width; ++x) {
+        const raster::TColor32 c = row[x];
+        if (!clear(c)) Use(static_cast<int>(c >> 16 & 0xFF), static_cast<int>(c >> 8 & 0xFF), static_cast<int>(c & 0xFF));
+      }
     }
-  }
+  };
+  eachColour([&](int r, int g, int b) { ++counts[static_cast<std::size_t>(BinOf(r, g, b))]; });
   std::vector<TBin> bins;
   for (int i = 0; i < kBins; ++i)
-    if (table[static_cast<std::size_t>(i)].Count > 0) {
-      TBin bin = table[static_cast<std::size_t>(i)];
-      bin.Axis[0] = static_cast<std::uint8_t>(i >> 10);
-      bin.Axis[1] = static_cast<std::uint8_t>(i >> 5 & 31);
-      bin.Axis[2] = static_cast<std::uint8_t>(i & 31);
-      bins.push_back(bin);
-    }
-  table = {};
+    if (counts[static_cast<std::size_t>(i)] > 0)
+      bins.push_back(TBin{{static_cast<std::uint8_t>(i >> 10), static_cast<std::uint8_t>(i >> 5 & 31),
+                           static_cast<std::uint8_t>(i & 31)},
+                          counts[static_cast<std::size_t>(i)],
+                          static_cast<std::uint16_t>(i)});
+  counts = {};
 
   const int colours = Transparent ? MaxColours - 1 : MaxColours;
-  if (!bins.empty())
-    for (const TBox& box : MedianCut(bins, colours)) {
-      std::uint64_t sum[3] = {0, 0, 0};
-      for (std::size_t i = box.Begin; i < box.End; ++i)
-        for (int a = 0; a < 3; ++a) sum[a] += bins[i].Sum[a];
+  if (!bins.empty()) {
+    const std::vector<TBox> boxes = MedianCut(bins, colours);
+    std::vector<std::uint16_t> boxOf(kBins);
+    for (std::size_t k = 0; k < boxes.size(); ++k)
+      for (std::size_t i = boxes[k].Begin; i < boxes[k].End; ++i) boxOf[bins[i].Id] = static_cast<std::uint16_t>(k);
+    bins = {};
+    std::vector<std::array<std::uint64_t, 3>> sums(boxes.size(), {0, 0, 0});
+    eachColour([&](int r, int g, int b) {
+      std::array<std::uint64_t, 3>& sum = sums[boxOf[static_cast<std::size_t>(BinOf(r, g, b))]];
+      sum[0] += static_cast<std::uint64_t>(r);
+      sum[1] += static_cast<std::uint64_t>(g);
+      sum[2] += static_cast<std::uint64_t>(b);
+    });
+    for (std::size_t k = 0; k < boxes.size(); ++k) {
       std::array<std::uint8_t, 3> entry{};
-      for (int a = 0; a < 3; ++a) entry[a] = static_cast<std::uint8_t>((sum[a] + box.Count / 2) / box.Count);
+      for (int a = 0; a < 3; ++a)
+        entry[a] = static_cast<std::uint8_t>((sums[k][a] + boxes[k].Count / 2) / boxes[k].Count);
       out.Palette.push_back(entry);
     }
+  }
   const int opaqueEntries = static_cast<int>(out.Palette.size());
   if (Transparent) {
     out.TransparentIndex = opaqueEntries;
