@@ -97,27 +97,46 @@ void FilterRows(const TPngImage& Png, std::vector<std::uint8_t>& Scratch, const 
 
 // libdeflate's compressors take 0.2 to 9 MB each, one a thread, and touch most of it: in small pages
 // of the heap that was 330 faults for an 800 x 600 save at level 7, about 3.5 ms of system time on
-// our virtual machines. Its memory comes from the pixel stores' huge pages instead; set before main
-// runs, so every libdeflate block of the process (libtiff's too) is freed by the same functions.
+// our virtual machines. Its memory comes from huge pages instead: the shared small-block page when
+// it has room (the 0.65 MB of the levels up to 9 then add nothing to what is resident), otherwise a
+// huge page of its own, which a save takes from the blocks its render let go. Compressors of
+// animation frames (Lean) fall back to the heap instead: the turntable's other worker is rendering
+// meanwhile, and a huge page each was 2 MB more at the turn's peak. Set before main runs, so every
+// libdeflate block of the process (libtiff's too) is freed by the same functions.
 namespace deflatememory {
 
-constexpr std::size_t kHeader = 64;  // holds the size; keeps libdeflate's blocks 64-byte aligned
+constexpr std::size_t kHeader = 64;  // holds the size and the kind; keeps libdeflate's blocks 64-byte aligned
 constexpr std::size_t kHugeFrom = std::size_t{256} << 10;
+constexpr std::size_t kHugeHeapTo = std::size_t{1} << 20;  // from here on always a huge page
+thread_local bool tLean = false;
+
+enum class TKind : std::size_t { Heap, Shared, Huge };
 
 void* Allocate(std::size_t Bytes) {
   const std::size_t total = Bytes + kHeader;
   void* block = nullptr;
+  TKind kind = TKind::Heap;
   if (total >= kHugeFrom) {
-    try {
-      block = raster::AllocateZeroedHuge(total);
-    } catch (const std::bad_alloc&) {
-      return nullptr;  // libdeflate reports it as a failed allocation
+    kind = TKind::Shared;
+    block = raster::AllocateScratchInArena(total);
+    if (block == nullptr && tLean && total < kHugeHeapTo) {
+      kind = TKind::Heap;
+      block = std::malloc(total);
+      if (block == nullptr) return nullptr;
+    } else if (block == nullptr) {
+      kind = TKind::Huge;
+      try {
+        block = raster::AllocateZeroedHuge(total);
+      } catch (const std::bad_alloc&) {
+        return nullptr;  // libdeflate reports it as a failed allocation
+      }
     }
   } else {
     block = std::malloc(total);
     if (block == nullptr) return nullptr;
   }
   std::memcpy(block, &total, sizeof total);
+  std::memcpy(static_cast<std::uint8_t*>(block) + sizeof total, &kind, sizeof kind);
   return static_cast<std::uint8_t*>(block) + kHeader;
 }
 
@@ -125,9 +144,14 @@ void Release(void* Memory) {
   if (Memory == nullptr) return;
   void* block = static_cast<std::uint8_t*>(Memory) - kHeader;
   std::size_t total = 0;
+  TKind kind = TKind::Heap;
   std::memcpy(&total, block, sizeof total);
-  if (total >= kHugeFrom) raster::ReleaseZeroedHuge(block, total);
-  else std::free(block);
+  std::memcpy(&kind, static_cast<std::uint8_t*>(block) + sizeof total, sizeof kind);
+  switch (kind) {
+    case TKind::Heap: std::free(block); break;
+    case TKind::Shared: raster::ReleaseScratch(block, total); break;
+    case TKind::Huge: raster::ReleaseZeroedHuge(block, total); break;
+  }
 }
 
 const bool kInstalled = [] {
@@ -142,8 +166,10 @@ struct TCompressorFree {
 };
 using TCompressor = std::unique_ptr<libdeflate_compressor, TCompressorFree>;
 
-TCompressor NewCompressor(int Level) {
+TCompressor NewCompressor(int Level, bool Lean = false) {
+  deflatememory::tLean = Lean;
   TCompressor c(libdeflate_alloc_compressor(Level));
+  deflatememory::tLean = false;
   if (!c) throw EInvalidGraphic("Cannot start the PNG compressor");
   return c;
 }
@@ -152,10 +178,9 @@ TCompressor NewCompressor(int Level) {
 // is kept for the next save instead of being faulted in again.
 using TFilteredRows = std::vector<std::uint8_t, raster::TZeroedAllocator<std::uint8_t>>;
 
-TFilteredRows AllFilteredRows(const TPngImage& Png) {
-  TFilteredRows data;
+// The bytes of all the filtered rows.
+std::size_t FilteredSize(const TPngImage& Png) {
   std::size_t size = 0;
-  std::vector<std::uint8_t> row;
   const bool interlaced = Png.InterlaceMethod == 1;
   for (auto pass = interlaced ? std::begin(kAdam7) : std::begin(kWholeImage);
        pass != (interlaced ? std::end(kAdam7) : std::end(kWholeImage)); ++pass) {
@@ -164,7 +189,13 @@ TFilteredRows AllFilteredRows(const TPngImage& Png) {
     const std::size_t rows = (Png.Height - pass->YStart + pass->YStep - 1) / pass->YStep;
     size += rows * (1 + passWidth * 4);
   }
-  data.resize(size);
+  return size;
+}
+
+TFilteredRows AllFilteredRows(const TPngImage& Png) {
+  TFilteredRows data;
+  std::vector<std::uint8_t> row;
+  data.resize(FilteredSize(Png));
   std::size_t at = 0;
   FilterRows(Png, row, [&](const std::uint8_t* bytes, std::size_t count) {
     std::memcpy(data.data() + at, bytes, count);
@@ -337,7 +368,54 @@ constexpr std::size_t kSmallestProbed = 1 << 20;
 constexpr int kLevelProbe = 7;
 constexpr double kBusyRatio = 7.5;  // raw / compressed at or below this: keep the level-7 stream
 
+// Rows filtered and compressed a band at a time, the bands joined as the slices are: an animation's
+// frame then needs a band of filtered rows and one room for its output besides the frame, where the
+// whole image took two more canvases of memory (the filtered rows and the compressor's room) on
+// each worker. One thread, no level probe; the cuts cost as the slices' do.
+constexpr std::size_t kBandBytes = 256 << 10;
+
+TZlibPieces CompressedRowsInBands(const TPngImage& Png) {
+  const std::size_t total = FilteredSize(Png);
+  const int level = DeflateLevelOf(Png.Effort, total);
+  const TCompressor compressor = NewCompressor(level, true);
+  TZlibPieces out;
+  std::uint8_t header[2];
+  PutZlibHeader(header, level);
+  out.Pieces.push_back(SmallPiece({header[0], header[1]}));
+  std::vector<std::uint8_t, raster::TScratchAllocator<std::uint8_t>> band;
+  band.reserve(std::min<std::size_t>(total, kBandBytes + 1 + std::size_t{Png.Width} * 4));
+  TOutputRoom room;  // serves every band: only the compressed bytes are kept
+  std::size_t roomBytes = 0;
+  std::uint32_t adler = 1;
+  auto compressBand = [&](bool Last) {
+    const std::size_t bound = libdeflate_deflate_compress_bound(compressor.get(), band.size());
+    if (roomBytes < bound) {
+      room = OutputRoom(bound);
+      roomBytes = bound;
+    }
+    const std::size_t size = libdeflate_deflate_compress(compressor.get(), band.data(), band.size(), room.get(), bound);
+    if (size == 0) throw EInvalidGraphic("PNG compression failed");
+    TPiece piece{OutputRoom(size + 5), size};  // MakeContinuing adds up to 5 bytes
+    std::memcpy(piece.Bytes.get(), room.get(), size);
+    if (!Last && !MakeContinuing(piece)) throw EInvalidGraphic("PNG compression failed");
+    out.Pieces.push_back(std::move(piece));
+    adler = libdeflate_adler32(adler, band.data(), band.size());
+    band.clear();
+  };
+  std::vector<std::uint8_t> row;
+  FilterRows(Png, row, [&](const std::uint8_t* bytes, std::size_t count) {
+    if (!band.empty() && band.size() + count > kBandBytes) compressBand(false);
+    band.insert(band.end(), bytes, bytes + count);
+  });
+  compressBand(true);
+  std::uint8_t sum[4];
+  PutBigEndian32(sum, adler);
+  out.Pieces.push_back(SmallPiece({sum[0], sum[1], sum[2], sum[3]}));
+  return out;
+}
+
 TZlibPieces CompressedRows(const TPngImage& Png) {
+  if (Png.InBands) return CompressedRowsInBands(Png);
   const TFilteredRows data = AllFilteredRows(Png);
   if (Png.Effort == TPngEffort::Default && data.size() >= kSmallestProbed) {
     TZlibPieces probe = CompressAt(data, kLevelProbe);
@@ -453,14 +531,22 @@ TPngImage Bitmap32ToPng(const raster::TBitmap32& Source, TPngEffort Effort, bool
   return png;
 }
 
-std::vector<std::uint8_t> CompressedPngRows(const raster::TBitmap32& Source, TPngEffort Effort) {
-  const TPngImage png = Bitmap32ToPng(Source, Effort, false);
-  png.Validate();
-  const TZlibPieces pieces = CompressedRows(png);
+namespace {
+
+std::vector<std::uint8_t> JoinedPieces(const TZlibPieces& Pieces) {
   std::vector<std::uint8_t> stream;
-  stream.reserve(pieces.Size());
-  for (const TPiece& piece : pieces.Pieces) stream.insert(stream.end(), piece.Bytes.get(), piece.Bytes.get() + piece.Size);
+  stream.reserve(Pieces.Size());
+  for (const TPiece& piece : Pieces.Pieces) stream.insert(stream.end(), piece.Bytes.get(), piece.Bytes.get() + piece.Size);
   return stream;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> CompressedPngRows(const raster::TBitmap32& Source, TPngEffort Effort) {
+  TPngImage png = Bitmap32ToPng(Source, Effort, false);
+  png.InBands = true;
+  png.Validate();
+  return JoinedPieces(CompressedRows(png));
 }
 
 void WritePngChunk(const TPngImage::TSink& Sink, std::string_view Type, const std::uint8_t* Data, std::size_t Size) {

@@ -45,6 +45,10 @@ public:
   std::uint8_t FilterMethod = 0;
   std::uint8_t InterlaceMethod = 0;  // 0 none, 1 Adam7
   TPngEffort Effort = TPngEffort::Default;
+  // The rows are compressed a band of about 512 KiB at a time on one thread, without the level probe:
+  // far less memory than the whole image's filtered rows and output room, for a fraction of a
+  // percent more bytes (an animation's frames, which several workers compress at once).
+  bool InBands = false;
   std::vector<TPngChunk> Chunks;     // in file order
   std::vector<std::uint8_t> Pixels;  // Height rows of 4 x Width bytes R, G, B, A, top row first
   // Or the rows are read from this bitmap while writing (Pixels then stays empty); the image must
@@ -71,7 +75,7 @@ public:
 TPngImage Bitmap32ToPng(const raster::TBitmap32& Source, TPngEffort Effort, bool Interlaced);
 
 // What the IDAT chunks of Source's image carry: its rows filtered with Sub (no interlace) in one
-// zlib stream, compressed at Effort's level. Animation frames are made of this.
+// zlib stream, compressed at Effort's level in bands (InBands). Animation frames are made of this.
 std::vector<std::uint8_t> CompressedPngRows(const raster::TBitmap32& Source, TPngEffort Effort);
 
 // One chunk to Sink: length, Type, Data, CRC.

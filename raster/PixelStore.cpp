@@ -294,4 +294,13 @@ void* AllocateScratch(std::size_t Bytes) {
 
 void ReleaseScratch(void* Block, std::size_t Bytes) noexcept { ReleaseZeroed(Block, Bytes); }
 
+void* AllocateScratchInArena(std::size_t Bytes) noexcept {
+  if (!kArenas || Bytes < kArenaMin || Bytes >= kLargeBlock) return nullptr;
+  try {
+    return Arenas().Take(Bytes, false);
+  } catch (const std::bad_alloc&) {
+    return nullptr;  // the arena's huge page could not be mapped
+  }
+}
+
 }  // namespace quirlon::raster

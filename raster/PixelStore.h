@@ -49,6 +49,10 @@ struct TZeroedAllocator {
 // blocks handed out again would be a pass over all of them. Released with the same Bytes.
 void* AllocateScratch(std::size_t Bytes);
 void ReleaseScratch(void* Block, std::size_t Bytes) noexcept;
+// Uncleared pages of the shared huge page for Bytes (16 KiB up to a megabyte), or null when it has
+// no room (or there is none here), for callers with a fallback of their own. Released with
+// ReleaseScratch.
+void* AllocateScratchInArena(std::size_t Bytes) noexcept;
 
 // Working arrays in that memory, whose elements are constructed as usual.
 template <class T>

@@ -429,4 +429,41 @@ TEST(PngWriterTest, EffortsDecodeExactlyAndShrinkInOrder) {
   }
 }
 
+// Animation frames are compressed a band of rows at a time, the bands joined into one stream as
+// the slices are. Whatever the bands' cuts (one band, many, rows longer than a band, interlaced
+// passes), zlib must inflate the stream to the filtered rows with its Adler-32 checked, libpng must
+// read the picture back, and the cuts may cost only a little against the whole-image stream.
+TEST(PngWriterTest, BandedStreamsInflateToTheRowsAndCostLittle) {
+  struct TCase {
+    int Width, Height;
+    bool Interlaced;
+  } cases[] = {{1, 1, false}, {3, 700, false}, {70000, 3, false}, {800, 600, false}, {513, 517, false}, {301, 211, true}};
+  for (const TCase& c : cases) {
+    TBitmap32 b;
+    b.SetSize(c.Width, c.Height);
+    std::mt19937 rng(c.Width * 31 + c.Height);
+    for (int y = 0; y < c.Height; ++y)
+      for (int x = 0; x < c.Width; ++x)
+        b.PixelRef(x, y) = (x / 9 + y / 7) % 5 == 0 ? rng() : 0xFF000000u | std::uint32_t((x / 4) * 0x010307 + y * 0x0301);
+    for (TPngEffort effort : {TPngEffort::Fast, TPngEffort::Default}) {
+      TPngImage whole = Bitmap32ToPng(b, effort, c.Interlaced);
+      TPngImage banded = whole;
+      banded.InBands = true;
+      Bytes wholeFile, bandedFile;
+      whole.Write([&](const std::uint8_t* p, std::size_t n) { wholeFile.insert(wholeFile.end(), p, p + n); });
+      banded.Write([&](const std::uint8_t* p, std::size_t n) { bandedFile.insert(bandedFile.end(), p, p + n); });
+      const std::string what = std::to_string(c.Width) + " x " + std::to_string(c.Height) +
+                               (effort == TPngEffort::Fast ? " fast" : " default");
+      Bytes stream;
+      for (const Chunk& chunk : WalkChunks(bandedFile))
+        if (chunk.type == "IDAT") stream.insert(stream.end(), chunk.data.begin(), chunk.data.end());
+      if (!c.Interlaced) EXPECT_EQ(Inflate(stream), SubFilteredRows(b)) << what;
+      std::uint32_t w = 0, h = 0;
+      EXPECT_EQ(DecodeWithLibpng(bandedFile, w, h), RgbaOf(b)) << what;
+      if (wholeFile.size() > 100000)
+        EXPECT_LE(double(bandedFile.size()), 1.02 * double(wholeFile.size())) << what;
+    }
+  }
+}
+
 }  // namespace quirlon::imagefiles
