@@ -95,7 +95,7 @@ void TurntableDialog::StartPreview() {
       imagefiles::TPictureCache pictures;
       const core::TTurntablePlan plan = core::PlanTurntable(job, {}, pictures);
       core::RunTurntable<QImage>(
-          plan, 2, [](const raster::TBitmap32& frame, std::int32_t) { return ToImage(frame); },
+          plan, 2, [](std::unique_ptr<raster::TBitmap32> frame, std::int32_t) { return ToImage(*frame); },
           [this](std::int32_t, QImage&& image) {
             if (fCancel) throw TPreviewCancelled();
             QMetaObject::invokeMethod(this, [this, image] { fFrames.push_back(image); }, Qt::QueuedConnection);

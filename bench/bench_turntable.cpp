@@ -120,10 +120,10 @@ void BM_AnimEncoder36(benchmark::State& state) {
     int timestamp = 0;
     core::RunTurntable<std::vector<std::uint8_t>>(
         plan, 2,
-        [](const raster::TBitmap32& frame, std::int32_t) {
-          std::vector<std::uint8_t> rgba(std::size_t(frame.Width()) * frame.Height() * 4);
+        [](std::unique_ptr<raster::TBitmap32> frame, std::int32_t) {
+          std::vector<std::uint8_t> rgba(std::size_t(frame->Width()) * frame->Height() * 4);
           for (std::size_t i = 0; i < rgba.size() / 4; ++i) {
-            const raster::TColor32 c = frame.Bits()[i];
+            const raster::TColor32 c = frame->Bits()[i];
             rgba[i * 4] = c >> 16 & 0xFF;
             rgba[i * 4 + 1] = c >> 8 & 0xFF;
             rgba[i * 4 + 2] = c & 0xFF;

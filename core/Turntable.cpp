@@ -161,7 +161,7 @@ TJobOutcome RenderTurntableJob(const TJob& Job, const std::string& TemplateFile,
     const TJobOutput& output = Job.Output;
     RunTurntable<std::vector<std::uint8_t>>(
         plan, workers,
-        [&](const raster::TBitmap32& frame, std::int32_t) { return imagefiles::EncodePng(frame, output.Dpi, effort); },
+        [&](std::unique_ptr<raster::TBitmap32> frame, std::int32_t) { return imagefiles::EncodePng(*frame, output.Dpi, effort, true); },
         [&](std::int32_t index, std::vector<std::uint8_t>&& file) {
           imagefiles::WriteFileSafely(FrameFileName(folder, index, plan.Turn.Frames), file.data(), file.size());
         });
@@ -182,7 +182,7 @@ TJobOutcome RenderTurntableJob(const TJob& Job, const std::string& TemplateFile,
   const auto writer =
       imagefiles::TAnimationWriter::Create(*imagefiles::AnimationFormatOf(Job.Output.File), Job.Output.File, options);
   RunTurntable<imagefiles::TPreparedFrame>(
-      plan, workers, [&](const raster::TBitmap32& frame, std::int32_t) { return writer->Prepare(frame); },
+      plan, workers, [&](std::unique_ptr<raster::TBitmap32> frame, std::int32_t) { return writer->Prepare(std::move(frame)); },
       [&](std::int32_t, imagefiles::TPreparedFrame&& frame) { writer->Add(std::move(frame)); });
   writer->Finish();
   return outcome;

@@ -52,13 +52,15 @@ std::shared_ptr<const TTemplate> TurntableFrameTemplate(const TTurntablePlan& Pl
 std::unique_ptr<raster::TBitmap32> RenderTurntableFrame(const TTurntablePlan& Plan, std::int32_t Index);
 
 // Renders the frames of Plan on Threads threads. Prepare(frame, index) runs on those threads as
-// each frame is rendered (to encode it there); Consume(index, prepared) runs on the calling
-// thread, in frame order. No worker starts a frame more than Threads frames ahead of the one
-// consumed, so at most Threads frames wait at any time. The first error stops the others and is
-// thrown again.
+// each frame is rendered (to encode it there), and owns the frame, so it can let it go as soon as
+// the encoder has its own copy; Consume(index, prepared) runs on the calling thread, in frame
+// order. One frame is rendered at a time while the other workers encode theirs: a render's working
+// canvases exist once, not once a worker, and with encoding about as slow as rendering the cores
+// still stay busy. No worker starts a frame more than Threads frames ahead of the one consumed, so at most
+// Threads frames wait at any time. The first error stops the others and is thrown again.
 template <class TPrepared>
 void RunTurntable(const TTurntablePlan& Plan, std::int32_t Threads,
-                  const std::function<TPrepared(const raster::TBitmap32&, std::int32_t)>& Prepare,
+                  const std::function<TPrepared(std::unique_ptr<raster::TBitmap32>, std::int32_t)>& Prepare,
                   const std::function<void(std::int32_t, TPrepared&&)>& Consume);
 
 // Renders Job's turn into Job.Output.File (an animation by its extension) or numbered PNG files
@@ -70,7 +72,7 @@ TJobOutcome RenderTurntableJob(const TJob& Job, const std::string& TemplateFile,
 
 template <class TPrepared>
 void RunTurntable(const TTurntablePlan& Plan, std::int32_t Threads,
-                  const std::function<TPrepared(const raster::TBitmap32&, std::int32_t)>& Prepare,
+                  const std::function<TPrepared(std::unique_ptr<raster::TBitmap32>, std::int32_t)>& Prepare,
                   const std::function<void(std::int32_t, TPrepared&&)>& Consume) {
   const std::int32_t frames = Plan.Turn.Frames;
   const std::int32_t window = std::max(Threads, 1);
@@ -80,6 +82,7 @@ void RunTurntable(const TTurntablePlan& Plan, std::int32_t Threads,
   bool stop = false;
   std::exception_ptr failure;
   std::map<std::int32_t, TPrepared> ready;
+  std::mutex rendering;  // held while a frame is rendered, its canvas made under it
 
   auto work = [&] {
     // The workers keep the cores busy between them: handing pixel loops to the one helper thread
@@ -95,7 +98,12 @@ void RunTurntable(const TTurntablePlan& Plan, std::int32_t Threads,
         index = nextToStart++;
       }
       try {
-        TPrepared prepared = Prepare(*RenderTurntableFrame(Plan, index), index);
+        std::unique_ptr<raster::TBitmap32> frame;
+        {
+          std::lock_guard turn(rendering);
+          frame = RenderTurntableFrame(Plan, index);
+        }
+        TPrepared prepared = Prepare(std::move(frame), index);
         std::lock_guard lock(mutex);
         ready.emplace(index, std::move(prepared));
       } catch (...) {

@@ -47,10 +47,11 @@ void PutBig16(std::uint8_t* p, std::uint32_t v) {
   p[1] = static_cast<std::uint8_t>(v);
 }
 
-void CheckFrame(const raster::TBitmap32& Frame, const TAnimationOptions& Options) {
-  if (Frame.Width() != Options.Width || Frame.Height() != Options.Height)
-    throw EInvalidGraphic("An animation frame is " + std::to_string(Frame.Width()) + " x " +
-                          std::to_string(Frame.Height()) + ", not " + std::to_string(Options.Width) + " x " +
+void CheckFrame(const raster::TBitmap32* Frame, const TAnimationOptions& Options) {
+  if (Frame == nullptr) throw EInvalidGraphic("An animation frame is missing");
+  if (Frame->Width() != Options.Width || Frame->Height() != Options.Height)
+    throw EInvalidGraphic("An animation frame is " + std::to_string(Frame->Width()) + " x " +
+                          std::to_string(Frame->Height()) + ", not " + std::to_string(Options.Width) + " x " +
                           std::to_string(Options.Height));
 }
 
@@ -66,9 +67,9 @@ public:
   }
   ~TWebPAnimation() override { WebPMuxDelete(fMux); }  // before fFrames, which it refers to
 
-  TPreparedFrame Prepare(const raster::TBitmap32& Frame) const override {
-    CheckFrame(Frame, fOptions);
-    return {EncodeWebP(Frame, fOptions.Quality, fOptions.Lossless, TWebPEffort::Quick), {}};
+  TPreparedFrame Prepare(std::unique_ptr<raster::TBitmap32> Frame) const override {
+    CheckFrame(Frame.get(), fOptions);
+    return {EncodeWebP(std::move(Frame), fOptions.Quality, fOptions.Lossless, TWebPEffort::Quick), {}};
   }
 
   void Add(TPreparedFrame Frame) override {
@@ -129,9 +130,9 @@ public:
     WritePngChunk(Sink(), "acTL", control, sizeof control);
   }
 
-  TPreparedFrame Prepare(const raster::TBitmap32& Frame) const override {
-    CheckFrame(Frame, fOptions);
-    return {CompressedPngRows(Frame, fOptions.PngEffort), {}};
+  TPreparedFrame Prepare(std::unique_ptr<raster::TBitmap32> Frame) const override {
+    CheckFrame(Frame.get(), fOptions);
+    return {CompressedPngRows(*Frame, fOptions.PngEffort), {}};
   }
 
   void Add(TPreparedFrame Frame) override {
@@ -206,10 +207,10 @@ public:
     if (fGif != nullptr) EGifCloseFile(fGif, nullptr);
   }
 
-  TPreparedFrame Prepare(const raster::TBitmap32& Frame) const override {
-    CheckFrame(Frame, fOptions);
+  TPreparedFrame Prepare(std::unique_ptr<raster::TBitmap32> Frame) const override {
+    CheckFrame(Frame.get(), fOptions);
     TPreparedFrame prepared;
-    prepared.Quantised = QuantisePicture(Frame, 256, fOptions.Transparent, fOptions.Dither);
+    prepared.Quantised = QuantisePicture(*Frame, 256, fOptions.Transparent, fOptions.Dither);
     return prepared;
   }
 

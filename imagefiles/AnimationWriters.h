@@ -7,7 +7,7 @@
 // the file is written atomically (SafeFile.h) when the writer finishes.
 //
 //   auto writer = TAnimationWriter::Create("turn.webp", options);
-//   for (each frame, in order) writer->Add(writer->Prepare(frame));
+//   for (each frame, in order) writer->Add(writer->Prepare(std::move(frame)));
 //   writer->Finish();
 #include <cstdint>
 #include <memory>
@@ -53,8 +53,9 @@ public:
   static std::unique_ptr<TAnimationWriter> Create(TAnimationFormat Format, const std::string& FileName,
                                                   const TAnimationOptions& Options);
   virtual ~TAnimationWriter() = default;
-  // Encodes Frame (Width x Height); safe to call from several threads at once.
-  virtual TPreparedFrame Prepare(const raster::TBitmap32& Frame) const = 0;
+  // Encodes Frame (Width x Height), letting it go as soon as it is no longer read; safe to call from
+  // several threads at once.
+  virtual TPreparedFrame Prepare(std::unique_ptr<raster::TBitmap32> Frame) const = 0;
   // Appends the next frame; from one thread, in order.
   virtual void Add(TPreparedFrame Frame) = 0;
   // Completes the file after exactly Options.Frames frames and puts it in place. Without a call

@@ -297,9 +297,11 @@ TPngImage PngWithResolution(const TBitmap32& Bitmap, std::int32_t Dpi, TPngEffor
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodePng(const TBitmap32& Bitmap, std::int32_t Dpi, TPngEffort Effort) {
+std::vector<std::uint8_t> EncodePng(const TBitmap32& Bitmap, std::int32_t Dpi, TPngEffort Effort, bool InBands) {
   std::vector<std::uint8_t> file;
-  PngWithResolution(Bitmap, Dpi, Effort).Write([&](const std::uint8_t* data, std::size_t size) {
+  TPngImage png = PngWithResolution(Bitmap, Dpi, Effort);
+  png.InBands = InBands;
+  png.Write([&](const std::uint8_t* data, std::size_t size) {
     file.insert(file.end(), data, data + size);
   });
   return file;
@@ -361,7 +363,11 @@ const char* WebPReason(WebPEncodingError error) {
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodeWebP(const TBitmap32& Bitmap, std::int32_t Quality, bool Lossless, TWebPEffort Effort) {
+namespace {
+
+// EncodeWebP's work; with Owned (which holds Bitmap) the bitmap is let go once imported.
+std::vector<std::uint8_t> EncodeWebPOf(const TBitmap32& Bitmap, std::int32_t Quality, bool Lossless, TWebPEffort Effort,
+                                       std::unique_ptr<TBitmap32>* Owned) {
   if (Bitmap.Width() <= 0 || Bitmap.Height() <= 0) throw EInvalidGraphic("Cannot write an empty picture as WebP");
   if (Quality < 1 || Quality > 100) throw EInvalidGraphic("WebP quality must be from 1 to 100");
   WebPConfig config;
@@ -400,9 +406,23 @@ std::vector<std::uint8_t> EncodeWebP(const TBitmap32& Bitmap, std::int32_t Quali
     imported = WebPPictureImportRGBA(&picture, rgba.data(), Bitmap.Width() * 4) != 0;
   }
   if (!imported) throw EInvalidGraphic(std::string("Cannot write WebP: ") + WebPReason(picture.error_code));
+  if (Owned != nullptr) Owned->reset();  // the picture holds its own planes now
   if (!WebPEncode(&config, &picture))
     throw EInvalidGraphic(std::string("Cannot write WebP: ") + WebPReason(picture.error_code));
   return std::vector<std::uint8_t>(writer.mem, writer.mem + writer.size);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> EncodeWebP(const TBitmap32& Bitmap, std::int32_t Quality, bool Lossless, TWebPEffort Effort) {
+  return EncodeWebPOf(Bitmap, Quality, Lossless, Effort, nullptr);
+}
+
+std::vector<std::uint8_t> EncodeWebP(std::unique_ptr<TBitmap32> Bitmap, std::int32_t Quality, bool Lossless,
+                                     TWebPEffort Effort) {
+  if (Bitmap == nullptr) throw EInvalidGraphic("Cannot write an empty picture as WebP");
+  const TBitmap32& bitmap = *Bitmap;
+  return EncodeWebPOf(bitmap, Quality, Lossless, Effort, &Bitmap);
 }
 
 namespace {

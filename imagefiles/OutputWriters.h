@@ -6,6 +6,7 @@
 // the system's reason.
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,9 +62,9 @@ std::vector<std::uint8_t> EncodeBmp(const raster::TBitmap32& Bitmap, std::int32_
 // values), 4:2:0, standard Huffman tables, float DCT, with Dpi (its low 16 bits) as dots per inch in
 // bytes 13 to 17. Alpha is ignored. libjpeg's errors are raised as EInvalidGraphic with its message.
 std::vector<std::uint8_t> EncodeJpg(const raster::TBitmap32& Bitmap, std::int32_t Dpi, std::int32_t Quality = 90);
-// The complete PNG file as SavePng writes it.
+// The complete PNG file as SavePng writes it; InBands as TPngImage's (for many files at once).
 std::vector<std::uint8_t> EncodePng(const raster::TBitmap32& Bitmap, std::int32_t Dpi,
-                                    TPngEffort Effort = TPngEffort::Default);
+                                    TPngEffort Effort = TPngEffort::Default, bool InBands = false);
 // The complete WebP file (libwebp): lossy at Quality with the alpha channel kept (compressed
 // losslessly), or lossless, where every pixel comes back exactly, colour under transparency too.
 // WebP has no resolution field. Raises EInvalidGraphic with libwebp's reason.
@@ -72,6 +73,10 @@ std::vector<std::uint8_t> EncodePng(const raster::TBitmap32& Bitmap, std::int32_
 // frames at quality 90 encodes 2.5 times faster for about 6 % more bytes at the same PSNR.
 enum class TWebPEffort : std::uint8_t { Default, Quick };
 std::vector<std::uint8_t> EncodeWebP(const raster::TBitmap32& Bitmap, std::int32_t Quality, bool Lossless,
+                                     TWebPEffort Effort = TWebPEffort::Default);
+// The same, letting Bitmap go as soon as libwebp holds the pixels in its own planes: an animation's
+// frame is then free for the next one while this one is compressed.
+std::vector<std::uint8_t> EncodeWebP(std::unique_ptr<raster::TBitmap32> Bitmap, std::int32_t Quality, bool Lossless,
                                      TWebPEffort Effort = TWebPEffort::Default);
 // The complete TIFF file (libtiff, little-endian): 8-bit RGB with unassociated alpha, deflate with
 // the horizontal predictor, Dpi as X and Y resolution in inches. Raises EInvalidGraphic.

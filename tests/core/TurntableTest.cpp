@@ -73,8 +73,8 @@ TEST(TurntablePipeline, FramesArriveInOrderWithAtMostAThreadsWorthWaiting) {
     };
     RunTurntable<std::shared_ptr<TToken>>(
         plan, threads,
-        [&](const raster::TBitmap32& frame, std::int32_t index) {
-          EXPECT_EQ(frame.Width(), 64);
+        [&](std::unique_ptr<raster::TBitmap32> frame, std::int32_t index) {
+          EXPECT_EQ(frame->Width(), 64);
           const int now = ++alive;
           for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
           }
@@ -116,8 +116,8 @@ TEST(TurntablePipeline, SharedPreparedPicturesGiveEachFrameAsAloneItWould) {
   std::vector<std::vector<raster::TColor32>> frames(8);
   RunTurntable<std::vector<raster::TColor32>>(
       plan, 2,
-      [](const raster::TBitmap32& frame, std::int32_t) {
-        return std::vector<raster::TColor32>(frame.Bits(), frame.Bits() + frame.PixelCount());
+      [](std::unique_ptr<raster::TBitmap32> frame, std::int32_t) {
+        return std::vector<raster::TColor32>(frame->Bits(), frame->Bits() + frame->PixelCount());
       },
       [&](std::int32_t index, std::vector<raster::TColor32>&& pixels) { frames[std::size_t(index)] = pixels; });
   EXPECT_GE(plan.Prepared->Count(), 4u);  // front and spine, each with its reflection
@@ -139,7 +139,7 @@ TEST(TurntablePipeline, SharedPreparedPicturesGiveEachFrameAsAloneItWould) {
   const TTurntablePlan broken = PlanTurntable(job, {}, others);
   dir.Write("front.jpg", "not a picture any more");
   EXPECT_THROW(RunTurntable<int>(
-                   broken, 2, [](const raster::TBitmap32&, std::int32_t) { return 0; }, [](std::int32_t, int&&) {}),
+                   broken, 2, [](std::unique_ptr<raster::TBitmap32>, std::int32_t) { return 0; }, [](std::int32_t, int&&) {}),
                EInvalidGraphic);
 }
 
@@ -148,7 +148,7 @@ TEST(TurntablePipeline, TheFirstErrorStopsTheTurnAndIsThrownAgain) {
   std::vector<std::int32_t> consumed;
   EXPECT_THROW((RunTurntable<int>(
                    plan, 2,
-                   [](const raster::TBitmap32&, std::int32_t index) {
+                   [](std::unique_ptr<raster::TBitmap32>, std::int32_t index) {
                      if (index == 5) throw std::runtime_error("frame 5");
                      return int(index);
                    },
